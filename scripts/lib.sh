@@ -1,0 +1,24 @@
+# Shared helpers for the project's scripts (sourced, not run).
+
+# need_packages PKG...: installs the Debian packages that are not installed yet.
+need_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if [ -z "${KESTREL_APT_UPDATED:-}" ]; then
+    $sudo apt-get update -q
+    export KESTREL_APT_UPDATED=1
+  fi
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Packages the native build and its tests need.
+NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev)
+
+jobs() { nproc 2>/dev/null || echo 2; }

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up what is missing on a Debian 12 machine, builds everything into build/
+# and runs the test suites. Exits non-zero when anything fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+
+need_packages "${NATIVE_PACKAGES[@]}"
+
+echo "== native build (build/)"
+cmake --preset default
+cmake --build build -j"$(jobs)"
+echo "== native tests"
+QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$(jobs)"
+
+# Further suites (sanitizers, the Windows build under Wine) add themselves here.
+for stage in scripts/test-stages/*.sh; do
+  [ -e "$stage" ] || continue
+  echo "== stage $(basename "$stage")"
+  bash "$stage"
+done
+echo "== all test suites passed"
