@@ -3,7 +3,8 @@
 // the synthetic TestRecord/TestFrame it sends out of the port. No clock is read
 // here; the caller passes the millisecond tick count, so runs are repeatable.
 
-#include <array>
+#include "telemetry/BeaconFrame.h"
+
 #include <cstdint>
 #include <string>
 
@@ -22,9 +23,6 @@ public:
     uint32_t State;
 };
 
-constexpr std::size_t kTestRecordSize = 106;
-constexpr uint16_t kTestHeaderValue = 135;
-
 // Round to nearest with halves to the even neighbour, as the record's integer
 // fields are filled (-29.5 -> -30, -28.5 -> -28, 2.5 -> 2).
 double roundHalfEven(double v);
@@ -32,8 +30,8 @@ double roundHalfEven(double v);
 // The generator state the main window holds: all zero until the first fill.
 class TestGenerator {
 public:
-    // Fills the TestRecord, header value, start and marker texts from the tick
-    // count and 22 draws of the sequence (aInit).
+    // Fills the TestRecord and the header value from the tick count and 22
+    // draws of the sequence (aInit).
     void Init(uint32_t tickCountMs);
     // Builds the 131-byte TestFrame from them (aFillBuffer).
     void FillBuffer();
@@ -41,10 +39,8 @@ public:
     uint8_t RandomByte() { return static_cast<uint8_t>(Rng.Random(255)); }
 
     RandomSequence Rng;
-    std::array<uint8_t, kTestRecordSize> TestRecord{};
+    BeaconRecord TestRecord;
     uint16_t HeaderValue = 0;
-    std::string StartText;
-    std::string MarkerText;
     std::string TestFrame;
 };
 

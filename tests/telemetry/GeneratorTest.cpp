@@ -39,7 +39,7 @@ T readLE(const std::string& bytes, std::size_t offset) {
 }
 
 std::string recordOf(const TestGenerator& g) {
-    return std::string(reinterpret_cast<const char*>(g.TestRecord.data()), g.TestRecord.size());
+    return std::string(reinterpret_cast<const char*>(g.TestRecord.bytes().data()), g.TestRecord.bytes().size());
 }
 
 // 22 draws per record: Vbat, Iin, Isys, 3 Isun, 3 B, Long, Lat, Alt, Vel, Tpsu,

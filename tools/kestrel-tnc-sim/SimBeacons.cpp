@@ -43,7 +43,7 @@ BeaconRecord BeaconSource::record(double t) {
     double panel[3];
     for (int i = 0; i < 3; ++i) {
         double s = std::cos(spin + i * 2 * kPi / 3);
-        panel[i] = sunlit ? std::max(0.0, s) * (0.4 + 0.6 * std::max(0.0, sunElevation + 0.3)) : 0.0;
+        panel[i] = sunlit ? std::max(0.0, s) * (0.4 + 0.6 * std::clamp(sunElevation + 0.3, 0.0, 1.0)) : 0.0;
         r.setIsun(i, clampTo<uint16_t>(380 * panel[i] + (panel[i] > 0 ? jitter(5) : 0)));
     }
     r.setIin(clampTo<uint16_t>((panel[0] + panel[1] + panel[2]) * 360 + jitter(4)));
