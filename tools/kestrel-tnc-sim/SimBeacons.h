@@ -13,7 +13,7 @@ namespace kestrel::sim {
 
 struct BeaconOptions {
     uint32_t seed = 1;             // start of the jitter sequence; equal seeds, equal beacons
-    uint32_t startFlightTime = 86400;  // FlightTime of the first beacon, seconds
+    uint32_t startFlightTime = 88760;  // FlightTime of the first beacon, seconds (in sunlight)
     unsigned noiseBytes = 0;       // up to this many random bytes after each beacon
     unsigned damagePercent = 0;    // share of beacons sent with a byte lost or added
 };

@@ -35,6 +35,9 @@ public:
     // Writes without blocking; returns the number of bytes accepted (fewer when
     // the line's queue is full, for instance while nobody reads the slave).
     std::size_t writeSome(const void* data, std::size_t size);
+    // Waits up to timeoutMs until the decoder has read everything sent into a
+    // pty (closing the master would discard it); true when nothing is left.
+    bool drain(int timeoutMs) const;
     // Reads what is waiting, without blocking; 0 when nothing is.
     std::size_t readSome(void* data, std::size_t size);
 

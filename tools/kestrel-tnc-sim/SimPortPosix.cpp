@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
@@ -118,6 +120,16 @@ std::size_t SimPort::writeSome(const void* data, std::size_t size) {
         fail("write " + portName_);
     }
     return static_cast<std::size_t>(n);
+}
+
+bool SimPort::drain(int timeoutMs) const {
+    if (slaveFd_ < 0) return tcdrain(fd_) == 0;
+    for (int waited = 0;; waited += 20) {
+        int queued = 0;
+        if (ioctl(slaveFd_, TIOCINQ, &queued) != 0 || queued == 0) return true;
+        if (waited >= timeoutMs) return false;
+        poll(nullptr, 0, 20);
+    }
 }
 
 std::size_t SimPort::readSome(void* data, std::size_t size) {

@@ -161,6 +161,8 @@ public:
             pollOnce();
         }
         flushPending();
+        if (connected_ && !port_.drain(g_stop ? 500 : 5000))
+            std::printf("(the decoder did not take all that was sent)\n");
         std::printf("stopped: %lu bytes sent, %ld beacons (%ld damaged), %lu bytes received\n",
                     sentBytes_, beaconsSent_, damagedSent_, receivedBytes_);
         return 0;
