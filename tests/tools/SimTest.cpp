@@ -102,6 +102,10 @@ TEST(SimPort, PtyCarriesBytesBothWaysAndNoticesTheDecoderOpening) {
     const std::string beacon = "Bb\x87" + std::string(1, '\0') + "\r\n\xff";
     EXPECT_EQ(port.writeSome(beacon.data(), beacon.size()), beacon.size());
     EXPECT_EQ(readFor(dec, beacon.size()), beacon);  // raw: no CR/LF translation, no echo
+    EXPECT_TRUE(port.drain(1000));
+    EXPECT_EQ(port.writeSome("unread", 6), 6u);
+    EXPECT_FALSE(port.drain(60));
+    EXPECT_EQ(readFor(dec, 6), "unread");
 
     ASSERT_EQ(write(dec, "AT\r", 3), 3);
     EXPECT_EQ(readPort(port, 3), "AT\r");
