@@ -124,9 +124,14 @@ std::size_t SimPort::writeSome(const void* data, std::size_t size) {
 
 bool SimPort::drain(int timeoutMs) const {
     if (slaveFd_ < 0) return tcdrain(fd_) == 0;
+    // Bytes written to the master reach the slave's queue a moment later, so
+    // the queue must be seen empty twice in a row.
+    int emptySeen = 0;
     for (int waited = 0;; waited += 20) {
         int queued = 0;
-        if (ioctl(slaveFd_, TIOCINQ, &queued) != 0 || queued == 0) return true;
+        if (ioctl(slaveFd_, TIOCINQ, &queued) != 0) return true;
+        emptySeen = queued == 0 ? emptySeen + 1 : 0;
+        if (emptySeen == 2) return true;
         if (waited >= timeoutMs) return false;
         poll(nullptr, 0, 20);
     }
