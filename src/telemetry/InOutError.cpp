@@ -1,5 +1,7 @@
 #include "telemetry/InOutError.h"
 
+#include <cerrno>
+
 namespace kestrel {
 
 std::string ioErrorText(int code) {
@@ -11,5 +13,17 @@ std::string ioErrorText(int code) {
 }
 
 EInOutError EInOutError::fromCode(int code) { return EInOutError(code, ioErrorText(code)); }
+
+EInOutError ioErrorFromErrno(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+    case EROFS: return EInOutError::fromCode(kIoFileAccessDenied);
+    case ENOSPC: return EInOutError::fromCode(kIoDiskFull);
+    case EEXIST: return EInOutError::fromCode(kIoFileExists);
+    // The number alone: it may coincide with one of the codes above.
+    default: return EInOutError(err, "I/O error " + std::to_string(err));
+    }
+}
 
 }  // namespace kestrel

@@ -18,12 +18,18 @@ public:
     int ErrorCode;
 };
 
-// Codes in the numbering the archive reports (not errno values).
+// Codes in the numbering the archive reports. Failures without a code of their
+// own carry the operating system's error number.
 constexpr int kIoFileNotFound = 2;
 constexpr int kIoFileAccessDenied = 5;
+constexpr int kIoFileExists = 80;     // a new file was asked for and the name is taken
+constexpr int kIoDiskFull = 101;      // also a write that stored fewer bytes than asked
 constexpr int kIoFileNotOpen = 103;
-constexpr int kIoDiskFull = 101;
 
 std::string ioErrorText(int code);
+
+// Maps a C errno value: EACCES, EPERM, EROFS -> "File access denied"; ENOSPC ->
+// "Disk full"; EEXIST -> kIoFileExists; every other number n -> "I/O error n".
+EInOutError ioErrorFromErrno(int err);
 
 }  // namespace kestrel

@@ -1,0 +1,221 @@
+#include "telemetry/Archive.h"
+
+#include "telemetry/InOutError.h"
+#include "telemetry/TextFormat.h"
+
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+constexpr std::string_view kTitle =
+    "Flight time, s\tVbatt, V\tIin, mA\tIsys, mA\tBx\tBy\tBz\tLat\tLong\tAlt\tVelocity\tGPS_ON\t"
+    "Tcpu, C Teps, C Tsol_max, C\tTsol_min, C\tTransponder time, s\t"
+    "Transponder_ON  Iphoto[1..3], mA        Kphoto[1..6]    ErrorCodes      Date     TimeUTC";
+
+static_assert(kTitle.size() == 227);
+
+// Folder names below BaseDirectory/Telemetry.
+constexpr std::string_view kTelemetry = "Telemetry";
+constexpr std::string_view kRawLogFolder = "raw_log";
+constexpr std::string_view kDecodedFolder = "Decoded";
+constexpr std::string_view kRawDataFolder = "raw_data";
+
+// More suffixes than any second can plausibly need; past it the name is reported taken.
+constexpr int kMaxNameSuffix = 10000;
+
+std::string stamp(const SystemTime& t) {
+    return formatSigned(t.year, 4) + "_" + formatUnsigned(t.month, 2) + "_" + formatUnsigned(t.day, 2) + "_" +
+           formatUnsigned(t.hour, 2) + formatUnsigned(t.minute, 2) + formatUnsigned(t.second, 2);
+}
+
+std::string joinPath(std::string_view a, std::string_view b) {
+    std::string path(a);
+    if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
+    path += b;
+    return path;
+}
+
+}  // namespace
+
+const std::string_view kBeaconTextLogTitle = kTitle;
+
+const std::string& beaconTextLogHeader() {
+    static const std::string header =
+        "KESTREL (ZZ0KR) beacon data log file\r\n\r\n" + std::string(kTitle) + "\r\n\r\n";
+    return header;
+}
+
+std::string rawByteLogName(const SystemTime& t) { return "log_raw_" + stamp(t) + "_UTC.KR7"; }
+std::string beaconTextLogName(const SystemTime& t) { return "KR7_beacon_" + stamp(t) + "_UTC.txt"; }
+std::string rawFrameFileName(const SystemTime& t) { return "KR7_raw_" + stamp(t) + "_UTC.KR7"; }
+
+std::string beaconTextLogFields(const BeaconRecord& r) {
+    std::string s;
+    s.reserve(200);
+    const auto field = [&s](const std::string& text) {
+        if (!s.empty()) s += '\t';
+        s += text;
+    };
+    field(formatUnsigned(r.FlightTime()));
+    field(formatRightAligned(r.Vbat(), 4));
+    field(formatRightAligned(r.Iin(), 4));
+    field(formatRightAligned(r.Isys(), 4));
+    field(formatFixedLog(r.Bx(), 1));
+    field(formatFixedLog(r.By(), 1));
+    field(formatFixedLog(r.Bz(), 1));
+    field(formatFixedLog(r.Latitude(), 6));
+    field(formatFixedLog(r.Longitude(), 6));
+    field(formatFixedLog(r.Altitude(), 4));
+    field(formatFixedLog(r.Velocity(), 4));
+    field(formatUnsigned(r.GpsOn()));
+    field(formatFixedLog(r.TcpuCelsius(), 1));
+    field(formatSigned(r.Tpsu()));
+    field(formatSigned(r.ToutMin()));
+    field(formatSigned(r.ToutMax()));
+    field(formatUnsigned(r.TransponderTime()));
+    field(formatUnsigned(r.TransponderOn()));
+    for (std::size_t i = 0; i < kIsunCount; ++i) field(formatUnsigned(r.Isun(i)));
+    for (std::size_t i = 0; i < kFotoCount; ++i) field(formatUnsigned(r.Foto(i)));
+    std::string status = "0x";
+    for (std::size_t i = 0; i < kStatusByteCount; ++i) status += formatHex2(r.StatusByte(i));
+    field(status);
+    return s;
+}
+
+namespace {
+std::string dateTimeTail(const SystemTime& utc) {
+    return "\t" + formatDate(utc) + "\t" + formatTime(utc) + std::string(kCrLf);
+}
+}  // namespace
+
+std::string beaconTextLogLine(const BeaconRecord& record, const SystemTime& utc) {
+    return beaconTextLogFields(record) + dateTimeTail(utc);
+}
+
+std::string Archive::folder(std::string_view name) const {
+    return joinPath(joinPath(baseDirectory_, kTelemetry), name);
+}
+
+void Archive::ensureFolder(const std::string& path) {
+    // Collect the missing folders up to the first that exists (or the root).
+    std::vector<std::string> missing;
+    std::string current = path;
+    while (!current.empty() && !fs_.directoryExists(current)) {
+        missing.push_back(current);
+        const auto cut = current.find_last_of(kPathSeparator);
+        if (cut == std::string::npos || cut == 0) break;
+        current.erase(cut);
+        if (current.back() == ':') break;  // a drive with no root separator left
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        try {
+            fs_.createDirectory(*it);
+        } catch (const EInOutError&) {
+            // Not reported here: creating the file inside fails and says why.
+            return;
+        }
+    }
+}
+
+FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name,
+                                 std::string& chosenPath) {
+    const auto dot = name.find_last_of('.');
+    const std::string stem = name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    for (int n = 1; n <= kMaxNameSuffix; ++n) {
+        const std::string candidate =
+            joinPath(folderPath, n == 1 ? name : stem + "_" + std::to_string(n) + extension);
+        if (fs_.fileExists(candidate)) continue;
+        try {
+            const FileHandle file = fs_.createFile(candidate);
+            chosenPath = candidate;
+            return file;
+        } catch (const EInOutError& e) {
+            if (e.ErrorCode != kIoFileExists) throw;  // taken meanwhile: try the next name
+        }
+    }
+    throw EInOutError::fromCode(kIoFileExists);
+}
+
+void Archive::writeOrClose(FileHandle file, std::string_view bytes) {
+    try {
+        fs_.write(file, bytes.data(), bytes.size());
+    } catch (...) {
+        // Release the file so later beacons can be stored; what was written stays.
+        try {
+            fs_.close(file);
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void Archive::openRunFiles(const std::string& baseDirectory) {
+    closeRawByteLog();
+    baseDirectory_ = baseDirectory;
+    utcStamp_ = clock_.utcNow();
+    beaconTextLogPath_ = joinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
+    const std::string rawLogFolder = folder(kRawLogFolder);
+    ensureFolder(rawLogFolder);
+    rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(utcStamp_), rawByteLogPath_);
+}
+
+void Archive::appendRawByte(std::uint8_t byte) {
+    if (rawByteLog_ == kNoFile) throw EInOutError::fromCode(kIoFileNotOpen);
+    // The log stays open after a failed byte: the next one may well succeed.
+    fs_.write(rawByteLog_, &byte, 1);
+}
+
+void Archive::requireRunFiles() const {
+    // Without a start-up there is no BaseDirectory: store nothing anywhere.
+    if (beaconTextLogPath_.empty()) throw EInOutError::fromCode(kIoFileNotFound);
+}
+
+void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+    requireRunFiles();
+    FileHandle file = kNoFile;
+    bool created = false;
+    if (fs_.fileExists(beaconTextLogPath_)) {
+        file = fs_.openForAppend(beaconTextLogPath_);
+    } else {
+        ensureFolder(folder(kDecodedFolder));
+        try {
+            file = fs_.createFile(beaconTextLogPath_);
+            created = true;
+        } catch (const EInOutError& e) {
+            // Another program made it meanwhile: add to it like any existing log.
+            if (e.ErrorCode != kIoFileExists) throw;
+            file = fs_.openForAppend(beaconTextLogPath_);
+        }
+    }
+    if (created) writeOrClose(file, beaconTextLogHeader());
+    writeOrClose(file, beaconTextLogFields(currentRecord));
+    utcStamp_ = clock_.utcNow();
+    writeOrClose(file, dateTimeTail(utcStamp_));
+    fs_.close(file);
+}
+
+void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+    requireRunFiles();
+    utcStamp_ = clock_.utcNow();
+    const std::string rawDataFolder = folder(kRawDataFolder);
+    ensureFolder(rawDataFolder);
+    const FileHandle file = createUnique(rawDataFolder, rawFrameFileName(utcStamp_), lastRawFrameFilePath_);
+    writeOrClose(file, std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
+    fs_.close(file);
+}
+
+void Archive::closeRawByteLog() noexcept {
+    if (rawByteLog_ == kNoFile) return;
+    const FileHandle file = rawByteLog_;
+    rawByteLog_ = kNoFile;
+    try {
+        fs_.close(file);
+    } catch (...) {
+    }
+}
+
+}  // namespace kestrel

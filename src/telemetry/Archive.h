@@ -1,0 +1,80 @@
+#pragma once
+// The archive below BaseDirectory/Telemetry: the run's RawByteLog (every
+// received byte), the run's BeaconTextLog (one tab-separated line per beacon)
+// and one RawFrameFile per beacon. Files are never overwritten: a taken name
+// gets the first free suffix _2, _3, ... before its extension.
+
+#include "telemetry/BeaconFrame.h"
+#include "telemetry/BeaconStore.h"
+#include "telemetry/Clock.h"
+#include "telemetry/FileSystem.h"
+
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// The BeaconTextLog's title line (without the line end) and the four lines,
+// each ending in CR LF, a new BeaconTextLog starts with.
+extern const std::string_view kBeaconTextLogTitle;
+const std::string& beaconTextLogHeader();
+
+// Fields 1 to 28 of a BeaconTextLog data line, tab-separated.
+std::string beaconTextLogFields(const BeaconRecord& record);
+// The whole data line with the date and time of `utc`, ending in CR LF.
+std::string beaconTextLogLine(const BeaconRecord& record, const SystemTime& utc);
+
+// File names from a stamp (year, month, day, hour, minute, second).
+std::string rawByteLogName(const SystemTime& stamp);
+std::string beaconTextLogName(const SystemTime& stamp);
+std::string rawFrameFileName(const SystemTime& stamp);
+
+class Archive : public IBeaconStore {
+public:
+    Archive(IFileSystem& fs, IClock& clock) : fs_(fs), clock_(clock) {}
+    ~Archive() override { closeRawByteLog(); }
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+
+    // Start-up: reads UtcStamp, fixes the BeaconTextLog path and creates the
+    // RawByteLog. Throws EInOutError; the RawByteLog then stays not open.
+    void openRunFiles(const std::string& baseDirectory);
+
+    // One byte to the RawByteLog, one write to the operating system.
+    // Throws EInOutError (103 when the log is not open).
+    void appendRawByte(std::uint8_t byte);
+
+    // A beacon's BeaconTextLog line and its RawFrameFile. Throw EInOutError;
+    // before openRunFiles they store nothing (code 2).
+    void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
+    void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
+
+    // Shut-down; every failure is ignored.
+    void closeRawByteLog() noexcept;
+
+    bool rawByteLogOpen() const { return rawByteLog_ != kNoFile; }
+    const SystemTime& UtcStamp() const { return utcStamp_; }
+    const std::string& BaseDirectory() const { return baseDirectory_; }
+    const std::string& BeaconTextLogPath() const { return beaconTextLogPath_; }
+    const std::string& RawByteLogPath() const { return rawByteLogPath_; }
+    // Path of the latest RawFrameFile written (empty before the first).
+    const std::string& LastRawFrameFilePath() const { return lastRawFrameFilePath_; }
+
+private:
+    void requireRunFiles() const;
+    std::string folder(std::string_view name) const;
+    void ensureFolder(const std::string& path);
+    FileHandle createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath);
+    void writeOrClose(FileHandle file, std::string_view bytes);
+
+    IFileSystem& fs_;
+    IClock& clock_;
+    SystemTime utcStamp_;
+    std::string baseDirectory_;
+    std::string beaconTextLogPath_;
+    std::string rawByteLogPath_;
+    std::string lastRawFrameFilePath_;
+    FileHandle rawByteLog_ = kNoFile;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,48 @@
+#pragma once
+// The file operations the archive needs, behind a seam so tests can inject
+// failures. Platform implementations: FileSystemPosix.cpp, FileSystemWin32.cpp.
+// Every failure raises EInOutError (InOutError.h).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// The one place that knows the platform's path separator.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// An open file as the platform knows it (a descriptor or a handle).
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+class IFileSystem {
+public:
+    virtual ~IFileSystem() = default;
+
+    // The process's current directory, without a trailing separator except at a root.
+    virtual std::string currentDirectory() = 0;
+    virtual bool directoryExists(const std::string& path) = 0;
+    // Creates one folder; its parent must exist.
+    virtual void createDirectory(const std::string& path) = 0;
+    // True when a file (not a folder) stands at path.
+    virtual bool fileExists(const std::string& path) = 0;
+    // Creates a new, empty file open for writing. Never replaces anything: a taken
+    // name fails with code kIoFileExists.
+    virtual FileHandle createFile(const std::string& path) = 0;
+    // Opens an existing file for writing at its end.
+    virtual FileHandle openForAppend(const std::string& path) = 0;
+    // One write to the operating system, nothing buffered in the program. Storing
+    // fewer bytes than asked is a failure (kIoDiskFull).
+    virtual void write(FileHandle file, const void* data, std::size_t size) = 0;
+    virtual void close(FileHandle file) = 0;
+};
+
+// The operating system's file system (one instance for the process).
+IFileSystem& systemFileSystem();
+
+}  // namespace kestrel

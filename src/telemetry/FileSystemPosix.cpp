@@ -1,0 +1,87 @@
+#include "telemetry/FileSystem.h"
+
+#include "telemetry/InOutError.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrel {
+namespace {
+
+[[noreturn]] void throwErrno() { throw ioErrorFromErrno(errno); }
+
+int descriptor(FileHandle file) {
+    if (file < 0 || file > INT_MAX) throw EInOutError::fromCode(kIoFileNotOpen);
+    return static_cast<int>(file);
+}
+
+FileHandle openChecked(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) throwErrno();
+    return fd;
+}
+
+class FileSystemPosix final : public IFileSystem {
+public:
+    std::string currentDirectory() override {
+        std::string buf(256, '\0');
+        while (::getcwd(buf.data(), buf.size()) == nullptr) {
+            if (errno != ERANGE) throwErrno();
+            buf.resize(buf.size() * 2);
+        }
+        buf.resize(std::char_traits<char>::length(buf.c_str()));
+        return buf;
+    }
+
+    bool directoryExists(const std::string& path) override {
+        struct stat st{};
+        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    void createDirectory(const std::string& path) override {
+        if (::mkdir(path.c_str(), 0777) != 0) throwErrno();
+    }
+
+    bool fileExists(const std::string& path) override {
+        struct stat st{};
+        return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    }
+
+    FileHandle createFile(const std::string& path) override {
+        return openChecked(path, O_WRONLY | O_CREAT | O_EXCL);
+    }
+
+    FileHandle openForAppend(const std::string& path) override {
+        return openChecked(path, O_WRONLY | O_APPEND);
+    }
+
+    void write(FileHandle file, const void* data, std::size_t size) override {
+        const int fd = descriptor(file);
+        ssize_t n;
+        do {
+            n = ::write(fd, data, size);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) throwErrno();
+        if (static_cast<std::size_t>(n) != size) throw EInOutError::fromCode(kIoDiskFull);
+    }
+
+    void close(FileHandle file) override {
+        // No retry on EINTR: the descriptor is released either way on Linux.
+        if (::close(descriptor(file)) != 0 && errno != EINTR) throwErrno();
+    }
+};
+
+}  // namespace
+
+IFileSystem& systemFileSystem() {
+    static FileSystemPosix fs;
+    return fs;
+}
+
+}  // namespace kestrel

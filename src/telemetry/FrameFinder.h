@@ -1,0 +1,62 @@
+#pragma once
+// The frame finder: every received byte goes to the raw log, into the
+// ReceiveBuffer and past the marker search. What the window shows and what
+// happens to a found frame is reached through IFrameFinderHost.
+
+#include "telemetry/BeaconFrame.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace kestrel {
+
+class IFrameFinderHost {
+public:
+    virtual ~IFrameFinderHost() = default;
+    // Status panel text after each byte, "N=<length>". The view is valid only
+    // during the call.
+    virtual void setReceiveStatus(std::string_view text) = 0;
+    // Writes the byte to the RawByteLog; throws EInOutError when that fails, and
+    // the byte is then not analysed.
+    virtual void writeRawByte(std::uint8_t byte) = 0;
+    // A frame was found: CurrentRecord() and RawFrameCopy() hold it. Runs the
+    // decoder; may throw.
+    virtual void decodeFrame() = 0;
+};
+
+class FrameFinder {
+public:
+    static constexpr std::size_t kSearchThreshold = 131;
+    static constexpr std::size_t kLowestMarkerPosition = 111;  // counted from 1
+    static constexpr std::size_t kTrimLimit = 150;
+
+    explicit FrameFinder(IFrameFinderHost& host) : host_(host) {}
+
+    // Empties the ReceiveBuffer; the copies of the latest frame stay.
+    void aRXBufferInitExecute() { length_ = 0; }
+
+    // Handles one received byte (the LastRxByte). A failure of the raw log, the
+    // decoder or the archive goes on to the caller; a found frame has left the
+    // buffer by then.
+    void aRXBufferAnalyse2Execute(std::uint8_t lastRxByte);
+
+    const BeaconRecord& CurrentRecord() const { return currentRecord_; }
+    const RawFrame& RawFrameCopy() const { return rawFrameCopy_; }
+    std::uint16_t ReceiveBufferLength() const { return static_cast<std::uint16_t>(length_); }
+    std::string_view ReceiveBuffer() const {
+        return {reinterpret_cast<const char*>(buffer_.data()), length_};
+    }
+
+private:
+    void cutFront(std::size_t count);
+
+    IFrameFinderHost& host_;
+    std::array<std::uint8_t, kTrimLimit> buffer_{};
+    std::size_t length_ = 0;
+    BeaconRecord currentRecord_;
+    RawFrame rawFrameCopy_{};
+};
+
+}  // namespace kestrel

@@ -1,0 +1,303 @@
+#include "telemetry/Archive.h"
+
+#include "telemetry/InOutError.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <set>
+
+using namespace kestrel;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kExampleLine =
+    "86400\t6850\t  95\t 200\t12.5\t-3.0\t0.0\t54.900000\t23.933300\t400050.0000\t1005.0000\t1\t30.6\t18\t-25\t-21\t"
+    "0\t0\t120\t0\t385\t1\t22\t333\t4000\t555\t6\t0x01000AFF00001080\t2024-03-05\t14:15:07\r\n";
+
+// The real file system with failures on demand; tracks which files are open.
+class FaultyFileSystem : public IFileSystem {
+public:
+    IFileSystem& real = systemFileSystem();
+    std::set<FileHandle> open;
+    int writes = 0;
+    int failWrite = 0;  // 1-based number of the write that stores half and fails
+    bool failCreate = false;
+
+    std::string currentDirectory() override { return real.currentDirectory(); }
+    bool directoryExists(const std::string& p) override { return real.directoryExists(p); }
+    void createDirectory(const std::string& p) override { real.createDirectory(p); }
+    bool fileExists(const std::string& p) override { return real.fileExists(p); }
+    FileHandle createFile(const std::string& p) override {
+        if (failCreate) throw EInOutError::fromCode(kIoFileAccessDenied);
+        return track(real.createFile(p));
+    }
+    FileHandle openForAppend(const std::string& p) override { return track(real.openForAppend(p)); }
+    void write(FileHandle f, const void* data, std::size_t size) override {
+        if (++writes == failWrite) {
+            real.write(f, data, size / 2);
+            throw EInOutError::fromCode(kIoDiskFull);
+        }
+        real.write(f, data, size);
+    }
+    void close(FileHandle f) override {
+        open.erase(f);
+        real.close(f);
+    }
+
+private:
+    FileHandle track(FileHandle f) {
+        open.insert(f);
+        return f;
+    }
+};
+
+std::vector<std::string> crlfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0, end;
+    while ((end = text.find("\r\n", start)) != std::string::npos) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    EXPECT_EQ(start, text.size()) << "text does not end in CR LF";
+    return lines;
+}
+
+RawFrame rawFrameOf(const BeaconRecord& r) {
+    const std::string frame = buildBeaconFrame(kTestFrameHeader, r);
+    RawFrame raw{};
+    std::copy(frame.begin(), frame.end(), raw.begin());
+    return raw;
+}
+
+class ArchiveTest : public ::testing::Test {
+protected:
+    test::ScratchDir dir;
+    test::FixedClock clock;
+    FaultyFileSystem files;
+    Archive archive{files, clock};
+    const fs::path telemetry = dir.path() / "Telemetry";
+    const fs::path textLog = telemetry / "Decoded" / "KR7_beacon_2024_03_05_141507_UTC.txt";
+    const fs::path rawData = telemetry / "raw_data";
+
+    void storeBeacon(const BeaconRecord& r) {
+        archive.aSaveTempFileExecute(r);
+        archive.aSaveBinFileExecute(rawFrameOf(r));
+    }
+};
+
+}  // namespace
+
+TEST(BeaconTextLogFormat, WorkedExampleLineAndHeader) {
+    EXPECT_EQ(beaconTextLogLine(test::exampleRecord(), {2024, 3, 2, 5, 14, 15, 7, 250}), kExampleLine);
+
+    EXPECT_EQ(kBeaconTextLogTitle.size(), 227u);
+    EXPECT_EQ(std::count(kBeaconTextLogTitle.begin(), kBeaconTextLogTitle.end(), '\t'), 15);
+    EXPECT_TRUE(kBeaconTextLogTitle.starts_with("Flight time, s\tVbatt, V\t"));
+    EXPECT_TRUE(kBeaconTextLogTitle.ends_with(
+        "\tTransponder_ON  Iphoto[1..3], mA        Kphoto[1..6]    ErrorCodes      Date     TimeUTC"));
+    EXPECT_EQ(beaconTextLogHeader(),
+              "KESTREL (ZZ0KR) beacon data log file\r\n\r\n" + std::string(kBeaconTextLogTitle) + "\r\n\r\n");
+}
+
+TEST(BeaconTextLogFormat, NonFiniteNegativeAndLargeValues) {
+    BeaconRecord r;
+    r.setVbat(65535);
+    r.setIin(12345);
+    r.setIsys(5);
+    r.setBx(std::numeric_limits<float>::quiet_NaN());
+    r.setBy(std::numeric_limits<float>::infinity());
+    r.setBz(-std::numeric_limits<float>::infinity());
+    r.setLatitude(-std::numeric_limits<double>::quiet_NaN());
+    r.setLongitude(-23.9333);
+    r.setAltitude(-0.00004);
+    r.setVelocity(1e30);
+    r.setGpsOn(255);
+    r.setTpsu(-5);
+    r.setToutMin(-32768);
+    r.setToutMax(32767);
+    r.setTransponderTime(65535);
+    r.setTransponderOn(2);
+    r.setFoto(5, 65535);
+    r.setStatusByte(0, 0xAB);
+    EXPECT_EQ(beaconTextLogFields(r),
+              "0\t65535\t12345\t   5\tNan\t+Inf\t-Inf\tNan\t-23.933300\t-0.0000\t"
+              "1000000000000000019884624838656.0000\t255\t36.5\t-5\t-32768\t32767\t65535\t2\t"
+              "0\t0\t0\t0\t0\t0\t0\t0\t65535\t0xAB00000000000000");
+}
+
+TEST(ArchiveNames, StampsFromTheClock) {
+    const SystemTime t{987, 1, 0, 2, 3, 4, 5, 999};
+    EXPECT_EQ(rawByteLogName(t), "log_raw_0987_01_02_030405_UTC.KR7");
+    EXPECT_EQ(beaconTextLogName(t), "KR7_beacon_0987_01_02_030405_UTC.txt");
+    EXPECT_EQ(rawFrameFileName(t), "KR7_raw_0987_01_02_030405_UTC.KR7");
+}
+
+TEST_F(ArchiveTest, NothingIsStoredBeforeStartUp) {
+    EXPECT_THROW(archive.appendRawByte(1), EInOutError);
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}), EInOutError);
+    EXPECT_FALSE(fs::exists("Telemetry"));  // nothing relative to the current directory
+}
+
+TEST_F(ArchiveTest, RunWithoutBeaconsKeepsEveryByteAndMakesNothingElse) {
+    archive.openRunFiles(dir.str());
+    const fs::path rawLog = telemetry / "raw_log" / "log_raw_2024_03_05_141507_UTC.KR7";
+    EXPECT_EQ(archive.RawByteLogPath(), rawLog.string());
+    EXPECT_EQ(archive.BeaconTextLogPath(), textLog.string());
+    EXPECT_EQ(fs::file_size(rawLog), 0u);
+    for (int b : {0x42, 0x00, 0xFF, 0x0A}) archive.appendRawByte(static_cast<std::uint8_t>(b));
+    // Each byte is on disk at once, without closing the log.
+    EXPECT_EQ(test::readFile(rawLog), std::string("B\0\xFF\n", 4));
+    archive.closeRawByteLog();
+    EXPECT_FALSE(fs::exists(telemetry / "Decoded"));
+    EXPECT_FALSE(fs::exists(rawData));
+    EXPECT_THROW(archive.appendRawByte(1), EInOutError);
+}
+
+TEST_F(ArchiveTest, BeaconsAddLinesAndRawFramesWithoutOverwriting) {
+    archive.openRunFiles((dir.path() / "deep" / "er").string());  // missing parents are made
+    EXPECT_TRUE(fs::is_directory(dir.path() / "deep" / "er" / "Telemetry" / "raw_log"));
+    archive.openRunFiles(dir.str());
+
+    storeBeacon(test::exampleRecord());
+    auto lines = crlfLines(test::readFile(textLog));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "KESTREL (ZZ0KR) beacon data log file");
+    EXPECT_EQ(lines[2], kBeaconTextLogTitle);
+    EXPECT_EQ(lines[4] + "\r\n", kExampleLine);
+
+    const fs::path first = rawData / "KR7_raw_2024_03_05_141507_UTC.KR7";
+    const std::string firstBytes = test::readFile(first);
+    ASSERT_EQ(firstBytes.size(), 132u);
+    EXPECT_EQ(firstBytes.substr(110), std::string(" NORTHERN SKY BEACON \0", 22));
+
+    // A second beacon in the same second: one more line, a second raw file.
+    BeaconRecord second = test::exampleRecord();
+    second.setFlightTime(86401);
+    storeBeacon(second);
+    lines = crlfLines(test::readFile(textLog));
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_TRUE(lines[5].starts_with("86401\t"));
+    EXPECT_EQ(test::readFile(first), firstBytes);
+    const fs::path secondFile = rawData / "KR7_raw_2024_03_05_141507_UTC_2.KR7";
+    EXPECT_EQ(archive.LastRawFrameFilePath(), secondFile.string());
+    EXPECT_EQ(BeaconRecord::fromBytes(test::readFile(secondFile).data() + 4).FlightTime(), 86401u);
+    storeBeacon(second);
+    EXPECT_TRUE(fs::exists(rawData / "KR7_raw_2024_03_05_141507_UTC_3.KR7"));
+    EXPECT_TRUE(files.open.size() == 1);  // only the RawByteLog
+}
+
+TEST_F(ArchiveTest, LineTakesItsOwnClockReading) {
+    archive.openRunFiles(dir.str());
+    clock.utc = {2024, 3, 2, 5, 23, 59, 59, 900};
+    archive.aSaveTempFileExecute(test::exampleRecord());
+    clock.utc = {2024, 3, 3, 6, 0, 0, 0, 100};
+    archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()));
+    EXPECT_TRUE(crlfLines(test::readFile(textLog)).back().ends_with("\t2024-03-05\t23:59:59"));
+    EXPECT_TRUE(fs::exists(rawData / "KR7_raw_2024_03_06_000000_UTC.KR7"));
+    EXPECT_EQ(archive.UtcStamp().day, 6);
+}
+
+TEST_F(ArchiveTest, DeletedLogIsRecreatedWithHeaderAndExistingLogGetsNoSecondHeader) {
+    archive.openRunFiles(dir.str());
+    fs::create_directories(textLog.parent_path());
+    { std::ofstream(textLog, std::ios::binary) << "earlier\r\n"; }
+    archive.aSaveTempFileExecute(test::exampleRecord());
+    EXPECT_EQ(test::readFile(textLog), "earlier\r\n" + kExampleLine);
+
+    fs::remove_all(telemetry / "Decoded");
+    archive.aSaveTempFileExecute(test::exampleRecord());
+    EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + kExampleLine);
+}
+
+TEST_F(ArchiveTest, SecondRunInTheSameSecondGetsItsOwnRawByteLog) {
+    archive.openRunFiles(dir.str());
+    archive.appendRawByte('1');
+    Archive other(files, clock);
+    other.openRunFiles(dir.str());
+    other.appendRawByte('2');
+    const fs::path rawLog = telemetry / "raw_log";
+    EXPECT_EQ(test::readFile(rawLog / "log_raw_2024_03_05_141507_UTC.KR7"), "1");
+    EXPECT_EQ(test::readFile(rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7"), "2");
+    EXPECT_EQ(other.RawByteLogPath(), (rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7").string());
+}
+
+TEST_F(ArchiveTest, FileWhereTheFoldersMustBeFailsEverything) {
+    { std::ofstream(telemetry) << "in the way"; }
+    try {
+        archive.openRunFiles(dir.str());
+        ADD_FAILURE() << "opened a log below a plain file";
+    } catch (const EInOutError& e) {
+#ifndef _WIN32
+        EXPECT_STREQ(e.what(), "I/O error 20");  // not a directory
+#endif
+    }
+    EXPECT_FALSE(archive.rawByteLogOpen());
+    try {
+        archive.appendRawByte(0);
+        ADD_FAILURE();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode, 103);
+        EXPECT_STREQ(e.what(), "I/O error 103");
+    }
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}), EInOutError);
+}
+
+#ifndef _WIN32
+TEST_F(ArchiveTest, FullDiskUnderTheTextLog) {
+    archive.openRunFiles(dir.str());
+    fs::create_directories(textLog.parent_path());
+    fs::create_symlink("/dev/full", textLog);
+    try {
+        archive.aSaveTempFileExecute(test::exampleRecord());
+        ADD_FAILURE();
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    EXPECT_EQ(files.open.size(), 1u);
+}
+#endif
+
+TEST_F(ArchiveTest, WriteFailingPartWayClosesTheFileAndKeepsWhatWasWritten) {
+    archive.openRunFiles(dir.str());
+    files.failWrite = 2;  // header is write 1, fields 1-28 are write 2
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    EXPECT_EQ(files.open.size(), 1u);
+    const std::string fields = beaconTextLogFields(test::exampleRecord());
+    EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + fields.substr(0, fields.size() / 2));
+
+    // The raw frame file: half of it stays, the file is released.
+    files.writes = 0;
+    files.failWrite = 1;
+    EXPECT_THROW(archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord())), EInOutError);
+    EXPECT_EQ(files.open.size(), 1u);
+    EXPECT_EQ(fs::file_size(rawData / "KR7_raw_2024_03_05_141507_UTC.KR7"), 66u);
+
+    // Later beacons are stored normally.
+    files.failWrite = 0;
+    storeBeacon(test::exampleRecord());
+    EXPECT_TRUE(test::readFile(textLog).ends_with(kExampleLine));
+    EXPECT_EQ(fs::file_size(rawData / "KR7_raw_2024_03_05_141507_UTC_2.KR7"), 132u);
+}
+
+TEST_F(ArchiveTest, TextLogThatCannotBeCreatedLosesOnlyThatStep) {
+    archive.openRunFiles(dir.str());
+    files.failCreate = true;
+    try {
+        archive.aSaveTempFileExecute(test::exampleRecord());
+        ADD_FAILURE();
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "File access denied");
+    }
+    EXPECT_TRUE(fs::is_directory(textLog.parent_path()));
+    EXPECT_FALSE(fs::exists(textLog));
+    files.failCreate = false;
+    archive.aSaveTempFileExecute(test::exampleRecord());
+    EXPECT_EQ(crlfLines(test::readFile(textLog)).size(), 5u);
+}

@@ -1,0 +1,98 @@
+// The platform file system behind the seam, on real files.
+#include "telemetry/FileSystem.h"
+
+#include "telemetry/InOutError.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+
+using namespace kestrel;
+
+namespace {
+
+std::string join(const test::ScratchDir& dir, const std::string& name) {
+    return dir.str() + kPathSeparator + name;
+}
+
+int codeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EInOutError& e) {
+        return e.ErrorCode;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(FileSystem, CreatesWritesAppendsAndNeverReplaces) {
+    test::ScratchDir dir;
+    IFileSystem& fs = systemFileSystem();
+    const std::string sub = join(dir, "a");
+    EXPECT_FALSE(fs.directoryExists(sub));
+    fs.createDirectory(sub);
+    EXPECT_TRUE(fs.directoryExists(sub));
+    EXPECT_FALSE(fs.fileExists(sub));
+
+    const std::string file = sub + kPathSeparator + "f.bin";
+    FileHandle h = fs.createFile(file);
+    fs.write(h, "abc", 3);
+    fs.close(h);
+    EXPECT_TRUE(fs.fileExists(file));
+    EXPECT_EQ(codeOf([&] { fs.createFile(file); }), kIoFileExists);
+
+    h = fs.openForAppend(file);
+    fs.write(h, "de", 2);
+    fs.close(h);
+    EXPECT_EQ(test::readFile(file), "abcde");
+    EXPECT_FALSE(fs.currentDirectory().empty());
+}
+
+TEST(FileSystem, FailuresCarryCodeAndText) {
+    test::ScratchDir dir;
+    IFileSystem& fs = systemFileSystem();
+    // A folder that is missing: the file inside cannot be created.
+    const std::string missing = join(dir, "nope") + kPathSeparator + "f";
+    EXPECT_NE(codeOf([&] { fs.createFile(missing); }), 0);
+    EXPECT_NE(codeOf([&] { fs.openForAppend(join(dir, "absent")); }), 0);
+    EXPECT_NE(codeOf([&] { fs.createDirectory(missing); }), 0);
+}
+
+#ifndef _WIN32
+TEST(FileSystem, MapsErrnoToTheArchiveTexts) {
+    EXPECT_STREQ(ioErrorFromErrno(EACCES).what(), "File access denied");
+    EXPECT_STREQ(ioErrorFromErrno(EROFS).what(), "File access denied");
+    EXPECT_EQ(ioErrorFromErrno(EPERM).ErrorCode, kIoFileAccessDenied);
+    EXPECT_STREQ(ioErrorFromErrno(ENOSPC).what(), "Disk full");
+    EXPECT_STREQ(ioErrorFromErrno(ENOTDIR).what(), "I/O error 20");
+    EXPECT_STREQ(ioErrorFromErrno(EIO).what(), "I/O error 5");
+    EXPECT_STREQ(EInOutError::fromCode(kIoFileNotOpen).what(), "I/O error 103");
+}
+
+TEST(FileSystem, FullDiskAndFolderThatIsAFile) {
+    IFileSystem& fs = systemFileSystem();
+    FileHandle h = fs.openForAppend("/dev/full");
+    try {
+        fs.write(h, "x", 1);
+        ADD_FAILURE() << "write to /dev/full succeeded";
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    fs.close(h);
+
+    test::ScratchDir dir;
+    const std::string notADir = join(dir, "plain");
+    fs.close(fs.createFile(notADir));
+    EXPECT_FALSE(fs.directoryExists(notADir));
+    try {
+        fs.createFile(notADir + "/inside");
+        ADD_FAILURE() << "created a file below a plain file";
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "I/O error 20");
+    }
+}
+#endif
