@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 
 namespace kestrel {
 namespace {
@@ -74,10 +76,20 @@ struct PendingWait {
     DWORD mask = 0;
 };
 
+// What the main thread's calls tell the event thread about the input queue,
+// so that it can tell bytes that arrived from bytes that merely still wait.
+struct InputAccount {
+    std::atomic<uint64_t> taken{0};          // bytes handed out by Read
+    std::atomic<int> readsActive{0};         // Reads under way
+    std::atomic<uint32_t> discards{0};       // input purges
+    std::atomic<uint32_t> heldErrors{0};     // line errors the event thread's queue check cleared
+};
+
 class ComEventWaiterWin32 final : public ComEventWaiter {
 public:
-    ComEventWaiterWin32(HANDLE device, HANDLE stopSignal, PendingWait* wait)
-        : device_(device), stopSignal_(stopSignal), wait_(wait) {}
+    ComEventWaiterWin32(HANDLE device, HANDLE stopSignal, PendingWait* wait, std::shared_ptr<InputAccount> account)
+        : device_(device), stopSignal_(stopSignal), wait_(wait), account_(std::move(account)),
+          discards_(account_->discards.load()), arrived_(account_->taken.load()) {}
 
     ~ComEventWaiterWin32() override {
         // The overlapped block may only go once the system has finished the
@@ -98,13 +110,34 @@ public:
     }
 
     ComWaitResult Wait(uint32_t& mask) override {
+        for (;;) {
+            if (WaitForSingleObject(stopSignal_, 0) == WAIT_OBJECT_0) return ComWaitResult::Stopped;
+            DWORD seen = 0;
+            const ComWaitResult r = waitOnce(seen);
+            if (r != ComWaitResult::Events) return r;
+            if ((seen & EV_RXCHAR) && !bytesArrived()) seen &= ~DWORD{EV_RXCHAR};
+            if (seen == 0) continue;  // only a repeat of bytes already reported
+            mask = seen;
+            return ComWaitResult::Events;
+        }
+    }
+
+    void Stop() override { SetEvent(stopSignal_); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr DWORD kFinishLimitMs = 2000;
+    static constexpr std::chrono::milliseconds kMinRearmInterval{10};
+
+    // One WaitCommEvent, waited for together with the stop signal.
+    ComWaitResult waitOnce(DWORD& seen) {
         if (!pending_) {
             if (!paceRearm()) return ComWaitResult::Stopped;
             ResetEvent(wait_->overlapped.hEvent);
             wait_->mask = 0;
             lastArm_ = Clock::now();
             if (WaitCommEvent(device_, &wait_->mask, &wait_->overlapped)) {
-                mask = wait_->mask;
+                seen = wait_->mask;
                 return ComWaitResult::Events;
             }
             // A wait that cannot even start (a device without modem lines
@@ -120,23 +153,46 @@ public:
         pending_ = false;
         DWORD unused = 0;
         if (!GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE)) return ComWaitResult::Nothing;
-        mask = wait_->mask;
+        seen = wait_->mask;
         return ComWaitResult::Events;
     }
 
-    void Stop() override { SetEvent(stopSignal_); }
+    // Windows signals EV_RXCHAR once per arrival; Wine signals it again and
+    // again while unread bytes wait. Bytes taken so far plus the bytes waiting
+    // only grow when something arrived, so a wake-up that finds them unchanged
+    // is a repeat. Any doubt (a read under way, a purge in between, a failed
+    // count) counts as an arrival: an extra event is harmless, a lost one not.
+    bool bytesArrived() {
+        const uint64_t takenBefore = account_->taken.load();
+        const bool readingBefore = account_->readsActive.load() > 0;
+        const uint32_t discards = account_->discards.load();
+        DWORD errors = 0;
+        COMSTAT stat;
+        ZeroMemory(&stat, sizeof stat);
+        if (!ClearCommError(device_, &errors, &stat)) return true;
+        // The call also cleared the line errors: keep them for the next
+        // ClearError of the device, where the engine looks for them.
+        if (errors) account_->heldErrors.fetch_or(errors);
+        const uint64_t takenAfter = account_->taken.load();
+        const bool uncertain =
+            readingBefore || account_->readsActive.load() > 0 || takenBefore != takenAfter || discards != discards_;
+        const uint64_t arrived = takenAfter + stat.cbInQue;
+        if (uncertain) {
+            if (discards != discards_) arrived_ = arrived;  // the purged bytes left the count
+            discards_ = discards;
+            return stat.cbInQue > 0;
+        }
+        if (arrived <= arrived_) return false;
+        arrived_ = arrived;
+        return true;
+    }
 
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr DWORD kFinishLimitMs = 2000;
-    static constexpr std::chrono::milliseconds kMinRearmInterval{10};
-
-    // Wine completes EV_RXCHAR again and again while unread bytes wait, and
+    // Wine completes EV_RXCHAR at once again while unread bytes wait, and
     // some masks complete spuriously with ERROR_OPERATION_ABORTED; re-arming
-    // at once would turn either into a busy stream of wake-ups. Arming at most
-    // once per kMinRearmInterval costs Windows nothing: bytes that arrive in
-    // the meantime are counted by the next wake-up's BytesWaiting. False when
-    // the stop signal came during the pause.
+    // at once would make either a busy loop. Arming at most once per
+    // kMinRearmInterval costs Windows nothing: bytes that arrive in the
+    // meantime are counted by the next wake-up's BytesWaiting. False when the
+    // stop signal came during the pause.
     bool paceRearm() {
         const auto due = lastArm_ + kMinRearmInterval;
         const auto now = Clock::now();
@@ -148,6 +204,9 @@ private:
     HANDLE device_;
     HANDLE stopSignal_;
     PendingWait* wait_;
+    std::shared_ptr<InputAccount> account_;
+    uint32_t discards_;  // account_->discards when last looked at
+    uint64_t arrived_;   // highest count of bytes taken plus waiting seen so far
     bool pending_ = false;
     Clock::time_point lastArm_{};
 };
@@ -224,7 +283,7 @@ public:
         COMSTAT stat;
         ZeroMemory(&stat, sizeof stat);
         if (!ClearCommError(handle_, &errors, &stat)) return lastError();
-        status.Errors = errors;
+        status.Errors = errors | account_->heldErrors.exchange(0);
         status.InQueue = stat.cbInQue;
         status.OutQueue = stat.cbOutQue;
         return 0;
@@ -237,11 +296,19 @@ public:
         return 0;
     }
 
-    int Purge(uint32_t flags) override { return resultOf(PurgeComm(handle_, flags)); }
+    int Purge(uint32_t flags) override {
+        const int result = resultOf(PurgeComm(handle_, flags));
+        if (result == 0 && (flags & (PURGE_RXCLEAR | PURGE_RXABORT))) ++account_->discards;
+        return result;
+    }
 
     int Read(char* buffer, uint32_t count, uint32_t& done) override {
+        ++account_->readsActive;
         AsyncRequest request(AsyncRequest::Read);
-        return request.Run(handle_, buffer, count, done);
+        const int result = request.Run(handle_, buffer, count, done);
+        account_->taken += done;
+        --account_->readsActive;
+        return result;
     }
 
     int Write(const char* buffer, uint32_t count, uint32_t& done) override {
@@ -264,11 +331,12 @@ public:
             CloseHandle(stopSignal);
             return nullptr;
         }
-        return std::make_unique<ComEventWaiterWin32>(handle_, stopSignal, wait);
+        return std::make_unique<ComEventWaiterWin32>(handle_, stopSignal, wait, account_);
     }
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    std::shared_ptr<InputAccount> account_ = std::make_shared<InputAccount>();
 };
 
 }  // namespace
