@@ -499,6 +499,13 @@ uint32_t PosixEventWaiter::look(int& recheckMs, bool& hungUp) {
     recheckMs = -1;
     auto recheck = [&](int ms) { recheckMs = recheckMs < 0 ? ms : std::min(recheckMs, ms); };
 
+    // A line that hung up reports nothing more: the thread is to stop, and the
+    // next operation will say what is wrong.
+    pollfd state{d.fd_, 0, 0};
+    if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        hungUp = true;
+        return 0;
+    }
     std::lock_guard lock(d.mutex_);
     const uint32_t mask = d.eventMask_;
     if (mask & (kEvRxChar | kEvRx80Full)) {
