@@ -33,7 +33,7 @@ std::string stamp(const SystemTime& t) {
 
 std::string joinPath(std::string_view a, std::string_view b) {
     std::string path(a);
-    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
+    if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
     path += b;
     return path;
 }
@@ -169,7 +169,13 @@ void Archive::appendRawByte(std::uint8_t byte) {
     fs_.write(rawByteLog_, &byte, 1);
 }
 
+void Archive::requireRunFiles() const {
+    // Without a start-up there is no BaseDirectory: store nothing anywhere.
+    if (beaconTextLogPath_.empty()) throw EInOutError::fromCode(kIoFileNotFound);
+}
+
 void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+    requireRunFiles();
     FileHandle file = kNoFile;
     bool created = false;
     if (fs_.fileExists(beaconTextLogPath_)) {
@@ -193,6 +199,7 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
 }
 
 void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+    requireRunFiles();
     utcStamp_ = clock_.utcNow();
     const std::string rawDataFolder = folder(kRawDataFolder);
     ensureFolder(rawDataFolder);

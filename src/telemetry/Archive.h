@@ -44,6 +44,8 @@ public:
     // Throws EInOutError (103 when the log is not open).
     void appendRawByte(std::uint8_t byte);
 
+    // A beacon's BeaconTextLog line and its RawFrameFile. Throw EInOutError;
+    // before openRunFiles they store nothing (code 2).
     void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
     void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
 
@@ -59,6 +61,7 @@ public:
     const std::string& LastRawFrameFilePath() const { return lastRawFrameFilePath_; }
 
 private:
+    void requireRunFiles() const;
     std::string folder(std::string_view name) const;
     void ensureFolder(const std::string& path);
     FileHandle createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath);

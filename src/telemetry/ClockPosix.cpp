@@ -19,23 +19,19 @@ SystemTime toSystemTime(const std::tm& tm, long nanoseconds) {
     return t;
 }
 
+// Reads the calendar clock and breaks it down with gmtime_r or localtime_r.
+SystemTime readCalendar(std::tm* (*breakDown)(const std::time_t*, std::tm*)) {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    std::tm tm{};
+    breakDown(&ts.tv_sec, &tm);
+    return toSystemTime(tm, ts.tv_nsec);
+}
+
 class ClockPosix final : public IClock {
 public:
-    SystemTime utcNow() override {
-        timespec ts{};
-        clock_gettime(CLOCK_REALTIME, &ts);
-        std::tm tm{};
-        gmtime_r(&ts.tv_sec, &tm);
-        return toSystemTime(tm, ts.tv_nsec);
-    }
-
-    SystemTime localNow() override {
-        timespec ts{};
-        clock_gettime(CLOCK_REALTIME, &ts);
-        std::tm tm{};
-        localtime_r(&ts.tv_sec, &tm);
-        return toSystemTime(tm, ts.tv_nsec);
-    }
+    SystemTime utcNow() override { return readCalendar(gmtime_r); }
+    SystemTime localNow() override { return readCalendar(localtime_r); }
 
     std::uint32_t tickCount() override {
         timespec ts{};

@@ -137,6 +137,13 @@ TEST(ArchiveNames, StampsFromTheClock) {
     EXPECT_EQ(rawFrameFileName(t), "KR7_raw_0987_01_02_030405_UTC.KR7");
 }
 
+TEST_F(ArchiveTest, NothingIsStoredBeforeStartUp) {
+    EXPECT_THROW(archive.appendRawByte(1), EInOutError);
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}), EInOutError);
+    EXPECT_FALSE(fs::exists("Telemetry"));  // nothing relative to the current directory
+}
+
 TEST_F(ArchiveTest, RunWithoutBeaconsKeepsEveryByteAndMakesNothingElse) {
     archive.openRunFiles(dir.str());
     const fs::path rawLog = telemetry / "raw_log" / "log_raw_2024_03_05_141507_UTC.KR7";

@@ -1,0 +1,73 @@
+// Throughput of the core receive path: every byte through the frame finder
+// into a real RawByteLog, every beacon through the decoder and the archive.
+// Usage: bench_receive_path [bytes [minimum bytes per second]]
+
+#include "telemetry/Archive.h"
+#include "telemetry/Decoder.h"
+#include "telemetry/FrameFinder.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+using namespace kestrel;
+
+namespace {
+
+class Host : public IFrameFinderHost, public IDecodedInfoPane {
+public:
+    Host(Archive& archive, Decoder*& decoder, FrameFinder*& finder)
+        : archive_(archive), decoder_(decoder), finder_(finder) {}
+    void setReceiveStatus(std::string_view text) override { statusLength += text.size(); }
+    void writeRawByte(std::uint8_t b) override { archive_.appendRawByte(b); }
+    void decodeFrame() override { decoder_->aDecodeTelemetry1Execute(finder_->CurrentRecord(), finder_->RawFrameCopy()); }
+    void showDecodedInfo(const std::vector<std::string>& lines) override { lineCount += lines.size(); }
+    std::size_t statusLength = 0;
+    std::size_t lineCount = 0;
+
+private:
+    Archive& archive_;
+    Decoder*& decoder_;
+    FrameFinder*& finder_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t total = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 3000000;
+    const double goal = argc > 2 ? std::strtod(argv[2], nullptr) : 300000.0;
+
+    const auto dir = std::filesystem::temp_directory_path() / ("kestrel-bench-" + std::to_string(std::rand()));
+    std::filesystem::create_directories(dir);
+
+    Archive archive(systemFileSystem(), systemClock());
+    Decoder* decoder = nullptr;
+    FrameFinder* finder = nullptr;
+    Host host(archive, decoder, finder);
+    Decoder theDecoder(systemClock(), host, archive);
+    FrameFinder theFinder(host);
+    decoder = &theDecoder;
+    finder = &theFinder;
+    archive.openRunFiles(dir.string());
+
+    // One beacon per 1000 bytes, noise between.
+    BeaconRecord record;
+    record.setGpsOn(1);
+    std::string block = buildBeaconFrame(kTestFrameHeader, record);
+    while (block.size() < 1000) block.push_back(static_cast<char>(block.size() * 31));
+
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < total; ++i)
+        theFinder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(block[i % block.size()]));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    archive.closeRawByteLog();
+
+    const double rate = static_cast<double>(total) / seconds;
+    std::printf("receive path: %zu bytes, %d beacons in %.3f s: %.0f bytes/s (goal %.0f)\n", total,
+                theDecoder.BeaconCounter(), seconds, rate, goal);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return rate >= goal ? 0 : 1;
+}
