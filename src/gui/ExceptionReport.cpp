@@ -1,5 +1,7 @@
 #include "gui/ExceptionReport.h"
 
+#include "serial/ExceptionReport.h"
+
 #include <QMessageBox>
 
 #include <deque>
@@ -91,7 +93,18 @@ void ShowMessage(const QString& text) {
 void SetMessagePresenter(TMessagePresenter presenter) { gPresenter = std::move(presenter); }
 void SetBeforeMessageHook(std::function<void()> hook) { gBeforeMessage = std::move(hook); }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // What the port's event dispatch catches comes here too.
+    SetExceptionReportHandler([](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (...) {
+            ShowCurrentException();
+        }
+    });
+}
+
+TApplication::~TApplication() { SetExceptionReportHandler(nullptr); }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

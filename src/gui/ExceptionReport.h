@@ -55,6 +55,7 @@ void SetBeforeMessageHook(std::function<void()> hook);
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);
+    ~TApplication() override;
     bool notify(QObject* receiver, QEvent* event) override;
 };
 

@@ -109,7 +109,7 @@ struct Panes {
 // reference, trimming both at random ticks; compares at every tick.
 void RunStream(Panes& p, const std::string& bytes, std::mt19937& rng, int& ticks) {
     std::uniform_int_distribution<int> eventSize(1, 600);
-    std::uniform_int_distribution<int> tickEvery(1, 6);
+    std::uniform_int_distribution<int> tickEvery(1, 4);
     std::size_t i = 0;
     int untilTick = tickEvery(rng);
     while (i < bytes.size()) {
@@ -159,7 +159,7 @@ TEST(RxPane, HexPaneAtEveryTickEqualsByteByByteAppendsAndTrim) {
     Panes p(TRxPane::Mode::Hex, 265);
     std::mt19937 rng(7);
     int ticks = 0;
-    RunStream(p, Noise(rng, 6000, 1, 3), rng, ticks);
+    RunStream(p, Noise(rng, 8000, 1, 3), rng, ticks);
     EXPECT_GT(ticks, 5);
 }
 
