@@ -37,6 +37,12 @@ std::string allByteValues() {
     return s;
 }
 
+double processCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 // The main window's port on one end of a line, the test on the other.
 class PortTest : public ::testing::Test {
 protected:
@@ -123,6 +129,30 @@ TEST_F(PortTest, ImmediateReadReturnsWhatIsThere) {
     EXPECT_TRUE(text.empty());
 }
 
+TEST_F(PortTest, AWriteCutShortByItsTimeoutReturnsTheSmallerCount) {
+    port.Timeouts().SetWriteTotalMultiplier(0);
+    port.Timeouts().SetWriteTotalConstant(100);
+    port.OpenPort();
+    const std::string lots(4 << 20, 'w');  // far more than the line buffers while nobody reads
+    const auto start = Clock::now();
+    const int32_t written = port.WriteText(lots);
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, static_cast<int32_t>(lots.size()));
+    EXPECT_LT(Clock::now() - start, 2000ms);
+}
+
+TEST_F(PortTest, InputQueueEightyPercentFull) {
+    std::atomic<int> full{0};
+    port.Buffer().SetInputSize(100);
+    port.OnRx80Full = [&](TCustomComPort&) { ++full; };
+    port.OpenPort();
+    line.Send(std::string(50, 'a'));
+    ASSERT_TRUE(waiting(50));
+    EXPECT_EQ(full, 0);
+    line.Send(std::string(40, 'b'));
+    EXPECT_TRUE(eventually(mailbox, [&] { return full > 0; }));
+}
+
 TEST_F(PortTest, RxCharReachesTheHandlerOnTheMailboxThreadWithTheWaitingCount) {
     std::vector<int32_t> counts;
     std::thread::id handlerThread;
@@ -175,6 +205,20 @@ TEST_F(PortTest, UnreadBytesDoNotRaiseEventsOverAndOver) {
     line.Send("b");  // new bytes on top of the unread one still count
     ASSERT_TRUE(eventually(mailbox, [&] { return counts.size() > 1; }));
     EXPECT_EQ(counts, (std::vector<int32_t>{1, 2}));
+}
+
+TEST_F(PortTest, UnreadBytesDoNotKeepAThreadBusyThatIgnoresThem) {
+    std::atomic<int> empties{0};
+    port.SetEvents({evTxEmpty});
+    port.OnTxEmpty = [&](TCustomComPort&) { ++empties; };
+    port.OpenPort();
+    line.Send("unwatched");
+    ASSERT_TRUE(eventually([&] { return port.BytesWaiting() == 9; }));
+    const double cpuBefore = processCpuSeconds();
+    EXPECT_FALSE(eventually(mailbox, [&] { return empties > 0; }, 300ms));
+    EXPECT_LT(processCpuSeconds() - cpuBefore, 0.15);
+    port.WriteText("!");  // the thread still answers
+    EXPECT_TRUE(eventually(mailbox, [&] { return empties > 0; }));
 }
 
 TEST_F(PortTest, TxEmptyFollowsAWrite) {
@@ -310,12 +354,6 @@ TEST_F(PortTest, ThreadSyncRunsOnTheMainThreadAndNoneOnTheEventThread) {
         else
             EXPECT_NE(where, std::this_thread::get_id());
     }
-}
-
-double processCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 TEST_F(PortTest, HangUpStopsTheThreadWithoutSpinningAndTheNextOpenWorks) {
