@@ -1,5 +1,7 @@
 #pragma once
-// The serial ports the setup dialog offers. Qt-free so the core tests can call it.
+// The serial ports the setup dialog offers, as names OpenPort accepts, sorted
+// without regard to letter case (COM10 before COM2). Raises EComPort code 23
+// ("Registry error") when the system's list cannot be read at all.
 // Platform implementations: PortListPosix.cpp, PortListWin32.cpp.
 
 #include <string>
@@ -7,14 +9,19 @@
 
 namespace kestrel {
 
-// The names OpenPort accepts, sorted case-insensitively (COM10 before COM2).
-// On Windows they come from the registry's serial-port map and currentPort is
-// ignored. Throws EComPort code 23 ("Registry error") when the source of the
-// names cannot be read.
+// currentPort: the port now set. On POSIX it joins the list when it names an
+// existing terminal device (so a pseudo-terminal from the settings file stays
+// selectable).
 std::vector<std::string> EnumComPorts(const std::string& currentPort);
 
-// Sorts names in case-insensitive text order; names that differ only in case
-// keep their order.
+// The dialog's order: case-insensitive (ASCII letters), stable.
 void SortPortNames(std::vector<std::string>& names);
+
+#ifndef _WIN32
+// The POSIX source below a given class folder (normally /sys/class/tty) and a
+// device folder (normally /dev); for tests.
+std::vector<std::string> EnumComPortsFrom(const std::string& ttyClassDir, const std::string& devDir,
+                                          const std::string& currentPort);
+#endif
 
 }  // namespace kestrel
