@@ -1,31 +1,46 @@
 #pragma once
-// The line pair the port tests run on: a pseudo-terminal on POSIX, a wired COM
-// port pair on Windows. Both offer PortName(), Send() and Receive();
-// TestLineUnavailable() says why a test must skip (empty: the line is there).
+// The line the port tests run on. Whatever stands behind it offers:
+//   PortName()           the name TComPort::SetPort takes
+//   Send(bytes)          the far end sends
+//   Receive(n, limit)    what the far end got, up to n bytes within limit
+//   HangUp()             the far end goes away (where the line can)
+//   TestLineUnavailable(line)  why the tests must skip, or empty
+// On POSIX it is a pseudo-terminal (PtyLine.h); a Windows build supplies its
+// own line pair here.
 
-#ifdef _WIN32
-#include "../win32/UnderWine.h"
-#include "ComPairLine.h"
+#if defined(_WIN32)
+#include "ComLineWin32.h"
 #else
 #include "PtyLine.h"
+namespace kestrel::test {
+using TestLine = PtyLine;
+// Why the line cannot be used (empty: it can); a pseudo-terminal always can.
+inline std::string TestLineUnavailable(const TestLine&) { return {}; }
+}  // namespace kestrel::test
 #endif
 
-#include <string>
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <ctime>
+#endif
 
 namespace kestrel::test {
 
-#ifdef _WIN32
-using TestLine = ComPairLine;
-inline std::string TestLineUnavailable(const TestLine& line) {
-    return line.Ready() ? std::string() : line.WhyNotReady();
-}
-// A port name nothing answers to.
-inline const char* const kMissingPortName = "KESTREL-NO-SUCH-PORT";
+// CPU time the whole process has used so far, in seconds.
+inline double processCpuSeconds() {
+#if defined(_WIN32)
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
 #else
-using TestLine = PtyLine;
-inline std::string TestLineUnavailable(const TestLine&) { return {}; }
-inline bool RunningUnderWine() { return false; }
-inline const char* const kMissingPortName = "/dev/kestrel-no-such-port";
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 #endif
+}
 
 }  // namespace kestrel::test

@@ -3,9 +3,12 @@
 // wired to each other, the one the port opens and the peer the test talks
 // through. The Wine test stage (scripts/test-stages/30-windows.sh) maps both
 // ends of a pseudo-terminal pair and names them in KESTREL_TEST_COM_PORT and
-// KESTREL_TEST_COM_PEER; without them Ready() is false and the tests skip.
+// KESTREL_TEST_COM_PEER; without them TestLineUnavailable() says so and the
+// tests skip.
 
 #include <windows.h>
+
+#include "../win32/UnderWine.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -14,9 +17,9 @@
 
 namespace kestrel::test {
 
-class ComPairLine {
+class TestLine {
 public:
-    ComPairLine() {
+    TestLine() {
         const char* port = std::getenv("KESTREL_TEST_COM_PORT");
         const char* peer = std::getenv("KESTREL_TEST_COM_PEER");
         if (!port || !*port || !peer || !*peer) {
@@ -25,23 +28,23 @@ public:
             return;
         }
         name_ = port;
-        // The line keeps bytes an earlier test left unread: drop them at both
-        // ends while the port is still free.
+        // The line keeps what an earlier test left unread, in the terminals and
+        // in the relay between them: drain both ends while the port is free.
         HANDLE own = open(name_);
         if (own == INVALID_HANDLE_VALUE) return;
         makeRaw(own);
-        PurgeComm(own, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        drain(own);
         CloseHandle(own);
         peer_ = open(peer);
         if (peer_ == INVALID_HANDLE_VALUE) return;
         makeRaw(peer_);
-        PurgeComm(peer_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        drain(peer_);
     }
-    ~ComPairLine() {
+    ~TestLine() {
         if (peer_ != INVALID_HANDLE_VALUE) CloseHandle(peer_);
     }
-    ComPairLine(const ComPairLine&) = delete;
-    ComPairLine& operator=(const ComPairLine&) = delete;
+    TestLine(const TestLine&) = delete;
+    TestLine& operator=(const TestLine&) = delete;
 
     bool Ready() const { return peer_ != INVALID_HANDLE_VALUE; }
     const std::string& WhyNotReady() const { return whyNot_; }
@@ -73,7 +76,25 @@ public:
         return got;
     }
 
+    // Two COM ports wired together cannot hang up: the hang-up test skips on
+    // Windows, and this does nothing.
+    void HangUp() {}
+
 private:
+    // Reads until the line has been quiet for a moment (bounded).
+    static void drain(HANDLE h) {
+        PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        COMMTIMEOUTS t{};
+        t.ReadTotalTimeoutConstant = 30;
+        SetCommTimeouts(h, &t);
+        char buf[4096];
+        for (int i = 0; i < 100; ++i) {
+            DWORD n = 0;
+            if (!ReadFile(h, buf, sizeof buf, &n, nullptr) && GetLastError() != ERROR_TIMEOUT) break;
+            if (n == 0) break;
+        }
+    }
+
     HANDLE open(const std::string& name) {
         HANDLE h = CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                0, nullptr);
@@ -97,5 +118,9 @@ private:
     std::string whyNot_;
     HANDLE peer_ = INVALID_HANDLE_VALUE;
 };
+
+inline std::string TestLineUnavailable(const TestLine& line) {
+    return line.Ready() ? std::string() : line.WhyNotReady();
+}
 
 }  // namespace kestrel::test
