@@ -142,6 +142,9 @@ TEST_F(PortTest, AWriteCutShortByItsTimeoutReturnsTheSmallerCount) {
 }
 
 TEST_F(PortTest, InputQueueEightyPercentFull) {
+#ifdef _WIN32
+    if (test::RunningUnderWine()) GTEST_SKIP() << "Wine's serial driver never signals EV_RX80FULL; Windows does";
+#endif
     std::atomic<int> full{0};
     port.Buffer().SetInputSize(100);
     port.OnRx80Full = [&](TCustomComPort&) { ++full; };

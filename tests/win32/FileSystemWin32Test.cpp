@@ -53,15 +53,22 @@ TEST(FileSystemWin32, ErrorTextsComeFromTheWin32Codes) {
     test::ScratchDir dir;
     IFileSystem& fs = systemFileSystem();
 
-    const std::string readOnly = dir.str() + "\\read-only.txt";
-    fs.close(fs.createFile(readOnly));
-    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(errorText([&] { fs.openForAppend(readOnly); }), "File access denied");
-    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A folder where a file must be: ERROR_ACCESS_DENIED.
+    const std::string folder = dir.str() + "\\Decoded";
+    fs.createDirectory(folder);
+    EXPECT_EQ(errorText([&] { fs.openForAppend(folder); }), "File access denied");
+
+    // A file another program holds open without sharing: ERROR_SHARING_VIOLATION.
+    const std::string plain = dir.str() + "\\log.txt";
+    fs.close(fs.createFile(plain));
+    HANDLE held = CreateFileA(plain.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(errorText([&] { fs.openForAppend(plain); }), "I/O error 32");
+    CloseHandle(held);
 
     // A plain file where a folder must be: ERROR_PATH_NOT_FOUND.
-    EXPECT_EQ(errorText([&] { fs.createFile(readOnly + "\\inside"); }), "I/O error 3");
-    EXPECT_EQ(errorText([&] { fs.createDirectory(readOnly + "\\inside"); }), "I/O error 3");
+    EXPECT_EQ(errorText([&] { fs.createFile(plain + "\\inside"); }), "I/O error 3");
+    EXPECT_EQ(errorText([&] { fs.createDirectory(plain + "\\inside"); }), "I/O error 3");
     EXPECT_EQ(errorText([&] { fs.openForAppend(dir.str() + "\\absent"); }), "I/O error 2");
     EXPECT_EQ(errorText([&] { fs.write(kNoFile, "x", 1); }), "I/O error 103");
 }

@@ -45,7 +45,9 @@ TEST(PortListWin32, ListsEveryNameOfTheSerialPortMapInCaseInsensitiveOrder) {
     EXPECT_LT(com10, com2);
     EXPECT_LT(com2, com7);
     EXPECT_LT(com7, com8);
-    if (const auto com1 = positionOf(names, "COM1"); com1 >= 0) EXPECT_EQ(com1, 0);
+    if (const auto com1 = positionOf(names, "COM1"); com1 >= 0) {
+        EXPECT_EQ(com1, 0);
+    }
 }
 
 }  // namespace
