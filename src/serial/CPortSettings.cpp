@@ -1,0 +1,378 @@
+// The settings of TComPort: text forms, setters and the settings file.
+
+#include <cstdio>
+
+#include "serial/CPort.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::array<const char*, 16> kBaudRateTexts{"Custom", "110",   "300",    "600",    "1200",  "2400",
+                                                     "4800",   "9600",  "14400",  "19200",  "38400", "56000",
+                                                     "57600",  "115200", "128000", "256000"};
+constexpr std::array<int32_t, 16> kBaudRateValues{0,     110,   300,   600,   1200,   2400,   4800,   9600,
+                                                  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+constexpr std::array<const char*, 3> kStopBitsTexts{"1", "1.5", "2"};
+constexpr std::array<const char*, 4> kDataBitsTexts{"5", "6", "7", "8"};
+constexpr std::array<const char*, 5> kParityTexts{"None", "Odd", "Even", "Mark", "Space"};
+constexpr std::array<const char*, 4> kFlowControlTexts{"Hardware", "Software", "None", "Custom"};
+
+std::string upperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+template <typename E, std::size_t N>
+std::string textOf(const std::array<const char*, N>& table, E value) {
+    const auto i = static_cast<std::size_t>(value);
+    return i < N ? table[i] : "";
+}
+
+template <typename E, std::size_t N>
+E fromText(const std::array<const char*, N>& table, const std::string& text, E fallback) {
+    const std::string wanted = upperAscii(text);
+    for (std::size_t i = 0; i < N; ++i)
+        if (upperAscii(table[i]) == wanted) return static_cast<E>(i);
+    return fallback;
+}
+
+}  // namespace
+
+std::string BaudRateText(TBaudRate value) { return textOf(kBaudRateTexts, value); }
+std::string StopBitsText(TStopBits value) { return textOf(kStopBitsTexts, value); }
+std::string DataBitsText(TDataBits value) { return textOf(kDataBitsTexts, value); }
+std::string ParityText(TParityBits value) { return textOf(kParityTexts, value); }
+std::string FlowControlText(TFlowControl value) { return textOf(kFlowControlTexts, value); }
+
+TBaudRate BaudRateFromText(const std::string& text) { return fromText(kBaudRateTexts, text, br9600); }
+TStopBits StopBitsFromText(const std::string& text) { return fromText(kStopBitsTexts, text, sbOneStopBit); }
+TDataBits DataBitsFromText(const std::string& text) { return fromText(kDataBitsTexts, text, dbEight); }
+TParityBits ParityFromText(const std::string& text) { return fromText(kParityTexts, text, prNone); }
+TFlowControl FlowControlFromText(const std::string& text) { return fromText(kFlowControlTexts, text, fcCustom); }
+
+int32_t BaudRateValue(TBaudRate value) {
+    const auto i = static_cast<std::size_t>(value);
+    return i < kBaudRateValues.size() ? kBaudRateValues[i] : 0;
+}
+
+// ---- EComPort ----------------------------------------------------------------------
+
+std::string ComErrorText(int errorCode) {
+    switch (errorCode) {
+    case CError_OpenFailed: return "Unable to open com port";
+    case CError_WriteFailed: return "WriteFile function failed";
+    case CError_ReadFailed: return "ReadFile function failed";
+    case CError_PurgeFailed: return "PurgeComm function failed";
+    case CError_SetStateFailed: return "SetCommState function failed";
+    case CError_TimeoutsFailed: return "SetCommTimeouts failed";
+    case CError_SetupComFailed: return "SetupComm function failed";
+    case CError_ClearComFailed: return "ClearCommError function failed";
+    case CError_ModemStatFailed: return "GetCommModemStatus function failed";
+    case CError_ConnChangeProp: return "Cannot set property while connected";
+    case CError_StoreFailed: return "Failed to store settings";
+    case CError_LoadFailed: return "Failed to load settings";
+    case CError_RegFailed: return "Registry error";
+    default: return "";
+    }
+}
+
+namespace {
+std::string comPortMessage(int errorCode, int systemErrorCode) {
+    std::string text = ComErrorText(errorCode);
+    if (systemErrorCode != -1) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, " (win error code: %d)", systemErrorCode);
+        text += suffix;
+    }
+    return text;
+}
+}  // namespace
+
+EComPort::EComPort(int errorCode, int systemErrorCode)
+    : std::runtime_error(comPortMessage(errorCode, systemErrorCode)),
+      ErrorCode(errorCode),
+      SystemErrorCode(systemErrorCode) {}
+
+// ---- Sub-objects -------------------------------------------------------------------
+
+TComParity::TComParity(const TComParity& other)
+    : bits_(other.bits_), check_(other.check_), replace_(other.replace_), replaceChar_(other.replaceChar_) {}
+
+TComParity& TComParity::operator=(const TComParity& other) {
+    if (this == &other) return *this;
+    bits_ = other.bits_;
+    check_ = other.check_;
+    replace_ = other.replace_;
+    replaceChar_ = other.replaceChar_;
+    changed();
+    return *this;
+}
+
+void TComParity::changed() {
+    if (port_) port_->ApplyLineSettings();
+}
+
+void TComParity::SetBits(TParityBits value) {
+    if (bits_ == value) return;
+    bits_ = value;
+    changed();
+}
+void TComParity::SetCheck(bool value) {
+    if (check_ == value) return;
+    check_ = value;
+    changed();
+}
+void TComParity::SetReplace(bool value) {
+    if (replace_ == value) return;
+    replace_ = value;
+    changed();
+}
+void TComParity::SetReplaceChar(char value) {
+    if (replaceChar_ == value) return;
+    replaceChar_ = value;
+    changed();
+}
+
+TComFlowControl::TComFlowControl(const TComFlowControl& other) { copyValues(other); }
+
+TComFlowControl& TComFlowControl::operator=(const TComFlowControl& other) {
+    if (this == &other) return *this;
+    copyValues(other);
+    changed();
+    return *this;
+}
+
+void TComFlowControl::copyValues(const TComFlowControl& o) {
+    outCTSFlow_ = o.outCTSFlow_;
+    outDSRFlow_ = o.outDSRFlow_;
+    controlDTR_ = o.controlDTR_;
+    controlRTS_ = o.controlRTS_;
+    xonXoffOut_ = o.xonXoffOut_;
+    xonXoffIn_ = o.xonXoffIn_;
+    dsrSensitivity_ = o.dsrSensitivity_;
+    txContinueOnXoff_ = o.txContinueOnXoff_;
+    xonChar_ = o.xonChar_;
+    xoffChar_ = o.xoffChar_;
+}
+
+void TComFlowControl::changed() {
+    if (port_) port_->ApplyLineSettings();
+}
+
+template <typename T>
+void TComFlowControl::set(T& field, T value) {
+    if (field == value) return;
+    field = value;
+    changed();
+}
+
+TFlowControl TComFlowControl::FlowControl() const {
+    if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcHardware;
+    if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffIn_ && xonXoffOut_) return fcSoftware;
+    if (controlRTS_ == rtsDisable && !outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcNone;
+    return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(TFlowControl value) {
+    if (value != fcCustom) {
+        controlRTS_ = rtsDisable;
+        outCTSFlow_ = false;
+        xonXoffIn_ = false;
+        xonXoffOut_ = false;
+        if (value == fcHardware) {
+            controlRTS_ = rtsHandshake;
+            outCTSFlow_ = true;
+        } else if (value == fcSoftware) {
+            xonXoffIn_ = true;
+            xonXoffOut_ = true;
+        }
+    }
+    changed();
+}
+
+void TComFlowControl::SetOutCTSFlow(bool value) { set(outCTSFlow_, value); }
+void TComFlowControl::SetOutDSRFlow(bool value) { set(outDSRFlow_, value); }
+void TComFlowControl::SetControlDTR(TDTRFlowControl value) { set(controlDTR_, value); }
+void TComFlowControl::SetControlRTS(TRTSFlowControl value) { set(controlRTS_, value); }
+void TComFlowControl::SetXonXoffOut(bool value) { set(xonXoffOut_, value); }
+void TComFlowControl::SetXonXoffIn(bool value) { set(xonXoffIn_, value); }
+void TComFlowControl::SetDSRSensitivity(bool value) { set(dsrSensitivity_, value); }
+void TComFlowControl::SetTxContinueOnXoff(bool value) { set(txContinueOnXoff_, value); }
+void TComFlowControl::SetXonChar(char value) { set(xonChar_, value); }
+void TComFlowControl::SetXoffChar(char value) { set(xoffChar_, value); }
+
+TComTimeouts::TComTimeouts(const TComTimeouts& o)
+    : readInterval_(o.readInterval_),
+      readTotalMultiplier_(o.readTotalMultiplier_),
+      readTotalConstant_(o.readTotalConstant_),
+      writeTotalMultiplier_(o.writeTotalMultiplier_),
+      writeTotalConstant_(o.writeTotalConstant_) {}
+
+TComTimeouts& TComTimeouts::operator=(const TComTimeouts& o) {
+    if (this == &o) return *this;
+    readInterval_ = o.readInterval_;
+    readTotalMultiplier_ = o.readTotalMultiplier_;
+    readTotalConstant_ = o.readTotalConstant_;
+    writeTotalMultiplier_ = o.writeTotalMultiplier_;
+    writeTotalConstant_ = o.writeTotalConstant_;
+    if (port_) port_->ApplyTimeoutSettings();
+    return *this;
+}
+
+void TComTimeouts::set(int32_t& field, int32_t value) {
+    if (field == value) return;
+    field = value;
+    if (port_) port_->ApplyTimeoutSettings();
+}
+
+void TComTimeouts::SetReadInterval(int32_t value) { set(readInterval_, value); }
+void TComTimeouts::SetReadTotalMultiplier(int32_t value) { set(readTotalMultiplier_, value); }
+void TComTimeouts::SetReadTotalConstant(int32_t value) { set(readTotalConstant_, value); }
+void TComTimeouts::SetWriteTotalMultiplier(int32_t value) { set(writeTotalMultiplier_, value); }
+void TComTimeouts::SetWriteTotalConstant(int32_t value) { set(writeTotalConstant_, value); }
+
+namespace {
+int32_t evenSize(int32_t value) { return (value > 0 && value % 2 != 0) ? value - 1 : value; }
+}  // namespace
+
+TComBuffer::TComBuffer(const TComBuffer& o) : inputSize_(o.inputSize_), outputSize_(o.outputSize_) {}
+
+TComBuffer& TComBuffer::operator=(const TComBuffer& o) {
+    if (this == &o) return *this;
+    inputSize_ = evenSize(o.inputSize_);
+    outputSize_ = evenSize(o.outputSize_);
+    if (port_) port_->ApplyBufferSizes();
+    return *this;
+}
+
+void TComBuffer::set(int32_t& field, int32_t value) {
+    value = evenSize(value);
+    if (field == value) return;
+    field = value;
+    if (port_) port_->ApplyBufferSizes();
+}
+
+void TComBuffer::SetInputSize(int32_t value) { set(inputSize_, value); }
+void TComBuffer::SetOutputSize(int32_t value) { set(outputSize_, value); }
+
+// ---- Port settings -----------------------------------------------------------------
+
+void TCustomComPort::SetConnected(bool value) {
+    if (value)
+        OpenPort();
+    else
+        ClosePort();
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+    if (baudRate_ == value) return;
+    baudRate_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetCustomBaudRate(int32_t value) {
+    if (customBaudRate_ == value) return;
+    customBaudRate_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+    if (port_ == value) return;
+    port_ = value;
+    if (connected_) {
+        ClosePort();
+        OpenPort();
+    }
+}
+
+void TCustomComPort::SetStopBits(TStopBits value) {
+    if (stopBits_ == value) return;
+    stopBits_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetDataBits(TDataBits value) {
+    if (dataBits_ == value) return;
+    dataBits_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetDiscardNull(bool value) {
+    if (discardNull_ == value) return;
+    discardNull_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetEventChar(char value) {
+    if (eventChar_ == value) return;
+    eventChar_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+    if (syncMethod_ == value) return;
+    if (connected_) throw EComPort(CError_ConnChangeProp);
+    syncMethod_ = value;
+}
+
+void TCustomComPort::BeginSettingsUpdate() { ++updateDepth_; }
+
+void TCustomComPort::EndSettingsUpdate() {
+    if (updateDepth_ <= 0) return;
+    if (--updateDepth_ == 0) ApplyAllSettings();
+}
+
+// ---- Settings file -----------------------------------------------------------------
+
+ProfileStore& TCustomComPort::profileStore() {
+    if (!profileStore_) profileStore_ = CreateProfileStore();
+    return *profileStore_;
+}
+
+void TCustomComPort::SaveSettingsFile(const std::string& path) { StoreIniFile(path); }
+
+void TCustomComPort::LoadSettingsFile(const std::string& path) { LoadIniFile(path); }
+
+void TCustomComPort::StoreIniFile(const std::string& path) {
+    ProfileStore& store = profileStore();
+    auto write = [&](const char* key, const std::string& value) {
+        if (!store.WriteString(path, name_, key, value)) throw EComPort(CError_StoreFailed);
+    };
+    write("Port", port_);
+    write("BaudRate", BaudRateText(baudRate_));
+    if (baudRate_ == brCustom) write("CustomBaudRate", std::to_string(customBaudRate_));
+    write("StopBits", StopBitsText(stopBits_));
+    write("DataBits", DataBitsText(dataBits_));
+    write("Parity", ParityText(parity_.Bits()));
+    write("FlowControl", FlowControlText(flowControl_.FlowControl()));
+}
+
+void TCustomComPort::LoadIniFile(const std::string& path) {
+    ProfileStore& store = profileStore();
+    auto read = [&](const char* key, const std::string& defaultValue) {
+        return store.ReadString(path, name_, key, defaultValue);
+    };
+    BeginSettingsUpdate();
+    try {
+        SetPort(read("Port", port_));
+        SetBaudRate(BaudRateFromText(read("BaudRate", BaudRateText(baudRate_))));
+        if (baudRate_ == brCustom) SetCustomBaudRate(ProfileIntegerFromText(read("CustomBaudRate", "9600"), 9600));
+        SetStopBits(StopBitsFromText(read("StopBits", StopBitsText(stopBits_))));
+        SetDataBits(DataBitsFromText(read("DataBits", DataBitsText(dataBits_))));
+        parity_.SetBits(ParityFromText(read("Parity", ParityText(parity_.Bits()))));
+        flowControl_.SetFlowControl(
+            FlowControlFromText(read("FlowControl", FlowControlText(flowControl_.FlowControl()))));
+    } catch (...) {
+        try {
+            EndSettingsUpdate();
+        } catch (...) {
+            // The load failure is what the caller hears about.
+        }
+        throw EComPort(CError_LoadFailed);
+    }
+    EndSettingsUpdate();
+}
+
+}  // namespace kestrel

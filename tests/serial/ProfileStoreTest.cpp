@@ -1,0 +1,108 @@
+// The profile-string rules, run against the platform's store.
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "serial/ProfileStore.h"
+
+namespace kestrel {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+class ProfileStoreTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ProfileStore> store = CreateProfileStore();
+    test::TempDir dir;
+    std::string ini = dir.file("settings.ini");
+    std::string read(const std::string& section, const std::string& key, const std::string& def = "<default>") {
+        return store->ReadString(ini, section, key, def);
+    }
+};
+
+TEST_F(ProfileStoreTest, MissingFileSectionOrKeyGivesTheDefault) {
+    EXPECT_EQ(read("CPort", "Port"), "<default>");
+    writeFile(ini, "[Other]\r\nPort=COM7\r\n");
+    EXPECT_EQ(read("CPort", "Port"), "<default>");
+    writeFile(ini, "[CPort]\r\nBaudRate=9600\r\n[Other]\r\nPort=COM7\r\n");
+    EXPECT_EQ(read("CPort", "Port"), "<default>");
+}
+
+TEST_F(ProfileStoreTest, ValuesFollowTheProfileRules) {
+    writeFile(ini,
+              "[cport]\n"
+              "  PORT =  COM4  \n"
+              "Equation=a=b\n"
+              "Double=\"quoted value\"\n"
+              "Single='x'\n"
+              "Uneven=\"half\n"
+              "Empty=\n"
+              "[Next]\n"
+              "Port=COM9\n");
+    EXPECT_EQ(read("CPort", "Port"), "COM4");
+    EXPECT_EQ(read("CPORT", "port"), "COM4");
+    EXPECT_EQ(read("CPort", "Equation"), "a=b");
+    EXPECT_EQ(read("CPort", "Double"), "quoted value");
+    EXPECT_EQ(read("CPort", "Single"), "x");
+    EXPECT_EQ(read("CPort", "Uneven"), "\"half");
+    EXPECT_EQ(read("CPort", "Empty"), "");
+    EXPECT_EQ(read("Next", "Port"), "COM9");
+}
+
+TEST_F(ProfileStoreTest, LongValuesAreCutTo2047Characters) {
+    const std::string longValue(3000, 'v');
+    writeFile(ini, "[S]\r\nK=" + longValue + "\r\n");
+    EXPECT_EQ(read("S", "K"), std::string(2047, 'v'));
+}
+
+TEST_F(ProfileStoreTest, WriteCreatesFileAndSectionWithCrLfLines) {
+    ASSERT_TRUE(store->WriteString(ini, "CPort", "Port", "COM4"));
+    EXPECT_EQ(readFile(ini), "[CPort]\r\nPort=COM4\r\n");
+    ASSERT_TRUE(store->WriteString(ini, "CPort", "BaudRate", "9600"));
+    EXPECT_EQ(readFile(ini), "[CPort]\r\nPort=COM4\r\nBaudRate=9600\r\n");
+}
+
+TEST_F(ProfileStoreTest, WriteReplacesInPlaceAndKeepsEverythingElse) {
+    writeFile(ini, "[First]\r\nA=1\r\n\r\n[CPort]\r\nPort=COM1\r\nParity=Odd\r\n\r\n[Last]\r\nB=2\r\n");
+    ASSERT_TRUE(store->WriteString(ini, "cport", "PORT", "COM4"));
+    ASSERT_TRUE(store->WriteString(ini, "CPort", "FlowControl", "None"));
+    ASSERT_TRUE(store->WriteString(ini, "New", "Key", "v"));
+    EXPECT_EQ(read("CPort", "Port"), "COM4");
+    EXPECT_EQ(read("CPort", "Parity"), "Odd");
+    EXPECT_EQ(read("CPort", "FlowControl"), "None");
+    EXPECT_EQ(read("First", "A"), "1");
+    EXPECT_EQ(read("Last", "B"), "2");
+    EXPECT_EQ(read("New", "Key"), "v");
+    const std::string text = readFile(ini);
+    // One line per key, the new key inside its section, the order of the file kept.
+    EXPECT_EQ(text.find("COM1"), std::string::npos);
+    const auto first = text.find("[First]"), cport = text.find("ORT=COM4"), flow = text.find("FlowControl=None"),
+               last = text.find("[Last]"), added = text.find("[New]");
+    EXPECT_LT(first, cport);
+    EXPECT_LT(cport, flow);
+    EXPECT_LT(flow, last);
+    EXPECT_LT(last, added);
+}
+
+TEST_F(ProfileStoreTest, WriteIntoAMissingFolderFails) {
+    EXPECT_FALSE(store->WriteString(dir.file("no-such-folder/settings.ini"), "CPort", "Port", "COM4"));
+}
+
+TEST(ProfileInteger, DecimalHexAndInvalidTexts) {
+    EXPECT_EQ(ProfileIntegerFromText("115200", 7), 115200);
+    EXPECT_EQ(ProfileIntegerFromText("-42", 7), -42);
+    EXPECT_EQ(ProfileIntegerFromText("0x1C200", 7), 115200);
+    EXPECT_EQ(ProfileIntegerFromText("0XfF", 7), 255);
+    EXPECT_EQ(ProfileIntegerFromText("0xFFFFFFFF", 7), -1);
+    EXPECT_EQ(ProfileIntegerFromText("0x", 7), 7);
+    EXPECT_EQ(ProfileIntegerFromText("", 7), 7);
+    EXPECT_EQ(ProfileIntegerFromText("12a", 7), 7);
+    EXPECT_EQ(ProfileIntegerFromText("0x12G", 7), 7);
+    EXPECT_EQ(ProfileIntegerFromText("99999999999", 7), 7);
+    EXPECT_EQ(ProfileIntegerFromText("2147483647", 7), 2147483647);
+    EXPECT_EQ(ProfileIntegerFromText("-2147483648", 7), INT32_MIN);
+}
+
+}  // namespace
+}  // namespace kestrel
