@@ -115,6 +115,24 @@ TCustomComPort::~TCustomComPort() {
     eventThreadRunning_ = false;
     if (device_->IsOpen()) device_->Close();
     connected_ = false;
+    auto notifications = std::move(freeNotifications_);
+    for (auto& [handle, notify] : notifications) {
+        try {
+            notify(*this);
+        } catch (...) {
+            ReportCurrentException();
+        }
+    }
+}
+
+int TCustomComPort::AddFreeNotification(TFreeNotification notification) {
+    const int handle = nextFreeNotification_++;
+    freeNotifications_.emplace_back(handle, std::move(notification));
+    return handle;
+}
+
+void TCustomComPort::RemoveFreeNotification(int handle) {
+    std::erase_if(freeNotifications_, [&](const auto& entry) { return entry.first == handle; });
 }
 
 MainThreadMailbox* TCustomComPort::Mailbox() const { return mailbox_ ? mailbox_ : ApplicationMailbox(); }

@@ -22,6 +22,9 @@
 // - An exception escaping a handler run by the dispatch goes to the
 //   application's exception report (ExceptionReport.h), never to the event
 //   thread.
+// - Under smThreadSync the event thread waits for the handlers to finish, so
+//   a handler must not close the port there (it would wait for itself);
+//   under smWindowSync it may.
 
 #include <array>
 #include <cstdint>
@@ -30,6 +33,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "serial/ComDevice.h"
 #include "serial/MainThreadMailbox.h"
@@ -368,6 +373,12 @@ public:
     // on a hung-up device or was stopped).
     bool EventThreadActive() const;
 
+    // Objects that keep a pointer to the port (the setup dialog's combo boxes)
+    // are told when it is destroyed. Returns a handle for removal.
+    using TFreeNotification = std::function<void(TCustomComPort& port)>;
+    int AddFreeNotification(TFreeNotification notification);
+    void RemoveFreeNotification(int handle);
+
     // Events; unassigned ones are skipped.
     TRxCharEvent OnRxChar;
     TRxBufEvent OnRxBuf;  // never fired: the handler reads the bytes itself
@@ -443,6 +454,8 @@ private:
     TComTimeouts timeouts_{this};
     TSyncMethod syncMethod_ = smThreadSync;
     std::string name_ = "CPort";
+    std::vector<std::pair<int, TFreeNotification>> freeNotifications_;
+    int nextFreeNotification_ = 1;
 };
 
 class TComPort : public TCustomComPort {

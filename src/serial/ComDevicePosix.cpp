@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 // How often the wait looks again at things the kernel does not wake us for:
 // more bytes on top of ones still unread, modem lines, a draining output queue.
 constexpr int kRecheckMs = 50;
-constexpr int kTxDrainRecheckMs = 10;
+constexpr int kTxDrainRecheckMs = 20;
 
 int pollTimeoutMs(Clock::time_point deadline) {
     if (deadline == Clock::time_point::max()) return -1;
@@ -150,7 +150,8 @@ public:
 private:
     // Events that have happened since the last look; sets the poll timeout
     // for the things that need looking at again.
-    uint32_t look(int& recheckMs, bool& hungUp);
+    // armRx: whether new bytes should wake the wait.
+    uint32_t look(int& recheckMs, bool& hungUp, bool& armRx);
 
     PosixComDevice& device_;
     int stopFd_;
@@ -493,12 +494,19 @@ std::unique_ptr<ComEventWaiter> PosixComDevice::CreateEventWaiter(int& error) {
     return std::make_unique<PosixEventWaiter>(*this, stopFd);
 }
 
-uint32_t PosixEventWaiter::look(int& recheckMs, bool& hungUp) {
+uint32_t PosixEventWaiter::look(int& recheckMs, bool& hungUp, bool& armRx) {
     PosixComDevice& d = device_;
     uint32_t found = 0;
     recheckMs = -1;
     auto recheck = [&](int ms) { recheckMs = recheckMs < 0 ? ms : std::min(recheckMs, ms); };
 
+    // A line that hung up reports nothing more: the thread is to stop, and the
+    // next operation will say what is wrong.
+    pollfd state{d.fd_, 0, 0};
+    if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        hungUp = true;
+        return 0;
+    }
     std::lock_guard lock(d.mutex_);
     const uint32_t mask = d.eventMask_;
     if (mask & (kEvRxChar | kEvRx80Full)) {
@@ -516,6 +524,9 @@ uint32_t PosixEventWaiter::look(int& recheckMs, bool& hungUp) {
         const uint32_t mark = d.inputSize_ / 5 * 4;
         if (mark > 0 && now >= mark && known < mark) found |= kEvRx80Full;
         lastCount_ = now;
+        // Wake on new bytes only while none are left unread; bytes that stay
+        // unread would otherwise wake us over and over.
+        armRx = now == 0;
         if (now > 0) recheck(kRecheckMs);
     }
     if ((mask & kEvTxEmpty) && d.txPending_) {
@@ -553,16 +564,15 @@ ComWaitResult PosixEventWaiter::Wait(uint32_t& mask) {
         if (stopped_.load()) return ComWaitResult::Stopped;
         int recheckMs = -1;
         bool hungUp = false;
-        const uint32_t found = look(recheckMs, hungUp);
+        bool armRx = false;
+        const uint32_t found = look(recheckMs, hungUp, armRx);
         if (found != 0) {
             mask = found;
             return ComWaitResult::Events;
         }
         if (hungUp) return ComWaitResult::Failed;
-        // Wake on new bytes only while none are left unread; bytes that stay
-        // unread would otherwise wake us over and over.
-        pollfd p[3] = {{stopFd_, POLLIN, 0}, {device_.kickFd_, POLLIN, 0}, {device_.fd_, 0, 0}};
-        if (lastCount_ == 0) p[2].events = POLLIN;
+        pollfd p[3] = {{stopFd_, POLLIN, 0}, {device_.kickFd_, POLLIN, 0},
+                       {device_.fd_, static_cast<short>(armRx ? POLLIN : 0), 0}};
         const int r = ::poll(p, 3, recheckMs);
         if (r < 0) {
             if (errno == EINTR) continue;

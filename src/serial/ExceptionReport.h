@@ -15,7 +15,9 @@ using ExceptionReportHandler = std::function<void(std::exception_ptr)>;
 void SetExceptionReportHandler(ExceptionReportHandler handler);
 
 // Hands an exception to the installed handler. Never throws: a handler that
-// fails itself is ignored. Runs the handler on the calling thread.
+// fails itself is ignored. Runs the handler on the calling thread: the main
+// thread, except for a port with SyncMethod smNone, whose event thread
+// reports its handlers' failures itself.
 void ReportException(std::exception_ptr error) noexcept;
 
 // Convenience for catch blocks: ReportException(std::current_exception()).

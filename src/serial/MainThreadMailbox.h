@@ -32,7 +32,7 @@ public:
     MainThreadMailbox& operator=(const MainThreadMailbox&) = delete;
     virtual ~MainThreadMailbox() = default;
 
-    // Any thread but the main thread. An exception escaping the action goes to
+    // Any thread but the main thread (which would wait for itself). An exception escaping the action goes to
     // the application's exception report on the main thread, never back here.
     void Send(std::function<void()> action, Release release);
 

@@ -3,7 +3,10 @@
 // tests of the engine's own decisions (order of steps, codes, what is applied).
 
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,12 @@ struct FakeDeviceLog {
     ComTimeoutValues lastTimeouts;
     uint32_t lastBuffersIn = 0, lastBuffersOut = 0;
     uint32_t modemStatus = 0;
+    uint32_t inQueue = 0;       // what ClearError reports
+    uint32_t lineErrors = 0;
+    // Masks the event wait hands out, one per wake-up; afterwards it waits for
+    // its stop signal. Without any, CreateEventWaiter fails.
+    std::deque<uint32_t> wakeUps;
+    bool scriptedEvents = false;
     int count(const std::string& name) const {
         int n = 0;
         for (const auto& c : calls)
@@ -56,6 +65,8 @@ public:
     int SetEventMask(uint32_t) override { return call("SetEventMask"); }
     int ClearError(ComStatus& s) override {
         s = {};
+        s.InQueue = log_.inQueue;
+        s.Errors = log_.lineErrors;
         return call("ClearError");
     }
     int ModemStatus(uint32_t& s) override {
@@ -72,11 +83,41 @@ public:
         return call("Write");
     }
     std::unique_ptr<ComEventWaiter> CreateEventWaiter(int& error) override {
-        error = ENOSYS;  // the fake has no events: tests open it with Events empty
-        return nullptr;
+        if (!log_.scriptedEvents) {
+            error = ENOSYS;
+            return nullptr;
+        }
+        error = 0;
+        return std::make_unique<Waiter>(log_.wakeUps);
     }
 
 private:
+    class Waiter final : public ComEventWaiter {
+    public:
+        explicit Waiter(std::deque<uint32_t> wakeUps) : wakeUps_(std::move(wakeUps)) {}
+        ComWaitResult Wait(uint32_t& mask) override {
+            std::unique_lock lock(m_);
+            if (!stopped_ && !wakeUps_.empty()) {
+                mask = wakeUps_.front();
+                wakeUps_.pop_front();
+                return ComWaitResult::Events;
+            }
+            cv_.wait(lock, [&] { return stopped_; });
+            return ComWaitResult::Stopped;
+        }
+        void Stop() override {
+            std::lock_guard lock(m_);
+            stopped_ = true;
+            cv_.notify_all();
+        }
+
+    private:
+        std::mutex m_;
+        std::condition_variable cv_;
+        bool stopped_ = false;
+        std::deque<uint32_t> wakeUps_;
+    };
+
     int call(const std::string& entry, const std::string& name = "") {
         log_.calls.push_back(entry);
         const std::string key = name.empty() ? entry : name;

@@ -132,6 +132,17 @@ TEST(ComPortBuffer, OddPositiveSizesAreLoweredByOne) {
     EXPECT_EQ(p.Buffer().InputSize(), 4096);
 }
 
+TEST(ComPortLifetime, HoldersAreToldWhenThePortGoes) {
+    std::vector<std::string> told;
+    auto port = std::make_unique<TComPort>();
+    port->AddFreeNotification([&](TCustomComPort& p) { told.push_back("first " + p.Port()); });
+    const int removed = port->AddFreeNotification([&](TCustomComPort&) { told.push_back("removed"); });
+    port->AddFreeNotification([&](TCustomComPort&) { told.push_back("second"); });
+    port->RemoveFreeNotification(removed);
+    port.reset();
+    EXPECT_EQ(told, (std::vector<std::string>{"first COM1", "second"}));
+}
+
 // A port on the recording device, opened without an event thread.
 class FakePortTest : public ::testing::Test {
 protected:

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The serial component's tests under ThreadSanitizer (build-tsan/, no GUI):
+# the event thread, the mailbox and the port engine must be free of races.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
+
+SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests)
+
+cmake --preset tsan >/dev/null
+cmake --build build-tsan -j"$(jobs)" --target "${SERIAL_TESTS[@]}"
+
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+# Kernels with high mmap randomisation break this TSan runtime; run without
+# address randomisation there.
+run() {
+  local out
+  if out=$("$@" 2>&1); then printf '%s\n' "$out" | tail -n 3; return 0; fi
+  if grep -q "unexpected memory mapping" <<<"$out" && command -v setarch >/dev/null; then
+    setarch "$(uname -m)" -R "$@"
+    return
+  fi
+  printf '%s\n' "$out"
+  return 1
+}
+for t in "${SERIAL_TESTS[@]}"; do
+  [ -x "build-tsan/tests/$t" ] || continue
+  echo "== tsan: $t"
+  run "build-tsan/tests/$t"
+done

@@ -1,0 +1,15 @@
+// Project1: the program entry. Creates the main window (which runs start-up)
+// and runs the event loop until the window is closed.
+
+#include "CP_Main.h"
+#include "gui/ExceptionReport.h"
+
+int main(int argc, char** argv) {
+    kestrel::TApplication application(argc, argv);
+    kestrel::TApplication::setApplicationName(QStringLiteral("kestrel-decoder"));
+    kestrel::TForm1 Form1;
+    if (Form1.Closed())  // a signal during start-up already closed it
+        return 0;
+    Form1.show();
+    return kestrel::TApplication::exec();
+}

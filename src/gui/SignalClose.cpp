@@ -1,0 +1,70 @@
+#include "gui/SignalClose.h"
+
+#include "gui/ExceptionReport.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace kestrel {
+
+#ifndef _WIN32
+namespace {
+int gPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const int saved = errno;
+    const char b = 1;
+    [[maybe_unused]] ssize_t n = ::write(gPipe[1], &b, 1);
+    errno = saved;
+}
+}  // namespace
+#endif
+
+TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
+#ifndef _WIN32
+    if (gPipe[0] < 0) {
+        if (::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+    }
+    notifier_ = new QSocketNotifier(gPipe[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        char buf[64];
+        while (::read(gPipe[0], buf, sizeof buf) > 0) {
+        }
+        // A message box that is up (the start-up error, a report) would keep
+        // its own loop running: dismiss it, then close as the operator would.
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+            if (QApplication::activeModalWidget() == modal)
+                break;
+        }
+        QMetaObject::invokeMethod(window_, [this] { Guarded([this] { window_->close(); }); },
+                                  Qt::QueuedConnection);
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+#endif
+}
+
+TSignalCloser::~TSignalCloser() {
+#ifndef _WIN32
+    struct sigaction sa {};
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+#endif
+}
+
+}  // namespace kestrel

@@ -1,0 +1,91 @@
+// The exception report and the Qt mailbox of the serial component.
+
+#include "GuiTestSupport.h"
+#include "gui/QtMailbox.h"
+#include "serial/ExceptionReport.h"
+
+#include <QTimer>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+namespace kestrel {
+namespace {
+
+TEST(ExceptionReport, AppendsAFullStopAfterLettersAndDigitsOnly) {
+    EXPECT_EQ(ReportText("Disk full"), QStringLiteral("Disk full."));
+    EXPECT_EQ(ReportText("I/O error 103"), QStringLiteral("I/O error 103."));
+    EXPECT_EQ(ReportText("Unable to open com port (win error code: 2)"),
+              QStringLiteral("Unable to open com port (win error code: 2)"));
+    EXPECT_EQ(ReportText("Done."), QStringLiteral("Done."));
+    EXPECT_EQ(ReportText("Stop!"), QStringLiteral("Stop!"));
+    EXPECT_EQ(ReportText("caf\xE9"), QStringLiteral("caf\u00E9."));
+    EXPECT_EQ(ReportText(""), QString());
+}
+
+TEST(ExceptionReport, NeverStacksAndShowsADifferentErrorAfterTheFirst) {
+    test::MessageRecorder messages;
+    int depth = 0, deepest = 0;
+    messages.onShow = [&](const test::ShownMessage&) {
+        deepest = std::max(deepest, ++depth);
+        if (messages.shown.size() == 1) {
+            ShowException("First");
+            ShowException("Second");
+            ShowException("First");
+            ShowException("Second");
+        }
+        --depth;
+    };
+    ShowException("First");
+    EXPECT_EQ(messages.texts(), (std::vector<QString>{QStringLiteral("First."), QStringLiteral("Second.")}));
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(messages.shown[0].kind, TMessageKind::Error);
+    ShowException("First");
+    EXPECT_EQ(messages.shown.size(), 3u) << "once dismissed, the same error shows again";
+}
+
+TEST(ExceptionReport, GuardedSkipsTheRestAndTheApplicationCatchesWhatEscapesAHandler) {
+    test::MessageRecorder messages;
+    bool after = false;
+    Guarded([&] {
+        throw std::runtime_error("Broken");
+        after = true;
+    });
+    EXPECT_FALSE(after);
+
+    QObject target;
+    QTimer::singleShot(0, &target, [] { throw std::runtime_error("From a timer"); });
+    ASSERT_TRUE(test::WaitUntil([&] { return messages.shown.size() == 2; }));
+    EXPECT_EQ(messages.texts(), (std::vector<QString>{QStringLiteral("Broken."), QStringLiteral("From a timer.")}));
+
+    ReportException(std::make_exception_ptr(std::runtime_error("From the port")));
+    EXPECT_EQ(messages.texts().back(), QStringLiteral("From the port."));
+}
+
+TEST(QtMailbox, ReleasesTheEventThreadBeforeTheActionRunsOnTheMainThread) {
+    test::MessageRecorder messages;
+    TQtMailbox mailbox;
+    std::atomic<bool> released{false};
+    std::thread::id actionThread;
+    bool sawRelease = false;
+    std::thread sender([&] {
+        mailbox.Send(
+            [&] {
+                actionThread = std::this_thread::get_id();
+                // The sender is free by now: wait (bounded) for its mark.
+                sawRelease = test::WaitUntil([&] { return released.load(); }, 5000);
+                throw std::runtime_error("Action failed");
+            },
+            MainThreadMailbox::Release::PickedUp);
+        released = true;
+    });
+    ASSERT_TRUE(test::WaitUntil([&] { return !messages.shown.empty(); }));
+    sender.join();
+    EXPECT_EQ(actionThread, std::this_thread::get_id());
+    EXPECT_TRUE(sawRelease);
+    EXPECT_EQ(messages.texts(), std::vector<QString>{QStringLiteral("Action failed.")});
+}
+
+}  // namespace
+}  // namespace kestrel

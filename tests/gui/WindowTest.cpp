@@ -1,0 +1,351 @@
+// The main window: its design, start-up, shut-down, Clear, the trim tick and
+// the receive path, run offscreen against a pseudo-terminal.
+
+#include "CP_Main.h"
+#include "GuiTestSupport.h"
+#include "telemetry/BeaconFrame.h"
+#include "telemetry/InOutError.h"
+
+#include <QAction>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+#include <sys/file.h>
+
+namespace kestrel {
+namespace {
+
+using test::FilesIn;
+using test::ReadFile;
+using test::WaitUntil;
+
+std::string Beacon(std::uint32_t milliseconds) {
+    BeaconRecord r;
+    r.setMilliseconds(milliseconds);
+    r.setFlightTime(milliseconds / 1000);
+    r.setVbat(6850);
+    r.setIsys(200);
+    return buildBeaconFrame(135, r);
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void writeSettings() { test::WriteFile(dir / "RS232Settings.ini", test::SettingsFor(pty.slaveName())); }
+
+    void start() {
+        form = std::make_unique<TForm1>();
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        QCoreApplication::processEvents();
+    }
+
+    // Writes bytes to the port and waits until the RawByteLog holds all bytes
+    // sent so far.
+    void feed(const std::string& bytes) {
+        sent += bytes;
+        pty.write(bytes);
+        const std::string log = form->TelemetryArchive().RawByteLogPath();
+        ASSERT_TRUE(WaitUntil([&] { return ReadFile(log).size() == sent.size(); }))
+            << ReadFile(log).size() << " of " << sent.size() << " bytes logged";
+    }
+
+    QString status() const { return form->StatusPanels[0]->text(); }
+
+    test::WorkingDir dir;
+    test::MessageRecorder messages;
+    test::Pty pty;
+    std::unique_ptr<TForm1> form;
+    std::string sent;
+};
+
+TEST_F(WindowTest, DesignHasItsCaptionControlsHintsFontsActionsAndTimers) {
+    writeSettings();
+    start();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("KESTREL telemetry decoder (UART/RS232) V1.83"));
+    EXPECT_EQ(form->objectName(), QStringLiteral("Form1"));
+    EXPECT_TRUE(form->font().bold());
+    EXPECT_EQ(form->font().pixelSize(), 14);
+    for (QWidget* pane : {static_cast<QWidget*>(form->MemoRX), static_cast<QWidget*>(form->MEMORXHEX),
+                          static_cast<QWidget*>(form->MemoTX)}) {
+        EXPECT_TRUE(QFontInfo(pane->font()).fixedPitch()) << pane->objectName().toStdString();
+        EXPECT_FALSE(pane->font().bold());
+    }
+    EXPECT_EQ(form->bSettings->toolTip(), QStringLiteral("RS232 port settings"));
+    EXPECT_EQ(form->bClear->text(), QStringLiteral("&Clear"));
+    EXPECT_EQ(form->bClearTNC->toolTip(), QStringLiteral("Clear the TNC send  field"));
+    EXPECT_EQ(form->MemoTX->toolTip(), QStringLiteral("Any text (including Esc and Ctrl chars) to send to the TNC"));
+    EXPECT_EQ(form->MemoRX->toolTip(), QStringLiteral("TNC RX"));
+    EXPECT_EQ(form->MEMORXHEX->toolTip(), QStringLiteral("TNC RX HEX"));
+    EXPECT_EQ(form->Memo1->toolTip(), QStringLiteral("Decoded info"));
+    EXPECT_EQ(form->MemoRX->toPlainText(), QStringLiteral("TNC RX\n"));
+    EXPECT_EQ(form->MEMORXHEX->toPlainText(), QStringLiteral("TNC RX HEX\n"));
+    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty());
+    EXPECT_TRUE(form->MemoTX->toPlainText().isEmpty());
+
+    const QStringList info = form->Memo2->toPlainText().split('\n');
+    ASSERT_EQ(info.size(), 4);
+    EXPECT_EQ(info[0], QStringLiteral("Send the archived telemetry folder contents to: "));
+    EXPECT_TRUE(info[1].endsWith(QStringLiteral(".example.org")));
+    EXPECT_EQ(info[2], QString());
+    EXPECT_EQ(info[3], QStringLiteral("73, KESTREL team"));
+    EXPECT_TRUE(form->Memo2->isReadOnly());
+    EXPECT_FALSE(form->MemoRX->isReadOnly());
+    EXPECT_FALSE(form->Memo1->isReadOnly());
+
+    for (QLabel* panel : form->StatusPanels)
+        EXPECT_EQ(panel->width(), 100);
+
+    std::vector<std::string> names;
+    for (QAction* a : form->ActionList1) {
+        names.push_back(a->objectName().toStdString());
+        EXPECT_EQ(a->text(), a->objectName());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"aInit", "aFillBuffer", "aRXBufferInit", "aRXBufferAnalyse2",
+                                               "aDecodeTelemetry1", "aSaveTempFile", "aM4", "aTest",
+                                               "aSaveBinFile", "aTNCSend"}));
+    EXPECT_EQ(form->aM4->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+M")));
+    EXPECT_EQ(form->aTest->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
+    EXPECT_EQ(form->aTNCSend->shortcut(), QKeySequence(QStringLiteral("F9")));
+
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_EQ(form->Timer1->interval(), 1000);
+    EXPECT_FALSE(form->TimerX->isActive());
+    EXPECT_EQ(form->TimerX->interval(), 10);
+
+    std::vector<QWidget*> order{form->Memo2, form->bSettings, form->bClear, form->Memo1,
+                                form->MemoRX, form->MEMORXHEX, form->bClearTNC, form->MemoTX};
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+        QWidget* next = order[i]->nextInFocusChain();
+        while (next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        EXPECT_EQ(next, order[i + 1]) << order[i]->objectName().toStdString();
+    }
+}
+
+TEST_F(WindowTest, ShortcutsRunTheirActionsWhicheverControlHasTheFocus) {
+    writeSettings();
+    start();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    int test = 0, m4 = 0, send = 0;
+    QObject::connect(form->aTest, &QAction::triggered, [&] { ++test; });
+    QObject::connect(form->aM4, &QAction::triggered, [&] { ++m4; });
+    QObject::connect(form->aTNCSend, &QAction::triggered, [&] { ++send; });
+    form->MemoRX->setFocus();
+    QTest::keyClick(form->MemoRX, Qt::Key_T, Qt::ControlModifier);
+    form->Memo1->setFocus();
+    QTest::keyClick(form->Memo1, Qt::Key_F9);
+    form->MemoTX->setFocus();
+    QTest::keyClick(form->MemoTX, Qt::Key_M, Qt::ControlModifier | Qt::AltModifier);
+    QTest::keyClick(form->MemoTX, Qt::Key_F9);
+    EXPECT_EQ(test, 1);
+    EXPECT_EQ(send, 2);
+    EXPECT_EQ(m4, 1);
+    EXPECT_TRUE(form->MemoTX->toPlainText().isEmpty()) << "shortcuts are not inserted";
+}
+
+TEST_F(WindowTest, FirstStartWithoutSettingsUsesTheDesignAndStoresItAtShutDown) {
+    start();  // no RS232Settings.ini: port COM4, which does not exist here
+    ASSERT_EQ(messages.texts(), std::vector<QString>{QStringLiteral("RS232 error. Check settings.")});
+    EXPECT_EQ(messages.shown[0].kind, TMessageKind::Information);
+    EXPECT_FALSE(form->CPort.Connected());
+    EXPECT_EQ(form->CPort.Port(), "COM4");
+    EXPECT_EQ(form->CPort.BaudRate(), br9600);
+    EXPECT_EQ(form->CPort.DataBits(), dbEight);
+    EXPECT_EQ(form->CPort.Parity().Bits(), prNone);
+    EXPECT_EQ(form->CPort.StopBits(), sbOneStopBit);
+    EXPECT_EQ(form->CPort.FlowControl().FlowControl(), fcNone);
+    EXPECT_TRUE(form->TelemetryArchive().rawByteLogOpen()) << "the run's files do not need the port";
+
+    EXPECT_FALSE(std::filesystem::exists(dir / "RS232Settings.ini"));
+    form->close();
+    EXPECT_TRUE(form->Closed());
+    const std::string ini = ReadFile(dir / "RS232Settings.ini");
+    for (const char* line : {"[CPort]\r\n", "Port=COM4\r\n", "BaudRate=9600\r\n", "StopBits=1\r\n",
+                             "DataBits=8\r\n", "Parity=None\r\n", "FlowControl=None\r\n"})
+        EXPECT_NE(ini.find(line), std::string::npos) << line;
+    EXPECT_EQ(messages.shown.size(), 1u) << "nothing is shown at shut-down";
+}
+
+TEST_F(WindowTest, StartingWhereNothingCanBeCreatedStillOpensThePortWithoutAMessage) {
+    writeSettings();
+    test::WriteFile(dir / "Telemetry", "a file where the folder must go");
+    start();
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(form->CPort.Connected());
+    EXPECT_FALSE(form->TelemetryArchive().rawByteLogOpen());
+}
+
+TEST_F(WindowTest, ReceivedBytesReachPanesStatusDecoderAndArchive) {
+    writeSettings();
+    start();
+    ASSERT_TRUE(messages.shown.empty());
+    ASSERT_TRUE(form->CPort.Connected());
+    const std::string frame = Beacon(4242);
+    feed(std::string("ab\r\n", 4) + frame);
+    EXPECT_EQ(form->BeaconCounter(), 1);
+    EXPECT_EQ(status(), QStringLiteral("N=135"));
+    EXPECT_TRUE(form->MemoRX->toPlainText().startsWith(QStringLiteral("TNC RX\nab\nBb")));
+    EXPECT_TRUE(form->MEMORXHEX->toPlainText().startsWith(QStringLiteral("TNC RX HEX\n61 62 0D 0A 42 62 87 00 ")));
+    const int decodedLines = form->Memo1->toPlainText().split('\n').size();
+    EXPECT_TRUE(decodedLines == 21 || decodedLines == 25) << decodedLines;
+
+    feed("z");
+    EXPECT_EQ(status(), QStringLiteral("N=1"));
+
+    const auto frames = FilesIn(dir / "Telemetry" / "raw_data");
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(ReadFile(frames[0]), frame + std::string(1, '\0'));
+    const auto logs = FilesIn(dir / "Telemetry" / "Decoded");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string log = ReadFile(logs[0]);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << "four header lines and the beacon's";
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(WindowTest, StatusCountsUpToTheTrimLimitWithoutAMarker) {
+    writeSettings();
+    start();
+    feed(std::string(149, 'x'));
+    EXPECT_EQ(status(), QStringLiteral("N=149"));
+    feed(std::string(60, 'y'));
+    EXPECT_EQ(status(), QStringLiteral("N=150"));
+    EXPECT_EQ(form->Finder().ReceiveBufferLength(), 149);
+}
+
+TEST_F(WindowTest, ClearEmptiesThePanesAndTheBufferButKeepsTheStatus) {
+    writeSettings();
+    start();
+    feed(Beacon(1) + "0123456789");
+    ASSERT_FALSE(form->Memo1->toPlainText().isEmpty());
+    ASSERT_EQ(status(), QStringLiteral("N=10"));
+    form->bClear->click();
+    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty());
+    EXPECT_TRUE(form->MemoRX->toPlainText().isEmpty()) << "\"TNC RX\" goes too";
+    EXPECT_TRUE(form->MEMORXHEX->toPlainText().isEmpty());
+    EXPECT_EQ(form->Finder().ReceiveBufferLength(), 0);
+    EXPECT_EQ(status(), QStringLiteral("N=10"));
+    feed("A");
+    EXPECT_EQ(status(), QStringLiteral("N=1"));
+    EXPECT_EQ(form->MemoRX->toPlainText(), QStringLiteral("A"));
+    EXPECT_EQ(form->MEMORXHEX->toPlainText(), QStringLiteral("41 "));
+    EXPECT_EQ(form->BeaconCounter(), 1) << "the count is never reset";
+}
+
+TEST_F(WindowTest, ClearWithThePortClosedReportsThePurgeErrorAndClearsNothing) {
+    start();  // port missing
+    messages.shown.clear();
+    form->bClear->click();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].kind, TMessageKind::Error);
+    EXPECT_TRUE(messages.shown[0].text.startsWith(QStringLiteral("PurgeComm function failed")));
+    EXPECT_EQ(messages.shown[0].title, QCoreApplication::applicationName());
+    EXPECT_EQ(form->MemoRX->toPlainText(), QStringLiteral("TNC RX\n"));
+}
+
+TEST_F(WindowTest, TickTrimsBothPanesToTheNewestTwentyLines) {
+    writeSettings();
+    start();
+    std::string lines;
+    for (int i = 1; i <= 24; ++i)
+        lines += "L" + std::to_string(i) + "\r";
+    feed(lines);
+    EXPECT_EQ(form->MemoRX->displayedLineCount(), 25) << "\"TNC RX\" and 24 received lines";
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->MemoRX->displayedLineCount(), 20);
+    EXPECT_TRUE(form->MemoRX->toPlainText().startsWith(QStringLiteral("L5\n")));
+    EXPECT_LE(form->MEMORXHEX->displayedLineCount(), 20);
+    EXPECT_TRUE(form->MEMORXHEX->toPlainText().endsWith(QStringLiteral("32 34 0D ")));
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->MemoRX->displayedLineCount(), 20) << "twenty lines stay";
+}
+
+// A RawByteLog that cannot be written fails every byte: the first report shows,
+// further ones do not open inside it, and the byte is shown before the box.
+TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
+    writeSettings();
+    test::WriteFile(dir / "Telemetry", "no folder here");
+    start();
+    ASSERT_TRUE(form->CPort.Connected());
+    int shownWhileUp = -1;
+    QString paneAtReport;
+    messages.onShow = [&](const test::ShownMessage&) {
+        if (shownWhileUp >= 0)
+            return;
+        paneAtReport = form->MemoRX->toPlainText();
+        // The box's own loop goes on handling port events.
+        for (int i = 0; i < 3; ++i) {
+            pty.write("y");
+            WaitUntil([&] { return form->MemoRX->toPlainText().count('y') == i + 1; });
+        }
+        ShowException("Another failure");
+        shownWhileUp = static_cast<int>(messages.shown.size());
+    };
+    pty.write("x");
+    ASSERT_TRUE(WaitUntil([&] { return shownWhileUp >= 0; }));
+    EXPECT_EQ(paneAtReport, QStringLiteral("TNC RX\nx"));
+    EXPECT_EQ(shownWhileUp, 1);
+    ASSERT_EQ(messages.shown.size(), 2u) << "the different error follows the dismissed one";
+    EXPECT_EQ(messages.shown[0].text, ReportText(EInOutError::fromCode(kIoFileNotOpen).what()));
+    EXPECT_EQ(messages.shown[1].text, QStringLiteral("Another failure."));
+    EXPECT_EQ(form->Finder().ReceiveBufferLength(), 0) << "a byte that was not logged is not analysed";
+}
+
+TEST_F(WindowTest, TermSignalClosesTheWindowAsTheOperatorWould) {
+    writeSettings();
+    start();
+    feed("abc");
+    ::raise(SIGTERM);
+    ASSERT_TRUE(WaitUntil([&] { return form->Closed(); }));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->CPort.Connected());
+    EXPECT_NE(ReadFile(dir / "RS232Settings.ini").find("Port=" + pty.slaveName()), std::string::npos);
+    EXPECT_EQ(ReadFile(form->TelemetryArchive().RawByteLogPath()), "abc");
+}
+
+TEST_F(WindowTest, SettingsWithAWorkingPortOpensItWithoutAMessage) {
+    writeSettings();
+    {
+        // Another program holds the port at start-up.
+        const int holder = ::open(pty.slaveName().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        start();
+        ::close(holder);
+    }
+    ASSERT_EQ(messages.texts(), std::vector<QString>{QStringLiteral("RS232 error. Check settings.")});
+    ASSERT_FALSE(form->CPort.Connected());
+    test::DialogDriver driver([&](TComSetupFrm& dialog) -> int {
+        const int index = dialog.Combo1->Select().Find(pty.slaveName());
+        EXPECT_GE(index, 0);
+        dialog.Combo1->setCurrentIndex(index);
+        emit dialog.Combo1->activated(index);
+        return int(QDialog::Accepted);
+    });
+    form->bSettings->click();
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_TRUE(form->CPort.Connected());
+    EXPECT_EQ(form->CPort.Port(), pty.slaveName());
+    form->close();
+    EXPECT_NE(ReadFile(dir / "RS232Settings.ini").find("Port=" + pty.slaveName() + "\r\n"), std::string::npos);
+}
+
+TEST_F(WindowTest, SettingsWithAPortThatFailsShowsComPortError) {
+    writeSettings();
+    start();
+    form->TimerX->start();
+    test::DialogDriver driver([&](TComSetupFrm&) -> int { return int(QDialog::Accepted); });
+    form->CPort.ClosePort();
+    form->CPort.SetPort("ttyDoesNotExist");  // not listed: OK keeps it
+    form->bSettings->click();
+    EXPECT_EQ(messages.texts(), std::vector<QString>{QStringLiteral("COM port error!")});
+    EXPECT_FALSE(form->CPort.Connected());
+    EXPECT_FALSE(form->TimerX->isActive()) << "Settings switches the generator off";
+}
+
+}  // namespace
+}  // namespace kestrel
