@@ -50,3 +50,23 @@ inline std::string firstBeacon(uint32_t tickMs) {
 inline const std::vector<uint8_t> kFirstStreamBytes = {183, 2, 86, 40, 208, 184, 40, 124, 160, 208, 68, 180};
 
 }  // namespace kestrel::expected
+
+namespace kestrel::expected {
+
+// The k-th byte (from 0) of the random-byte stream, recomputed with a plain
+// LCG of its own: each tick takes 22 draws for the record, then Random(255).
+inline uint8_t streamByte(std::size_t k) {
+    uint32_t state = 0;
+    auto draw = [&state](uint32_t n) {
+        state = state * 134775813u + 1u;
+        return static_cast<uint32_t>((static_cast<uint64_t>(state) * n) >> 32);
+    };
+    uint32_t b = 0;
+    for (std::size_t tick = 0; tick <= k; ++tick) {
+        for (int i = 0; i < 22; ++i) draw(1);  // the range does not change how the state moves
+        b = draw(255);
+    }
+    return static_cast<uint8_t>(b);
+}
+
+}  // namespace kestrel::expected
