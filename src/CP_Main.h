@@ -9,6 +9,7 @@
 #include "telemetry/Archive.h"
 #include "telemetry/Decoder.h"
 #include "telemetry/FrameFinder.h"
+#include "telemetry/Generator.h"
 
 #include <QWidget>
 
@@ -166,7 +167,12 @@ private:
     std::unique_ptr<TSignalCloser> signalCloser_;
     bool closed_ = false;
 
-    // Test generator state (TestRecord, TestFrame, ...) joins here.
+    // Test generator: its random sequence, TestRecord, header value and
+    // TestFrame; all zero until the first aInit.
+    TestGenerator generator_;
+
+public:
+    const TestGenerator& Generator() const { return generator_; }
 };
 
 // Joins decoded lines for the pane.

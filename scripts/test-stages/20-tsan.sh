@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
+need_packages libtsan2
+
 SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests)
 
 cmake --preset tsan >/dev/null

@@ -177,14 +177,11 @@ int PosixComDevice::Open(const std::string& portName) {
     };
     termios2 probe{};
     if (::ioctl(fd, TCGETS2, &probe) != 0) return fail(errno == EINVAL ? ENOTTY : errno);
-    // Nobody else may use the port while we have it. TIOCEXCL keeps out
-    // plain opens (pseudo-terminals may refuse it), flock other lockers.
+    // Nobody else may use the port while we have it: flock keeps out other
+    // lockers, TIOCEXCL plain opens (pseudo-terminals may refuse it). Only
+    // set once the lock is ours, so a refused open never clears an owner's.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
     (void)::ioctl(fd, TIOCEXCL);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int e = errno;
-        (void)::ioctl(fd, TIOCNXCL);
-        return fail(e);
-    }
     const int kick = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (kick < 0) {
         const int e = errno;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include "serial/ProfileStore.h"
@@ -66,27 +65,25 @@ struct Location {
     std::optional<std::size_t> key;      // index of the key line
 };
 
+// The first section of that name and, inside it, the first line of that key.
 Location locate(const std::vector<std::string>& lines, const std::string& section, const std::string& key) {
     Location loc;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        auto name = sectionName(lines[i]);
-        if (!name) continue;
-        if (loc.section) {
-            loc.sectionEnd = i;
-            return loc;
-        }
-        if (equalNoCase(*name, section)) loc.section = i;
-        if (loc.section) {
-            for (std::size_t k = i + 1; k < lines.size() && !sectionName(lines[k]); ++k) {
-                auto kv = keyLine(lines[k]);
-                if (kv && equalNoCase(kv->first, key)) {
-                    loc.key = k;
-                    break;
-                }
-            }
-        }
-    }
     loc.sectionEnd = lines.size();
+    std::size_t i = 0;
+    for (; i < lines.size(); ++i) {
+        auto name = sectionName(lines[i]);
+        if (name && equalNoCase(*name, section)) break;
+    }
+    if (i == lines.size()) return loc;
+    loc.section = i;
+    for (std::size_t k = i + 1; k < lines.size(); ++k) {
+        if (sectionName(lines[k])) {
+            loc.sectionEnd = k;
+            break;
+        }
+        auto kv = keyLine(lines[k]);
+        if (!loc.key && kv && equalNoCase(kv->first, key)) loc.key = k;
+    }
     return loc;
 }
 

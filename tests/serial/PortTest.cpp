@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "ComPortError.h"
 #include "TestLine.h"
 #include "TestMailbox.h"
 #include "serial/CPort.h"
@@ -21,16 +22,7 @@ using test::eventually;
 using test::processCpuSeconds;
 using Clock = std::chrono::steady_clock;
 
-template <typename F>
-EComPort comPortError(F&& f) {
-    try {
-        f();
-    } catch (const EComPort& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EComPort raised";
-    return EComPort(0);
-}
+using test::comPortError;
 
 std::string allByteValues() {
     std::string s;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ComPortError.h"
 #include "FakeComDevice.h"
 #include "TempDir.h"
 #include "serial/CPort.h"
@@ -13,16 +14,7 @@ namespace {
 using test::FakeComDevice;
 using test::FakeDeviceLog;
 
-template <typename F>
-EComPort comPortError(F&& f) {
-    try {
-        f();
-    } catch (const EComPort& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EComPort raised";
-    return EComPort(0);
-}
+using test::comPortError;
 
 TEST(ComPortTexts, TablesInEnumerationOrder) {
     std::vector<std::string> rates;

@@ -2,6 +2,8 @@
 // draws of the 32-bit LCG), never taken from the code under test.
 #include "telemetry/Generator.h"
 
+#include "ExpectedBeacon.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -71,6 +73,18 @@ TEST(RandomSequence, RandomOfOneIsZeroButStillAdvances) {
     EXPECT_NE(a.State, 0u);
 }
 
+TEST(RandomSequence, StreamTicksDrawARecordThenAByte) {
+    TestGenerator g;
+    for (std::size_t k = 0; k < 300; ++k) {
+        g.Init(0);
+        const uint8_t b = g.RandomByte();
+        if (k < kestrel::expected::kFirstStreamBytes.size()) {
+            EXPECT_EQ(b, kestrel::expected::kFirstStreamBytes[k]);
+        }
+        EXPECT_EQ(b, kestrel::expected::streamByte(k)) << k;
+    }
+}
+
 TEST(RandomSequence, RandomByteNeverYields255) {
     TestGenerator g;
     std::set<int> seen;
@@ -132,35 +146,7 @@ TEST(TestGenerator, FirstFrameAfterStartUpIsTheKnownBeacon) {
     g.Init(123456);
     g.FillBuffer();
 
-    // The first 22 draws from state 0, worked out by hand:
-    // 0 0 0 81 109 268 318 161 372 0 0 47 0 8 5 29 917 367 774 327 697 844.
-    std::string e = "Bb";
-    e += '\x87';
-    e += '\0';
-    auto put = [&e](const void* p, std::size_t n) { e.append(static_cast<const char*>(p), n); };
-    auto u8 = [&](uint8_t v) { put(&v, 1); };
-    auto u16 = [&](uint16_t v) { put(&v, 2); };
-    auto u32 = [&](uint32_t v) { put(&v, 4); };
-    auto f32 = [&](float v) { put(&v, 4); };
-    auto f64 = [&](double v) { put(&v, 8); };
-    u32(123);
-    u32(123456);
-    for (int i = 0; i < 8; ++i) u8(0);
-    u16(6500); u16(1000); u16(200);
-    u16(81); u16(109); u16(268);
-    u8(3);
-    f32(static_cast<float>(50 - 31.8)); f32(static_cast<float>(50 - 16.1)); f32(static_cast<float>(50 - 37.2));
-    f64(-23.9333); f64(54.9); f64(400047); f64(1000);
-    u16(0xBFCF);
-    u16(22);                          // Tpsu 8 + 14
-    u16(static_cast<uint16_t>(-27));  // ToutMax: 2.9 - 30
-    u16(static_cast<uint16_t>(-30));  // ToutMin: 0.5 - 30, half to even
-    u32(12);
-    u8(1); u8(1); u8(1); u8(0); u8(1);
-    u8(0); u16(0); u8(0);
-    for (uint16_t f : {917, 367, 774, 327, 697, 844}) u16(f);
-    e += " NORTHERN SKY BEACON ";
-
+    const std::string e = kestrel::expected::firstBeacon(123456);
     ASSERT_EQ(e.size(), 131u);
     EXPECT_EQ(g.TestFrame, e);
     EXPECT_EQ(g.HeaderValue, 135);

@@ -1,6 +1,8 @@
 // The simulated TNC drives the real program: beacons go in over a pseudo-
 // terminal, the program runs offscreen in a scratch working directory, and the
 // archive it leaves must hold what the simulator sent.
+#include "ChildProcess.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,71 +20,11 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace kestrel::test;
 
 namespace {
 
 const std::string kMarker = " NORTHERN SKY BEACON ";
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-// A child process, stopped with SIGTERM (then SIGKILL) if the test ends early.
-class Child {
-public:
-    Child(std::vector<std::string> argv, const fs::path& cwd, const fs::path& out, bool offscreen) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (chdir(cwd.c_str()) != 0) _exit(127);
-            int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            if (offscreen) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            std::vector<char*> args;
-            for (auto& a : argv) args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool running() {
-        if (pid_ <= 0) return false;
-        int st;
-        if (waitpid(pid_, &st, WNOHANG) == pid_) {
-            status_ = st;
-            pid_ = -1;
-        }
-        return pid_ > 0;
-    }
-    // Sends SIGTERM and waits up to ten seconds; the exit status or -1.
-    int terminate() {
-        if (pid_ > 0) kill(pid_, SIGTERM);
-        for (int i = 0; i < 200 && running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (running()) return -1;
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = 0;
-};
-
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::seconds bound) {
-    auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 std::vector<fs::path> filesIn(const fs::path& dir) {
     std::vector<fs::path> v;

@@ -1,0 +1,107 @@
+// The simulator as a program: its options, its replay and its stopping.
+#include "ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <termios.h>
+
+namespace fs = std::filesystem;
+using namespace kestrel::test;
+
+namespace {
+
+struct Scratch {
+    fs::path dir = fs::temp_directory_path() / ("kestrel-simtool-" + std::to_string(getpid()));
+    Scratch() {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~Scratch() { fs::remove_all(dir); }
+};
+
+// Plays the decoder: opens the port named in the settings file the way a
+// port does and reads until want bytes came or the bound passed.
+std::string connectAndRead(const fs::path& ini, std::size_t want) {
+    std::string text = readFile(ini);
+    auto at = text.find("Port=");
+    std::string port = text.substr(at + 5, text.find('\r', at) - at - 5);
+    int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return "cannot open " + port;
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    tcsetattr(fd, TCSANOW, &t);
+    std::string got;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        char buf[512];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return got;
+}
+
+int runToEnd(Child& c) {
+    waitFor([&] { return !c.running(); }, std::chrono::seconds(20));
+    return c.terminate();
+}
+
+}  // namespace
+
+TEST(SimTool, HelpAndBadOptions) {
+    Scratch s;
+    Child help({KESTREL_TNC_SIM, "--help"}, s.dir, s.dir / "help.out", false);
+    EXPECT_EQ(runToEnd(help), 0);
+    EXPECT_NE(readFile(s.dir / "help.out").find("--replay FILE"), std::string::npos);
+
+    Child bad({KESTREL_TNC_SIM, "--interval", "soon"}, s.dir, s.dir / "bad.out", false);
+    EXPECT_EQ(runToEnd(bad), 2);
+    EXPECT_NE(readFile(s.dir / "bad.out").find("bad value 'soon' for --interval"), std::string::npos);
+
+    Child missing({KESTREL_TNC_SIM, "--replay", (s.dir / "none.KR7").string()}, s.dir, s.dir / "missing.out", false);
+    EXPECT_EQ(runToEnd(missing), 1);
+    EXPECT_NE(readFile(s.dir / "missing.out").find("cannot read"), std::string::npos);
+}
+
+TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
+    Scratch s;
+    std::string log;
+    for (int i = 0; i < 3000; ++i) log += static_cast<char>((i * 7) & 0xFF);
+    std::ofstream(s.dir / "log_raw.KR7", std::ios::binary) << log;
+
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--replay", (s.dir / "log_raw.KR7").string(),
+               "--rate", "20000"},
+              s.dir, s.dir / "sim.out", false);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(s.dir / "RS232Settings.ini"); }, std::chrono::seconds(10)));
+    EXPECT_EQ(connectAndRead(s.dir / "RS232Settings.ini", log.size()), log);
+    EXPECT_EQ(runToEnd(sim), 0);
+    EXPECT_NE(readFile(s.dir / "sim.out").find("replay finished: 3000 bytes"), std::string::npos);
+}
+
+TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
+    Scratch s;
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--count", "3", "--interval", "0.05",
+               "--sent-log", (s.dir / "sent.bin").string()},
+              s.dir, s.dir / "sim.out", false);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(s.dir / "RS232Settings.ini"); }, std::chrono::seconds(10)));
+    const std::string got = connectAndRead(s.dir / "RS232Settings.ini", 3 * 131);
+    EXPECT_EQ(runToEnd(sim), 0);
+    EXPECT_EQ(got.size(), 3u * 131);
+    EXPECT_EQ(readFile(s.dir / "sent.bin"), got);
+    EXPECT_NE(readFile(s.dir / "sim.out").find("3 beacons (0 damaged)"), std::string::npos);
+}
+
+TEST(SimTool, StopsCleanlyOnSigterm) {
+    Scratch s;
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string()}, s.dir, s.dir / "sim.out", false);
+    ASSERT_TRUE(waitFor([&] { return readFile(s.dir / "sim.out").find("waiting for the decoder") != std::string::npos; },
+                        std::chrono::seconds(10)));
+    EXPECT_EQ(sim.terminate(), 0);
+    EXPECT_NE(readFile(s.dir / "sim.out").find("stopped: 0 bytes sent"), std::string::npos);
+}
