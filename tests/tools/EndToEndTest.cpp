@@ -1,7 +1,7 @@
 // The simulated TNC drives the real program: beacons go in over a pseudo-
 // terminal, the program runs offscreen in a scratch working directory, and the
 // archive it leaves must hold what the simulator sent.
-#include "ChildProcess.h"
+#include "ToolTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,8 @@
 // The simulator as a program: its options, its replay and its stopping.
-#include "ChildProcess.h"
+#include "ToolTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <termios.h>
 
 namespace fs = std::filesystem;
 using namespace kestrel::test;
@@ -26,23 +24,9 @@ std::string connectAndRead(const fs::path& ini, std::size_t want) {
     std::string text = readFile(ini);
     auto at = text.find("Port=");
     std::string port = text.substr(at + 5, text.find('\r', at) - at - 5);
-    int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+    int fd = openAsDecoder(port);
     if (fd < 0) return "cannot open " + port;
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    tcsetattr(fd, TCSANOW, &t);
-    std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[512];
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    }
+    std::string got = readFor(fd, want, std::chrono::seconds(10));
     close(fd);
     return got;
 }
