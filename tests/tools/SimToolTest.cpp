@@ -18,12 +18,17 @@ struct Scratch {
     ~Scratch() { fs::remove_all(dir); }
 };
 
-// Plays the decoder: opens the port named in the settings file the way a
-// port does and reads until want bytes came or the bound passed.
+// The port named in the settings file the simulator wrote.
+std::string portIn(const fs::path& ini) {
+    const std::string text = readFile(ini);
+    const auto at = text.find("Port=") + 5;
+    return text.substr(at, text.find('\r', at) - at);
+}
+
+// Plays the decoder on that port and reads until want bytes came or the bound
+// passed.
 std::string connectAndRead(const fs::path& ini, std::size_t want) {
-    std::string text = readFile(ini);
-    auto at = text.find("Port=");
-    std::string port = text.substr(at + 5, text.find('\r', at) - at - 5);
+    const std::string port = portIn(ini);
     int fd = openAsDecoder(port);
     if (fd < 0) return "cannot open " + port;
     std::string got = readFor(fd, want, std::chrono::seconds(10));
@@ -81,11 +86,20 @@ TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
     EXPECT_NE(readFile(s.dir / "sim.out").find("3 beacons (0 damaged)"), std::string::npos);
 }
 
-TEST(SimTool, StopsCleanlyOnSigterm) {
+TEST(SimTool, ListensOnlyWithCountZeroAndStopsCleanlyOnSigterm) {
     Scratch s;
-    Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string()}, s.dir, s.dir / "sim.out", false);
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--count", "0"}, s.dir, s.dir / "sim.out", false);
     ASSERT_TRUE(waitFor([&] { return readFile(s.dir / "sim.out").find("waiting for the decoder") != std::string::npos; },
                         std::chrono::seconds(10)));
+    int fd = openAsDecoder(portIn(s.dir / "RS232Settings.ini"));
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "AT\r", 3), 3);
+    EXPECT_TRUE(waitFor([&] { return readFile(s.dir / "sim.out").find("<- 3 bytes: \"AT\\r\"  [41 54 0D]") != std::string::npos; },
+                        std::chrono::seconds(10)))
+        << readFile(s.dir / "sim.out");
+    EXPECT_TRUE(sim.running()) << "listening goes on";
     EXPECT_EQ(sim.terminate(), 0);
-    EXPECT_NE(readFile(s.dir / "sim.out").find("stopped: 0 bytes sent"), std::string::npos);
+    close(fd);
+    EXPECT_NE(readFile(s.dir / "sim.out").find("stopped: 0 bytes sent, 0 beacons (0 damaged), 3 bytes received"),
+              std::string::npos);
 }
