@@ -104,15 +104,14 @@ TEST(SimPort, OpeningAMissingDeviceFailsWithItsName) {
 }
 
 TEST(SimPort, SettingsFilePointsTheDecoderAtThePort) {
-    auto dir = std::filesystem::temp_directory_path() / ("kestrel-sim-ini-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    kestrel::test::Scratch scratch("kestrel-sim-ini");
+    const auto& dir = scratch.dir;
     std::string path = writeSettingsIni(dir.string(), "/dev/pts/7", 19200);
     EXPECT_EQ(path, (dir / "RS232Settings.ini").string());
     std::ifstream in(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(text, "[CPort]\r\nPort=/dev/pts/7\r\nBaudRate=19200\r\nStopBits=1\r\nDataBits=8\r\n"
                     "Parity=None\r\nFlowControl=None\r\n");
-    std::filesystem::remove_all(dir);
     EXPECT_THROW(writeSettingsIni("/nonexistent/dir", "/dev/pts/7", 9600), std::runtime_error);
 }
 

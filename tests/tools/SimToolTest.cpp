@@ -9,13 +9,8 @@ using namespace kestrel::test;
 
 namespace {
 
-struct Scratch {
-    fs::path dir = fs::temp_directory_path() / ("kestrel-simtool-" + std::to_string(getpid()));
-    Scratch() {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~Scratch() { fs::remove_all(dir); }
+struct ToolScratch : Scratch {
+    ToolScratch() : Scratch("kestrel-simtool") {}
 };
 
 // The port named in the settings file the simulator wrote.
@@ -44,7 +39,7 @@ int runToEnd(Child& c) {
 }  // namespace
 
 TEST(SimTool, HelpAndBadOptions) {
-    Scratch s;
+    ToolScratch s;
     Child help({KESTREL_TNC_SIM, "--help"}, s.dir, s.dir / "help.out", false);
     EXPECT_EQ(runToEnd(help), 0);
     EXPECT_NE(readFile(s.dir / "help.out").find("--replay FILE"), std::string::npos);
@@ -59,7 +54,7 @@ TEST(SimTool, HelpAndBadOptions) {
 }
 
 TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
-    Scratch s;
+    ToolScratch s;
     std::string log;
     for (int i = 0; i < 3000; ++i) log += static_cast<char>((i * 7) & 0xFF);
     std::ofstream(s.dir / "log_raw.KR7", std::ios::binary) << log;
@@ -74,7 +69,7 @@ TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
 }
 
 TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
-    Scratch s;
+    ToolScratch s;
     Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--count", "3", "--interval", "0.05",
                "--sent-log", (s.dir / "sent.bin").string()},
               s.dir, s.dir / "sim.out", false);
@@ -87,7 +82,7 @@ TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
 }
 
 TEST(SimTool, ListensOnlyWithCountZeroAndStopsCleanlyOnSigterm) {
-    Scratch s;
+    ToolScratch s;
     Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--count", "0"}, s.dir, s.dir / "sim.out", false);
     ASSERT_TRUE(waitFor([&] { return readFile(s.dir / "sim.out").find("waiting for the decoder") != std::string::npos; },
                         std::chrono::seconds(10)));

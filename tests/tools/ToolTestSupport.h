@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <poll.h>
 #include <termios.h>
 #include <iterator>
@@ -81,6 +82,21 @@ inline bool waitFor(Pred pred, std::chrono::seconds bound) {
     }
     return true;
 }
+
+// A fresh directory of its own under the temp directory, removed afterwards.
+class Scratch {
+public:
+    explicit Scratch(const std::string& prefix) {
+        std::string templ = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp " + templ);
+        dir = templ;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    fs::path dir;
+};
 
 // Plays the decoder: opens the pty slave and sets it the way a port does.
 inline int openAsDecoder(const std::string& path) {
