@@ -3,13 +3,20 @@
 #include <algorithm>
 
 namespace kestrel {
+namespace {
+
+char foldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool lessIgnoringCase(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(foldCase(x)) < static_cast<unsigned char>(foldCase(y));
+    });
+}
+
+}  // namespace
 
 void SortPortNames(std::vector<std::string>& names) {
-    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : char(c); };
-    std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [&](char x, char y) { return lower(x) < lower(y); });
-    });
+    std::stable_sort(names.begin(), names.end(), lessIgnoringCase);
 }
 
 }  // namespace kestrel

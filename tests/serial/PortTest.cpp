@@ -38,6 +38,7 @@ protected:
     TComPort port;
 
     void SetUp() override {
+        if (const std::string why = test::TestLineUnavailable(line); !why.empty()) GTEST_SKIP() << why;
         port.SetPort(line.PortName());
         port.SetSyncMethod(smWindowSync);
         port.SetMailbox(&mailbox);
@@ -102,6 +103,10 @@ TEST_F(PortTest, ReadWithNothingArrivingGivesUpAfterTheTotalTimeout) {
 }
 
 TEST_F(PortTest, ImmediateReadReturnsWhatIsThere) {
+#ifdef _WIN32
+    if (test::RunningUnderWine())
+        GTEST_SKIP() << "Wine leaves an overlapped read with ReadInterval MAXDWORD pending; Windows returns at once";
+#endif
     port.Timeouts().SetReadInterval(-1);
     port.Timeouts().SetReadTotalMultiplier(0);
     port.Timeouts().SetReadTotalConstant(0);
@@ -129,6 +134,9 @@ TEST_F(PortTest, AWriteCutShortByItsTimeoutReturnsTheSmallerCount) {
 }
 
 TEST_F(PortTest, InputQueueEightyPercentFull) {
+#ifdef _WIN32
+    if (test::RunningUnderWine()) GTEST_SKIP() << "Wine's serial driver never signals EV_RX80FULL; Windows does";
+#endif
     std::atomic<int> full{0};
     port.Buffer().SetInputSize(100);
     port.OnRx80Full = [&](TCustomComPort&) { ++full; };
@@ -344,6 +352,9 @@ TEST_F(PortTest, ThreadSyncRunsOnTheMainThreadAndNoneOnTheEventThread) {
 }
 
 TEST_F(PortTest, HangUpStopsTheThreadWithoutSpinningAndTheNextOpenWorks) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows test line is two wired COM ports, which cannot hang up";
+#endif
     port.OnRxChar = [&](TCustomComPort&, int32_t count) {
         std::string text;
         port.ReadBytes(text, count);

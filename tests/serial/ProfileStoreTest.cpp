@@ -77,7 +77,7 @@ TEST_F(ProfileStoreTest, WriteReplacesInPlaceAndKeepsEverythingElse) {
     const std::string text = readFile(ini);
     // One line per key, the new key inside its section, the order of the file kept.
     EXPECT_EQ(text.find("COM1"), std::string::npos);
-    const auto first = text.find("[First]"), cport = text.find("ORT=COM4"), flow = text.find("FlowControl=None"),
+    const auto first = text.find("[First]"), cport = text.find("=COM4"), flow = text.find("FlowControl=None"),
                last = text.find("[Last]"), added = text.find("[New]");
     EXPECT_LT(first, cport);
     EXPECT_LT(cport, flow);

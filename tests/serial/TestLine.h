@@ -3,7 +3,8 @@
 //   PortName()           the name TComPort::SetPort takes
 //   Send(bytes)          the far end sends
 //   Receive(n, limit)    what the far end got, up to n bytes within limit
-//   HangUp()             the far end goes away
+//   HangUp()             the far end goes away (where the line can)
+//   TestLineUnavailable(line)  why the tests must skip, or empty
 // On POSIX it is a pseudo-terminal (PtyLine.h); a Windows build supplies its
 // own line pair here.
 
@@ -13,6 +14,8 @@
 #include "PtyLine.h"
 namespace kestrel::test {
 using TestLine = PtyLine;
+// Why the line cannot be used (empty: it can); a pseudo-terminal always can.
+inline std::string TestLineUnavailable(const TestLine&) { return {}; }
 }  // namespace kestrel::test
 #endif
 

@@ -1,0 +1,45 @@
+#include "telemetry/Clock.h"
+
+#include <windows.h>
+
+namespace kestrel {
+namespace {
+
+SystemTime fromWin32(const SYSTEMTIME& st) {
+    SystemTime t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.dayOfWeek = st.wDayOfWeek;  // 0 is Sunday on both sides
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.millisecond = st.wMilliseconds;
+    return t;
+}
+
+class ClockWin32 final : public IClock {
+public:
+    SystemTime utcNow() override {
+        SYSTEMTIME st{};
+        GetSystemTime(&st);
+        return fromWin32(st);
+    }
+
+    SystemTime localNow() override {
+        SYSTEMTIME st{};
+        GetLocalTime(&st);
+        return fromWin32(st);
+    }
+
+    std::uint32_t tickCount() override { return GetTickCount(); }
+};
+
+}  // namespace
+
+IClock& systemClock() {
+    static ClockWin32 clock;
+    return clock;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,101 @@
+#include "telemetry/FileSystem.h"
+
+#include "telemetry/InOutError.h"
+
+#include <windows.h>
+
+namespace kestrel {
+namespace {
+
+// The archive's error texts from a Win32 error code: access denied and a full
+// disk have words of their own, a taken name the archive's own code, anything
+// else reads "I/O error <code>".
+EInOutError ioErrorFromWin32(DWORD err) {
+    switch (err) {
+    case ERROR_ACCESS_DENIED: return EInOutError::fromCode(kIoFileAccessDenied);
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return EInOutError::fromCode(kIoDiskFull);
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EInOutError::fromCode(kIoFileExists);
+    default: {
+        const int code = static_cast<int>(err);
+        return EInOutError(code, "I/O error " + std::to_string(code));
+    }
+    }
+}
+
+[[noreturn]] void throwLastError() { throw ioErrorFromWin32(GetLastError()); }
+
+HANDLE handleOf(FileHandle file) {
+    if (file == kNoFile) throw EInOutError::fromCode(kIoFileNotOpen);
+    return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle openChecked(const std::string& path, DWORD access, DWORD disposition) {
+    // Readers may look at a log while it is open; nobody else may write it.
+    HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throwLastError();
+    return reinterpret_cast<FileHandle>(h);
+}
+
+class FileSystemWin32 final : public IFileSystem {
+public:
+    std::string currentDirectory() override {
+        // The API leaves the trailing backslash only at a drive's root.
+        std::string buf(MAX_PATH, '\0');
+        for (;;) {
+            const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buf.size()), buf.data());
+            if (n == 0) throwLastError();
+            if (n < buf.size()) {
+                buf.resize(n);
+                return buf;
+            }
+            buf.resize(n);  // n is the size needed, terminator included
+        }
+    }
+
+    bool directoryExists(const std::string& path) override {
+        const DWORD attr = GetFileAttributesA(path.c_str());
+        return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+
+    void createDirectory(const std::string& path) override {
+        if (!CreateDirectoryA(path.c_str(), nullptr)) throwLastError();
+    }
+
+    bool fileExists(const std::string& path) override {
+        const DWORD attr = GetFileAttributesA(path.c_str());
+        return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+
+    FileHandle createFile(const std::string& path) override {
+        return openChecked(path, GENERIC_WRITE, CREATE_NEW);
+    }
+
+    FileHandle openForAppend(const std::string& path) override {
+        // Append-only access: every write goes to the current end of the file.
+        return openChecked(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_EXISTING);
+    }
+
+    void write(FileHandle file, const void* data, std::size_t size) override {
+        HANDLE h = handleOf(file);
+        if (size > MAXDWORD) throw ioErrorFromWin32(ERROR_INVALID_PARAMETER);
+        DWORD written = 0;
+        if (!WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr)) throwLastError();
+        if (written != size) throw EInOutError::fromCode(kIoDiskFull);
+    }
+
+    void close(FileHandle file) override {
+        if (!CloseHandle(handleOf(file))) throwLastError();
+    }
+};
+
+}  // namespace
+
+IFileSystem& systemFileSystem() {
+    static FileSystemWin32 fs;
+    return fs;
+}
+
+}  // namespace kestrel

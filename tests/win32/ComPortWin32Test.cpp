@@ -1,0 +1,121 @@
+// TComPort on a real Win32 COM port: what reaches the driver, exclusive use,
+// and an event thread that stays quiet while bytes wait unread.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "TestLine.h"
+#include "TestMailbox.h"
+#include "serial/CPort.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ComPortWin32Test : public ::testing::Test {
+protected:
+    test::TestLine line;
+    test::TestMailbox mailbox;
+    TComPort port;
+
+    void SetUp() override {
+        if (const std::string why = test::TestLineUnavailable(line); !why.empty()) GTEST_SKIP() << why;
+        port.SetPort(line.PortName());
+        port.SetSyncMethod(smWindowSync);
+        port.SetMailbox(&mailbox);
+        port.Timeouts().SetReadInterval(100);
+        port.Timeouts().SetReadTotalMultiplier(100);
+        port.Timeouts().SetReadTotalConstant(100);
+    }
+
+    // A second handle on the open port. Windows refuses it; Wine hands one out.
+    HANDLE secondHandle() {
+        return CreateFileA(("\\\\.\\" + line.PortName()).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    }
+};
+
+TEST_F(ComPortWin32Test, TheLineSettingsReachTheDriver) {
+    // Data bits and parity stay out: a Linux pseudo-terminal holds 8 bits
+    // without parity whatever it is asked.
+    port.SetBaudRate(br19200);
+    port.SetStopBits(sbTwoStopBits);
+    port.FlowControl().SetFlowControl(fcHardware);
+    port.OpenPort();
+    HANDLE other = secondHandle();
+    if (other == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "the port admits no second handle (error " << GetLastError()
+                     << "), as on Windows; reading the settings back through one works under Wine only";
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(other, &dcb));
+    // Wine reads RTS handshaking back as RTS enabled, so only CTS flow shows.
+    EXPECT_EQ(dcb.BaudRate, 19200u);
+    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    EXPECT_TRUE(dcb.fOutxCtsFlow);
+    EXPECT_FALSE(dcb.fOutX);
+    EXPECT_FALSE(dcb.fInX);
+
+    // A change on the open port goes to the driver at once.
+    port.FlowControl().SetFlowControl(fcSoftware);
+    port.SetBaudRate(br57600);
+    port.SetStopBits(sbOneStopBit);
+    ASSERT_TRUE(GetCommState(other, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 57600u);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_FALSE(dcb.fOutxCtsFlow);
+    EXPECT_TRUE(dcb.fOutX);
+    EXPECT_TRUE(dcb.fInX);
+    CloseHandle(other);
+}
+
+TEST_F(ComPortWin32Test, ASecondOpenOfTheSamePortIsRefused) {
+    port.OpenPort();
+    TComPort second;
+    second.SetPort(line.PortName());
+    second.SetEvents({});
+    try {
+        second.OpenPort();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode, CError_OpenFailed);
+        EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 5)");
+        EXPECT_FALSE(second.Connected());
+        return;
+    }
+    second.ClosePort();
+    if (test::RunningUnderWine())
+        GTEST_SKIP() << "Wine opens a COM port a second time; Windows refuses with error 5 (access denied)";
+    ADD_FAILURE() << "a second open of " << line.PortName() << " succeeded";
+}
+
+TEST_F(ComPortWin32Test, UnreadBytesKeepNeitherThreadBusy) {
+    int calls = 0;
+    port.OnRxChar = [&](TCustomComPort&, int32_t) { ++calls; };  // leaves the bytes waiting
+    port.OpenPort();
+    line.Send("unread");
+    ASSERT_TRUE(test::eventually(mailbox, [&] { return calls > 0; }));
+    // Wine signals EV_RXCHAR for as long as the bytes wait; over half a second
+    // that must cost little processor time and bring no further deliveries.
+    const double cpuBefore = test::processCpuSeconds();
+    EXPECT_FALSE(test::eventually(mailbox, [&] { return calls > 1; }, 500ms));
+    EXPECT_LT(test::processCpuSeconds() - cpuBefore, 0.2);
+    EXPECT_EQ(port.BytesWaiting(), 6);
+    port.ClosePort();
+}
+
+TEST_F(ComPortWin32Test, CloseEndsTheEventThreadsPendingWaitPromptly) {
+    port.OpenPort();
+    ASSERT_TRUE(port.EventThreadActive());
+    const auto start = std::chrono::steady_clock::now();
+    port.ClosePort();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);  // well below the 2 s fallback
+    EXPECT_FALSE(port.Connected());
+    // The port is free again at once.
+    port.OpenPort();
+    EXPECT_TRUE(port.Connected());
+}
+
+}  // namespace
+}  // namespace kestrel
