@@ -1,7 +1,7 @@
 // The simulated TNC drives the real program: beacons go in over a pseudo-
 // terminal, the program runs offscreen in a scratch working directory, and the
 // archive it leaves must hold what the simulator sent.
-#include "ChildProcess.h"
+#include "ToolTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -61,8 +61,8 @@ uint32_t u32At(const std::string& s, std::size_t off) {
 }  // namespace
 
 TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
-    const fs::path root = fs::temp_directory_path() / ("kestrel-e2e-" + std::to_string(getpid()));
-    fs::remove_all(root);
+    Scratch scratch("kestrel-e2e");
+    const fs::path root = scratch.dir;
     const fs::path work = root / "station";
     fs::create_directories(work);
 
@@ -119,5 +119,4 @@ TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
 
     // The program stores its settings at shut-down, the port the simulator gave it included.
     EXPECT_NE(readFile(work / "RS232Settings.ini").find("Port=/dev/pts/"), std::string::npos);
-    fs::remove_all(root);
 }

@@ -1,6 +1,7 @@
 #include "SimBeacons.h"
 #include "SimEcho.h"
 #include "SimPort.h"
+#include "ToolTestSupport.h"
 
 #include "telemetry/Generator.h"
 
@@ -19,22 +20,10 @@
 
 using namespace kestrel;
 using namespace kestrel::sim;
+using kestrel::test::openAsDecoder;
+using kestrel::test::readFor;
 
 namespace {
-
-// Reads from fd until want bytes arrived or two seconds passed.
-std::string readFor(int fd, std::size_t want) {
-    std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[256];
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    }
-    return got;
-}
 
 std::string readPort(SimPort& port, std::size_t want) {
     std::string got;
@@ -46,18 +35,6 @@ std::string readPort(SimPort& port, std::size_t want) {
         got.append(buf, port.readSome(buf, sizeof buf));
     }
     return got;
-}
-
-// A decoder's side of the line: opens the slave and sets it the way a port does.
-int openAsDecoder(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    tcsetattr(fd, TCSANOW, &t);
-    return fd;
 }
 
 struct Sent {
@@ -127,15 +104,14 @@ TEST(SimPort, OpeningAMissingDeviceFailsWithItsName) {
 }
 
 TEST(SimPort, SettingsFilePointsTheDecoderAtThePort) {
-    auto dir = std::filesystem::temp_directory_path() / ("kestrel-sim-ini-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    kestrel::test::Scratch scratch("kestrel-sim-ini");
+    const auto& dir = scratch.dir;
     std::string path = writeSettingsIni(dir.string(), "/dev/pts/7", 19200);
     EXPECT_EQ(path, (dir / "RS232Settings.ini").string());
     std::ifstream in(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(text, "[CPort]\r\nPort=/dev/pts/7\r\nBaudRate=19200\r\nStopBits=1\r\nDataBits=8\r\n"
                     "Parity=None\r\nFlowControl=None\r\n");
-    std::filesystem::remove_all(dir);
     EXPECT_THROW(writeSettingsIni("/nonexistent/dir", "/dev/pts/7", 9600), std::runtime_error);
 }
 

@@ -1,48 +1,32 @@
 // The simulator as a program: its options, its replay and its stopping.
-#include "ChildProcess.h"
+#include "ToolTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <termios.h>
 
 namespace fs = std::filesystem;
 using namespace kestrel::test;
 
 namespace {
 
-struct Scratch {
-    fs::path dir = fs::temp_directory_path() / ("kestrel-simtool-" + std::to_string(getpid()));
-    Scratch() {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~Scratch() { fs::remove_all(dir); }
+struct ToolScratch : Scratch {
+    ToolScratch() : Scratch("kestrel-simtool") {}
 };
 
-// Plays the decoder: opens the port named in the settings file the way a
-// port does and reads until want bytes came or the bound passed.
+// The port named in the settings file the simulator wrote.
+std::string portIn(const fs::path& ini) {
+    const std::string text = readFile(ini);
+    const auto at = text.find("Port=") + 5;
+    return text.substr(at, text.find('\r', at) - at);
+}
+
+// Plays the decoder on that port and reads until want bytes came or the bound
+// passed.
 std::string connectAndRead(const fs::path& ini, std::size_t want) {
-    std::string text = readFile(ini);
-    auto at = text.find("Port=");
-    std::string port = text.substr(at + 5, text.find('\r', at) - at - 5);
-    int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+    const std::string port = portIn(ini);
+    int fd = openAsDecoder(port);
     if (fd < 0) return "cannot open " + port;
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    tcsetattr(fd, TCSANOW, &t);
-    std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[512];
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    }
+    std::string got = readFor(fd, want, std::chrono::seconds(10));
     close(fd);
     return got;
 }
@@ -55,7 +39,7 @@ int runToEnd(Child& c) {
 }  // namespace
 
 TEST(SimTool, HelpAndBadOptions) {
-    Scratch s;
+    ToolScratch s;
     Child help({KESTREL_TNC_SIM, "--help"}, s.dir, s.dir / "help.out", false);
     EXPECT_EQ(runToEnd(help), 0);
     EXPECT_NE(readFile(s.dir / "help.out").find("--replay FILE"), std::string::npos);
@@ -70,7 +54,7 @@ TEST(SimTool, HelpAndBadOptions) {
 }
 
 TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
-    Scratch s;
+    ToolScratch s;
     std::string log;
     for (int i = 0; i < 3000; ++i) log += static_cast<char>((i * 7) & 0xFF);
     std::ofstream(s.dir / "log_raw.KR7", std::ios::binary) << log;
@@ -85,7 +69,7 @@ TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
 }
 
 TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
-    Scratch s;
+    ToolScratch s;
     Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--count", "3", "--interval", "0.05",
                "--sent-log", (s.dir / "sent.bin").string()},
               s.dir, s.dir / "sim.out", false);
@@ -97,11 +81,20 @@ TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
     EXPECT_NE(readFile(s.dir / "sim.out").find("3 beacons (0 damaged)"), std::string::npos);
 }
 
-TEST(SimTool, StopsCleanlyOnSigterm) {
-    Scratch s;
-    Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string()}, s.dir, s.dir / "sim.out", false);
+TEST(SimTool, ListensOnlyWithCountZeroAndStopsCleanlyOnSigterm) {
+    ToolScratch s;
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--count", "0"}, s.dir, s.dir / "sim.out", false);
     ASSERT_TRUE(waitFor([&] { return readFile(s.dir / "sim.out").find("waiting for the decoder") != std::string::npos; },
                         std::chrono::seconds(10)));
+    int fd = openAsDecoder(portIn(s.dir / "RS232Settings.ini"));
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "AT\r", 3), 3);
+    EXPECT_TRUE(waitFor([&] { return readFile(s.dir / "sim.out").find("<- 3 bytes: \"AT\\r\"  [41 54 0D]") != std::string::npos; },
+                        std::chrono::seconds(10)))
+        << readFile(s.dir / "sim.out");
+    EXPECT_TRUE(sim.running()) << "listening goes on";
     EXPECT_EQ(sim.terminate(), 0);
-    EXPECT_NE(readFile(s.dir / "sim.out").find("stopped: 0 bytes sent"), std::string::npos);
+    close(fd);
+    EXPECT_NE(readFile(s.dir / "sim.out").find("stopped: 0 bytes sent, 0 beacons (0 damaged), 3 bytes received"),
+              std::string::npos);
 }

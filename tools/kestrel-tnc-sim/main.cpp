@@ -42,7 +42,8 @@ Line:
 
 Beacons (the default):
   --interval SECONDS   time between beacons (default 2)
-  --count N            stop after N beacons (default: run until stopped)
+  --count N            send N beacons, then stop (0: send none, only listen and
+                       show what the decoder sends; default: run until stopped)
   --noise N            up to N random bytes of line noise after each beacon (default 0)
   --damage PERCENT     share of beacons sent with a byte lost or added (default 0)
   --seed N             seed of the telemetry's jitter; equal seeds, equal beacons (default 1)
@@ -187,7 +188,8 @@ private:
             }
             return true;
         }
-        if (o_.count >= 0 && beaconsSent_ >= o_.count) return false;
+        if (o_.count == 0) return true;  // listening only
+        if (o_.count > 0 && beaconsSent_ >= o_.count) return false;
         const double t = secondsSince(start_);
         if (t < beaconsSent_ * o_.interval) return true;
         bool damaged = false;

@@ -1,5 +1,6 @@
 #pragma once
-// Child processes and bounded waits for the tests that run the built programs.
+// Shared pieces of the tool tests: child processes, bounded waits, and the
+// decoder's end of a simulated line.
 
 #include <algorithm>
 #include <chrono>
@@ -7,6 +8,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
+#include <poll.h>
+#include <termios.h>
 #include <iterator>
 #include <string>
 #include <sys/wait.h>
@@ -77,6 +81,48 @@ inline bool waitFor(Pred pred, std::chrono::seconds bound) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
+}
+
+// A fresh directory of its own under the temp directory, removed afterwards.
+class Scratch {
+public:
+    explicit Scratch(const std::string& prefix) {
+        std::string templ = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp " + templ);
+        dir = templ;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    fs::path dir;
+};
+
+// Plays the decoder: opens the pty slave and sets it the way a port does.
+inline int openAsDecoder(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return fd;
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+// Reads from fd until want bytes arrived or the bound passed.
+inline std::string readFor(int fd, std::size_t want, std::chrono::seconds bound = std::chrono::seconds(5)) {
+    std::string got;
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        char buf[512];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
 }
 
 }  // namespace kestrel::test
