@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
+#include "serial/CPort.h"
 #include "serial/PortList.h"
 
 namespace kestrel {
@@ -47,6 +50,21 @@ TEST(PortListWin32, ListsEveryNameOfTheSerialPortMapInCaseInsensitiveOrder) {
     EXPECT_LT(com7, com8);
     if (const auto com1 = positionOf(names, "COM1"); com1 >= 0) {
         EXPECT_EQ(com1, 0);
+    }
+}
+
+// The stage runs this last, after deleting the map from Wine's registry.
+TEST(PortListWin32, WithoutTheSerialPortMapTheListIsARegistryError) {
+    if (!std::getenv("KESTREL_TEST_NO_SERIALCOMM"))
+        GTEST_SKIP() << "needs a registry without HARDWARE\\DEVICEMAP\\SERIALCOMM: the Wine stage's last pass "
+                        "deletes it and sets KESTREL_TEST_NO_SERIALCOMM";
+    try {
+        EnumComPorts("");
+        ADD_FAILURE() << "listed ports without the serial-port map";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode, CError_RegFailed);
+        EXPECT_EQ(e.SystemErrorCode, ERROR_FILE_NOT_FOUND);
+        EXPECT_STREQ(e.what(), "Registry error (win error code: 2)");
     }
 }
 
