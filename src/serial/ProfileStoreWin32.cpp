@@ -8,6 +8,22 @@
 namespace kestrel {
 namespace {
 
+// The API looks for a file given without a full path in the Windows folder;
+// like every other file of the program, a relative one belongs to the
+// current directory.
+std::string fullPath(const std::string& path) {
+    std::string full(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) return path;
+        if (n < full.size()) {
+            full.resize(n);
+            return full;
+        }
+        full.resize(n);
+    }
+}
+
 class ProfileStoreWin32 final : public ProfileStore {
 public:
     std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
@@ -16,14 +32,15 @@ public:
         // longer values to fit.
         std::string buf(kProfileValueMax + 1, '\0');
         const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buf.data(),
-                                                 static_cast<DWORD>(buf.size()), path.c_str());
+                                                 static_cast<DWORD>(buf.size()), fullPath(path).c_str());
         buf.resize(n);
         return buf;
     }
 
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override {
-        return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) != FALSE;
+        return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), fullPath(path).c_str()) !=
+               FALSE;
     }
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TempDir.h"
 #include "serial/ProfileStore.h"
 
@@ -83,6 +85,18 @@ TEST_F(ProfileStoreTest, WriteReplacesInPlaceAndKeepsEverythingElse) {
     EXPECT_LT(cport, flow);
     EXPECT_LT(flow, last);
     EXPECT_LT(last, added);
+}
+
+TEST_F(ProfileStoreTest, ARelativePathMeansTheCurrentDirectory) {
+    // The Win32 API alone would look for a bare file name in the Windows folder.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::path(ini).parent_path());
+    const bool written = store->WriteString("relative.ini", "CPort", "Port", "COM4");
+    const std::string readBack = store->ReadString("relative.ini", "CPort", "Port", "<default>");
+    std::filesystem::current_path(before);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(readBack, "COM4");
+    EXPECT_EQ(readFile(dir.file("relative.ini")), "[CPort]\r\nPort=COM4\r\n");
 }
 
 TEST_F(ProfileStoreTest, WriteIntoAMissingFolderFails) {
