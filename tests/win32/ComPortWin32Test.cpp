@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "TestLine.h"
 #include "TestMailbox.h"
 #include "serial/CPort.h"
@@ -115,6 +117,34 @@ TEST_F(ComPortWin32Test, CloseEndsTheEventThreadsPendingWaitPromptly) {
     // The port is free again at once.
     port.OpenPort();
     EXPECT_TRUE(port.Connected());
+}
+
+// The stage runs this once more without its modem-line shim: Wine on a
+// pseudo-terminal then refuses every modem-line call with error 50, as a
+// device without modem lines would.
+TEST_F(ComPortWin32Test, WithoutModemLinesTheSignalReadFailsAndTheThreadGivesUpQuietly) {
+    if (!std::getenv("KESTREL_TEST_NO_MODEM_LINES"))
+        GTEST_SKIP() << "needs a port without modem lines: the Wine stage's second pass sets KESTREL_TEST_NO_MODEM_LINES";
+    try {
+        port.OpenPort();
+        ADD_FAILURE() << "the modem-signal read succeeded";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode, CError_ModemStatFailed);
+        EXPECT_STREQ(e.what(), "GetCommModemStatus function failed (win error code: 50)");
+    }
+    EXPECT_TRUE(port.Connected());  // the failing read comes last and leaves the port open
+    // WaitCommEvent refuses the modem events at once: the thread must end
+    // rather than try again and again.
+    const double cpuBefore = test::processCpuSeconds();
+    EXPECT_TRUE(test::eventually(mailbox, [&] { return !port.EventThreadActive(); }));
+    EXPECT_LT(test::processCpuSeconds() - cpuBefore, 0.2);
+    line.Send("ok");
+    ASSERT_TRUE(test::eventually([&] { return port.BytesWaiting() == 2; }));
+    std::string text;
+    EXPECT_EQ(port.ReadBytes(text, 2), 2);
+    EXPECT_EQ(text, "ok");
+    port.ClosePort();
+    EXPECT_FALSE(port.Connected());
 }
 
 }  // namespace
