@@ -40,16 +40,18 @@ std::string readPort(SimPort& port, std::size_t want) {
 struct Sent {
     std::string stream;
     long beacons = 0, damaged = 0;
+    std::vector<BeaconRecord> records;  // of the undamaged beacons
 };
 
 Sent transmit(BeaconOptions opt, int beacons) {
     BeaconSource src(opt);
     Sent s;
     for (int i = 0; i < beacons; ++i) {
-        bool damaged = false;
-        s.stream += src.nextTransmission(2.0 * i, damaged);
+        const auto tx = src.nextTransmission(2.0 * i);
+        s.stream += tx.bytes;
         ++s.beacons;
-        s.damaged += damaged;
+        s.damaged += tx.damaged;
+        if (!tx.damaged) s.records.push_back(tx.record);
     }
     return s;
 }
@@ -58,6 +60,17 @@ uint32_t countFound(const std::string& stream) {
     EchoDecoder d(nullptr);
     d.feed(stream);
     return d.beaconsFound();
+}
+
+// The Vbat lines the program's decoder shows for the beacons in the stream.
+std::vector<std::string> vbatLinesFound(const std::string& stream) {
+    std::vector<std::string> found;
+    EchoDecoder d([&](const std::vector<std::string>& lines) {
+        for (const auto& l : lines)
+            if (l.rfind("Vbat = ", 0) == 0) found.push_back(l);
+    });
+    d.feed(stream);
+    return found;
 }
 
 }  // namespace
@@ -162,6 +175,10 @@ TEST(BeaconSource, DamagedBeaconsAreNotFoundAndNoiseHidesNone) {
     EXPECT_LT(s.damaged, 100);
     EXPECT_GT(s.stream.size(), 200u * kBeaconFrameSize + 200u * 10);
     EXPECT_EQ(countFound(s.stream), static_cast<uint32_t>(s.beacons - s.damaged));
+    // The record reported with each transmission is the one on the line.
+    std::vector<std::string> want;
+    for (const auto& r : s.records) want.push_back("Vbat = " + std::to_string(r.Vbat()) + " mV");
+    EXPECT_EQ(vbatLinesFound(s.stream), want);
 
     opt.damagePercent = 100;
     opt.noiseBytes = 0;

@@ -94,10 +94,13 @@ BeaconRecord BeaconSource::record(double t) {
     return r;
 }
 
-std::string BeaconSource::nextTransmission(double t, bool& damaged) {
-    std::string out = buildBeaconFrame(kTestFrameHeader, record(t));
-    damaged = options_.damagePercent > 0 && draw(100) < options_.damagePercent;
-    if (damaged) {
+BeaconSource::Transmission BeaconSource::nextTransmission(double t) {
+    Transmission tx;
+    tx.record = record(t);
+    std::string& out = tx.bytes;
+    out = buildBeaconFrame(kTestFrameHeader, tx.record);
+    tx.damaged = options_.damagePercent > 0 && draw(100) < options_.damagePercent;
+    if (tx.damaged) {
         // Somewhere between the start bytes and the marker a byte goes missing
         // or an extra one slips in.
         std::size_t at = kFrameHeaderOffset + draw(kFrameMarkerOffset - kFrameHeaderOffset);
@@ -106,7 +109,7 @@ std::string BeaconSource::nextTransmission(double t, bool& damaged) {
     }
     for (uint32_t n = options_.noiseBytes ? draw(options_.noiseBytes + 1) : 0; n > 0; --n)
         out += static_cast<char>(draw(256));
-    return out;
+    return tx;
 }
 
 }  // namespace kestrel::sim

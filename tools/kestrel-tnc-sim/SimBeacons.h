@@ -25,9 +25,13 @@ public:
     // The record of a beacon sent t seconds after the first one.
     BeaconRecord record(double t);
 
-    // The bytes to send for one beacon at time t: the frame, possibly damaged,
-    // followed by any noise. damaged tells whether this one was spoilt.
-    std::string nextTransmission(double t, bool& damaged);
+    struct Transmission {
+        BeaconRecord record;  // what the beacon carries
+        std::string bytes;    // its frame, possibly damaged, then any noise
+        bool damaged = false;
+    };
+    // One beacon at time t, as it goes onto the line.
+    Transmission nextTransmission(double t);
 
 private:
     uint32_t draw(uint32_t n) { return rng_.Random(n); }

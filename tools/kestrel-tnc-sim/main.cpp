@@ -192,16 +192,15 @@ private:
         if (o_.count > 0 && beaconsSent_ >= o_.count) return false;
         const double t = secondsSince(start_);
         if (t < beaconsSent_ * o_.interval) return true;
-        bool damaged = false;
-        const double beaconTime = beaconsSent_ * o_.interval;
-        BeaconRecord r = beacons_.record(beaconTime);
-        pending_ = beacons_.nextTransmission(beaconTime, damaged);
+        const BeaconSource::Transmission tx = beacons_.nextTransmission(beaconsSent_ * o_.interval);
+        const BeaconRecord& r = tx.record;
+        pending_ = tx.bytes;
         ++beaconsSent_;
-        damagedSent_ += damaged;
+        damagedSent_ += tx.damaged;
         if (!o_.quiet)
             std::printf("-> beacon %ld: flight time %u s, Vbat %u mV, Iin %u mA, Tout %d..%d C, GPS %s%s (%zu bytes)\n",
                         beaconsSent_, r.FlightTime(), r.Vbat(), r.Iin(), r.ToutMin(), r.ToutMax(),
-                        r.gpsIsOn() ? "on" : "off", damaged ? ", DAMAGED" : "", pending_.size());
+                        r.gpsIsOn() ? "on" : "off", tx.damaged ? ", DAMAGED" : "", pending_.size());
         flushPending();
         return true;
     }
