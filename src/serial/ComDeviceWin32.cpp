@@ -59,7 +59,8 @@ private:
     // Windows completes a transfer cut short by the timeouts successfully with
     // the smaller count. Wine instead fails a read that got nothing within the
     // total timeout with ERROR_TIMEOUT; that is the same outcome, not a
-    // failed read, so it is reported as a timeout with what was transferred.
+    // failed read, so it is reported as a timeout with what was transferred
+    // (a write ending that way is taken alike).
     int timedOut(uint32_t& done) {
         done = static_cast<uint32_t>(overlapped_.InternalHigh);
         return 0;
