@@ -18,14 +18,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../telemetry/TestSupport.h"  // readFile, the worked-example record
+
 namespace kestrel::test {
 
 namespace fs = std::filesystem;
-
-inline std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 // A child process with its output in a file; killed if the test ends early.
 class Child {
@@ -51,6 +48,8 @@ public:
             waitpid(pid_, nullptr, 0);
         }
     }
+    // The process id while it runs, -1 after it ended.
+    pid_t pid() const { return pid_; }
     bool running() {
         if (pid_ <= 0) return false;
         int st;
