@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <locale>
@@ -33,6 +34,9 @@ constexpr int kGroupInset = 2;
 // One receive event keeps the loop at most this long; the rest of the waiting
 // bytes are taken right after the loop has run timers and painting.
 constexpr auto kReceiveSlice = std::chrono::milliseconds(50);
+// Bytes taken from the port in one read. A read per byte costs several system
+// calls each and cannot keep up with a fast line.
+constexpr int32_t kReadChunk = 4096;
 
 QFont WindowFont() {
     QFont f(QStringLiteral("MS Sans Serif"));
@@ -340,6 +344,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::bClearClick(QObject* Sender) {
     CPort.PurgeBuffers(true, true);
+    dropReadBytes();
     Memo1->clear();
     decodedDirty_ = false;
     MEMORXHEX->clearAll();
@@ -350,6 +355,7 @@ void TForm1::bClearClick(QObject* Sender) {
 void TForm1::bSettingsClick(QObject* /*Sender*/) {
     TimerX->stop();
     CPort.ClosePort();
+    dropReadBytes();
     RunSetupDialog(CPort);
     try {
         CPort.OpenPort();
@@ -375,14 +381,22 @@ void TForm1::CPortRxByte(TCustomComPort& /*Sender*/, int32_t /*Count*/) {
     } showOnExit{this};
 
     const auto sliceEnd = std::chrono::steady_clock::now() + kReceiveSlice;
-    std::string byte;
-    while (CPort.BytesWaiting() > 0) {
-        if (CPort.ReadBytes(byte, 1) != 1)
-            continue;
-        const auto b = static_cast<unsigned char>(byte[0]);
+    for (;;) {
+        if (rxNext_ == rxChunk_.size()) {
+            rxChunk_.clear();
+            rxNext_ = 0;
+            const int32_t waiting = CPort.BytesWaiting();
+            if (waiting <= 0)
+                break;
+            if (CPort.ReadBytes(rxChunk_, std::min(waiting, kReadChunk)) <= 0)
+                continue;
+        }
+        // Taken from the chunk before it is handled: a byte whose handling
+        // fails is gone, the ones after it wait for the next event.
+        const auto b = static_cast<unsigned char>(rxChunk_[rxNext_++]);
         MemoRX->appendByte(b);
         MEMORXHEX->appendByte(b);
-        lastRxByte_ = byte;
+        lastRxByte_.assign(1, static_cast<char>(b));
         aRXBufferAnalyse2Execute(this);
         if (MemoRX->flushDue() || MEMORXHEX->flushDue())
             FlushReceiveView();
@@ -391,6 +405,11 @@ void TForm1::CPortRxByte(TCustomComPort& /*Sender*/, int32_t /*Count*/) {
             break;
         }
     }
+}
+
+void TForm1::dropReadBytes() {
+    rxChunk_.clear();
+    rxNext_ = 0;
 }
 
 void TForm1::scheduleReceiveContinuation() {
@@ -403,7 +422,7 @@ void TForm1::scheduleReceiveContinuation() {
             if (!CPort.Connected())
                 return;
             const int32_t count = CPort.BytesWaiting();
-            if (count > 0)
+            if (count > 0 || rxNext_ < rxChunk_.size())
                 CPortRxByte(CPort, count);
         });
     });

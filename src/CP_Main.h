@@ -139,6 +139,9 @@ private:
     void designPortSettings();
     QAction* addNamedAction(const char* name, const QKeySequence& shortcut, void (TForm1::*handler)(QObject*));
     void scheduleReceiveContinuation();
+    // Forgets bytes read from the port but not yet handled, as the purge or
+    // the close forgets those still in the driver.
+    void dropReadBytes();
 
     // IFrameFinderHost
     void setReceiveStatus(std::string_view text) override;
@@ -156,6 +159,10 @@ private:
     std::string baseDirectory_;
     std::string settingsFilePath_;
     std::string lastRxByte_;
+    // The latest read from the port and the next of its bytes to handle; what
+    // an error or the end of a slice leaves goes first at the next event.
+    std::string rxChunk_;
+    std::size_t rxNext_ = 0;
 
     // Queued view updates of the receive path.
     std::string statusText_;

@@ -296,6 +296,24 @@ TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
     EXPECT_EQ(form->Finder().ReceiveBufferLength(), 0) << "a byte that was not logged is not analysed";
 }
 
+// Bytes that arrived with a failing one are neither lost nor handled at once:
+// they wait for the next receive event, one byte per failure.
+TEST_F(WindowTest, BytesAfterAFailingByteWaitForTheNextEvent) {
+    writeSettings();
+    test::WriteFile(dir / "Telemetry", "no folder here");
+    start();
+    ASSERT_TRUE(form->CPort.Connected());
+    pty.write("abc");
+    ASSERT_TRUE(WaitUntil([&] { return messages.shown.size() == 1; }));
+    QTest::qWait(300);
+    EXPECT_EQ(form->MemoRX->toPlainText(), QStringLiteral("TNC RX\na"));
+    EXPECT_EQ(messages.shown.size(), 1u);
+    pty.write("d");
+    ASSERT_TRUE(WaitUntil([&] { return messages.shown.size() == 2; }));
+    EXPECT_EQ(form->MemoRX->toPlainText(), QStringLiteral("TNC RX\nab"));
+    EXPECT_EQ(form->MEMORXHEX->toPlainText(), QStringLiteral("TNC RX HEX\n61 62 "));
+}
+
 TEST_F(WindowTest, TermSignalClosesTheWindowAsTheOperatorWould) {
     writeSettings();
     start();
