@@ -1,10 +1,9 @@
 // The real program on a pseudo-terminal the test writes to itself: known
 // beacons among noise go in, SIGTERM ends the run, and the archive must hold
 // exactly those bytes and those beacons.
+#include "../telemetry/ExpectedBeacon.h"
 #include "SimPort.h"
 #include "ToolTestSupport.h"
-#include "telemetry/Archive.h"
-#include "telemetry/BeaconFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +14,25 @@ using namespace kestrel;
 
 namespace {
 
-// The worked example's log line up to its date and time (fields worked out by
-// hand), and a second beacon one second later.
-const std::string kExampleFields =
-    "86400\t6850\t  95\t 200\t12.5\t-3.0\t0.0\t54.900000\t23.933300\t400050.0000\t1005.0000\t1\t30.6\t18\t-25\t-21\t"
-    "0\t0\t120\t0\t385\t1\t22\t333\t4000\t555\t6\t0x01000AFF00001080";
+// The BeaconTextLog's four header lines, spelled out.
+const std::string kHeader =
+    "KESTREL (ZZ0KR) beacon data log file\r\n\r\n"
+    "Flight time, s\tVbatt, V\tIin, mA\tIsys, mA\tBx\tBy\tBz\tLat\tLong\tAlt\tVelocity\tGPS_ON\t"
+    "Tcpu, C Teps, C Tsol_max, C\tTsol_min, C\tTransponder time, s\tTransponder_ON" + std::string(2, ' ') +
+    "Iphoto[1..3], mA" + std::string(8, ' ') + "Kphoto[1..6]" + std::string(4, ' ') + "ErrorCodes" +
+    std::string(6, ' ') + "Date" + std::string(5, ' ') + "TimeUTC\r\n\r\n";
+
+// Fields 2 to 28 of the line of the generator's first beacon, worked out from
+// its draws: Vbat 6500, Iin 1000, Isys 200, B 18.2 33.9 12.8, latitude 54.9,
+// longitude -23.9333, altitude 400047, velocity 1000, GPS off, TcpuRaw -16433
+// (-16433 / 340 + 36.53 = -11.80), Tpsu 22, ToutMin -30, ToutMax -27,
+// transponder 0 0, Isun 81 109 268, Foto as drawn, status bytes all zero.
+const std::string kFirstBeaconFields =
+    "6500\t1000\t 200\t18.2\t33.9\t12.8\t54.900000\t-23.933300\t400047.0000\t1000.0000\t0\t-11.8\t22\t-30\t-27\t"
+    "0\t0\t81\t109\t268\t917\t367\t774\t327\t697\t844\t0x0000000000000000";
+// UTC date and time of writing, then the line end.
+const std::string kWhen = R"(\t\d{4}-\d\d-\d\d\t\d\d:\d\d:\d\d\r\n)";
+const std::string kStamp = R"(\d{4}_\d\d_\d\d_\d{6})";
 
 std::string literal(const std::string& s) {
     return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
@@ -38,6 +51,7 @@ std::vector<fs::path> filesIn(const fs::path& dir) {
 TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
     test::Scratch scratch("kestrel-archive-e2e");
     const fs::path work = scratch.dir / "station";
+    const fs::path ini = work / "RS232Settings.ini";
     fs::create_directories(work);
     sim::SimPort pty = sim::SimPort::createPty();
     sim::writeSettingsIni(work.string(), pty.portName(), 9600);
@@ -46,15 +60,17 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
     ASSERT_TRUE(test::waitFor([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)))
         << test::readFile(scratch.dir / "decoder.out");
     ASSERT_TRUE(decoder.running()) << test::readFile(scratch.dir / "decoder.out");
+    // The settings are read; the file must come back at shut-down.
+    fs::remove(ini);
 
-    BeaconRecord second = test::exampleRecord();
-    second.setFlightTime(86401);
-    const std::string first = buildBeaconFrame(kTestFrameHeader, test::exampleRecord());
-    const std::string next = buildBeaconFrame(kTestFrameHeader, second);
+    // FlightTime 2 (1500 ms) and 3 (2600 ms); the beacons differ in their
+    // first field only.
+    const std::string first = expected::firstBeacon(1500);
+    const std::string next = expected::firstBeacon(2600);
     std::string damaged = first;
     damaged.erase(60, 1);  // one byte lost on the line: no beacon
     const std::string stream = std::string("cmd:\r\n\0\0\xff", 9) + first + std::string("\0Bb\x01", 4) + damaged +
-                               "noise" + next + std::string(" NORTHERN SKY BEACON ") + "tail";
+                               "noise" + next + " NORTHERN SKY BEACON " + "tail";
     for (std::size_t sent = 0; sent < stream.size();) {
         sent += pty.writeSome(stream.data() + sent, stream.size() - sent);
         if (sent < stream.size()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -72,36 +88,37 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
     // RawByteLog: every byte as it came, under the run's UTC start stamp.
     const auto rawLogs = filesIn(telemetry / "raw_log");
     ASSERT_EQ(rawLogs.size(), 1u);
-    EXPECT_TRUE(std::regex_match(rawLogs[0].filename().string(),
-                                 std::regex(R"(log_raw_\d{4}_\d\d_\d\d_\d{6}_UTC\.KR7)")));
+    std::smatch start;
+    const std::string rawLogName = rawLogs[0].filename().string();
+    ASSERT_TRUE(std::regex_match(rawLogName, start, std::regex("log_raw_(" + kStamp + ")_UTC\\.KR7"))) << rawLogName;
     EXPECT_EQ(test::readFile(rawLogs[0]), stream);
 
-    // BeaconTextLog: the header, then one line for each whole beacon.
+    // BeaconTextLog: same stamp; the header, then one line for each whole beacon.
     const auto textLogs = filesIn(telemetry / "Decoded");
     ASSERT_EQ(textLogs.size(), 1u);
-    EXPECT_TRUE(std::regex_match(textLogs[0].filename().string(),
-                                 std::regex(R"(KR7_beacon_\d{4}_\d\d_\d\d_\d{6}_UTC\.txt)")));
-    const std::string when = R"(\t\d{4}-\d\d-\d\d\t\d\d:\d\d:\d\d\r\n)";
+    EXPECT_EQ(textLogs[0].filename().string(), "KR7_beacon_" + start[1].str() + "_UTC.txt");
     const std::string text = test::readFile(textLogs[0]);
-    ASSERT_TRUE(text.starts_with(beaconTextLogHeader()));
-    EXPECT_TRUE(std::regex_match(text.substr(beaconTextLogHeader().size()),
-                                 std::regex(literal(kExampleFields) + when + "86401" + literal(kExampleFields.substr(5)) + when)))
-        << text.substr(beaconTextLogHeader().size());
+    ASSERT_TRUE(text.starts_with(kHeader)) << text.substr(0, kHeader.size());
+    const std::string fields = "\t" + literal(kFirstBeaconFields);
+    EXPECT_TRUE(std::regex_match(text.substr(kHeader.size()), std::regex("2" + fields + kWhen + "3" + fields + kWhen)))
+        << text.substr(kHeader.size());
 
     // RawFrameFiles: the 131 bytes of each beacon and a zero byte.
     const auto rawFrames = filesIn(telemetry / "raw_data");
     ASSERT_EQ(rawFrames.size(), 2u);
     std::vector<std::string> frames;
     for (const auto& f : rawFrames) {
-        EXPECT_TRUE(std::regex_match(f.filename().string(),
-                                     std::regex(R"(KR7_raw_\d{4}_\d\d_\d\d_\d{6}_UTC(_\d+)?\.KR7)")));
+        EXPECT_TRUE(std::regex_match(f.filename().string(), std::regex("KR7_raw_" + kStamp + "_UTC(_\\d+)?\\.KR7")))
+            << f.filename();
         frames.push_back(test::readFile(f));
     }
     std::sort(frames.begin(), frames.end());
-    std::vector<std::string> expected{first + '\0', next + '\0'};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(frames, expected);
+    std::vector<std::string> expectedFrames{first + '\0', next + '\0'};
+    std::sort(expectedFrames.begin(), expectedFrames.end());
+    EXPECT_EQ(frames, expectedFrames);
 
-    // Shut-down stored the settings it was started with.
-    EXPECT_NE(test::readFile(work / "RS232Settings.ini").find("Port=" + pty.portName() + "\r\n"), std::string::npos);
+    // Shut-down wrote the settings it was started with.
+    const std::string settings = test::readFile(ini);
+    EXPECT_NE(settings.find("[CPort]\r\nPort=" + pty.portName() + "\r\nBaudRate=9600\r\n"), std::string::npos)
+        << settings;
 }
