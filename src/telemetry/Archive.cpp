@@ -125,13 +125,18 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
     const auto dot = name.find_last_of('.');
     const std::string stem = name.substr(0, dot);
     const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
-    for (int n = 1; n <= kMaxNameSuffix; ++n) {
-        const std::string candidate =
-            joinPath(folderPath, n == 1 ? name : stem + "_" + std::to_string(n) + extension);
+    // Many beacons within one second: go on from the suffix taken last instead
+    // of testing every taken name again.
+    const std::string plain = joinPath(folderPath, name);
+    const int first = plain == lastUniqueName_ ? lastUniqueSuffix_ + 1 : 1;
+    for (int n = first; n <= kMaxNameSuffix; ++n) {
+        const std::string candidate = n == 1 ? plain : joinPath(folderPath, stem + "_" + std::to_string(n) + extension);
         if (fs_.fileExists(candidate)) continue;
         try {
             const FileHandle file = fs_.createFile(candidate);
             chosenPath = candidate;
+            lastUniqueName_ = plain;
+            lastUniqueSuffix_ = n;
             return file;
         } catch (const EInOutError& e) {
             if (e.ErrorCode != kIoFileExists) throw;  // taken meanwhile: try the next name

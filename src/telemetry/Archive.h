@@ -75,6 +75,9 @@ private:
     std::string rawByteLogPath_;
     std::string lastRawFrameFilePath_;
     FileHandle rawByteLog_ = kNoFile;
+    // The name createUnique made a file for last, and the suffix it took.
+    std::string lastUniqueName_;
+    int lastUniqueSuffix_ = 0;
 };
 
 }  // namespace kestrel

@@ -25,13 +25,17 @@ public:
     IFileSystem& real = systemFileSystem();
     std::set<FileHandle> open;
     int writes = 0;
+    int existsChecks = 0;
     int failWrite = 0;  // 1-based number of the write that stores half and fails
     bool failCreate = false;
 
     std::string currentDirectory() override { return real.currentDirectory(); }
     bool directoryExists(const std::string& p) override { return real.directoryExists(p); }
     void createDirectory(const std::string& p) override { real.createDirectory(p); }
-    bool fileExists(const std::string& p) override { return real.fileExists(p); }
+    bool fileExists(const std::string& p) override {
+        ++existsChecks;
+        return real.fileExists(p);
+    }
     FileHandle createFile(const std::string& p) override {
         if (failCreate) throw EInOutError::fromCode(kIoFileAccessDenied);
         return track(real.createFile(p));
@@ -190,6 +194,15 @@ TEST_F(ArchiveTest, BeaconsAddLinesAndRawFramesWithoutOverwriting) {
     storeBeacon(second);
     EXPECT_TRUE(fs::exists(rawData / "KR7_raw_2024_03_05_141507_UTC_3.KR7"));
     EXPECT_TRUE(files.open.size() == 1);  // only the RawByteLog
+}
+
+TEST_F(ArchiveTest, ManyBeaconsInOneSecondGetDistinctNamesWithoutRetestingTakenOnes) {
+    archive.openRunFiles(dir.str());
+    for (int i = 0; i < 300; ++i)
+        archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()));
+    EXPECT_TRUE(fs::exists(rawData / "KR7_raw_2024_03_05_141507_UTC_300.KR7"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(rawData), fs::directory_iterator()), 300);
+    EXPECT_LT(files.existsChecks, 2 * 300) << "each taken name is tested once, not at every later beacon";
 }
 
 TEST_F(ArchiveTest, LineTakesItsOwnClockReading) {
