@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <poll.h>
 #include <random>
@@ -144,9 +143,9 @@ std::vector<fs::path> filesIn(const fs::path& dir) {
     return v;
 }
 
-std::uintmax_t sizeOf(const std::optional<fs::path>& p) {
+std::uintmax_t sizeOf(const fs::path& p) {
     std::error_code ec;
-    const auto n = p ? fs::file_size(*p, ec) : 0;
+    const auto n = fs::file_size(p, ec);
     return ec ? 0 : n;
 }
 
@@ -269,7 +268,7 @@ int main(int argc, char** argv) {
         return fail("the decoder did not open " + pty.portName());
     const auto rawLogs = filesIn(work / "Telemetry" / "raw_log");
     if (rawLogs.size() != 1) return fail("the decoder made no RawByteLog");
-    const std::optional<fs::path> rawLog = rawLogs[0];
+    const fs::path rawLog = rawLogs[0];
 
     Stream stream(o.noise);
     if (!o.max)
@@ -294,7 +293,10 @@ int main(int argc, char** argv) {
             o.max ? stream.bytes.size() : std::min(stream.bytes.size(), static_cast<std::size_t>(o.rate * elapsed));
         const std::size_t n = due > sent ? pty.writeSome(stream.bytes.data() + sent, due - sent) : 0;
         sent += n;
-        if (Clock::now() - lastSample >= std::chrono::milliseconds(100)) sample();
+        if (Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
+            sample();
+            if (!decoder.running()) return fail("the decoder ended while the stream went in");
+        }
         if (n == 0 || sent < due) {
             pollfd p{pty.fd(), POLLOUT, 0};
             poll(&p, 1, 1);
