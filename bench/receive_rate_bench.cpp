@@ -134,15 +134,6 @@ private:
     std::mt19937 rng_{20240305};
 };
 
-std::vector<fs::path> filesIn(const fs::path& dir) {
-    std::vector<fs::path> v;
-    std::error_code ec;
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
-        v.push_back(it->path());
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
 std::uintmax_t sizeOf(const fs::path& p) {
     std::error_code ec;
     const auto n = fs::file_size(p, ec);
@@ -189,7 +180,7 @@ ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::size_t sen
     ArchiveCheck c;
     const fs::path telemetry = work / "Telemetry";
 
-    const auto rawLogs = filesIn(telemetry / "raw_log");
+    const auto rawLogs = test::filesIn(telemetry / "raw_log");
     const std::string logged = rawLogs.size() == 1 ? test::readFile(rawLogs[0]) : std::string();
     if (rawLogs.size() != 1) c.problems.push_back(std::to_string(rawLogs.size()) + " RawByteLogs");
     c.lostBytes = logged.size() < sent ? sent - logged.size() : 0;
@@ -200,7 +191,7 @@ ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::size_t sen
 
     const std::size_t beacons = s.beaconsIn(sent);
 
-    const auto textLogs = filesIn(telemetry / "Decoded");
+    const auto textLogs = test::filesIn(telemetry / "Decoded");
     if (textLogs.size() == 1) {
         const std::string text = test::readFile(textLogs[0]);
         const std::string& header = beaconTextLogHeader();
@@ -218,7 +209,7 @@ ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::size_t sen
     }
 
     std::vector<std::string> stored;
-    for (const auto& f : filesIn(telemetry / "raw_data")) stored.push_back(test::readFile(f));
+    for (const auto& f : test::filesIn(telemetry / "raw_data")) stored.push_back(test::readFile(f));
     c.rawFiles = stored.size();
     std::vector<std::string> expected;
     for (std::size_t i = 0; i < beacons; ++i) expected.push_back(s.frames[i] + '\0');
@@ -266,7 +257,7 @@ int main(int argc, char** argv) {
     if (!test::waitFor([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)) ||
         !decoder.running())
         return fail("the decoder did not open " + pty.portName());
-    const auto rawLogs = filesIn(work / "Telemetry" / "raw_log");
+    const auto rawLogs = test::filesIn(work / "Telemetry" / "raw_log");
     if (rawLogs.size() != 1) return fail("the decoder made no RawByteLog");
     const fs::path rawLog = rawLogs[0];
 

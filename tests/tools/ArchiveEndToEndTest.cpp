@@ -38,14 +38,6 @@ std::string literal(const std::string& s) {
     return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
 }
 
-std::vector<fs::path> filesIn(const fs::path& dir) {
-    std::vector<fs::path> v;
-    if (fs::is_directory(dir))
-        for (auto& e : fs::directory_iterator(dir)) v.push_back(e.path());
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
 }  // namespace
 
 TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
@@ -78,7 +70,7 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
 
     const fs::path telemetry = work / "Telemetry";
     auto logged = [&] {
-        auto logs = filesIn(telemetry / "raw_log");
+        auto logs = test::filesIn(telemetry / "raw_log");
         return logs.size() == 1 ? fs::file_size(logs[0]) : 0u;
     };
     ASSERT_TRUE(test::waitFor([&] { return logged() >= stream.size(); }, std::chrono::seconds(30)))
@@ -86,7 +78,7 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
     EXPECT_EQ(decoder.terminate(), 0) << test::readFile(scratch.dir / "decoder.out");
 
     // RawByteLog: every byte as it came, under the run's UTC start stamp.
-    const auto rawLogs = filesIn(telemetry / "raw_log");
+    const auto rawLogs = test::filesIn(telemetry / "raw_log");
     ASSERT_EQ(rawLogs.size(), 1u);
     std::smatch start;
     const std::string rawLogName = rawLogs[0].filename().string();
@@ -94,7 +86,7 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
     EXPECT_EQ(test::readFile(rawLogs[0]), stream);
 
     // BeaconTextLog: same stamp; the header, then one line for each whole beacon.
-    const auto textLogs = filesIn(telemetry / "Decoded");
+    const auto textLogs = test::filesIn(telemetry / "Decoded");
     ASSERT_EQ(textLogs.size(), 1u);
     EXPECT_EQ(textLogs[0].filename().string(), "KR7_beacon_" + start[1].str() + "_UTC.txt");
     const std::string text = test::readFile(textLogs[0]);
@@ -104,7 +96,7 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
         << text.substr(kHeader.size());
 
     // RawFrameFiles: the 131 bytes of each beacon and a zero byte.
-    const auto rawFrames = filesIn(telemetry / "raw_data");
+    const auto rawFrames = test::filesIn(telemetry / "raw_data");
     ASSERT_EQ(rawFrames.size(), 2u);
     std::vector<std::string> frames;
     for (const auto& f : rawFrames) {

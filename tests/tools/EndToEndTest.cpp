@@ -26,14 +26,6 @@ namespace {
 
 const std::string kMarker = " NORTHERN SKY BEACON ";
 
-std::vector<fs::path> filesIn(const fs::path& dir) {
-    std::vector<fs::path> v;
-    if (fs::is_directory(dir))
-        for (auto& e : fs::directory_iterator(dir)) v.push_back(e.path());
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
 std::vector<std::string> dataLines(const fs::path& log) {
     std::istringstream in(readFile(log));
     std::vector<std::string> lines;

@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "../telemetry/TestSupport.h"  // readFile, the worked-example record
+#include "../telemetry/TestSupport.h"  // readFile
 
 namespace kestrel::test {
 
@@ -71,6 +71,16 @@ private:
     pid_t pid_ = -1;
     int status_ = 0;
 };
+
+// The entries of a directory, sorted; none when it does not exist (yet).
+inline std::vector<fs::path> filesIn(const fs::path& dir) {
+    std::vector<fs::path> v;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+        v.push_back(it->path());
+    std::sort(v.begin(), v.end());
+    return v;
+}
 
 template <typename Pred>
 inline bool waitFor(Pred pred, std::chrono::seconds bound) {
