@@ -304,6 +304,36 @@ TEST_F(FakePortTest, FailedAbortKeepsThePortOpen) {
     EXPECT_FALSE(port.Connected());
 }
 
+TEST_F(FakePortTest, ClosingFromABeforeCloseHandlerRunsTheCloseOnce) {
+    open();
+    int closes = 0;
+    port.OnBeforeClose = [&](TCustomComPort& p) { p.ClosePort(); };
+    port.OnAfterClose = [&](TCustomComPort&) { ++closes; };
+    port.ClosePort();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(log.count("Close"), 1);
+}
+
+TEST_F(FakePortTest, FailedReadLeavesNoStaleText) {
+    open();
+    log.failures["Read"] = 5;
+    std::string text = "old";
+    EXPECT_EQ(comPortError([&] { port.ReadBytes(text, 4); }).ErrorCode, CError_ReadFailed);
+    EXPECT_EQ(text, "");
+}
+
+TEST(FakePortLifetime, APortWhoseAbortFailsIsStillReleasedWhenDestroyed) {
+    FakeDeviceLog log;
+    {
+        TComPort port{std::make_unique<FakeComDevice>(log)};
+        port.SetEvents({});
+        port.OpenPort();
+        log.failures["Purge"] = 6;
+    }
+    EXPECT_EQ(log.count("Close"), 1);
+}
+
 // ---- Settings file -------------------------------------------------------------------
 
 class SettingsFileTest : public FakePortTest {
