@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "ComPortError.h"
-#include "TestLine.h"
-#include "TestMailbox.h"
-#include "serial/CPort.h"
+#include "PortOnTestLine.h"
 #include "serial/ExceptionReport.h"
 
 namespace kestrel {
@@ -31,20 +29,10 @@ std::string allByteValues() {
 }
 
 // The main window's port on one end of a line, the test on the other.
-class PortTest : public ::testing::Test {
+class PortTest : public test::PortOnTestLine {
 protected:
-    test::TestLine line;
-    test::TestMailbox mailbox;
-    TComPort port;
-
     void SetUp() override {
-        if (const std::string why = test::TestLineUnavailable(line); !why.empty()) GTEST_SKIP() << why;
-        port.SetPort(line.PortName());
-        port.SetSyncMethod(smWindowSync);
-        port.SetMailbox(&mailbox);
-        port.Timeouts().SetReadInterval(100);
-        port.Timeouts().SetReadTotalMultiplier(100);
-        port.Timeouts().SetReadTotalConstant(100);
+        PortOnTestLine::SetUp();
         port.Timeouts().SetWriteTotalMultiplier(1000);
     }
     void TearDown() override { SetExceptionReportHandler(nullptr); }

@@ -7,31 +7,15 @@
 
 #include <cstdlib>
 
-#include "TestLine.h"
-#include "TestMailbox.h"
-#include "serial/CPort.h"
+#include "PortOnTestLine.h"
 
 namespace kestrel {
 namespace {
 
 using namespace std::chrono_literals;
 
-class ComPortWin32Test : public ::testing::Test {
+class ComPortWin32Test : public test::PortOnTestLine {
 protected:
-    test::TestLine line;
-    test::TestMailbox mailbox;
-    TComPort port;
-
-    void SetUp() override {
-        if (const std::string why = test::TestLineUnavailable(line); !why.empty()) GTEST_SKIP() << why;
-        port.SetPort(line.PortName());
-        port.SetSyncMethod(smWindowSync);
-        port.SetMailbox(&mailbox);
-        port.Timeouts().SetReadInterval(100);
-        port.Timeouts().SetReadTotalMultiplier(100);
-        port.Timeouts().SetReadTotalConstant(100);
-    }
-
     // A second handle on the open port. Windows refuses it; Wine hands one out.
     HANDLE secondHandle() {
         return CreateFileA(("\\\\.\\" + line.PortName()).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
