@@ -16,9 +16,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
-#include <clocale>
-#include <locale>
 
 namespace kestrel {
 namespace {
@@ -30,13 +27,6 @@ constexpr int kTopBandHeight = 97;
 constexpr int kStatusBarHeight = 19;
 constexpr int kGroupInsetTop = 15;  // below a group box's caption line
 constexpr int kGroupInset = 2;
-
-// One receive event keeps the loop at most this long; the rest of the waiting
-// bytes are taken right after the loop has run timers and painting.
-constexpr auto kReceiveSlice = std::chrono::milliseconds(50);
-// Bytes taken from the port in one read. A read per byte costs several system
-// calls each and cannot keep up with a fast line.
-constexpr int32_t kReadChunk = 4096;
 
 QFont WindowFont() {
     QFont f(QStringLiteral("MS Sans Serif"));
@@ -55,13 +45,6 @@ QFont PaneFont() {
     return f;
 }
 
-std::string JoinPath(const std::string& dir, const char* name) {
-    std::string path = dir;
-    if (path.empty() || path.back() != kPathSeparator)
-        path += kPathSeparator;
-    return path + name;
-}
-
 }  // namespace
 
 QString JoinLines(const std::vector<std::string>& lines) {
@@ -74,24 +57,27 @@ QString JoinLines(const std::vector<std::string>& lines) {
     return text;
 }
 
+namespace {
+StationSeams EngineSeams(const TForm1Seams& seams, MainThreadMailbox& mailbox) {
+    StationSeams s;
+    s.clock = seams.clock;
+    s.fileSystem = seams.fileSystem;
+    s.mailbox = &mailbox;
+    return s;
+}
+}  // namespace
+
 TForm1::TForm1(QWidget* parent, TForm1Seams seams)
-    : QWidget(parent),
-      clock_(seams.clock ? *seams.clock : systemClock()),
-      fileSystem_(seams.fileSystem ? *seams.fileSystem : systemFileSystem()),
-      archive_(fileSystem_, clock_),
-      decoder_(clock_, *this, archive_),
-      finder_(*this) {
+    : QWidget(parent), station_(*this, EngineSeams(seams, mailbox_)), CPort(station_.CPort) {
     setObjectName(QStringLiteral("Form1"));
     buildControls();
     buildActions();
-    designPortSettings();
-    SetBeforeMessageHook([this] { FlushReceiveView(); });
+    CPort.OnRxChar = [this](TCustomComPort& sender, int32_t count) { CPortRxByte(sender, count); };
     signalCloser_ = std::make_unique<TSignalCloser>(this);
     Guarded([this] { FormCreate(this); });
 }
 
 TForm1::~TForm1() {
-    SetBeforeMessageHook(nullptr);
     // The port goes before the panes its handler writes to.
     CPort.OnRxChar = nullptr;
     try {
@@ -153,11 +139,9 @@ void TForm1::buildControls() {
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     MemoRX = new TRxPane(GroupBox1);
     MemoRX->setObjectName(QStringLiteral("MemoRX"));
-    MemoRX->setMode(TRxPane::Mode::Text);
     MemoRX->setToolTip(QStringLiteral("TNC RX"));
     MEMORXHEX = new TRxPane(GroupBox1);
     MEMORXHEX->setObjectName(QStringLiteral("MEMORXHEX"));
-    MEMORXHEX->setMode(TRxPane::Mode::Hex);
     MEMORXHEX->setToolTip(QStringLiteral("TNC RX HEX"));
     for (TRxPane* pane : {MemoRX, MEMORXHEX}) {
         pane->setFont(PaneFont());
@@ -207,6 +191,10 @@ void TForm1::buildControls() {
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(Timer1); }); });
     Timer1->start();
+    displayTimer_ = new QTimer(this);
+    displayTimer_->setSingleShot(true);
+    displayTimer_->setInterval(int(Station::kDisplayInterval.count()));
+    connect(displayTimer_, &QTimer::timeout, this, [this] { Guarded([this] { station_.displayTick(); }); });
 
     layoutControls();
 }
@@ -241,32 +229,6 @@ void TForm1::buildActions() {
     aTNCSend = addNamedAction("aTNCSend", QKeySequence(Qt::Key_F9), &TForm1::aTNCSendExecute);
 }
 
-void TForm1::designPortSettings() {
-    CPort.SetName("CPort");
-    CPort.SetPort("COM4");
-    CPort.SetBaudRate(br9600);
-    CPort.SetDataBits(dbEight);
-    CPort.Parity().SetBits(prNone);
-    CPort.SetStopBits(sbOneStopBit);
-    TComFlowControl& flow = CPort.FlowControl();
-    flow.SetOutCTSFlow(false);
-    flow.SetOutDSRFlow(false);
-    flow.SetControlDTR(dtrDisable);
-    flow.SetControlRTS(rtsDisable);
-    flow.SetXonXoffOut(false);
-    flow.SetXonXoffIn(false);
-    TComTimeouts& timeouts = CPort.Timeouts();
-    timeouts.SetReadInterval(100);
-    timeouts.SetReadTotalMultiplier(100);
-    timeouts.SetReadTotalConstant(100);
-    timeouts.SetWriteTotalMultiplier(1000);
-    timeouts.SetWriteTotalConstant(1000);
-    CPort.SetEvents(kAllComEvents);
-    CPort.SetSyncMethod(smWindowSync);
-    CPort.SetMailbox(&mailbox_);
-    CPort.OnRxChar = [this](TCustomComPort& sender, int32_t count) { CPortRxByte(sender, count); };
-}
-
 void TForm1::layoutControls() {
     const int w = width();
     const int h = height();
@@ -294,46 +256,9 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 
 // ---- Start-up and shut-down -------------------------------------------------
 
-void TForm1::FormCreate(QObject* /*Sender*/) {
-    // 1. One number and date format for the whole process (the toolkit set the
-    // user's locale): "." as the decimal separator everywhere.
-    std::setlocale(LC_NUMERIC, "C");
-    std::locale::global(std::locale::classic());
-    // 2.
-    baseDirectory_ = fileSystem_.currentDirectory();
-    settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
-    // 3. Not guarded: a failure skips the rest of start-up.
-    CPort.LoadSettingsFile(settingsFilePath_);
-    // 4., 5.
-    TimerX->stop();
-    aRXBufferInitExecute(this);
-    // 6. The run can go on without its files.
-    try {
-        archive_.openRunFiles(baseDirectory_);
-    } catch (...) {
-    }
-    // 7.
-    try {
-        CPort.OpenPort();
-    } catch (...) {
-        ShowMessage(QStringLiteral("RS232 error. Check settings."));
-    }
-}
+void TForm1::FormCreate(QObject* /*Sender*/) { station_.FormCreate(); }
 
-void TForm1::FormClose(QObject* /*Sender*/) {
-    if (closed_)
-        return;
-    closed_ = true;
-    try {
-        archive_.closeRawByteLog();
-    } catch (...) {
-    }
-    try {
-        CPort.SaveSettingsFile(settingsFilePath_);
-        CPort.ClosePort();
-    } catch (...) {
-    }
-}
+void TForm1::FormClose(QObject* /*Sender*/) { station_.FormClose(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     Guarded([this] { FormClose(this); });
@@ -342,141 +267,76 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 // ---- Buttons and timers ----------------------------------------------------
 
-void TForm1::bClearClick(QObject* Sender) {
-    CPort.PurgeBuffers(true, true);
-    dropReadBytes();
-    Memo1->clear();
-    decodedDirty_ = false;
-    MEMORXHEX->clearAll();
-    MemoRX->clearAll();
-    aRXBufferInitExecute(Sender);
-}
+void TForm1::bClearClick(QObject* /*Sender*/) { station_.bClearClick(); }
 
 void TForm1::bSettingsClick(QObject* /*Sender*/) {
-    TimerX->stop();
-    CPort.ClosePort();
-    dropReadBytes();
+    station_.settingsBeforeDialog();
     RunSetupDialog(CPort);
-    try {
-        CPort.OpenPort();
-    } catch (...) {
-        ShowMessage(QStringLiteral("COM port error!"));
-    }
+    station_.settingsAfterDialog();
 }
 
-void TForm1::Timer1Timer(QObject* /*Sender*/) {
-    FlushReceiveView();
+void TForm1::Timer1Timer(QObject* /*Sender*/) { station_.Timer1Timer(); }
+
+// ---- Receive path -----------------------------------------------------------
+
+void TForm1::CPortRxByte(TCustomComPort& /*Sender*/, int32_t /*Count*/) { station_.CPortRxByte(); }
+
+void TForm1::aRXBufferInitExecute(QObject* /*Sender*/) { station_.aRXBufferInitExecute(); }
+
+void TForm1::aRXBufferAnalyse2Execute(QObject* /*Sender*/) { station_.aRXBufferAnalyse2Execute(); }
+
+void TForm1::aDecodeTelemetry1Execute(QObject* /*Sender*/) { station_.aDecodeTelemetry1Execute(); }
+
+void TForm1::aSaveTempFileExecute(QObject* /*Sender*/) { station_.aSaveTempFileExecute(); }
+
+void TForm1::aSaveBinFileExecute(QObject* /*Sender*/) { station_.aSaveBinFileExecute(); }
+
+// ---- The view ---------------------------------------------------------------
+
+void TForm1::appendReceived(RxPane pane, std::string_view text) {
+    (pane == RxPane::Text ? MemoRX : MEMORXHEX)->appendText(text);
+}
+
+void TForm1::showReceiveStatus(std::string_view text) {
+    StatusPanels[0]->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+}
+
+void TForm1::showDecodedLines(const std::vector<std::string>& lines) { Memo1->setPlainText(JoinLines(lines)); }
+
+void TForm1::clearPanes() {
+    Memo1->clear();
+    MEMORXHEX->clear();
+    MemoRX->clear();
+}
+
+void TForm1::trimPanes() {
     MemoRX->trimToLines(TRxPane::kTrimLines);
     MEMORXHEX->trimToLines(TRxPane::kTrimLines);
 }
 
-// ---- Receive path -----------------------------------------------------------
+void TForm1::showMessage(const std::string& text) { ShowMessage(text); }
 
-void TForm1::CPortRxByte(TCustomComPort& /*Sender*/, int32_t /*Count*/) {
-    // Whatever happens below, what was received so far is shown before the
-    // loop (or an error report) gets control back.
-    struct ShowOnExit {
-        TForm1* form;
-        ~ShowOnExit() { form->FlushReceiveView(); }
-    } showOnExit{this};
-
-    const auto sliceEnd = std::chrono::steady_clock::now() + kReceiveSlice;
-    for (;;) {
-        if (rxNext_ == rxChunk_.size()) {
-            rxChunk_.clear();
-            rxNext_ = 0;
-            const int32_t waiting = CPort.BytesWaiting();
-            if (waiting <= 0)
-                break;
-            if (CPort.ReadBytes(rxChunk_, std::min(waiting, kReadChunk)) <= 0)
-                continue;
-        }
-        // Taken from the chunk before it is handled: a byte whose handling
-        // fails is gone, the ones after it wait for the next event.
-        const auto b = static_cast<unsigned char>(rxChunk_[rxNext_++]);
-        MemoRX->appendByte(b);
-        MEMORXHEX->appendByte(b);
-        lastRxByte_.assign(1, static_cast<char>(b));
-        aRXBufferAnalyse2Execute(this);
-        if (MemoRX->flushDue() || MEMORXHEX->flushDue())
-            FlushReceiveView();
-        if (std::chrono::steady_clock::now() >= sliceEnd) {
-            scheduleReceiveContinuation();
-            break;
-        }
-    }
+void TForm1::setStreamTimer(bool on) {
+    if (on)
+        TimerX->start();
+    else
+        TimerX->stop();
 }
 
-void TForm1::dropReadBytes() {
-    rxChunk_.clear();
-    rxNext_ = 0;
+void TForm1::continueSoon() {
+    // After the loop has run its timers and painting.
+    QTimer::singleShot(0, this, [this] { Guarded([this] { station_.continueReceive(); }); });
 }
 
-void TForm1::scheduleReceiveContinuation() {
-    if (continuationPending_)
-        return;
-    continuationPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        continuationPending_ = false;
-        Guarded([this] {
-            if (!CPort.Connected())
-                return;
-            const int32_t count = CPort.BytesWaiting();
-            if (count > 0 || rxNext_ < rxChunk_.size())
-                CPortRxByte(CPort, count);
-        });
-    });
-}
+void TForm1::displaySoon() { displayTimer_->start(); }
 
-void TForm1::aRXBufferInitExecute(QObject* /*Sender*/) { finder_.aRXBufferInitExecute(); }
-
-void TForm1::aRXBufferAnalyse2Execute(QObject* /*Sender*/) {
-    if (lastRxByte_.size() != 1)
-        return;
-    finder_.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(lastRxByte_[0]));
-}
-
-void TForm1::aDecodeTelemetry1Execute(QObject* /*Sender*/) {
-    decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), finder_.RawFrameCopy());
-}
-
-void TForm1::aSaveTempFileExecute(QObject* /*Sender*/) { archive_.aSaveTempFileExecute(finder_.CurrentRecord()); }
-
-void TForm1::aSaveBinFileExecute(QObject* /*Sender*/) { archive_.aSaveBinFileExecute(finder_.RawFrameCopy()); }
-
-void TForm1::setReceiveStatus(std::string_view text) {
-    statusText_.assign(text);
-    statusDirty_ = true;
-}
-
-void TForm1::writeRawByte(std::uint8_t byte) { archive_.appendRawByte(byte); }
-
-void TForm1::decodeFrame() { aDecodeTelemetry1Execute(this); }
-
-void TForm1::showDecodedInfo(const std::vector<std::string>& lines) {
-    decodedLines_ = lines;
-    decodedDirty_ = true;
-}
-
-void TForm1::FlushReceiveView() {
-    MemoRX->flush();
-    MEMORXHEX->flush();
-    if (statusDirty_) {
-        statusDirty_ = false;
-        StatusPanels[0]->setText(QString::fromLatin1(statusText_.data(), qsizetype(statusText_.size())));
-    }
-    if (decodedDirty_) {
-        decodedDirty_ = false;
-        Memo1->setPlainText(JoinLines(decodedLines_));
-    }
-}
+bool TForm1::DisplayPending() const { return displayTimer_->isActive(); }
 
 // ---- Keys of the send pane -------------------------------------------------
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == MemoTX && event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
+        const QString text = static_cast<QKeyEvent*>(event)->text();
         if (text.size() == 1 && text[0].unicode() < 256) {
             char ch = static_cast<char>(text[0].unicode());
             try {
@@ -484,13 +344,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             } catch (...) {
                 ShowCurrentException();
                 return true;  // a failed send is not inserted either
-            }
-            if (ch != static_cast<char>(text[0].unicode())) {
-                QKeyEvent changed(QEvent::KeyPress, key->key(), key->modifiers(),
-                                  QString(QChar(char16_t(static_cast<unsigned char>(ch)))),
-                                  key->isAutoRepeat(), key->count());
-                QCoreApplication::sendEvent(MemoTX, &changed);
-                return true;
             }
         }
     }

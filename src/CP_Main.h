@@ -1,15 +1,11 @@
 #pragma once
-// TForm1: the main window. It owns the panes, the status bar, the port CPort,
-// the two timers, the action list, the receive state and the archive; its
-// handlers keep the names of the operations and hand the work to the core.
+// TForm1: the main window on Qt. It builds the controls, owns the timers and
+// the action list and shows what the station engine (station/Station.h) hands
+// it; each handler keeps the name of its operation and calls the engine.
 
 #include "gui/QtMailbox.h"
 #include "gui/RxPane.h"
-#include "serial/CPort.h"
-#include "telemetry/Archive.h"
-#include "telemetry/Decoder.h"
-#include "telemetry/FrameFinder.h"
-#include "telemetry/Generator.h"
+#include "station/Station.h"
 
 #include <QWidget>
 
@@ -38,11 +34,10 @@ struct TForm1Seams {
     IFileSystem* fileSystem = nullptr;  // none: the system's files
 };
 
-class TForm1 : public QWidget, private IFrameFinderHost, private IDecodedInfoPane {
+class TForm1 : public QWidget, private IStationView {
     Q_OBJECT
 public:
     static constexpr const char* kCaption = "KESTREL telemetry decoder (UART/RS232) V1.83";
-    static constexpr const char* kSettingsFileName = "RS232Settings.ini";
 
     // Builds the controls and runs start-up (FormCreate).
     explicit TForm1(QWidget* parent = nullptr, TForm1Seams seams = {});
@@ -81,10 +76,11 @@ public:
     std::vector<QAction*> ActionList1;
 
 private:
-    TQtMailbox mailbox_;  // declared before CPort: the port's close services it
+    TQtMailbox mailbox_;  // declared before the engine: the port's close services it
+    Station station_;
 
 public:
-    TComPort CPort;
+    TComPort& CPort;
 
     // ---- Handlers (Sender: the control or component the event came from) ----
     void FormCreate(QObject* Sender);
@@ -113,19 +109,18 @@ public:
     void MemoTXKeyPress(QObject* Sender, char& Key);
 
     // ---- State lent to the other parts ----
-    const std::string& BaseDirectory() const { return baseDirectory_; }
-    const std::string& SettingsFilePath() const { return settingsFilePath_; }
-    const std::string& LastRxByte() const { return lastRxByte_; }
-    FrameFinder& Finder() { return finder_; }
-    Decoder& TelemetryDecoder() { return decoder_; }
-    Archive& TelemetryArchive() { return archive_; }
-    int32_t BeaconCounter() const { return decoder_.BeaconCounter(); }
-
-    // Shows what the receive path has queued (pane text, status, decoded
-    // lines). Runs at the end of every receive event and before a message box.
-    void FlushReceiveView();
+    Station& Engine() { return station_; }
+    const std::string& BaseDirectory() const { return station_.BaseDirectory(); }
+    const std::string& SettingsFilePath() const { return station_.SettingsFilePath(); }
+    const std::string& LastRxByte() const { return station_.LastRxByte(); }
+    FrameFinder& Finder() { return station_.Finder(); }
+    Archive& TelemetryArchive() { return station_.TelemetryArchive(); }
+    int32_t BeaconCounter() const { return station_.BeaconCounter(); }
+    const TestGenerator& Generator() const { return station_.Generator(); }
+    // A display tick is due (something received waits to be painted).
+    bool DisplayPending() const;
     // True once shut-down has run.
-    bool Closed() const { return closed_; }
+    bool Closed() const { return station_.Closed(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -136,50 +131,21 @@ private:
     void buildControls();
     void buildActions();
     void layoutControls();
-    void designPortSettings();
     QAction* addNamedAction(const char* name, const QKeySequence& shortcut, void (TForm1::*handler)(QObject*));
-    void scheduleReceiveContinuation();
-    // Forgets bytes read from the port but not yet handled, as the purge or
-    // the close forgets those still in the driver.
-    void dropReadBytes();
 
-    // IFrameFinderHost
-    void setReceiveStatus(std::string_view text) override;
-    void writeRawByte(std::uint8_t byte) override;
-    void decodeFrame() override;
-    // IDecodedInfoPane
-    void showDecodedInfo(const std::vector<std::string>& lines) override;
+    // IStationView
+    void appendReceived(RxPane pane, std::string_view text) override;
+    void showReceiveStatus(std::string_view text) override;
+    void showDecodedLines(const std::vector<std::string>& lines) override;
+    void clearPanes() override;
+    void trimPanes() override;
+    void showMessage(const std::string& text) override;
+    void setStreamTimer(bool on) override;
+    void continueSoon() override;
+    void displaySoon() override;
 
-    IClock& clock_;
-    IFileSystem& fileSystem_;
-    Archive archive_;
-    Decoder decoder_;
-    FrameFinder finder_;
-
-    std::string baseDirectory_;
-    std::string settingsFilePath_;
-    std::string lastRxByte_;
-    // The latest read from the port and the next of its bytes to handle; what
-    // an error or the end of a slice leaves goes first at the next event.
-    std::string rxChunk_;
-    std::size_t rxNext_ = 0;
-
-    // Queued view updates of the receive path.
-    std::string statusText_;
-    bool statusDirty_ = false;
-    std::vector<std::string> decodedLines_;
-    bool decodedDirty_ = false;
-    bool continuationPending_ = false;
-
+    QTimer* displayTimer_ = nullptr;
     std::unique_ptr<TSignalCloser> signalCloser_;
-    bool closed_ = false;
-
-    // Test generator: its random sequence, TestRecord, header value and
-    // TestFrame; all zero until the first aInit.
-    TestGenerator generator_;
-
-public:
-    const TestGenerator& Generator() const { return generator_; }
 };
 
 // Joins decoded lines for the pane.

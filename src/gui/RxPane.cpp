@@ -19,26 +19,12 @@ TRxPane::TRxPane(QWidget* parent) : QPlainTextEdit(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
-void TRxPane::appendTextByte(unsigned char b) {
-    if (b == 0) {  // the pane holds no zero characters
-        lastWasCR_ = false;
-        return;
-    }
-    if (b == '\n' && lastWasCR_) {  // CR LF makes one line break
-        lastWasCR_ = false;
-        return;
-    }
-    lastWasCR_ = (b == '\r');
-    pending_ += (b == '\r' || b == '\n') ? QChar('\n') : QChar(char16_t(b));
-}
-
-void TRxPane::flush() {
-    if (pending_.isEmpty())
+void TRxPane::appendText(std::string_view text) {
+    if (text.empty())
         return;
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
-    c.insertText(pending_);
-    pending_.clear();
+    c.insertText(QString::fromLatin1(text.data(), qsizetype(text.size())));
     if (displayedLineCount() > kKeepLines + kTrimLines)
         trimToLines(kKeepLines);
     QScrollBar* sb = verticalScrollBar();
@@ -84,12 +70,6 @@ void TRxPane::trimToLines(int maxLines) {
     c.setPosition(0);
     c.setPosition(cut, QTextCursor::KeepAnchor);
     c.removeSelectedText();
-}
-
-void TRxPane::clearAll() {
-    pending_.clear();
-    lastWasCR_ = false;
-    clear();
 }
 
 }  // namespace kestrel

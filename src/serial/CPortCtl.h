@@ -1,9 +1,7 @@
 #pragma once
-// TComComboBox: a drop-down list bound to one setting of a port, and
-// TComSelect, the part that knows the lists, the pending values and how they
-// go to and from the port.
+// TComComboBox: a drop-down list bound to one setting of a port.
 
-#include "serial/CPort.h"
+#include "serial/ComSelect.h"
 
 #include <QComboBox>
 
@@ -11,47 +9,6 @@
 #include <vector>
 
 namespace kestrel {
-
-enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
-
-class TComSelect {
-public:
-    // The list for a setting; cpPort asks the system (and may raise code 23).
-    static std::vector<std::string> ItemsFor(TComProperty property, const std::string& currentPort);
-
-    std::vector<std::string> Items;  // shared with the combo's list
-    TComProperty ComProperty = cpNone;
-    TCustomComPort* ComPort = nullptr;  // not owned
-    bool AutoApply = false;
-    // The port a cpPort list is filled for before a port is attached (so the
-    // port now set can be listed).
-    std::string CurrentPortHint;
-
-    // Pending values, all zero at the start.
-    std::string Port;
-    TBaudRate BaudRate = brCustom;
-    TDataBits DataBits = dbFive;
-    TStopBits StopBits = sbOneStopBit;
-    TParityBits Parity = prNone;
-    TFlowControl FlowControl = fcHardware;
-
-    // Fills Items for ComProperty.
-    void FillItems();
-    // The text of the port's current value of the setting.
-    std::string PortValueText() const;
-    // First item equal to text without regard to case, or -1.
-    int Find(const std::string& text) const;
-    // The item to select for the port's current value (-1: none); a found item
-    // becomes the pending value.
-    int ReadFromPort();
-    // The operator selected item index (-1: nothing).
-    void SelectionChanged(int index);
-    // Sets the one setting on the attached port from the pending value.
-    void ApplyToPort();
-
-private:
-    void SetPending(const std::string& text);
-};
 
 class TComComboBox : public QComboBox {
     Q_OBJECT

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "serial/AsciiCase.h"
 #include "serial/CPort.h"
 
 namespace kestrel {
@@ -18,12 +19,6 @@ constexpr std::array<const char*, 4> kDataBitsTexts{"5", "6", "7", "8"};
 constexpr std::array<const char*, 5> kParityTexts{"None", "Odd", "Even", "Mark", "Space"};
 constexpr std::array<const char*, 4> kFlowControlTexts{"Hardware", "Software", "None", "Custom"};
 
-std::string upperAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 template <typename E, std::size_t N>
 std::string textOf(const std::array<const char*, N>& table, E value) {
     const auto i = static_cast<std::size_t>(value);
@@ -32,9 +27,8 @@ std::string textOf(const std::array<const char*, N>& table, E value) {
 
 template <typename E, std::size_t N>
 E fromText(const std::array<const char*, N>& table, const std::string& text, E fallback) {
-    const std::string wanted = upperAscii(text);
     for (std::size_t i = 0; i < N; ++i)
-        if (upperAscii(table[i]) == wanted) return static_cast<E>(i);
+        if (SameTextAscii(table[i], text)) return static_cast<E>(i);
     return fallback;
 }
 

@@ -31,13 +31,6 @@ std::string stamp(const SystemTime& t) {
            formatUnsigned(t.hour, 2) + formatUnsigned(t.minute, 2) + formatUnsigned(t.second, 2);
 }
 
-std::string joinPath(std::string_view a, std::string_view b) {
-    std::string path(a);
-    if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
-    path += b;
-    return path;
-}
-
 }  // namespace
 
 const std::string_view kBeaconTextLogTitle = kTitle;
@@ -96,7 +89,7 @@ std::string beaconTextLogLine(const BeaconRecord& record, const SystemTime& utc)
 }
 
 std::string Archive::folder(std::string_view name) const {
-    return joinPath(joinPath(baseDirectory_, kTelemetry), name);
+    return JoinPath(JoinPath(baseDirectory_, kTelemetry), name);
 }
 
 void Archive::ensureFolder(const std::string& path) {
@@ -127,10 +120,10 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
     const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
     // Many beacons within one second: go on from the suffix taken last instead
     // of testing every taken name again.
-    const std::string plain = joinPath(folderPath, name);
+    const std::string plain = JoinPath(folderPath, name);
     const int first = plain == lastUniqueName_ ? lastUniqueSuffix_ + 1 : 1;
     for (int n = first; n <= kMaxNameSuffix; ++n) {
-        const std::string candidate = n == 1 ? plain : joinPath(folderPath, stem + "_" + std::to_string(n) + extension);
+        const std::string candidate = n == 1 ? plain : JoinPath(folderPath, stem + "_" + std::to_string(n) + extension);
         if (fs_.fileExists(candidate)) continue;
         try {
             const FileHandle file = fs_.createFile(candidate);
@@ -162,7 +155,7 @@ void Archive::openRunFiles(const std::string& baseDirectory) {
     closeRawByteLog();
     baseDirectory_ = baseDirectory;
     utcStamp_ = clock_.utcNow();
-    beaconTextLogPath_ = joinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
+    beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
     const std::string rawLogFolder = folder(kRawLogFolder);
     ensureFolder(rawLogFolder);
     rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(utcStamp_), rawByteLogPath_);

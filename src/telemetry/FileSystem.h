@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
@@ -15,6 +16,16 @@ inline constexpr char kPathSeparator = '\\';
 #else
 inline constexpr char kPathSeparator = '/';
 #endif
+
+// dir, the separator and name; an empty dir leaves name relative to the
+// current directory. A dir that ends in the separator (a root) keeps one.
+inline std::string JoinPath(std::string_view dir, std::string_view name) {
+    std::string path(dir);
+    if (!path.empty() && path.back() != kPathSeparator)
+        path += kPathSeparator;
+    path += name;
+    return path;
+}
 
 // An open file as the platform knows it (a descriptor or a handle).
 using FileHandle = std::intptr_t;

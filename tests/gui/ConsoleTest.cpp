@@ -23,15 +23,6 @@ using test::WaitUntil;
 
 const QString kStartUpError = QStringLiteral("RS232 error. Check settings.");
 
-// Steps of the generator's sequence from start-up to state; limit + 1 when
-// more than limit.
-int stepsFromStart(uint32_t state, int limit) {
-    RandomSequence s;
-    for (int i = 0; i <= limit; ++i, s.Random(1))
-        if (s.State == state) return i;
-    return limit + 1;
-}
-
 class ConsoleTest : public ::testing::Test {
 protected:
     void start(bool portWorks = true, IClock* withClock = nullptr) {
@@ -104,13 +95,6 @@ TEST_F(ConsoleTest, ControlKeysAreSentAndThePaneStillEditsWithThem) {
     EXPECT_EQ(form->MemoTX->toPlainText(), QStringLiteral("x"));
 }
 
-TEST_F(ConsoleTest, F9OnAnEmptyPaneSendsOneCarriageReturn) {
-    start();
-    QTest::keyClick(form->MemoTX, Qt::Key_F9);
-    QTest::keyClick(form->MemoTX, 'z');
-    EXPECT_EQ(received(2), "\rz");
-}
-
 TEST_F(ConsoleTest, PastedTextIsNotSentUntilF9) {
     start();
     QApplication::clipboard()->setText(QStringLiteral("hello\nworld"));
@@ -142,39 +126,6 @@ TEST_F(ConsoleTest, ShortcutsRunTheirActionsAndAreNeitherSentNorInserted) {
     EXPECT_EQ(receivedUpToMarker(), expected::firstBeacon(1500));
 }
 
-TEST_F(ConsoleTest, FirstCtrlTIsTheSameBeaconInEveryRunButForTheTickCount) {
-    start(true, &systemClock());
-    QTest::keyClick(form->MemoTX, Qt::Key_T, Qt::ControlModifier);
-    const std::string frame = received(131);
-    ASSERT_EQ(frame.size(), 131u);
-    uint32_t tick;
-    std::memcpy(&tick, frame.data() + 8, 4);
-    EXPECT_EQ(frame, expected::firstBeacon(tick));
-
-    // Two presses: a fresh record each time.
-    clock.ticks = 2500;
-    form->aTestExecute(nullptr);
-    const std::string second = received(262).substr(131);
-    EXPECT_NE(second.substr(20), frame.substr(20));
-    EXPECT_EQ(second.substr(110), frame.substr(110));
-}
-
-TEST_F(ConsoleTest, RandomByteStreamFollowsTheSequenceUntilSwitchedOff) {
-    start();
-    form->aM4Execute(nullptr);
-    ASSERT_TRUE(form->TimerX->isActive());
-    const std::string first = received(12);
-    form->aM4Execute(nullptr);
-    ASSERT_FALSE(form->TimerX->isActive());
-    const std::string stream = receivedUpToMarker();
-    ASSERT_GE(stream.size(), 12u);
-    for (std::size_t k = 0; k < stream.size(); ++k) {
-        EXPECT_EQ(static_cast<uint8_t>(stream[k]), expected::streamByte(k)) << "byte " << k;
-        EXPECT_NE(static_cast<uint8_t>(stream[k]), 255);
-    }
-    EXPECT_TRUE(messages.shown.empty());
-}
-
 TEST_F(ConsoleTest, WithThePortClosedATypedKeyShowsTheErrorAndIsNotInserted) {
     start(false);
     ASSERT_EQ(messages.texts(), std::vector<QString>{kStartUpError});
@@ -190,15 +141,6 @@ TEST_F(ConsoleTest, WithThePortClosedATypedKeyShowsTheErrorAndIsNotInserted) {
     ASSERT_EQ(messages.shown.size(), 4u);
     EXPECT_EQ(messages.shown[2].text, messages.shown[1].text);
     EXPECT_EQ(messages.shown[3].text, messages.shown[1].text);
-}
-
-TEST_F(ConsoleTest, StreamWithThePortClosedFailsSilentlyAndKeepsTicking) {
-    start(false);
-    form->aM4Execute(nullptr);
-    // Each tick draws a record and a byte: 23 steps of the sequence.
-    ASSERT_TRUE(WaitUntil([&] { return stepsFromStart(form->Generator().Rng.State, 10 * 23) >= 10 * 23; }));
-    EXPECT_TRUE(form->TimerX->isActive());
-    EXPECT_EQ(messages.texts(), std::vector<QString>{kStartUpError});
 }
 
 }  // namespace

@@ -13,38 +13,6 @@
 namespace kestrel {
 namespace {
 
-TEST(ExceptionReport, AppendsAFullStopAfterLettersAndDigitsOnly) {
-    EXPECT_EQ(ReportText("Disk full"), QStringLiteral("Disk full."));
-    EXPECT_EQ(ReportText("I/O error 103"), QStringLiteral("I/O error 103."));
-    EXPECT_EQ(ReportText("Unable to open com port (win error code: 2)"),
-              QStringLiteral("Unable to open com port (win error code: 2)"));
-    EXPECT_EQ(ReportText("Done."), QStringLiteral("Done."));
-    EXPECT_EQ(ReportText("Stop!"), QStringLiteral("Stop!"));
-    EXPECT_EQ(ReportText("caf\xE9"), QStringLiteral("caf\u00E9."));
-    EXPECT_EQ(ReportText(""), QString());
-}
-
-TEST(ExceptionReport, NeverStacksAndShowsADifferentErrorAfterTheFirst) {
-    test::MessageRecorder messages;
-    int depth = 0, deepest = 0;
-    messages.onShow = [&](const test::ShownMessage&) {
-        deepest = std::max(deepest, ++depth);
-        if (messages.shown.size() == 1) {
-            ShowException("First");
-            ShowException("Second");
-            ShowException("First");
-            ShowException("Second");
-        }
-        --depth;
-    };
-    ShowException("First");
-    EXPECT_EQ(messages.texts(), (std::vector<QString>{QStringLiteral("First."), QStringLiteral("Second.")}));
-    EXPECT_EQ(deepest, 1);
-    EXPECT_EQ(messages.shown[0].kind, TMessageKind::Error);
-    ShowException("First");
-    EXPECT_EQ(messages.shown.size(), 3u) << "once dismissed, the same error shows again";
-}
-
 TEST(ExceptionReport, GuardedSkipsTheRestAndTheApplicationCatchesWhatEscapesAHandler) {
     test::MessageRecorder messages;
     bool after = false;

@@ -2,6 +2,7 @@
 // A device that records what the engine asks of it and fails on request, for
 // tests of the engine's own decisions (order of steps, codes, what is applied).
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -21,7 +22,9 @@ struct FakeDeviceLog {
     ComTimeoutValues lastTimeouts;
     uint32_t lastBuffersIn = 0, lastBuffersOut = 0;
     uint32_t modemStatus = 0;
-    uint32_t inQueue = 0;       // what ClearError reports
+    uint32_t inQueue = 0;       // what ClearError reports besides rx
+    std::string rx;             // received bytes waiting to be read
+    std::string written;        // everything written to the line
     uint32_t lineErrors = 0;
     // Masks the event wait hands out, one per wake-up; afterwards it waits for
     // its stop signal. Without any, CreateEventWaiter fails.
@@ -65,7 +68,7 @@ public:
     int SetEventMask(uint32_t) override { return call("SetEventMask"); }
     int ClearError(ComStatus& s) override {
         s = {};
-        s.InQueue = log_.inQueue;
+        s.InQueue = log_.inQueue + static_cast<uint32_t>(log_.rx.size());
         s.Errors = log_.lineErrors;
         return call("ClearError");
     }
@@ -74,13 +77,20 @@ public:
         return call("ModemStatus");
     }
     int Purge(uint32_t flags) override { return call("Purge " + std::to_string(flags), "Purge"); }
-    int Read(char*, uint32_t, uint32_t& done) override {
+    int Read(char* buffer, uint32_t count, uint32_t& done) override {
         done = 0;
-        return call("Read");
+        if (int e = call("Read")) return e;
+        done = std::min<uint32_t>(count, static_cast<uint32_t>(log_.rx.size()));
+        log_.rx.copy(buffer, done);
+        log_.rx.erase(0, done);
+        return 0;
     }
-    int Write(const char*, uint32_t count, uint32_t& done) override {
+    int Write(const char* buffer, uint32_t count, uint32_t& done) override {
+        done = 0;
+        if (int e = call("Write")) return e;
+        log_.written.append(buffer, count);
         done = count;
-        return call("Write");
+        return 0;
     }
     std::unique_ptr<ComEventWaiter> CreateEventWaiter(int& error) override {
         if (!log_.scriptedEvents) {

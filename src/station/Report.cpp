@@ -1,0 +1,100 @@
+#include "station/Report.h"
+
+#include <cstdio>
+#include <deque>
+#include <stdexcept>
+
+namespace kestrel {
+namespace {
+
+TReportPresenter gPresenter;
+const TBeforeMessageHook* gHookOwner = nullptr;
+std::function<void()> gHook;
+
+struct ReportState {
+    bool showing = false;
+    std::string current;
+    std::deque<std::string> waiting;  // different texts raised while a box was up
+};
+ReportState gReport;
+constexpr std::size_t kMaxWaiting = 8;
+
+void Present(TMessageKind kind, const std::string& text) {
+    if (gHook)
+        gHook();
+    if (gPresenter)
+        gPresenter(kind, text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+}  // namespace
+
+TBeforeMessageHook::TBeforeMessageHook(std::function<void()> hook) {
+    gHookOwner = this;
+    gHook = std::move(hook);
+}
+
+TBeforeMessageHook::~TBeforeMessageHook() {
+    if (gHookOwner != this)
+        return;
+    gHookOwner = nullptr;
+    gHook = nullptr;
+}
+
+std::string FormatReportText(std::string_view what) {
+    std::string text(what);
+    if (!what.empty() && static_cast<unsigned char>(what.back()) > static_cast<unsigned char>('.'))
+        text += '.';
+    return text;
+}
+
+void SetReportPresenter(TReportPresenter presenter) { gPresenter = std::move(presenter); }
+
+void ShowException(const std::string& what) {
+    std::string text = FormatReportText(what);
+    if (gReport.showing) {
+        if (text == gReport.current)
+            return;
+        for (const std::string& w : gReport.waiting)
+            if (w == text)
+                return;
+        if (gReport.waiting.size() < kMaxWaiting)
+            gReport.waiting.push_back(std::move(text));
+        return;
+    }
+    gReport.showing = true;
+    gReport.current = text;
+    try {
+        Present(TMessageKind::Error, text);
+        while (!gReport.waiting.empty()) {
+            gReport.current = gReport.waiting.front();
+            gReport.waiting.pop_front();
+            Present(TMessageKind::Error, gReport.current);
+        }
+    } catch (...) {
+        // A failing box must not leave the report blocked for good.
+    }
+    gReport.showing = false;
+    gReport.current.clear();
+    gReport.waiting.clear();
+}
+
+void ShowCurrentException() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    } catch (...) {
+        ShowException("Unknown error");
+    }
+}
+
+void ShowMessage(const std::string& text) {
+    try {
+        Present(TMessageKind::Information, text);
+    } catch (...) {
+    }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,59 @@
+#pragma once
+// The application-wide report of errors and the plain message box, without a
+// toolkit: the front end hands in the box that presents a text.
+//
+// Every entry from the event loop (port events, actions, timers, keys,
+// buttons) ends in Guarded() or in the front end's last net, so no exception
+// crosses the toolkit. The report never stacks: while a box is up, a repeat of
+// its text is dropped and a different text waits until the box is dismissed
+// (a log that cannot be written would otherwise open one nested box per
+// received byte). Main thread only.
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+enum class TMessageKind { Error, Information };
+
+// The text as the report shows it: a full stop is appended when the last
+// character sorts after "." (letters and digits do, ")" does not).
+std::string FormatReportText(std::string_view what);
+
+// Shows one box and returns when it is dismissed (it may run a nested loop).
+// None installed: the text goes to standard error.
+using TReportPresenter = std::function<void(TMessageKind kind, const std::string& text)>;
+void SetReportPresenter(TReportPresenter presenter);
+
+// Shows what in the error report (adds the full stop itself).
+void ShowException(const std::string& what);
+// The report for the exception being handled (call inside a catch block).
+void ShowCurrentException();
+// A plain message box ("RS232 error. Check settings.").
+void ShowMessage(const std::string& text);
+
+// Runs f; an escaping exception goes to the report and f's remaining steps
+// are skipped.
+template <class F>
+void Guarded(F&& f) noexcept {
+    try {
+        f();
+    } catch (...) {
+        ShowCurrentException();
+    }
+}
+
+// Runs right before any box opens, so that what the window has queued is shown
+// (a byte shown before an error stays shown while the box is up). The hook
+// installed last is the one that runs, and only its owner removes it.
+class TBeforeMessageHook {
+public:
+    explicit TBeforeMessageHook(std::function<void()> hook);
+    ~TBeforeMessageHook();
+    TBeforeMessageHook(const TBeforeMessageHook&) = delete;
+    TBeforeMessageHook& operator=(const TBeforeMessageHook&) = delete;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,309 @@
+// The station engine's decisions, with a fake view, a fake serial device and a
+// scratch working directory: start-up and shut-down, Clear, Settings, the
+// receive loop and its display, the send pane and the test generator.
+
+#include "station/Station.h"
+
+#include "ExpectedBeacon.h"
+#include "FakeComDevice.h"
+#include "TestMailbox.h"
+#include "TestSupport.h"
+#include "telemetry/InOutError.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the window would show, and what the engine asked of it.
+class FakeView : public IStationView {
+public:
+    std::string text, hex, status;
+    std::vector<std::string> decoded;
+    std::vector<std::string> messages;
+    int paints = 0;  // calls that reached a pane, the status or Memo1
+    int displayRequests = 0, continueRequests = 0, clears = 0, trims = 0;
+    bool streamTimer = false;
+
+    void appendReceived(RxPane pane, std::string_view t) override {
+        ++paints;
+        (pane == RxPane::Text ? text : hex) += t;
+    }
+    void showReceiveStatus(std::string_view t) override {
+        ++paints;
+        status = t;
+    }
+    void showDecodedLines(const std::vector<std::string>& lines) override {
+        ++paints;
+        decoded = lines;
+    }
+    void clearPanes() override {
+        ++clears;
+        text.clear();
+        hex.clear();
+        decoded.clear();
+    }
+    void trimPanes() override { ++trims; }
+    void showMessage(const std::string& m) override { messages.push_back(m); }
+    void setStreamTimer(bool on) override { streamTimer = on; }
+    void continueSoon() override { ++continueRequests; }
+    void displaySoon() override { ++displayRequests; }
+};
+
+// The real file system with the scratch directory as the current one.
+class ScratchFileSystem : public IFileSystem {
+public:
+    explicit ScratchFileSystem(std::string dir) : dir_(std::move(dir)) {}
+    std::string currentDirectory() override { return dir_; }
+    bool directoryExists(const std::string& p) override { return real_.directoryExists(p); }
+    void createDirectory(const std::string& p) override { real_.createDirectory(p); }
+    bool fileExists(const std::string& p) override { return real_.fileExists(p); }
+    FileHandle createFile(const std::string& p) override { return real_.createFile(p); }
+    FileHandle openForAppend(const std::string& p) override { return real_.openForAppend(p); }
+    void write(FileHandle f, const void* data, std::size_t size) override { real_.write(f, data, size); }
+    void close(FileHandle f) override { real_.close(f); }
+
+private:
+    std::string dir_;
+    IFileSystem& real_ = systemFileSystem();
+};
+
+std::string SettingsFor(const std::string& port) {
+    return "[CPort]\r\nPort=" + port + "\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
+}
+
+class StationTest : public ::testing::Test {
+protected:
+    void SetUp() override { log.scriptedEvents = true; }
+
+    void start(const std::string& port = "ttyTNC") {
+        station.reset();
+        if (!port.empty())
+            writeFile("RS232Settings.ini", SettingsFor(port));
+        StationSeams seams;
+        seams.clock = &clock;
+        seams.fileSystem = &files;
+        seams.device = std::make_unique<test::FakeComDevice>(log);
+        seams.mailbox = &mailbox;
+        station = std::make_unique<Station>(view, std::move(seams));
+        station->FormCreate();
+    }
+
+    // One receive event with these bytes waiting on the line.
+    void receive(const std::string& bytes) {
+        log.rx += bytes;
+        station->CPortRxByte();
+    }
+
+    void writeFile(const char* name, const std::string& text) {
+        std::ofstream(dir.path() / name, std::ios::binary) << text;
+    }
+    std::string rawLog() const { return test::readFile(station->TelemetryArchive().RawByteLogPath()); }
+
+    test::ScratchDir dir;
+    ScratchFileSystem files{dir.str()};
+    test::FixedClock clock;
+    test::FakeDeviceLog log;
+    test::TestMailbox mailbox;
+    FakeView view;
+    std::unique_ptr<Station> station;
+};
+
+std::string Beacon(std::uint32_t milliseconds) {
+    BeaconRecord r;
+    r.setMilliseconds(milliseconds);
+    r.setVbat(6850);
+    return buildBeaconFrame(135, r);
+}
+
+TEST_F(StationTest, StartUpLoadsTheSettingsOpensTheRunFilesThenThePort) {
+    start("ttyTNC");
+    EXPECT_EQ(log.calls.front(), "Open ttyTNC") << "the port opens with the loaded settings";
+    EXPECT_TRUE(station->CPort.Connected());
+    EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
+    EXPECT_EQ(fs::path(station->TelemetryArchive().RawByteLogPath()).parent_path(),
+              dir.path() / "Telemetry" / "raw_log");
+    EXPECT_EQ(station->SettingsFilePath(), (dir.path() / "RS232Settings.ini").string());
+    EXPECT_FALSE(view.streamTimer);
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(StationTest, FirstStartWithoutSettingsUsesTheDesignAndStoresItAtShutDown) {
+    start("");
+    EXPECT_EQ(log.calls.front(), "Open COM4");
+    EXPECT_EQ(log.lastLine.BaudRate, 9600u);
+    EXPECT_EQ(log.lastLine.ByteSize, 8);
+    EXPECT_EQ(log.lastLine.Parity, kParityNone);
+    EXPECT_EQ(log.lastLine.StopBits, kOneStopBit);
+    EXPECT_FALSE(fs::exists(dir.path() / "RS232Settings.ini"));
+    station->FormClose();
+    EXPECT_EQ(test::readFile(dir.path() / "RS232Settings.ini"), SettingsFor("COM4"));
+}
+
+TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
+    log.failures["Open"] = ENOENT;
+    start();
+    EXPECT_EQ(view.messages, std::vector<std::string>{Station::kStartUpPortError});
+    EXPECT_FALSE(station->CPort.Connected());
+    EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
+}
+
+TEST_F(StationTest, AnArchiveThatCannotBeCreatedIsSilentAndThePortStillOpens) {
+    writeFile("Telemetry", "a file where the folder must go");
+    start();
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(station->CPort.Connected());
+    EXPECT_FALSE(station->TelemetryArchive().rawByteLogOpen());
+}
+
+TEST_F(StationTest, ReceivedBytesAreArchivedAndAnalysedAtOnceAndPaintedAtTheDisplayTick) {
+    start();
+    const std::string frame = Beacon(4242);
+    receive(std::string("ab\r\n", 4));
+    receive(frame.substr(0, 60));
+    receive(frame.substr(60));
+    EXPECT_EQ(rawLog(), std::string("ab\r\n") + frame) << "the archive is complete up to the last byte";
+    EXPECT_EQ(station->BeaconCounter(), 1);
+    EXPECT_EQ(fs::directory_iterator(dir.path() / "Telemetry" / "raw_data")->path().filename().string().substr(0, 8),
+              "KR7_raw_");
+    EXPECT_EQ(view.paints, 0) << "nothing painted per receive event";
+    EXPECT_EQ(view.displayRequests, 1) << "one display tick while something waits";
+
+    station->displayTick();
+    EXPECT_EQ(view.text.substr(0, 5), "ab\nBb");
+    EXPECT_EQ(view.hex.substr(0, 18), "61 62 0D 0A 42 62 ");
+    EXPECT_EQ(view.status, "N=135");
+    EXPECT_TRUE(view.decoded.size() == 21 || view.decoded.size() == 25);
+    EXPECT_EQ(view.paints, 4);
+
+    station->displayTick();
+    EXPECT_EQ(view.paints, 4) << "a tick with nothing new paints nothing";
+    receive("z");
+    EXPECT_EQ(view.displayRequests, 2);
+    station->Timer1Timer();
+    EXPECT_EQ(view.status, "N=1") << "the trim paints what waits first";
+    EXPECT_EQ(view.trims, 1);
+}
+
+TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
+    start();
+    std::string burst;
+    for (int i = 0; burst.size() < 600000; ++i)
+        burst += (i % 50 == 0) ? Beacon(static_cast<std::uint32_t>(i)) : std::string(97, static_cast<char>('a' + i % 26));
+    receive(burst);
+    ASSERT_EQ(view.continueRequests, 1) << "the slice ends and asks to go on";
+    EXPECT_LT(rawLog().size(), burst.size());
+    for (int guard = 0; view.continueRequests > guard && guard < 1000; ++guard)
+        station->continueReceive();
+    EXPECT_EQ(rawLog(), burst);
+    station->displayTick();
+    EXPECT_LE(view.text.size(), burst.size());
+    EXPECT_EQ(view.text.back(), burst.back());
+}
+
+TEST_F(StationTest, AByteThatFailsIsShownAndTheRestWaitsForTheNextEvent) {
+    writeFile("Telemetry", "no folder here");
+    start();
+    EXPECT_THROW(receive("abc"), EInOutError);
+    station->displayTick();
+    EXPECT_EQ(view.text, "a");
+    EXPECT_EQ(station->Finder().ReceiveBufferLength(), 0) << "a byte that was not logged is not analysed";
+    EXPECT_THROW(station->CPortRxByte(), EInOutError);
+    station->displayTick();
+    EXPECT_EQ(view.text, "ab");
+    EXPECT_EQ(view.hex, "61 62 ");
+}
+
+TEST_F(StationTest, ClearPurgesEmptiesThePanesAndTheBufferButKeepsTheStatus) {
+    start();
+    receive(Beacon(1) + "0123456789");
+    station->bClearClick();
+    EXPECT_EQ(log.calls.back(), "Purge " + std::to_string(kPurgeTxClear | kPurgeRxClear));
+    EXPECT_EQ(view.clears, 1);
+    EXPECT_TRUE(view.text.empty() && view.hex.empty() && view.decoded.empty());
+    EXPECT_EQ(view.status, "N=10");
+    EXPECT_EQ(station->Finder().ReceiveBufferLength(), 0);
+    receive("A");
+    station->displayTick();
+    EXPECT_EQ(view.text, "A");
+    EXPECT_EQ(view.status, "N=1");
+
+    station->CPort.ClosePort();
+    EXPECT_THROW(station->bClearClick(), EComPort);
+    EXPECT_EQ(view.clears, 1) << "with the port closed nothing is cleared";
+}
+
+TEST_F(StationTest, SettingsClosesThePortAroundTheDialogAndReportsAPortThatFails) {
+    start();
+    station->aM4Execute();
+    ASSERT_TRUE(view.streamTimer);
+    station->settingsBeforeDialog();
+    EXPECT_FALSE(view.streamTimer) << "Settings switches the generator off";
+    EXPECT_FALSE(station->CPort.Connected());
+    station->settingsAfterDialog();
+    EXPECT_TRUE(station->CPort.Connected());
+    EXPECT_TRUE(view.messages.empty());
+
+    station->settingsBeforeDialog();
+    log.failures["Open"] = ENOENT;
+    station->settingsAfterDialog();
+    EXPECT_EQ(view.messages, std::vector<std::string>{Station::kSettingsPortError});
+    EXPECT_FALSE(station->CPort.Connected());
+}
+
+TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
+    start();
+    receive("xyz");
+    fs::remove(dir.path() / "RS232Settings.ini");
+    fs::create_directory(dir.path() / "RS232Settings.ini");
+    station->FormClose();
+    EXPECT_TRUE(station->Closed());
+    EXPECT_FALSE(station->TelemetryArchive().rawByteLogOpen());
+    EXPECT_FALSE(station->CPort.Connected()) << "a failed store no longer skips the close";
+    station->FormClose();
+    EXPECT_EQ(log.count("Open"), 1);
+}
+
+TEST_F(StationTest, TypedKeysAndF9GoOutAsTheTncExpectsThem) {
+    start();
+    for (char key : std::string("AT\r"))
+        station->MemoTXKeyPress(key);
+    station->aTNCSendExecute("AT\n");
+    station->aTNCSendExecute("");
+    EXPECT_EQ(log.written, "AT\rAT\r\n\r\r");
+
+    station->CPort.ClosePort();
+    EXPECT_THROW(station->MemoTXKeyPress('A'), EComPort);
+    EXPECT_THROW(station->aTNCSendExecute("x"), EComPort);
+}
+
+TEST_F(StationTest, CtrlTSendsAFreshBeaconAndTheStreamFollowsTheSequence) {
+    clock.ticks = 1500;
+    start();
+    station->aTestExecute();
+    EXPECT_EQ(log.written, expected::firstBeacon(1500));
+
+    // A fresh engine, so the stream starts from the sequence's beginning.
+    start();
+    log.written.clear();
+    station->aM4Execute();
+    EXPECT_TRUE(view.streamTimer);
+    for (int i = 0; i < 12; ++i)
+        station->TimerXTimer();
+    ASSERT_EQ(log.written.size(), 12u);
+    for (std::size_t k = 0; k < 12; ++k)
+        EXPECT_EQ(static_cast<std::uint8_t>(log.written[k]), expected::streamByte(k)) << k;
+    station->aM4Execute();
+    EXPECT_FALSE(view.streamTimer);
+
+    station->CPort.ClosePort();
+    EXPECT_THROW(station->aTestExecute(), EComPort);
+    EXPECT_NO_THROW(station->TimerXTimer()) << "the stream fails silently";
+}
+
+}  // namespace
+}  // namespace kestrel
