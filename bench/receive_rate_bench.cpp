@@ -40,25 +40,32 @@ struct Options {
     bool rateGiven = false;
     double seconds = 60;
     bool max = false;
+    bool idle = false;
+    std::size_t chunk = 0;  // bytes per write; 0: whatever is due
     unsigned noise = 870;  // mean noise bytes between beacons: a beacon per kilobyte
     bool keep = false;
     std::string decoder = KESTREL_DECODER;
 };
 
 const char kUsage[] =
-    "usage: bench_receive_rate [--rate BYTES_PER_S] [--seconds N] [--max] [--noise N]\n"
-    "                          [--decoder PATH] [--keep]\n"
+    "usage: bench_receive_rate [--rate BYTES_PER_S] [--chunk N] [--seconds N] [--max]\n"
+    "                          [--idle] [--noise N] [--decoder PATH] [--keep]\n"
     "Streams beacons and noise into the running decoder through a pseudo-terminal\n"
     "and checks its archive afterwards.\n"
     "  --rate R     pace of the stream (default 25600 bytes/s, 256000 baud); with\n"
     "               --max the least sustained rate that passes (default 300000)\n"
+    "  --chunk N    bytes per write (default: all that is due); --chunk 1 makes\n"
+    "               every byte a receive event of its own, as a UART without FIFO\n"
     "  --seconds N  length of the stream (default 60)\n"
     "  --max        write as fast as the program takes the bytes\n"
+    "  --idle       send nothing for --seconds; only the CPU share counts\n"
     "  --noise N    mean noise bytes between two beacons (default 870)\n"
     "  --decoder P  the program to run (default: the one built with this bench)\n"
     "  --keep       leave the working directory in place and print its name\n"
     "Fails when a byte or a beacon is missing, the program does not end with 0 on\n"
-    "SIGTERM, or the rate falls short (a paced run by more than 1 %).\n";
+    "SIGTERM, or the rate falls short (a paced run by more than 1 %).\n"
+    "The CPU share is the program's user + system time over the wall time of the\n"
+    "stream, start-up excluded.\n";
 
 std::optional<Options> parse(int argc, char** argv) {
     Options o;
@@ -67,9 +74,11 @@ std::optional<Options> parse(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (a == "--max") {
             o.max = true;
+        } else if (a == "--idle") {
+            o.idle = true;
         } else if (a == "--keep") {
             o.keep = true;
-        } else if (a == "--rate" || a == "--seconds" || a == "--noise" || a == "--decoder") {
+        } else if (a == "--rate" || a == "--seconds" || a == "--noise" || a == "--decoder" || a == "--chunk") {
             const char* v = value();
             if (!v) return std::nullopt;
             if (a == "--decoder") {
@@ -84,6 +93,8 @@ std::optional<Options> parse(int argc, char** argv) {
                 o.rateGiven = true;
             } else if (a == "--seconds") {
                 o.seconds = d;
+            } else if (a == "--chunk") {
+                o.chunk = static_cast<std::size_t>(d);
             } else {
                 o.noise = static_cast<unsigned>(d);
             }
@@ -262,12 +273,25 @@ int main(int argc, char** argv) {
     const fs::path rawLog = rawLogs[0];
 
     Stream stream(o.noise);
+    if (o.idle) {
+        const ProcessFigures before = figuresOf(decoder.pid());
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(o.seconds));
+        const ProcessFigures after = figuresOf(decoder.pid());
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        const int exitStatus = decoder.terminate();
+        std::printf("idle:     %.1f s, CPU %.3f s (%.2f %% of one core), exit %d\n", wall,
+                    after.cpuSeconds - before.cpuSeconds, 100 * (after.cpuSeconds - before.cpuSeconds) / wall,
+                    exitStatus);
+        return exitStatus == 0 ? 0 : 1;
+    }
     if (!o.max)
         while (stream.bytes.size() < static_cast<std::size_t>(o.rate * o.seconds)) stream.addUnit();
 
     // Writes on schedule; notes the largest backlog between written and logged.
     std::size_t sent = 0;
     std::uintmax_t logged = 0, largestBacklog = 0;
+    const ProcessFigures atStart = figuresOf(decoder.pid());
     const auto start = Clock::now();
     auto lastSample = start;
     auto sample = [&] {
@@ -280,14 +304,17 @@ int main(int argc, char** argv) {
         if (o.max && elapsed < o.seconds)
             while (stream.bytes.size() - sent < 65536) stream.addUnit();
         if (sent == stream.bytes.size()) break;
-        const std::size_t due =
+        std::size_t due =
             o.max ? stream.bytes.size() : std::min(stream.bytes.size(), static_cast<std::size_t>(o.rate * elapsed));
-        const std::size_t n = due > sent ? pty.writeSome(stream.bytes.data() + sent, due - sent) : 0;
+        if (o.chunk && due > sent && due - sent < o.chunk && due < stream.bytes.size()) due = sent;  // not yet a whole write
+        const std::size_t want = o.chunk ? std::min(o.chunk, due - std::min(due, sent)) : due - std::min(due, sent);
+        const std::size_t n = want ? pty.writeSome(stream.bytes.data() + sent, want) : 0;
         sent += n;
         if (Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
             sample();
             if (!decoder.running()) return fail("the decoder ended while the stream went in");
         }
+        if (o.chunk && n) continue;  // one write a chunk; the next may be due already
         if (n == 0 || sent < due) {
             pollfd p{pty.fd(), POLLOUT, 0};
             poll(&p, 1, 1);
@@ -306,12 +333,14 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(lastSample - start).count();
     const double achieved = static_cast<double>(std::min<std::uintmax_t>(logged, sent)) / seconds;
 
-    const ProcessFigures figures = figuresOf(decoder.pid());
+    ProcessFigures figures = figuresOf(decoder.pid());
+    figures.cpuSeconds -= atStart.cpuSeconds;
     const int exitStatus = decoder.terminate();
     const ArchiveCheck c = checkArchive(work, stream, sent);
 
-    std::printf("stream:   %zu bytes, %zu beacons, %s\n", sent, stream.beaconsIn(sent),
-                o.max ? "as fast as taken" : ("paced at " + std::to_string(static_cast<long>(o.rate)) + " bytes/s").c_str());
+    std::printf("stream:   %zu bytes, %zu beacons, %s, %s\n", sent, stream.beaconsIn(sent),
+                o.max ? "as fast as taken" : ("paced at " + std::to_string(static_cast<long>(o.rate)) + " bytes/s").c_str(),
+                o.chunk ? (std::to_string(o.chunk) + "-byte writes").c_str() : "writes of what is due");
     std::printf("received: %ju bytes in %.2f s: %.0f bytes/s (largest backlog %ju bytes)\n", logged, seconds,
                 achieved, largestBacklog);
     std::printf("archive:  %zu bytes lost; %zu beacons in the BeaconTextLog, %zu RawFrameFiles match\n", c.lostBytes,

@@ -143,6 +143,7 @@ void TForm1::buildControls() {
     MEMORXHEX = new TRxPane(GroupBox1);
     MEMORXHEX->setObjectName(QStringLiteral("MEMORXHEX"));
     MEMORXHEX->setToolTip(QStringLiteral("TNC RX HEX"));
+    MEMORXHEX->setCellChars(3);
     for (TRxPane* pane : {MemoRX, MEMORXHEX}) {
         pane->setFont(PaneFont());
         pane->setTabChangesFocus(true);

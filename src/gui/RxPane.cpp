@@ -1,5 +1,8 @@
 #include "gui/RxPane.h"
 
+#include <algorithm>
+
+#include <QFontInfo>
 #include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -19,14 +22,65 @@ TRxPane::TRxPane(QWidget* parent) : QPlainTextEdit(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
+int TRxPane::keepLines() const {
+    const int spacing = std::max(1, fontMetrics().lineSpacing());
+    return std::max(kMinKeepLines, viewport()->height() / spacing + 2);
+}
+
+// What an insertion would cut again at once is dropped before it is laid out:
+// laying out is the dear part, and a burst between two paints may hold far
+// more than the pane keeps. Only whole lines go, counted from where a line
+// would start, so every later wrap stays where the byte-by-byte pane has it.
+std::string_view TRxPane::dropTextBeyondTheMargin(std::string_view text) {
+    // Whole paragraphs: each is at least one displayed line, and the first one
+    // kept starts wrapping afresh.
+    std::size_t breaks = 0;
+    for (std::size_t at = text.size(); at-- > 0;) {
+        if (text[at] == '\n' && ++breaks == std::size_t(keepLines()) + 2) {
+            clear();
+            return text.substr(at + 1);
+        }
+    }
+    if (cellChars_ <= 0 || breaks > 0 || text.size() % std::size_t(cellChars_) != 0 ||
+        !QFontInfo(font()).fixedPitch())
+        return text;
+    // Whole lines of the last paragraph, which then holds cells only.
+    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout());
+    const QTextBlock last = document()->lastBlock();
+    layout->ensureBlockLayout(last);
+    const QTextLayout* lines = last.layout();
+    const int n = lines->lineCount();
+    if (n < 2)
+        return text;
+    const int perLine = lines->lineAt(0).textLength();
+    if (perLine <= 0 || perLine % cellChars_ != 0)
+        return text;
+    for (int i = 1; i + 1 < n; ++i)
+        if (lines->lineAt(i).textLength() != perLine)
+            return text;
+    const int inLastLine = last.length() - 1 - lines->lineAt(n - 1).textStart();
+    if (inLastLine % cellChars_ != 0)
+        return text;
+    const std::size_t total = std::size_t(inLastLine) + text.size();
+    const std::size_t fullLines = total / std::size_t(perLine);
+    const std::size_t keep = std::size_t(keepLines());
+    if (fullLines <= keep)
+        return text;
+    const std::size_t drop = (fullLines - keep) * std::size_t(perLine) - std::size_t(inLastLine);
+    clear();
+    return text.substr(drop);
+}
+
 void TRxPane::appendText(std::string_view text) {
     if (text.empty())
         return;
+    text = dropTextBeyondTheMargin(text);
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
     c.insertText(QString::fromLatin1(text.data(), qsizetype(text.size())));
-    if (displayedLineCount() > kKeepLines + kTrimLines)
-        trimToLines(kKeepLines);
+    const int keep = keepLines();
+    if (displayedLineCount() > keep + kCutSlack)
+        trimToLines(keep);
     QScrollBar* sb = verticalScrollBar();
     sb->setValue(sb->maximum());
 }

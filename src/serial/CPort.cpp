@@ -4,6 +4,7 @@
 #include "serial/CPort.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "serial/ExceptionReport.h"
@@ -57,6 +58,11 @@ TComErrors ErrorsFromMask(uint32_t ceMask) {
 
 // ---- The event thread -------------------------------------------------------------
 
+// Like the latency timer of a USB serial adapter: bytes that trickle in one at a
+// time are passed on in small batches, so a slow line costs the main thread a
+// hundred wake-ups a second instead of one per byte.
+constexpr auto kRxLatency = std::chrono::milliseconds(8);
+
 class TComThread {
 public:
     TComThread(TCustomComPort& port, std::unique_ptr<ComEventWaiter> waiter, MainThreadMailbox* mailbox)
@@ -79,6 +85,7 @@ private:
             uint32_t mask = 0;
             const ComWaitResult r = waiter_->Wait(mask);
             if (r == ComWaitResult::Events) {
+                if (mask & kEvRxChar) std::this_thread::sleep_for(kRxLatency);
                 events_ = EventsFromMask(mask);
                 port_.dispatchLineEvents(events_);
             } else if (r != ComWaitResult::Nothing) {
