@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "serial/ComDevice.h"
+#include "serial/LineSpeedPosix.h"
 
 namespace kestrel {
 
@@ -56,32 +57,6 @@ void writeEventFd(int fd) {
 void drainEventFd(int fd) {
     uint64_t v;
     while (::read(fd, &v, sizeof v) < 0 && errno == EINTR) {
-    }
-}
-
-speed_t standardSpeed(uint32_t rate) {
-    switch (rate) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return BOTHER;
     }
 }
 
@@ -250,7 +225,7 @@ int PosixComDevice::SetLineState(const ComLineState& s) {
     if (s.StopBits != kOneStopBit) c |= CSTOPB;  // 1.5 stop bits have no termios form: two
     const bool rtsHandshake = (s.Flags & kDcbRtsControlMask) == kDcbRtsControlHandshake;
     if ((s.Flags & kDcbOutxCtsFlow) || rtsHandshake) c |= CRTSCTS;
-    const speed_t speed = standardSpeed(s.BaudRate);
+    const tcflag_t speed = LineSpeedCode(s.BaudRate);
     c |= speed | (speed << IBSHIFT);
     t.c_cflag = c;
     t.c_ispeed = s.BaudRate;

@@ -1,5 +1,7 @@
 #include "SimPort.h"
 
+#include "serial/LineSpeedPosix.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,24 +23,6 @@ constexpr speed_t kUnconfiguredSpeed = B50;
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-speed_t speedFor(int baud) {
-    switch (baud) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
-    }
 }
 
 void makeRaw(int fd, speed_t speed) {
@@ -82,11 +66,15 @@ SimPort SimPort::createPty() {
 }
 
 SimPort SimPort::openDevice(const std::string& path, int baud) {
-    speed_t speed = speedFor(baud);
+    if (baud <= 0) throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) fail("open " + path);
     try {
-        makeRaw(fd, speed);
+        makeRaw(fd, B9600);
+        if (const int e = SetLineSpeed(fd, static_cast<std::uint32_t>(baud))) {
+            errno = e;
+            fail("setting " + std::to_string(baud) + " baud on " + path);
+        }
     } catch (...) {
         close(fd);
         throw;
