@@ -157,7 +157,7 @@ int TTrendWindow::openArchive(const QString& dir) {
         skipped += static_cast<int>(log.skippedLines);
         entries.insert(entries.end(), log.entries.begin(), log.entries.end());
     }
-    if (unreadable > 0) lastProblem_ = tr("%n log(s) could not be read", nullptr, unreadable);
+    if (unreadable > 0) lastProblem_ = QStringLiteral("%1 of the logs could not be read").arg(unreadable);
     skipped_ += skipped;
     addEntries(entries);
     return skipped;
@@ -265,12 +265,16 @@ void TTrendWindow::updateRanges() {
         timeAxis(chart)->setFormat(format);
         timeAxis(chart)->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
         valueAxis(chart)->setRange(lo - pad, hi + pad);
+        valueAxis(chart)->applyNiceNumbers();
     }
 }
 
 void TTrendWindow::updateStatus() {
-    QString text = tr("%n beacon(s)", nullptr, beaconCount());
-    if (skipped_ > 0) text += tr(", %n unparseable line(s) skipped", nullptr, skipped_);
+    const auto count = [](int n, const char* one, const char* many) {
+        return QString::fromLatin1(n == 1 ? one : many).arg(n);
+    };
+    QString text = count(beaconCount(), "%1 beacon", "%1 beacons");
+    if (skipped_ > 0) text += count(skipped_, ", %1 unparseable line skipped", ", %1 unparseable lines skipped");
     if (!lastProblem_.isEmpty()) text += QStringLiteral("; ") + lastProblem_;
     status_->setText(text);
 }
