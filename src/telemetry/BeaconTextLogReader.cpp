@@ -84,9 +84,16 @@ bool parseDigits(std::string_view text, std::size_t width, std::uint16_t lo, std
     return parseInteger(text, out) && out >= lo && out <= hi;
 }
 
+std::uint16_t daysInMonth(std::uint16_t year, std::uint16_t month) {
+    static constexpr std::uint16_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 bool parseDate(std::string_view t, SystemTime& out) {
-    return t.size() == 10 && t[4] == '-' && t[7] == '-' && parseDigits(t.substr(0, 4), 4, 0, 9999, out.year) &&
-           parseDigits(t.substr(5, 2), 2, 1, 12, out.month) && parseDigits(t.substr(8, 2), 2, 1, 31, out.day);
+    return t.size() == 10 && t[4] == '-' && t[7] == '-' && parseDigits(t.substr(0, 4), 4, 1, 9999, out.year) &&
+           parseDigits(t.substr(5, 2), 2, 1, 12, out.month) &&
+           parseDigits(t.substr(8, 2), 2, 1, daysInMonth(out.year, out.month), out.day);
 }
 
 bool parseTime(std::string_view t, SystemTime& out) {

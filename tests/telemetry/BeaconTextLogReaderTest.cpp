@@ -49,7 +49,7 @@ TEST(BeaconTextLogReader, SkipsAndCountsWhatIsNoDataLine) {
     std::string text = beaconTextLogHeader() + good + bad;
     text += good.substr(0, good.size() - 5) + "\r\n";                  // cut short
     text += "1\t" + good;                                               // a field too many
-    text += good.substr(0, good.find("2024")) + "2024-13-05\t14:15:07\r\n";  // no such month
+    text += good.substr(0, good.find("2024")) + "2023-02-29\t14:15:07\r\n";  // no such day
     text += good.substr(0, good.size() - 2);                            // the last line, no line end
 
     const BeaconTextLogContents log = parseBeaconTextLog(text);
