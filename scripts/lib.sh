@@ -19,6 +19,6 @@ need_packages() {
 }
 
 # Packages the native build and its tests need.
-NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-dejavu-core)
+NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core)
 
 jobs() { nproc 2>/dev/null || echo 2; }

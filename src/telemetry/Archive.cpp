@@ -23,8 +23,10 @@ constexpr std::string_view kRawLogFolder = "raw_log";
 constexpr std::string_view kDecodedFolder = "Decoded";
 constexpr std::string_view kRawDataFolder = "raw_data";
 
-// More suffixes than any second can plausibly need; past it the name is reported taken.
-constexpr int kMaxNameSuffix = 10000;
+// More taken names in a row than any second can plausibly need; past them the
+// name is reported taken. It bounds the probes, not the suffix: a RawByteLog
+// decoded again stamps all of its many beacons with the run's one start time.
+constexpr int kMaxNameProbes = 10000;
 
 std::string stamp(const SystemTime& t) {
     return formatSigned(t.year, 4) + "_" + formatUnsigned(t.month, 2) + "_" + formatUnsigned(t.day, 2) + "_" +
@@ -122,7 +124,7 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
     // of testing every taken name again.
     const std::string plain = JoinPath(folderPath, name);
     const int first = plain == lastUniqueName_ ? lastUniqueSuffix_ + 1 : 1;
-    for (int n = first; n <= kMaxNameSuffix; ++n) {
+    for (int n = first; n < first + kMaxNameProbes; ++n) {
         const std::string candidate = n == 1 ? plain : JoinPath(folderPath, stem + "_" + std::to_string(n) + extension);
         if (fs_.fileExists(candidate)) continue;
         try {
@@ -159,6 +161,14 @@ void Archive::openRunFiles(const std::string& baseDirectory) {
     const std::string rawLogFolder = folder(kRawLogFolder);
     ensureFolder(rawLogFolder);
     rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(utcStamp_), rawByteLogPath_);
+}
+
+void Archive::openBeaconFiles(const std::string& baseDirectory) {
+    closeRawByteLog();
+    baseDirectory_ = baseDirectory;
+    utcStamp_ = clock_.utcNow();
+    beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
+    rawByteLogPath_.clear();
 }
 
 void Archive::appendRawByte(std::uint8_t byte) {

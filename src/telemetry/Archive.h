@@ -39,6 +39,9 @@ public:
     // Start-up: reads UtcStamp, fixes the BeaconTextLog path and creates the
     // RawByteLog. Throws EInOutError; the RawByteLog then stays not open.
     void openRunFiles(const std::string& baseDirectory);
+    // The same without a RawByteLog, for beacons decoded again from recorded
+    // bytes: reads UtcStamp and fixes the BeaconTextLog path; touches no file.
+    void openBeaconFiles(const std::string& baseDirectory);
 
     // One byte to the RawByteLog, one write to the operating system.
     // Throws EInOutError (103 when the log is not open).

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -42,6 +43,14 @@ public:
     // buffer by then.
     void aRXBufferAnalyse2Execute(std::uint8_t lastRxByte);
 
+    // Recorded bytes (a RawByteLog being decoded again), as if each went through
+    // aRXBufferAnalyse2Execute in turn: the same frames are decoded and the
+    // buffer ends the same, but the host's writeRawByte and setReceiveStatus are
+    // not called. Returns how many trailer markers these bytes completed in the
+    // buffer. When decodeFrame throws, that byte is finished as the per-byte
+    // path would, the bytes after it are left unhandled, and the error goes on.
+    std::size_t analyseRecordedBytes(const std::uint8_t* data, std::size_t size);
+
     const BeaconRecord& CurrentRecord() const { return currentRecord_; }
     const RawFrame& RawFrameCopy() const { return rawFrameCopy_; }
     std::uint16_t ReceiveBufferLength() const { return static_cast<std::uint16_t>(length_); }
@@ -57,6 +66,10 @@ private:
     std::size_t length_ = 0;
     BeaconRecord currentRecord_;
     RawFrame rawFrameCopy_{};
+    // analyseRecordedBytes' scratch: the buffer followed by the new bytes, and
+    // where the marker starts in them.
+    std::vector<std::uint8_t> work_;
+    std::vector<std::size_t> markers_;
 };
 
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -194,4 +195,73 @@ TEST_F(FrameFinderTest, FailedRawLogWriteKeepsTheByteOut) {
     EXPECT_THROW(feed("d"), EInOutError);
     EXPECT_EQ(finder.ReceiveBuffer(), "abc");
     EXPECT_EQ(host.status, "N=3");
+}
+
+TEST_F(FrameFinderTest, RecordedBytesFindWhatByteByByteFinds) {
+    // Noise, frames back to back, damaged frames, lone and early markers,
+    // markers sharing a blank, a marker inside a record, a cut-off last frame.
+    std::mt19937 rng(3);
+    std::string stream;
+    const auto noise = [&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) stream.push_back(static_cast<char>(rng() % 4 ? rng() : ' '));
+    };
+    BeaconRecord inner = test::exampleRecord();
+    std::copy(TrailerMarker.begin(), TrailerMarker.end(), inner.bytes().begin() + 40);
+    for (std::uint32_t t = 0; t < 300; ++t) {
+        std::string frame = frameWithFlightTime(t);
+        switch (rng() % 8) {
+            case 0: frame.erase(rng() % 110 + 2, 1); break;
+            case 1: frame.insert(rng() % 110 + 2, 1, 'B'); break;
+            case 2: frame = std::string(rng() % 140, 'n') + std::string(TrailerMarker); break;
+            case 3:  // markers sharing a blank, the first one early
+                frame = std::string(rng() % 20 + 80, 'n') + std::string(TrailerMarker) +
+                        std::string(TrailerMarker).substr(1) + std::string(40, 'm');
+                break;
+            case 4: frame = frame.substr(rng() % 131); break;
+            case 5:
+                inner.setFlightTime(t);  // every frame differs: the failure check below finds its place
+                frame = buildBeaconFrame(kTestFrameHeader, inner);
+                break;
+            default: break;
+        }
+        stream += frame;
+        noise(rng() % 3 ? 0 : rng() % 200);
+    }
+    stream += frameWithFlightTime(999).substr(0, 100);
+
+    feed(stream);
+    RecordingHost bulkHost;
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{150}, stream.size()}) {
+        bulkHost = RecordingHost();
+        FrameFinder bulk(bulkHost);
+        bulkHost.finder = &bulk;
+        std::size_t markers = 0;
+        for (std::size_t at = 0; at < stream.size(); at += chunk) {
+            const std::string_view part = std::string_view(stream).substr(at, chunk);
+            markers += bulk.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(part.data()), part.size());
+        }
+        SCOPED_TRACE(chunk);
+        EXPECT_EQ(bulkHost.decoded, host.decoded);
+        EXPECT_EQ(bulkHost.rawCopies, host.rawCopies);
+        EXPECT_EQ(bulk.ReceiveBuffer(), finder.ReceiveBuffer());
+        EXPECT_GT(markers, host.decoded.size());
+        EXPECT_TRUE(bulkHost.rawLog.empty() && bulkHost.status.empty());
+    }
+    ASSERT_GT(host.decoded.size(), 80u);
+
+    // A failing decode: the error goes on after the frame has left the buffer,
+    // and the rest of the bytes, fed again, find the rest.
+    FrameFinder failing(bulkHost);
+    bulkHost = RecordingHost();
+    bulkHost.finder = &failing;
+    bulkHost.onDecode = [&] {
+        if (bulkHost.decoded.size() == 10) throw EInOutError::fromCode(kIoDiskFull);
+    };
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.data());
+    EXPECT_THROW(failing.analyseRecordedBytes(bytes, stream.size()), EInOutError);
+    const std::string tenthFrame(host.rawCopies[9].begin(), host.rawCopies[9].begin() + 131);
+    const std::size_t tenth = stream.find(tenthFrame) + tenthFrame.size();
+    ASSERT_LE(tenth, stream.size());
+    failing.analyseRecordedBytes(bytes + tenth, stream.size() - tenth);
+    EXPECT_EQ(bulkHost.decoded, host.decoded);
 }

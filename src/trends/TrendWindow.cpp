@@ -1,0 +1,301 @@
+#include "trends/TrendWindow.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLayout>
+#include <QLineSeries>
+#include <QPixmap>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kestrel {
+namespace {
+
+struct SeriesInfo {
+    const char* name;
+    int chart;
+};
+
+constexpr SeriesInfo kSeries[] = {
+    {"Vbat", 0},                                                                    // V
+    {"Iin", 1},   {"Isys", 1}, {"Isun1", 1},   {"Isun2", 1}, {"Isun3", 1},        // mA
+    {"Tcpu", 2},  {"Tpsu", 2}, {"ToutMin", 2}, {"ToutMax", 2},                     // degrees Celsius
+    {"Bx", 3},    {"By", 3},   {"Bz", 3},                                          // uT
+};
+const char* const kChartTitles[] = {"Battery voltage [V]", "Currents [mA]", "Temperatures [\u00b0C]",
+                                    "Magnetic field [uT]"};
+constexpr int kChartCount = 4;
+
+std::array<double, 13> valuesOf(const BeaconLogEntry& e) {
+    return {e.vbat / 1000.0, double(e.iin), double(e.isys), double(e.isun[0]), double(e.isun[1]),
+            double(e.isun[2]), e.tcpu,        double(e.tpsu), double(e.toutMin), double(e.toutMax),
+            double(e.bx),      double(e.by),  double(e.bz)};
+}
+
+// The date-time axis shows its values in local time; placing each beacon at
+// the instant whose local time reads its UTC time makes the labels read UTC.
+QDateTime axisTime(const SystemTime& t) {
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+}
+
+QDateTimeAxis* timeAxis(QChart* chart) {
+    return qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0));
+}
+
+QValueAxis* valueAxis(QChart* chart) { return qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0)); }
+
+}  // namespace
+
+TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
+    static_assert(std::size(kSeries) == kSeriesCount);
+    setWindowTitle(tr("KESTREL telemetry trends"));
+
+    auto* toolBar = new QToolBar(this);
+    toolBar->addAction(tr("Open log..."), this, &TTrendWindow::askOpenLog);
+    toolBar->addAction(tr("Open archive..."), this, &TTrendWindow::askOpenArchive);
+    toolBar->addAction(tr("Save as PNG..."), this, &TTrendWindow::askSavePng);
+
+    chartArea_ = new QWidget(this);
+    auto* grid = new QGridLayout(chartArea_);
+    grid->setContentsMargins(0, 0, 0, 0);
+    for (int c = 0; c < kChartCount; ++c) {
+        auto* chart = new QChart;
+        chart->setTitle(tr(kChartTitles[c]));
+        chart->legend()->setAlignment(Qt::AlignBottom);
+        auto* x = new QDateTimeAxis;
+        x->setTitleText(tr("Receive time (UTC)"));
+        x->setTickCount(5);
+        chart->addAxis(x, Qt::AlignBottom);
+        auto* y = new QValueAxis;
+        chart->addAxis(y, Qt::AlignLeft);
+        charts_.push_back(chart);
+        auto* view = new QChartView(chart, chartArea_);
+        view->setRenderHint(QPainter::Antialiasing);
+        view->setMinimumSize(420, 300);
+        grid->addWidget(view, c / 2, c % 2);
+    }
+    for (int i = 0; i < kSeriesCount; ++i) {
+        auto* s = new QLineSeries;
+        s->setName(QString::fromLatin1(kSeries[i].name));
+        QChart* chart = charts_[kSeries[i].chart];
+        chart->addSeries(s);
+        s->attachAxis(timeAxis(chart));
+        s->attachAxis(valueAxis(chart));
+        series_[i] = s;
+        chartOf_[i] = kSeries[i].chart;
+    }
+
+    status_ = new QLabel(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(toolBar);
+    layout->addWidget(chartArea_, 1);
+    layout->addWidget(status_);
+    resize(1200, 800);
+    updateRanges();
+    updateStatus();
+}
+
+void TTrendWindow::addBeacon(const BeaconRecord& record, const SystemTime& utc) {
+    append(beaconLogEntry(record, utc));
+    updateStatus();
+}
+
+int TTrendWindow::openLog(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        lastProblem_ = tr("cannot read %1").arg(QDir::toNativeSeparators(path));
+        updateStatus();
+        return -1;
+    }
+    const QByteArray bytes = file.readAll();
+    const BeaconTextLogContents log = parseBeaconTextLog(std::string_view(bytes.constData(), bytes.size()));
+    skipped_ += static_cast<int>(log.skippedLines);
+    addEntries(log.entries);
+    return static_cast<int>(log.skippedLines);
+}
+
+int TTrendWindow::openArchive(const QString& dir) {
+    const QString decoded = QDir(dir).filePath(QStringLiteral("Telemetry/Decoded"));
+    if (!QFileInfo(decoded).isDir()) {
+        lastProblem_ = tr("no Telemetry/Decoded folder in %1").arg(QDir::toNativeSeparators(dir));
+        updateStatus();
+        return -1;
+    }
+    QStringList paths;
+    QDirIterator it(decoded, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) paths << it.next();
+    paths.sort();
+
+    std::vector<BeaconLogEntry> entries;
+    int skipped = 0, unreadable = 0;
+    for (const QString& path : paths) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            ++unreadable;
+            continue;
+        }
+        const QByteArray bytes = file.readAll();
+        const std::string_view text(bytes.constData(), bytes.size());
+        // Other text files in the folder are no concern of ours.
+        if (!QFileInfo(path).fileName().startsWith(QLatin1String("KR7_beacon_")) && !looksLikeBeaconTextLog(text))
+            continue;
+        BeaconTextLogContents log = parseBeaconTextLog(text);
+        skipped += static_cast<int>(log.skippedLines);
+        entries.insert(entries.end(), log.entries.begin(), log.entries.end());
+    }
+    if (unreadable > 0) lastProblem_ = QStringLiteral("%1 of the logs could not be read").arg(unreadable);
+    skipped_ += skipped;
+    addEntries(entries);
+    return skipped;
+}
+
+bool TTrendWindow::savePng(const QString& path) {
+    if (layout()) layout()->activate();
+    const bool saved = chartArea_->grab().save(path, "PNG");
+    if (!saved) {
+        lastProblem_ = tr("cannot write %1").arg(QDir::toNativeSeparators(path));
+        updateStatus();
+    }
+    return saved;
+}
+
+void TTrendWindow::clear() {
+    samples_.clear();
+    skipped_ = 0;
+    lastProblem_.clear();
+    rebuild();
+}
+
+QList<QLineSeries*> TTrendWindow::series() const { return {series_.begin(), series_.end()}; }
+
+QLineSeries* TTrendWindow::series(const QString& name) const {
+    for (QLineSeries* s : series_)
+        if (s->name() == name) return s;
+    return nullptr;
+}
+
+void TTrendWindow::addEntries(const std::vector<BeaconLogEntry>& entries) {
+    for (const auto& e : entries) {
+        const QDateTime t = axisTime(e.utc);
+        if (t.isValid()) samples_.push_back({t.toMSecsSinceEpoch(), valuesOf(e)});
+    }
+    rebuild();
+}
+
+void TTrendWindow::append(const BeaconLogEntry& entry) {
+    const QDateTime t = axisTime(entry.utc);
+    if (!t.isValid()) return;
+    const Sample sample{t.toMSecsSinceEpoch(), valuesOf(entry)};
+    const bool inOrder = samples_.empty() || samples_.back().x <= sample.x;
+    samples_.push_back(sample);
+    if (!inOrder) {
+        rebuild();
+        return;
+    }
+    for (int i = 0; i < kSeriesCount; ++i)
+        if (std::isfinite(sample.values[i])) series_[i]->append(double(sample.x), sample.values[i]);
+    updateRanges();
+}
+
+void TTrendWindow::rebuild() {
+    // Lines join the points in the order they are held: keep them in time order.
+    std::stable_sort(samples_.begin(), samples_.end(), [](const Sample& a, const Sample& b) { return a.x < b.x; });
+    for (int i = 0; i < kSeriesCount; ++i) {
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(samples_.size()));
+        // A value that is no number cannot be drawn; its point is left out.
+        for (const Sample& s : samples_)
+            if (std::isfinite(s.values[i])) points.append(QPointF(double(s.x), s.values[i]));
+        series_[i]->replace(points);
+    }
+    updateRanges();
+    updateStatus();
+}
+
+void TTrendWindow::updateRanges() {
+    qint64 first, last;
+    if (samples_.empty()) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        last = axisTime({static_cast<std::uint16_t>(now.date().year()), static_cast<std::uint16_t>(now.date().month()),
+                         0, static_cast<std::uint16_t>(now.date().day()), static_cast<std::uint16_t>(now.time().hour()),
+                         static_cast<std::uint16_t>(now.time().minute()), 0, 0})
+                   .toMSecsSinceEpoch();
+        first = last - 3600 * 1000;
+    } else {
+        first = samples_.front().x;
+        last = samples_.back().x;
+        if (last - first < 60 * 1000) {
+            first -= 30 * 1000;
+            last += 30 * 1000;
+        }
+    }
+    const qint64 span = last - first;
+    const QString format = span > 3LL * 86400 * 1000 ? QStringLiteral("yyyy-MM-dd")
+                           : span > 3LL * 3600 * 1000 ? QStringLiteral("MM-dd HH:mm")
+                                                       : QStringLiteral("HH:mm:ss");
+
+    for (int c = 0; c < kChartCount; ++c) {
+        double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+        for (const Sample& s : samples_)
+            for (int i = 0; i < kSeriesCount; ++i)
+                if (chartOf_[i] == c && std::isfinite(s.values[i])) {
+                    lo = std::min(lo, s.values[i]);
+                    hi = std::max(hi, s.values[i]);
+                }
+        if (!(lo <= hi)) {
+            lo = 0;
+            hi = 1;
+        }
+        const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
+        QChart* chart = charts_[c];
+        timeAxis(chart)->setFormat(format);
+        timeAxis(chart)->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
+        valueAxis(chart)->setRange(lo - pad, hi + pad);
+        valueAxis(chart)->applyNiceNumbers();
+    }
+}
+
+void TTrendWindow::updateStatus() {
+    const auto count = [](int n, const char* one, const char* many) {
+        return QString::fromLatin1(n == 1 ? one : many).arg(n);
+    };
+    QString text = count(beaconCount(), "%1 beacon", "%1 beacons");
+    if (skipped_ > 0) text += count(skipped_, ", %1 unparseable line skipped", ", %1 unparseable lines skipped");
+    if (!lastProblem_.isEmpty()) text += QStringLiteral("; ") + lastProblem_;
+    status_->setText(text);
+}
+
+void TTrendWindow::askOpenLog() {
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open a BeaconTextLog"), QString(),
+                                                      tr("BeaconTextLogs (KR7_beacon_*.txt);;All files (*)"));
+    if (!path.isEmpty()) openLog(path);
+}
+
+void TTrendWindow::askOpenArchive() {
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("Open an archive (the folder holding Telemetry)"));
+    if (!dir.isEmpty()) openArchive(dir);
+}
+
+void TTrendWindow::askSavePng() {
+    QString path = QFileDialog::getSaveFileName(this, tr("Save the plot as PNG"), QStringLiteral("trends.png"),
+                                                tr("PNG images (*.png)"));
+    if (path.isEmpty()) return;
+    if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) path += QLatin1String(".png");
+    savePng(path);
+}
+
+}  // namespace kestrel

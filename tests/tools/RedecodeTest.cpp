@@ -1,0 +1,150 @@
+// kestrel-redecode against the live code path: the same bytes through the
+// program's frame finder, decoder and archive one by one, then through the tool.
+#include "Redecode.h"
+#include "ToolTestSupport.h"
+
+#include "telemetry/Archive.h"
+#include "telemetry/Decoder.h"
+#include "telemetry/FrameFinder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace fs = std::filesystem;
+using namespace kestrel;
+
+namespace {
+
+const char* const kRawLogName = "log_raw_2024_03_05_141507_UTC.KR7";
+const char* const kTextLogName = "KR7_beacon_2024_03_05_141507_UTC.txt";
+
+// What the window does with each received byte, without the window.
+class LiveRun : public IFrameFinderHost, public IDecodedInfoPane {
+public:
+    explicit LiveRun(const fs::path& base) { archive.openRunFiles(base.string()); }
+    void feed(const std::string& bytes) {
+        for (char c : bytes) finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
+        archive.closeRawByteLog();
+    }
+    void setReceiveStatus(std::string_view) override {}
+    void writeRawByte(std::uint8_t b) override { archive.appendRawByte(b); }
+    void decodeFrame() override { decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy()); }
+    void showDecodedInfo(const std::vector<std::string>&) override {}
+
+    test::FixedClock clock;
+    Archive archive{systemFileSystem(), clock};
+    Decoder decoder{clock, *this, archive};
+    FrameFinder finder{*this};
+};
+
+std::string frame(std::uint32_t flightTime) {
+    BeaconRecord r = test::exampleRecord();
+    r.setFlightTime(flightTime);
+    return buildBeaconFrame(kTestFrameHeader, r);
+}
+
+// The lines of a BeaconTextLog without their date and time fields.
+std::vector<std::string> linesWithoutTime(const fs::path& log) {
+    std::vector<std::string> lines;
+    std::istringstream in(test::readFile(log));
+    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.rfind('\t', line.rfind('\t') - 1)));
+    return lines;
+}
+
+// Runs the tool to its end; its exit status, and its output in `output`.
+int runTool(const std::vector<std::string>& args, const fs::path& cwd, std::string& output) {
+    std::vector<std::string> argv{KESTREL_REDECODE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const fs::path out = cwd / "tool.out";
+    test::Child tool(argv, cwd, out, false);
+    EXPECT_TRUE(test::waitFor([&] { return !tool.running(); }, std::chrono::seconds(60)));
+    output = test::readFile(out);
+    return tool.terminate();
+}
+
+class RedecodeTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Noise, two beacons back to back, a damaged one, a marker alone, one
+        // more beacon, and the start of a beacon cut off by the end of the run.
+        std::string damaged = frame(3);
+        damaged.erase(70, 1);
+        stream = "\r\ncmd:" + std::string(40, '\xff') + frame(1) + frame(2) + std::string(30, 'n') + damaged +
+                 std::string(120, 'z') + std::string(TrailerMarker) + frame(4) + frame(5).substr(0, 100);
+        LiveRun(scratch.dir / "live").feed(stream);
+        rawLog = scratch.dir / "live" / "Telemetry" / "raw_log" / kRawLogName;
+    }
+
+    test::Scratch scratch{"kestrel-redecode"};
+    std::string stream;
+    fs::path rawLog;
+    std::string output;
+};
+
+}  // namespace
+
+TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
+    const fs::path live = scratch.dir / "live" / "Telemetry";
+    const fs::path again = scratch.dir / "again" / "Telemetry";
+    ASSERT_EQ(test::readFile(rawLog), stream);
+    ASSERT_EQ(runTool({"--out", (scratch.dir / "again").string(), rawLog.string()}, scratch.dir, output), 0) << output;
+    EXPECT_NE(output.find(std::to_string(stream.size()) + " bytes, 3 beacons, 2 frames rejected"), std::string::npos)
+        << output;
+
+    const auto liveLines = linesWithoutTime(live / "Decoded" / kTextLogName);
+    EXPECT_EQ(liveLines.size(), 4u + 3u);
+    EXPECT_EQ(linesWithoutTime(again / "Decoded" / kTextLogName), liveLines);
+    const auto liveFrames = test::filesIn(live / "raw_data");
+    const auto frames = test::filesIn(again / "raw_data");
+    ASSERT_EQ(frames.size(), 3u);
+    ASSERT_EQ(frames.size(), liveFrames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].filename(), liveFrames[i].filename());
+        EXPECT_EQ(test::readFile(frames[i]), test::readFile(liveFrames[i])) << frames[i];
+    }
+    EXPECT_FALSE(fs::exists(again / "raw_log"));
+
+    // CSV from the re-decoded BeaconTextLog and from the RawByteLog itself.
+    const fs::path csv = scratch.dir / "beacons.csv";
+    ASSERT_EQ(runTool({"--csv", csv.string(), (again / "Decoded" / kTextLogName).string(), rawLog.string()},
+                      scratch.dir, output), 0) << output;
+    EXPECT_NE(output.find("3 beacons, 0 lines skipped"), std::string::npos) << output;
+    const std::string rows = test::readFile(csv);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 7);
+    // --csv alone writes no tree, not even the default one beside the input.
+    EXPECT_FALSE(fs::exists(rawLog.parent_path() / "log_raw_2024_03_05_141507_UTC_redecoded"));
+}
+
+TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveAndGoesOnPastUnreadableFiles) {
+    const fs::path rawLogFolder = rawLog.parent_path();
+    EXPECT_EQ(runTool({"--out", rawLogFolder.string(), rawLog.string()}, scratch.dir, output), 2);
+    EXPECT_NE(output.find("is the folder of the input"), std::string::npos) << output;
+    EXPECT_EQ(runTool({"--out", (scratch.dir / "live").string(), rawLog.string()}, scratch.dir, output), 2);
+    EXPECT_NE(output.find("already holds a Telemetry folder"), std::string::npos) << output;
+    EXPECT_EQ(test::filesIn(rawLogFolder).size(), 1u);
+
+    // No --out: a new folder beside the input.
+    const fs::path missing = scratch.dir / "log_raw_2024_01_01_000000_UTC.KR7";
+    EXPECT_EQ(runTool({missing.string(), rawLog.string()}, scratch.dir, output), 1);
+    EXPECT_NE(output.find(missing.string() + ": no such file"), std::string::npos) << output;
+    EXPECT_EQ(test::filesIn(rawLogFolder / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
+              3u) << output;
+}
+
+TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
+    const SystemTime t{2024, 3, 0, 5, 14, 15, 7, 250};
+    BeaconLogEntry e = beaconLogEntry(test::exampleRecord(), t);
+    // Tcpu: -2000 / 340 + 36.53, every digit of the double.
+    const std::string row =
+        "2024-03-05T14:15:07Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,0,"
+        "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080\n";
+    EXPECT_EQ(redecode::csvRow(e), row);
+    const std::string header = redecode::csvHeader();
+    EXPECT_EQ(std::count(header.begin(), header.end(), ','), std::count(row.begin(), row.end(), ','));
+
+    e.bx = std::nanf("");
+    e.by = INFINITY;
+    e.latitude = -INFINITY;
+    EXPECT_NE(redecode::csvRow(e).find(",nan,inf,0,-inf,"), std::string::npos) << redecode::csvRow(e);
+}

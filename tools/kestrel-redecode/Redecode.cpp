@@ -1,0 +1,218 @@
+#include "Redecode.h"
+
+#include "telemetry/Archive.h"
+#include "telemetry/Decoder.h"
+#include "telemetry/FileSystem.h"
+#include "telemetry/FrameFinder.h"
+#include "telemetry/TextFormat.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace kestrel::redecode {
+namespace {
+
+// Reads "digits" of exactly `width` characters at text[at].
+bool digitsAt(std::string_view text, std::size_t at, std::size_t width, std::uint16_t& out) {
+    if (at + width > text.size()) return false;
+    unsigned v = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    out = static_cast<std::uint16_t>(v);
+    return true;
+}
+
+// "_N" (N >= 2, no leading zero) or nothing, then `extension`, to the end.
+bool suffixThenExtension(std::string_view rest, std::string_view extension) {
+    if (rest == extension) return true;
+    if (rest.size() < 3 || rest[0] != '_' || rest[1] < '1' || rest[1] > '9' || !rest.ends_with(extension)) return false;
+    for (char c : rest.substr(1, rest.size() - 1 - extension.size()))
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// The stamp "YYYY_MM_DD_HHMMSS" at name[at]; its fields are checked for range.
+std::optional<SystemTime> stampAt(std::string_view name, std::size_t at) {
+    SystemTime t;
+    const bool ok = digitsAt(name, at, 4, t.year) && name.size() > at + 16 && name[at + 4] == '_' &&
+                    digitsAt(name, at + 5, 2, t.month) && name[at + 7] == '_' && digitsAt(name, at + 8, 2, t.day) &&
+                    name[at + 10] == '_' && digitsAt(name, at + 11, 2, t.hour) &&
+                    digitsAt(name, at + 13, 2, t.minute) && digitsAt(name, at + 15, 2, t.second);
+    if (!ok || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
+        t.second > 59)
+        return std::nullopt;
+    return t;
+}
+
+std::optional<SystemTime> stampedName(std::string_view name, std::string_view prefix, std::string_view extension) {
+    constexpr std::size_t kStampSize = 17;
+    constexpr std::string_view kUtc = "_UTC";
+    if (!name.starts_with(prefix) || name.size() < prefix.size() + kStampSize + kUtc.size()) return std::nullopt;
+    const std::size_t utcAt = prefix.size() + kStampSize;
+    if (name.substr(utcAt, kUtc.size()) != kUtc || !suffixThenExtension(name.substr(utcAt + kUtc.size()), extension))
+        return std::nullopt;
+    return stampAt(name, prefix.size());
+}
+
+std::string number(std::uint64_t v) { return std::to_string(v); }
+std::string number(std::int64_t v) { return std::to_string(v); }
+
+// Shortest text that reads back to the same value; C locale always.
+// Non-finite values in the spelling CSV readers take: nan, inf, -inf.
+template <typename T>
+std::string number(T v) {
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, res.ptr);
+}
+
+std::string isoUtc(const SystemTime& t) { return formatDate(t) + "T" + formatTime(t) + "Z"; }
+
+// Fixed stamp for every reading: the recorded bytes carry no time of their own.
+class FixedClock final : public IClock {
+public:
+    explicit FixedClock(const SystemTime& t) : t_(t) {}
+    SystemTime utcNow() override { return t_; }
+    SystemTime localNow() override { return t_; }
+    std::uint32_t tickCount() override { return 0; }
+
+private:
+    SystemTime t_;
+};
+
+// What the decoder stores: the archive's two steps, and the beacon to the sink.
+class Store final : public IBeaconStore {
+public:
+    Store(Archive* archive, const Sinks& sinks, const SystemTime& stamp)
+        : archive_(archive), sinks_(sinks), stamp_(stamp) {}
+    void aSaveTempFileExecute(const BeaconRecord& record) override {
+        if (archive_) archive_->aSaveTempFileExecute(record);
+        if (sinks_.beacon) sinks_.beacon(beaconLogEntry(record, stamp_));
+    }
+    void aSaveBinFileExecute(const RawFrame& raw) override {
+        if (archive_) archive_->aSaveBinFileExecute(raw);
+    }
+
+private:
+    Archive* archive_;
+    const Sinks& sinks_;
+    SystemTime stamp_;
+};
+
+// The window's part, without a window: the pane and the status go nowhere.
+class Host final : public IFrameFinderHost, public IDecodedInfoPane {
+public:
+    Decoder* decoder = nullptr;
+    FrameFinder* finder = nullptr;
+    std::uint64_t frames = 0;  // the decoder's own count is a wrapping 32-bit one
+    void setReceiveStatus(std::string_view) override {}
+    void writeRawByte(std::uint8_t) override {}  // the bytes come from a RawByteLog already
+    void decodeFrame() override {
+        ++frames;
+        decoder->aDecodeTelemetry1Execute(finder->CurrentRecord(), finder->RawFrameCopy());
+    }
+    void showDecodedInfo(const std::vector<std::string>&) override {}
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+std::optional<SystemTime> rawByteLogStamp(std::string_view fileName) {
+    return stampedName(fileName, "log_raw_", ".KR7");
+}
+
+bool hasBeaconTextLogName(std::string_view fileName) {
+    return stampedName(fileName, "KR7_beacon_", ".txt").has_value();
+}
+
+std::string csvHeader() {
+    std::string h =
+        "ReceiveTime (UTC),FlightTime [s],Vbat [mV],Iin [mA],Isys [mA],Bx [uT],By [uT],Bz [uT],"
+        "Latitude [deg],Longitude [deg],Altitude,Velocity,GpsOn,Tcpu [C],Tpsu [C],ToutMin [C],ToutMax [C],"
+        "TransponderTime [s],TransponderOn";
+    for (std::size_t i = 1; i <= kIsunCount; ++i) h += ",Isun" + std::to_string(i) + " [mA]";
+    for (std::size_t i = 1; i <= kFotoCount; ++i) h += ",Foto" + std::to_string(i);
+    return h + ",StatusBytes (hex)\n";
+}
+
+std::string csvRow(const BeaconLogEntry& e) {
+    std::string row = isoUtc(e.utc);
+    row.reserve(256);
+    const auto add = [&row](const std::string& text) {
+        row += ',';
+        row += text;
+    };
+    add(number(std::uint64_t{e.flightTime}));
+    add(number(std::uint64_t{e.vbat}));
+    add(number(std::uint64_t{e.iin}));
+    add(number(std::uint64_t{e.isys}));
+    add(number(e.bx));
+    add(number(e.by));
+    add(number(e.bz));
+    add(number(e.latitude));
+    add(number(e.longitude));
+    add(number(e.altitude));
+    add(number(e.velocity));
+    add(number(std::uint64_t{e.gpsOn}));
+    add(number(e.tcpu));
+    add(number(std::int64_t{e.tpsu}));
+    add(number(std::int64_t{e.toutMin}));
+    add(number(std::int64_t{e.toutMax}));
+    add(number(std::uint64_t{e.transponderTime}));
+    add(number(std::uint64_t{e.transponderOn}));
+    for (auto v : e.isun) add(number(std::uint64_t{v}));
+    for (auto v : e.foto) add(number(std::uint64_t{v}));
+    std::string status = "0x";
+    for (auto b : e.statusBytes) status += formatHex2(b);
+    add(status);
+    return row + "\n";
+}
+
+Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, const Sinks& sinks) {
+    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
+    if (!in) throw std::runtime_error(std::strerror(errno));
+
+    FixedClock clock(stamp);
+    std::optional<Archive> archive;
+    if (!sinks.outDir.empty()) {
+        archive.emplace(systemFileSystem(), clock);
+        archive->openBeaconFiles(sinks.outDir);
+    }
+    Store store(archive ? &*archive : nullptr, sinks, stamp);
+    Host host;
+    Decoder decoder(clock, host, store);
+    FrameFinder finder(host);
+    host.decoder = &decoder;
+    host.finder = &finder;
+
+    Summary summary;
+    std::uint64_t markers = 0;
+    std::vector<std::uint8_t> block(1 << 20);
+    for (;;) {
+        const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
+        if (n == 0) break;
+        summary.bytes += n;
+        markers += finder.analyseRecordedBytes(block.data(), n);
+        if (sinks.progress) sinks.progress(summary.bytes);
+    }
+    if (std::ferror(in.get())) throw std::runtime_error(std::strerror(errno));
+    summary.beacons = host.frames;
+    summary.rejected = markers > summary.beacons ? markers - summary.beacons : 0;
+    return summary;
+}
+
+}  // namespace kestrel::redecode

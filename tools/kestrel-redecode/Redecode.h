@@ -1,0 +1,50 @@
+#pragma once
+// The parts of kestrel-redecode: a RawByteLog's bytes through the program's own
+// frame finder, decoder and archive, and the CSV rows of decoded beacons.
+// Qt-free, like the core.
+
+#include "telemetry/BeaconTextLogReader.h"
+#include "telemetry/Clock.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrel::redecode {
+
+// The UTC start of a run from its RawByteLog's name
+// (log_raw_YYYY_MM_DD_HHMMSS_UTC.KR7, or with the _2, _3 ... of a name taken
+// twice); nothing for any other name.
+std::optional<SystemTime> rawByteLogStamp(std::string_view fileName);
+// True for the names the archive gives BeaconTextLogs (KR7_beacon_..._UTC.txt).
+bool hasBeaconTextLogName(std::string_view fileName);
+
+// The CSV's first line and one beacon's row, each ending in a line feed.
+std::string csvHeader();
+std::string csvRow(const BeaconLogEntry& entry);
+
+struct Summary {
+    std::uint64_t bytes = 0;
+    std::uint64_t beacons = 0;
+    // Trailer markers that did not end a beacon: damaged frames, lone markers,
+    // tails of beacons whose start was lost.
+    std::uint64_t rejected = 0;
+};
+
+struct Sinks {
+    // Below this folder a Telemetry/ tree is written; empty for none.
+    std::string outDir;
+    // Called for each beacon, with the run's stamp; may be empty.
+    std::function<void(const BeaconLogEntry&)> beacon;
+    // Bytes handled so far, after each block read.
+    std::function<void(std::uint64_t done)> progress;
+};
+
+// Decodes one RawByteLog again; every beacon is stamped `stamp`. Throws
+// std::runtime_error when the file cannot be read and EInOutError when the
+// archive cannot store a beacon (decoding stops there).
+Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, const Sinks& sinks);
+
+}  // namespace kestrel::redecode
