@@ -2,6 +2,7 @@
 
 #include "gui/ExceptionReport.h"
 #include "gui/SignalClose.h"
+#include "trends/TrendWindow.h"
 #include "serial/CPortSetup.h"
 
 #include <QAction>
@@ -161,6 +162,7 @@ void TForm1::buildControls() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setToolTip(QStringLiteral("Ctrl+G: trends of the telemetry received"));
     for (QLabel*& panel : StatusPanels) {
         panel = new QLabel(StatusBar1);
         panel->setFixedWidth(100);
@@ -228,6 +230,20 @@ void TForm1::buildActions() {
     aTest = addNamedAction("aTest", QKeySequence(Qt::CTRL | Qt::Key_T), &TForm1::aTestExecute);
     aSaveBinFile = addNamedAction("aSaveBinFile", {}, &TForm1::aSaveBinFileExecute);
     aTNCSend = addNamedAction("aTNCSend", QKeySequence(Qt::Key_F9), &TForm1::aTNCSendExecute);
+
+    trends_ = std::make_unique<TTrendWindow>();
+    aTrends = new QAction(QStringLiteral("Trends"), this);
+    aTrends->setObjectName(QStringLiteral("aTrends"));
+    aTrends->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    aTrends->setShortcutContext(Qt::WindowShortcut);
+    addAction(aTrends);
+    connect(aTrends, &QAction::triggered, this, [this] {
+        Guarded([this] {
+            trends_->show();
+            trends_->raise();
+            trends_->activateWindow();
+        });
+    });
 }
 
 void TForm1::layoutControls() {
@@ -263,6 +279,7 @@ void TForm1::FormClose(QObject* /*Sender*/) { station_.FormClose(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     Guarded([this] { FormClose(this); });
+    trends_->close();  // the program ends with its main window
     event->accept();
 }
 
@@ -298,8 +315,8 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
     (pane == RxPane::Text ? MemoRX : MEMORXHEX)->appendText(text);
 }
 
-void TForm1::showReceiveStatus(std::string_view text) {
-    StatusPanels[0]->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+void TForm1::showStatus(StatusPanel panel, std::string_view text) {
+    StatusPanels[std::size_t(panel)]->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 
 void TForm1::showDecodedLines(const std::vector<std::string>& lines) { Memo1->setPlainText(JoinLines(lines)); }
@@ -330,6 +347,8 @@ void TForm1::continueSoon() {
 }
 
 void TForm1::displaySoon() { displayTimer_->start(); }
+
+void TForm1::beaconDecoded(const BeaconRecord& record, const SystemTime& utc) { trends_->addBeacon(record, utc); }
 
 bool TForm1::DisplayPending() const { return displayTimer_->isActive(); }
 

@@ -27,6 +27,7 @@ class QTimer;
 namespace kestrel {
 
 class TSignalCloser;
+class TTrendWindow;
 
 // What the window is built with; tests replace the clock and the file system.
 struct TForm1Seams {
@@ -74,6 +75,11 @@ public:
     QAction* aSaveBinFile;
     QAction* aTNCSend;
     std::vector<QAction*> ActionList1;
+
+    // The trend window of this session's beacons (Ctrl+G); not part of the
+    // designed layout, so its action stays outside ActionList1.
+    QAction* aTrends;
+    TTrendWindow* Trends() const { return trends_.get(); }
 
 private:
     TQtMailbox mailbox_;  // declared before the engine: the port's close services it
@@ -135,7 +141,7 @@ private:
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
-    void showReceiveStatus(std::string_view text) override;
+    void showStatus(StatusPanel panel, std::string_view text) override;
     void showDecodedLines(const std::vector<std::string>& lines) override;
     void clearPanes() override;
     void trimPanes() override;
@@ -143,8 +149,10 @@ private:
     void setStreamTimer(bool on) override;
     void continueSoon() override;
     void displaySoon() override;
+    void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) override;
 
     QTimer* displayTimer_ = nullptr;
+    std::unique_ptr<TTrendWindow> trends_;
     std::unique_ptr<TSignalCloser> signalCloser_;
 };
 

@@ -29,7 +29,7 @@ Station::Station(IStationView& view, StationSeams seams)
       clock_(seams.clock ? *seams.clock : systemClock()),
       fileSystem_(seams.fileSystem ? *seams.fileSystem : systemFileSystem()),
       archive_(fileSystem_, clock_),
-      decoder_(clock_, *this, archive_),
+      decoder_(clock_, *this, store_),
       finder_(*this),
       beforeMessage_([this] { flushDisplay(); }) {
     designPortSettings(seams.mailbox);
@@ -98,6 +98,8 @@ void Station::FormClose() {
     if (closed_)
         return;
     closed_ = true;
+    closing_ = true;  // from here on no box opens and no received byte is handled
+    ShutDownStep("taking the last received bytes", [&] { drainReceived(); });
     ShutDownStep("closing the raw byte log", [&] { archive_.closeRawByteLog(); });
     ShutDownStep("storing the settings", [&] { CPort.SaveSettingsFile(settingsFilePath_); });
     ShutDownStep("closing the port", [&] { CPort.ClosePort(); });
@@ -106,7 +108,8 @@ void Station::FormClose() {
 // ---- Buttons and timers ----------------------------------------------------
 
 void Station::bClearClick() {
-    CPort.PurgeBuffers(true, true);
+    if (!portLost_)  // a lost port has nothing queued to discard
+        CPort.PurgeBuffers(true, true);
     dropReadBytes();
     flushDisplay();  // the status text stays as the last byte left it
     rxText_.clear();
@@ -118,6 +121,10 @@ void Station::bClearClick() {
 
 void Station::settingsBeforeDialog() {
     setStream(false);
+    if (portLost_) {  // the operator's choice replaces the waiting for it
+        portLost_ = false;
+        setStatus(StatusPanel::Port, {});
+    }
     CPort.ClosePort();
     dropReadBytes();
 }
@@ -134,6 +141,42 @@ void Station::settingsAfterDialog() {
 void Station::Timer1Timer() {
     flushDisplay();
     view_.trimPanes();
+    // The event thread ends when the device hangs up or vanishes; the port
+    // itself would stay "open" on a dead handle.
+    if (!portLost_ && CPort.Connected() && CPort.EventThreadRunning() && !CPort.EventThreadActive())
+        portLost();
+    if (--retryCountdown_ <= 0) {
+        retryCountdown_ = kRetryTicks;
+        if (portLost_)
+            tryReopenPort();
+        if (!archive_.rawByteLogOpen())
+            archive_.retryRawByteLog();
+    }
+    showPendingReports();
+}
+
+void Station::portLost() {
+    portLost_ = true;
+    retryCountdown_ = kRetryTicks;
+    dropReadBytes();
+    try {
+        CPort.ClosePort();  // releases the dead device, so it can come back under its name
+    } catch (...) {
+    }
+    setStatus(StatusPanel::Port, "Port lost");
+    pendingReports_.push_back("Port " + CPort.Port() + " lost; trying to reopen it every " +
+                              std::to_string(kRetryTicks) + " s");
+}
+
+void Station::tryReopenPort() {
+    try {
+        CPort.OpenPort();
+    } catch (...) {
+    }
+    if (!CPort.Connected())
+        return;  // quietly: the next try comes in kRetryTicks
+    portLost_ = false;
+    setStatus(StatusPanel::Port, {});
 }
 
 void Station::displayTick() {
@@ -144,23 +187,49 @@ void Station::displayTick() {
 // ---- Receive path -----------------------------------------------------------
 
 void Station::CPortRxByte() {
-    // Whatever happens below, what was received is painted soon.
-    struct PaintLater {
+    if (closing_)
+        return;  // the logs are closing or closed
+    receiveSlice();
+}
+
+void Station::receiveSlice() {
+    // Whatever happens below, what was received is painted soon, and bytes
+    // left behind by a failure are picked up again without waiting for the
+    // driver to report more.
+    struct AtExit {
         Station* station;
-        ~PaintLater() { station->displayChanged(); }
-    } paintLater{this};
+        int uncaught = std::uncaught_exceptions();
+        ~AtExit() {
+            station->displayChanged();
+            if (std::uncaught_exceptions() > uncaught && !station->continuationPending_ && !station->closing_) {
+                station->continuationPending_ = true;
+                station->view_.continueSoon();
+            }
+        }
+    } atExit{this};
 
     const auto sliceEnd = std::chrono::steady_clock::now() + kReceiveSlice;
     for (;;) {
         if (rxNext_ == rxChunk_.size()) {
             rxChunk_.clear();
             rxNext_ = 0;
-            const std::int32_t waiting = CPort.BytesWaiting();
-            if (waiting <= 0 || CPort.ReadBytes(rxChunk_, std::min(waiting, kReadChunk)) <= 0)
+            std::int32_t read = 0;
+            try {
+                const std::int32_t waiting = CPort.BytesWaiting();
+                if (waiting > 0)
+                    read = CPort.ReadBytes(rxChunk_, std::min(waiting, kReadChunk));
+            } catch (const EComPort&) {
+                if (CPort.EventThreadActive())
+                    throw;
+                portLost();  // the device went away under the read
+                showPendingReports();
+                return;
+            }
+            if (read <= 0)
                 break;
         }
         // Taken from the chunk before it is handled: a byte whose handling
-        // fails is gone, the ones after it wait for the next event.
+        // fails is gone, the ones after it wait for the continuation.
         const auto b = static_cast<std::uint8_t>(rxChunk_[rxNext_++]);
         rxText_.appendByte(b);
         rxHex_.appendByte(b);
@@ -169,21 +238,32 @@ void Station::CPortRxByte() {
         if (rxText_.flushDue() || rxHex_.flushDue())
             flushPanes();
         if (std::chrono::steady_clock::now() >= sliceEnd) {
-            if (!continuationPending_) {
+            if (!continuationPending_ && !closing_) {
                 continuationPending_ = true;
                 view_.continueSoon();
             }
             break;
         }
     }
+    showPendingReports();
+}
+
+// Shut-down: what the driver still holds goes to the RawByteLog before it
+// closes, within a bound for a line that never falls silent.
+void Station::drainReceived() {
+    if (!CPort.Connected())
+        return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < until && (rxNext_ < rxChunk_.size() || CPort.BytesWaiting() > 0))
+        receiveSlice();
 }
 
 void Station::continueReceive() {
     continuationPending_ = false;
-    if (!CPort.Connected())
+    if (closing_ || !CPort.Connected())
         return;
     if (rxNext_ < rxChunk_.size() || CPort.BytesWaiting() > 0)
-        CPortRxByte();
+        receiveSlice();
 }
 
 void Station::dropReadBytes() {
@@ -202,13 +282,101 @@ void Station::aDecodeTelemetry1Execute() {
 }
 
 void Station::setReceiveStatus(std::string_view text) {
-    statusText_.assign(text);
-    statusDirty_ = true;
+    Status& s = status_[std::size_t(StatusPanel::Receive)];
+    s.text.assign(text);
+    s.dirty = true;
 }
 
-void Station::writeRawByte(std::uint8_t byte) { archive_.appendRawByte(byte); }
+void Station::setStatus(StatusPanel panel, std::string text) {
+    Status& s = status_[std::size_t(panel)];
+    if (s.text == text)
+        return;
+    s.text = std::move(text);
+    s.dirty = true;
+    displayChanged();
+}
 
-void Station::decodeFrame() { aDecodeTelemetry1Execute(); }
+// A failing archive never stops reception: the byte is still shown, analysed
+// and decoded; the failure is reported once and counted, and the next byte
+// tries the log again.
+void Station::writeRawByte(std::uint8_t byte) {
+    try {
+        archive_.appendRawByte(byte);
+    } catch (const EInOutError& e) {
+        rawByteFailed(e);
+        return;
+    }
+    if (rawByteLogFailing_) {
+        rawByteLogFailing_ = false;
+        showArchiveState();
+    }
+}
+
+void Station::rawByteFailed(const EInOutError& error) {
+    ++unarchivedBytes_;
+    if (!rawByteLogFailing_) {
+        rawByteLogFailing_ = true;
+        pendingReports_.push_back(error.what());
+    }
+    showArchiveState();
+}
+
+void Station::beaconFileFailed(const EInOutError& error) {
+    if (!beaconFilesFailing_) {
+        beaconFilesFailing_ = true;
+        pendingReports_.push_back(error.what());
+    }
+    showArchiveState();
+}
+
+void Station::showArchiveState() {
+    std::string text;
+    if (unarchivedBytes_ || unarchivedBeacons_) {
+        text = "Unsaved " + std::to_string(unarchivedBytes_) + " B";
+        if (unarchivedBeacons_)
+            text += ", " + std::to_string(unarchivedBeacons_) + " bcn";
+    }
+    setStatus(StatusPanel::Archive, std::move(text));
+}
+
+void Station::GuardedStore::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+    try {
+        station_.archive_.aSaveTempFileExecute(currentRecord);
+        station_.beaconFilesFailing_ = false;
+    } catch (const EInOutError& e) {
+        ++station_.unarchivedBeacons_;
+        station_.beaconFileFailed(e);
+    }
+}
+
+void Station::GuardedStore::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+    try {
+        station_.archive_.aSaveBinFileExecute(rawFrameCopy);
+    } catch (const EInOutError& e) {
+        station_.beaconFileFailed(e);
+    }
+}
+
+void Station::decodeFrame() {
+    aDecodeTelemetry1Execute();
+    view_.beaconDecoded(finder_.CurrentRecord(), clock_.utcNow());
+}
+
+void Station::report(const std::string& text) {
+    if (closing_) {
+        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+        return;
+    }
+    flushDisplay();
+    ShowException(text);
+}
+
+void Station::showPendingReports() {
+    std::vector<std::string> reports;
+    reports.swap(pendingReports_);
+    for (const std::string& text : reports)
+        report(text);
+}
 
 void Station::showDecodedInfo(const std::vector<std::string>& lines) {
     decodedLines_ = lines;
@@ -218,7 +386,8 @@ void Station::showDecodedInfo(const std::vector<std::string>& lines) {
 // ---- Display ---------------------------------------------------------------
 
 void Station::displayChanged() {
-    if (displayTickPending_ || (rxText_.empty() && rxHex_.empty() && !statusDirty_ && !decodedDirty_))
+    const bool statusDirty = std::any_of(status_.begin(), status_.end(), [](const Status& s) { return s.dirty; });
+    if (displayTickPending_ || (rxText_.empty() && rxHex_.empty() && !statusDirty && !decodedDirty_))
         return;
     displayTickPending_ = true;
     view_.displaySoon();
@@ -233,9 +402,11 @@ void Station::flushPanes() {
 
 void Station::flushDisplay() {
     flushPanes();
-    if (statusDirty_) {
-        statusDirty_ = false;
-        view_.showReceiveStatus(statusText_);
+    for (std::size_t i = 0; i < status_.size(); ++i) {
+        if (status_[i].dirty) {
+            status_[i].dirty = false;
+            view_.showStatus(StatusPanel(i), status_[i].text);
+        }
     }
     if (decodedDirty_) {
         decodedDirty_ = false;

@@ -18,7 +18,9 @@
 #include "telemetry/Decoder.h"
 #include "telemetry/FrameFinder.h"
 #include "telemetry/Generator.h"
+#include "telemetry/InOutError.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -37,6 +39,18 @@ struct StationSeams {
 };
 
 class Station : private IFrameFinderHost, private IDecodedInfoPane {
+    // What the decoder stores through: the archive, with a failure counted
+    // and reported instead of ending the receive path.
+    class GuardedStore : public IBeaconStore {
+    public:
+        explicit GuardedStore(Station& station) : station_(station) {}
+        void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
+        void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
+
+    private:
+        Station& station_;
+    };
+
 public:
     static constexpr const char* kSettingsFileName = "RS232Settings.ini";
     static constexpr const char* kStartUpPortError = "RS232 error. Check settings.";
@@ -45,6 +59,9 @@ public:
     static constexpr auto kReceiveSlice = std::chrono::milliseconds(50);
     // Bytes taken from the port in one read.
     static constexpr std::int32_t kReadChunk = 4096;
+    // How often a lost port is tried again, and a RawByteLog that could not be
+    // created, in one-second trim ticks.
+    static constexpr int kRetryTicks = 2;
     // Painting is the dearest part of receiving (laying out and drawing the
     // panes costs more than handling their bytes); ten times a second still
     // reads as a live stream.
@@ -74,7 +91,9 @@ public:
     // The two halves of Settings around the setup dialog.
     void settingsBeforeDialog();  // stream off, port closed
     void settingsAfterDialog();   // port opened ("COM port error!")
-    void Timer1Timer();  // paints what waits, then trims the panes
+    // Paints what waits, trims the panes, and every kRetryTicks tries again
+    // what has failed: a lost port, a RawByteLog that could not be created.
+    void Timer1Timer();
     void displayTick();  // the display tick asked for with displaySoon()
 
     // ---- Receive path ----
@@ -107,6 +126,15 @@ public:
     void TimerXTimer();    // a failing write is ignored
     bool streamOn() const { return streamOn_; }
 
+    // ---- Faults it rides out ----
+    // The port went away (unplugged adapter, hang-up): closed, reported once,
+    // reopened by Timer1Timer with the same settings.
+    bool PortLost() const { return portLost_; }
+    // Received bytes the RawByteLog, and beacons the BeaconTextLog or a
+    // RawFrameFile, could not take since start-up.
+    std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
+    std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
+
     // ---- State lent to the front end and the tests ----
     const std::string& BaseDirectory() const { return baseDirectory_; }
     const std::string& SettingsFilePath() const { return settingsFilePath_; }
@@ -118,6 +146,16 @@ public:
 
 private:
     void designPortSettings(MainThreadMailbox* mailbox);
+    void portLost();
+    void tryReopenPort();
+    void receiveSlice();
+    void drainReceived();
+    void rawByteFailed(const EInOutError& error);
+    void beaconFileFailed(const EInOutError& error);
+    void showArchiveState();
+    void setStatus(StatusPanel panel, std::string text);
+    void report(const std::string& text);
+    void showPendingReports();
     void setStream(bool on);
     void flushPanes();
     void displayChanged();
@@ -134,6 +172,7 @@ private:
     IClock& clock_;
     IFileSystem& fileSystem_;
     Archive archive_;
+    GuardedStore store_{*this};
     Decoder decoder_;
     FrameFinder finder_;
     TestGenerator generator_;
@@ -150,14 +189,29 @@ private:
     // What waits to be painted.
     RxPaneText rxText_{RxPaneText::Mode::Text};
     RxPaneText rxHex_{RxPaneText::Mode::Hex};
-    std::string statusText_;
-    bool statusDirty_ = false;
+    struct Status {
+        std::string text;
+        bool dirty = false;
+    };
+    std::array<Status, 3> status_;
     std::vector<std::string> decodedLines_;
     bool decodedDirty_ = false;
     bool displayTickPending_ = false;
 
     bool streamOn_ = false;
+    bool closing_ = false;
     bool closed_ = false;
+
+    bool portLost_ = false;
+    int retryCountdown_ = kRetryTicks;
+    bool rawByteLogFailing_ = false;
+    bool beaconFilesFailing_ = false;
+    std::uint64_t unarchivedBytes_ = 0;
+    std::uint32_t unarchivedBeacons_ = 0;
+    // Reports raised inside the receive loop, shown once it has ended: a box
+    // runs a nested loop that receives too, and must not do so in the middle
+    // of handling a byte.
+    std::vector<std::string> pendingReports_;
 };
 
 }  // namespace kestrel

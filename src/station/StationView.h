@@ -1,13 +1,20 @@
 #pragma once
 // All that the station engine knows of a window.
 
+#include "telemetry/BeaconFrame.h"
+#include "telemetry/Clock.h"
+
+#include <string>
 #include <string_view>
 #include <vector>
-#include <string>
 
 namespace kestrel {
 
 enum class RxPane { Text, Hex };  // MemoRX, MEMORXHEX
+
+// The status bar's panels: the receive buffer ("N=..."), the port's state when
+// it is lost, the archive's when it cannot be written.
+enum class StatusPanel { Receive = 0, Port = 1, Archive = 2 };
 
 class IStationView {
 public:
@@ -15,8 +22,7 @@ public:
 
     // Received text for a pane (Latin-1, '\n' line breaks), added at its end.
     virtual void appendReceived(RxPane pane, std::string_view text) = 0;
-    // Status bar panel 0 ("N=...").
-    virtual void showReceiveStatus(std::string_view text) = 0;
+    virtual void showStatus(StatusPanel panel, std::string_view text) = 0;
     // Replaces what Memo1 shows.
     virtual void showDecodedLines(const std::vector<std::string>& lines) = 0;
     // Empties Memo1, then MEMORXHEX, then MemoRX.
@@ -30,8 +36,13 @@ public:
     // Asks for Station::continueReceive() from the event loop as soon as it
     // has run its timers and painting.
     virtual void continueSoon() = 0;
-    // Asks for Station::displayTick() in about a thirtieth of a second.
+    // Asks for Station::displayTick() after Station::kDisplayInterval.
     virtual void displaySoon() = 0;
+    // A beacon was decoded and archived (as far as the archive could), at utc.
+    virtual void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) {
+        (void)record;
+        (void)utc;
+    }
 };
 
 }  // namespace kestrel

@@ -157,16 +157,32 @@ void Archive::openRunFiles(const std::string& baseDirectory) {
     closeRawByteLog();
     baseDirectory_ = baseDirectory;
     utcStamp_ = clock_.utcNow();
+    runStamp_ = utcStamp_;
     beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
+    createRawByteLog();
+}
+
+void Archive::createRawByteLog() {
     const std::string rawLogFolder = folder(kRawLogFolder);
     ensureFolder(rawLogFolder);
-    rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(utcStamp_), rawByteLogPath_);
+    rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(runStamp_), rawByteLogPath_);
+}
+
+bool Archive::retryRawByteLog() {
+    if (rawByteLog_ != kNoFile || beaconTextLogPath_.empty()) return false;
+    try {
+        createRawByteLog();
+        return true;
+    } catch (const EInOutError&) {
+        return false;
+    }
 }
 
 void Archive::openBeaconFiles(const std::string& baseDirectory) {
     closeRawByteLog();
     baseDirectory_ = baseDirectory;
     utcStamp_ = clock_.utcNow();
+    runStamp_ = utcStamp_;
     beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
     rawByteLogPath_.clear();
 }
@@ -186,6 +202,7 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     requireRunFiles();
     FileHandle file = kNoFile;
     bool created = false;
+    if (fs_.directoryExists(beaconTextLogPath_)) beaconTextLogPath_ = freeTextLogName();
     if (fs_.fileExists(beaconTextLogPath_)) {
         file = fs_.openForAppend(beaconTextLogPath_);
     } else {
@@ -199,11 +216,31 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
             file = fs_.openForAppend(beaconTextLogPath_);
         }
     }
-    if (created) writeOrClose(file, beaconTextLogHeader());
-    writeOrClose(file, beaconTextLogFields(currentRecord));
+    // The line goes out in one write; after a line that failed part-way the
+    // next one starts on a line of its own, so no two beacons share a line.
+    std::string text;
+    if (created) text = beaconTextLogHeader();
+    else if (textLineBroken_) text = "\r\n";
+    text += beaconTextLogFields(currentRecord);
     utcStamp_ = clock_.utcNow();
-    writeOrClose(file, dateTimeTail(utcStamp_));
+    text += dateTimeTail(utcStamp_);
+    textLineBroken_ = true;
+    writeOrClose(file, text);
+    textLineBroken_ = false;
     fs_.close(file);
+}
+
+std::string Archive::freeTextLogName() const {
+    // A folder stands where the run's log should go: the first free name
+    // with a suffix, as a taken RawFrameFile name gets.
+    const std::string name = beaconTextLogName(runStamp_);
+    const auto dot = name.find_last_of('.');
+    for (int n = 2; n < kMaxNameProbes; ++n) {
+        const std::string candidate =
+            JoinPath(folder(kDecodedFolder), name.substr(0, dot) + "_" + std::to_string(n) + name.substr(dot));
+        if (!fs_.directoryExists(candidate)) return candidate;
+    }
+    return beaconTextLogPath_;
 }
 
 void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
@@ -212,8 +249,16 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
     const std::string rawDataFolder = folder(kRawDataFolder);
     ensureFolder(rawDataFolder);
     const FileHandle file = createUnique(rawDataFolder, rawFrameFileName(utcStamp_), lastRawFrameFilePath_);
-    writeOrClose(file, std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
-    fs_.close(file);
+    try {
+        writeOrClose(file, std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
+        fs_.close(file);
+    } catch (...) {
+        // A RawFrameFile is whole or not there: a short one under a proper
+        // name would pass for a beacon.
+        fs_.removeFile(lastRawFrameFilePath_);
+        lastRawFrameFilePath_.clear();
+        throw;
+    }
 }
 
 void Archive::closeRawByteLog() noexcept {

@@ -52,6 +52,10 @@ public:
     void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
     void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
 
+    // Creates the run's RawByteLog under the run's name if it could not be
+    // created so far; true when it is open now. Never throws.
+    bool retryRawByteLog();
+
     // Shut-down; every failure is ignored.
     void closeRawByteLog() noexcept;
 
@@ -65,6 +69,8 @@ public:
 
 private:
     void requireRunFiles() const;
+    void createRawByteLog();
+    std::string freeTextLogName() const;
     std::string folder(std::string_view name) const;
     void ensureFolder(const std::string& path);
     FileHandle createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath);
@@ -73,6 +79,8 @@ private:
     IFileSystem& fs_;
     IClock& clock_;
     SystemTime utcStamp_;
+    SystemTime runStamp_;  // the start-up's stamp: the run's file names
+    bool textLineBroken_ = false;  // the last BeaconTextLog line failed part-way
     std::string baseDirectory_;
     std::string beaconTextLogPath_;
     std::string rawByteLogPath_;

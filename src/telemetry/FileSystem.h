@@ -51,6 +51,8 @@ public:
     // fewer bytes than asked is a failure (kIoDiskFull).
     virtual void write(FileHandle file, const void* data, std::size_t size) = 0;
     virtual void close(FileHandle file) = 0;
+    // Removes a file; false when it could not be removed.
+    virtual bool removeFile(const std::string& path) noexcept = 0;
 };
 
 // The operating system's file system (one instance for the process).

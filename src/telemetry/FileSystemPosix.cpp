@@ -75,6 +75,8 @@ public:
         // No retry on EINTR: the descriptor is released either way on Linux.
         if (::close(descriptor(file)) != 0 && errno != EINTR) throwErrno();
     }
+
+    bool removeFile(const std::string& path) noexcept override { return ::unlink(path.c_str()) == 0; }
 };
 
 }  // namespace

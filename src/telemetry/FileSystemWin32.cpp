@@ -89,6 +89,8 @@ public:
     void close(FileHandle file) override {
         if (!CloseHandle(handleOf(file))) throwLastError();
     }
+
+    bool removeFile(const std::string& path) noexcept override { return DeleteFileA(path.c_str()) != 0; }
 };
 
 }  // namespace

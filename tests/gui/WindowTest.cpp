@@ -2,6 +2,7 @@
 // the receive path, run offscreen against a pseudo-terminal.
 
 #include "CP_Main.h"
+#include "trends/TrendWindow.h"
 #include "GuiTestSupport.h"
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/InOutError.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -168,6 +170,12 @@ TEST_F(WindowTest, ReceivedBytesReachPanesStatusDecoderAndArchive) {
     feed("z");
     EXPECT_EQ(status(), QStringLiteral("N=1"));
 
+    // The session's trend window has the beacon's point in every series.
+    for (QLineSeries* series : form->Trends()->series())
+        EXPECT_EQ(series->count(), 1) << series->name().toStdString();
+    QTest::keyClick(form->MemoRX, Qt::Key_G, Qt::ControlModifier);
+    EXPECT_TRUE(form->Trends()->isVisible());
+
     const auto frames = FilesIn(dir / "Telemetry" / "raw_data");
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(ReadFile(frames[0]), frame + std::string(1, '\0'));
@@ -250,7 +258,7 @@ TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
     ASSERT_EQ(messages.shown.size(), 2u) << "the different error follows the dismissed one";
     EXPECT_EQ(messages.shown[0].text, ReportText(EInOutError::fromCode(kIoFileNotOpen).what()));
     EXPECT_EQ(messages.shown[1].text, QStringLiteral("Another failure."));
-    EXPECT_EQ(form->Finder().ReceiveBufferLength(), 0) << "a byte that was not logged is not analysed";
+    EXPECT_EQ(form->Finder().ReceiveBufferLength(), 4) << "reception goes on while the log fails";
 }
 
 TEST_F(WindowTest, TermSignalClosesTheWindowAsTheOperatorWould) {

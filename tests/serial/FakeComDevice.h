@@ -26,8 +26,9 @@ struct FakeDeviceLog {
     std::string rx;             // received bytes waiting to be read
     std::string written;        // everything written to the line
     uint32_t lineErrors = 0;
-    // Masks the event wait hands out, one per wake-up; afterwards it waits for
-    // its stop signal. Without any, CreateEventWaiter fails.
+    // Masks the event wait hands out, one per wake-up (kHangUp: the device
+    // hangs up there); afterwards it waits for its stop signal. Without
+    // scriptedEvents, CreateEventWaiter fails.
     std::deque<uint32_t> wakeUps;
     bool scriptedEvents = false;
     int count(const std::string& name) const {
@@ -37,6 +38,8 @@ struct FakeDeviceLog {
         return n;
     }
 };
+
+inline constexpr uint32_t kHangUp = 0xFFFFFFFFu;
 
 class FakeComDevice final : public ComDevice {
 public:
@@ -110,7 +113,7 @@ private:
             if (!stopped_ && !wakeUps_.empty()) {
                 mask = wakeUps_.front();
                 wakeUps_.pop_front();
-                return ComWaitResult::Events;
+                return mask == kHangUp ? ComWaitResult::Failed : ComWaitResult::Events;
             }
             cv_.wait(lock, [&] { return stopped_; });
             return ComWaitResult::Stopped;

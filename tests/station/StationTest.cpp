@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 // What the window would show, and what the engine asked of it.
 class FakeView : public IStationView {
 public:
-    std::string text, hex, status;
+    std::string text, hex, status, portStatus, archiveStatus;
     std::vector<std::string> decoded;
     std::vector<std::string> messages;
     int paints = 0;  // calls that reached a pane, the status or Memo1
@@ -33,9 +33,9 @@ public:
         ++paints;
         (pane == RxPane::Text ? text : hex) += t;
     }
-    void showReceiveStatus(std::string_view t) override {
+    void showStatus(StatusPanel panel, std::string_view t) override {
         ++paints;
-        status = t;
+        (panel == StatusPanel::Receive ? status : panel == StatusPanel::Port ? portStatus : archiveStatus) = t;
     }
     void showDecodedLines(const std::vector<std::string>& lines) override {
         ++paints;
@@ -66,6 +66,7 @@ public:
     FileHandle openForAppend(const std::string& p) override { return real_.openForAppend(p); }
     void write(FileHandle f, const void* data, std::size_t size) override { real_.write(f, data, size); }
     void close(FileHandle f) override { real_.close(f); }
+    bool removeFile(const std::string& p) noexcept override { return real_.removeFile(p); }
 
 private:
     std::string dir_;
@@ -75,6 +76,15 @@ private:
 std::string SettingsFor(const std::string& port) {
     return "[CPort]\r\nPort=" + port + "\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
 }
+
+// The application's report, recorded.
+struct Reports {
+    Reports() {
+        SetReportPresenter([this](TMessageKind, const std::string& text) { texts.push_back(text); });
+    }
+    ~Reports() { SetReportPresenter(nullptr); }
+    std::vector<std::string> texts;
+};
 
 class StationTest : public ::testing::Test {
 protected:
@@ -205,17 +215,77 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
     EXPECT_EQ(view.text.back(), burst.back());
 }
 
-TEST_F(StationTest, AByteThatFailsIsShownAndTheRestWaitsForTheNextEvent) {
+// A RawByteLog and BeaconTextLog that cannot be written: every byte is still
+// shown, analysed and decoded, each failure is reported once and counted, and
+// the RawByteLog is made as soon as it can be.
+TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
+    Reports reports;
     writeFile("Telemetry", "no folder here");
     start();
-    EXPECT_THROW(receive("abc"), EInOutError);
+    const std::string bytes = "abc" + Beacon(7) + "xyz";
+    receive(bytes.substr(0, 50));
+    receive(bytes.substr(50));
     station->displayTick();
-    EXPECT_EQ(view.text, "a");
-    EXPECT_EQ(station->Finder().ReceiveBufferLength(), 0) << "a byte that was not logged is not analysed";
-    EXPECT_THROW(station->CPortRxByte(), EInOutError);
+    EXPECT_EQ(view.hex.size(), 3 * bytes.size());
+    EXPECT_EQ(station->BeaconCounter(), 1);
+    EXPECT_EQ(station->Finder().ReceiveBufferLength(), 3);
+    EXPECT_EQ(reports.texts.size(), 2u) << "the RawByteLog's failure and the text log's, once each";
+    EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
+    EXPECT_EQ(view.archiveStatus, "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
+
+    fs::remove(dir.path() / "Telemetry");
+    station->Timer1Timer();
+    station->Timer1Timer();
+    ASSERT_TRUE(station->TelemetryArchive().rawByteLogOpen());
+    receive("more");
+    EXPECT_EQ(rawLog(), "more");
+    EXPECT_EQ(reports.texts.size(), 2u);
+}
+
+TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSettings) {
+    Reports reports;
+    log.wakeUps = {test::kHangUp};  // the adapter goes away right after the open
+    start();
+    ASSERT_TRUE(test::eventually([&] { return !station->CPort.EventThreadActive(); }));
+    station->Timer1Timer();
+    EXPECT_TRUE(station->PortLost());
+    EXPECT_FALSE(station->CPort.Connected()) << "the dead device is released at once";
+    EXPECT_EQ(reports.texts.size(), 1u);
     station->displayTick();
-    EXPECT_EQ(view.text, "ab");
-    EXPECT_EQ(view.hex, "61 62 ");
+    EXPECT_EQ(view.portStatus, "Port lost");
+
+    log.failures["Open"] = ENOENT;  // not back yet: quiet retries every two ticks
+    log.wakeUps.clear();
+    for (int i = 0; i < 4; ++i)
+        station->Timer1Timer();
+    EXPECT_EQ(log.count("Open"), 3);
+    station->bClearClick();  // Clear still works meanwhile
+    EXPECT_EQ(view.clears, 1);
+
+    log.failures.erase("Open");
+    station->Timer1Timer();
+    station->Timer1Timer();
+    EXPECT_TRUE(station->CPort.Connected());
+    EXPECT_FALSE(station->PortLost());
+    EXPECT_EQ(log.count("Open ttyTNC"), 4) << "the same port, with the same settings";
+    EXPECT_EQ(log.lastLine.BaudRate, 9600u);
+    receive("back");
+    EXPECT_EQ(rawLog(), "back") << "into the same run's RawByteLog";
+    station->displayTick();
+    EXPECT_EQ(view.portStatus, "");
+    EXPECT_EQ(reports.texts.size(), 1u);
+}
+
+TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
+    Reports reports;
+    start();
+    log.rx = "late";
+    station->FormClose();
+    EXPECT_EQ(test::readFile(station->TelemetryArchive().RawByteLogPath()), "late");
+    log.rx = "after";
+    station->CPortRxByte();
+    EXPECT_EQ(log.rx, "after") << "nothing is read once the logs are closed";
+    EXPECT_TRUE(reports.texts.empty());
 }
 
 TEST_F(StationTest, ClearPurgesEmptiesThePanesAndTheBufferButKeepsTheStatus) {

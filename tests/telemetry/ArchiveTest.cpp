@@ -52,6 +52,7 @@ public:
         open.erase(f);
         real.close(f);
     }
+    bool removeFile(const std::string& p) noexcept override { return real.removeFile(p); }
 
 private:
     FileHandle track(FileHandle f) {
@@ -277,26 +278,33 @@ TEST_F(ArchiveTest, FullDiskUnderTheTextLog) {
 }
 #endif
 
-TEST_F(ArchiveTest, WriteFailingPartWayClosesTheFileAndKeepsWhatWasWritten) {
+// A write failing part-way releases the file; the next text line starts on a
+// line of its own, and a RawFrameFile is whole or not there at all.
+TEST_F(ArchiveTest, WriteFailingPartWayReleasesTheFileAndLeavesNoHalfBeacon) {
     archive.openRunFiles(dir.str());
-    files.failWrite = 2;  // header is write 1, fields 1-28 are write 2
+    files.failWrite = 1;  // header and first line go out in one write
     EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
     EXPECT_EQ(files.open.size(), 1u);
-    const std::string fields = beaconTextLogFields(test::exampleRecord());
-    EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + fields.substr(0, fields.size() / 2));
+    const std::string halfLine = test::readFile(textLog);
+    EXPECT_LT(halfLine.size(), beaconTextLogHeader().size() + kExampleLine.size());
 
-    // The raw frame file: half of it stays, the file is released.
     files.writes = 0;
-    files.failWrite = 1;
     EXPECT_THROW(archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord())), EInOutError);
     EXPECT_EQ(files.open.size(), 1u);
-    EXPECT_EQ(fs::file_size(rawData / "KR7_raw_2024_03_05_141507_UTC.KR7"), 66u);
+    EXPECT_FALSE(fs::exists(rawData / "KR7_raw_2024_03_05_141507_UTC.KR7"));
 
-    // Later beacons are stored normally.
     files.failWrite = 0;
     storeBeacon(test::exampleRecord());
-    EXPECT_TRUE(test::readFile(textLog).ends_with(kExampleLine));
+    EXPECT_EQ(test::readFile(textLog), halfLine + "\r\n" + std::string(kExampleLine));
     EXPECT_EQ(fs::file_size(rawData / "KR7_raw_2024_03_05_141507_UTC_2.KR7"), 132u);
+}
+
+TEST_F(ArchiveTest, AFolderInPlaceOfTheTextLogGivesItASuffixedName) {
+    archive.openRunFiles(dir.str());
+    fs::create_directories(textLog);
+    storeBeacon(test::exampleRecord());
+    EXPECT_EQ(test::readFile(archive.BeaconTextLogPath()), beaconTextLogHeader() + std::string(kExampleLine));
+    EXPECT_EQ(fs::path(archive.BeaconTextLogPath()).filename(), "KR7_beacon_2024_03_05_141507_UTC_2.txt");
 }
 
 TEST_F(ArchiveTest, TextLogThatCannotBeCreatedLosesOnlyThatStep) {
