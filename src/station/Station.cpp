@@ -152,13 +152,17 @@ void Station::Timer1Timer() {
         if (!archive_.rawByteLogOpen())
             archive_.retryRawByteLog();
     }
-    showPendingReports();
+    // Not from here: a box opened by the tick would stop the tick (toolkits do
+    // not run a timer again while its handler waits), and with it the retries.
+    if (!pendingReports_.empty() && !continuationPending_) {
+        continuationPending_ = true;
+        view_.continueSoon();
+    }
 }
 
 void Station::portLost() {
     portLost_ = true;
     retryCountdown_ = kRetryTicks;
-    dropReadBytes();
     try {
         CPort.ClosePort();  // releases the dead device, so it can come back under its name
     } catch (...) {
@@ -213,6 +217,8 @@ void Station::receiveSlice() {
         if (rxNext_ == rxChunk_.size()) {
             rxChunk_.clear();
             rxNext_ = 0;
+            if (!CPort.Connected())
+                break;  // bytes read before the port went away are handled all the same
             std::int32_t read = 0;
             try {
                 const std::int32_t waiting = CPort.BytesWaiting();
@@ -222,8 +228,7 @@ void Station::receiveSlice() {
                 if (CPort.EventThreadActive())
                     throw;
                 portLost();  // the device went away under the read
-                showPendingReports();
-                return;
+                break;
             }
             if (read <= 0)
                 break;
@@ -251,18 +256,18 @@ void Station::receiveSlice() {
 // Shut-down: what the driver still holds goes to the RawByteLog before it
 // closes, within a bound for a line that never falls silent.
 void Station::drainReceived() {
-    if (!CPort.Connected())
-        return;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < until && (rxNext_ < rxChunk_.size() || CPort.BytesWaiting() > 0))
+    while (std::chrono::steady_clock::now() < until &&
+           (rxNext_ < rxChunk_.size() || (CPort.Connected() && CPort.BytesWaiting() > 0)))
         receiveSlice();
 }
 
 void Station::continueReceive() {
     continuationPending_ = false;
-    if (closing_ || !CPort.Connected())
+    if (closing_)
         return;
-    if (rxNext_ < rxChunk_.size() || CPort.BytesWaiting() > 0)
+    showPendingReports();
+    if (rxNext_ < rxChunk_.size() || (CPort.Connected() && CPort.BytesWaiting() > 0))
         receiveSlice();
 }
 

@@ -250,6 +250,9 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     station->Timer1Timer();
     EXPECT_TRUE(station->PortLost());
     EXPECT_FALSE(station->CPort.Connected()) << "the dead device is released at once";
+    EXPECT_TRUE(reports.texts.empty()) << "a box opened by the tick would hold the tick up";
+    ASSERT_EQ(view.continueRequests, 1);
+    station->continueReceive();
     EXPECT_EQ(reports.texts.size(), 1u);
     station->displayTick();
     EXPECT_EQ(view.portStatus, "Port lost");
