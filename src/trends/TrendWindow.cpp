@@ -14,6 +14,7 @@
 #include <QLayout>
 #include <QLineSeries>
 #include <QPixmap>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace kestrel {
 namespace {
@@ -111,7 +113,30 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
 
 void TTrendWindow::addBeacon(const BeaconRecord& record, const SystemTime& utc) {
     append(beaconLogEntry(record, utc));
-    updateStatus();
+    if (!stale_)
+        updateStatus();
+}
+
+void TTrendWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    ensureCurrent();
+}
+
+void TTrendWindow::ensureCurrent() const {
+    if (stale_)
+        const_cast<TTrendWindow*>(this)->rebuild();
+}
+
+void TTrendWindow::widenRanges(const Sample& sample) {
+    if (ranges_.size() != charts_.size())
+        ranges_.assign(charts_.size(), {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()});
+    for (int i = 0; i < kSeriesCount; ++i) {
+        if (!std::isfinite(sample.values[i]))
+            continue;
+        auto& [lo, hi] = ranges_[std::size_t(chartOf_[i])];
+        lo = std::min(lo, sample.values[i]);
+        hi = std::max(hi, sample.values[i]);
+    }
 }
 
 int TTrendWindow::openLog(const QString& path) {
@@ -164,6 +189,7 @@ int TTrendWindow::openArchive(const QString& dir) {
 }
 
 bool TTrendWindow::savePng(const QString& path) {
+    ensureCurrent();
     if (layout()) layout()->activate();
     const bool saved = chartArea_->grab().save(path, "PNG");
     if (!saved) {
@@ -180,9 +206,13 @@ void TTrendWindow::clear() {
     rebuild();
 }
 
-QList<QLineSeries*> TTrendWindow::series() const { return {series_.begin(), series_.end()}; }
+QList<QLineSeries*> TTrendWindow::series() const {
+    ensureCurrent();
+    return {series_.begin(), series_.end()};
+}
 
 QLineSeries* TTrendWindow::series(const QString& name) const {
+    ensureCurrent();
     for (QLineSeries* s : series_)
         if (s->name() == name) return s;
     return nullptr;
@@ -202,18 +232,33 @@ void TTrendWindow::append(const BeaconLogEntry& entry) {
     const Sample sample{t.toMSecsSinceEpoch(), valuesOf(entry)};
     const bool inOrder = samples_.empty() || samples_.back().x <= sample.x;
     samples_.push_back(sample);
+    widenRanges(sample);
+    if (!isVisible() || stale_) {
+        stale_ = true;
+        return;
+    }
     if (!inOrder) {
         rebuild();
         return;
     }
     for (int i = 0; i < kSeriesCount; ++i)
         if (std::isfinite(sample.values[i])) series_[i]->append(double(sample.x), sample.values[i]);
-    updateRanges();
+    // The axes follow a few times a second, not at every beacon of a burst.
+    if (!axesTimer_) {
+        axesTimer_ = new QTimer(this);
+        axesTimer_->setSingleShot(true);
+        axesTimer_->setInterval(250);
+        connect(axesTimer_, &QTimer::timeout, this, [this] { updateRanges(); });
+    }
+    if (!axesTimer_->isActive()) axesTimer_->start();
 }
 
 void TTrendWindow::rebuild() {
+    stale_ = false;
     // Lines join the points in the order they are held: keep them in time order.
     std::stable_sort(samples_.begin(), samples_.end(), [](const Sample& a, const Sample& b) { return a.x < b.x; });
+    ranges_.clear();
+    for (const Sample& s : samples_) widenRanges(s);
     for (int i = 0; i < kSeriesCount; ++i) {
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(samples_.size()));
@@ -250,12 +295,7 @@ void TTrendWindow::updateRanges() {
 
     for (int c = 0; c < kChartCount; ++c) {
         double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-        for (const Sample& s : samples_)
-            for (int i = 0; i < kSeriesCount; ++i)
-                if (chartOf_[i] == c && std::isfinite(s.values[i])) {
-                    lo = std::min(lo, s.values[i]);
-                    hi = std::max(hi, s.values[i]);
-                }
+        if (std::size_t(c) < ranges_.size()) std::tie(lo, hi) = ranges_[std::size_t(c)];
         if (!(lo <= hi)) {
             lo = 0;
             hi = 1;

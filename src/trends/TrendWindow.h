@@ -57,6 +57,10 @@ private:
         std::array<double, kSeriesCount> values;
     };
 
+    void showEvent(QShowEvent* event) override;
+    // Brings the charts up to the samples if they were added while hidden.
+    void ensureCurrent() const;
+    void widenRanges(const Sample& sample);
     void addEntries(const std::vector<BeaconLogEntry>& entries);
     void append(const BeaconLogEntry& entry);
     void rebuild();
@@ -67,6 +71,12 @@ private:
     void askSavePng();
 
     std::vector<Sample> samples_;
+    // While the window is hidden, beacons only go into samples_: a live
+    // session must not pay for charts nobody looks at.
+    bool stale_ = false;
+    // Value range of each chart over all samples, kept up as they come.
+    std::vector<std::pair<double, double>> ranges_;
+    class QTimer* axesTimer_ = nullptr;
     int skipped_ = 0;
     QString lastProblem_;
     std::array<QLineSeries*, kSeriesCount> series_{};
