@@ -138,8 +138,11 @@ void TForm1::buildControls() {
     bSettings = make(0, WC_BUTTONW, L"Settings", WS_TABSTOP | BS_PUSHBUTTON, idSettings, windowFont_);
     bClear = make(0, WC_BUTTONW, L"&Clear", WS_TABSTOP | BS_PUSHBUTTON, idClear, windowFont_);
     Memo1 = make(WS_EX_CLIENTEDGE, WC_EDITW, L"", pane | ES_OEMCONVERT, 0, windowFont_);
-    MemoRX = TWin32RxPane(make(WS_EX_CLIENTEDGE, WC_EDITW, L"TNC RX\r\n", pane, 0, paneFont_));
-    MEMORXHEX = TWin32RxPane(make(WS_EX_CLIENTEDGE, WC_EDITW, L"TNC RX HEX\r\n", pane, 0, paneFont_));
+    MemoRX = TWin32RxPane(make(WS_EX_CLIENTEDGE, WC_EDITW, L"TNC RX\r\n", pane, 0, paneFont_),
+                          TWin32RxPane::Lines::Wrapped);
+    // Two hex digits and a blank per byte, in a fixed-pitch font.
+    MEMORXHEX = TWin32RxPane(make(WS_EX_CLIENTEDGE, WC_EDITW, L"TNC RX HEX\r\n", pane, 0, paneFont_),
+                             TWin32RxPane::Lines::Uniform);
     bClearTNC = make(0, WC_BUTTONW, L"Clear", WS_TABSTOP | BS_PUSHBUTTON, idClearTNC, windowFont_);
     MemoTX = make(0, WC_EDITW, L"", pane, 0, paneFont_);
     GroupBox3 = make(0, WC_BUTTONW, L"TNC send", BS_GROUPBOX, 0, windowFont_);  // over the band's right part
