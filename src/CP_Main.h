@@ -6,6 +6,7 @@
 #include "gui/QtMailbox.h"
 #include "gui/RxPane.h"
 #include "station/Station.h"
+#include "Version.h"
 
 #include <QWidget>
 
@@ -38,7 +39,7 @@ struct TForm1Seams {
 class TForm1 : public QWidget, private IStationView {
     Q_OBJECT
 public:
-    static constexpr const char* kCaption = "KESTREL telemetry decoder (UART/RS232) V1.83";
+    static constexpr const char* kCaption = kMainCaption;
 
     // Builds the controls and runs start-up (FormCreate).
     explicit TForm1(QWidget* parent = nullptr, TForm1Seams seams = {});

@@ -62,7 +62,13 @@ public:
     // Sends SIGTERM and waits up to ten seconds; the exit status or -1.
     int terminate() {
         if (pid_ > 0) kill(pid_, SIGTERM);
-        for (int i = 0; i < 200 && running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return waitExit(std::chrono::seconds(10));
+    }
+    // Waits up to bound for the process to end; the exit status, or -1 while it runs.
+    int waitExit(std::chrono::milliseconds bound) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (running()) return -1;
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The Windows program itself (build-win64/kestrel-decoder.exe) under Wine on a
+# virtual display (Xvfb), its COM7 a pseudo-terminal whose other end the test
+# driver holds: received bytes reach the archive, keys and shortcuts reach the
+# line, the setup dialog, the start-up message, closing with WM_CLOSE. Then a
+# short receive-rate run at 256000 baud. Exits non-zero when anything fails.
+#
+# KESTREL_WINE_SKIP_BUILD=1 reuses the builds; KESTREL_WINE_BENCH_SECONDS=N
+# sets the rate run's length (default 15; 0 skips it), KESTREL_WINE_BENCH_MAX=1
+# adds a run as fast as the program takes the bytes.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
+
+need_packages "${NATIVE_PACKAGES[@]}" gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat \
+  xvfb xdotool
+started=$(date +%s)
+
+if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
+  echo "== windows program (build-win64/) and its native drivers (build/)"
+  cmake --preset mingw >/dev/null
+  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder
+  cmake --preset default >/dev/null
+  cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine
+fi
+
+. scripts/lib-wine.sh
+# A display of its own: the first free number, as Xvfb reports it.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wine_on_exit "kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null"
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$(cat "$work/display")"
+unset WAYLAND_DISPLAY
+wine_setup
+
+export KESTREL_WIN_EXE="$PWD/build-win64/kestrel-decoder.exe" KESTREL_COM_PEER_PATH="$work/com8" \
+  KESTREL_MODEM_SHIM="$work/modemshim.so"
+echo "== imports of kestrel-decoder.exe"
+imports=$(x86_64-w64-mingw32-objdump -p "$KESTREL_WIN_EXE" | awk '/DLL Name:/ { print $3 }' | tr 'a-z' 'A-Z' | sort)
+echo "$imports" | paste -sd' '
+if echo "$imports" | grep -vqE '^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|MSVCRT|SHELL32|OLE32)\.DLL$'; then
+  echo "FAILED: kestrel-decoder.exe imports a DLL that Windows does not ship"; exit 1
+fi
+
+echo "== the window under wine (DISPLAY=$DISPLAY)"
+build/tests/wine_window_tests
+
+seconds=${KESTREL_WINE_BENCH_SECONDS:-15}
+if [ "$seconds" != 0 ]; then
+  echo "== receive rate under wine, 256000 baud for $seconds s"
+  build/bench_receive_rate_wine --seconds "$seconds"
+  if [ -n "${KESTREL_WINE_BENCH_MAX:-}" ]; then
+    echo "== receive rate under wine, as fast as taken"
+    build/bench_receive_rate_wine --max --seconds "$seconds"
+  fi
+fi
+echo "== windows GUI stage passed in $(( $(date +%s) - started )) s"

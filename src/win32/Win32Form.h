@@ -1,0 +1,117 @@
+#pragma once
+// TForm1: the main window on Win32, plain controls of the system. It builds
+// the controls, owns the timers and the accelerator table, and shows what the
+// station engine (station/Station.h) hands it; each handler keeps the name of
+// its operation and calls the engine, as the Qt window does.
+
+#include "station/Station.h"
+#include "win32/Win32Mailbox.h"
+#include "win32/Win32RxPane.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+class TForm1 : private IStationView {
+public:
+    // Command identifiers of the buttons and of the actions with shortcuts.
+    enum Command : WORD {
+        idSettings = 1001, idClear, idClearTNC,
+        idTest = 1101, idM4, idTNCSend,
+    };
+    // Timer identifiers.
+    enum TimerId : UINT_PTR { tmTimer1 = 1, tmTimerX, tmDisplay, tmContinue };
+    static constexpr UINT kContinueMessage = WM_APP + 2;
+
+    // Builds the window and its controls and runs start-up (FormCreate); the
+    // window is shown afterwards with Show().
+    explicit TForm1(HINSTANCE instance);
+    ~TForm1() override;
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    void Show(int showCommand);
+    // The accelerator table (Ctrl+T, Ctrl+Alt+M, F9, Alt+C) and the dialog
+    // keys (Tab between controls); true when msg was handled.
+    bool PreTranslate(MSG& msg);
+
+    HWND Handle = nullptr;
+    // ---- Controls, in the order of the design ----
+    HWND GroupBox2 = nullptr;
+    RECT Panel1{};  // a panel without bevel: only the place of the two buttons
+    HWND bSettings = nullptr;
+    HWND bClear = nullptr;
+    HWND Memo2 = nullptr;
+    HWND GroupBox3 = nullptr;
+    HWND MemoTX = nullptr;
+    HWND bClearTNC = nullptr;
+    HWND GroupBox1 = nullptr;
+    TWin32RxPane MemoRX;
+    TWin32RxPane MEMORXHEX;
+    HWND Memo1 = nullptr;
+    HWND StatusBar1 = nullptr;
+    HWND Hints = nullptr;  // the tooltip control that shows the hints
+
+private:
+    TWin32Mailbox mailbox_;  // declared before the engine: the port's close services it
+    Station station_;
+
+public:
+    TComPort& CPort;
+
+    // ---- Handlers ----
+    void FormCreate();
+    void FormClose();
+    void bClearClick();
+    void bSettingsClick();
+    void Timer1Timer();
+    void CPortRxByte(TCustomComPort& Sender, int32_t Count);
+    void aInitExecute();
+    void aFillBufferExecute();
+    void aTestExecute();
+    void aM4Execute();
+    void TimerXTimer();
+    void aTNCSendExecute();
+    void bClearTNCClick();
+    // Sees every typed character before the pane inserts it; an exception
+    // cancels the insertion.
+    void MemoTXKeyPress(char& Key);
+
+    Station& Engine() { return station_; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self);
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lParam);
+    void buildControls();
+    void layoutControls();
+    void addHint(HWND control, const wchar_t* text);
+    void command(WORD id);
+    void timer(UINT_PTR id);
+    void closeWindow();
+
+    // IStationView
+    void appendReceived(RxPane pane, std::string_view text) override;
+    void showStatus(StatusPanel panel, std::string_view text) override;
+    void showDecodedLines(const std::vector<std::string>& lines) override;
+    void clearPanes() override;
+    void trimPanes() override;
+    void showMessage(const std::string& text) override;
+    void setStreamTimer(bool on) override;
+    void continueSoon() override;
+    void displaySoon() override;
+
+    HINSTANCE instance_;
+    HACCEL accelerators_ = nullptr;
+    HFONT windowFont_ = nullptr;
+    HFONT paneFont_ = nullptr;
+    std::vector<std::wstring> hintTexts_;
+};
+
+}  // namespace kestrel

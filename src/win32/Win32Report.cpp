@@ -1,0 +1,77 @@
+#include "win32/Win32Report.h"
+
+#include "Version.h"
+#include "serial/ExceptionReport.h"
+#include "station/Report.h"
+#include "win32/Win32Util.h"
+
+namespace kestrel {
+namespace {
+
+HWND gOwner = nullptr;
+int gModalDepth = 0;
+HWND gCloseAfterModals = nullptr;
+
+HWND BoxOwner() {
+    // Over the dialog when one is up, so that the box is modal to it.
+    HWND active = GetActiveWindow();
+    if (active && IsWindowEnabled(active))
+        return active;
+    return gOwner && IsWindow(gOwner) ? gOwner : nullptr;
+}
+
+void PresentBox(TMessageKind kind, const std::string& text) {
+    if (gCloseAfterModals)
+        return;  // closing: nothing more to read
+    TModalScope modal;
+    const UINT icon = kind == TMessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
+    MessageBoxW(BoxOwner(), win32::Widen(text).c_str(), win32::Widen(kApplicationTitle).c_str(), MB_OK | icon);
+}
+
+BOOL CALLBACK DismissDialog(HWND window, LPARAM) {
+    wchar_t name[16] = {};
+    // Message boxes and the setup dialog are dialogs of the system's class.
+    if (GetClassNameW(window, name, 16) && lstrcmpW(name, L"#32770") == 0)
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+}  // namespace
+
+void InstallWin32Report() {
+    SetReportPresenter(PresentBox);
+    SetExceptionReportHandler([](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (...) {
+            ShowCurrentException();
+        }
+    });
+}
+
+void RemoveWin32Report() {
+    SetExceptionReportHandler(nullptr);
+    SetReportPresenter(nullptr);
+}
+
+void SetReportOwner(HWND owner) { gOwner = owner; }
+
+TModalScope::TModalScope() { ++gModalDepth; }
+
+TModalScope::~TModalScope() {
+    if (--gModalDepth == 0 && gCloseAfterModals) {
+        PostMessageW(gCloseAfterModals, WM_CLOSE, 0, 0);
+        gCloseAfterModals = nullptr;
+    }
+}
+
+int TModalScope::Depth() { return gModalDepth; }
+
+void CloseAfterModals(HWND window) {
+    gCloseAfterModals = window;
+    EnumThreadWindows(GetCurrentThreadId(), DismissDialog, 0);
+}
+
+bool CloseRequested() { return gCloseAfterModals != nullptr; }
+
+}  // namespace kestrel

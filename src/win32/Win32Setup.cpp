@@ -1,0 +1,156 @@
+#include "win32/Win32Setup.h"
+
+#include "station/Report.h"
+#include "win32/Win32Report.h"
+#include "win32/Win32Util.h"
+
+#include <commctrl.h>
+
+#include <cstddef>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+constexpr int kClientWidth = 231;
+constexpr int kClientHeight = 216;
+constexpr int kComboId = 100;  // Combo1; the others follow
+
+const TComProperty kProperties[6] = {cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl};
+const wchar_t* const kLabels[6] = {L"Port", L"Baud rate", L"Data bits", L"Stop bits", L"Parity", L"Flow control"};
+
+// An in-memory template without controls: they are made in WM_INITDIALOG at
+// the designed pixel positions, which dialog units cannot give.
+struct alignas(4) DialogTemplate {
+    DLGTEMPLATE header;
+    WORD menu = 0;
+    WORD windowClass = 0;
+    wchar_t title[6] = L"Setup";
+};
+
+}  // namespace
+
+TComSetupFrm::TComSetupFrm(TCustomComPort& port) : port_(port) {
+    // While the design data is read each list is filled and selects its
+    // first item; then the port is attached and read, twice.
+    for (std::size_t i = 0; i < Selects.size(); ++i) {
+        Selects[i].ComProperty = kProperties[i];
+        Selects[i].CurrentPortHint = port.Port();
+        Selects[i].FillItems();
+    }
+    for (TComSelect& s : Selects)
+        s.ComPort = &port;
+    for (TComSelect& s : Selects)
+        s.ReadFromPort();
+}
+
+void TComSetupFrm::showSelection(int combo, int index) {
+    SendMessageW(Combos[static_cast<std::size_t>(combo)], CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void TComSetupFrm::build(HWND dialog) {
+    Handle = dialog;
+    using win32::Scaled;
+    font_ = win32::MakeFont(L"MS Sans Serif", MulDiv(8, 96, 72), false, false);
+    auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id) {
+        HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, Scaled(x), Scaled(y), Scaled(w),
+                                 Scaled(h), dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        return c;
+    };
+    // Tab order is creation order: the group's lists, then OK, then Cancel.
+    constexpr int gx = 8, gy = 8;
+    for (int i = 0; i < 6; ++i) {
+        make(L"STATIC", kLabels[i], SS_LEFT, gx + 8, gy + 24 + 24 * i, 70, 16, -1);
+        HWND combo = make(WC_COMBOBOXW, L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | (i == 0 ? WS_GROUP : 0),
+                          gx + 80, gy + 16 + 24 * i, 129, 200, kComboId + i);
+        Combos[static_cast<std::size_t>(i)] = combo;
+        const TComSelect& s = Selects[static_cast<std::size_t>(i)];
+        for (const std::string& item : s.Items)
+            SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(win32::Widen(item).c_str()));
+        showSelection(i, s.ComPort ? s.Find(s.PortValueText()) : (s.Items.empty() ? -1 : 0));
+    }
+    Button1 = make(L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 70, 184, 75, 25, IDOK);
+    Button2 = make(L"BUTTON", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 150, 184, 75, 25, IDCANCEL);
+    // Last, so that it lies below the lists and labels it frames.
+    GroupBox1 = make(L"BUTTON", L" Settings ", BS_GROUPBOX, gx, gy, 217, 169, -1);
+    SetWindowPos(GroupBox1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    // The designed client size, centred on the screen.
+    RECT r{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
+    AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w,
+                 h, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK TComSetupFrm::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<TComSetupFrm*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    try {
+        switch (message) {
+        case WM_INITDIALOG:
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            self = reinterpret_cast<TComSetupFrm*>(lParam);
+            self->build(dialog);
+            SetFocus(self->Combos[0]);
+            return FALSE;  // focus set here
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            if (id == IDOK || id == IDCANCEL) {  // Esc and the close box come as IDCANCEL
+                EndDialog(dialog, id);
+                return TRUE;
+            }
+            if (self && HIWORD(wParam) == CBN_SELCHANGE && id >= kComboId && id < kComboId + 6) {
+                const int index = static_cast<int>(SendMessageW(reinterpret_cast<HWND>(lParam), CB_GETCURSEL, 0, 0));
+                self->Selects[static_cast<std::size_t>(id - kComboId)].SelectionChanged(index);
+                return TRUE;
+            }
+            return FALSE;
+        }
+        case WM_DESTROY:
+            if (self && self->font_) {
+                DeleteObject(self->font_);
+                self->font_ = nullptr;
+            }
+            return FALSE;
+        }
+    } catch (...) {
+        ShowCurrentException();
+    }
+    return FALSE;
+}
+
+bool TComSetupFrm::ShowModal(HWND owner) {
+    DialogTemplate t{};
+    t.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    t.header.cdit = 0;
+    t.header.cx = 154;  // resized in WM_INITDIALOG
+    t.header.cy = 133;
+    TModalScope modal;
+    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &t.header, owner, DialogProc,
+                                                   reinterpret_cast<LPARAM>(this));
+    Handle = nullptr;
+    return result == IDOK;
+}
+
+void TComSetupFrm::ApplyToPort() {
+    port_.BeginSettingsUpdate();
+    try {
+        for (TComSelect& s : Selects)
+            s.ApplyToPort();
+    } catch (...) {
+        port_.EndSettingsUpdate();
+        throw;
+    }
+    port_.EndSettingsUpdate();
+}
+
+void RunSetupDialog(TCustomComPort& port, HWND owner) {
+    TComSetupFrm dialog(port);
+    if (dialog.ShowModal(owner))
+        dialog.ApplyToPort();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,44 @@
+#include "win32/Win32Util.h"
+
+namespace kestrel::win32 {
+
+int ScreenDpi() {
+    static const int dpi = [] {
+        HDC screen = GetDC(nullptr);
+        const int d = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+        if (screen)
+            ReleaseDC(nullptr, screen);
+        return d > 0 ? d : 96;
+    }();
+    return dpi;
+}
+
+std::wstring Widen(std::string_view latin1) {
+    std::wstring text(latin1.size(), L'\0');
+    for (std::size_t i = 0; i < latin1.size(); ++i)
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(latin1[i]));
+    return text;
+}
+
+std::string Narrow(std::wstring_view text) {
+    std::string bytes(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        bytes[i] = text[i] < 256 ? static_cast<char>(text[i]) : '?';
+    return bytes;
+}
+
+HFONT MakeFont(const wchar_t* face, int pixelHeight, bool bold, bool fixedPitch) {
+    return CreateFontW(-Scaled(pixelHeight), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       (fixedPitch ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH | FF_SWISS), face);
+}
+
+std::wstring WindowText(HWND window) {
+    const int n = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+    const int got = GetWindowTextW(window, text.data(), n + 1);
+    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+    return text;
+}
+
+}  // namespace kestrel::win32

@@ -1,0 +1,165 @@
+// The Windows program's own window under Wine on a virtual display: what the
+// Win32 front end adds to the engine (whose policy the station tests cover).
+// Keys and clicks go in through xdotool; the line is COM7, a pseudo-terminal
+// whose other end the test holds.
+
+#include "StreamCheck.h"
+#include "WineSupport.h"
+#include "telemetry/BeaconFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+namespace kestrel::test {
+namespace {
+
+// Designed places in the window's client area (96 dpi, as Wine runs).
+constexpr const char* kSettingsButton = "55 27";
+constexpr const char* kSendPane = "600 50";
+constexpr const char* kDecodedPane = "780 300";
+
+const char kOtherSection[] = "[Station]\r\nCallsign=KR7TEST\r\n";
+
+class WineWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto line = WineLine::fromEnvironment();
+        ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
+        line_ = *line;
+        work_ = scratch_.dir / "station";
+        fs::create_directories(work_);
+        peer_ = openAsDecoder(line_.peerPath);
+        ASSERT_GE(peer_, 0);
+        drain();  // what an earlier run left on the line
+    }
+    void TearDown() override {
+        if (program_ && program_->running()) program_->close();
+        if (peer_ >= 0) ::close(peer_);
+    }
+
+    void start(const std::string& port = "COM7") {
+        std::ofstream(work_ / "RS232Settings.ini", std::ios::binary)
+            << "[CPort]\r\nPort=" << port << "\r\nBaudRate=256000\r\n" << kOtherSection;
+        program_ = std::make_unique<WineProgram>(line_, work_);
+        window_ = program_->waitForMainWindow();
+        ASSERT_FALSE(window_.empty()) << program_->output();
+    }
+    // Reads until the line has been quiet for a moment.
+    void drain() {
+        for (pollfd p{peer_, POLLIN, 0}; poll(&p, 1, 300) > 0;) {
+            char buf[4096];
+            if (::read(peer_, buf, sizeof buf) <= 0) break;
+        }
+    }
+    // Activates a message box and presses its default button.
+    static void dismiss(const std::string& box) {
+        shell("xdotool mousemove --window " + box + " 30 20 click 1");
+        key("Return");
+    }
+    void click(const char* where) { shell("xdotool mousemove --window " + window_ + " " + where + " click 1"); }
+    static void key(const std::string& keys) { shell("xdotool key --delay 50 " + keys); }
+    std::string received(std::size_t want) { return readFor(peer_, want, std::chrono::seconds(5)); }
+    void send(const std::string& bytes) { ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    // Shut-down as the system asks for it; the settings file it leaves.
+    std::string closeProgram() {
+        EXPECT_EQ(program_->close(), 0) << program_->output();
+        return readFile(work_ / "RS232Settings.ini");
+    }
+    std::uintmax_t logged() {
+        const auto logs = filesIn(work_ / "Telemetry" / "raw_log");
+        return logs.size() == 1 ? sizeOf(logs[0]) : 0;
+    }
+
+    Scratch scratch_{"kestrel-wine-window"};
+    WineLine line_;
+    fs::path work_;
+    int peer_ = -1;
+    std::unique_ptr<WineProgram> program_;
+    std::string window_;
+};
+
+TEST_F(WineWindow, ReceivedStreamIsArchivedAndCloseStoresTheSettings) {
+    start();
+    Stream stream(300);
+    for (int i = 0; i < 25; ++i) stream.addUnit();
+    for (std::size_t at = 0; at < stream.bytes.size(); at += 1000) {
+        send(stream.bytes.substr(at, 1000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(waitFor([&] { return logged() >= stream.bytes.size(); }, std::chrono::seconds(20)));
+    const std::string settings = closeProgram();
+
+    const ArchiveCheck c = checkArchive(work_, stream, stream.bytes.size());
+    for (const auto& p : c.problems) ADD_FAILURE() << p;
+    EXPECT_NE(settings.find("Port=COM7\r\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("BaudRate=256000\r\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("DataBits=8\r\n"), std::string::npos) << "not rewritten: " << settings;
+    EXPECT_NE(settings.find(kOtherSection), std::string::npos) << settings;
+}
+
+TEST_F(WineWindow, KeysGoOutOnTheLineWhicheverControlHasTheFocus) {
+    start();
+    click(kSendPane);
+    shell("xdotool type --delay 50 AT");
+    key("Return");
+    EXPECT_EQ(received(3), "AT\r") << "typed keys go out at once";
+    key("F9");
+    EXPECT_EQ(received(6), "AT\r\n\r");
+
+    click(kDecodedPane);  // the shortcuts act from any control
+    key("F9");
+    EXPECT_EQ(received(6), "AT\r\n\r");
+    key("ctrl+t");
+    const std::string frame = received(kBeaconFrameSize);
+    ASSERT_EQ(frame.size(), kBeaconFrameSize);
+    EXPECT_EQ(frame.substr(0, 2), "Bb");
+    EXPECT_EQ(frame.substr(kBeaconFrameSize - TrailerMarker.size()), TrailerMarker);
+
+    key("ctrl+alt+m");  // the random-byte stream, on and off
+    EXPECT_GE(received(20).size(), 20u);
+    key("ctrl+alt+m");
+    drain();
+    EXPECT_EQ(readFor(peer_, 1, std::chrono::seconds(1)), "") << "the stream did not stop";
+    closeProgram();
+}
+
+TEST_F(WineWindow, SetupDialogCancelLeavesTheSettingsAndOkAppliesThem) {
+    start();
+    click(kSettingsButton);
+    ASSERT_FALSE(waitForWindow("^Setup$", 10).empty());
+    key("Down Tab Up");  // another port, another baud rate
+    key("Escape");
+    ASSERT_TRUE(waitFor([] { return !windowShows("^Setup$"); }, std::chrono::seconds(10)));
+    send("x");  // the port is open again
+    EXPECT_TRUE(waitFor([&] { return logged() == 1; }, std::chrono::seconds(10)));
+
+    click(kSettingsButton);
+    ASSERT_FALSE(waitForWindow("^Setup$", 10).empty());
+    key("Tab Up Return");  // 128000 baud, OK
+    ASSERT_TRUE(waitFor([] { return !windowShows("^Setup$"); }, std::chrono::seconds(10)));
+    const std::string settings = closeProgram();
+    EXPECT_NE(settings.find("Port=COM7\r\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("BaudRate=128000\r\n"), std::string::npos) << settings;
+}
+
+TEST_F(WineWindow, MissingPortShowsTheStartUpMessageBeforeTheWindow) {
+    std::ofstream(work_ / "RS232Settings.ini", std::ios::binary) << "[CPort]\r\nPort=COM99\r\n";
+    program_ = std::make_unique<WineProgram>(line_, work_);
+    const std::string box = waitForWindow("^kestrel-decoder$");
+    ASSERT_FALSE(box.empty()) << program_->output();
+    EXPECT_FALSE(windowShows(WineProgram::kMainTitle));
+    dismiss(box);
+    window_ = program_->waitForMainWindow();
+    ASSERT_FALSE(window_.empty());
+    click(kSendPane);
+    key("a b");  // with the port closed each key is reported, one box at a time
+    ASSERT_FALSE(waitForWindow("^kestrel-decoder$", 10).empty());
+    EXPECT_EQ(shell("xdotool search --onlyvisible --name '^kestrel-decoder$' | wc -l"), "1");
+    // Closing with the box up dismisses it first; shut-down still runs.
+    EXPECT_NE(closeProgram().find("Port=COM99\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel::test
