@@ -369,6 +369,33 @@ TEST_F(SettingsFileTest, StoringTwiceKeepsOneSectionAndTheRestOfTheFile) {
     EXPECT_NE(text.find("[Station]\r\nCall=XX0XX\r\n"), std::string::npos);
 }
 
+TEST_F(SettingsFileTest, TheSectionIsStoredInOneWrite) {
+    struct CountingStore final : ProfileStore {
+        int writes = 0;
+        ProfileKeys keys;
+        std::string ReadString(const std::string&, const std::string&, const std::string&,
+                               const std::string& d) override {
+            return d;
+        }
+        bool WriteString(const std::string&, const std::string&, const std::string& k,
+                         const std::string& v) override {
+            ++writes;
+            keys.emplace_back(k, v);
+            return true;
+        }
+        bool WriteStrings(const std::string&, const std::string&, const ProfileKeys& k) override {
+            ++writes;
+            keys = k;
+            return true;
+        }
+    };
+    auto store = std::make_shared<CountingStore>();
+    port.SetProfileStore(store);
+    port.SaveSettingsFile(ini);
+    EXPECT_EQ(store->writes, 1);
+    EXPECT_EQ(store->keys.size(), 6u);
+}
+
 TEST_F(SettingsFileTest, StoreFailureIsCode16) {
     EComPort e = comPortError([&] { port.SaveSettingsFile(dir.file("missing/RS232Settings.ini")); });
     EXPECT_EQ(e.ErrorCode, CError_StoreFailed);
