@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "serial/ComDevice.h"
+#include "serial/SystemErrorPosix.h"
 
 namespace kestrel {
 
@@ -582,6 +583,8 @@ ComWaitResult PosixEventWaiter::Wait(uint32_t& mask) {
 }
 
 }  // namespace
+
+int ComErrorCode(int deviceResult) { return WinErrorFromErrno(deviceResult); }
 
 std::unique_ptr<ComDevice> CreateComDevice() { return std::make_unique<PosixComDevice>(); }
 

@@ -4,6 +4,7 @@
 #include "serial/PortList.h"
 
 #include "serial/CPort.h"
+#include "serial/SystemErrorPosix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,7 +59,7 @@ std::vector<std::string> EnumComPortsFrom(const std::string& ttyClassDir, const 
                                           const std::string& currentPort) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(ttyClassDir.c_str()), ::closedir);
     if (!dir)
-        throw EComPort(CError_RegFailed, errno);
+        throw EComPort(CError_RegFailed, WinErrorFromErrno(errno));
     std::vector<std::string> names;
     while (const dirent* e = ::readdir(dir.get())) {
         const std::string name = e->d_name;
