@@ -216,7 +216,10 @@ void TCustomComPort::ClosePort() {
     DoDSRChange(false);
     DoRLSDChange(false);
     DoBeforeClose();
-    if (const int e = device_->Purge(kPurgeTxAbort | kPurgeRxAbort)) throw deviceError(CError_PurgeFailed, e);
+    // An abort that fails (on Windows after the adapter was pulled out) must
+    // not keep the port connected for good: the close is finished first and
+    // the failure reported afterwards.
+    const int abortError = device_->Purge(kPurgeTxAbort | kPurgeRxAbort);
     if (eventThreadRunning_) {
         if (eventThread_) stopEventThread();
         eventThreadRunning_ = false;
@@ -224,6 +227,7 @@ void TCustomComPort::ClosePort() {
     DestroyHandle();
     connected_ = false;
     DoAfterClose();
+    if (abortError) throw deviceError(CError_PurgeFailed, abortError);
 }
 
 // ---- Applying the settings -----------------------------------------------------------

@@ -294,14 +294,19 @@ TEST_F(FakePortTest, FailuresWhileOpeningCarryTheirCodes) {
     EXPECT_TRUE(port.Connected());  // the final read leaves the port open
 }
 
-TEST_F(FakePortTest, FailedAbortKeepsThePortOpen) {
+TEST_F(FakePortTest, AFailedAbortStillClosesThePortBeforeItIsReported) {
+    log.scriptedEvents = true;  // with an event thread to stop
+    port.SetEvents({evRxChar});
+    port.SetSyncMethod(smNone);
     open();
     log.failures["Purge"] = 6;
     EXPECT_EQ(comPortError([&] { port.ClosePort(); }).ErrorCode, CError_PurgeFailed);
-    EXPECT_TRUE(port.Connected());
-    log.failures.clear();
-    port.ClosePort();
     EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.EventThreadActive());
+    EXPECT_EQ(log.count("Close"), 1);
+    log.failures.clear();
+    port.OpenPort();  // and it opens again
+    EXPECT_TRUE(port.Connected());
 }
 
 TEST_F(FakePortTest, ClosingFromABeforeCloseHandlerRunsTheCloseOnce) {
