@@ -68,33 +68,35 @@ struct Port {
     bool stableName;   // one of /dev/serial/by-id
 };
 
+// Calls f with each name in the folder; false when it cannot be read.
 template <typename F>
-void ForEachEntry(const std::string& dirPath, F f) {
+bool ForEachEntry(const std::string& dirPath, F f) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(dirPath.c_str()), ::closedir);
     if (!dir)
-        return;
+        return false;
     while (const dirent* e = ::readdir(dir.get())) {
         const std::string name = e->d_name;
         if (name != "." && name != "..")
             f(name);
     }
+    return true;
 }
 
 }  // namespace
 
 std::vector<std::string> EnumComPortsFrom(const std::string& ttyClassDir, const std::string& devDir,
                                           const std::string& currentPort) {
-    if (std::unique_ptr<DIR, int (*)(DIR*)> probe(::opendir(ttyClassDir.c_str()), ::closedir); !probe)
-        throw EComPort(CError_RegFailed, WinErrorFromErrno(errno));
     std::vector<Port> ports;
     std::vector<std::string> deviceNumbers;  // of the listed class entries
-    ForEachEntry(ttyClassDir, [&](const std::string& name) {
+    const bool classRead = ForEachEntry(ttyClassDir, [&](const std::string& name) {
         const std::string entry = ttyClassDir + "/" + name;
         if (!Exists(entry + "/device") || !HasHardware(entry) || !Exists(devDir + "/" + name))
             return;
         ports.push_back({name, RealPath(devDir + "/" + name), false});
         deviceNumbers.push_back(DeviceNumber(entry));
     });
+    if (!classRead)
+        throw EComPort(CError_RegFailed, WinErrorFromErrno(errno));
     const std::string byId = devDir + "/serial/by-id";
     ForEachEntry(byId, [&](const std::string& name) {
         const std::string file = RealPath(byId + "/" + name);
