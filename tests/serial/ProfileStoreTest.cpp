@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -172,6 +174,17 @@ TEST_F(ProfileStoreTest, AStrayNameBesideTheFileIsNeverWrittenThrough) {
     ASSERT_TRUE(store->WriteString(ini, "CPort", "Port", "COM4"));
     EXPECT_EQ(readFile(victim), "keep");
     EXPECT_EQ(read("CPort", "Port"), "COM4");
+}
+#else
+// A file held open without sharing is left out: Wine lets the store open it
+// all the same.
+TEST_F(ProfileStoreTest, AReadOnlyFileIsNeverReplaced) {
+    const std::string before = "[Station]\r\nCall=XX0XX\r\n[CPort]\r\nPort=COM1\r\n";
+    writeFile(ini, before);
+    ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(store->WriteStrings(ini, "CPort", {{"Port", "COM4"}}));
+    SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(readFile(ini), before);
 }
 #endif
 
