@@ -3,8 +3,12 @@
 
 #include "CP_Main.h"
 #include "gui/ExceptionReport.h"
+#include "gui/SignalClose.h"
 
 int main(int argc, char** argv) {
+    // Before anything else, so that a signal during start-up still ends in an
+    // orderly shut-down (settings stored) rather than in death by the signal.
+    kestrel::TSignalCloser::TakeOverSignals();
     kestrel::TApplication application(argc, argv);
     kestrel::TApplication::setApplicationName(QStringLiteral("kestrel-decoder"));
     kestrel::TForm1 Form1;

@@ -27,12 +27,33 @@ void OnSignal(int) {
 }  // namespace
 #endif
 
+void TSignalCloser::TakeOverSignals() {
+#ifndef _WIN32
+    if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        gPipe[0] = gPipe[1] = -1;
+        return;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigset_t ours;
+    sigemptyset(&ours);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        ::sigaction(sig, &sa, nullptr);
+        sigaddset(&ours, sig);
+    }
+    ::pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
+#endif
+}
+
 TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
 #ifndef _WIN32
-    if (gPipe[0] < 0) {
-        if (::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-    }
+    TakeOverSignals();
+    if (gPipe[0] < 0)
+        return;
+    // A signal that came before us is already in the pipe: the notifier
+    // reports it as soon as the event loop runs.
     notifier_ = new QSocketNotifier(gPipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char buf[64];
@@ -48,12 +69,6 @@ TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
         QMetaObject::invokeMethod(window_, [this] { Guarded([this] { window_->close(); }); },
                                   Qt::QueuedConnection);
     });
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
 #endif
 }
 

@@ -11,6 +11,14 @@
 
 namespace kestrel {
 
+namespace {
+
+// Every device failure leaves the engine here, with the platform's error
+// turned into its Windows number.
+EComPort deviceError(int code, int deviceResult) { return EComPort(code, ComErrorCode(deviceResult)); }
+
+}  // namespace
+
 // ---- Event codes -------------------------------------------------------------------
 
 uint32_t ComEventCode(TComEvent event) {
@@ -149,7 +157,7 @@ bool TCustomComPort::EventThreadActive() const { return eventThread_ && !eventTh
 // ---- Open and close ----------------------------------------------------------------
 
 void TCustomComPort::CreateHandle() {
-    if (const int e = device_->Open(port_)) throw EComPort(CError_OpenFailed, e);
+    if (const int e = device_->Open(port_)) throw deviceError(CError_OpenFailed, e);
 }
 
 void TCustomComPort::DestroyHandle() { device_->Close(); }
@@ -177,7 +185,7 @@ void TCustomComPort::OpenPort() {
         if (!waiter) {
             DestroyHandle();
             connected_ = false;
-            throw EComPort(CError_OpenFailed, error);
+            throw deviceError(CError_OpenFailed, error);
         }
         device_->SetEventMask(EventsToMask(events_));
         eventThread_ = std::make_unique<TComThread>(*this, std::move(waiter), mailbox);
@@ -215,7 +223,10 @@ void TCustomComPort::ClosePort() {
     DoDSRChange(false);
     DoRLSDChange(false);
     DoBeforeClose();
-    if (const int e = device_->Purge(kPurgeTxAbort | kPurgeRxAbort)) throw EComPort(CError_PurgeFailed, e);
+    // An abort that fails (on Windows after the adapter was pulled out) must
+    // not keep the port connected for good: the close is finished first and
+    // the failure reported afterwards.
+    const int abortError = device_->Purge(kPurgeTxAbort | kPurgeRxAbort);
     if (eventThreadRunning_) {
         if (eventThread_) stopEventThread();
         eventThreadRunning_ = false;
@@ -223,6 +234,7 @@ void TCustomComPort::ClosePort() {
     DestroyHandle();
     connected_ = false;
     DoAfterClose();
+    if (abortError) throw deviceError(CError_PurgeFailed, abortError);
 }
 
 // ---- Applying the settings -----------------------------------------------------------
@@ -284,24 +296,24 @@ void TCustomComPort::ApplyBufferSizes() {
     if (!applying()) return;
     if (const int e = device_->SetupBuffers(static_cast<uint32_t>(buffer_.InputSize()),
                                             static_cast<uint32_t>(buffer_.OutputSize())))
-        throw EComPort(CError_SetupComFailed, e);
+        throw deviceError(CError_SetupComFailed, e);
 }
 
 void TCustomComPort::ApplyLineSettings() {
     if (!applying()) return;
-    if (const int e = device_->SetLineState(LineState())) throw EComPort(CError_SetStateFailed, e);
+    if (const int e = device_->SetLineState(LineState())) throw deviceError(CError_SetStateFailed, e);
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
     if (!applying()) return;
-    if (const int e = device_->SetTimeouts(TimeoutValues())) throw EComPort(CError_TimeoutsFailed, e);
+    if (const int e = device_->SetTimeouts(TimeoutValues())) throw deviceError(CError_TimeoutsFailed, e);
 }
 
 // ---- Transfers -----------------------------------------------------------------------
 
 int32_t TCustomComPort::BytesWaiting() {
     ComStatus status;
-    if (const int e = device_->ClearError(status)) throw EComPort(CError_ClearComFailed, e);
+    if (const int e = device_->ClearError(status)) throw deviceError(CError_ClearComFailed, e);
     return static_cast<int32_t>(status.InQueue);
 }
 
@@ -314,7 +326,7 @@ int32_t TCustomComPort::ReadBytes(std::string& text, int32_t count) {
     uint32_t done = 0;
     if (const int e = device_->Read(text.data(), static_cast<uint32_t>(count), done)) {
         text.clear();
-        throw EComPort(CError_ReadFailed, e);
+        throw deviceError(CError_ReadFailed, e);
     }
     text.resize(done);
     return static_cast<int32_t>(done);
@@ -324,7 +336,7 @@ int32_t TCustomComPort::WriteText(const std::string& text) {
     if (text.empty()) return 0;
     uint32_t done = 0;
     if (const int e = device_->Write(text.data(), static_cast<uint32_t>(text.size()), done))
-        throw EComPort(CError_WriteFailed, e);
+        throw deviceError(CError_WriteFailed, e);
     return static_cast<int32_t>(done);
 }
 
@@ -332,12 +344,12 @@ void TCustomComPort::PurgeBuffers(bool Input, bool Output) {
     uint32_t flags = 0;
     if (Input) flags |= kPurgeRxClear;
     if (Output) flags |= kPurgeTxClear;
-    if (const int e = device_->Purge(flags)) throw EComPort(CError_PurgeFailed, e);
+    if (const int e = device_->Purge(flags)) throw deviceError(CError_PurgeFailed, e);
 }
 
 uint32_t TCustomComPort::ModemSignals() {
     uint32_t status = 0;
-    if (const int e = device_->ModemStatus(status)) throw EComPort(CError_ModemStatFailed, e);
+    if (const int e = device_->ModemStatus(status)) throw deviceError(CError_ModemStatFailed, e);
     return status;
 }
 
@@ -359,7 +371,7 @@ void TCustomComPort::runEventAction(TComEvent event) {
     case evRLSD: DoRLSDChange((ModemSignals() & kMsRlsdOn) != 0); break;
     case evError: {
         ComStatus status;
-        if (const int e = device_->ClearError(status)) throw EComPort(CError_ClearComFailed, e);
+        if (const int e = device_->ClearError(status)) throw deviceError(CError_ClearComFailed, e);
         const TComErrors errors = ErrorsFromMask(status.Errors);
         if (!errors.Empty()) DoError(errors);
         break;

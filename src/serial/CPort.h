@@ -356,6 +356,7 @@ public:
 
     // Operations (main thread).
     void OpenPort();
+    // A failed abort (code 5) is raised only once the port is closed.
     void ClosePort();
     int32_t BytesWaiting();
     int32_t ReadBytes(std::string& text, int32_t count);  // text ends up exactly as long as the result

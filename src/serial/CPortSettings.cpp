@@ -330,17 +330,14 @@ void TCustomComPort::SaveSettingsFile(const std::string& path) { StoreIniFile(pa
 void TCustomComPort::LoadSettingsFile(const std::string& path) { LoadIniFile(path); }
 
 void TCustomComPort::StoreIniFile(const std::string& path) {
-    ProfileStore& store = profileStore();
-    auto write = [&](const char* key, const std::string& value) {
-        if (!store.WriteString(path, name_, key, value)) throw EComPort(CError_StoreFailed);
-    };
-    write("Port", port_);
-    write("BaudRate", BaudRateText(baudRate_));
-    if (baudRate_ == brCustom) write("CustomBaudRate", std::to_string(customBaudRate_));
-    write("StopBits", StopBitsText(stopBits_));
-    write("DataBits", DataBitsText(dataBits_));
-    write("Parity", ParityText(parity_.Bits()));
-    write("FlowControl", FlowControlText(flowControl_.FlowControl()));
+    ProfileKeys keys{{"Port", port_}, {"BaudRate", BaudRateText(baudRate_)}};
+    if (baudRate_ == brCustom) keys.emplace_back("CustomBaudRate", std::to_string(customBaudRate_));
+    keys.emplace_back("StopBits", StopBitsText(stopBits_));
+    keys.emplace_back("DataBits", DataBitsText(dataBits_));
+    keys.emplace_back("Parity", ParityText(parity_.Bits()));
+    keys.emplace_back("FlowControl", FlowControlText(flowControl_.FlowControl()));
+    // One write of the whole section: the file is read and replaced once.
+    if (!profileStore().WriteStrings(path, name_, keys)) throw EComPort(CError_StoreFailed);
 }
 
 void TCustomComPort::LoadIniFile(const std::string& path) {

@@ -20,6 +20,7 @@
 
 #include "serial/ComDevice.h"
 #include "serial/LineSpeedPosix.h"
+#include "serial/SystemErrorPosix.h"
 
 namespace kestrel {
 
@@ -557,6 +558,8 @@ ComWaitResult PosixEventWaiter::Wait(uint32_t& mask) {
 }
 
 }  // namespace
+
+int ComErrorCode(int deviceResult) { return WinErrorFromErrno(deviceResult); }
 
 std::unique_ptr<ComDevice> CreateComDevice() { return std::make_unique<PosixComDevice>(); }
 

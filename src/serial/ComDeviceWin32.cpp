@@ -342,6 +342,8 @@ private:
 
 }  // namespace
 
+int ComErrorCode(int deviceResult) { return deviceResult; }  // GetLastError() already
+
 std::unique_ptr<ComDevice> CreateComDevice() { return std::make_unique<ComDeviceWin32>(); }
 
 }  // namespace kestrel

@@ -2,10 +2,16 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
+
+#include "serial/MainThreadMailbox.h"
 
 namespace kestrel {
 
 namespace {
+
+// Static initialisation runs on the thread that starts the program.
+const std::thread::id gMainThread = std::this_thread::get_id();
 
 std::mutex& handlerMutex() {
     static std::mutex m;
@@ -36,6 +42,18 @@ void SetExceptionReportHandler(ExceptionReportHandler handler) {
 
 void ReportException(std::exception_ptr error) noexcept {
     if (!error) return;
+    if (std::this_thread::get_id() != gMainThread) {
+        try {
+            if (MainThreadMailbox* mailbox = ApplicationMailbox()) {
+                mailbox->Post([error] { ReportException(error); });
+                return;
+            }
+        } catch (...) {
+            // No room to post it: standard error still takes it.
+        }
+        reportToStderr(error);
+        return;
+    }
     ExceptionReportHandler handler;
     {
         std::lock_guard lock(handlerMutex());

@@ -15,9 +15,11 @@ using ExceptionReportHandler = std::function<void(std::exception_ptr)>;
 void SetExceptionReportHandler(ExceptionReportHandler handler);
 
 // Hands an exception to the installed handler. Never throws: a handler that
-// fails itself is ignored. Runs the handler on the calling thread: the main
-// thread, except for a port with SyncMethod smNone, whose event thread
-// reports its handlers' failures itself.
+// fails itself is ignored. The handler runs on the main thread (the one that
+// started the program): a report from another thread, such as the event
+// thread of a port with SyncMethod smNone, is posted to the application's
+// mailbox and returns at once, or goes to standard error when there is none,
+// so that a message box never opens off the main thread.
 void ReportException(std::exception_ptr error) noexcept;
 
 // Convenience for catch blocks: ReportException(std::current_exception()).

@@ -27,6 +27,19 @@ void MainThreadMailbox::Send(std::function<void()> action, Release release) {
     changed_.wait(lock, [&] { return d->released; });
 }
 
+void MainThreadMailbox::Post(std::function<void()> action) {
+    auto d = std::make_shared<Delivery>();
+    d->action = std::move(action);
+    d->release = Release::PickedUp;
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(d));
+        ++generation_;
+    }
+    changed_.notify_all();
+    Wake();
+}
+
 std::shared_ptr<MainThreadMailbox::Delivery> MainThreadMailbox::takeNext() {
     std::lock_guard lock(mutex_);
     if (queue_.empty()) return nullptr;

@@ -36,6 +36,10 @@ public:
     // the application's exception report on the main thread, never back here.
     void Send(std::function<void()> action, Release release);
 
+    // Any thread: queues the action and returns at once, without waiting for
+    // the main thread (for work nobody waits on, such as a report).
+    void Post(std::function<void()> action);
+
     // Main thread: runs the deliveries queued at the moment of the call, one at
     // a time, releasing each sender as described above. Re-entrant: an action
     // that pumps events may service later deliveries itself. Returns the

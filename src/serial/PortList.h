@@ -9,9 +9,10 @@
 
 namespace kestrel {
 
-// currentPort: the port now set. On POSIX it joins the list when it names an
-// existing terminal device (so a pseudo-terminal from the settings file stays
-// selectable).
+// currentPort: the port now set. On POSIX it joins the list when it names a
+// terminal device (so a pseudo-terminal from the settings file stays
+// selectable), and stands in for the listed name of the same device when it
+// spells it another way ("/dev/ttyUSB0" for "ttyUSB0"). No device is opened.
 std::vector<std::string> EnumComPorts(const std::string& currentPort);
 
 // The dialog's order: case-insensitive (ASCII letters), stable.
@@ -19,7 +20,8 @@ void SortPortNames(std::vector<std::string>& names);
 
 #ifndef _WIN32
 // The POSIX source below a given class folder (normally /sys/class/tty) and a
-// device folder (normally /dev); for tests.
+// device folder (normally /dev, whose serial/by-id names are listed too); for
+// tests.
 std::vector<std::string> EnumComPortsFrom(const std::string& ttyClassDir, const std::string& devDir,
                                           const std::string& currentPort);
 #endif

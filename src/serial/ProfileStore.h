@@ -5,6 +5,8 @@
 // double quotes, cut to 2047 characters; a missing file, section or key gives
 // the default. A write creates the file or section when missing, replaces an
 // existing key in place and keeps every other line; lines end in CR LF.
+// A file that exists but cannot be read, or may not be written, is never
+// replaced: the write fails and the file stays as it was.
 //
 // ProfileStorePosix.cpp implements the rules itself, ProfileStoreWin32.cpp
 // with GetPrivateProfileStringA/WritePrivateProfileStringA.
@@ -12,8 +14,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrel {
+
+// Keys and their values, in writing order.
+using ProfileKeys = std::vector<std::pair<std::string, std::string>>;
 
 class ProfileStore {
 public:
@@ -23,6 +30,14 @@ public:
     // false when the file cannot be written.
     virtual bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                              const std::string& value) = 0;
+    // Several keys of one section in one go; false when the file cannot be
+    // written. This one writes them one by one; a store that rewrites whole
+    // files does it in one replacement, so a failure leaves none written.
+    virtual bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) {
+        for (const auto& [key, value] : keys)
+            if (!WriteString(path, section, key, value)) return false;
+        return true;
+    }
 };
 
 // The platform's store.

@@ -1,151 +1,160 @@
-// Profile strings on hosts without the Win32 profile API: the same rules,
-// carried out on the file's lines.
+// Profile strings on hosts without the Win32 profile API: the same rules
+// (ProfileText.cpp), with the file replaced as a whole on every write.
 
-#include <cstdio>
-#include <fstream>
-#include <optional>
-#include <vector>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include "serial/ProfileStore.h"
+#include "serial/ProfileText.h"
 
 namespace kestrel {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+// A settings file is a few hundred bytes; anything far larger is not one.
+constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr int kMaxLinkHops = 40;
 
-std::string trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && isBlank(s[b])) ++b;
-    while (e > b && isBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
+enum class ReadResult { Ok, Missing, Failed };
+
+ReadResult readWhole(const std::string& path, std::string& text, struct stat& st) {
+    // O_NONBLOCK: a FIFO at that name must not hang us; it is refused below.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    ReadResult result = ReadResult::Failed;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize) {
+        text.clear();
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                text.append(buf, static_cast<std::size_t>(n));
+                if (text.size() > static_cast<std::size_t>(kMaxFileSize)) break;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0) result = ReadResult::Ok;
+            break;
+        }
+    }
+    ::close(fd);
+    return result;
 }
 
-bool equalNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-        if (up(a[i]) != up(b[i])) return false;
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return false;
+        }
+    }
+    return ::fsync(fd) == 0;
+}
+
+// The file a path stands for once symbolic links are followed, so that a
+// linked settings file is written where it lives and the link stays a link.
+// A missing last name is fine (the file will be created there); false for a
+// link loop or a link that cannot be read.
+bool followLinks(const std::string& path, std::string& target) {
+    target = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT;
+        if (!S_ISLNK(st.st_mode)) return true;
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= link.size()) return false;
+        link.resize(static_cast<std::size_t>(n));
+        if (link.empty()) return false;
+        if (link.front() != '/') {
+            const std::size_t slash = target.rfind('/');
+            link = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
+        }
+        target = std::move(link);
+    }
+    return false;
+}
+
+// A file that was not there: created exclusively under its own name, so
+// nothing that appeared there meanwhile is overwritten.
+bool createNew(const std::string& target, const std::string& text) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return false;
+    const bool ok = writeAll(fd, text);
+    if (::close(fd) != 0 || !ok) {
+        ::unlink(target.c_str());
+        return false;
     }
     return true;
 }
 
-// The lines of the file without their line ends; nullopt when it cannot be read.
-std::optional<std::vector<std::string>> readLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+// An existing file: the new text goes into a temporary file of its own beside
+// it (created exclusively, never through a name that is already there), takes
+// the file's owner and mode, and is renamed over it, so a failed write never
+// leaves a half-written file behind.
+bool replace(const std::string& target, const struct stat& st, const std::string& text) {
+    std::string temp = target + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != EACCES && errno != EPERM) return false;
+        // A folder we may not add to, holding a file we may write: in place.
+        const int in = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+        if (in < 0) return false;
+        const bool ok = writeAll(in, text);
+        return ::close(in) == 0 && ok;
     }
-    if (in.bad()) return std::nullopt;
-    return lines;
-}
-
-std::optional<std::string> sectionName(const std::string& line) {
-    const std::string t = trim(line);
-    if (t.empty() || t[0] != '[') return std::nullopt;
-    const std::size_t close = t.rfind(']');
-    if (close == std::string::npos || close == 0) return t.substr(1);
-    return t.substr(1, close - 1);
-}
-
-// Key and raw value of a key line; nullopt for lines without "=".
-std::optional<std::pair<std::string, std::string>> keyLine(const std::string& line) {
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) return std::nullopt;
-    return std::make_pair(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
-}
-
-struct Location {
-    std::optional<std::size_t> section;  // index of the header line
-    std::size_t sectionEnd = 0;          // one past the section's last line
-    std::optional<std::size_t> key;      // index of the key line
-};
-
-// The first section of that name and, inside it, the first line of that key.
-Location locate(const std::vector<std::string>& lines, const std::string& section, const std::string& key) {
-    Location loc;
-    loc.sectionEnd = lines.size();
-    std::size_t i = 0;
-    for (; i < lines.size(); ++i) {
-        auto name = sectionName(lines[i]);
-        if (name && equalNoCase(*name, section)) break;
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+        // Not ours to give away: the file then belongs to us, as any rewrite would.
     }
-    if (i == lines.size()) return loc;
-    loc.section = i;
-    for (std::size_t k = i + 1; k < lines.size(); ++k) {
-        if (sectionName(lines[k])) {
-            loc.sectionEnd = k;
-            break;
-        }
-        auto kv = keyLine(lines[k]);
-        if (!loc.key && kv && equalNoCase(kv->first, key)) loc.key = k;
-    }
-    return loc;
-}
-
-bool writeLines(const std::string& path, const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& l : lines) {
-        text += l;
-        text += "\r\n";
-    }
-    // Written beside the file and renamed over it, so that a failed write
-    // never leaves a half-written settings file behind.
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (out) {
-            out.write(text.data(), static_cast<std::streamsize>(text.size()));
-            out.close();
-            if (out && std::rename(temp.c_str(), path.c_str()) == 0) return true;
-        }
-        std::remove(temp.c_str());
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return static_cast<bool>(out);
+    bool ok = ::fchmod(fd, st.st_mode & 07777) == 0 && writeAll(fd, text);
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+    return false;
 }
 
 class PortableProfileStore final : public ProfileStore {
 public:
     std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
                            const std::string& defaultValue) override {
-        auto lines = readLines(path);
-        if (!lines) return defaultValue;
-        const Location loc = locate(*lines, section, key);
-        if (!loc.key) return defaultValue;
-        std::string value = keyLine((*lines)[*loc.key])->second;
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-            value = value.substr(1, value.size() - 2);
-        if (value.size() > kProfileValueMax) value.resize(kProfileValueMax);
-        return value;
+        std::string text;
+        struct stat st {};
+        if (readWhole(path, text, st) != ReadResult::Ok) return defaultValue;
+        return ProfileTextLookup(text, section, key).value_or(defaultValue);
     }
 
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override {
-        std::vector<std::string> lines;
-        if (auto existing = readLines(path)) lines = std::move(*existing);
-        const Location loc = locate(lines, section, key);
-        const std::string keyText = key + "=" + value;
-        if (loc.key) {
-            lines[*loc.key] = keyText;
-        } else if (loc.section) {
-            // After the section's last non-blank line, so a blank line that
-            // separates it from the next section stays where it is.
-            std::size_t at = loc.sectionEnd;
-            while (at > *loc.section + 1 && trim(lines[at - 1]).empty()) --at;
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), keyText);
-        } else {
-            lines.push_back("[" + section + "]");
-            lines.push_back(keyText);
+        return WriteStrings(path, section, {{key, value}});
+    }
+
+    bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {
+        std::string target;
+        if (!followLinks(path, target)) return false;
+        std::string text;
+        struct stat st {};
+        switch (readWhole(target, text, st)) {
+        case ReadResult::Missing: return createNew(target, ProfileTextWithKeys("", section, keys));
+        case ReadResult::Failed: return false;  // never replace what we could not read
+        case ReadResult::Ok: break;
         }
-        return writeLines(path, lines);
+        // Read-only means no write bit at all, as it does for the owner of
+        // the file and for root alike; the rename would not ask.
+        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return false;
+        return replace(target, st, ProfileTextWithKeys(text, section, keys));
     }
 };
 

@@ -24,6 +24,24 @@ std::string fullPath(const std::string& path) {
     }
 }
 
+// Whether the API may write the file: not when it is read-only (checked here
+// too, since Wine run by root would write it all the same), nor when it is
+// there but cannot be opened for reading (held by another program without
+// sharing, no access), as the API could then replace it with one that holds
+// only our keys.
+bool mayWrite(const std::string& full) {
+    const DWORD attributes = GetFileAttributesA(full.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    const HANDLE h = CreateFileA(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return true;
+    }
+    const DWORD e = GetLastError();
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+}
+
 class ProfileStoreWin32 final : public ProfileStore {
 public:
     std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
@@ -39,8 +57,9 @@ public:
 
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override {
-        return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), fullPath(path).c_str()) !=
-               FALSE;
+        const std::string full = fullPath(path);
+        return mayWrite(full) &&
+               WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), full.c_str()) != FALSE;
     }
 };
 

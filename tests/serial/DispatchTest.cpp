@@ -6,6 +6,10 @@
 #include "FakeComDevice.h"
 #include "TestMailbox.h"
 #include "serial/CPort.h"
+#include "serial/ExceptionReport.h"
+
+#include <stdexcept>
+#include <thread>
 
 namespace kestrel {
 namespace {
@@ -85,6 +89,27 @@ TEST(DispatchWithoutMailbox, WindowSyncWithoutAMailboxRefusesToOpen) {
     EXPECT_THROW(port.OpenPort(), std::logic_error);
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(log.count("Open"), 0);
+}
+
+TEST(ReportOffTheMainThread, GoesToTheMainThreadThroughTheMailboxOrElseToStandardError) {
+    std::vector<std::thread::id> reportedOn;
+    SetExceptionReportHandler([&](std::exception_ptr) { reportedOn.push_back(std::this_thread::get_id()); });
+    auto reportFromAnotherThread = [] {
+        std::thread([] { ReportException(std::make_exception_ptr(std::runtime_error("event thread"))); }).join();
+    };
+    test::TestMailbox mailbox;
+    SetApplicationMailbox(&mailbox);
+    reportFromAnotherThread();
+    EXPECT_TRUE(reportedOn.empty());
+    EXPECT_EQ(mailbox.ServicePending(), 1);
+    EXPECT_EQ(reportedOn, std::vector<std::thread::id>{std::this_thread::get_id()});
+    SetApplicationMailbox(nullptr);
+
+    ::testing::internal::CaptureStderr();
+    reportFromAnotherThread();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "event thread\n");
+    EXPECT_EQ(reportedOn.size(), 1u);
+    SetExceptionReportHandler(nullptr);
 }
 
 }  // namespace

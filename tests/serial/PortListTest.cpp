@@ -1,8 +1,18 @@
-// The order of the port list.
+// The order of the port list, and the POSIX list from a fake sysfs and /dev.
 
 #include <gtest/gtest.h>
 
 #include "serial/PortList.h"
+
+#ifndef _WIN32
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "PtyLine.h"
+#include "TempDir.h"
+#endif
 
 namespace kestrel {
 namespace {
@@ -18,6 +28,51 @@ TEST(PortListOrder, BytesAboveAsciiSortAfterLetters) {
     SortPortNames(names);
     EXPECT_EQ(names, (std::vector<std::string>{"Aport", "zport", "\xC4port"}));
 }
+
+#ifndef _WIN32
+namespace fs = std::filesystem;
+
+class PosixPortList : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    std::string sys = dir.file("class"), dev = dir.file("dev");
+    void SetUp() override {
+        fs::create_directories(dev);
+        for (const char* name : {"ttyUSB0", "ttyS1"}) {
+            fs::create_directories(sys + "/" + name + "/device");
+            test::writeFile(dev + "/" + name, "");
+        }
+        test::writeFile(sys + "/ttyS1/type", "0\n");  // registered, no hardware
+        fs::create_directories(dev + "/serial/by-id");
+        fs::create_symlink("../../ttyUSB0", dev + "/serial/by-id/usb-TNC-if00");
+        fs::create_symlink("../../ttyS1", dev + "/serial/by-id/platform-none");
+    }
+    std::vector<std::string> list(const std::string& current) { return EnumComPortsFrom(sys, dev, current); }
+};
+
+TEST_F(PosixPortList, EachDeviceOnceWhateverTheSpellingAndItsStableNames) {
+    test::PtyLine pty;  // a real terminal behind a class entry of its own
+    fs::create_directories(sys + "/ttyACM0/device");
+    fs::create_symlink(pty.PortName(), dev + "/ttyACM0");
+    const std::string stable = dev + "/serial/by-id/usb-TNC-if00";
+    EXPECT_EQ(list(""), (std::vector<std::string>{stable, "ttyACM0", "ttyUSB0"}));
+    EXPECT_EQ(list(pty.PortName()), (std::vector<std::string>{pty.PortName(), stable, "ttyUSB0"}));
+    EXPECT_EQ(list(dev + "/ttyUSB0"), (std::vector<std::string>{stable, dev + "/ttyUSB0", "ttyACM0"}));
+    EXPECT_EQ(list(stable), (std::vector<std::string>{stable, "ttyACM0", "ttyUSB0"}));
+}
+
+TEST_F(PosixPortList, APseudoTerminalSetAsThePortIsListedWithoutBeingOpened) {
+    test::PtyLine pty;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, pty.PortName().c_str(), IN_OPEN), 0);
+    const auto names = list(pty.PortName());
+    char events[256];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the port was opened";
+    ::close(watch);
+    EXPECT_EQ(names, (std::vector<std::string>{pty.PortName(), dev + "/serial/by-id/usb-TNC-if00", "ttyUSB0"}));
+}
+#endif
 
 }  // namespace
 }  // namespace kestrel

@@ -3,6 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include "TempDir.h"
 #include "serial/ProfileStore.h"
@@ -102,6 +111,82 @@ TEST_F(ProfileStoreTest, ARelativePathMeansTheCurrentDirectory) {
 TEST_F(ProfileStoreTest, WriteIntoAMissingFolderFails) {
     EXPECT_FALSE(store->WriteString(dir.file("no-such-folder/settings.ini"), "CPort", "Port", "COM4"));
 }
+
+TEST_F(ProfileStoreTest, AByteOrderMarkIsNoPartOfTheFirstSection) {
+    writeFile(ini, "\xEF\xBB\xBF[CPort]\r\nPort=COM7\r\n");
+    EXPECT_EQ(read("CPort", "Port"), "COM7");
+    ASSERT_TRUE(store->WriteString(ini, "CPort", "Port", "COM4"));
+    const std::string text = readFile(ini);
+    EXPECT_EQ(text.find("[CPort]"), text.rfind("[CPort]"));
+    EXPECT_EQ(read("CPort", "Port"), "COM4");
+}
+
+#ifndef _WIN32
+namespace fs = std::filesystem;
+
+// Runs f on a thread without the capabilities that let root read and write
+// any file, so that permission bits count as they do for an operator.
+template <typename F>
+void asOperator(F f) {
+    std::thread t([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2]{};
+        if (syscall(SYS_capget, &header, caps) == 0) {
+            caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+            syscall(SYS_capset, &header, caps);
+        }
+        f();
+    });
+    t.join();
+}
+
+fs::perms modeOf(const std::string& path) { return fs::status(path).permissions() & fs::perms::mask; }
+
+TEST_F(ProfileStoreTest, AFileThatCannotBeReadOrIsReadOnlyIsNeverReplaced) {
+    const std::string before = "[Station]\r\nCall=XX0XX\r\n[CPort]\r\nPort=COM1\r\n";
+    for (const auto mode : {fs::perms::owner_write, fs::perms::owner_read | fs::perms::group_read}) {
+        writeFile(ini, before);
+        fs::permissions(ini, mode);
+        bool written = true;
+        asOperator([&] { written = store->WriteStrings(ini, "CPort", {{"Port", "COM4"}, {"Parity", "None"}}); });
+        EXPECT_FALSE(written);
+        EXPECT_EQ(modeOf(ini), mode);
+        EXPECT_EQ(readFile(ini), before);
+    }
+}
+
+TEST_F(ProfileStoreTest, WriteGoesThroughALinkAndKeepsTheFileMode) {
+    const std::string target = dir.file("real.ini");
+    writeFile(target, "[CPort]\r\nPort=COM1\r\n");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("real.ini", ini);
+    ASSERT_TRUE(store->WriteString(ini, "CPort", "Port", "COM4"));
+    EXPECT_TRUE(fs::is_symlink(ini));
+    EXPECT_EQ(readFile(target), "[CPort]\r\nPort=COM4\r\n");
+    EXPECT_EQ(modeOf(target), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(ProfileStoreTest, AStrayNameBesideTheFileIsNeverWrittenThrough) {
+    const std::string victim = dir.file("victim");
+    writeFile(victim, "keep");
+    writeFile(ini, "[CPort]\r\nPort=COM1\r\n");
+    fs::create_symlink(victim, ini + ".tmp");
+    ASSERT_TRUE(store->WriteString(ini, "CPort", "Port", "COM4"));
+    EXPECT_EQ(readFile(victim), "keep");
+    EXPECT_EQ(read("CPort", "Port"), "COM4");
+}
+#else
+// A file held open without sharing is left out: Wine lets the store open it
+// all the same.
+TEST_F(ProfileStoreTest, AReadOnlyFileIsNeverReplaced) {
+    const std::string before = "[Station]\r\nCall=XX0XX\r\n[CPort]\r\nPort=COM1\r\n";
+    writeFile(ini, before);
+    ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(store->WriteStrings(ini, "CPort", {{"Port", "COM4"}}));
+    SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(readFile(ini), before);
+}
+#endif
 
 TEST(ProfileInteger, DecimalHexAndInvalidTexts) {
     EXPECT_EQ(ProfileIntegerFromText("115200", 7), 115200);

@@ -279,7 +279,7 @@ TEST_F(FakePortTest, FailuresWhileOpeningCarryTheirCodes) {
     log.failures["SetLineState"] = 22;
     EComPort e = comPortError([&] { port.OpenPort(); });
     EXPECT_EQ(e.ErrorCode, CError_SetStateFailed);
-    EXPECT_EQ(e.SystemErrorCode, 22);
+    EXPECT_EQ(e.SystemErrorCode, ComErrorCode(22));  // the platform's error in its Windows number
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(log.count("Close"), 1);  // the device was closed again
 
@@ -294,14 +294,19 @@ TEST_F(FakePortTest, FailuresWhileOpeningCarryTheirCodes) {
     EXPECT_TRUE(port.Connected());  // the final read leaves the port open
 }
 
-TEST_F(FakePortTest, FailedAbortKeepsThePortOpen) {
+TEST_F(FakePortTest, AFailedAbortStillClosesThePortBeforeItIsReported) {
+    log.scriptedEvents = true;  // with an event thread to stop
+    port.SetEvents({evRxChar});
+    port.SetSyncMethod(smNone);
     open();
     log.failures["Purge"] = 6;
     EXPECT_EQ(comPortError([&] { port.ClosePort(); }).ErrorCode, CError_PurgeFailed);
-    EXPECT_TRUE(port.Connected());
-    log.failures.clear();
-    port.ClosePort();
     EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.EventThreadActive());
+    EXPECT_EQ(log.count("Close"), 1);
+    log.failures.clear();
+    port.OpenPort();  // and it opens again
+    EXPECT_TRUE(port.Connected());
 }
 
 TEST_F(FakePortTest, ClosingFromABeforeCloseHandlerRunsTheCloseOnce) {
@@ -367,6 +372,33 @@ TEST_F(SettingsFileTest, StoringTwiceKeepsOneSectionAndTheRestOfTheFile) {
     EXPECT_NE(text.find("Port=ttyUSB0"), std::string::npos);
     EXPECT_EQ(text.find("COM4"), std::string::npos);
     EXPECT_NE(text.find("[Station]\r\nCall=XX0XX\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, TheSectionIsStoredInOneWrite) {
+    struct CountingStore final : ProfileStore {
+        int writes = 0;
+        ProfileKeys keys;
+        std::string ReadString(const std::string&, const std::string&, const std::string&,
+                               const std::string& d) override {
+            return d;
+        }
+        bool WriteString(const std::string&, const std::string&, const std::string& k,
+                         const std::string& v) override {
+            ++writes;
+            keys.emplace_back(k, v);
+            return true;
+        }
+        bool WriteStrings(const std::string&, const std::string&, const ProfileKeys& k) override {
+            ++writes;
+            keys = k;
+            return true;
+        }
+    };
+    auto store = std::make_shared<CountingStore>();
+    port.SetProfileStore(store);
+    port.SaveSettingsFile(ini);
+    EXPECT_EQ(store->writes, 1);
+    EXPECT_EQ(store->keys.size(), 6u);
 }
 
 TEST_F(SettingsFileTest, StoreFailureIsCode16) {

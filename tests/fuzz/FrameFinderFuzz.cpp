@@ -1,0 +1,112 @@
+// Arbitrary bytes through the receive path: frame finder, decoder and archive
+// on an in-memory file system. Beyond the sanitizers it checks that every byte
+// reaches the RawByteLog unaltered, that the ReceiveBuffer stays in bounds and
+// that each decoded beacon leaves one text line and one RawFrameFile.
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "telemetry/Archive.h"
+#include "telemetry/Decoder.h"
+#include "telemetry/FrameFinder.h"
+#include "telemetry/InOutError.h"
+
+namespace {
+
+using namespace kestrel;
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+class MemoryFileSystem final : public IFileSystem {
+public:
+    std::map<std::string, std::string> files;
+    std::set<std::string> folders{"/station"};
+
+    std::string currentDirectory() override { return "/station"; }
+    bool directoryExists(const std::string& path) override { return folders.count(path) != 0; }
+    void createDirectory(const std::string& path) override { folders.insert(path); }
+    bool fileExists(const std::string& path) override { return files.count(path) != 0; }
+    FileHandle createFile(const std::string& path) override {
+        if (files.count(path)) throw EInOutError::fromCode(kIoFileExists);
+        files[path];
+        return open(path);
+    }
+    FileHandle openForAppend(const std::string& path) override {
+        if (!files.count(path)) throw EInOutError::fromCode(kIoFileNotFound);
+        return open(path);
+    }
+    void write(FileHandle file, const void* data, std::size_t size) override {
+        files.at(handles_.at(static_cast<std::size_t>(file))).append(static_cast<const char*>(data), size);
+    }
+    void close(FileHandle file) override { handles_.at(static_cast<std::size_t>(file)).clear(); }
+
+private:
+    FileHandle open(const std::string& path) {
+        handles_.push_back(path);
+        return static_cast<FileHandle>(handles_.size() - 1);
+    }
+    std::vector<std::string> handles_;
+};
+
+class FixedClock final : public IClock {
+public:
+    SystemTime utcNow() override { return {2024, 3, 2, 5, 14, 15, 7, 250}; }
+    SystemTime localNow() override { return {2024, 3, 2, 5, 15, 15, 7, 250}; }
+    std::uint32_t tickCount() override { return 0; }
+};
+
+class ReceivePath final : public IFrameFinderHost, public IDecodedInfoPane {
+public:
+    MemoryFileSystem fs;
+    FixedClock clock;
+    Archive archive{fs, clock};
+    Decoder decoder{clock, *this, archive};
+    FrameFinder finder{*this};
+    std::size_t shownLines = 0;
+
+    void setReceiveStatus(std::string_view text) override { check(text.starts_with("N=")); }
+    void writeRawByte(std::uint8_t byte) override { archive.appendRawByte(byte); }
+    void decodeFrame() override { decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy()); }
+    void showDecodedInfo(const std::vector<std::string>& lines) override {
+        shownLines = lines.size();
+        for (const auto& l : lines) check(l.size() < 4096);
+    }
+};
+
+std::size_t filesBelow(const std::map<std::string, std::string>& files, const std::string& folder) {
+    std::size_t n = 0;
+    for (const auto& [path, content] : files)
+        if (path.starts_with(folder)) {
+            check(content.size() == kBeaconFrameSize + 1);
+            ++n;
+        }
+    return n;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ReceivePath path;
+    path.archive.openRunFiles(path.fs.currentDirectory());
+    for (std::size_t i = 0; i < size; ++i) {
+        path.finder.aRXBufferAnalyse2Execute(data[i]);
+        check(path.finder.ReceiveBufferLength() < FrameFinder::kTrimLimit);
+    }
+    check(path.fs.files.at(path.archive.RawByteLogPath()) == std::string(reinterpret_cast<const char*>(data), size));
+    const auto beacons = static_cast<std::size_t>(path.decoder.BeaconCounter());
+    check(filesBelow(path.fs.files, "/station/Telemetry/raw_data/") == beacons);
+    if (beacons > 0) {
+        check(path.shownLines == 21 || path.shownLines == 25);
+        const std::string& log = path.fs.files.at(path.archive.BeaconTextLogPath());
+        std::size_t lines = 0;
+        for (std::size_t p = log.find("\r\n"); p != std::string::npos; p = log.find("\r\n", p + 2)) ++lines;
+        check(lines == beacons + 4);  // the four header lines first
+    }
+    return 0;
+}
