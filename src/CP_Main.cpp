@@ -13,6 +13,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -169,6 +172,16 @@ void TForm1::buildControls() {
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         StatusBar1->addWidget(panel);
+    }
+
+    // The panes' scroll bars in the flat look the program was designed with:
+    // a receive pane's repaints at every insertion, and the default style's
+    // gradients cost several times the text it scrolls.
+    if (QStyle* flat = QStyleFactory::create(QStringLiteral("Windows"))) {
+        flat->setParent(this);
+        for (QPlainTextEdit* pane : {static_cast<QPlainTextEdit*>(MemoRX), static_cast<QPlainTextEdit*>(MEMORXHEX),
+                                     Memo1, MemoTX})
+            pane->verticalScrollBar()->setStyle(flat);
     }
 
     GroupBox3->raise();  // lies over the right part of the top band

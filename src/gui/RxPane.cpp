@@ -20,6 +20,9 @@ TRxPane::TRxPane(QWidget* parent) : QPlainTextEdit(parent) {
     // A scroll bar that comes and goes would change the wrap width under the text.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Opaque, so that an insertion repaints the pane alone and not the group
+    // box beneath its frame as well.
+    setAutoFillBackground(true);
 }
 
 int TRxPane::keepLines() const {
