@@ -98,6 +98,10 @@ std::string EncodeDataFrame(std::string_view contents) {
 }
 
 bool LooksLikeKissStream(std::string_view start) {
+    // A software TNC hands out whole frames, so its stream, and a log of it,
+    // begins with a FEND. A plain beacon stream has 0xC0 bytes too (a negative
+    // float's top byte), and a beacon on either side of one would pass for a frame.
+    if (start.empty() || static_cast<std::uint8_t>(start[0]) != FEND) return false;
     // Bytes standing in well-formed frames (FENDs included) against all bytes
     // up to the last FEND; what follows it may be a frame cut off by the end
     // of `start`.

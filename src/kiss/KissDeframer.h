@@ -79,9 +79,11 @@ private:
 // One data frame for port 0: FEND, 0x00, the escaped contents, FEND.
 std::string EncodeDataFrame(std::string_view contents);
 
-// A rough look at the start of a recorded stream: true when most of its bytes
-// stand in well-formed FEND-delimited frames (at least two of them). A plain
-// TNC's stream, where 0xC0 is just a byte that turns up now and then, is not.
+// A rough look at the start of a recorded stream: true when it begins with a
+// FEND and most of its bytes stand in well-formed FEND-delimited frames (at
+// least two of them). A plain TNC's stream, where 0xC0 is just a byte that
+// turns up now and then, is not; nor is a KISS stream joined in the middle of
+// a frame (kestrel-redecode --kiss then).
 bool LooksLikeKissStream(std::string_view start);
 
 }  // namespace kestrel::kiss

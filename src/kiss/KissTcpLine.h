@@ -5,7 +5,10 @@
 // "bytes waiting" to the main thread through a MainThreadMailbox, as the
 // serial port's event thread does; it notices the peer going away and
 // connects again every kRetryInterval. Everything else runs on the main
-// thread: BytesWaiting(), Read() and Write(), and the two callbacks.
+// thread: BytesWaiting(), Read() and Write(), and the two callbacks. The
+// reader waits for the main thread to pick each delivery up, so the main
+// thread must keep servicing the mailbox (its event loop does) for the line
+// to go on receiving and sending.
 
 #include <chrono>
 #include <cstddef>

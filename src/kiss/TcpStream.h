@@ -27,7 +27,7 @@ public:
     // Closes the socket, if any.
     virtual void Disconnect() = 0;
 
-    enum : unsigned { kReadable = 1, kWritable = 2, kWoken = 4 };
+    static constexpr unsigned kReadable = 1, kWritable = 2, kWoken = 4;
     // Waits until the socket is readable (wantRead; a peer that closed or
     // reset counts as readable), writable (wantWrite, or while connecting),
     // Wake() was called, or timeoutMs passed (-1: no limit). Returns the k...

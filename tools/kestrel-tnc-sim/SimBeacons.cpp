@@ -134,23 +134,25 @@ std::string ax25UiHeader() {
 std::string KissWrapper::wrap(const std::string& packet) {
     const std::string info = ax25UiHeader() + packet;
     std::string out;
-    if (otherPorts_) {
-        if (rng_.Random(2) == 0) {
-            // Garbage between frames, then a frame for another port.
-            for (uint32_t n = 1 + rng_.Random(24); n > 0; --n) out += static_cast<char>(rng_.Random(256));
-            std::string other = kiss::EncodeDataFrame(info);
-            other[1] = static_cast<char>((1 + rng_.Random(15)) << 4);
-            out += other;
-        }
-        if (rng_.Random(3) == 0) {
-            // TXDELAY, PERSIST or SLOTTIME for some port.
-            out += static_cast<char>(kiss::FEND);
-            out += static_cast<char>((rng_.Random(16) << 4) | (1 + rng_.Random(3)));
-            out += static_cast<char>(rng_.Random(0xC0));  // needs no escape
-            out += static_cast<char>(kiss::FEND);
-        }
+    if (otherPorts_ && rng_.Random(2) == 0) {
+        // The same packet heard on another port.
+        std::string other = kiss::EncodeDataFrame(info);
+        other[1] = static_cast<char>((1 + rng_.Random(15)) << 4);
+        out += other;
     }
-    return out + kiss::EncodeDataFrame(info);
+    if (otherPorts_ && rng_.Random(3) == 0) {
+        // TXDELAY, PERSIST or SLOTTIME for some port.
+        out += static_cast<char>(kiss::FEND);
+        out += static_cast<char>((rng_.Random(16) << 4) | (1 + rng_.Random(3)));
+        out += static_cast<char>(rng_.Random(0xC0));  // needs no escape
+        out += static_cast<char>(kiss::FEND);
+    }
+    out += kiss::EncodeDataFrame(info);
+    // Garbage between frames, after a frame so that the stream still starts
+    // with a FEND as a TNC's does.
+    if (otherPorts_ && rng_.Random(2) == 0)
+        for (uint32_t n = 1 + rng_.Random(24); n > 0; --n) out += static_cast<char>(rng_.Random(256));
+    return out;
 }
 
 }  // namespace kestrel::sim
