@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 
 need_packages libtsan2
 
-SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests)
+SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests kiss_tcp_tests)
 
 cmake --preset tsan >/dev/null
 cmake --build build-tsan -j"$(jobs)" --target "${SERIAL_TESTS[@]}"

@@ -1,11 +1,14 @@
 #include "Redecode.h"
 
+#include "kiss/KissDeframer.h"
+
 #include "telemetry/Archive.h"
 #include "telemetry/Decoder.h"
 #include "telemetry/FileSystem.h"
 #include "telemetry/FrameFinder.h"
 #include "telemetry/TextFormat.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -202,14 +205,29 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     Summary summary;
     std::uint64_t markers = 0;
     std::vector<std::uint8_t> block(1 << 20);
+    kiss::KissDeframer deframer;
+    summary.kiss = sinks.framing == Framing::Kiss;
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
         if (n == 0) break;
+        if (summary.bytes == 0 && sinks.framing == Framing::Auto)
+            summary.kiss = kiss::LooksLikeKissStream(
+                std::string_view(reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
         summary.bytes += n;
-        markers += finder.analyseRecordedBytes(block.data(), n);
+        if (summary.kiss) {
+            deframer.Feed(std::string_view(reinterpret_cast<const char*>(block.data()), n), [&](std::string_view f) {
+                markers += finder.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(f.data()), f.size());
+            });
+        } else {
+            markers += finder.analyseRecordedBytes(block.data(), n);
+        }
         if (sinks.progress) sinks.progress(summary.bytes);
     }
     if (std::ferror(in.get())) throw std::runtime_error(std::strerror(errno));
+    deframer.Finish();
+    const kiss::KissCounters& k = deframer.Counters();
+    summary.kissFrames = k.frames;
+    summary.kissDropped = k.otherPort + k.otherCommand + k.damaged();
     summary.beacons = host.frames;
     summary.rejected = markers > summary.beacons ? markers - summary.beacons : 0;
     return summary;

@@ -27,13 +27,21 @@ std::string csvRow(const BeaconLogEntry& entry);
 
 struct Summary {
     std::uint64_t bytes = 0;
+    // The log held a KISS stream (a software TNC's) and was de-framed first.
+    bool kiss = false;
+    std::uint64_t kissFrames = 0;   // data frames of port 0 handed to the frame finder
+    std::uint64_t kissDropped = 0;  // other ports' and commands' frames, broken frames
     std::uint64_t beacons = 0;
     // Trailer markers that did not end a beacon: damaged frames, lone markers,
     // tails of beacons whose start was lost.
     std::uint64_t rejected = 0;
 };
 
+// Whether a RawByteLog holds a KISS stream: Auto looks at its start.
+enum class Framing { Auto, Plain, Kiss };
+
 struct Sinks {
+    Framing framing = Framing::Auto;
     // Below this folder a Telemetry/ tree is written; empty for none.
     std::string outDir;
     // Called for each beacon, with the run's stamp; may be empty.
@@ -42,7 +50,9 @@ struct Sinks {
     std::function<void(std::uint64_t done)> progress;
 };
 
-// Decodes one RawByteLog again; every beacon is stamped `stamp`. Throws
+// Decodes one RawByteLog again; every beacon is stamped `stamp`. A KISS stream
+// is de-framed first and the contents of port 0's data frames go to the frame
+// finder, as they do live. Throws
 // std::runtime_error when the file cannot be read and EInOutError when the
 // archive cannot store a beacon (decoding stops there).
 Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, const Sinks& sinks);

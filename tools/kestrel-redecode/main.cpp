@@ -51,11 +51,18 @@ Options:
                header row naming each field and its unit, the receive time in
                ISO 8601 UTC, numbers with a "." and nan, inf, -inf. With --csv
                no Telemetry/ tree is written unless --out is given as well.
+  --kiss       the RawByteLogs hold a KISS stream (a software TNC's, or a TNC
+               in KISS mode): de-frame them first and decode the contents of
+               port 0's data frames, as the program does live
+  --no-kiss    they hold a plain TNC's bytes. Default: a log that begins with
+               a FEND (0xC0) and whose start is mostly FEND-delimited frames
+               is taken as KISS
   --quiet      no progress display
   -h, --help   show this help
 
 Prints a summary per file: bytes, beacons, and frames rejected (trailer markers
-that did not end a beacon: damaged frames, lone markers). A file that cannot be
+that did not end a beacon: damaged frames, lone markers); for a KISS stream
+also its data frames and the frames dropped (other ports, commands, broken). A file that cannot be
 read is reported and skipped; the exit status is then 1 (2 for wrong usage).
 )";
 
@@ -68,6 +75,7 @@ struct Options {
     std::string outDir;
     std::string csvPath;
     bool quiet = false;
+    Framing framing = Framing::Auto;
     std::vector<std::string> files;
 };
 
@@ -85,6 +93,8 @@ Options parse(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (a == "--quiet") o.quiet = true;
+        else if (a == "--kiss") o.framing = Framing::Kiss;
+        else if (a == "--no-kiss") o.framing = Framing::Plain;
         else if (a == "--out" || a == "--csv") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') usageError(a + " needs a value");
             (a == "--out" ? o.outDir : o.csvPath) = argv[++i];
@@ -237,6 +247,7 @@ int main(int argc, char** argv) {
         Sinks sinks;
         if (tree) sinks.outDir = (o.outDir.empty() ? defaultOutDir(file) : fs::path(o.outDir)).string();
         if (csv) sinks.beacon = writeRow;
+        sinks.framing = o.framing;
         ProgressLine progress(!o.quiet, file, fs::file_size(file, ec));
         sinks.progress = [&progress](std::uint64_t done) { progress.update(done); };
         try {
@@ -245,9 +256,13 @@ int main(int argc, char** argv) {
             // Like a live run, one without beacons leaves no files at all.
             const std::string where = !tree ? "" : s.beacons == 0 ? " (nothing written)"
                                                  : " -> " + (fs::path(sinks.outDir) / "Telemetry").string();
-            std::fprintf(report, "%s: %llu bytes, %llu beacons, %llu frames rejected%s\n", file.c_str(),
-                         static_cast<unsigned long long>(s.bytes), static_cast<unsigned long long>(s.beacons),
-                         static_cast<unsigned long long>(s.rejected), where.c_str());
+            const std::string kiss =
+                !s.kiss ? "" : " (KISS: " + std::to_string(s.kissFrames) + " data frames, " +
+                                   std::to_string(s.kissDropped) + " frames dropped)";
+            std::fprintf(report, "%s: %llu bytes%s, %llu beacons, %llu frames rejected%s\n", file.c_str(),
+                         static_cast<unsigned long long>(s.bytes), kiss.c_str(),
+                         static_cast<unsigned long long>(s.beacons), static_cast<unsigned long long>(s.rejected),
+                         where.c_str());
         } catch (const EInOutError& e) {
             progress.clear();
             fail(file, "cannot store a beacon below " + sinks.outDir + ": " + e.what());

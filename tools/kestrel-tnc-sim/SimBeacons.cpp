@@ -1,5 +1,7 @@
 #include "SimBeacons.h"
 
+#include "kiss/KissDeframer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -97,6 +99,11 @@ BeaconRecord BeaconSource::record(double t) {
 BeaconSource::Transmission BeaconSource::nextTransmission(double t) {
     Transmission tx;
     tx.record = record(t);
+    if (options_.escapeBytes && sent_ % 2 == 1) {
+        tx.record.setBz(-6.0f);
+        tx.record.setStatusByte(7, 0xDB);
+    }
+    ++sent_;
     std::string& out = tx.bytes;
     out = buildBeaconFrame(kTestFrameHeader, tx.record);
     tx.damaged = options_.damagePercent > 0 && draw(100) < options_.damagePercent;
@@ -110,6 +117,42 @@ BeaconSource::Transmission BeaconSource::nextTransmission(double t) {
     for (uint32_t n = options_.noiseBytes ? draw(options_.noiseBytes + 1) : 0; n > 0; --n)
         out += static_cast<char>(draw(256));
     return tx;
+}
+
+std::string ax25UiHeader() {
+    std::string h;
+    // Callsigns shifted left one bit, blank-padded to six, then the SSID byte;
+    // the source's has the last-address bit set.
+    for (char c : std::string("KR7   ")) h.push_back(static_cast<char>(c << 1));
+    h.push_back(static_cast<char>(0xE0));
+    for (char c : std::string("KESTRL")) h.push_back(static_cast<char>(c << 1));
+    h.push_back(static_cast<char>(0x61));
+    h += "\x03\xF0";
+    return h;
+}
+
+std::string KissWrapper::wrap(const std::string& packet) {
+    const std::string info = ax25UiHeader() + packet;
+    std::string out;
+    if (otherPorts_ && rng_.Random(2) == 0) {
+        // The same packet heard on another port.
+        std::string other = kiss::EncodeDataFrame(info);
+        other[1] = static_cast<char>((1 + rng_.Random(15)) << 4);
+        out += other;
+    }
+    if (otherPorts_ && rng_.Random(3) == 0) {
+        // TXDELAY, PERSIST or SLOTTIME for some port.
+        out += static_cast<char>(kiss::FEND);
+        out += static_cast<char>((rng_.Random(16) << 4) | (1 + rng_.Random(3)));
+        out += static_cast<char>(rng_.Random(0xC0));  // needs no escape
+        out += static_cast<char>(kiss::FEND);
+    }
+    out += kiss::EncodeDataFrame(info);
+    // Garbage between frames, after a frame so that the stream still starts
+    // with a FEND as a TNC's does.
+    if (otherPorts_ && rng_.Random(2) == 0)
+        for (uint32_t n = 1 + rng_.Random(24); n > 0; --n) out += static_cast<char>(rng_.Random(256));
+    return out;
 }
 
 }  // namespace kestrel::sim

@@ -16,6 +16,9 @@ struct BeaconOptions {
     uint32_t startFlightTime = 88760;  // FlightTime of the first beacon, seconds (in sunlight)
     unsigned noiseBytes = 0;       // up to this many random bytes after each beacon
     unsigned damagePercent = 0;    // share of beacons sent with a byte lost or added
+    // Every second beacon's telemetry holds 0xC0 and 0xDB (KISS's FEND and
+    // FESC): Bz = -6.0 (bytes 00 00 C0 C0) and the eighth status byte 0xDB.
+    bool escapeBytes = false;
 };
 
 class BeaconSource {
@@ -38,6 +41,25 @@ private:
 
     BeaconOptions options_;
     RandomSequence rng_;
+    uint32_t sent_ = 0;
 };
+
+// What a software TNC hands out for a received packet, in KISS framing: one
+// data frame for port 0 holding an AX.25 UI header (KR7 from KESTRL, noise
+// to the frame finder) and the packet. With otherPorts, frames for other TNC
+// ports (the same packet, which must not be decoded twice), command frames
+// and garbage between frames come along.
+class KissWrapper {
+public:
+    KissWrapper(bool otherPorts, uint32_t seed) : otherPorts_(otherPorts), rng_(seed) {}
+    std::string wrap(const std::string& packet);
+
+private:
+    bool otherPorts_;
+    RandomSequence rng_;
+};
+
+// Destination KR7, source KESTRL, UI frame, no layer 3: 16 bytes.
+std::string ax25UiHeader();
 
 }  // namespace kestrel::sim

@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
@@ -82,17 +85,53 @@ SimPort SimPort::openDevice(const std::string& path, int baud) {
     return SimPort(fd, -1, path);
 }
 
-SimPort::SimPort(SimPort&& o) noexcept : fd_(o.fd_), slaveFd_(o.slaveFd_), portName_(std::move(o.portName_)) {
+SimPort SimPort::listenTcp(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) fail("socket");
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 1) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        fail("listening on 127.0.0.1:" + std::to_string(port));
+    }
+    SimPort p(-1, -1, "127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    p.listenFd_ = fd;
+    p.tcpPort_ = ntohs(a.sin_port);
+    return p;
+}
+
+SimPort::SimPort(SimPort&& o) noexcept
+    : fd_(o.fd_), slaveFd_(o.slaveFd_), listenFd_(o.listenFd_), tcpPort_(o.tcpPort_),
+      portName_(std::move(o.portName_)) {
     o.fd_ = -1;
     o.slaveFd_ = -1;
+    o.listenFd_ = -1;
 }
 
 SimPort::~SimPort() {
     if (slaveFd_ >= 0) close(slaveFd_);
     if (fd_ >= 0) close(fd_);
+    if (listenFd_ >= 0) close(listenFd_);
 }
 
-bool SimPort::peerConfigured() const {
+void SimPort::dropClient() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
+bool SimPort::peerConfigured() {
+    if (listenFd_ >= 0) {
+        if (fd_ < 0) fd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        return fd_ >= 0;
+    }
     if (slaveFd_ < 0) return true;
     termios t{};
     if (tcgetattr(slaveFd_, &t) != 0) return false;
@@ -101,6 +140,16 @@ bool SimPort::peerConfigured() const {
 
 std::size_t SimPort::writeSome(const void* data, std::size_t size) {
     ssize_t n;
+    if (listenFd_ >= 0) {
+        if (fd_ < 0) return 0;
+        do n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        while (n < 0 && errno == EINTR);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            dropClient();  // the client went away; peerConfigured() tells
+            return 0;
+        }
+        return n < 0 ? 0 : static_cast<std::size_t>(n);
+    }
     do n = ::write(fd_, data, size);
     while (n < 0 && errno == EINTR);
     if (n < 0) {
@@ -111,6 +160,7 @@ std::size_t SimPort::writeSome(const void* data, std::size_t size) {
 }
 
 bool SimPort::drain(int timeoutMs) const {
+    if (listenFd_ >= 0) return true;  // the socket is closed gracefully, with its data
     if (slaveFd_ < 0) return tcdrain(fd_) == 0;
     // Bytes written to the master reach the slave's queue a moment later, so
     // the queue must be seen empty twice in a row.
@@ -127,6 +177,13 @@ bool SimPort::drain(int timeoutMs) const {
 
 std::size_t SimPort::readSome(void* data, std::size_t size) {
     ssize_t n;
+    if (listenFd_ >= 0) {
+        if (fd_ < 0) return 0;
+        do n = ::recv(fd_, data, size, 0);
+        while (n < 0 && errno == EINTR);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) dropClient();
+        return n < 0 ? 0 : static_cast<std::size_t>(n);
+    }
     do n = ::read(fd_, data, size);
     while (n < 0 && errno == EINTR);
     if (n < 0) {
@@ -137,16 +194,34 @@ std::size_t SimPort::readSome(void* data, std::size_t size) {
     return static_cast<std::size_t>(n);
 }
 
-std::string writeSettingsIni(const std::string& dir, const std::string& port, int baud) {
+namespace {
+
+std::string cportSection(const std::string& port, int baud) {
+    return "[CPort]\r\nPort=" + port + "\r\nBaudRate=" + std::to_string(baud) +
+           "\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
+}
+
+std::string writeIni(const std::string& dir, const std::string& text) {
     std::string path = dir + "/RS232Settings.ini";
-    std::string text = "[CPort]\r\nPort=" + port + "\r\nBaudRate=" + std::to_string(baud) +
-                       "\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) fail("cannot write " + path);
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (std::fclose(f) == 0) && ok;
     if (!ok) fail("cannot write " + path);
     return path;
+}
+
+}  // namespace
+
+std::string writeSettingsIni(const std::string& dir, const std::string& port, int baud) {
+    return writeIni(dir, cportSection(port, baud));
+}
+
+std::string writeKissSettingsIni(const std::string& dir, const SimPort& port, int baud) {
+    if (port.isTcp())
+        return writeIni(dir, "[Line]\r\nSource=KISS TCP\r\nHost=127.0.0.1\r\nTcpPort=" +
+                                 std::to_string(port.tcpPort()) + "\r\n");
+    return writeIni(dir, cportSection(port.portName(), baud) + "[Line]\r\nSource=Serial KISS\r\n");
 }
 
 }  // namespace kestrel::sim

@@ -6,6 +6,8 @@
 #include "SimEcho.h"
 #include "SimPort.h"
 
+#include "kiss/KissDeframer.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -39,6 +41,19 @@ Line:
   --write-ini DIR      write DIR/RS232Settings.ini pointing the decoder at the port
   --no-wait            send at once; by default a pseudo-terminal waits until the
                        decoder has opened the port
+  --tcp PORT           be a software TNC's KISS port instead: listen on
+                       127.0.0.1:PORT (0: any free port) and serve one client at
+                       a time, in KISS framing (implies --kiss)
+
+KISS (as software TNCs hand out packets):
+  --kiss               wrap what is sent in KISS data frames for port 0, each
+                       with an AX.25 header in front of the beacon; every second
+                       beacon's telemetry then holds 0xC0 and 0xDB, which KISS
+                       escapes. What comes back is de-framed before decoding.
+  --kiss-other-ports   mix in frames for other TNC ports (copies of the beacon,
+                       which must not be decoded), command frames and garbage
+                       between frames
+  --escape-bytes       every second beacon holds 0xC0 and 0xDB also without --kiss
 
 Beacons (the default):
   --interval SECONDS   time between beacons (default 2)
@@ -70,6 +85,9 @@ struct Options {
     int baud = 9600;
     std::string iniDir;
     bool wait = true;
+    int tcpPort = -1;
+    bool kiss = false;
+    bool kissOtherPorts = false;
     double interval = 2.0;
     long count = -1;
     BeaconOptions beacons;
@@ -103,9 +121,13 @@ Options parse(int argc, char** argv) {
         }
         if (a == "--no-wait") { o.wait = false; continue; }
         if (a == "--quiet") { o.quiet = true; continue; }
+        if (a == "--kiss") { o.kiss = true; continue; }
+        if (a == "--kiss-other-ports") { o.kiss = o.kissOtherPorts = true; continue; }
+        if (a == "--escape-bytes") { o.beacons.escapeBytes = true; continue; }
         if (i + 1 >= argc) usageError(a.rfind("--", 0) == 0 ? a + " needs a value" : "unknown argument " + a);
         const char* v = argv[++i];
         if (a == "--device") o.device = v;
+        else if (a == "--tcp") o.tcpPort = static_cast<int>(number(a, v, 0, 65535));
         else if (a == "--baud") o.baud = static_cast<int>(number(a, v, 50, 4000000));
         else if (a == "--write-ini") o.iniDir = v;
         else if (a == "--interval") o.interval = number(a, v, 0.01, 86400);
@@ -118,6 +140,11 @@ Options parse(int argc, char** argv) {
         else if (a == "--sent-log") o.sentLog = v;
         else usageError("unknown option " + a);
     }
+    if (o.tcpPort >= 0) {
+        if (!o.device.empty()) usageError("--tcp and --device exclude each other");
+        o.kiss = true;
+    }
+    if (o.kiss) o.beacons.escapeBytes = true;
     return o;
 }
 
@@ -130,6 +157,7 @@ double secondsSince(Clock::time_point t0) {
 class Simulator {
 public:
     Simulator(const Options& o, SimPort& port) : o_(o), port_(port), beacons_(o.beacons),
+        kiss_(o.kissOtherPorts, o.beacons.seed + 1),
         echo_([](const std::vector<std::string>& lines) {
             std::printf("<- beacon found in what the decoder sent:\n");
             for (const auto& l : lines) std::printf("     %s\n", l.c_str());
@@ -147,14 +175,25 @@ public:
 
     int run() {
         bool announced = false;
+        bool started = false;
         while (!g_stop) {
+            if (connected_ && port_.isTcp() && !port_.peerConfigured()) {
+                // One client at a time: what was due for the one gone is dropped.
+                std::printf("client went away; waiting for the next on %s ...\n", port_.portName().c_str());
+                connected_ = false;
+                pending_.clear();
+                echoDeframer_.Reset();
+            }
             if (!connected_) {
                 connected_ = !o_.wait || port_.peerConfigured();
                 if (connected_) {
                     if (announced) std::printf("decoder connected\n");
-                    start_ = Clock::now();
+                    // A later TCP client joins the running schedule.
+                    if (!started) start_ = Clock::now();
+                    started = true;
                 } else if (!announced) {
-                    std::printf("waiting for the decoder to open %s ...\n", port_.portName().c_str());
+                    std::printf("waiting for the decoder to %s %s ...\n", port_.isTcp() ? "connect to" : "open",
+                                port_.portName().c_str());
                     announced = true;
                 }
             }
@@ -182,6 +221,7 @@ private:
             auto due = static_cast<std::size_t>(secondsSince(start_) * o_.rate) + 1;
             if (due > replayData_.size()) due = replayData_.size();
             if (due > replayPos_) {
+                // A replayed log goes out as it was recorded, KISS framing included.
                 pending_.assign(replayData_, replayPos_, due - replayPos_);
                 replayPos_ = due;
                 flushPending();
@@ -194,7 +234,7 @@ private:
         if (t < beaconsSent_ * o_.interval) return true;
         const BeaconSource::Transmission tx = beacons_.nextTransmission(beaconsSent_ * o_.interval);
         const BeaconRecord& r = tx.record;
-        pending_ = tx.bytes;
+        pending_ = o_.kiss ? kiss_.wrap(tx.bytes) : tx.bytes;
         ++beaconsSent_;
         damagedSent_ += tx.damaged;
         if (!o_.quiet)
@@ -232,12 +272,15 @@ private:
         if (n == 0) return;
         receivedBytes_ += n;
         std::printf("<- %zu bytes: %s\n", n, describeReceived({buf, n}).c_str());
-        echo_.feed({buf, n});
+        if (o_.kiss) echoDeframer_.Feed({buf, n}, [this](std::string_view frame) { echo_.feed(frame); });
+        else echo_.feed({buf, n});
     }
 
     const Options& o_;
     SimPort& port_;
     BeaconSource beacons_;
+    KissWrapper kiss_;
+    kiss::KissDeframer echoDeframer_;
     EchoDecoder echo_;
     std::ofstream sentLog_;
     std::string replayData_;
@@ -263,10 +306,13 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        SimPort port = o.device.empty() ? SimPort::createPty() : SimPort::openDevice(o.device, o.baud);
-        std::printf("port: %s\n", port.portName().c_str());
+        SimPort port = o.tcpPort >= 0      ? SimPort::listenTcp(o.tcpPort)
+                       : o.device.empty() ? SimPort::createPty()
+                                          : SimPort::openDevice(o.device, o.baud);
+        std::printf("port: %s%s\n", port.portName().c_str(), o.kiss ? " (KISS)" : "");
         if (!o.iniDir.empty())
-            std::printf("settings: %s\n", writeSettingsIni(o.iniDir, port.portName(), o.baud).c_str());
+            std::printf("settings: %s\n", (o.kiss ? writeKissSettingsIni(o.iniDir, port, o.baud)
+                                                  : writeSettingsIni(o.iniDir, port.portName(), o.baud)).c_str());
         Simulator sim(o, port);
         return sim.run();
     } catch (const std::exception& e) {

@@ -1,0 +1,208 @@
+// The TCP line against a listener of the test's own on 127.0.0.1.
+
+#include "kiss/KissDeframer.h"
+#include "kiss/KissTcpLine.h"
+
+#include "KissTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace kestrel;
+using namespace kestrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A listening socket on 127.0.0.1 (an ephemeral port unless given one), and
+// the one client it accepted.
+class Listener {
+public:
+    explicit Listener(int port = 0) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 4) != 0)
+            throw std::runtime_error("cannot listen");
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~Listener() {
+        dropClient();
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+
+    // Without waiting: the line's thread needs the test's thread to take its
+    // deliveries meanwhile.
+    bool accept() {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 0) != 1) return false;
+        client_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        return client_ >= 0;
+    }
+    void send(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t n = ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n <= 0) throw std::runtime_error("send failed");
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+    // What the client has sent so far, without waiting.
+    std::string receiveSome() {
+        char buf[256];
+        const ssize_t n = ::recv(client_, buf, sizeof buf, MSG_DONTWAIT);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    }
+    // reset: go away with an RST instead of an orderly close.
+    void dropClient(bool reset = false) {
+        if (client_ < 0) return;
+        if (reset) {
+            linger l{1, 0};
+            ::setsockopt(client_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        }
+        ::close(client_);
+        client_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+    int client_ = -1;
+    int port_ = 0;
+};
+
+class KissTcpLineTest : public ::testing::Test {
+protected:
+    KissTestMailbox mailbox;
+    KissTcpLine line{&mailbox};
+    std::string received;
+    std::vector<bool> freshReads;  // newConnection of each read that got bytes
+    std::vector<KissTcpLine::State> states;
+    bool reading = true;
+
+    void SetUp() override {
+        line.OnRxBytes = [this] {
+            if (!reading) return;
+            char buf[1000];
+            bool fresh = false;
+            while (std::size_t n = line.Read(buf, sizeof buf, &fresh)) {
+                received.append(buf, n);
+                freshReads.push_back(fresh);
+            }
+        };
+        line.OnStateChange = [this](KissTcpLine::State s, const std::string&) { states.push_back(s); };
+    }
+    bool until(const std::function<bool()>& cond, std::chrono::milliseconds limit = 8000ms) {
+        return serviceUntil(mailbox, cond, limit);
+    }
+    bool connected() { return line.GetState() == KissTcpLine::State::Connected; }
+    std::string sentToTnc(Listener& tnc, std::size_t size) {
+        std::string got;
+        until([&] {
+            got += tnc.receiveSome();
+            return got.size() >= size;
+        });
+        return got;
+    }
+};
+
+std::string pattern(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 31 + i / 251);
+    return s;
+}
+
+double processCpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+TEST_F(KissTcpLineTest, ReceivesAndSends) {
+    Listener tnc;
+    line.Open("127.0.0.1", tnc.port());
+    ASSERT_TRUE(until([&] { return tnc.accept(); }));
+    ASSERT_TRUE(until([&] { return connected(); }));
+
+    // More than the line holds for the main thread: it must stop reading and
+    // go on once the main thread has caught up, losing nothing.
+    const std::string big = pattern(KissTcpLine::kMaxQueued * 3 + 12345);
+    reading = false;
+    std::thread sender([&] { tnc.send(big); });
+    EXPECT_TRUE(until([&] { return line.BytesWaiting() >= KissTcpLine::kMaxQueued; }));
+    mailbox.ServiceUntil([] { return false; }, 200ms);
+    EXPECT_LE(line.BytesWaiting(), KissTcpLine::kMaxQueued + 64 * 1024);
+    reading = true;
+    line.OnRxBytes();
+    EXPECT_TRUE(until([&] { return received.size() == big.size(); }));
+    sender.join();
+    EXPECT_TRUE(received == big);
+    EXPECT_TRUE(freshReads.front());
+
+    const std::string frame = kiss::EncodeDataFrame(escapedBeacon(1));
+    ASSERT_TRUE(line.Write(frame));
+    EXPECT_EQ(sentToTnc(tnc, frame.size()), frame);
+}
+
+TEST_F(KissTcpLineTest, ReconnectsWhenThePeerGoesAwayAndComesBack) {
+    Listener tnc;
+    line.Open("127.0.0.1", tnc.port());
+    ASSERT_TRUE(until([&] { return tnc.accept(); }));
+    ASSERT_TRUE(until([&] { return connected(); }));
+    tnc.send("first");
+    ASSERT_TRUE(until([&] { return received == "first"; }));
+
+    for (bool reset : {false, true}) {
+        tnc.dropClient(reset);
+        ASSERT_TRUE(until([&] { return line.GetState() == KissTcpLine::State::Lost; })) << "reset " << reset;
+        EXPECT_FALSE(line.StateDetail().empty());
+        EXPECT_FALSE(line.Write("x")) << "nothing is queued while not connected";
+        ASSERT_TRUE(until([&] { return tnc.accept(); })) << "tries again by itself";
+        ASSERT_TRUE(until([&] { return connected(); }));
+    }
+    tnc.send("third");
+    ASSERT_TRUE(until([&] { return received == "firstthird"; }));
+    EXPECT_TRUE(freshReads.back()) << "a new connection's bytes start a new KISS stream";
+    EXPECT_EQ(line.Connections(), 3u);
+    ASSERT_TRUE(line.Write("up"));
+    EXPECT_EQ(sentToTnc(tnc, 2), "up");
+}
+
+TEST_F(KissTcpLineTest, WaitsQuietlyForATncThatIsNotThereYet) {
+    int port;
+    {
+        Listener probe;  // a port nobody listens on once it is closed
+        port = probe.port();
+    }
+    line.Open("127.0.0.1", port);
+    ASSERT_TRUE(until([&] { return !line.StateDetail().empty(); }));
+    EXPECT_EQ(line.GetState(), KissTcpLine::State::Connecting);
+
+    const double cpu0 = processCpuSeconds();
+    mailbox.ServiceUntil([] { return false; }, 2500ms);
+    EXPECT_LT(processCpuSeconds() - cpu0, 0.1) << "no busy loop between tries";
+
+    Listener tnc(port);
+    ASSERT_TRUE(until([&] { return tnc.accept(); }));
+    EXPECT_TRUE(until([&] { return connected(); }));
+    line.Close();
+    EXPECT_EQ(line.GetState(), KissTcpLine::State::Closed);
+    EXPECT_EQ(states.front(), KissTcpLine::State::Connecting);
+}
