@@ -202,12 +202,15 @@ std::string cportSection(const std::string& port, int baud) {
 }
 
 std::string writeIni(const std::string& dir, const std::string& text) {
+    // Written aside and renamed: whoever waits for the file (the decoder, a
+    // test) must never read it half written.
     std::string path = dir + "/RS232Settings.ini";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) fail("cannot write " + path);
+    const std::string aside = path + ".sim-new";
+    FILE* f = std::fopen(aside.c_str(), "wb");
+    if (!f) fail("cannot write " + aside);
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (std::fclose(f) == 0) && ok;
-    if (!ok) fail("cannot write " + path);
+    if (!ok || std::rename(aside.c_str(), path.c_str()) != 0) fail("cannot write " + path);
     return path;
 }
 
