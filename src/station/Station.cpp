@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <locale>
+#include <stdexcept>
 
 namespace kestrel {
 namespace {
@@ -32,11 +33,13 @@ Station::Station(IStationView& view, StationSeams seams)
       decoder_(clock_, *this, store_),
       finder_(*this),
       beforeMessage_([this] { flushDisplay(); }) {
+    mailbox_ = seams.mailbox;
     designPortSettings(seams.mailbox);
 }
 
 Station::~Station() {
-    // The port goes first: nothing it delivers may reach a half-destroyed engine.
+    // The lines go first: nothing they deliver may reach a half-destroyed engine.
+    tcp_.reset();
     CPort.OnRxChar = nullptr;
     try {
         CPort.ClosePort();
@@ -80,11 +83,20 @@ void Station::FormCreate() {
     baseDirectory_ = fileSystem_.currentDirectory();
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
+    lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
     setStream(false);
     aRXBufferInitExecute();
     try {
         archive_.openRunFiles(baseDirectory_);  // the run goes on without its files
     } catch (...) {
+    }
+    if (lineSource_.kind == LineSourceSettings::KissTcp) {
+        // A software TNC that is not running yet is waited for, not an error.
+        tcp_ = std::make_unique<KissTcpLine>(mailbox_);
+        tcp_->OnRxBytes = [this] { CPortRxByte(); };
+        tcp_->OnStateChange = [this](KissTcpLine::State s, const std::string& detail) { tcpStateChanged(s, detail); };
+        tcp_->Open(lineSource_.host, lineSource_.port);
+        return;
     }
     try {
         CPort.OpenPort();
@@ -101,14 +113,22 @@ void Station::FormClose() {
     closing_ = true;  // from here on no box opens and no received byte is handled
     ShutDownStep("taking the last received bytes", [&] { drainReceived(); });
     ShutDownStep("closing the raw byte log", [&] { archive_.closeRawByteLog(); });
-    ShutDownStep("storing the settings", [&] { CPort.SaveSettingsFile(settingsFilePath_); });
+    ShutDownStep("storing the settings", [&] {
+        CPort.SaveSettingsFile(settingsFilePath_);
+        if (!lineSource_.Save(*CreateProfileStore(), settingsFilePath_))
+            throw std::runtime_error("the [Line] section could not be written");
+    });
     ShutDownStep("closing the port", [&] { CPort.ClosePort(); });
+    ShutDownStep("closing the TCP line", [&] {
+        if (tcp_)
+            tcp_->Close();
+    });
 }
 
 // ---- Buttons and timers ----------------------------------------------------
 
 void Station::bClearClick() {
-    if (!portLost_)  // a lost port has nothing queued to discard
+    if (!portLost_ && !tcp_)  // a lost port has nothing queued to discard, TCP no driver queue
         CPort.PurgeBuffers(true, true);
     dropReadBytes();
     flushDisplay();  // the status text stays as the last byte left it
@@ -130,6 +150,8 @@ void Station::settingsBeforeDialog() {
 }
 
 void Station::settingsAfterDialog() {
+    if (tcp_)
+        return;  // the line is the TCP one; the serial settings wait for the file
     try {
         CPort.OpenPort();
     } catch (...) {
@@ -217,13 +239,13 @@ void Station::receiveSlice() {
         if (rxNext_ == rxChunk_.size()) {
             rxChunk_.clear();
             rxNext_ = 0;
-            if (!CPort.Connected())
+            if (!lineOpen())
                 break;  // bytes read before the port went away are handled all the same
             std::int32_t read = 0;
             try {
-                const std::int32_t waiting = CPort.BytesWaiting();
+                const std::int32_t waiting = lineBytesWaiting();
                 if (waiting > 0)
-                    read = CPort.ReadBytes(rxChunk_, std::min(waiting, kReadChunk));
+                    read = lineRead(rxChunk_, std::min(waiting, kReadChunk));
             } catch (const EComPort&) {
                 if (CPort.EventThreadActive())
                     throw;
@@ -235,11 +257,7 @@ void Station::receiveSlice() {
         }
         // Taken from the chunk before it is handled: a byte whose handling
         // fails is gone, the ones after it wait for the continuation.
-        const auto b = static_cast<std::uint8_t>(rxChunk_[rxNext_++]);
-        rxText_.appendByte(b);
-        rxHex_.appendByte(b);
-        lastRxByte_.assign(1, static_cast<char>(b));
-        aRXBufferAnalyse2Execute();
+        handleLineByte(static_cast<std::uint8_t>(rxChunk_[rxNext_++]));
         if (rxText_.flushDue() || rxHex_.flushDue())
             flushPanes();
         if (std::chrono::steady_clock::now() >= sliceEnd) {
@@ -253,12 +271,101 @@ void Station::receiveSlice() {
     showPendingReports();
 }
 
+// The panes show the line's bytes as they came; on a KISS line the RawByteLog
+// takes them as they came too, and the frame finder the contents of each data
+// frame for port 0.
+void Station::handleLineByte(std::uint8_t b) {
+    rxText_.appendByte(b);
+    rxHex_.appendByte(b);
+    if (!lineSource_.kiss()) {
+        analyse(b);
+        return;
+    }
+    logRawByte(b);
+    if (deframer_.Push(b)) {
+        const std::string frame(deframer_.Frame());  // analysing may not outlive it
+        for (char c : frame)
+            analyse(static_cast<std::uint8_t>(c));
+    }
+    showKissState();
+}
+
+void Station::analyse(std::uint8_t b) {
+    lastRxByte_.assign(1, static_cast<char>(b));
+    aRXBufferAnalyse2Execute();
+}
+
+void Station::showKissState() {
+    const kiss::KissCounters& k = deframer_.Counters();
+    if (k.frames == kissShownFrames_ && k.damaged() == kissShownDropped_)
+        return;
+    kissShownFrames_ = k.frames;
+    kissShownDropped_ = k.damaged();
+    setStatus(StatusPanel::Kiss, "KISS " + std::to_string(k.frames) + "/" + std::to_string(k.damaged()));
+}
+
+bool Station::lineOpen() const { return tcp_ ? tcp_->IsOpen() : CPort.Connected(); }
+
+std::int32_t Station::lineBytesWaiting() {
+    if (!tcp_)
+        return CPort.BytesWaiting();
+    return static_cast<std::int32_t>(std::min<std::size_t>(tcp_->BytesWaiting(), std::size_t(kReadChunk)));
+}
+
+std::int32_t Station::lineRead(std::string& chunk, std::int32_t count) {
+    if (!tcp_)
+        return CPort.ReadBytes(chunk, count);
+    chunk.resize(std::size_t(count));
+    bool newConnection = false;
+    const std::size_t n = tcp_->Read(chunk.data(), chunk.size(), &newConnection);
+    chunk.resize(n);
+    if (newConnection)
+        deframer_.Reset();  // a frame cut off by a lost connection does not go on
+    return static_cast<std::int32_t>(n);
+}
+
+// Everything sent goes out as the line expects it: on a KISS line as one data
+// frame for port 0, never as raw bytes into the TNC's framing.
+void Station::lineWrite(const std::string& bytes) {
+    const std::string out = lineSource_.kiss() ? kiss::EncodeDataFrame(bytes) : bytes;
+    if (!tcp_) {
+        CPort.WriteText(out);
+        return;
+    }
+    if (!tcp_->Write(out))
+        throw std::runtime_error("The TNC at " + tcp_->Address() + " is not connected");
+}
+
+void Station::tcpStateChanged(KissTcpLine::State state, const std::string& detail) {
+    switch (state) {
+    case KissTcpLine::State::Connected:
+        tcpReported_ = false;
+        setStatus(StatusPanel::Port, "TNC online");
+        break;
+    case KissTcpLine::State::Connecting: setStatus(StatusPanel::Port, "TNC offline"); break;
+    case KissTcpLine::State::Lost:
+        setStatus(StatusPanel::Port, "TNC lost");
+        if (!tcpReported_) {
+            tcpReported_ = true;
+            pendingReports_.push_back("The TNC at " + tcp_->Address() + " went away" +
+                                      (detail.empty() ? std::string() : " (" + detail + ")") +
+                                      "; connecting again every 2 s");
+            if (!continuationPending_ && !closing_) {
+                continuationPending_ = true;
+                view_.continueSoon();
+            }
+        }
+        break;
+    case KissTcpLine::State::Closed: setStatus(StatusPanel::Port, {}); break;
+    }
+}
+
 // Shut-down: what the driver still holds goes to the RawByteLog before it
 // closes, within a bound for a line that never falls silent.
 void Station::drainReceived() {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (std::chrono::steady_clock::now() < until &&
-           (rxNext_ < rxChunk_.size() || (CPort.Connected() && CPort.BytesWaiting() > 0)))
+           (rxNext_ < rxChunk_.size() || (lineOpen() && lineBytesWaiting() > 0)))
         receiveSlice();
 }
 
@@ -267,7 +374,7 @@ void Station::continueReceive() {
     if (closing_)
         return;
     showPendingReports();
-    if (rxNext_ < rxChunk_.size() || (CPort.Connected() && CPort.BytesWaiting() > 0))
+    if (rxNext_ < rxChunk_.size() || (lineOpen() && lineBytesWaiting() > 0))
         receiveSlice();
 }
 
@@ -305,6 +412,11 @@ void Station::setStatus(StatusPanel panel, std::string text) {
 // and decoded; the failure is reported once and counted, and the next byte
 // tries the log again.
 void Station::writeRawByte(std::uint8_t byte) {
+    if (!lineSource_.kiss())  // a KISS line's bytes were logged as they came
+        logRawByte(byte);
+}
+
+void Station::logRawByte(std::uint8_t byte) {
     try {
         archive_.appendRawByte(byte);
     } catch (const EInOutError& e) {
@@ -421,7 +533,7 @@ void Station::flushDisplay() {
 
 // ---- TNC send pane ---------------------------------------------------------
 
-void Station::MemoTXKeyPress(char key) { CPort.WriteText(std::string(1, key)); }
+void Station::MemoTXKeyPress(char key) { lineWrite(std::string(1, key)); }
 
 void Station::aTNCSendExecute(std::string_view paneText) {
     // The pane's lines go out separated by CR LF, as the TNC expects them.
@@ -433,7 +545,7 @@ void Station::aTNCSendExecute(std::string_view paneText) {
         text += c;
     }
     text += '\r';
-    CPort.WriteText(text);
+    lineWrite(text);
 }
 
 // ---- Test generator --------------------------------------------------------
@@ -441,7 +553,7 @@ void Station::aTNCSendExecute(std::string_view paneText) {
 void Station::aTestExecute() {
     aInitExecute();
     aFillBufferExecute();
-    CPort.WriteText(generator_.TestFrame);
+    lineWrite(generator_.TestFrame);
 }
 
 void Station::setStream(bool on) {
@@ -456,7 +568,7 @@ void Station::TimerXTimer() {
     // not open a message box every 10 ms.
     try {
         aInitExecute();
-        CPort.WriteText(std::string(1, static_cast<char>(generator_.RandomByte())));
+        lineWrite(std::string(1, static_cast<char>(generator_.RandomByte())));
     } catch (...) {
     }
 }

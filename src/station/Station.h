@@ -10,6 +10,9 @@
 // second (displayTick), and at once before any message box, at the
 // one-second trim and at Clear.
 
+#include "kiss/KissDeframer.h"
+#include "kiss/KissTcpLine.h"
+#include "kiss/LineSource.h"
 #include "serial/CPort.h"
 #include "station/Report.h"
 #include "station/RxPaneText.h"
@@ -73,6 +76,10 @@ public:
     Station& operator=(const Station&) = delete;
 
     TComPort CPort;
+    // Where the bytes come from: the serial port as it is, the serial port
+    // carrying KISS, or a software TNC's KISS port over TCP (the settings
+    // file's [Line] section; without it, the serial port).
+    const LineSourceSettings& LineSource() const { return lineSource_; }
 
     // ---- Start-up and shut-down ----
     // Formats, BaseDirectory, settings file, stream off, empty buffer, the
@@ -149,7 +156,16 @@ private:
     void portLost();
     void tryReopenPort();
     void receiveSlice();
+    bool lineOpen() const;
+    std::int32_t lineBytesWaiting();
+    std::int32_t lineRead(std::string& chunk, std::int32_t count);
+    void lineWrite(const std::string& bytes);
+    void handleLineByte(std::uint8_t b);
+    void analyse(std::uint8_t b);
+    void tcpStateChanged(KissTcpLine::State state, const std::string& detail);
+    void showKissState();
     void drainReceived();
+    void logRawByte(std::uint8_t byte);
     void rawByteFailed(const EInOutError& error);
     void beaconFileFailed(const EInOutError& error);
     void showArchiveState();
@@ -193,7 +209,7 @@ private:
         std::string text;
         bool dirty = false;
     };
-    std::array<Status, 3> status_;
+    std::array<Status, 4> status_;
     std::vector<std::string> decodedLines_;
     bool decodedDirty_ = false;
     bool displayTickPending_ = false;
@@ -201,6 +217,13 @@ private:
     bool streamOn_ = false;
     bool closing_ = false;
     bool closed_ = false;
+
+    LineSourceSettings lineSource_;
+    kiss::KissDeframer deframer_;
+    std::uint64_t kissShownFrames_ = 0, kissShownDropped_ = 0;
+    MainThreadMailbox* mailbox_ = nullptr;
+    std::unique_ptr<KissTcpLine> tcp_;
+    bool tcpReported_ = false;  // a lost connection is reported once until it is back
 
     bool portLost_ = false;
     int retryCountdown_ = kRetryTicks;

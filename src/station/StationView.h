@@ -12,9 +12,10 @@ namespace kestrel {
 
 enum class RxPane { Text, Hex };  // MemoRX, MEMORXHEX
 
-// The status bar's panels: the receive buffer ("N=..."), the port's state when
-// it is lost, the archive's when it cannot be written.
-enum class StatusPanel { Receive = 0, Port = 1, Archive = 2 };
+// The status bar's panels: the receive buffer ("N=..."), the line's state (a
+// lost port, the KISS-over-TCP connection), the archive's when it cannot be
+// written, and the KISS frames taken and dropped.
+enum class StatusPanel { Receive = 0, Port = 1, Archive = 2, Kiss = 3 };
 
 class IStationView {
 public:
