@@ -61,7 +61,9 @@ TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
     Child sim({KESTREL_TNC_SIM, "--write-ini", work.string(), "--interval", "0.25", "--noise", "20",
                "--sent-log", (root / "sent.bin").string()},
               root, root / "sim.out", false);
-    ASSERT_TRUE(waitFor([&] { return fs::exists(work / "RS232Settings.ini"); }, std::chrono::seconds(10)))
+    // The whole file: it exists, empty, a moment before the simulator fills it.
+    ASSERT_TRUE(waitFor([&] { return readFile(work / "RS232Settings.ini").ends_with("FlowControl=None\r\n"); },
+                        std::chrono::seconds(10)))
         << readFile(root / "sim.out");
 
     Child decoder({KESTREL_DECODER}, work, root / "decoder.out", true);

@@ -20,6 +20,9 @@ std::string portIn(const fs::path& ini) {
     return text.substr(at, text.find('\r', at) - at);
 }
 
+// The simulator has written the whole file: it exists, empty, a moment before.
+bool iniWritten(const fs::path& ini) { return readFile(ini).ends_with("FlowControl=None\r\n"); }
+
 // Plays the decoder on that port and reads until want bytes came or the bound
 // passed.
 std::string connectAndRead(const fs::path& ini, std::size_t want) {
@@ -62,7 +65,7 @@ TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
     Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--replay", (s.dir / "log_raw.KR7").string(),
                "--rate", "20000"},
               s.dir, s.dir / "sim.out", false);
-    ASSERT_TRUE(waitFor([&] { return fs::exists(s.dir / "RS232Settings.ini"); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(waitFor([&] { return iniWritten(s.dir / "RS232Settings.ini"); }, std::chrono::seconds(10)));
     EXPECT_EQ(connectAndRead(s.dir / "RS232Settings.ini", log.size()), log);
     EXPECT_EQ(runToEnd(sim), 0);
     EXPECT_NE(readFile(s.dir / "sim.out").find("replay finished: 3000 bytes"), std::string::npos);
@@ -73,7 +76,7 @@ TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
     Child sim({KESTREL_TNC_SIM, "--write-ini", s.dir.string(), "--count", "3", "--interval", "0.05",
                "--sent-log", (s.dir / "sent.bin").string()},
               s.dir, s.dir / "sim.out", false);
-    ASSERT_TRUE(waitFor([&] { return fs::exists(s.dir / "RS232Settings.ini"); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(waitFor([&] { return iniWritten(s.dir / "RS232Settings.ini"); }, std::chrono::seconds(10)));
     const std::string got = connectAndRead(s.dir / "RS232Settings.ini", 3 * 131);
     EXPECT_EQ(runToEnd(sim), 0);
     EXPECT_EQ(got.size(), 3u * 131);
