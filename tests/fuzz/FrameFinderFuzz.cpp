@@ -45,6 +45,7 @@ public:
         files.at(handles_.at(static_cast<std::size_t>(file))).append(static_cast<const char*>(data), size);
     }
     void close(FileHandle file) override { handles_.at(static_cast<std::size_t>(file)).clear(); }
+    bool removeFile(const std::string& path) noexcept override { return files.erase(path) != 0; }
 
 private:
     FileHandle open(const std::string& path) {
