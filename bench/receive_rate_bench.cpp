@@ -8,8 +8,10 @@
 
 #include "SimBeacons.h"
 #include "SimPort.h"
-#include "StreamCheck.h"
-#include "ToolTestSupport.h"
+#include "support/Child.h"
+#include "support/Eventually.h"
+#include "support/Files.h"
+#include "support/StreamCheck.h"
 #include "telemetry/Archive.h"
 
 #include <algorithm>
@@ -119,8 +121,8 @@ int main(int argc, char** argv) {
     }
     const Options& o = *parsed;
 
-    test::Scratch scratch("kestrel-bench");
-    const fs::path root = scratch.dir;
+    test::ScratchDir scratch("kestrel-bench");
+    const fs::path root = scratch.path();
     const fs::path work = root / "station";
     fs::create_directories(work);
     sim::SimPort pty = sim::SimPort::createPty();
@@ -131,7 +133,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_receive_rate: %s\n%s", why.c_str(), test::readFile(root / "decoder.out").c_str());
         return 1;
     };
-    if (!test::waitFor([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)) ||
+    if (!test::eventually([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)) ||
         !decoder.running())
         return fail("the decoder did not open " + pty.portName());
     const auto rawLogs = test::filesIn(work / "Telemetry" / "raw_log");
@@ -222,7 +224,7 @@ int main(int argc, char** argv) {
                            std::to_string(static_cast<long>(floor)));
     if (o.keep) {
         std::printf("kept:     %s\n", root.c_str());
-        scratch.dir.clear();  // nothing left to remove
+        scratch.keep();
     }
     for (const auto& p : problems) std::printf("FAILED: %s\n", p.c_str());
     if (!problems.empty()) std::fputs(test::readFile(root / "decoder.out").c_str(), stdout);

@@ -6,8 +6,9 @@
 // Run it through scripts/test-stages/31-windows-gui.sh (KESTREL_WINE_BENCH=1),
 // which sets up Wine, the display and the line.
 
-#include "StreamCheck.h"
-#include "WineSupport.h"
+#include "support/Pty.h"
+#include "support/StreamCheck.h"
+#include "support/WineSupport.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -36,8 +37,8 @@ int main(int argc, char** argv) {
         std::fputs("bench_receive_rate_wine: run through scripts/test-stages/31-windows-gui.sh\n", stderr);
         return 2;
     }
-    Scratch scratch("kestrel-wine-bench");
-    const fs::path work = scratch.dir / "station";
+    ScratchDir scratch("kestrel-wine-bench");
+    const fs::path work = scratch / "station";
     fs::create_directories(work);
     std::ofstream(work / "RS232Settings.ini", std::ios::binary) << "[CPort]\r\nPort=COM7\r\nBaudRate=256000\r\n";
     const int peer = openAsDecoder(line->peerPath);

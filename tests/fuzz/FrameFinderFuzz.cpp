@@ -14,6 +14,7 @@
 #include "telemetry/Decoder.h"
 #include "telemetry/FrameFinder.h"
 #include "telemetry/InOutError.h"
+#include "support/Fixtures.h"
 
 namespace {
 
@@ -55,17 +56,10 @@ private:
     std::vector<std::string> handles_;
 };
 
-class FixedClock final : public IClock {
-public:
-    SystemTime utcNow() override { return {2024, 3, 2, 5, 14, 15, 7, 250}; }
-    SystemTime localNow() override { return {2024, 3, 2, 5, 15, 15, 7, 250}; }
-    std::uint32_t tickCount() override { return 0; }
-};
-
 class ReceivePath final : public IFrameFinderHost, public IDecodedInfoPane {
 public:
     MemoryFileSystem fs;
-    FixedClock clock;
+    test::FixedClock clock;
     Archive archive{fs, clock};
     Decoder decoder{clock, *this, archive};
     FrameFinder finder{*this};

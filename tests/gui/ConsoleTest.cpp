@@ -2,9 +2,8 @@
 // port on a pseudo-terminal; what the TNC would receive is read from its end.
 
 #include "CP_Main.h"
-#include "ExpectedBeacon.h"
+#include "support/ExpectedBeacon.h"
 #include "GuiTestSupport.h"
-#include "TestSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,8 +25,8 @@ const QString kStartUpError = QStringLiteral("RS232 error. Check settings.");
 class ConsoleTest : public ::testing::Test {
 protected:
     void start(bool portWorks = true, IClock* withClock = nullptr) {
-        test::WriteFile(dir / "RS232Settings.ini",
-                        test::SettingsFor(portWorks ? pty.slaveName() : std::string("/nonexistent/tty")));
+        test::writeFile(dir / "RS232Settings.ini",
+                        test::SettingsFor(portWorks ? pty.PortName() : std::string("/nonexistent/tty")));
         TForm1Seams seams;
         seams.clock = withClock ? withClock : &clock;
         form = std::make_unique<TForm1>(nullptr, seams);
@@ -40,7 +39,7 @@ protected:
     // Everything the TNC received so far, once at least n bytes are there.
     const std::string& received(std::size_t n) {
         WaitUntil([&] {
-            got += pty.readAvailable();
+            got += pty.Receive();
             return got.size() >= n;
         });
         return got;
@@ -52,7 +51,7 @@ protected:
         form->MemoTX->clear();
         QTest::keyClick(form->MemoTX, Qt::Key_F9);
         WaitUntil([&] {
-            got += pty.readAvailable();
+            got += pty.Receive();
             return !got.empty() && got.back() == '\r';
         });
         EXPECT_FALSE(got.empty());

@@ -45,7 +45,7 @@ private:
 class DialogTest : public ::testing::Test {
 protected:
     DialogTest() {
-        port.SetPort(pty.slaveName());
+        port.SetPort(pty.PortName());
         port.SetSyncMethod(smWindowSync);
         port.SetMailbox(&mailbox);
     }
@@ -61,8 +61,8 @@ TEST_F(DialogTest, OpensWithEveryListOnThePortsCurrentValue) {
         EXPECT_EQ(d.windowTitle(), QStringLiteral("Setup"));
         EXPECT_TRUE(d.Button1->isDefault());
         const auto ports = Items(d.Combo1);
-        EXPECT_NE(std::find(ports.begin(), ports.end(), pty.slaveName()), ports.end());
-        EXPECT_EQ(d.Combo1->Text(), pty.slaveName());
+        EXPECT_NE(std::find(ports.begin(), ports.end(), pty.PortName()), ports.end());
+        EXPECT_EQ(d.Combo1->Text(), pty.PortName());
         const auto rates = Items(d.Combo2);
         EXPECT_EQ(rates.size(), 16u);
         if (rates.size() != 16u)
@@ -95,7 +95,7 @@ TEST_F(DialogTest, CancelAfterChangingEveryListLeavesThePortAsItWas) {
         return int(QDialog::Rejected);
     });
     RunSetupDialog(port);
-    EXPECT_EQ(port.Port(), pty.slaveName());
+    EXPECT_EQ(port.Port(), pty.PortName());
     EXPECT_EQ(port.BaudRate(), br9600);
     EXPECT_EQ(port.DataBits(), dbEight);
     EXPECT_EQ(port.StopBits(), sbOneStopBit);
@@ -189,9 +189,9 @@ protected:
         if (device)
             std::filesystem::create_directories(dir.path() / "class" / name / "device");
         if (type)
-            test::WriteFile(dir.path() / "class" / name / "type", type);
+            test::writeFile(dir.path() / "class" / name / "type", type);
         std::filesystem::create_directories(dir.path() / "dev");
-        test::WriteFile(dir.path() / "dev" / name, "");
+        test::writeFile(dir.path() / "dev" / name, "");
     }
     std::vector<std::string> list(const std::string& current) {
         return EnumComPortsFrom((dir.path() / "class").string(), (dir.path() / "dev").string(), current);
@@ -212,7 +212,7 @@ TEST_F(PortListTest, ListsDevicesWithHardwareSortedWithoutRegardToCase) {
 TEST_F(PortListTest, AddsTheCurrentPortOnlyWhenItIsATerminal) {
     entry("ttyS0", true, "4");
     test::Pty pty;
-    EXPECT_EQ(list(pty.slaveName()), (std::vector<std::string>{pty.slaveName(), "ttyS0"}));
+    EXPECT_EQ(list(pty.PortName()), (std::vector<std::string>{pty.PortName(), "ttyS0"}));
     EXPECT_EQ(list("ttyS0"), std::vector<std::string>{"ttyS0"}) << "listed once";
     EXPECT_EQ(list((dir.path() / "dev" / "ttyS0").string()).size(), 1u) << "a plain file is no terminal";
     EXPECT_EQ(list("COM4"), std::vector<std::string>{"ttyS0"});

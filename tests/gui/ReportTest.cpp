@@ -42,7 +42,7 @@ TEST(QtMailbox, ReleasesTheEventThreadBeforeTheActionRunsOnTheMainThread) {
             [&] {
                 actionThread = std::this_thread::get_id();
                 // The sender is free by now: wait (bounded) for its mark.
-                sawRelease = test::WaitUntil([&] { return released.load(); }, 5000);
+                sawRelease = test::WaitUntil([&] { return released.load(); }, std::chrono::seconds(5));
                 throw std::runtime_error("Action failed");
             },
             MainThreadMailbox::Release::PickedUp);

@@ -23,8 +23,8 @@
 namespace kestrel {
 namespace {
 
-using test::FilesIn;
-using test::ReadFile;
+using test::filesIn;
+using test::readFile;
 using test::WaitUntil;
 
 std::string Beacon(std::uint32_t milliseconds) {
@@ -38,7 +38,7 @@ std::string Beacon(std::uint32_t milliseconds) {
 
 class WindowTest : public ::testing::Test {
 protected:
-    void writeSettings() { test::WriteFile(dir / "RS232Settings.ini", test::SettingsFor(pty.slaveName())); }
+    void writeSettings() { test::writeFile(dir / "RS232Settings.ini", test::SettingsFor(pty.PortName())); }
 
     void start() {
         form = std::make_unique<TForm1>();
@@ -51,10 +51,10 @@ protected:
     // sent so far.
     void feed(const std::string& bytes) {
         sent += bytes;
-        pty.write(bytes);
+        pty.Send(bytes);
         const std::string log = form->TelemetryArchive().RawByteLogPath();
-        ASSERT_TRUE(WaitUntil([&] { return ReadFile(log).size() == sent.size(); }))
-            << ReadFile(log).size() << " of " << sent.size() << " bytes logged";
+        ASSERT_TRUE(WaitUntil([&] { return readFile(log).size() == sent.size(); }))
+            << readFile(log).size() << " of " << sent.size() << " bytes logged";
         // Then the display tick paints them.
         ASSERT_TRUE(WaitUntil([&] { return !form->DisplayPending(); }));
     }
@@ -176,12 +176,12 @@ TEST_F(WindowTest, ReceivedBytesReachPanesStatusDecoderAndArchive) {
     QTest::keyClick(form->MemoRX, Qt::Key_G, Qt::ControlModifier);
     EXPECT_TRUE(form->Trends()->isVisible());
 
-    const auto frames = FilesIn(dir / "Telemetry" / "raw_data");
+    const auto frames = filesIn(dir / "Telemetry" / "raw_data");
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(ReadFile(frames[0]), frame + std::string(1, '\0'));
-    const auto logs = FilesIn(dir / "Telemetry" / "Decoded");
+    EXPECT_EQ(readFile(frames[0]), frame + std::string(1, '\0'));
+    const auto logs = filesIn(dir / "Telemetry" / "Decoded");
     ASSERT_EQ(logs.size(), 1u);
-    const std::string log = ReadFile(logs[0]);
+    const std::string log = readFile(logs[0]);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << "four header lines and the beacon's";
     EXPECT_TRUE(messages.shown.empty());
 }
@@ -234,7 +234,7 @@ TEST_F(WindowTest, TickTrimsBothPanesToTheNewestTwentyLines) {
 // further ones do not open inside it, and the byte is shown before the box.
 TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
     writeSettings();
-    test::WriteFile(dir / "Telemetry", "no folder here");
+    test::writeFile(dir / "Telemetry", "no folder here");
     start();
     ASSERT_TRUE(form->CPort.Connected());
     int shownWhileUp = -1;
@@ -245,13 +245,13 @@ TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
         paneAtReport = form->MemoRX->toPlainText();
         // The box's own loop goes on handling port events.
         for (int i = 0; i < 3; ++i) {
-            pty.write("y");
+            pty.Send("y");
             WaitUntil([&] { return form->MemoRX->toPlainText().count('y') == i + 1; });
         }
         ShowException("Another failure");
         shownWhileUp = static_cast<int>(messages.shown.size());
     };
-    pty.write("x");
+    pty.Send("x");
     ASSERT_TRUE(WaitUntil([&] { return shownWhileUp >= 0; }));
     EXPECT_EQ(paneAtReport, QStringLiteral("TNC RX\nx"));
     EXPECT_EQ(shownWhileUp, 1);
@@ -269,15 +269,15 @@ TEST_F(WindowTest, TermSignalClosesTheWindowAsTheOperatorWould) {
     ASSERT_TRUE(WaitUntil([&] { return form->Closed(); }));
     EXPECT_FALSE(form->isVisible());
     EXPECT_FALSE(form->CPort.Connected());
-    EXPECT_NE(ReadFile(dir / "RS232Settings.ini").find("Port=" + pty.slaveName()), std::string::npos);
-    EXPECT_EQ(ReadFile(form->TelemetryArchive().RawByteLogPath()), "abc");
+    EXPECT_NE(readFile(dir / "RS232Settings.ini").find("Port=" + pty.PortName()), std::string::npos);
+    EXPECT_EQ(readFile(form->TelemetryArchive().RawByteLogPath()), "abc");
 }
 
 TEST_F(WindowTest, SettingsWithAWorkingPortOpensItWithoutAMessage) {
     writeSettings();
     {
         // Another program holds the port at start-up.
-        const int holder = ::open(pty.slaveName().c_str(), O_RDWR | O_NOCTTY);
+        const int holder = ::open(pty.PortName().c_str(), O_RDWR | O_NOCTTY);
         ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
         start();
         ::close(holder);
@@ -285,7 +285,7 @@ TEST_F(WindowTest, SettingsWithAWorkingPortOpensItWithoutAMessage) {
     ASSERT_EQ(messages.texts(), std::vector<QString>{QStringLiteral("RS232 error. Check settings.")});
     ASSERT_FALSE(form->CPort.Connected());
     test::DialogDriver driver([&](TComSetupFrm& dialog) -> int {
-        const int index = dialog.Combo1->Select().Find(pty.slaveName());
+        const int index = dialog.Combo1->Select().Find(pty.PortName());
         EXPECT_GE(index, 0);
         dialog.Combo1->setCurrentIndex(index);
         emit dialog.Combo1->activated(index);
@@ -294,9 +294,9 @@ TEST_F(WindowTest, SettingsWithAWorkingPortOpensItWithoutAMessage) {
     form->bSettings->click();
     EXPECT_EQ(messages.shown.size(), 1u);
     EXPECT_TRUE(form->CPort.Connected());
-    EXPECT_EQ(form->CPort.Port(), pty.slaveName());
+    EXPECT_EQ(form->CPort.Port(), pty.PortName());
     form->close();
-    EXPECT_NE(ReadFile(dir / "RS232Settings.ini").find("Port=" + pty.slaveName() + "\r\n"), std::string::npos);
+    EXPECT_NE(readFile(dir / "RS232Settings.ini").find("Port=" + pty.PortName() + "\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeComDevice.h"
-#include "TestMailbox.h"
+#include "support/FakeComDevice.h"
+#include "support/TestMailbox.h"
 #include "serial/CPort.h"
 #include "serial/ExceptionReport.h"
 

@@ -10,8 +10,8 @@
 
 #include <filesystem>
 
-#include "PtyLine.h"
-#include "TempDir.h"
+#include "support/Files.h"
+#include "support/Pty.h"
 #endif
 
 namespace kestrel {
@@ -34,8 +34,8 @@ namespace fs = std::filesystem;
 
 class PosixPortList : public ::testing::Test {
 protected:
-    test::TempDir dir;
-    std::string sys = dir.file("class"), dev = dir.file("dev");
+    test::ScratchDir dir;
+    std::string sys = (dir / "class").string(), dev = (dir / "dev").string();
     void SetUp() override {
         fs::create_directories(dev);
         for (const char* name : {"ttyUSB0", "ttyS1"}) {
@@ -51,7 +51,7 @@ protected:
 };
 
 TEST_F(PosixPortList, EachDeviceOnceWhateverTheSpellingAndItsStableNames) {
-    test::PtyLine pty;  // a real terminal behind a class entry of its own
+    test::Pty pty;  // a real terminal behind a class entry of its own
     fs::create_directories(sys + "/ttyACM0/device");
     fs::create_symlink(pty.PortName(), dev + "/ttyACM0");
     const std::string stable = dev + "/serial/by-id/usb-TNC-if00";
@@ -62,7 +62,7 @@ TEST_F(PosixPortList, EachDeviceOnceWhateverTheSpellingAndItsStableNames) {
 }
 
 TEST_F(PosixPortList, APseudoTerminalSetAsThePortIsListedWithoutBeingOpened) {
-    test::PtyLine pty;
+    test::Pty pty;
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, pty.PortName().c_str(), IN_OPEN), 0);

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "PtyLine.h"
+#include "support/Pty.h"
 #include "serial/CPort.h"
 
 namespace kestrel {
@@ -28,7 +28,7 @@ termios2 lineSettings(int fd) {
 
 class PosixPortTest : public ::testing::Test {
 protected:
-    test::PtyLine line;
+    test::Pty line;
     TComPort port;
     void SetUp() override {
         port.SetPort(line.PortName());

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ComPortError.h"
-#include "PortOnTestLine.h"
+#include "support/PortOnTestLine.h"
 #include "serial/ExceptionReport.h"
 
 namespace kestrel {

@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-#include "TempDir.h"
+#include "support/Files.h"
 #include "serial/ProfileStore.h"
 
 namespace kestrel {
@@ -25,8 +25,8 @@ using test::writeFile;
 class ProfileStoreTest : public ::testing::Test {
 protected:
     std::unique_ptr<ProfileStore> store = CreateProfileStore();
-    test::TempDir dir;
-    std::string ini = dir.file("settings.ini");
+    test::ScratchDir dir;
+    std::string ini = (dir / "settings.ini").string();
     std::string read(const std::string& section, const std::string& key, const std::string& def = "<default>") {
         return store->ReadString(ini, section, key, def);
     }
@@ -105,11 +105,11 @@ TEST_F(ProfileStoreTest, ARelativePathMeansTheCurrentDirectory) {
     std::filesystem::current_path(before);
     ASSERT_TRUE(written);
     EXPECT_EQ(readBack, "COM4");
-    EXPECT_EQ(readFile(dir.file("relative.ini")), "[CPort]\r\nPort=COM4\r\n");
+    EXPECT_EQ(readFile(dir / "relative.ini"), "[CPort]\r\nPort=COM4\r\n");
 }
 
 TEST_F(ProfileStoreTest, WriteIntoAMissingFolderFails) {
-    EXPECT_FALSE(store->WriteString(dir.file("no-such-folder/settings.ini"), "CPort", "Port", "COM4"));
+    EXPECT_FALSE(store->WriteString((dir / "no-such-folder/settings.ini").string(), "CPort", "Port", "COM4"));
 }
 
 TEST_F(ProfileStoreTest, AByteOrderMarkIsNoPartOfTheFirstSection) {
@@ -156,7 +156,7 @@ TEST_F(ProfileStoreTest, AFileThatCannotBeReadOrIsReadOnlyIsNeverReplaced) {
 }
 
 TEST_F(ProfileStoreTest, WriteGoesThroughALinkAndKeepsTheFileMode) {
-    const std::string target = dir.file("real.ini");
+    const std::string target = (dir / "real.ini").string();
     writeFile(target, "[CPort]\r\nPort=COM1\r\n");
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink("real.ini", ini);
@@ -167,7 +167,7 @@ TEST_F(ProfileStoreTest, WriteGoesThroughALinkAndKeepsTheFileMode) {
 }
 
 TEST_F(ProfileStoreTest, AStrayNameBesideTheFileIsNeverWrittenThrough) {
-    const std::string victim = dir.file("victim");
+    const std::string victim = (dir / "victim").string();
     writeFile(victim, "keep");
     writeFile(ini, "[CPort]\r\nPort=COM1\r\n");
     fs::create_symlink(victim, ini + ".tmp");

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "ComPortError.h"
-#include "FakeComDevice.h"
-#include "TempDir.h"
+#include "support/FakeComDevice.h"
+#include "support/Files.h"
 #include "serial/CPort.h"
 
 namespace kestrel {
@@ -343,8 +343,8 @@ TEST(FakePortLifetime, APortWhoseAbortFailsIsStillReleasedWhenDestroyed) {
 
 class SettingsFileTest : public FakePortTest {
 protected:
-    test::TempDir dir;
-    std::string ini = dir.file("RS232Settings.ini");
+    test::ScratchDir dir;
+    std::string ini = (dir / "RS232Settings.ini").string();
 };
 
 TEST_F(SettingsFileTest, StoresTheBasicGroup) {
@@ -402,7 +402,7 @@ TEST_F(SettingsFileTest, TheSectionIsStoredInOneWrite) {
 }
 
 TEST_F(SettingsFileTest, StoreFailureIsCode16) {
-    EComPort e = comPortError([&] { port.SaveSettingsFile(dir.file("missing/RS232Settings.ini")); });
+    EComPort e = comPortError([&] { port.SaveSettingsFile((dir / "missing/RS232Settings.ini").string()); });
     EXPECT_EQ(e.ErrorCode, CError_StoreFailed);
     EXPECT_STREQ(e.what(), "Failed to store settings");
 }
@@ -447,7 +447,7 @@ TEST_F(SettingsFileTest, CustomFlowControlLeavesTheFields) {
 TEST_F(SettingsFileTest, MissingFileKeepsEverySetting) {
     port.SetBaudRate(br57600);
     port.Parity().SetBits(prOdd);
-    port.LoadSettingsFile(dir.file("absent.ini"));
+    port.LoadSettingsFile((dir / "absent.ini").string());
     EXPECT_EQ(port.Port(), "COM4");
     EXPECT_EQ(port.BaudRate(), br57600);
     EXPECT_EQ(port.Parity().Bits(), prOdd);

@@ -4,10 +4,11 @@
 
 #include "station/Station.h"
 
-#include "ExpectedBeacon.h"
-#include "FakeComDevice.h"
-#include "TestMailbox.h"
-#include "TestSupport.h"
+#include "support/ExpectedBeacon.h"
+#include "support/FakeComDevice.h"
+#include "support/TestMailbox.h"
+#include "support/Files.h"
+#include "support/Fixtures.h"
 #include "telemetry/InOutError.h"
 
 #include <gtest/gtest.h>
@@ -73,10 +74,6 @@ private:
     IFileSystem& real_ = systemFileSystem();
 };
 
-std::string SettingsFor(const std::string& port) {
-    return "[CPort]\r\nPort=" + port + "\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
-}
-
 // The application's report, recorded.
 struct Reports {
     Reports() {
@@ -93,7 +90,7 @@ protected:
     void start(const std::string& port = "ttyTNC") {
         station.reset();
         if (!port.empty())
-            writeFile("RS232Settings.ini", SettingsFor(port));
+            test::writeFile(dir / "RS232Settings.ini", test::SettingsFor(port));
         StationSeams seams;
         seams.clock = &clock;
         seams.fileSystem = &files;
@@ -109,9 +106,6 @@ protected:
         station->CPortRxByte();
     }
 
-    void writeFile(const char* name, const std::string& text) {
-        std::ofstream(dir.path() / name, std::ios::binary) << text;
-    }
     std::string rawLog() const { return test::readFile(station->TelemetryArchive().RawByteLogPath()); }
 
     test::ScratchDir dir;
@@ -136,8 +130,8 @@ TEST_F(StationTest, StartUpLoadsTheSettingsOpensTheRunFilesThenThePort) {
     EXPECT_TRUE(station->CPort.Connected());
     EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
     EXPECT_EQ(fs::path(station->TelemetryArchive().RawByteLogPath()).parent_path(),
-              dir.path() / "Telemetry" / "raw_log");
-    EXPECT_EQ(station->SettingsFilePath(), (dir.path() / "RS232Settings.ini").string());
+              dir / "Telemetry" / "raw_log");
+    EXPECT_EQ(station->SettingsFilePath(), (dir / "RS232Settings.ini").string());
     EXPECT_FALSE(view.streamTimer);
     EXPECT_TRUE(view.messages.empty());
 }
@@ -149,9 +143,9 @@ TEST_F(StationTest, FirstStartWithoutSettingsUsesTheDesignAndStoresItAtShutDown)
     EXPECT_EQ(log.lastLine.ByteSize, 8);
     EXPECT_EQ(log.lastLine.Parity, kParityNone);
     EXPECT_EQ(log.lastLine.StopBits, kOneStopBit);
-    EXPECT_FALSE(fs::exists(dir.path() / "RS232Settings.ini"));
+    EXPECT_FALSE(fs::exists(dir / "RS232Settings.ini"));
     station->FormClose();
-    EXPECT_EQ(test::readFile(dir.path() / "RS232Settings.ini"), SettingsFor("COM4"));
+    EXPECT_EQ(test::readFile(dir / "RS232Settings.ini"), test::SettingsFor("COM4"));
 }
 
 TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
@@ -163,7 +157,7 @@ TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
 }
 
 TEST_F(StationTest, AnArchiveThatCannotBeCreatedIsSilentAndThePortStillOpens) {
-    writeFile("Telemetry", "a file where the folder must go");
+    test::writeFile(dir / "Telemetry", "a file where the folder must go");
     start();
     EXPECT_TRUE(view.messages.empty());
     EXPECT_TRUE(station->CPort.Connected());
@@ -178,7 +172,7 @@ TEST_F(StationTest, ReceivedBytesAreArchivedAndAnalysedAtOnceAndPaintedAtTheDisp
     receive(frame.substr(60));
     EXPECT_EQ(rawLog(), std::string("ab\r\n") + frame) << "the archive is complete up to the last byte";
     EXPECT_EQ(station->BeaconCounter(), 1);
-    EXPECT_EQ(fs::directory_iterator(dir.path() / "Telemetry" / "raw_data")->path().filename().string().substr(0, 8),
+    EXPECT_EQ(fs::directory_iterator(dir / "Telemetry" / "raw_data")->path().filename().string().substr(0, 8),
               "KR7_raw_");
     EXPECT_EQ(view.paints, 0) << "nothing painted per receive event";
     EXPECT_EQ(view.displayRequests, 1) << "one display tick while something waits";
@@ -220,7 +214,7 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
 // the RawByteLog is made as soon as it can be.
 TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     Reports reports;
-    writeFile("Telemetry", "no folder here");
+    test::writeFile(dir / "Telemetry", "no folder here");
     start();
     const std::string bytes = "abc" + Beacon(7) + "xyz";
     receive(bytes.substr(0, 50));
@@ -233,7 +227,7 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
     EXPECT_EQ(view.archiveStatus, "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
 
-    fs::remove(dir.path() / "Telemetry");
+    fs::remove(dir / "Telemetry");
     station->Timer1Timer();
     station->Timer1Timer();
     ASSERT_TRUE(station->TelemetryArchive().rawByteLogOpen());
@@ -331,8 +325,8 @@ TEST_F(StationTest, SettingsClosesThePortAroundTheDialogAndReportsAPortThatFails
 TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
     start();
     receive("xyz");
-    fs::remove(dir.path() / "RS232Settings.ini");
-    fs::create_directory(dir.path() / "RS232Settings.ini");
+    fs::remove(dir / "RS232Settings.ini");
+    fs::create_directory(dir / "RS232Settings.ini");
     station->FormClose();
     EXPECT_TRUE(station->Closed());
     EXPECT_FALSE(station->TelemetryArchive().rawByteLogOpen());

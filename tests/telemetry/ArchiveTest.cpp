@@ -2,7 +2,8 @@
 
 #include "telemetry/InOutError.h"
 
-#include "TestSupport.h"
+#include "support/Files.h"
+#include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
 

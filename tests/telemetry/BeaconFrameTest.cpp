@@ -1,9 +1,6 @@
 #include "telemetry/BeaconFrame.h"
 
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
-
 
 using namespace kestrel;
 

@@ -2,7 +2,7 @@
 
 #include "telemetry/Archive.h"
 
-#include "TestSupport.h"
+#include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
 

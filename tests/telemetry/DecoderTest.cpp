@@ -2,7 +2,7 @@
 
 #include "telemetry/InOutError.h"
 
-#include "TestSupport.h"
+#include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
 

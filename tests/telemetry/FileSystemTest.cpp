@@ -3,7 +3,7 @@
 
 #include "telemetry/InOutError.h"
 
-#include "TestSupport.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 

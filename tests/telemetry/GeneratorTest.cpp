@@ -2,7 +2,7 @@
 // draws of the 32-bit LCG), never taken from the code under test.
 #include "telemetry/Generator.h"
 
-#include "ExpectedBeacon.h"
+#include "support/ExpectedBeacon.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,11 @@
 // The real program on a pseudo-terminal the test writes to itself: known
 // beacons among noise go in, SIGTERM ends the run, and the archive must hold
 // exactly those bytes and those beacons.
-#include "../telemetry/ExpectedBeacon.h"
 #include "SimPort.h"
-#include "ToolTestSupport.h"
+#include "support/Child.h"
+#include "support/Eventually.h"
+#include "support/ExpectedBeacon.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -41,17 +43,17 @@ std::string literal(const std::string& s) {
 }  // namespace
 
 TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
-    test::Scratch scratch("kestrel-archive-e2e");
-    const fs::path work = scratch.dir / "station";
+    test::ScratchDir scratch("kestrel-archive-e2e");
+    const fs::path work = scratch / "station";
     const fs::path ini = work / "RS232Settings.ini";
     fs::create_directories(work);
     sim::SimPort pty = sim::SimPort::createPty();
     sim::writeSettingsIni(work.string(), pty.portName(), 9600);
 
-    test::Child decoder({KESTREL_DECODER}, work, scratch.dir / "decoder.out", true);
-    ASSERT_TRUE(test::waitFor([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)))
-        << test::readFile(scratch.dir / "decoder.out");
-    ASSERT_TRUE(decoder.running()) << test::readFile(scratch.dir / "decoder.out");
+    test::Child decoder({KESTREL_DECODER}, work, scratch / "decoder.out", true);
+    ASSERT_TRUE(test::eventually([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)))
+        << test::readFile(scratch / "decoder.out");
+    ASSERT_TRUE(decoder.running()) << test::readFile(scratch / "decoder.out");
     // The settings are read; the file must come back at shut-down.
     fs::remove(ini);
 
@@ -73,9 +75,9 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
         auto logs = test::filesIn(telemetry / "raw_log");
         return logs.size() == 1 ? fs::file_size(logs[0]) : 0u;
     };
-    ASSERT_TRUE(test::waitFor([&] { return logged() >= stream.size(); }, std::chrono::seconds(30)))
+    ASSERT_TRUE(test::eventually([&] { return logged() >= stream.size(); }, std::chrono::seconds(30)))
         << logged() << " of " << stream.size() << " bytes logged";
-    EXPECT_EQ(decoder.terminate(), 0) << test::readFile(scratch.dir / "decoder.out");
+    EXPECT_EQ(decoder.terminate(), 0) << test::readFile(scratch / "decoder.out");
 
     // RawByteLog: every byte as it came, under the run's UTC start stamp.
     const auto rawLogs = test::filesIn(telemetry / "raw_log");

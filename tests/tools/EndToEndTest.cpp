@@ -1,22 +1,17 @@
 // The simulated TNC drives the real program: beacons go in over a pseudo-
 // terminal, the program runs offscreen in a scratch working directory, and the
 // archive it leaves must hold what the simulator sent.
-#include "ToolTestSupport.h"
+#include "support/Child.h"
+#include "support/Eventually.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -53,15 +48,17 @@ uint32_t u32At(const std::string& s, std::size_t off) {
 }  // namespace
 
 TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
-    Scratch scratch("kestrel-e2e");
-    const fs::path root = scratch.dir;
+    ScratchDir scratch("kestrel-e2e");
+    const fs::path root = scratch.path();
     const fs::path work = root / "station";
     fs::create_directories(work);
 
     Child sim({KESTREL_TNC_SIM, "--write-ini", work.string(), "--interval", "0.25", "--noise", "20",
                "--sent-log", (root / "sent.bin").string()},
               root, root / "sim.out", false);
-    ASSERT_TRUE(waitFor([&] { return fs::exists(work / "RS232Settings.ini"); }, std::chrono::seconds(10)))
+    // The whole file: it exists, empty, a moment before the simulator fills it.
+    ASSERT_TRUE(eventually([&] { return readFile(work / "RS232Settings.ini").ends_with("FlowControl=None\r\n"); },
+                           std::chrono::seconds(10)))
         << readFile(root / "sim.out");
 
     Child decoder({KESTREL_DECODER}, work, root / "decoder.out", true);
@@ -70,7 +67,7 @@ TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
         auto logs = filesIn(decoded);
         return logs.size() == 1 ? dataLines(logs[0]).size() : 0u;
     };
-    ASSERT_TRUE(waitFor([&] { return logLines() >= 4 || !decoder.running(); }, std::chrono::seconds(30)))
+    ASSERT_TRUE(eventually([&] { return logLines() >= 4 || !decoder.running(); }, std::chrono::seconds(30)))
         << "simulator:\n" << readFile(root / "sim.out") << "decoder:\n" << readFile(root / "decoder.out");
     ASSERT_TRUE(decoder.running()) << readFile(root / "decoder.out");
 

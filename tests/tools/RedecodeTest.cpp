@@ -1,7 +1,10 @@
 // kestrel-redecode against the live code path: the same bytes through the
 // program's frame finder, decoder and archive one by one, then through the tool.
 #include "Redecode.h"
-#include "ToolTestSupport.h"
+#include "support/Child.h"
+#include "support/Eventually.h"
+#include "support/Files.h"
+#include "support/Fixtures.h"
 
 #include "telemetry/Archive.h"
 #include "telemetry/Decoder.h"
@@ -58,7 +61,7 @@ int runTool(const std::vector<std::string>& args, const fs::path& cwd, std::stri
     argv.insert(argv.end(), args.begin(), args.end());
     const fs::path out = cwd / "tool.out";
     test::Child tool(argv, cwd, out, false);
-    EXPECT_TRUE(test::waitFor([&] { return !tool.running(); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(test::eventually([&] { return !tool.running(); }, std::chrono::seconds(60)));
     output = test::readFile(out);
     return tool.terminate();
 }
@@ -72,11 +75,11 @@ protected:
         damaged.erase(70, 1);
         stream = "\r\ncmd:" + std::string(40, '\xff') + frame(1) + frame(2) + std::string(30, 'n') + damaged +
                  std::string(120, 'z') + std::string(TrailerMarker) + frame(4) + frame(5).substr(0, 100);
-        LiveRun(scratch.dir / "live").feed(stream);
-        rawLog = scratch.dir / "live" / "Telemetry" / "raw_log" / kRawLogName;
+        LiveRun(scratch / "live").feed(stream);
+        rawLog = scratch / "live" / "Telemetry" / "raw_log" / kRawLogName;
     }
 
-    test::Scratch scratch{"kestrel-redecode"};
+    test::ScratchDir scratch{"kestrel-redecode"};
     std::string stream;
     fs::path rawLog;
     std::string output;
@@ -85,10 +88,10 @@ protected:
 }  // namespace
 
 TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
-    const fs::path live = scratch.dir / "live" / "Telemetry";
-    const fs::path again = scratch.dir / "again" / "Telemetry";
+    const fs::path live = scratch / "live" / "Telemetry";
+    const fs::path again = scratch / "again" / "Telemetry";
     ASSERT_EQ(test::readFile(rawLog), stream);
-    ASSERT_EQ(runTool({"--out", (scratch.dir / "again").string(), rawLog.string()}, scratch.dir, output), 0) << output;
+    ASSERT_EQ(runTool({"--out", (scratch / "again").string(), rawLog.string()}, scratch.path(), output), 0) << output;
     EXPECT_NE(output.find(std::to_string(stream.size()) + " bytes, 3 beacons, 2 frames rejected"), std::string::npos)
         << output;
 
@@ -106,9 +109,9 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
     EXPECT_FALSE(fs::exists(again / "raw_log"));
 
     // CSV from the re-decoded BeaconTextLog and from the RawByteLog itself.
-    const fs::path csv = scratch.dir / "beacons.csv";
+    const fs::path csv = scratch / "beacons.csv";
     ASSERT_EQ(runTool({"--csv", csv.string(), (again / "Decoded" / kTextLogName).string(), rawLog.string()},
-                      scratch.dir, output), 0) << output;
+                      scratch.path(), output), 0) << output;
     EXPECT_NE(output.find("3 beacons, 0 lines skipped"), std::string::npos) << output;
     const std::string rows = test::readFile(csv);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 7);
@@ -118,15 +121,15 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
 
 TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveAndGoesOnPastUnreadableFiles) {
     const fs::path rawLogFolder = rawLog.parent_path();
-    EXPECT_EQ(runTool({"--out", rawLogFolder.string(), rawLog.string()}, scratch.dir, output), 2);
+    EXPECT_EQ(runTool({"--out", rawLogFolder.string(), rawLog.string()}, scratch.path(), output), 2);
     EXPECT_NE(output.find("is the folder of the input"), std::string::npos) << output;
-    EXPECT_EQ(runTool({"--out", (scratch.dir / "live").string(), rawLog.string()}, scratch.dir, output), 2);
+    EXPECT_EQ(runTool({"--out", (scratch / "live").string(), rawLog.string()}, scratch.path(), output), 2);
     EXPECT_NE(output.find("already holds a Telemetry folder"), std::string::npos) << output;
     EXPECT_EQ(test::filesIn(rawLogFolder).size(), 1u);
 
     // No --out: a new folder beside the input.
-    const fs::path missing = scratch.dir / "log_raw_2024_01_01_000000_UTC.KR7";
-    EXPECT_EQ(runTool({missing.string(), rawLog.string()}, scratch.dir, output), 1);
+    const fs::path missing = scratch / "log_raw_2024_01_01_000000_UTC.KR7";
+    EXPECT_EQ(runTool({missing.string(), rawLog.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find(missing.string() + ": no such file"), std::string::npos) << output;
     EXPECT_EQ(test::filesIn(rawLogFolder / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
               3u) << output;

@@ -1,7 +1,8 @@
 #include "SimBeacons.h"
 #include "SimEcho.h"
 #include "SimPort.h"
-#include "ToolTestSupport.h"
+#include "support/Files.h"
+#include "support/Pty.h"
 
 #include "telemetry/Generator.h"
 
@@ -9,13 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace kestrel;
@@ -24,18 +19,6 @@ using kestrel::test::openAsDecoder;
 using kestrel::test::readFor;
 
 namespace {
-
-std::string readPort(SimPort& port, std::size_t want) {
-    std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{port.fd(), POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[256];
-        got.append(buf, port.readSome(buf, sizeof buf));
-    }
-    return got;
-}
 
 struct Sent {
     std::string stream;
@@ -98,7 +81,7 @@ TEST(SimPort, PtyCarriesBytesBothWaysAndNoticesTheDecoderOpening) {
     EXPECT_EQ(readFor(dec, 6), "unread");
 
     ASSERT_EQ(write(dec, "AT\r", 3), 3);
-    EXPECT_EQ(readPort(port, 3), "AT\r");
+    EXPECT_EQ(readFor(port.fd(), 3, std::chrono::seconds(2)), "AT\r");
 
     // The decoder going away leaves the simulator's line usable.
     close(dec);
@@ -117,14 +100,12 @@ TEST(SimPort, OpeningAMissingDeviceFailsWithItsName) {
 }
 
 TEST(SimPort, SettingsFilePointsTheDecoderAtThePort) {
-    kestrel::test::Scratch scratch("kestrel-sim-ini");
-    const auto& dir = scratch.dir;
+    kestrel::test::ScratchDir scratch("kestrel-sim-ini");
+    const auto& dir = scratch.path();
     std::string path = writeSettingsIni(dir.string(), "/dev/pts/7", 19200);
     EXPECT_EQ(path, (dir / "RS232Settings.ini").string());
-    std::ifstream in(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(text, "[CPort]\r\nPort=/dev/pts/7\r\nBaudRate=19200\r\nStopBits=1\r\nDataBits=8\r\n"
-                    "Parity=None\r\nFlowControl=None\r\n");
+    EXPECT_EQ(kestrel::test::readFile(path), "[CPort]\r\nPort=/dev/pts/7\r\nBaudRate=19200\r\nStopBits=1\r\nDataBits=8\r\n"
+                                              "Parity=None\r\nFlowControl=None\r\n");
     EXPECT_THROW(writeSettingsIni("/nonexistent/dir", "/dev/pts/7", 9600), std::runtime_error);
 }
 

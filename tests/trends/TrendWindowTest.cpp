@@ -3,7 +3,8 @@
 
 #include "telemetry/Archive.h"
 
-#include "../telemetry/TestSupport.h"
+#include "support/Files.h"
+#include "support/Fixtures.h"
 
 #include <QApplication>
 #include <QImage>

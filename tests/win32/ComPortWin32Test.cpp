@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "PortOnTestLine.h"
+#include "support/PortOnTestLine.h"
 
 namespace kestrel {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "TestSupport.h"
-#include "UnderWine.h"
+#include "support/Files.h"
+#include "support/UnderWine.h"
 #include "telemetry/FileSystem.h"
 #include "telemetry/InOutError.h"
 

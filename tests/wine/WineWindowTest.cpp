@@ -3,8 +3,10 @@
 // Keys and clicks go in through xdotool; the line is COM7, a pseudo-terminal
 // whose other end the test holds.
 
-#include "StreamCheck.h"
-#include "WineSupport.h"
+#include "support/Eventually.h"
+#include "support/Pty.h"
+#include "support/StreamCheck.h"
+#include "support/WineSupport.h"
 #include "telemetry/BeaconFrame.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +30,7 @@ protected:
         const auto line = WineLine::fromEnvironment();
         ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
         line_ = *line;
-        work_ = scratch_.dir / "station";
+        work_ = scratch_ / "station";
         fs::create_directories(work_);
         peer_ = openAsDecoder(line_.peerPath);
         ASSERT_GE(peer_, 0);
@@ -67,12 +69,17 @@ protected:
         EXPECT_EQ(program_->close(), 0) << program_->output();
         return readFile(work_ / "RS232Settings.ini");
     }
+    // Each look runs xdotool: one every 50 ms.
+    static bool setupGone() {
+        return eventually([] { return !windowShows("^Setup$"); }, std::chrono::seconds(10),
+                          [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+    }
     std::uintmax_t logged() {
         const auto logs = filesIn(work_ / "Telemetry" / "raw_log");
         return logs.size() == 1 ? sizeOf(logs[0]) : 0;
     }
 
-    Scratch scratch_{"kestrel-wine-window"};
+    ScratchDir scratch_{"kestrel-wine-window"};
     WineLine line_;
     fs::path work_;
     int peer_ = -1;
@@ -88,7 +95,7 @@ TEST_F(WineWindow, ReceivedStreamIsArchivedAndCloseStoresTheSettings) {
         send(stream.bytes.substr(at, 1000));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_TRUE(waitFor([&] { return logged() >= stream.bytes.size(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(eventually([&] { return logged() >= stream.bytes.size(); }, std::chrono::seconds(20)));
     const std::string settings = closeProgram();
 
     const ArchiveCheck c = checkArchive(work_, stream, stream.bytes.size());
@@ -131,21 +138,21 @@ TEST_F(WineWindow, SetupDialogCancelLeavesTheSettingsAndOkAppliesThem) {
     ASSERT_FALSE(waitForWindow("^Setup$", 10).empty());
     key("Down Tab Up");  // another port, another baud rate
     key("Escape");
-    ASSERT_TRUE(waitFor([] { return !windowShows("^Setup$"); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(setupGone());
     send("x");  // the port is open again
-    EXPECT_TRUE(waitFor([&] { return logged() == 1; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(eventually([&] { return logged() == 1; }, std::chrono::seconds(10)));
 
     click(kSettingsButton);
     ASSERT_FALSE(waitForWindow("^Setup$", 10).empty());
     key("Tab Up Return");  // 128000 baud, OK
-    ASSERT_TRUE(waitFor([] { return !windowShows("^Setup$"); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(setupGone());
     const std::string settings = closeProgram();
     EXPECT_NE(settings.find("Port=COM7\r\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("BaudRate=128000\r\n"), std::string::npos) << settings;
 }
 
 TEST_F(WineWindow, MissingPortShowsTheStartUpMessageBeforeTheWindow) {
-    std::ofstream(work_ / "RS232Settings.ini", std::ios::binary) << "[CPort]\r\nPort=COM99\r\n";
+    writeFile(work_ / "RS232Settings.ini", "[CPort]\r\nPort=COM99\r\n");
     program_ = std::make_unique<WineProgram>(line_, work_);
     const std::string box = waitForWindow("^kestrel-decoder$");
     ASSERT_FALSE(box.empty()) << program_->output();

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "TestLine.h"
-#include "TestMailbox.h"
+#include "support/TestLine.h"
+#include "support/TestMailbox.h"
 #include "serial/CPort.h"
 
 namespace kestrel::test {

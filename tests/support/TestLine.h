@@ -5,15 +5,15 @@
 //   Receive(n, limit)    what the far end got, up to n bytes within limit
 //   HangUp()             the far end goes away (where the line can)
 //   TestLineUnavailable(line)  why the tests must skip, or empty
-// On POSIX it is a pseudo-terminal (PtyLine.h); a Windows build supplies its
-// own line pair here.
+// On POSIX it is a pseudo-terminal (Pty.h); on Windows a wired COM port pair
+// (ComLineWin32.h).
 
 #if defined(_WIN32)
-#include "ComLineWin32.h"
+#include "support/ComLineWin32.h"
 #else
-#include "PtyLine.h"
+#include "support/Pty.h"
 namespace kestrel::test {
-using TestLine = PtyLine;
+using TestLine = Pty;
 // Why the line cannot be used (empty: it can); a pseudo-terminal always can.
 inline std::string TestLineUnavailable(const TestLine&) { return {}; }
 }  // namespace kestrel::test

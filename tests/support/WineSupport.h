@@ -6,7 +6,8 @@
 // native end of COM7's line), KESTREL_MODEM_SHIM (preloaded into Wine, as pty
 // lines have no modem signals), WINEPREFIX and DISPLAY.
 
-#include "ToolTestSupport.h"
+#include "support/Child.h"
+#include "support/Files.h"
 
 #include <array>
 #include <cstdio>

@@ -2,10 +2,10 @@
 // A stream of beacons among noise for a running decoder, and what its archive
 // must show afterwards: every byte in the RawByteLog, every beacon in the
 // BeaconTextLog and as a RawFrameFile. Shared by the receive-rate benches and
-// the Windows window tests.
+// the Windows window tests (needs kestrel_sim).
 
 #include "SimBeacons.h"
-#include "ToolTestSupport.h"
+#include "support/Files.h"
 #include "telemetry/Archive.h"
 
 #include <algorithm>

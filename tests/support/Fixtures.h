@@ -1,14 +1,10 @@
 #pragma once
-// Shared fixtures of the telemetry tests: a settable clock, the worked-example
-// record and a scratch directory.
+// Fixtures that suites share: a settable clock, the record of the archive's
+// worked example, a settings file for a port.
 
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/Clock.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 
 namespace kestrel::test {
@@ -58,28 +54,8 @@ inline BeaconRecord exampleRecord() {
     return r;
 }
 
-// A fresh directory below the system's temporary folder, removed afterwards.
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() / ("kestrel-test-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+inline std::string SettingsFor(const std::string& port) {
+    return "[CPort]\r\nPort=" + port + "\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
 }
 
 }  // namespace kestrel::test

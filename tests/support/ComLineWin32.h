@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "../win32/UnderWine.h"
+#include "support/UnderWine.h"
 
 #include <chrono>
 #include <cstdlib>
