@@ -9,6 +9,7 @@
 #include "kiss/KissTcpLine.h"
 
 #include "KissTestSupport.h"
+#include "support/TestMailbox.h"
 #include "telemetry/Generator.h"
 
 #include <arpa/inet.h>
@@ -197,7 +198,7 @@ int main(int argc, char** argv) {
         return fail("cannot start direwolf", log);
     ::close(audio[0]);
 
-    KissTestMailbox mailbox;
+    TestMailbox mailbox;
     KissTcpLine line(&mailbox);
     kiss::KissDeframer deframer;
     CollectingHost host;
@@ -216,7 +217,7 @@ int main(int argc, char** argv) {
         }
     };
     line.Open("127.0.0.1", port);
-    if (!serviceUntil(mailbox, [&] { return line.GetState() == KissTcpLine::State::Connected; }, 20000ms)) {
+    if (!eventually(mailbox, [&] { return line.GetState() == KissTcpLine::State::Connected; }, 20000ms)) {
         ::kill(direwolf, SIGTERM);
         return fail("no connection to direwolf's KISS port " + std::to_string(port), log);
     }
@@ -231,7 +232,7 @@ int main(int argc, char** argv) {
         ::close(audio[1]);
     });
     // direwolf ends at the end of its input; the line then sees it go.
-    serviceUntil(mailbox, [&] { return line.GetState() != KissTcpLine::State::Connected; }, 120000ms);
+    eventually(mailbox, [&] { return line.GetState() != KissTcpLine::State::Connected; }, 120000ms);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     feeder.join();
     line.Close();

@@ -4,6 +4,7 @@
 #include "kiss/KissTcpLine.h"
 
 #include "KissTestSupport.h"
+#include "support/TestMailbox.h"
 #include "TcpListener.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,7 @@ namespace {
 
 class KissTcpLineTest : public ::testing::Test {
 protected:
-    KissTestMailbox mailbox;
+    TestMailbox mailbox;
     KissTcpLine line{&mailbox};
     std::string received;
     std::vector<bool> freshReads;  // newConnection of each read that got bytes
@@ -47,7 +48,7 @@ protected:
         line.OnStateChange = [this](KissTcpLine::State s, const std::string&) { states.push_back(s); };
     }
     bool until(const std::function<bool()>& cond, std::chrono::milliseconds limit = 8000ms) {
-        return serviceUntil(mailbox, cond, limit);
+        return eventually(mailbox, cond, limit);
     }
     bool connected() { return line.GetState() == KissTcpLine::State::Connected; }
     std::string sentToTnc(Listener& tnc, std::size_t size) {

@@ -57,27 +57,3 @@ inline RawFrame rawFrameOf(const std::string& beacon) {
 }
 
 }  // namespace kestrel::test
-
-#include "serial/MainThreadMailbox.h"
-
-#include <chrono>
-#include <functional>
-
-namespace kestrel::test {
-
-// The test's own thread stands in for the event loop.
-class KissTestMailbox final : public MainThreadMailbox {
-protected:
-    void Wake() override {}  // ServiceUntil wakes on its own
-};
-
-// Runs deliveries until cond holds or limit passes; returns cond().
-inline bool serviceUntil(MainThreadMailbox& mailbox, const std::function<bool()>& cond,
-                         std::chrono::milliseconds limit = std::chrono::milliseconds(8000)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!mailbox.ServiceUntil(cond, std::chrono::milliseconds(5)))
-        if (std::chrono::steady_clock::now() >= deadline) return cond();
-    return true;
-}
-
-}  // namespace kestrel::test
