@@ -11,6 +11,11 @@
 #include "support/Fixtures.h"
 #include "telemetry/InOutError.h"
 
+#include "KissTestSupport.h"
+#ifndef _WIN32
+#include "TcpListener.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,7 +28,7 @@ namespace fs = std::filesystem;
 // What the window would show, and what the engine asked of it.
 class FakeView : public IStationView {
 public:
-    std::string text, hex, status, portStatus, archiveStatus;
+    std::string text, hex, status, portStatus, archiveStatus, kissStatus;
     std::vector<std::string> decoded;
     std::vector<std::string> messages;
     int paints = 0;  // calls that reached a pane, the status or Memo1
@@ -36,7 +41,8 @@ public:
     }
     void showStatus(StatusPanel panel, std::string_view t) override {
         ++paints;
-        (panel == StatusPanel::Receive ? status : panel == StatusPanel::Port ? portStatus : archiveStatus) = t;
+        std::string* panels[] = {&status, &portStatus, &archiveStatus, &kissStatus};
+        *panels[std::size_t(panel)] = t;
     }
     void showDecodedLines(const std::vector<std::string>& lines) override {
         ++paints;
@@ -371,6 +377,68 @@ TEST_F(StationTest, CtrlTSendsAFreshBeaconAndTheStreamFollowsTheSequence) {
     EXPECT_THROW(station->aTestExecute(), EComPort);
     EXPECT_NO_THROW(station->TimerXTimer()) << "the stream fails silently";
 }
+
+// A KISS TNC on the serial port: the line's bytes are shown and archived as
+// they came, the frame finder sees the frames' contents (escaped bytes and
+// all), and what is sent goes out as KISS data frames.
+TEST_F(StationTest, ASerialKissLineIsDeframedAndAnsweredInKissFrames) {
+    test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") + "[Line]\r\nSource=Serial KISS\r\n");
+    start("");
+    const std::string beacon = test::escapedBeacon(7);
+    const std::string line = "noise" + kiss::EncodeDataFrame(test::ax25Header() + beacon);
+    ASSERT_GT(line.size(), 5 + 2 + 16 + beacon.size() + 2) << "the beacon holds bytes KISS escapes";
+    receive(line.substr(0, 70));
+    receive(line.substr(70));
+    EXPECT_EQ(rawLog(), line);
+    EXPECT_EQ(station->BeaconCounter(), 1);
+    const auto frames = test::filesIn(dir.path() / "Telemetry" / "raw_data");
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(test::readFile(frames[0]), beacon + '\0');
+    station->displayTick();
+    EXPECT_EQ(view.hex.size(), 3 * line.size());
+    EXPECT_EQ(view.kissStatus, "KISS 1/0");
+
+    station->MemoTXKeyPress('A');
+    station->aTestExecute();
+    EXPECT_EQ(log.written, kiss::EncodeDataFrame("A") + kiss::EncodeDataFrame(station->Generator().TestFrame));
+}
+
+#ifndef _WIN32
+TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
+    Reports reports;
+    test::Listener tnc;
+    test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") + "[Line]\r\nSource=KISS TCP\r\nTcpPort=" +
+                                       std::to_string(tnc.port()) + "\r\n");
+    start("");
+    EXPECT_EQ(log.count("Open"), 0) << "the serial port stays closed";
+    EXPECT_TRUE(view.messages.empty());
+    ASSERT_TRUE(test::eventually(mailbox, [&] { return tnc.accept(); }));
+
+    const std::string beacon = test::escapedBeacon(9);
+    const std::string line = kiss::EncodeDataFrame(test::ax25Header() + beacon);
+    tnc.send(line);
+    ASSERT_TRUE(test::eventually(mailbox, [&] { return station->BeaconCounter() == 1; }));
+    EXPECT_EQ(rawLog(), line);
+
+    station->aTestExecute();
+    std::string sent;
+    ASSERT_TRUE(test::eventually(mailbox, [&] {
+        sent += tnc.receiveSome();
+        return sent == kiss::EncodeDataFrame(station->Generator().TestFrame);
+    }));
+
+    tnc.dropClient();
+    ASSERT_TRUE(test::eventually(mailbox, [&] {
+        station->displayTick();
+        return view.portStatus == "TNC lost";
+    }));
+    station->continueReceive();
+    EXPECT_EQ(reports.texts.size(), 1u);
+    ASSERT_TRUE(test::eventually(mailbox, [&] { return tnc.accept(); }, std::chrono::seconds(8)));
+    station->FormClose();
+    EXPECT_NE(test::readFile(dir.path() / "RS232Settings.ini").find("Source=KISS TCP"), std::string::npos);
+}
+#endif
 
 }  // namespace
 }  // namespace kestrel
