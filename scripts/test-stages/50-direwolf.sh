@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Beacons through a real software TNC: Debian's gen_packets makes AX.25 audio
 # of them, direwolf decodes it and hands the packets out on its KISS TCP port,
-# where the program's KISS line, deframer and frame finder must find every
-# beacon byte for byte (build/tests/kiss_direwolf_check).
+# where the program's KISS line, deframer and frame finder, and the program
+# itself connected to that port, must find every beacon byte for byte
+# (build/tests/kiss_direwolf_check).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh

@@ -9,9 +9,13 @@
 #include "kiss/KissTcpLine.h"
 
 #include "KissTestSupport.h"
+#include "support/Eventually.h"
+#include "support/Files.h"
+#include "support/Fixtures.h"
 #include "support/TestMailbox.h"
 #include "telemetry/Generator.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -101,9 +105,11 @@ std::string wavSamples(const std::string& wav) {
     return {};
 }
 
-int run(const std::vector<std::string>& argv, int stdinFd, const std::string& outputFile, pid_t* pid = nullptr) {
+int run(const std::vector<std::string>& argv, int stdinFd, const std::string& outputFile, pid_t* pid = nullptr,
+        const std::string& workingDir = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
     if (stdinFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
@@ -147,6 +153,23 @@ std::string hex(std::string_view bytes) {
     }
     if (!out.empty()) out.pop_back();
     return out;
+}
+
+// Connections direwolf has accepted on its KISS port, from /proc/net/tcp.
+int clientsOf(int port) {
+    std::ifstream tcp("/proc/net/tcp");
+    std::string line;
+    std::getline(tcp, line);
+    int clients = 0;
+    while (std::getline(tcp, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        const auto colon = local.find(':');
+        if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port && state == "01")
+            ++clients;
+    }
+    return clients;
 }
 
 int fail(const std::string& why, const std::string& log) {
@@ -222,6 +245,23 @@ int main(int argc, char** argv) {
         return fail("no connection to direwolf's KISS port " + std::to_string(port), log);
     }
 
+    // And the program itself, as an operator runs it against direwolf. direwolf
+    // hands a packet only to the clients attached at that moment.
+    const std::string station = dir + "/station";
+    std::filesystem::create_directories(station);
+    std::ofstream(station + "/RS232Settings.ini", std::ios::binary)
+        << SettingsFor("/nonexistent/tty") << "[Line]\r\nSource=KISS TCP\r\nHost=127.0.0.1\r\nTcpPort=" << port
+        << "\r\n";
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    pid_t decoder = 0;
+    if (run({KESTREL_DECODER}, -1, dir + "/decoder.log", &decoder, station) != 0)
+        return fail("cannot start " + std::string(KESTREL_DECODER), log);
+    if (!eventually([&] { return clientsOf(port) >= 2; }, 20000ms)) {
+        ::kill(decoder, SIGTERM);
+        ::kill(direwolf, SIGTERM);
+        return fail("the program did not connect to direwolf:\n" + readAll(dir + "/decoder.log"), log);
+    }
+
     const auto start = std::chrono::steady_clock::now();
     std::thread feeder([&] {
         for (std::size_t at = 0; at < samples.size();) {
@@ -238,6 +278,32 @@ int main(int argc, char** argv) {
     line.Close();
     ::kill(direwolf, SIGTERM);
     ::waitpid(direwolf, nullptr, 0);
+
+    // The program's archive: every beacon once, byte for byte, and the line's
+    // KISS stream as it came.
+    const auto rawFrames = [&] { return filesIn(station + "/Telemetry/raw_data"); };
+    eventually([&] { return rawFrames().size() >= beacons.size(); }, 10000ms);
+    ::kill(decoder, SIGTERM);
+    int decoderStatus = 0;
+    ::waitpid(decoder, &decoderStatus, 0);
+    std::vector<std::string> archived, expected;
+    for (const auto& f : rawFrames()) archived.push_back(readFile(f));
+    for (const auto& b : beacons) expected.push_back(b + '\0');
+    std::sort(archived.begin(), archived.end());
+    std::sort(expected.begin(), expected.end());
+    const auto textLogs = filesIn(station + "/Telemetry/Decoded");
+    const std::string text = textLogs.size() == 1 ? readFile(textLogs[0]) : std::string();
+    const auto textLines = std::count(text.begin(), text.end(), '\n');
+    const auto rawLogs = filesIn(station + "/Telemetry/raw_log");
+    const std::uintmax_t rawLogBytes = rawLogs.size() == 1 ? std::filesystem::file_size(rawLogs[0]) : 0;
+    std::printf("program:  exit %d, %zu RawFrameFiles (%s), %ld BeaconTextLog lines, RawByteLog %ju bytes "
+                "(the KISS stream: %s)\n",
+                WIFEXITED(decoderStatus) ? WEXITSTATUS(decoderStatus) : -1, archived.size(),
+                archived == expected ? "every beacon, byte for byte" : "NOT the beacons sent", static_cast<long>(textLines),
+                rawLogBytes, rawLogBytes == lineBytes ? "as many bytes as the test's own client got" : "DIFFERS");
+    if (!WIFEXITED(decoderStatus) || WEXITSTATUS(decoderStatus) != 0 || archived != expected ||
+        textLines != static_cast<long>(4 + beacons.size()) || rawLogBytes != lineBytes)
+        return fail("the program did not archive every beacon:\n" + readAll(dir + "/decoder.log"), log);
 
     std::size_t identical = 0, escaped = 0;
     for (std::size_t i = 0; i < beacons.size(); ++i) {
