@@ -1,8 +1,11 @@
 // The Windows program's own window under Wine on a virtual display: what the
 // Win32 front end adds to the engine (whose policy the station tests cover).
 // Keys and clicks go in through xdotool; the line is COM7, a pseudo-terminal
-// whose other end the test holds.
+// whose other end the test holds, or a KISS TCP port the test listens on.
 
+#include "KissTestSupport.h"
+#include "TcpListener.h"
+#include "kiss/KissDeframer.h"
 #include "support/Eventually.h"
 #include "support/Pty.h"
 #include "support/StreamCheck.h"
@@ -41,9 +44,10 @@ protected:
         if (peer_ >= 0) ::close(peer_);
     }
 
-    void start(const std::string& port = "COM7") {
+    // line: a [Line] section, when the program is to read KISS.
+    void start(const std::string& port = "COM7", const std::string& line = "") {
         std::ofstream(work_ / "RS232Settings.ini", std::ios::binary)
-            << "[CPort]\r\nPort=" << port << "\r\nBaudRate=256000\r\n" << kOtherSection;
+            << "[CPort]\r\nPort=" << port << "\r\nBaudRate=256000\r\n" << kOtherSection << line;
         program_ = std::make_unique<WineProgram>(line_, work_);
         window_ = program_->waitForMainWindow();
         ASSERT_FALSE(window_.empty()) << program_->output();
@@ -73,6 +77,25 @@ protected:
     static bool setupGone() {
         return eventually([] { return !windowShows("^Setup$"); }, std::chrono::seconds(10),
                           [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+    }
+    // Waits until the archive holds the beacons, then checks it byte for byte.
+    void expectArchived(const std::string& line, std::vector<std::string> beacons) {
+        const fs::path telemetry = work_ / "Telemetry";
+        ASSERT_TRUE(eventually([&] { return filesIn(telemetry / "raw_data").size() >= beacons.size(); }, 10s));
+        std::vector<std::string> stored;
+        for (const auto& f : filesIn(telemetry / "raw_data")) stored.push_back(readFile(f));
+        for (auto& b : beacons) b += '\0';
+        std::sort(stored.begin(), stored.end());
+        std::sort(beacons.begin(), beacons.end());
+        EXPECT_TRUE(stored == beacons);
+        EXPECT_TRUE(eventually([&] { return logged() == line.size(); }));
+        const auto logs = filesIn(telemetry / "raw_log");
+        EXPECT_TRUE(logs.size() == 1 && readFile(logs[0]) == line) << "the KISS stream as received";
+        const auto text = filesIn(telemetry / "Decoded");
+        ASSERT_EQ(text.size(), 1u);
+        const std::string decoded = readFile(text[0]);
+        EXPECT_EQ(decoded.rfind(beaconTextLogHeader(), 0), 0u);
+        EXPECT_EQ(std::count(decoded.begin(), decoded.end(), '\n') - 4, std::ptrdiff_t(beacons.size())) << decoded;
     }
     std::uintmax_t logged() {
         const auto logs = filesIn(work_ / "Telemetry" / "raw_log");
@@ -166,6 +189,47 @@ TEST_F(WineWindow, MissingPortShowsTheStartUpMessageBeforeTheWindow) {
     EXPECT_EQ(shell("xdotool search --onlyvisible --name '^kestrel-decoder$' | wc -l"), "1");
     // Closing with the box up dismisses it first; shut-down still runs.
     EXPECT_NE(closeProgram().find("Port=COM99\r\n"), std::string::npos);
+}
+
+// A software TNC's KISS TCP port: the program connects by itself, archives the
+// beacons inside the frames, answers in KISS frames and reconnects after the
+// TNC dropped it.
+TEST_F(WineWindow, KissTcpTncIsArchivedAnsweredInKissFramesAndReachedAgain) {
+    Listener tnc;
+    start("COM7", "[Line]\r\nSource=KISS TCP\r\nHost=127.0.0.1\r\nTcpPort=" + std::to_string(tnc.port()) + "\r\n");
+    ASSERT_TRUE(eventually([&] { return tnc.accept(); }, 10s)) << program_->output();
+    const std::vector<std::string> beacons = {escapedBeacon(1), escapedBeacon(2)};
+    std::string line;
+    for (const auto& b : beacons) line += kiss::EncodeDataFrame(ax25Header() + b);
+    tnc.send(line);
+    expectArchived(line, beacons);
+
+    click(kDecodedPane);
+    key("ctrl+t");
+    kiss::KissDeframer deframer;
+    std::vector<std::string> frames;
+    EXPECT_TRUE(eventually([&] {
+        deframer.Feed(tnc.receiveSome(), [&](std::string_view f) { frames.emplace_back(f); });
+        return !frames.empty();
+    }));
+    std::this_thread::sleep_for(300ms);
+    deframer.Feed(tnc.receiveSome(), [&](std::string_view f) { frames.emplace_back(f); });
+    ASSERT_EQ(frames.size(), 1u) << "one data frame";
+    EXPECT_EQ(frames[0].size(), kBeaconFrameSize);
+    EXPECT_EQ(frames[0].substr(0, 2), "Bb");
+
+    tnc.dropClient();
+    EXPECT_TRUE(eventually([&] { return tnc.accept(); }, 8s)) << "reconnects by itself";
+    closeProgram();
+}
+
+TEST_F(WineWindow, SerialKissLineIsDeframedIntoTheArchive) {
+    start("COM7", "[Line]\r\nSource=Serial KISS\r\n");
+    const std::string beacon = escapedBeacon(3);
+    const std::string line = "noise" + kiss::EncodeDataFrame(ax25Header() + beacon);
+    send(line);
+    expectArchived(line, {beacon});
+    closeProgram();
 }
 
 }  // namespace
