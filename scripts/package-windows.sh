@@ -49,6 +49,16 @@ other files. Copy it anywhere.
        Telemetry\raw_data\  the bytes of each decoded beacon
 
    Send the Telemetry folder as a whole to the address shown in the window.
+4. With a software TNC (direwolf and the like) on its KISS TCP port, or a TNC
+   in KISS mode on the COM port, add a section of its own:
+
+       [Line]
+       Source=KISS TCP
+       Host=127.0.0.1
+       TcpPort=8001
+
+   (or Source=Serial KISS for the COM port). Over TCP the program connects
+   by itself and again every 2 seconds when the TNC goes away.
 
 Keys: typing into "TNC send" sends every key at once; F9 sends the whole pane
 and a carriage return; Ctrl+T sends one test beacon; Ctrl+Alt+M switches a
