@@ -14,8 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace kestrel::test {
 namespace {
@@ -81,13 +84,18 @@ protected:
     // Waits until the archive holds the beacons, then checks it byte for byte.
     void expectArchived(const std::string& line, std::vector<std::string> beacons) {
         const fs::path telemetry = work_ / "Telemetry";
-        ASSERT_TRUE(eventually([&] { return filesIn(telemetry / "raw_data").size() >= beacons.size(); }, 10s));
-        std::vector<std::string> stored;
-        for (const auto& f : filesIn(telemetry / "raw_data")) stored.push_back(readFile(f));
         for (auto& b : beacons) b += '\0';
-        std::sort(stored.begin(), stored.end());
         std::sort(beacons.begin(), beacons.end());
-        EXPECT_TRUE(stored == beacons);
+        std::vector<std::string> stored;  // a file may show before it is written out
+        const bool same = eventually([&] {
+            stored.clear();
+            for (const auto& f : filesIn(telemetry / "raw_data")) stored.push_back(readFile(f));
+            std::sort(stored.begin(), stored.end());
+            return stored == beacons;
+        }, 10s, [] { std::this_thread::sleep_for(50ms); });
+        std::string sizes;
+        for (const auto& f : stored) sizes += std::to_string(f.size()) + " ";
+        EXPECT_TRUE(same) << "RawFrameFiles of sizes " << sizes;
         EXPECT_TRUE(eventually([&] { return logged() == line.size(); }));
         const auto logs = filesIn(telemetry / "raw_log");
         EXPECT_TRUE(logs.size() == 1 && readFile(logs[0]) == line) << "the KISS stream as received";
