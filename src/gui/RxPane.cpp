@@ -1,5 +1,7 @@
 #include "gui/RxPane.h"
 
+#include "station/RxPaneText.h"
+
 #include <algorithm>
 
 #include <QFontInfo>
@@ -32,19 +34,14 @@ int TRxPane::keepLines() const {
 
 // What an insertion would cut again at once is dropped before it is laid out:
 // laying out is the dear part, and a burst between two paints may hold far
-// more than the pane keeps. Only whole lines go, counted from where a line
-// would start, so every later wrap stays where the byte-by-byte pane has it.
+// more than the pane keeps.
 std::string_view TRxPane::dropTextBeyondTheMargin(std::string_view text) {
-    // Whole paragraphs: each is at least one displayed line, and the first one
-    // kept starts wrapping afresh.
-    std::size_t breaks = 0;
-    for (std::size_t at = text.size(); at-- > 0;) {
-        if (text[at] == '\n' && ++breaks == std::size_t(keepLines()) + 2) {
-            clear();
-            return text.substr(at + 1);
-        }
+    const std::size_t keep = std::size_t(keepLines());
+    if (const std::size_t from = FirstKeptParagraph(text, keep)) {
+        clear();
+        return text.substr(from);
     }
-    if (cellChars_ <= 0 || breaks > 0 || text.size() % std::size_t(cellChars_) != 0 ||
+    if (cellChars_ <= 0 || text.find('\n') != std::string_view::npos || text.size() % std::size_t(cellChars_) != 0 ||
         !QFontInfo(font()).fixedPitch())
         return text;
     // Whole lines of the last paragraph, which then holds cells only.
@@ -64,14 +61,11 @@ std::string_view TRxPane::dropTextBeyondTheMargin(std::string_view text) {
     const int inLastLine = last.length() - 1 - lines->lineAt(n - 1).textStart();
     if (inLastLine % cellChars_ != 0)
         return text;
-    const std::size_t total = std::size_t(inLastLine) + text.size();
-    const std::size_t fullLines = total / std::size_t(perLine);
-    const std::size_t keep = std::size_t(keepLines());
-    if (fullLines <= keep)
+    const std::size_t drop = WholeLinesToDrop(std::size_t(inLastLine) + text.size(), std::size_t(perLine), keep);
+    if (drop == 0)
         return text;
-    const std::size_t drop = (fullLines - keep) * std::size_t(perLine) - std::size_t(inLastLine);
     clear();
-    return text.substr(drop);
+    return text.substr(drop - std::size_t(inLastLine));
 }
 
 void TRxPane::appendText(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <locale>
@@ -309,7 +310,8 @@ bool Station::lineOpen() const { return tcp_ ? tcp_->IsOpen() : CPort.Connected(
 std::int32_t Station::lineBytesWaiting() {
     if (!tcp_)
         return CPort.BytesWaiting();
-    return static_cast<std::int32_t>(std::min<std::size_t>(tcp_->BytesWaiting(), std::size_t(kReadChunk)));
+    // A count, not a read: saturate rather than wrap (the read takes a chunk).
+    return static_cast<std::int32_t>(std::min<std::size_t>(tcp_->BytesWaiting(), INT32_MAX));
 }
 
 std::int32_t Station::lineRead(std::string& chunk, std::int32_t count) {
@@ -349,7 +351,8 @@ void Station::tcpStateChanged(KissTcpLine::State state, const std::string& detai
             tcpReported_ = true;
             pendingReports_.push_back("The TNC at " + tcp_->Address() + " went away" +
                                       (detail.empty() ? std::string() : " (" + detail + ")") +
-                                      "; connecting again every 2 s");
+                                      "; connecting again every " +
+                                      std::to_string(std::chrono::seconds(KissTcpLine::kRetryInterval).count()) + " s");
             if (!continuationPending_ && !closing_) {
                 continuationPending_ = true;
                 view_.continueSoon();

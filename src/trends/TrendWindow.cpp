@@ -22,31 +22,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <tuple>
 
 namespace kestrel {
 namespace {
-
-struct SeriesInfo {
-    const char* name;
-    int chart;
-};
-
-constexpr SeriesInfo kSeries[] = {
-    {"Vbat", 0},                                                                    // V
-    {"Iin", 1},   {"Isys", 1}, {"Isun1", 1},   {"Isun2", 1}, {"Isun3", 1},        // mA
-    {"Tcpu", 2},  {"Tpsu", 2}, {"ToutMin", 2}, {"ToutMax", 2},                     // degrees Celsius
-    {"Bx", 3},    {"By", 3},   {"Bz", 3},                                          // uT
-};
-const char* const kChartTitles[] = {"Battery voltage [V]", "Currents [mA]", "Temperatures [\u00b0C]",
-                                    "Magnetic field [uT]"};
-constexpr int kChartCount = 4;
-
-std::array<double, 13> valuesOf(const BeaconLogEntry& e) {
-    return {e.vbat / 1000.0, double(e.iin), double(e.isys), double(e.isun[0]), double(e.isun[1]),
-            double(e.isun[2]), e.tcpu,        double(e.tpsu), double(e.toutMin), double(e.toutMax),
-            double(e.bx),      double(e.by),  double(e.bz)};
-}
 
 // The date-time axis shows its values in local time; placing each beacon at
 // the instant whose local time reads its UTC time makes the labels read UTC.
@@ -63,7 +41,6 @@ QValueAxis* valueAxis(QChart* chart) { return qobject_cast<QValueAxis*>(chart->a
 }  // namespace
 
 TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
-    static_assert(std::size(kSeries) == kSeriesCount);
     setWindowTitle(tr("KESTREL telemetry trends"));
 
     auto* toolBar = new QToolBar(this);
@@ -74,9 +51,9 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
     chartArea_ = new QWidget(this);
     auto* grid = new QGridLayout(chartArea_);
     grid->setContentsMargins(0, 0, 0, 0);
-    for (int c = 0; c < kChartCount; ++c) {
+    for (int c = 0; c < kTrendChartCount; ++c) {
         auto* chart = new QChart;
-        chart->setTitle(tr(kChartTitles[c]));
+        chart->setTitle(tr(kTrendChartTitles[std::size_t(c)]));
         chart->legend()->setAlignment(Qt::AlignBottom);
         auto* x = new QDateTimeAxis;
         x->setTitleText(tr("Receive time (UTC)"));
@@ -90,15 +67,14 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
         view->setMinimumSize(420, 300);
         grid->addWidget(view, c / 2, c % 2);
     }
-    for (int i = 0; i < kSeriesCount; ++i) {
+    for (int i = 0; i < kTrendSeriesCount; ++i) {
         auto* s = new QLineSeries;
-        s->setName(QString::fromLatin1(kSeries[i].name));
-        QChart* chart = charts_[kSeries[i].chart];
+        s->setName(QString::fromUtf8(kTrendSeries[std::size_t(i)].name));
+        QChart* chart = charts_[std::size_t(kTrendSeries[std::size_t(i)].chart)];
         chart->addSeries(s);
         s->attachAxis(timeAxis(chart));
         s->attachAxis(valueAxis(chart));
-        series_[i] = s;
-        chartOf_[i] = kSeries[i].chart;
+        series_[std::size_t(i)] = s;
     }
 
     status_ = new QLabel(this);
@@ -125,18 +101,6 @@ void TTrendWindow::showEvent(QShowEvent* event) {
 void TTrendWindow::ensureCurrent() const {
     if (stale_)
         const_cast<TTrendWindow*>(this)->rebuild();
-}
-
-void TTrendWindow::widenRanges(const Sample& sample) {
-    if (ranges_.size() != charts_.size())
-        ranges_.assign(charts_.size(), {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()});
-    for (int i = 0; i < kSeriesCount; ++i) {
-        if (!std::isfinite(sample.values[i]))
-            continue;
-        auto& [lo, hi] = ranges_[std::size_t(chartOf_[i])];
-        lo = std::min(lo, sample.values[i]);
-        hi = std::max(hi, sample.values[i]);
-    }
 }
 
 int TTrendWindow::openLog(const QString& path) {
@@ -221,7 +185,7 @@ QLineSeries* TTrendWindow::series(const QString& name) const {
 void TTrendWindow::addEntries(const std::vector<BeaconLogEntry>& entries) {
     for (const auto& e : entries) {
         const QDateTime t = axisTime(e.utc);
-        if (t.isValid()) samples_.push_back({t.toMSecsSinceEpoch(), valuesOf(e)});
+        if (t.isValid()) samples_.add(t.toMSecsSinceEpoch(), e);
     }
     rebuild();
 }
@@ -229,10 +193,7 @@ void TTrendWindow::addEntries(const std::vector<BeaconLogEntry>& entries) {
 void TTrendWindow::append(const BeaconLogEntry& entry) {
     const QDateTime t = axisTime(entry.utc);
     if (!t.isValid()) return;
-    const Sample sample{t.toMSecsSinceEpoch(), valuesOf(entry)};
-    const bool inOrder = samples_.empty() || samples_.back().x <= sample.x;
-    samples_.push_back(sample);
-    widenRanges(sample);
+    const bool inOrder = samples_.add(t.toMSecsSinceEpoch(), entry);
     if (!isVisible() || stale_) {
         stale_ = true;
         return;
@@ -241,7 +202,8 @@ void TTrendWindow::append(const BeaconLogEntry& entry) {
         rebuild();
         return;
     }
-    for (int i = 0; i < kSeriesCount; ++i)
+    const TrendSamples::Sample& sample = samples_.samples().back();
+    for (std::size_t i = 0; i < series_.size(); ++i)
         if (std::isfinite(sample.values[i])) series_[i]->append(double(sample.x), sample.values[i]);
     // The axes follow a few times a second, not at every beacon of a burst.
     if (!axesTimer_) {
@@ -256,14 +218,12 @@ void TTrendWindow::append(const BeaconLogEntry& entry) {
 void TTrendWindow::rebuild() {
     stale_ = false;
     // Lines join the points in the order they are held: keep them in time order.
-    std::stable_sort(samples_.begin(), samples_.end(), [](const Sample& a, const Sample& b) { return a.x < b.x; });
-    ranges_.clear();
-    for (const Sample& s : samples_) widenRanges(s);
-    for (int i = 0; i < kSeriesCount; ++i) {
+    samples_.sortByTime();
+    for (std::size_t i = 0; i < series_.size(); ++i) {
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(samples_.size()));
         // A value that is no number cannot be drawn; its point is left out.
-        for (const Sample& s : samples_)
+        for (const TrendSamples::Sample& s : samples_.samples())
             if (std::isfinite(s.values[i])) points.append(QPointF(double(s.x), s.values[i]));
         series_[i]->replace(points);
     }
@@ -273,7 +233,7 @@ void TTrendWindow::rebuild() {
 
 void TTrendWindow::updateRanges() {
     qint64 first, last;
-    if (samples_.empty()) {
+    if (samples_.size() == 0) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         last = axisTime({static_cast<std::uint16_t>(now.date().year()), static_cast<std::uint16_t>(now.date().month()),
                          0, static_cast<std::uint16_t>(now.date().day()), static_cast<std::uint16_t>(now.time().hour()),
@@ -281,8 +241,8 @@ void TTrendWindow::updateRanges() {
                    .toMSecsSinceEpoch();
         first = last - 3600 * 1000;
     } else {
-        first = samples_.front().x;
-        last = samples_.back().x;
+        first = samples_.samples().front().x;
+        last = samples_.samples().back().x;
         if (last - first < 60 * 1000) {
             first -= 30 * 1000;
             last += 30 * 1000;
@@ -293,9 +253,8 @@ void TTrendWindow::updateRanges() {
                            : span > 3LL * 3600 * 1000 ? QStringLiteral("MM-dd HH:mm")
                                                        : QStringLiteral("HH:mm:ss");
 
-    for (int c = 0; c < kChartCount; ++c) {
-        double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-        if (std::size_t(c) < ranges_.size()) std::tie(lo, hi) = ranges_[std::size_t(c)];
+    for (int c = 0; c < kTrendChartCount; ++c) {
+        auto [lo, hi] = samples_.range(c);
         if (!(lo <= hi)) {
             lo = 0;
             hi = 1;

@@ -7,6 +7,7 @@
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/BeaconTextLogReader.h"
 #include "telemetry/Clock.h"
+#include "telemetry/TrendSamples.h"
 
 #include <QString>
 #include <QStringList>
@@ -51,16 +52,9 @@ public:
     QLineSeries* series(const QString& name) const;
 
 private:
-    static constexpr int kSeriesCount = 13;
-    struct Sample {
-        qint64 x;  // see axisTime()
-        std::array<double, kSeriesCount> values;
-    };
-
     void showEvent(QShowEvent* event) override;
     // Brings the charts up to the samples if they were added while hidden.
     void ensureCurrent() const;
-    void widenRanges(const Sample& sample);
     void addEntries(const std::vector<BeaconLogEntry>& entries);
     void append(const BeaconLogEntry& entry);
     void rebuild();
@@ -70,17 +64,14 @@ private:
     void askOpenArchive();
     void askSavePng();
 
-    std::vector<Sample> samples_;
+    TrendSamples samples_;
     // While the window is hidden, beacons only go into samples_: a live
     // session must not pay for charts nobody looks at.
     bool stale_ = false;
-    // Value range of each chart over all samples, kept up as they come.
-    std::vector<std::pair<double, double>> ranges_;
     class QTimer* axesTimer_ = nullptr;
     int skipped_ = 0;
     QString lastProblem_;
-    std::array<QLineSeries*, kSeriesCount> series_{};
-    std::array<int, kSeriesCount> chartOf_{};  // which chart each series is on
+    std::array<QLineSeries*, kTrendSeriesCount> series_{};
     std::vector<QChart*> charts_;
     QWidget* chartArea_ = nullptr;
     QLabel* status_ = nullptr;

@@ -1,5 +1,6 @@
 #include "win32/Win32RxPane.h"
 
+#include "station/RxPaneText.h"
 #include "win32/Win32Util.h"
 
 #include <string>
@@ -43,16 +44,15 @@ bool TWin32RxPane::replaceWithTail(std::string_view text) {
     const int lines = static_cast<int>(SendMessageW(edit_, EM_GETLINECOUNT, 0, 0));
     const int lastStart = static_cast<int>(SendMessageW(edit_, EM_LINEINDEX, static_cast<WPARAM>(lines - 1), 0));
     const int end = GetWindowTextLengthW(edit_);
-    const std::size_t tailSize = static_cast<std::size_t>(end - lastStart) + text.size();
-    const auto keep = static_cast<std::size_t>(kKeepLines) * static_cast<std::size_t>(length);
-    if (tailSize <= keep + static_cast<std::size_t>(kTrimLines) * static_cast<std::size_t>(length))
+    const std::size_t drop = WholeLinesToDrop(static_cast<std::size_t>(end - lastStart) + text.size(),
+                                              static_cast<std::size_t>(length), kKeepLines, kTrimLines);
+    if (drop == 0)
         return false;  // small enough to go in as it is
     // The last line as it stands, then the new text; whole lines off its front.
     std::wstring all = win32::WindowText(edit_);
     std::wstring tail = all.substr(static_cast<std::size_t>(lastStart));
     for (char c : text)
         tail += Shown(c);
-    const std::size_t drop = (tail.size() - keep) / static_cast<std::size_t>(length) * static_cast<std::size_t>(length);
     SetWindowTextW(edit_, tail.c_str() + drop);
     const int newEnd = GetWindowTextLengthW(edit_);
     SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(newEnd), newEnd);
