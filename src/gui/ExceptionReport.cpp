@@ -1,7 +1,5 @@
 #include "gui/ExceptionReport.h"
 
-#include "serial/ExceptionReport.h"
-
 #include <QMessageBox>
 
 namespace kestrel {
@@ -28,22 +26,9 @@ QString ReportText(const std::string& what) { return Latin1(FormatReportText(wha
 
 void SetMessagePresenter(TMessagePresenter presenter) { gPresenter = std::move(presenter); }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    SetReportPresenter(PresentBox);
-    // What the port's event dispatch catches comes here too.
-    SetExceptionReportHandler([](std::exception_ptr error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (...) {
-            ShowCurrentException();
-        }
-    });
-}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallApplicationReport(PresentBox); }
 
-TApplication::~TApplication() {
-    SetExceptionReportHandler(nullptr);
-    SetReportPresenter(nullptr);
-}
+TApplication::~TApplication() { InstallApplicationReport(nullptr); }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

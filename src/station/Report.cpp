@@ -1,5 +1,7 @@
 #include "station/Report.h"
 
+#include "serial/ExceptionReport.h"
+
 #include <cstdio>
 #include <deque>
 #include <stdexcept>
@@ -50,6 +52,22 @@ std::string FormatReportText(std::string_view what) {
 }
 
 void SetReportPresenter(TReportPresenter presenter) { gPresenter = std::move(presenter); }
+
+void InstallApplicationReport(TReportPresenter presenter) {
+    if (!presenter) {
+        SetExceptionReportHandler(nullptr);
+        SetReportPresenter(nullptr);
+        return;
+    }
+    SetReportPresenter(std::move(presenter));
+    SetExceptionReportHandler([](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (...) {
+            ShowCurrentException();
+        }
+    });
+}
 
 void ShowException(const std::string& what) {
     std::string text = FormatReportText(what);

@@ -27,6 +27,10 @@ std::string FormatReportText(std::string_view what);
 using TReportPresenter = std::function<void(TMessageKind kind, const std::string& text)>;
 void SetReportPresenter(TReportPresenter presenter);
 
+// Installs presenter as the application's report and routes there what the
+// serial component's event dispatch catches; an empty one removes both.
+void InstallApplicationReport(TReportPresenter presenter);
+
 // Shows what in the error report (adds the full stop itself).
 void ShowException(const std::string& what);
 // The report for the exception being handled (call inside a catch block).

@@ -1,7 +1,6 @@
 #include "win32/Win32Report.h"
 
 #include "Version.h"
-#include "serial/ExceptionReport.h"
 #include "station/Report.h"
 #include "win32/Win32Util.h"
 
@@ -38,21 +37,9 @@ BOOL CALLBACK DismissDialog(HWND window, LPARAM) {
 
 }  // namespace
 
-void InstallWin32Report() {
-    SetReportPresenter(PresentBox);
-    SetExceptionReportHandler([](std::exception_ptr error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (...) {
-            ShowCurrentException();
-        }
-    });
-}
+void InstallWin32Report() { InstallApplicationReport(PresentBox); }
 
-void RemoveWin32Report() {
-    SetExceptionReportHandler(nullptr);
-    SetReportPresenter(nullptr);
-}
+void RemoveWin32Report() { InstallApplicationReport(nullptr); }
 
 void SetReportOwner(HWND owner) { gOwner = owner; }
 
