@@ -6,6 +6,7 @@
 #include "serial/CPortSetup.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -51,16 +52,6 @@ QFont PaneFont() {
 
 }  // namespace
 
-QString JoinLines(const std::vector<std::string>& lines) {
-    QString text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i)
-            text += QChar('\n');
-        text += QString::fromLatin1(lines[i].data(), qsizetype(lines[i].size()));
-    }
-    return text;
-}
-
 namespace {
 StationSeams EngineSeams(const TForm1Seams& seams, MainThreadMailbox& mailbox) {
     StationSeams s;
@@ -76,19 +67,11 @@ TForm1::TForm1(QWidget* parent, TForm1Seams seams)
     setObjectName(QStringLiteral("Form1"));
     buildControls();
     buildActions();
-    CPort.OnRxChar = [this](TCustomComPort& sender, int32_t count) { CPortRxByte(sender, count); };
     signalCloser_ = std::make_unique<TSignalCloser>(this);
     Guarded([this] { FormCreate(this); });
 }
 
-TForm1::~TForm1() {
-    // The port goes before the panes its handler writes to.
-    CPort.OnRxChar = nullptr;
-    try {
-        CPort.ClosePort();
-    } catch (...) {
-    }
-}
+TForm1::~TForm1() = default;
 
 void TForm1::buildControls() {
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -301,16 +284,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::bClearClick(QObject* /*Sender*/) { station_.bClearClick(); }
 
 void TForm1::bSettingsClick(QObject* /*Sender*/) {
-    station_.settingsBeforeDialog();
-    RunSetupDialog(CPort);
-    station_.settingsAfterDialog();
+    station_.bSettingsClick([this] { RunSetupDialog(CPort); });
+    bSettings->setFocus();
 }
 
 void TForm1::Timer1Timer(QObject* /*Sender*/) { station_.Timer1Timer(); }
 
 // ---- Receive path -----------------------------------------------------------
-
-void TForm1::CPortRxByte(TCustomComPort& /*Sender*/, int32_t /*Count*/) { station_.CPortRxByte(); }
 
 void TForm1::aRXBufferInitExecute(QObject* /*Sender*/) { station_.aRXBufferInitExecute(); }
 
@@ -332,7 +312,9 @@ void TForm1::showStatus(StatusPanel panel, std::string_view text) {
     StatusPanels[std::size_t(panel)]->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 
-void TForm1::showDecodedLines(const std::vector<std::string>& lines) { Memo1->setPlainText(JoinLines(lines)); }
+void TForm1::showDecodedText(std::string_view text) {
+    Memo1->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+}
 
 void TForm1::clearPanes() {
     Memo1->clear();
@@ -360,6 +342,8 @@ void TForm1::continueSoon() {
 }
 
 void TForm1::displaySoon() { displayTimer_->start(); }
+
+void TForm1::beep() { QApplication::beep(); }
 
 void TForm1::beaconDecoded(const BeaconRecord& record, const SystemTime& utc) { trends_->addBeacon(record, utc); }
 

@@ -95,7 +95,6 @@ public:
     void bClearClick(QObject* Sender);
     void bSettingsClick(QObject* Sender);
     void Timer1Timer(QObject* Sender);
-    void CPortRxByte(TCustomComPort& Sender, int32_t Count);
 
     void aRXBufferInitExecute(QObject* Sender);
     void aRXBufferAnalyse2Execute(QObject* Sender);
@@ -143,21 +142,19 @@ private:
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
     void showStatus(StatusPanel panel, std::string_view text) override;
-    void showDecodedLines(const std::vector<std::string>& lines) override;
+    void showDecodedText(std::string_view text) override;
     void clearPanes() override;
     void trimPanes() override;
     void showMessage(const std::string& text) override;
     void setStreamTimer(bool on) override;
     void continueSoon() override;
     void displaySoon() override;
+    void beep() override;
     void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) override;
 
     QTimer* displayTimer_ = nullptr;
     std::unique_ptr<TTrendWindow> trends_;
     std::unique_ptr<TSignalCloser> signalCloser_;
 };
-
-// Joins decoded lines for the pane.
-QString JoinLines(const std::vector<std::string>& lines);
 
 }  // namespace kestrel

@@ -1,31 +1,39 @@
 #pragma once
-// The station engine: the main window's control logic without the window.
-// It owns the port, the archive, the decoder, the frame finder, the test
-// generator and the bytes read from the port but not yet handled; a front end
-// builds the controls, owns the timers, implements IStationView and calls the
-// operation that belongs to each of its handlers.
+// The station engine: the main window's control logic without the window. A
+// front end builds the controls (from WindowDesign.h), owns the timers,
+// implements IStationView and calls the operation that belongs to each of its
+// handlers, one line each.
 //
-// Every received byte is logged, analysed and decoded at once; what the panes,
-// the status text and Memo1 show is queued and painted at most ten times a
-// second (displayTick), and at once before any message box, at the
-// one-second trim and at Clear.
+// Station is the conductor: it wires the parts together and runs start-up,
+// shut-down and the ticks. The parts, each in a file of its own:
+//   Line         the line to the TNC (serial, serial KISS, KISS over TCP)
+//   PortRetry    a serial port that went away, opened again
+//   Receiver     receive slicing, KISS de-framing
+//   DisplayQueue what waits to be painted
+//   ArchiveGuard archive failures counted and reported once
+//   Console      the send pane's key rule, F9, the test generator
+//   Continuation the one way to ask the event loop to come back
+// Where a feature hooks in: a decoded beacon reaches decodeFrame() (and
+// IStationView::beaconDecoded), the one-second tick Timer1Timer(), start-up
+// FormCreate(), shut-down FormClose().
 
-#include "kiss/KissDeframer.h"
-#include "kiss/KissTcpLine.h"
 #include "kiss/LineSource.h"
 #include "serial/CPort.h"
+#include "station/ArchiveGuard.h"
+#include "station/Console.h"
+#include "station/Continuation.h"
+#include "station/DisplayQueue.h"
+#include "station/Line.h"
+#include "station/Receiver.h"
 #include "station/Report.h"
-#include "station/RxPaneText.h"
 #include "station/StationView.h"
 #include "telemetry/Archive.h"
 #include "telemetry/Decoder.h"
 #include "telemetry/FrameFinder.h"
-#include "telemetry/Generator.h"
-#include "telemetry/InOutError.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,52 +50,32 @@ struct StationSeams {
 };
 
 class Station : private IFrameFinderHost, private IDecodedInfoPane {
-    // What the decoder stores through: the archive, with a failure counted
-    // and reported instead of ending the receive path.
-    class GuardedStore : public IBeaconStore {
-    public:
-        explicit GuardedStore(Station& station) : station_(station) {}
-        void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
-        void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
-
-    private:
-        Station& station_;
-    };
-
 public:
     static constexpr const char* kSettingsFileName = "RS232Settings.ini";
     static constexpr const char* kStartUpPortError = "RS232 error. Check settings.";
     static constexpr const char* kSettingsPortError = "COM port error!";
-    // One receive slice keeps the event loop at most this long.
-    static constexpr auto kReceiveSlice = std::chrono::milliseconds(50);
-    // Bytes taken from the port in one read.
-    static constexpr std::int32_t kReadChunk = 4096;
-    // How often a lost port is tried again, and a RawByteLog that could not be
-    // created, in one-second trim ticks.
-    static constexpr int kRetryTicks = 2;
-    // Painting is the dearest part of receiving (laying out and drawing the
-    // panes costs more than handling their bytes); ten times a second still
-    // reads as a live stream.
-    static constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
+    static constexpr auto kDisplayInterval = DisplayQueue::kDisplayInterval;
+    static constexpr int kRetryTicks = PortRetry::kRetryTicks;
 
+    // Wires the port's receive event to CPortRxByte; the destructor takes the
+    // lines down before anything they deliver to.
     explicit Station(IStationView& view, StationSeams seams = {});
     ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
     TComPort CPort;
-    // Where the bytes come from: the serial port as it is, the serial port
-    // carrying KISS, or a software TNC's KISS port over TCP (the settings
-    // file's [Line] section; without it, the serial port).
+    // Where the bytes come from (the settings file's [Line] section).
     const LineSourceSettings& LineSource() const { return lineSource_; }
 
     // ---- Start-up and shut-down ----
     // Formats, BaseDirectory, settings file, stream off, empty buffer, the
-    // run's files (silently), the port ("RS232 error. Check settings.").
+    // run's files (silently), the line ("RS232 error. Check settings.").
     // A failing settings file is not caught: the rest is skipped.
     void FormCreate();
-    // Logs closed, settings stored, port closed; each step on its own, never
-    // reporting (what failed goes to standard error). Runs once.
+    // What the line still holds taken, logs closed, settings stored, line
+    // closed; each step on its own, never reporting (what failed goes to
+    // standard error). Runs once.
     void FormClose();
     bool Closed() const { return closed_; }
 
@@ -95,19 +83,20 @@ public:
     // Purge (not caught: with the port closed nothing is cleared), then the
     // panes, then the ReceiveBuffer.
     void bClearClick();
-    // The two halves of Settings around the setup dialog.
-    void settingsBeforeDialog();  // stream off, port closed
-    void settingsAfterDialog();   // port opened ("COM port error!")
+    // Settings: stream off and port closed, runDialog (the setup dialog, which
+    // changes CPort's settings), port opened again ("COM port error!"). What
+    // runDialog raises skips the reopening. The front end gives the focus back
+    // to the Settings button afterwards.
+    void bSettingsClick(const std::function<void()>& runDialog);
+    void settingsBeforeDialog();
+    void settingsAfterDialog();
     // Paints what waits, trims the panes, and every kRetryTicks tries again
     // what has failed: a lost port, a RawByteLog that could not be created.
     void Timer1Timer();
-    void displayTick();  // the display tick asked for with displaySoon()
+    void displayTick() { display_.tick(); }  // asked for with displaySoon()
 
     // ---- Receive path ----
-    // One receive event: reads what waits and hands each byte on until the
-    // port is empty or the slice is used up (then continueSoon()). A byte
-    // whose handling fails is gone; the bytes after it wait for the next
-    // event or continuation.
+    // One receive event: a slice of the bytes waiting (Receiver).
     void CPortRxByte();
     // The continuation asked for with continueSoon().
     void continueReceive();
@@ -117,30 +106,27 @@ public:
     void aSaveTempFileExecute() { archive_.aSaveTempFileExecute(finder_.CurrentRecord()); }
     void aSaveBinFileExecute() { archive_.aSaveBinFileExecute(finder_.RawFrameCopy()); }
     // Shows what is queued for the panes, the status bar and Memo1.
-    void flushDisplay();
+    void flushDisplay() { display_.flush(); }
 
     // ---- TNC send pane ----
-    void MemoTXKeyPress(char key);  // the key goes out at once; throws on failure
-    // F9: the pane's text (lines separated by '\n') with CR LF between lines
-    // and a CR at the end.
-    void aTNCSendExecute(std::string_view paneText);
+    // A key pressed in the send pane (the rule: SendPaneKey); true when the
+    // pane may handle it. Raises when the write fails.
+    bool MemoTXKey(PaneKey key, char32_t character) { return console_.keyPressed(key, character); }
+    void MemoTXKeyPress(char key) { console_.MemoTXKeyPress(key); }  // the byte goes out at once
+    void aTNCSendExecute(std::string_view paneText) { console_.aTNCSendExecute(paneText); }
 
     // ---- Test generator ----
-    void aInitExecute() { generator_.Init(clock_.tickCount()); }
-    void aFillBufferExecute() { generator_.FillBuffer(); }
-    void aTestExecute();   // Ctrl+T
-    void aM4Execute();     // Ctrl+Alt+M
-    void TimerXTimer();    // a failing write is ignored
-    bool streamOn() const { return streamOn_; }
+    void aInitExecute() { console_.aInitExecute(); }
+    void aFillBufferExecute() { console_.aFillBufferExecute(); }
+    void aTestExecute() { console_.aTestExecute(); }
+    void aM4Execute() { console_.aM4Execute(); }
+    void TimerXTimer() { console_.TimerXTimer(); }
+    bool streamOn() const { return console_.streamOn(); }
 
     // ---- Faults it rides out ----
-    // The port went away (unplugged adapter, hang-up): closed, reported once,
-    // reopened by Timer1Timer with the same settings.
-    bool PortLost() const { return portLost_; }
-    // Received bytes the RawByteLog, and beacons the BeaconTextLog or a
-    // RawFrameFile, could not take since start-up.
-    std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
-    std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
+    bool PortLost() const { return line_->portLost(); }
+    std::uint64_t UnarchivedBytes() const { return guard_.UnarchivedBytes(); }
+    std::uint32_t UnarchivedBeacons() const { return guard_.UnarchivedBeacons(); }
 
     // ---- State lent to the front end and the tests ----
     const std::string& BaseDirectory() const { return baseDirectory_; }
@@ -148,93 +134,45 @@ public:
     const std::string& LastRxByte() const { return lastRxByte_; }
     FrameFinder& Finder() { return finder_; }
     Archive& TelemetryArchive() { return archive_; }
-    const TestGenerator& Generator() const { return generator_; }
+    const TestGenerator& Generator() const { return console_.Generator(); }
     std::int32_t BeaconCounter() const { return decoder_.BeaconCounter(); }
 
 private:
     void designPortSettings(MainThreadMailbox* mailbox);
-    void portLost();
-    void tryReopenPort();
+    void chooseLine();
     void receiveSlice();
-    bool lineOpen() const;
-    std::int32_t lineBytesWaiting();
-    std::int32_t lineRead(std::string& chunk, std::int32_t count);
-    void lineWrite(const std::string& bytes);
-    void handleLineByte(std::uint8_t b);
     void analyse(std::uint8_t b);
-    void tcpStateChanged(KissTcpLine::State state, const std::string& detail);
-    void showKissState();
-    void drainReceived();
-    void logRawByte(std::uint8_t byte);
-    void rawByteFailed(const EInOutError& error);
-    void beaconFileFailed(const EInOutError& error);
-    void showArchiveState();
-    void setStatus(StatusPanel panel, std::string text);
     void report(const std::string& text);
     void showPendingReports();
-    void setStream(bool on);
-    void flushPanes();
-    void displayChanged();
-    void dropReadBytes();
 
     // IFrameFinderHost
-    void setReceiveStatus(std::string_view text) override;
+    void setReceiveStatus(std::string_view text) override { display_.setReceiveStatus(text); }
     void writeRawByte(std::uint8_t byte) override;
     void decodeFrame() override;
     // IDecodedInfoPane
-    void showDecodedInfo(const std::vector<std::string>& lines) override;
+    void showDecodedInfo(const std::vector<std::string>& lines) override { display_.setDecoded(lines); }
 
     IStationView& view_;
     IClock& clock_;
     IFileSystem& fileSystem_;
+    MainThreadMailbox* mailbox_;
+    Continuation continuation_{view_};
+    DisplayQueue display_{view_};
     Archive archive_;
-    GuardedStore store_{*this};
+    ArchiveGuard guard_{archive_, display_, continuation_};
     Decoder decoder_;
     FrameFinder finder_;
-    TestGenerator generator_;
+    Receiver receiver_;
+    Console console_;
     TBeforeMessageHook beforeMessage_;
 
+    LineSourceSettings lineSource_;
+    std::unique_ptr<StationLine> line_;
     std::string baseDirectory_;
     std::string settingsFilePath_;
     std::string lastRxByte_;
-    // The latest read from the port and the next of its bytes to handle.
-    std::string rxChunk_;
-    std::size_t rxNext_ = 0;
-    bool continuationPending_ = false;
-
-    // What waits to be painted.
-    RxPaneText rxText_{RxPaneText::Mode::Text};
-    RxPaneText rxHex_{RxPaneText::Mode::Hex};
-    struct Status {
-        std::string text;
-        bool dirty = false;
-    };
-    std::array<Status, 4> status_;
-    std::vector<std::string> decodedLines_;
-    bool decodedDirty_ = false;
-    bool displayTickPending_ = false;
-
-    bool streamOn_ = false;
-    bool closing_ = false;
-    bool closed_ = false;
-
-    LineSourceSettings lineSource_;
-    kiss::KissDeframer deframer_;
-    std::uint64_t kissShownFrames_ = 0, kissShownDropped_ = 0;
-    MainThreadMailbox* mailbox_ = nullptr;
-    std::unique_ptr<KissTcpLine> tcp_;
-    bool tcpReported_ = false;  // a lost connection is reported once until it is back
-
-    bool portLost_ = false;
     int retryCountdown_ = kRetryTicks;
-    bool rawByteLogFailing_ = false;
-    bool beaconFilesFailing_ = false;
-    std::uint64_t unarchivedBytes_ = 0;
-    std::uint32_t unarchivedBeacons_ = 0;
-    // Reports raised inside the receive loop, shown once it has ended: a box
-    // runs a nested loop that receives too, and must not do so in the middle
-    // of handling a byte.
-    std::vector<std::string> pendingReports_;
+    bool closed_ = false;
 };
 
 }  // namespace kestrel

@@ -6,7 +6,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kestrel {
 
@@ -24,11 +23,11 @@ public:
     // Received text for a pane (Latin-1, '\n' line breaks), added at its end.
     virtual void appendReceived(RxPane pane, std::string_view text) = 0;
     virtual void showStatus(StatusPanel panel, std::string_view text) = 0;
-    // Replaces what Memo1 shows.
-    virtual void showDecodedLines(const std::vector<std::string>& lines) = 0;
+    // Replaces what Memo1 shows (Latin-1, '\n' line breaks).
+    virtual void showDecodedText(std::string_view text) = 0;
     // Empties Memo1, then MEMORXHEX, then MemoRX.
     virtual void clearPanes() = 0;
-    // Cuts each receive pane to its newest displayed lines (at most 20).
+    // Cuts each receive pane to its newest kTrimLines displayed lines.
     virtual void trimPanes() = 0;
     // A plain message box; returns when it is dismissed.
     virtual void showMessage(const std::string& text) = 0;
@@ -39,6 +38,8 @@ public:
     virtual void continueSoon() = 0;
     // Asks for Station::displayTick() after Station::kDisplayInterval.
     virtual void displaySoon() = 0;
+    // A short sound: a key the line cannot carry was refused.
+    virtual void beep() = 0;
     // A beacon was decoded and archived (as far as the archive could), at utc.
     virtual void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) {
         (void)record;

@@ -73,18 +73,11 @@ TForm1::TForm1(HINSTANCE instance)
     };
     accelerators_ = CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
 
-    CPort.OnRxChar = [this](TCustomComPort& sender, int32_t count) { CPortRxByte(sender, count); };
     SetTimer(Handle, tmTimer1, 1000, nullptr);
     Guarded([this] { FormCreate(); });
 }
 
 TForm1::~TForm1() {
-    // The port goes before the panes its handler writes to.
-    CPort.OnRxChar = nullptr;
-    try {
-        CPort.ClosePort();
-    } catch (...) {
-    }
     mailbox_.SetWindow(nullptr);
     SetReportOwner(nullptr);
     if (Handle && IsWindow(Handle)) {
@@ -375,14 +368,11 @@ void TForm1::FormClose() { station_.FormClose(); }
 void TForm1::bClearClick() { station_.bClearClick(); }
 
 void TForm1::bSettingsClick() {
-    station_.settingsBeforeDialog();
-    RunSetupDialog(CPort, Handle);
-    station_.settingsAfterDialog();
+    station_.bSettingsClick([this] { RunSetupDialog(CPort, Handle); });
+    SetFocus(bSettings);
 }
 
 void TForm1::Timer1Timer() { station_.Timer1Timer(); }
-
-void TForm1::CPortRxByte(TCustomComPort& /*Sender*/, int32_t /*Count*/) { station_.CPortRxByte(); }
 
 // ---- Test generator and TNC send pane -------------------------------------------
 
@@ -412,14 +402,8 @@ void TForm1::showStatus(StatusPanel panel, std::string_view text) {
     SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(win32::Widen(text).c_str()));
 }
 
-void TForm1::showDecodedLines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i)
-            text += "\r\n";
-        text += lines[i];
-    }
-    SetWindowTextW(Memo1, win32::Widen(text).c_str());
+void TForm1::showDecodedText(std::string_view text) {
+    SetWindowTextW(Memo1, win32::WidenLines(text).c_str());
 }
 
 void TForm1::clearPanes() {
@@ -443,6 +427,8 @@ void TForm1::setStreamTimer(bool on) {
 }
 
 void TForm1::continueSoon() { PostMessageW(Handle, kContinueMessage, 0, 0); }
+
+void TForm1::beep() { MessageBeep(MB_OK); }
 
 void TForm1::displaySoon() {
     SetTimer(Handle, tmDisplay, static_cast<UINT>(Station::kDisplayInterval.count()), nullptr);

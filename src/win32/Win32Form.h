@@ -70,7 +70,6 @@ public:
     void bClearClick();
     void bSettingsClick();
     void Timer1Timer();
-    void CPortRxByte(TCustomComPort& Sender, int32_t Count);
     void aInitExecute();
     void aFillBufferExecute();
     void aTestExecute();
@@ -99,13 +98,14 @@ private:
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
     void showStatus(StatusPanel panel, std::string_view text) override;
-    void showDecodedLines(const std::vector<std::string>& lines) override;
+    void showDecodedText(std::string_view text) override;
     void clearPanes() override;
     void trimPanes() override;
     void showMessage(const std::string& text) override;
     void setStreamTimer(bool on) override;
     void continueSoon() override;
     void displaySoon() override;
+    void beep() override;
 
     HINSTANCE instance_;
     HACCEL accelerators_ = nullptr;

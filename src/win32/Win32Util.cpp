@@ -20,6 +20,17 @@ std::wstring Widen(std::string_view latin1) {
     return text;
 }
 
+std::wstring WidenLines(std::string_view latin1) {
+    std::wstring text;
+    text.reserve(latin1.size() + latin1.size() / 16);
+    for (char c : latin1) {
+        if (c == '\n')
+            text += L'\r';
+        text += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return text;
+}
+
 std::string Narrow(std::wstring_view text) {
     std::string bytes(text.size(), '\0');
     for (std::size_t i = 0; i < text.size(); ++i)

@@ -16,6 +16,8 @@ inline int Scaled(int designed) { return MulDiv(designed, ScreenDpi(), 96); }
 
 // Each byte is the character of that code (Latin-1), as the receive panes show it.
 std::wstring Widen(std::string_view latin1);
+// The same with each '\n' as the CR LF an edit control breaks lines at.
+std::wstring WidenLines(std::string_view latin1);
 // Characters beyond Latin-1 become '?'.
 std::string Narrow(std::wstring_view text);
 

@@ -1,0 +1,69 @@
+// The archive guard: archive failures counted, shown and reported once,
+// reception untouched (see ArchiveGuard.h).
+
+#include "station/ArchiveGuard.h"
+
+#include <string>
+
+namespace kestrel {
+
+void ArchiveGuard::logRawByte(std::uint8_t byte) {
+    try {
+        archive_.appendRawByte(byte);
+    } catch (const EInOutError& e) {
+        ++unarchivedBytes_;
+        if (!rawByteLogFailing_) {
+            rawByteLogFailing_ = true;
+            continuation_.report(e.what());
+        }
+        showState();
+        return;
+    }
+    if (rawByteLogFailing_) {
+        rawByteLogFailing_ = false;
+        showState();
+    }
+}
+
+void ArchiveGuard::retryRawByteLog() {
+    if (!archive_.rawByteLogOpen())
+        archive_.retryRawByteLog();
+}
+
+void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+    try {
+        archive_.aSaveTempFileExecute(currentRecord);
+        beaconFilesFailing_ = false;
+    } catch (const EInOutError& e) {
+        ++unarchivedBeacons_;
+        beaconFileFailed(e);
+    }
+}
+
+void ArchiveGuard::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+    try {
+        archive_.aSaveBinFileExecute(rawFrameCopy);
+    } catch (const EInOutError& e) {
+        beaconFileFailed(e);
+    }
+}
+
+void ArchiveGuard::beaconFileFailed(const EInOutError& error) {
+    if (!beaconFilesFailing_) {
+        beaconFilesFailing_ = true;
+        continuation_.report(error.what());
+    }
+    showState();
+}
+
+void ArchiveGuard::showState() {
+    std::string text;
+    if (unarchivedBytes_ || unarchivedBeacons_) {
+        text = "Unsaved " + std::to_string(unarchivedBytes_) + " B";
+        if (unarchivedBeacons_)
+            text += ", " + std::to_string(unarchivedBeacons_) + " bcn";
+    }
+    display_.setStatus(StatusPanel::Archive, std::move(text));
+}
+
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+// The archive as the receive path writes to it: a failure never ends
+// reception. Each kind of failure (the RawByteLog, the beacon files) is
+// reported once until writing works again; what was not archived is counted
+// and shown in the status bar ("Unsaved 4096 B, 3 bcn").
+
+#include "station/Continuation.h"
+#include "station/DisplayQueue.h"
+#include "telemetry/Archive.h"
+#include "telemetry/BeaconStore.h"
+#include "telemetry/InOutError.h"
+
+#include <cstdint>
+
+namespace kestrel {
+
+class ArchiveGuard : public IBeaconStore {
+public:
+    ArchiveGuard(Archive& archive, DisplayQueue& display, Continuation& continuation)
+        : archive_(archive), display_(display), continuation_(continuation) {}
+
+    // One received byte into the RawByteLog.
+    void logRawByte(std::uint8_t byte);
+    // A RawByteLog that could not be created is tried again.
+    void retryRawByteLog();
+
+    // What the decoder stores through.
+    void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
+    void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
+
+    std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
+    std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
+
+private:
+    void beaconFileFailed(const EInOutError& error);
+    void showState();
+
+    Archive& archive_;
+    DisplayQueue& display_;
+    Continuation& continuation_;
+    bool rawByteLogFailing_ = false;
+    bool beaconFilesFailing_ = false;
+    std::uint64_t unarchivedBytes_ = 0;
+    std::uint32_t unarchivedBeacons_ = 0;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,50 @@
+#pragma once
+// The one way the engine's parts ask the event loop to come back to them: to
+// go on with received bytes left waiting, or to show a report that could not
+// be shown where it arose (a box opened inside the receive loop would receive
+// in its nested loop in the middle of a byte; one opened by a timer tick would
+// stop that timer while it is up).
+
+#include "station/StationView.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrel {
+
+class Continuation {
+public:
+    explicit Continuation(IStationView& view) : view_(view) {}
+
+    // Asks for Station::continueReceive(); asks made before it runs are one.
+    // Nothing is asked for once shut-down has begun.
+    void ask() {
+        if (pending_ || closing_)
+            return;
+        pending_ = true;
+        view_.continueSoon();
+    }
+    // The continuation runs now.
+    void arrived() { pending_ = false; }
+
+    // A report to show once the loop is back.
+    void report(std::string text) {
+        reports_.push_back(std::move(text));
+        ask();
+    }
+    std::vector<std::string> takeReports() { return std::exchange(reports_, {}); }
+    bool reportsWaiting() const { return !reports_.empty(); }
+
+    // From shut-down on no box opens and no received byte is handled.
+    void close() { closing_ = true; }
+    bool closing() const { return closing_; }
+
+private:
+    IStationView& view_;
+    bool pending_ = false;
+    bool closing_ = false;
+    std::vector<std::string> reports_;
+};
+
+}  // namespace kestrel

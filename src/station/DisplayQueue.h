@@ -1,0 +1,66 @@
+#pragma once
+// What waits to be painted: received text for the two panes, the status
+// panels' texts and Memo1's lines. Receiving is cheap and painting dear (laying
+// out and drawing the panes costs more than handling their bytes), so a burst
+// is painted at one display tick, at most every kDisplayInterval, and at once
+// before any message box, at the one-second trim and at Clear.
+
+#include "station/RxPaneText.h"
+#include "station/StationView.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+class DisplayQueue {
+public:
+    // Ten times a second still reads as a live stream.
+    static constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
+
+    explicit DisplayQueue(IStationView& view) : view_(view) {}
+
+    // A received byte for both panes; a long burst is handed on in pieces, so
+    // what waits stays bounded.
+    void appendByte(std::uint8_t b);
+    // Panel 0's text as the frame finder sets it for every byte; painted with
+    // the rest of the byte's display.
+    void setReceiveStatus(std::string_view text);
+    // Another panel's text; a change asks for a display tick.
+    void setStatus(StatusPanel panel, std::string text);
+    // Memo1's new lines, joined once for both windows.
+    void setDecoded(const std::vector<std::string>& lines);
+
+    // Asks for a display tick when something waits and none is asked for.
+    void changed();
+    // The display tick asked for arrived.
+    void tick();
+    // Shows everything that waits.
+    void flush();
+    // Drops the panes' and Memo1's waiting text (the status texts stay).
+    void clear();
+
+private:
+    void flushPanes();
+
+    IStationView& view_;
+    RxPaneText rxText_{RxPaneText::Mode::Text};
+    RxPaneText rxHex_{RxPaneText::Mode::Hex};
+    struct Status {
+        std::string text;
+        bool dirty = false;
+    };
+    std::array<Status, 4> status_;
+    std::string decoded_;
+    bool decodedDirty_ = false;
+    bool tickPending_ = false;
+};
+
+// The lines with '\n' between them.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+}  // namespace kestrel

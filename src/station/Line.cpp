@@ -1,0 +1,104 @@
+// The station's line: the serial port (plain or KISS) and the KISS-over-TCP
+// line behind one interface (see Line.h).
+
+#include "station/Line.h"
+
+#include "kiss/KissDeframer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <stdexcept>
+
+namespace kestrel {
+
+void StationLine::send(const std::string& bytes) { write(kiss_ ? kiss::EncodeDataFrame(bytes) : bytes); }
+
+// ---- Serial port ---------------------------------------------------------------
+
+template <class F>
+std::int32_t SerialLine::unlessLost(F&& call) {
+    try {
+        return call();
+    } catch (const EComPort&) {
+        if (port_.EventThreadActive())
+            throw;
+        retry_.lost();
+        return 0;
+    }
+}
+
+std::int32_t SerialLine::bytesWaiting() {
+    return unlessLost([&] { return port_.BytesWaiting(); });
+}
+
+std::int32_t SerialLine::read(std::string& chunk, std::int32_t count, bool& fresh) {
+    fresh = false;
+    return unlessLost([&] { return port_.ReadBytes(chunk, count); });
+}
+
+void SerialLine::purge() {
+    if (!retry_.isLost())  // a lost port has nothing queued to discard
+        port_.PurgeBuffers(true, true);
+}
+
+void SerialLine::closeForSettings() {
+    retry_.cancel();
+    port_.ClosePort();
+}
+
+// ---- KISS over TCP -------------------------------------------------------------
+
+TcpKissLine::TcpKissLine(const LineSourceSettings& settings, MainThreadMailbox* mailbox,
+                         std::function<void()> onReceived, DisplayQueue& display, Continuation& continuation)
+    : StationLine(true), line_(mailbox), host_(settings.host), port_(settings.port), display_(display),
+      continuation_(continuation) {
+    line_.OnRxBytes = std::move(onReceived);
+    line_.OnStateChange = [this](KissTcpLine::State s, const std::string& detail) { stateChanged(s, detail); };
+}
+
+TcpKissLine::~TcpKissLine() {
+    // Nothing the reader still delivers may reach a half-destroyed engine.
+    line_.OnRxBytes = nullptr;
+    line_.OnStateChange = nullptr;
+}
+
+std::int32_t TcpKissLine::bytesWaiting() {
+    // A count, not a read: saturate rather than wrap (the read takes a chunk).
+    return static_cast<std::int32_t>(std::min<std::size_t>(line_.BytesWaiting(), INT32_MAX));
+}
+
+std::int32_t TcpKissLine::read(std::string& chunk, std::int32_t count, bool& fresh) {
+    chunk.resize(std::size_t(count));
+    fresh = false;
+    const std::size_t n = line_.Read(chunk.data(), chunk.size(), &fresh);
+    chunk.resize(n);
+    return static_cast<std::int32_t>(n);
+}
+
+void TcpKissLine::write(const std::string& bytes) {
+    if (!line_.Write(bytes))
+        throw std::runtime_error("The TNC at " + line_.Address() + " is not connected");
+}
+
+void TcpKissLine::stateChanged(KissTcpLine::State state, const std::string& detail) {
+    switch (state) {
+    case KissTcpLine::State::Connected:
+        reported_ = false;
+        display_.setStatus(StatusPanel::Port, "TNC online");
+        break;
+    case KissTcpLine::State::Connecting: display_.setStatus(StatusPanel::Port, "TNC offline"); break;
+    case KissTcpLine::State::Lost:
+        display_.setStatus(StatusPanel::Port, "TNC lost");
+        if (!reported_) {
+            reported_ = true;
+            continuation_.report("The TNC at " + line_.Address() + " went away" +
+                                 (detail.empty() ? std::string() : " (" + detail + ")") + "; connecting again every " +
+                                 std::to_string(std::chrono::seconds(KissTcpLine::kRetryInterval).count()) + " s");
+        }
+        break;
+    case KissTcpLine::State::Closed: display_.setStatus(StatusPanel::Port, {}); break;
+    }
+}
+
+}  // namespace kestrel

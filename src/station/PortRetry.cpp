@@ -1,0 +1,43 @@
+// Lost-port retry: closing, reporting and reopening a serial port that went
+// away (see PortRetry.h).
+
+#include "station/PortRetry.h"
+
+#include <string>
+
+namespace kestrel {
+
+void PortRetry::lost() {
+    lost_ = true;
+    try {
+        port_.ClosePort();  // releases the dead device, so it can come back under its name
+    } catch (...) {
+    }
+    display_.setStatus(StatusPanel::Port, "Port lost");
+    continuation_.report("Port " + port_.Port() + " lost; trying to reopen it every " + std::to_string(kRetryTicks) +
+                         " s");
+}
+
+void PortRetry::tick(bool retryDue) {
+    if (!lost_ && port_.Connected() && port_.EventThreadRunning() && !port_.EventThreadActive()) {
+        lost();
+        return;
+    }
+    if (!lost_ || !retryDue)
+        return;
+    try {
+        port_.OpenPort();
+    } catch (...) {
+    }
+    if (port_.Connected())
+        cancel();  // quietly otherwise: the next try comes in kRetryTicks
+}
+
+void PortRetry::cancel() {
+    if (!lost_)
+        return;
+    lost_ = false;
+    display_.setStatus(StatusPanel::Port, {});
+}
+
+}  // namespace kestrel

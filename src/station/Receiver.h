@@ -1,0 +1,59 @@
+#pragma once
+// Receive slicing: one receive event reads what waits on the line and hands
+// each byte on (to the panes, and to the frame finder, through the KISS
+// de-framer on a KISS line) until the line is empty or the slice is used up;
+// the rest waits for a continuation, so a stream that never pauses does not
+// freeze the window.
+
+#include "kiss/KissDeframer.h"
+#include "station/ArchiveGuard.h"
+#include "station/Continuation.h"
+#include "station/DisplayQueue.h"
+#include "station/Line.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kestrel {
+
+class Receiver {
+public:
+    // One receive slice keeps the event loop at most this long.
+    static constexpr auto kReceiveSlice = std::chrono::milliseconds(50);
+    // Bytes taken from the line in one read.
+    static constexpr std::int32_t kReadChunk = 4096;
+
+    // analyse: one byte of beacon data for the frame finder.
+    Receiver(DisplayQueue& display, ArchiveGuard& archive, Continuation& continuation,
+             std::function<void(std::uint8_t)> analyse)
+        : display_(display), archive_(archive), continuation_(continuation), analyse_(std::move(analyse)) {}
+
+    // A byte whose handling fails is gone; the bytes after it wait for the
+    // continuation, which is asked for.
+    void slice(StationLine& line);
+    // Bytes read and not yet handled, or waiting on the line.
+    bool waiting(StationLine& line);
+    // Shut-down: what the line still holds, within a bound for a line that
+    // never falls silent.
+    void drain(StationLine& line);
+    // Forgets bytes read and not yet handled (Clear, Settings).
+    void drop();
+
+private:
+    void handle(std::uint8_t b, bool kiss);
+    void showKissState();
+
+    DisplayQueue& display_;
+    ArchiveGuard& archive_;
+    Continuation& continuation_;
+    std::function<void(std::uint8_t)> analyse_;
+    // The latest read from the line and the next of its bytes to handle.
+    std::string chunk_;
+    std::size_t next_ = 0;
+    kiss::KissDeframer deframer_;
+    std::uint64_t kissShownFrames_ = 0, kissShownDropped_ = 0;
+};
+
+}  // namespace kestrel
