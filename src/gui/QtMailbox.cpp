@@ -1,6 +1,6 @@
 #include "gui/QtMailbox.h"
 
-#include "gui/ExceptionReport.h"
+#include "station/Report.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #include "gui/SignalClose.h"
 
-#include "gui/ExceptionReport.h"
+#include "station/Report.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
