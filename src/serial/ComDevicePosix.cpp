@@ -61,11 +61,11 @@ void drainEventFd(int fd) {
     }
 }
 
-class PosixEventWaiter;
+class ComEventWaiterPosix;
 
-class PosixComDevice final : public ComDevice {
+class ComDevicePosix final : public ComDevice {
 public:
-    ~PosixComDevice() override { Close(); }
+    ~ComDevicePosix() override { Close(); }
 
     int Open(const std::string& portName) override;
     void Close() override;
@@ -82,7 +82,7 @@ public:
     std::unique_ptr<ComEventWaiter> CreateEventWaiter(int& error) override;
 
 private:
-    friend class PosixEventWaiter;
+    friend class ComEventWaiterPosix;
 
     // Line errors and breaks counted by the driver since the last look, as
     // kCe... bits; they are also kept for the next ClearError. Caller holds mutex_.
@@ -109,13 +109,13 @@ private:
     serial_icounter_struct icount_{};
 };
 
-class PosixEventWaiter final : public ComEventWaiter {
+class ComEventWaiterPosix final : public ComEventWaiter {
 public:
-    PosixEventWaiter(PosixComDevice& device, int stopFd) : device_(device), stopFd_(stopFd) {
+    ComEventWaiterPosix(ComDevicePosix& device, int stopFd) : device_(device), stopFd_(stopFd) {
         uint32_t lines = 0;
         if (device_.hasModemLines_ && device_.readModemLines(lines) == 0) lastLines_ = lines;
     }
-    ~PosixEventWaiter() override { ::close(stopFd_); }
+    ~ComEventWaiterPosix() override { ::close(stopFd_); }
 
     ComWaitResult Wait(uint32_t& mask) override;
     void Stop() override {
@@ -129,7 +129,7 @@ private:
     // armRx: whether new bytes should wake the wait.
     uint32_t look(int& recheckMs, bool& hungUp, bool& armRx);
 
-    PosixComDevice& device_;
+    ComDevicePosix& device_;
     int stopFd_;
     std::atomic<bool> stopped_{false};
     uint32_t lastCount_ = 0;  // bytes in the input queue at the last look
@@ -138,7 +138,7 @@ private:
 
 // ---- Open and close ----------------------------------------------------------------
 
-int PosixComDevice::Open(const std::string& portName) {
+int ComDevicePosix::Open(const std::string& portName) {
     if (fd_ >= 0) return EBUSY;
     if (portName.empty()) return ENOENT;
     const std::string path = portName[0] == '/' ? portName : "/dev/" + portName;
@@ -178,7 +178,7 @@ int PosixComDevice::Open(const std::string& portName) {
     return 0;
 }
 
-void PosixComDevice::Close() {
+void ComDevicePosix::Close() {
     if (fd_ < 0) return;
     (void)::ioctl(fd_, TIOCNXCL);  // exclusivity would outlive us on a tty others keep open
     ::close(fd_);
@@ -189,7 +189,7 @@ void PosixComDevice::Close() {
 
 // ---- Settings ----------------------------------------------------------------------
 
-int PosixComDevice::SetupBuffers(uint32_t inputSize, uint32_t outputSize) {
+int ComDevicePosix::SetupBuffers(uint32_t inputSize, uint32_t outputSize) {
     if (fd_ < 0) return EBADF;
     // The kernel sizes its own queues; the sizes only set the 80 % mark.
     std::lock_guard lock(mutex_);
@@ -198,7 +198,7 @@ int PosixComDevice::SetupBuffers(uint32_t inputSize, uint32_t outputSize) {
     return 0;
 }
 
-int PosixComDevice::SetLineState(const ComLineState& s) {
+int ComDevicePosix::SetLineState(const ComLineState& s) {
     if (fd_ < 0) return EBADF;
     if (s.BaudRate == 0 || s.BaudRate > INT_MAX || s.ByteSize < 5 || s.ByteSize > 8 || s.Parity > kParitySpace ||
         s.StopBits > kTwoStopBits)
@@ -248,14 +248,14 @@ int PosixComDevice::SetLineState(const ComLineState& s) {
     return 0;
 }
 
-int PosixComDevice::SetTimeouts(const ComTimeoutValues& timeouts) {
+int ComDevicePosix::SetTimeouts(const ComTimeoutValues& timeouts) {
     if (fd_ < 0) return EBADF;
     std::lock_guard lock(mutex_);
     timeouts_ = timeouts;
     return 0;
 }
 
-int PosixComDevice::SetEventMask(uint32_t mask) {
+int ComDevicePosix::SetEventMask(uint32_t mask) {
     if (fd_ < 0) return EBADF;
     {
         std::lock_guard lock(mutex_);
@@ -267,7 +267,7 @@ int PosixComDevice::SetEventMask(uint32_t mask) {
 
 // ---- Status --------------------------------------------------------------------------
 
-uint32_t PosixComDevice::collectLineErrorsLocked() {
+uint32_t ComDevicePosix::collectLineErrorsLocked() {
     if (!haveICount_) return 0;
     serial_icounter_struct now{};
     if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) return 0;
@@ -282,7 +282,7 @@ uint32_t PosixComDevice::collectLineErrorsLocked() {
     return errors;
 }
 
-int PosixComDevice::ClearError(ComStatus& status) {
+int ComDevicePosix::ClearError(ComStatus& status) {
     if (fd_ < 0) return EBADF;
     int inQueue = 0;
     std::lock_guard lock(mutex_);
@@ -297,7 +297,7 @@ int PosixComDevice::ClearError(ComStatus& status) {
     return 0;
 }
 
-int PosixComDevice::readModemLines(uint32_t& status) {
+int ComDevicePosix::readModemLines(uint32_t& status) {
     int lines = 0;
     if (::ioctl(fd_, TIOCMGET, &lines) != 0) return errno;
     status = 0;
@@ -308,7 +308,7 @@ int PosixComDevice::readModemLines(uint32_t& status) {
     return 0;
 }
 
-int PosixComDevice::ModemStatus(uint32_t& status) {
+int ComDevicePosix::ModemStatus(uint32_t& status) {
     if (fd_ < 0) return EBADF;
     status = 0;
     const int e = readModemLines(status);
@@ -319,7 +319,7 @@ int PosixComDevice::ModemStatus(uint32_t& status) {
     return e;
 }
 
-int PosixComDevice::Purge(uint32_t flags) {
+int ComDevicePosix::Purge(uint32_t flags) {
     if (fd_ < 0) return EBADF;
     // Every transfer runs to its end inside its own call, so there is never
     // one in flight to abort: the abort flags have nothing to do.
@@ -337,7 +337,7 @@ int PosixComDevice::Purge(uint32_t flags) {
 
 // ---- Transfers ---------------------------------------------------------------------
 
-int PosixComDevice::Read(char* buffer, uint32_t count, uint32_t& done) {
+int ComDevicePosix::Read(char* buffer, uint32_t count, uint32_t& done) {
     done = 0;
     if (fd_ < 0) return EBADF;
     ComTimeoutValues t;
@@ -405,7 +405,7 @@ int PosixComDevice::Read(char* buffer, uint32_t count, uint32_t& done) {
     return result;
 }
 
-int PosixComDevice::Write(const char* buffer, uint32_t count, uint32_t& done) {
+int ComDevicePosix::Write(const char* buffer, uint32_t count, uint32_t& done) {
     done = 0;
     if (fd_ < 0) return EBADF;
     ComTimeoutValues t;
@@ -453,7 +453,7 @@ int PosixComDevice::Write(const char* buffer, uint32_t count, uint32_t& done) {
 
 // ---- Event wait ----------------------------------------------------------------------
 
-std::unique_ptr<ComEventWaiter> PosixComDevice::CreateEventWaiter(int& error) {
+std::unique_ptr<ComEventWaiter> ComDevicePosix::CreateEventWaiter(int& error) {
     if (fd_ < 0) {
         error = EBADF;
         return nullptr;
@@ -464,11 +464,11 @@ std::unique_ptr<ComEventWaiter> PosixComDevice::CreateEventWaiter(int& error) {
         return nullptr;
     }
     error = 0;
-    return std::make_unique<PosixEventWaiter>(*this, stopFd);
+    return std::make_unique<ComEventWaiterPosix>(*this, stopFd);
 }
 
-uint32_t PosixEventWaiter::look(int& recheckMs, bool& hungUp, bool& armRx) {
-    PosixComDevice& d = device_;
+uint32_t ComEventWaiterPosix::look(int& recheckMs, bool& hungUp, bool& armRx) {
+    ComDevicePosix& d = device_;
     uint32_t found = 0;
     recheckMs = -1;
     auto recheck = [&](int ms) { recheckMs = recheckMs < 0 ? ms : std::min(recheckMs, ms); };
@@ -532,7 +532,7 @@ uint32_t PosixEventWaiter::look(int& recheckMs, bool& hungUp, bool& armRx) {
     return found & mask;
 }
 
-ComWaitResult PosixEventWaiter::Wait(uint32_t& mask) {
+ComWaitResult ComEventWaiterPosix::Wait(uint32_t& mask) {
     for (;;) {
         if (stopped_.load()) return ComWaitResult::Stopped;
         int recheckMs = -1;
@@ -559,8 +559,8 @@ ComWaitResult PosixEventWaiter::Wait(uint32_t& mask) {
 
 }  // namespace
 
-int ComErrorCode(int deviceResult) { return WinErrorFromErrno(deviceResult); }
+int WindowsErrorCode(int deviceResult) { return WinErrorFromErrno(deviceResult); }
 
-std::unique_ptr<ComDevice> CreateComDevice() { return std::make_unique<PosixComDevice>(); }
+std::unique_ptr<ComDevice> CreateComDevice() { return std::make_unique<ComDevicePosix>(); }
 
 }  // namespace kestrel

@@ -297,7 +297,7 @@ void Station::analyse(std::uint8_t b) {
 }
 
 void Station::showKissState() {
-    const kiss::KissCounters& k = deframer_.Counters();
+    const KissCounters& k = deframer_.Counters();
     if (k.frames == kissShownFrames_ && k.damaged() == kissShownDropped_)
         return;
     kissShownFrames_ = k.frames;
@@ -329,7 +329,7 @@ std::int32_t Station::lineRead(std::string& chunk, std::int32_t count) {
 // Everything sent goes out as the line expects it: on a KISS line as one data
 // frame for port 0, never as raw bytes into the TNC's framing.
 void Station::lineWrite(const std::string& bytes) {
-    const std::string out = lineSource_.kiss() ? kiss::EncodeDataFrame(bytes) : bytes;
+    const std::string out = lineSource_.kiss() ? EncodeKissDataFrame(bytes) : bytes;
     if (!tcp_) {
         CPort.WriteText(out);
         return;

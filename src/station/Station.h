@@ -219,7 +219,7 @@ private:
     bool closed_ = false;
 
     LineSourceSettings lineSource_;
-    kiss::KissDeframer deframer_;
+    KissDeframer deframer_;
     std::uint64_t kissShownFrames_ = 0, kissShownDropped_ = 0;
     MainThreadMailbox* mailbox_ = nullptr;
     std::unique_ptr<KissTcpLine> tcp_;

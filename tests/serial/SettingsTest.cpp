@@ -279,7 +279,7 @@ TEST_F(FakePortTest, FailuresWhileOpeningCarryTheirCodes) {
     log.failures["SetLineState"] = 22;
     EComPort e = comPortError([&] { port.OpenPort(); });
     EXPECT_EQ(e.ErrorCode, CError_SetStateFailed);
-    EXPECT_EQ(e.SystemErrorCode, ComErrorCode(22));  // the platform's error in its Windows number
+    EXPECT_EQ(e.SystemErrorCode, WindowsErrorCode(22));  // the platform's error in its Windows number
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(log.count("Close"), 1);  // the device was closed again
 
