@@ -21,4 +21,7 @@ need_packages() {
 # Packages the native build and its tests need.
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core)
 
+# Packages the Windows build (mingw-w64) and its runs under Wine need.
+WINE_PACKAGES=(cmake make gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat)
+
 jobs() { nproc 2>/dev/null || echo 2; }

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages cmake make gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat
+need_packages "${WINE_PACKAGES[@]}"
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   echo "== windows build (build-win64/)"

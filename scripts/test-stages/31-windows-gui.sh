@@ -12,8 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages "${NATIVE_PACKAGES[@]}" gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat \
-  xvfb xdotool
+need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool
 started=$(date +%s)
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then

@@ -1,6 +1,6 @@
 #include "kiss/KissDeframer.h"
 
-namespace kestrel::kiss {
+namespace kestrel {
 
 bool KissDeframer::Push(std::uint8_t byte) {
     if (ready_) {
@@ -9,39 +9,39 @@ bool KissDeframer::Push(std::uint8_t byte) {
     }
     switch (state_) {
     case State::Hunting:
-        if (byte == FEND) state_ = State::InFrame;
+        if (byte == kKissFend) state_ = State::InFrame;
         else ++counters_.skippedBytes;
         return false;
     case State::Discarding:
-        if (byte == FEND) state_ = State::InFrame;
+        if (byte == kKissFend) state_ = State::InFrame;
         else ++counters_.skippedBytes;
         return false;
     case State::Escape:
-        if (byte == TFEND || byte == TFESC) {
+        if (byte == kKissTfend || byte == kKissTfesc) {
             state_ = State::InFrame;
-            byte = byte == TFEND ? FEND : FESC;
+            byte = byte == kKissTfend ? kKissFend : kKissFesc;
             break;  // appended below
         }
         ++counters_.badEscape;
         counters_.skippedBytes += frame_.size() + 1;
         frame_.clear();
         // A FEND after the FESC still ends the broken frame and opens the next.
-        state_ = byte == FEND ? State::InFrame : State::Discarding;
-        if (byte != FEND) ++counters_.skippedBytes;
+        state_ = byte == kKissFend ? State::InFrame : State::Discarding;
+        if (byte != kKissFend) ++counters_.skippedBytes;
         return false;
     case State::InFrame:
-        if (byte == FEND) {
+        if (byte == kKissFend) {
             endFrame();
             return ready_;
         }
-        if (byte == FESC) {
+        if (byte == kKissFesc) {
             state_ = State::Escape;
             return false;
         }
         break;
     }
     // One command byte in front of the contents.
-    if (frame_.size() == kMaxFrameContents + 1) {
+    if (frame_.size() == kKissMaxFrameContents + 1) {
         ++counters_.oversized;
         counters_.skippedBytes += frame_.size() + 1;
         frame_.clear();
@@ -58,7 +58,7 @@ void KissDeframer::endFrame() {
     const auto command = static_cast<std::uint8_t>(frame_[0]);
     if ((command & 0x0F) != 0) {
         ++counters_.otherCommand;
-    } else if (command != kDataFrame) {
+    } else if (command != kKissDataFrame) {
         ++counters_.otherPort;
     } else if (frame_.size() > 1) {
         ++counters_.frames;
@@ -79,21 +79,21 @@ void KissDeframer::Reset() {
     state_ = State::Hunting;
 }
 
-std::string EncodeDataFrame(std::string_view contents) {
+std::string EncodeKissDataFrame(std::string_view contents) {
     std::string out;
     out.reserve(contents.size() + contents.size() / 8 + 4);
-    out.push_back(static_cast<char>(FEND));
-    out.push_back(static_cast<char>(kDataFrame));
+    out.push_back(static_cast<char>(kKissFend));
+    out.push_back(static_cast<char>(kKissDataFrame));
     for (char c : contents) {
         const auto b = static_cast<std::uint8_t>(c);
-        if (b == FEND || b == FESC) {
-            out.push_back(static_cast<char>(FESC));
-            out.push_back(static_cast<char>(b == FEND ? TFEND : TFESC));
+        if (b == kKissFend || b == kKissFesc) {
+            out.push_back(static_cast<char>(kKissFesc));
+            out.push_back(static_cast<char>(b == kKissFend ? kKissTfend : kKissTfesc));
         } else {
             out.push_back(c);
         }
     }
-    out.push_back(static_cast<char>(FEND));
+    out.push_back(static_cast<char>(kKissFend));
     return out;
 }
 
@@ -101,7 +101,7 @@ bool LooksLikeKissStream(std::string_view start) {
     // A software TNC hands out whole frames, so its stream, and a log of it,
     // begins with a FEND. A plain beacon stream has 0xC0 bytes too (a negative
     // float's top byte), and a beacon on either side of one would pass for a frame.
-    if (start.empty() || static_cast<std::uint8_t>(start[0]) != FEND) return false;
+    if (start.empty() || static_cast<std::uint8_t>(start[0]) != kKissFend) return false;
     // Bytes standing in well-formed frames (FENDs included) against all bytes
     // up to the last FEND; what follows it may be a frame cut off by the end
     // of `start`.
@@ -110,12 +110,12 @@ bool LooksLikeKissStream(std::string_view start) {
     bool broken = false;
     for (std::size_t i = 0; i < start.size(); ++i) {
         const auto b = static_cast<std::uint8_t>(start[i]);
-        if (b == FEND) {
+        if (b == kKissFend) {
             considered = i + 1;
             if (frameStart != std::string_view::npos) {
                 const std::size_t size = i - frameStart - 1;  // command byte and contents, escaped
                 // Each frame with its closing FEND; padding FENDs count too.
-                if (size >= 2 && size <= 2 * kMaxFrameContents + 1 && !broken) {
+                if (size >= 2 && size <= 2 * kKissMaxFrameContents + 1 && !broken) {
                     ++frames;
                     inFrames += size + 1;
                 } else if (size == 0) {
@@ -126,13 +126,13 @@ bool LooksLikeKissStream(std::string_view start) {
             }
             frameStart = i;
             broken = false;
-        } else if (b == FESC) {
-            const bool valid = i + 1 < start.size() && (static_cast<std::uint8_t>(start[i + 1]) == TFEND ||
-                                                        static_cast<std::uint8_t>(start[i + 1]) == TFESC);
+        } else if (b == kKissFesc) {
+            const bool valid = i + 1 < start.size() && (static_cast<std::uint8_t>(start[i + 1]) == kKissTfend ||
+                                                        static_cast<std::uint8_t>(start[i + 1]) == kKissTfesc);
             if (!valid) broken = true;
         }
     }
     return frames >= 2 && inFrames * 10 >= considered * 8;
 }
 
-}  // namespace kestrel::kiss
+}  // namespace kestrel

@@ -15,24 +15,24 @@
 #include <string>
 #include <string_view>
 
-namespace kestrel::kiss {
+namespace kestrel {
 
-inline constexpr std::uint8_t FEND = 0xC0;
-inline constexpr std::uint8_t FESC = 0xDB;
-inline constexpr std::uint8_t TFEND = 0xDC;
-inline constexpr std::uint8_t TFESC = 0xDD;
-inline constexpr std::uint8_t kDataFrame = 0x00;  // command 0 on port 0
+inline constexpr std::uint8_t kKissFend = 0xC0;
+inline constexpr std::uint8_t kKissFesc = 0xDB;
+inline constexpr std::uint8_t kKissTfend = 0xDC;
+inline constexpr std::uint8_t kKissTfesc = 0xDD;
+inline constexpr std::uint8_t kKissDataFrame = 0x00;  // command 0 on port 0
 
 // Longest frame contents (after the command byte) taken; an AX.25 frame of a
 // software TNC is at most about 330 bytes, a beacon with its header 147.
-inline constexpr std::size_t kMaxFrameContents = 1024;
+inline constexpr std::size_t kKissMaxFrameContents = 1024;
 
 // What the deframer saw, since construction or ResetCounters().
 struct KissCounters {
     std::uint64_t frames = 0;         // data frames of port 0 handed on
     std::uint64_t otherPort = 0;      // data frames for another port, dropped
     std::uint64_t otherCommand = 0;   // frames with a command other than data, dropped
-    std::uint64_t oversized = 0;      // longer than kMaxFrameContents, dropped
+    std::uint64_t oversized = 0;      // longer than kKissMaxFrameContents, dropped
     std::uint64_t badEscape = 0;      // FESC followed by anything but TFEND/TFESC, dropped
     std::uint64_t unterminated = 0;   // cut off by Reset() or Finish(), dropped
     std::uint64_t skippedBytes = 0;   // before the first FEND, or of dropped frames
@@ -77,7 +77,7 @@ private:
 };
 
 // One data frame for port 0: FEND, 0x00, the escaped contents, FEND.
-std::string EncodeDataFrame(std::string_view contents);
+std::string EncodeKissDataFrame(std::string_view contents);
 
 // A rough look at the start of a recorded stream: true when it begins with a
 // FEND and most of its bytes stand in well-formed FEND-delimited frames (at
@@ -86,4 +86,4 @@ std::string EncodeDataFrame(std::string_view contents);
 // a frame (kestrel-redecode --kiss then).
 bool LooksLikeKissStream(std::string_view start);
 
-}  // namespace kestrel::kiss
+}  // namespace kestrel

@@ -38,7 +38,7 @@ void KissTcpLine::Open(const std::string& host, int port) {
     MainThreadMailbox* mailbox = mailbox_ ? mailbox_ : ApplicationMailbox();
     if (!mailbox) throw std::logic_error("KissTcpLine: no mailbox to deliver to");
     active_ = mailbox;
-    stream_ = kiss::CreateTcpStream();
+    stream_ = CreateTcpStream();
     host_ = host;
     port_ = port;
     state_ = State::Connecting;
@@ -184,7 +184,7 @@ bool KissTcpLine::connect(std::string& why) {
             error = stream_->TimedOutError();
             break;
         }
-        if (stream_->Wait(false, false, milliseconds(left)) & kiss::TcpStream::kWritable) {
+        if (stream_->Wait(false, false, milliseconds(left)) & TcpStream::kWritable) {
             error = stream_->ConnectResult();
             if (error == 0) return true;
             if (stream_->TryNextAddress()) {
@@ -209,7 +209,7 @@ std::string KissTcpLine::serve() {
             wantWrite = !tx_.empty();
         }
         const unsigned ready = stream_->Wait(wantRead, wantWrite, -1);
-        if (ready & kiss::TcpStream::kReadable) {
+        if (ready & TcpStream::kReadable) {
             const auto r = stream_->Receive(block.data(), block.size());
             if (r.bytes > 0) {
                 {
@@ -224,7 +224,7 @@ std::string KissTcpLine::serve() {
                 return r.error ? stream_->ErrorText(r.error) : "closed by the peer";
             }
         }
-        if (ready & kiss::TcpStream::kWritable) {
+        if (ready & TcpStream::kWritable) {
             {
                 std::lock_guard lock(mutex_);
                 sending.assign(tx_, 0, kIoBlock);

@@ -24,10 +24,7 @@
 namespace kestrel {
 
 class MainThreadMailbox;
-
-namespace kiss {
 class TcpStream;
-}
 
 class KissTcpLine {
 public:
@@ -104,7 +101,7 @@ private:
 
     MainThreadMailbox* mailbox_;  // as given
     MainThreadMailbox* active_ = nullptr;  // the one of this Open()
-    std::unique_ptr<kiss::TcpStream> stream_;
+    std::unique_ptr<TcpStream> stream_;
     std::thread thread_;
     std::string host_;
     int port_ = 0;

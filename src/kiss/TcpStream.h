@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace kestrel::kiss {
+namespace kestrel {
 
 class TcpStream {
 public:
@@ -52,4 +52,4 @@ public:
 
 std::unique_ptr<TcpStream> CreateTcpStream();
 
-}  // namespace kestrel::kiss
+}  // namespace kestrel

@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace kestrel::kiss {
+namespace kestrel {
 namespace {
 
 class TcpStreamPosix final : public TcpStream {
@@ -156,4 +156,4 @@ private:
 
 std::unique_ptr<TcpStream> CreateTcpStream() { return std::make_unique<TcpStreamPosix>(); }
 
-}  // namespace kestrel::kiss
+}  // namespace kestrel

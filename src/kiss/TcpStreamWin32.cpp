@@ -7,7 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 
-namespace kestrel::kiss {
+namespace kestrel {
 namespace {
 
 void startWinsock() {
@@ -201,4 +201,4 @@ private:
 
 std::unique_ptr<TcpStream> CreateTcpStream() { return std::make_unique<TcpStreamWin32>(); }
 
-}  // namespace kestrel::kiss
+}  // namespace kestrel

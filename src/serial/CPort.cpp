@@ -15,7 +15,7 @@ namespace {
 
 // Every device failure leaves the engine here, with the platform's error
 // turned into its Windows number.
-EComPort deviceError(int code, int deviceResult) { return EComPort(code, ComErrorCode(deviceResult)); }
+EComPort deviceError(int code, int deviceResult) { return EComPort(code, WindowsErrorCode(deviceResult)); }
 
 }  // namespace
 

@@ -144,7 +144,7 @@ public:
 // The Windows error number of a call's result, which is what EComPort
 // carries: the result itself on Windows, the errno mapped on POSIX
 // (SystemErrorPosix.h). Decisions on a result are made on the result itself.
-int ComErrorCode(int deviceResult);
+int WindowsErrorCode(int deviceResult);
 
 // The platform's device (ComDevicePosix.cpp or ComDeviceWin32.cpp).
 std::unique_ptr<ComDevice> CreateComDevice();

@@ -342,7 +342,7 @@ private:
 
 }  // namespace
 
-int ComErrorCode(int deviceResult) { return deviceResult; }  // GetLastError() already
+int WindowsErrorCode(int deviceResult) { return deviceResult; }  // GetLastError() already
 
 std::unique_ptr<ComDevice> CreateComDevice() { return std::make_unique<ComDeviceWin32>(); }
 

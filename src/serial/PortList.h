@@ -18,12 +18,4 @@ std::vector<std::string> EnumComPorts(const std::string& currentPort);
 // The dialog's order: case-insensitive (ASCII letters), stable.
 void SortPortNames(std::vector<std::string>& names);
 
-#ifndef _WIN32
-// The POSIX source below a given class folder (normally /sys/class/tty) and a
-// device folder (normally /dev, whose serial/by-id names are listed too); for
-// tests.
-std::vector<std::string> EnumComPortsFrom(const std::string& ttyClassDir, const std::string& devDir,
-                                          const std::string& currentPort);
-#endif
-
 }  // namespace kestrel

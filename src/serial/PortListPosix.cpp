@@ -3,7 +3,7 @@
 // set when it is a terminal. Nothing is opened to find out: opening a UART
 // raises DTR and RTS, which can key a transmitter hanging off the line.
 
-#include "serial/PortList.h"
+#include "serial/PortListPosix.h"
 
 #include "serial/CPort.h"
 #include "serial/SystemErrorPosix.h"

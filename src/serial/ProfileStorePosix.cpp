@@ -125,7 +125,7 @@ bool replace(const std::string& target, const struct stat& st, const std::string
     return false;
 }
 
-class PortableProfileStore final : public ProfileStore {
+class ProfileStorePosix final : public ProfileStore {
 public:
     std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
                            const std::string& defaultValue) override {
@@ -160,6 +160,6 @@ public:
 
 }  // namespace
 
-std::unique_ptr<ProfileStore> CreateProfileStore() { return std::make_unique<PortableProfileStore>(); }
+std::unique_ptr<ProfileStore> CreateProfileStore() { return std::make_unique<ProfileStorePosix>(); }
 
 }  // namespace kestrel

@@ -1,3 +1,6 @@
+// The profile-string rules on a file's text: splitting it into lines,
+// finding a section's key, and setting keys while keeping every other line.
+
 #include "serial/ProfileText.h"
 
 #include "serial/AsciiCase.h"
@@ -32,13 +35,14 @@ Lines split(std::string_view text) {
         result.bom = text.substr(0, kUtf8Bom.size());
         text.remove_prefix(kUtf8Bom.size());
     }
+    // CR LF, LF and a lone CR (old Mac editors) all end a line, as they do
+    // for the Windows profile functions.
     while (!text.empty()) {
-        const std::size_t nl = text.find('\n');
-        std::string_view line = text.substr(0, nl);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        result.lines.push_back(line);
-        if (nl == std::string_view::npos) break;
-        text.remove_prefix(nl + 1);
+        const std::size_t end = text.find_first_of("\r\n");
+        result.lines.push_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        const bool crLf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+        text.remove_prefix(end + (crLf ? 2 : 1));
     }
     return result;
 }

@@ -12,7 +12,7 @@
 
 namespace kestrel {
 
-void StationLine::send(const std::string& bytes) { write(kiss_ ? kiss::EncodeDataFrame(bytes) : bytes); }
+void StationLine::send(const std::string& bytes) { write(kiss_ ? EncodeKissDataFrame(bytes) : bytes); }
 
 // ---- Serial port ---------------------------------------------------------------
 

@@ -65,7 +65,7 @@ void Receiver::handle(std::uint8_t b, bool kiss) {
 }
 
 void Receiver::showKissState() {
-    const kiss::KissCounters& k = deframer_.Counters();
+    const KissCounters& k = deframer_.Counters();
     if (k.frames == kissShownFrames_ && k.damaged() == kissShownDropped_)
         return;
     kissShownFrames_ = k.frames;

@@ -52,7 +52,7 @@ private:
     // The latest read from the line and the next of its bytes to handle.
     std::string chunk_;
     std::size_t next_ = 0;
-    kiss::KissDeframer deframer_;
+    KissDeframer deframer_;
     std::uint64_t kissShownFrames_ = 0, kissShownDropped_ = 0;
 };
 

@@ -10,12 +10,8 @@
 
 namespace kestrel {
 
-// The one place that knows the platform's path separator.
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
+// The platform's path separator, defined beside its file system.
+extern const char kPathSeparator;
 
 // dir, the separator and name; an empty dir leaves name relative to the
 // current directory. A dir that ends in the separator (a root) keeps one.

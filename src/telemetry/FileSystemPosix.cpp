@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 namespace kestrel {
+
+const char kPathSeparator = '/';
+
 namespace {
 
 [[noreturn]] void throwErrno() { throw ioErrorFromErrno(errno); }

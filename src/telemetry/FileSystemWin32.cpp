@@ -5,6 +5,9 @@
 #include <windows.h>
 
 namespace kestrel {
+
+const char kPathSeparator = '\\';
+
 namespace {
 
 // The archive's error texts from a Win32 error code: access denied and a full

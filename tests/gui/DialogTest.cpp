@@ -3,7 +3,7 @@
 #include "GuiTestSupport.h"
 #include "gui/QtMailbox.h"
 #include "serial/CPortSetup.h"
-#include "serial/PortList.h"
+#include "serial/PortListPosix.h"
 
 #include <QPushButton>
 

@@ -70,8 +70,8 @@ std::string beaconFor(std::uint32_t n, RandomSequence& rng) {
     r.setBz(-6.0f);                // 00 00 C0 C0
     r.setStatusByte(7, 0xDB);
     r.setU8(RecordOffset::Spare28, 0xC0);
-    r.setU8(RecordOffset::Spare86, kiss::TFEND);
-    r.setU8(RecordOffset::Spare86 + 1, kiss::TFESC);
+    r.setU8(RecordOffset::Spare86, kKissTfend);
+    r.setU8(RecordOffset::Spare86 + 1, kKissTfesc);
     r.setU8(RecordOffset::GpsOn, 1);
     r.setU8(RecordOffset::TransponderOn, n % 2);
     r.setU16(RecordOffset::Foto, 0x0A0D);
@@ -223,7 +223,7 @@ int main(int argc, char** argv) {
 
     TestMailbox mailbox;
     KissTcpLine line(&mailbox);
-    kiss::KissDeframer deframer;
+    KissDeframer deframer;
     CollectingHost host;
     std::vector<std::string> contents;
     std::uint64_t lineBytes = 0;
@@ -309,14 +309,14 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < beacons.size(); ++i) {
         if (i < host.frames.size() && host.frames[i] == rawFrameOf(beacons[i])) ++identical;
         for (char c : beacons[i])
-            escaped += static_cast<std::uint8_t>(c) == kiss::FEND || static_cast<std::uint8_t>(c) == kiss::FESC;
+            escaped += static_cast<std::uint8_t>(c) == kKissFend || static_cast<std::uint8_t>(c) == kKissFesc;
     }
     std::uint64_t contentBytes = 0;
     for (const auto& c : contents) contentBytes += c.size();
     const double audioSeconds = samples.size() / 2.0 / kSampleRate;
     std::printf("direwolf: %d beacons sent as %.1f s of 1200 baud AFSK audio, decoded in %.1f s\n", count,
                 audioSeconds, seconds);
-    std::printf("KISS TCP: %llu bytes, %zu data frames for port 0 (%llu bytes of contents, %zu FEND/FESC in the "
+    std::printf("KISS TCP: %llu bytes, %zu data frames for port 0 (%llu bytes of contents, %zu kKissFend/kKissFesc in the "
                 "beacons escaped), %llu frames dropped\n",
                 static_cast<unsigned long long>(lineBytes), contents.size(),
                 static_cast<unsigned long long>(contentBytes), escaped,

@@ -8,7 +8,6 @@
 #include <vector>
 
 using namespace kestrel;
-using namespace kestrel::kiss;
 using namespace kestrel::test;
 
 namespace {
@@ -36,7 +35,7 @@ TEST_F(KissDeframerTest, EscapedBeaconsReachTheFrameFinderUnchanged) {
     std::string stream;
     for (std::uint32_t n = 1; n <= 3; ++n) {
         beacons.push_back(escapedBeacon(n));
-        stream += EncodeDataFrame(ax25Header() + beacons.back());
+        stream += EncodeKissDataFrame(ax25Header() + beacons.back());
     }
     ASSERT_GT(stream.size(), 3 * (ax25Header().size() + kBeaconFrameSize + 3)) << "the escapes make the frames longer";
 
@@ -60,25 +59,25 @@ TEST_F(KissDeframerTest, EscapedBeaconsReachTheFrameFinderUnchanged) {
 
 TEST_F(KissDeframerTest, EncoderEscapesAndTheDeframerUndoesIt) {
     const std::string contents = bytes({0x01, 0xC0, 0xDB, 0xDC, 0xDD, 0x00});
-    EXPECT_EQ(EncodeDataFrame(contents), bytes({0xC0, 0x00, 0x01, 0xDB, 0xDC, 0xDB, 0xDD, 0xDC, 0xDD, 0x00, 0xC0}));
-    feed(EncodeDataFrame(contents));
+    EXPECT_EQ(EncodeKissDataFrame(contents), bytes({0xC0, 0x00, 0x01, 0xDB, 0xDC, 0xDB, 0xDD, 0xDC, 0xDD, 0x00, 0xC0}));
+    feed(EncodeKissDataFrame(contents));
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], contents);
 }
 
 TEST_F(KissDeframerTest, DropsWhatIsNotAWholeDataFrameOfPortZero) {
-    const std::string good = EncodeDataFrame("good");
+    const std::string good = EncodeKissDataFrame("good");
     std::string port1 = good;
     port1[1] = 0x10;  // data frame, port 1
-    feed("garbage before the first FEND");
+    feed("garbage before the first kKissFend");
     feed(good);
     feed(bytes({0xC0}));                          // a lone FEND
     feed(port1);
     feed(bytes({0xC0, 0x01, 0x20, 0xC0}));        // TXDELAY, a command
     feed(bytes({0xC0, 0x00, 'a', 0xDB, 'x', 'b', 0xC0}));  // invalid escape
     feed(bytes({0xC0, 0x00, 'a', 0xDB, 0xC0}));   // FESC before the end
-    feed(bytes({0xC0, 0x00}) + std::string(kMaxFrameContents + 1, 'o') + bytes({0xC0}));
-    feed(bytes({0xC0, 0x00}) + std::string(kMaxFrameContents, 'k') + bytes({0xC0}));
+    feed(bytes({0xC0, 0x00}) + std::string(kKissMaxFrameContents + 1, 'o') + bytes({0xC0}));
+    feed(bytes({0xC0, 0x00}) + std::string(kKissMaxFrameContents, 'k') + bytes({0xC0}));
     feed(good);
     feed(bytes({0xC0, 0x00, 'c', 'u', 't'}));     // never ends
     deframer.Reset();
@@ -86,7 +85,7 @@ TEST_F(KissDeframerTest, DropsWhatIsNotAWholeDataFrameOfPortZero) {
 
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_EQ(frames[0], "good");
-    EXPECT_EQ(frames[1], std::string(kMaxFrameContents, 'k'));
+    EXPECT_EQ(frames[1], std::string(kKissMaxFrameContents, 'k'));
     EXPECT_EQ(frames[3], "good");
     const KissCounters& c = deframer.Counters();
     EXPECT_EQ(c.frames, 4u);
@@ -100,11 +99,11 @@ TEST_F(KissDeframerTest, DropsWhatIsNotAWholeDataFrameOfPortZero) {
 TEST_F(KissDeframerTest, TellsAKissStreamFromAPlainOne) {
     std::string kiss, plain;
     for (std::uint32_t n = 1; n <= 4; ++n) {
-        kiss += EncodeDataFrame(ax25Header() + escapedBeacon(n));
+        kiss += EncodeKissDataFrame(ax25Header() + escapedBeacon(n));
         plain += escapedBeacon(n) + "noise\r\n";
     }
     EXPECT_TRUE(LooksLikeKissStream(kiss));
     EXPECT_FALSE(LooksLikeKissStream(plain));
     EXPECT_FALSE(LooksLikeKissStream(std::string(1, '\xC0') + plain)) << "0xC0 in the beacons makes no frames";
-    EXPECT_FALSE(LooksLikeKissStream(EncodeDataFrame("one frame only")));
+    EXPECT_FALSE(LooksLikeKissStream(EncodeKissDataFrame("one frame only")));
 }

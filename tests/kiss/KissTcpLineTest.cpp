@@ -96,7 +96,7 @@ TEST_F(KissTcpLineTest, ReceivesAndSends) {
     EXPECT_TRUE(received == big);
     EXPECT_TRUE(freshReads.front());
 
-    const std::string frame = kiss::EncodeDataFrame(escapedBeacon(1));
+    const std::string frame = EncodeKissDataFrame(escapedBeacon(1));
     ASSERT_TRUE(line.Write(frame));
     EXPECT_EQ(sentToTnc(tnc, frame.size()), frame);
 }

@@ -40,7 +40,7 @@ KissTraffic simulatedKissTraffic(int count) {
 
 TEST(KissToolsTest, SimulatedTncTrafficGivesEveryBeaconOnceAndUnchanged) {
     const KissTraffic t = simulatedKissTraffic(40);
-    kiss::KissDeframer deframer;
+    KissDeframer deframer;
     CollectingHost host;
     deframer.Feed(t.stream, [&](std::string_view f) { host.feed(f); });
     ASSERT_EQ(host.frames.size(), t.beacons.size());

@@ -10,6 +10,8 @@
 
 #include <filesystem>
 
+#include "serial/PortListPosix.h"
+
 #include "support/Files.h"
 #include "support/Pty.h"
 #endif

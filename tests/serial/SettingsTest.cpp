@@ -279,7 +279,7 @@ TEST_F(FakePortTest, FailuresWhileOpeningCarryTheirCodes) {
     log.failures["SetLineState"] = 22;
     EComPort e = comPortError([&] { port.OpenPort(); });
     EXPECT_EQ(e.ErrorCode, CError_SetStateFailed);
-    EXPECT_EQ(e.SystemErrorCode, ComErrorCode(22));  // the platform's error in its Windows number
+    EXPECT_EQ(e.SystemErrorCode, WindowsErrorCode(22));  // the platform's error in its Windows number
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(log.count("Close"), 1);  // the device was closed again
 
@@ -428,6 +428,32 @@ TEST_F(SettingsFileTest, LoadsTextsWithTheirFallbacks) {
     test::writeFile(ini, "[CPort]\r\nBaudRate=19200\r\n");
     port.LoadSettingsFile(ini);
     EXPECT_EQ(port.BaudRate(), br19200);
+}
+
+TEST_F(SettingsFileTest, CrLfAndCrOnlyLineEndsReadAlikeAndStoreBackWithoutDuplicates) {
+    for (const std::string end : {"\r", "\n", "\r\n"}) {
+        SCOPED_TRACE(testing::PrintToString(end));
+        test::writeFile(ini, "[Station]" + end + "Call=XX0XX" + end + "[CPort]" + end + "Port=ttyUSB1" + end +
+                                 "BaudRate=19200" + end + "StopBits=2" + end + "DataBits=7" + end + "Parity=Even" +
+                                 end + "FlowControl=Hardware" + end);
+        TComPort loaded;
+        loaded.LoadSettingsFile(ini);
+        loaded.SaveSettingsFile(ini);
+        TComPort reread;
+        reread.LoadSettingsFile(ini);
+        for (const TComPort* p : {&loaded, &reread}) {
+            EXPECT_EQ(p->Port(), "ttyUSB1");
+            EXPECT_EQ(p->BaudRate(), br19200);
+            EXPECT_EQ(p->StopBits(), sbTwoStopBits);
+            EXPECT_EQ(p->DataBits(), dbSeven);
+            EXPECT_EQ(p->Parity().Bits(), prEven);
+            EXPECT_EQ(p->FlowControl().FlowControl(), fcHardware);
+        }
+        const std::string text = test::readFile(ini);
+        EXPECT_EQ(text.find("Port="), text.rfind("Port=")) << text;
+        EXPECT_EQ(text.find("BaudRate="), text.rfind("BaudRate=")) << text;
+        EXPECT_NE(text.find("Call=XX0XX"), std::string::npos);
+    }
 }
 
 TEST_F(SettingsFileTest, CustomFlowControlLeavesTheFields) {

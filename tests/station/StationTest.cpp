@@ -415,7 +415,7 @@ TEST_F(StationTest, ASerialKissLineIsDeframedAndAnsweredInKissFrames) {
     test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") + "[Line]\r\nSource=Serial KISS\r\n");
     start("");
     const std::string beacon = test::escapedBeacon(7);
-    const std::string line = "noise" + kiss::EncodeDataFrame(test::ax25Header() + beacon);
+    const std::string line = "noise" + EncodeKissDataFrame(test::ax25Header() + beacon);
     ASSERT_GT(line.size(), 5 + 2 + 16 + beacon.size() + 2) << "the beacon holds bytes KISS escapes";
     receive(line.substr(0, 70));
     receive(line.substr(70));
@@ -430,7 +430,7 @@ TEST_F(StationTest, ASerialKissLineIsDeframedAndAnsweredInKissFrames) {
 
     station->MemoTXKeyPress('A');
     station->aTestExecute();
-    EXPECT_EQ(log.written, kiss::EncodeDataFrame("A") + kiss::EncodeDataFrame(station->Generator().TestFrame));
+    EXPECT_EQ(log.written, EncodeKissDataFrame("A") + EncodeKissDataFrame(station->Generator().TestFrame));
 }
 
 #ifndef _WIN32
@@ -445,7 +445,7 @@ TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
     ASSERT_TRUE(test::eventually(mailbox, [&] { return tnc.accept(); }));
 
     const std::string beacon = test::escapedBeacon(9);
-    const std::string line = kiss::EncodeDataFrame(test::ax25Header() + beacon);
+    const std::string line = EncodeKissDataFrame(test::ax25Header() + beacon);
     tnc.send(line);
     ASSERT_TRUE(test::eventually(mailbox, [&] { return station->BeaconCounter() == 1; }));
     EXPECT_EQ(rawLog(), line);
@@ -454,7 +454,7 @@ TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
     std::string sent;
     ASSERT_TRUE(test::eventually(mailbox, [&] {
         sent += tnc.receiveSome();
-        return sent == kiss::EncodeDataFrame(station->Generator().TestFrame);
+        return sent == EncodeKissDataFrame(station->Generator().TestFrame);
     }));
 
     tnc.dropClient();

@@ -208,13 +208,13 @@ TEST_F(WineWindow, KissTcpTncIsArchivedAnsweredInKissFramesAndReachedAgain) {
     ASSERT_TRUE(eventually([&] { return tnc.accept(); }, 10s)) << program_->output();
     const std::vector<std::string> beacons = {escapedBeacon(1), escapedBeacon(2)};
     std::string line;
-    for (const auto& b : beacons) line += kiss::EncodeDataFrame(ax25Header() + b);
+    for (const auto& b : beacons) line += EncodeKissDataFrame(ax25Header() + b);
     tnc.send(line);
     expectArchived(line, beacons);
 
     click(kDecodedPane);
     key("ctrl+t");
-    kiss::KissDeframer deframer;
+    KissDeframer deframer;
     std::vector<std::string> frames;
     EXPECT_TRUE(eventually([&] {
         deframer.Feed(tnc.receiveSome(), [&](std::string_view f) { frames.emplace_back(f); });
@@ -234,7 +234,7 @@ TEST_F(WineWindow, KissTcpTncIsArchivedAnsweredInKissFramesAndReachedAgain) {
 TEST_F(WineWindow, SerialKissLineIsDeframedIntoTheArchive) {
     start("COM7", "[Line]\r\nSource=Serial KISS\r\n");
     const std::string beacon = escapedBeacon(3);
-    const std::string line = "noise" + kiss::EncodeDataFrame(ax25Header() + beacon);
+    const std::string line = "noise" + EncodeKissDataFrame(ax25Header() + beacon);
     send(line);
     expectArchived(line, {beacon});
     closeProgram();

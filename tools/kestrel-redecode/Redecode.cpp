@@ -205,13 +205,13 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     Summary summary;
     std::uint64_t markers = 0;
     std::vector<std::uint8_t> block(1 << 20);
-    kiss::KissDeframer deframer;
+    KissDeframer deframer;
     summary.kiss = sinks.framing == Framing::Kiss;
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
         if (n == 0) break;
         if (summary.bytes == 0 && sinks.framing == Framing::Auto)
-            summary.kiss = kiss::LooksLikeKissStream(
+            summary.kiss = LooksLikeKissStream(
                 std::string_view(reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
         summary.bytes += n;
         if (summary.kiss) {
@@ -225,7 +225,7 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     }
     if (std::ferror(in.get())) throw std::runtime_error(std::strerror(errno));
     deframer.Finish();
-    const kiss::KissCounters& k = deframer.Counters();
+    const KissCounters& k = deframer.Counters();
     summary.kissFrames = k.frames;
     summary.kissDropped = k.otherPort + k.otherCommand + k.damaged();
     summary.beacons = host.frames;

@@ -55,7 +55,7 @@ Options:
                in KISS mode): de-frame them first and decode the contents of
                port 0's data frames, as the program does live
   --no-kiss    they hold a plain TNC's bytes. Default: a log that begins with
-               a FEND (0xC0) and whose start is mostly FEND-delimited frames
+               a kKissFend (0xC0) and whose start is mostly kKissFend-delimited frames
                is taken as KISS
   --quiet      no progress display
   -h, --help   show this help

@@ -136,18 +136,18 @@ std::string KissWrapper::wrap(const std::string& packet) {
     std::string out;
     if (otherPorts_ && rng_.Random(2) == 0) {
         // The same packet heard on another port.
-        std::string other = kiss::EncodeDataFrame(info);
+        std::string other = EncodeKissDataFrame(info);
         other[1] = static_cast<char>((1 + rng_.Random(15)) << 4);
         out += other;
     }
     if (otherPorts_ && rng_.Random(3) == 0) {
         // TXDELAY, PERSIST or SLOTTIME for some port.
-        out += static_cast<char>(kiss::FEND);
+        out += static_cast<char>(kKissFend);
         out += static_cast<char>((rng_.Random(16) << 4) | (1 + rng_.Random(3)));
         out += static_cast<char>(rng_.Random(0xC0));  // needs no escape
-        out += static_cast<char>(kiss::FEND);
+        out += static_cast<char>(kKissFend);
     }
-    out += kiss::EncodeDataFrame(info);
+    out += EncodeKissDataFrame(info);
     // Garbage between frames, after a frame so that the stream still starts
     // with a FEND as a TNC's does.
     if (otherPorts_ && rng_.Random(2) == 0)

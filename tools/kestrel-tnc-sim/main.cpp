@@ -280,7 +280,7 @@ private:
     SimPort& port_;
     BeaconSource beacons_;
     KissWrapper kiss_;
-    kiss::KissDeframer echoDeframer_;
+    KissDeframer echoDeframer_;
     EchoDecoder echo_;
     std::ofstream sentLog_;
     std::string replayData_;
