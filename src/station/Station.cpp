@@ -255,6 +255,7 @@ void Station::receiveSlice() {
             }
             if (read <= 0)
                 break;
+            archive_.noteReadTime();
         }
         // Taken from the chunk before it is handled: a byte whose handling
         // fails is gone, the ones after it wait for the continuation.
@@ -269,6 +270,8 @@ void Station::receiveSlice() {
             break;
         }
     }
+    if (auto report = archive_.takeTimeIndexReport())
+        pendingReports_.push_back(std::move(*report));
     showPendingReports();
 }
 
