@@ -122,17 +122,38 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
 TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveAndGoesOnPastUnreadableFiles) {
     const fs::path rawLogFolder = rawLog.parent_path();
     EXPECT_EQ(runTool({"--out", rawLogFolder.string(), rawLog.string()}, scratch.path(), output), 2);
-    EXPECT_NE(output.find("is the folder of the input"), std::string::npos) << output;
+    EXPECT_NE(output.find("lies inside the archive"), std::string::npos) << output;
     EXPECT_EQ(runTool({"--out", (scratch / "live").string(), rawLog.string()}, scratch.path(), output), 2);
     EXPECT_NE(output.find("already holds a Telemetry folder"), std::string::npos) << output;
     EXPECT_EQ(test::filesIn(rawLogFolder).size(), 1u);
 
-    // No --out: a new folder beside the input.
+    // No --out: a new folder beside the Telemetry folder, not inside it.
     const fs::path missing = scratch / "log_raw_2024_01_01_000000_UTC.KR7";
     EXPECT_EQ(runTool({missing.string(), rawLog.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find(missing.string() + ": no such file"), std::string::npos) << output;
-    EXPECT_EQ(test::filesIn(rawLogFolder / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
+    EXPECT_EQ(test::filesIn(scratch / "live" / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
               3u) << output;
+    EXPECT_EQ(test::filesIn(scratch / "live" / "Telemetry").size(), 3u);
+}
+
+// A capture under a name of its own and without a time index: --start, else
+// the file's modification time; the default tree goes beside the file.
+TEST_F(RedecodeTool, DecodesAnyRecordingStampedByStartOrModificationTime) {
+    const fs::path capture = scratch / "my capture.bin";
+    fs::copy_file(rawLog, capture);
+    fs::last_write_time(capture, fs::file_time_type::clock::from_sys(std::chrono::sys_days{std::chrono::year{2025} / 6 / 7} +
+                                                                     std::chrono::hours{8} + std::chrono::seconds{9}));
+    ASSERT_EQ(runTool({"--csv", "out.csv", "--start", "2024-12-31 23:59:58", capture.string()}, scratch.path(), output), 0)
+        << output;
+    EXPECT_NE(output.find("3 beacons, 2 frames rejected, time from --start, 2024-12-31 23:59:58 UTC"), std::string::npos)
+        << output;
+    const std::string csv = test::readFile(scratch / "out.csv");
+    EXPECT_NE(csv.find("\n2024-12-31T23:59:58.000Z,1,"), std::string::npos) << csv;
+
+    ASSERT_EQ(runTool({capture.string()}, scratch.path(), output), 0) << output;
+    EXPECT_NE(output.find("time from its modification time, 2025-06-07 08:00:09 UTC"), std::string::npos) << output;
+    EXPECT_EQ(test::filesIn(scratch / "my capture_redecoded" / "Telemetry" / "Decoded").front().filename(),
+              "KR7_beacon_2025_06_07_080009_UTC.txt");
 }
 
 TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
@@ -140,7 +161,7 @@ TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
     BeaconLogEntry e = beaconLogEntry(test::exampleRecord(), t);
     // Tcpu: -2000 / 340 + 36.53, every digit of the double.
     const std::string row =
-        "2024-03-05T14:15:07Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,0,"
+        "2024-03-05T14:15:07.250Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,0,"
         "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080\n";
     EXPECT_EQ(redecode::csvRow(e), row);
     const std::string header = redecode::csvHeader();
