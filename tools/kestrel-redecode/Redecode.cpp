@@ -102,20 +102,34 @@ private:
 };
 
 // What the decoder stores: the archive's two steps, and the beacon to the sink.
+// The first failure of the tree ends the tree; the sink still gets every beacon.
 class Store final : public IBeaconStore {
 public:
     Store(Archive* archive, const Sinks& sinks, ReceiveClock& clock) : archive_(archive), sinks_(sinks), clock_(clock) {}
     void aSaveTempFileExecute(const BeaconRecord& record) override {
-        if (archive_) archive_->aSaveTempFileExecute(record);
-        ++lines;
         if (sinks_.beacon) sinks_.beacon(beaconLogEntry(record, clock_.utcNow()));
+        if (tree([&] { archive_->aSaveTempFileExecute(record); })) ++lines;
     }
     void aSaveBinFileExecute(const RawFrame& raw) override {
-        if (archive_) archive_->aSaveBinFileExecute(raw);
+        tree([&] { archive_->aSaveBinFileExecute(raw); });
     }
     std::uint64_t lines = 0;
+    std::string failure;
 
 private:
+    template <class F>
+    bool tree(F&& step) {
+        if (!archive_) return false;
+        try {
+            step();
+            return true;
+        } catch (const EInOutError& e) {
+            failure = e.what();
+            archive_ = nullptr;
+            return false;
+        }
+    }
+
     Archive* archive_;
     const Sinks& sinks_;
     ReceiveClock& clock_;
@@ -241,27 +255,27 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     // The bytes go on in pieces that end where the next index entry starts, so
     // a beacon takes the time of the chunk its last byte came with.
     auto nextTime = sinks.times.begin();
-    try {
-        for (;;) {
-            const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
-            if (n == 0) break;
-            if (summary.bytes == 0 && sinks.framing == Framing::Auto)
-                summary.kiss = kiss::LooksLikeKissStream(std::string_view(
-                    reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
-            std::size_t done = 0;
-            while (done < n) {
-                const std::uint64_t at = summary.bytes + done;
-                while (nextTime != sinks.times.end() && nextTime->offset <= at) clock.set(utcFromMilliseconds((nextTime++)->utcMs));
-                const std::uint64_t until =
-                    nextTime == sinks.times.end() ? summary.bytes + n : std::min(summary.bytes + n, nextTime->offset);
-                feed(block.data() + done, static_cast<std::size_t>(until - at));
-                done += static_cast<std::size_t>(until - at);
-            }
-            summary.bytes += n;
-            if (sinks.progress) sinks.progress(summary.bytes);
+    for (;;) {
+        const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
+        if (n == 0) break;
+        if (summary.bytes == 0 && sinks.framing == Framing::Auto)
+            summary.kiss = kiss::LooksLikeKissStream(std::string_view(
+                reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
+        std::size_t done = 0;
+        while (done < n) {
+            const std::uint64_t at = summary.bytes + done;
+            for (; nextTime != sinks.times.end() && nextTime->offset <= at; ++nextTime)
+                clock.set(utcFromMilliseconds(nextTime->utcMs));
+            const std::uint64_t until =
+                nextTime == sinks.times.end() ? summary.bytes + n : std::min(summary.bytes + n, nextTime->offset);
+            feed(block.data() + done, static_cast<std::size_t>(until - at));
+            done += static_cast<std::size_t>(until - at);
         }
-    } catch (const EInOutError& e) {
-        summary.treeFailure = e.what();
+        summary.bytes += n;
+        if (sinks.progress) sinks.progress(summary.bytes);
+    }
+    if (!store.failure.empty()) {
+        summary.treeFailure = store.failure;
         cutBackToWholeLines(archive->BeaconTextLogPath());
     }
     if (std::ferror(in.get())) throw std::runtime_error(std::strerror(errno));
@@ -269,7 +283,8 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     const kiss::KissCounters& k = deframer.Counters();
     summary.kissFrames = k.frames;
     summary.kissDropped = k.otherPort + k.otherCommand + k.damaged();
-    summary.beacons = summary.treeFailure.empty() ? host.frames : store.lines;
+    summary.beacons = host.frames;
+    summary.treeBeacons = store.lines;
     summary.rejected = markers > host.frames ? markers - host.frames : 0;
     return summary;
 }

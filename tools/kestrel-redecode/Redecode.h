@@ -33,13 +33,14 @@ struct Summary {
     bool kiss = false;
     std::uint64_t kissFrames = 0;   // data frames of port 0 handed to the frame finder
     std::uint64_t kissDropped = 0;  // other ports' and commands' frames, broken frames
-    // Beacons decoded; with a tree, those whose BeaconTextLog line was stored.
     std::uint64_t beacons = 0;
+    std::uint64_t treeBeacons = 0;  // of them, those with a line in the tree's BeaconTextLog
     // Trailer markers that did not end a beacon: damaged frames, lone markers,
     // tails of beacons whose start was lost.
     std::uint64_t rejected = 0;
-    // Why the tree could not be written whole (empty when it was): decoding
-    // stopped there, and the BeaconTextLog was cut back to its last whole line.
+    // Why the tree could not be written whole (empty when it was): it ends at
+    // the first failure, its BeaconTextLog cut back to its last whole line;
+    // decoding goes on for the other sinks.
     std::string treeFailure;
 };
 

@@ -385,7 +385,9 @@ int main(int argc, char** argv) {
             // Like a live run, one without beacons leaves no files at all.
             const std::string telemetry = (fs::path(sinks.outDir) / "Telemetry").string();
             const std::string where = !tree                     ? ""
-                                      : !s.treeFailure.empty() ? " -> " + telemetry + " incomplete: " + s.treeFailure
+                                      : !s.treeFailure.empty() ? " -> " + telemetry + " incomplete (" +
+                                                                     std::to_string(s.treeBeacons) +
+                                                                     " beacons in it): " + s.treeFailure
                                       : s.beacons == 0         ? " (nothing written)"
                                                                : " -> " + telemetry;
             const std::string kiss =
