@@ -88,17 +88,31 @@ SystemTime utcFromMilliseconds(std::int64_t ms) {
     return t;
 }
 
+// The time steps that fit P's five low bits: 100 to 130 ms.
+constexpr std::uint64_t kInlineTimeSteps = 31;
+
 std::string TimeIndexEncoder::encode(const TimeIndexEntry& entry, bool newSegment) {
     std::string out;
-    if (newSegment || !last_ || entry.offset < last_->offset) {
+    absolute_ = newSegment || !last_ || entry.offset < last_->offset;
+    if (absolute_) {
         out = kSegmentMark;
         appendLeb128(out, entry.offset);
         appendLeb128(out, static_cast<std::uint64_t>(entry.utcMs < 0 ? 0 : entry.utcMs));
         return out;
     }
-    appendLeb128(out, entry.offset - last_->offset);
-    appendLeb128(out, zigzag(entry.utcMs - last_->utcMs - kTimeIndexSpacingMs));
+    const std::uint64_t step = entry.offset - last_->offset;
+    const std::int64_t late = entry.utcMs - last_->utcMs - kTimeIndexSpacingMs;
+    const bool inline_ = late >= 0 && static_cast<std::uint64_t>(late) < kInlineTimeSteps;
+    appendLeb128(out, zigzag(static_cast<std::int64_t>(step - lastStep_)) << 5 |
+                          (inline_ ? static_cast<std::uint64_t>(late) : kInlineTimeSteps));
+    if (!inline_) appendLeb128(out, zigzag(late));
     return out;
+}
+
+void TimeIndexEncoder::stored(const TimeIndexEntry& entry) {
+    // After a segment mark the step starts from nothing again.
+    lastStep_ = absolute_ ? 0 : entry.offset - last_->offset;
+    last_ = entry;
 }
 
 bool looksLikeTimeIndex(std::string_view start) { return start.starts_with(kTimeIndexHeader); }
@@ -114,17 +128,28 @@ TimeIndexContents parseTimeIndex(std::string_view bytes) {
         const std::size_t next = bytes.find(kSegmentMark, start);
         const std::string_view segment = bytes.substr(start, next == std::string_view::npos ? next : next - start);
         std::size_t pos = 0;
-        bool first = true;
         TimeIndexEntry entry{};
+        std::uint64_t step = 0;
+        std::uint64_t a = 0, b = 0;
+        if (!readLeb128(segment, pos, a) || !readLeb128(segment, pos, b)) {
+            ++c.dropped;  // torn: the write that carried it failed or was cut off
+            pos = segment.size();
+        } else {
+            entry = {a, static_cast<std::int64_t>(b)};
+            if (!c.entries.empty() && entry.offset < c.entries.back().offset) ++c.dropped;
+            else c.entries.push_back(entry);
+        }
         while (pos < segment.size()) {
-            std::uint64_t a, b;
-            if (!readLeb128(segment, pos, a) || !readLeb128(segment, pos, b)) {
-                ++c.dropped;  // torn: the write that carried it failed or was cut off
+            std::uint64_t p = 0, late = 0;
+            if (!readLeb128(segment, pos, p) || ((p & kInlineTimeSteps) == kInlineTimeSteps && !readLeb128(segment, pos, late))) {
+                ++c.dropped;
                 break;
             }
-            if (first) entry = {a, static_cast<std::int64_t>(b)};
-            else entry = {entry.offset + a, entry.utcMs + kTimeIndexSpacingMs + unzigzag(b)};
-            first = false;
+            step += static_cast<std::uint64_t>(unzigzag(p >> 5));
+            entry.offset += step;
+            entry.utcMs += kTimeIndexSpacingMs + ((p & kInlineTimeSteps) == kInlineTimeSteps
+                                                      ? unzigzag(late)
+                                                      : static_cast<std::int64_t>(p & kInlineTimeSteps));
             if (!c.entries.empty() && entry.offset < c.entries.back().offset) {
                 ++c.dropped;
                 continue;

@@ -5,12 +5,14 @@
 // no time; the index is a small append-only file of its own.
 //
 // File layout: the text header kTimeIndexHeader, then segments. A segment is
-// the two bytes 0x80 0x00 followed by pairs of unsigned LEB128 numbers: the
-// first pair absolute (offset, ms since 1970), each later one relative to the
-// pair before (offset difference, zigzag of the time difference less 100 ms).
-// Minimal LEB128 never holds 0x80 0x00, so after a write that failed part-way
-// the writer starts a new segment and the reader finds it again; a torn pair
-// at a segment's end is dropped.
+// the two bytes 0x80 0x00, the first entry as two unsigned LEB128 numbers
+// (offset, ms since 1970), then each later entry relative to the one before:
+// one number P = zigzag(offset step - previous offset step) << 5 | c, where
+// c = time step - 100 ms when that is 0 to 30; c = 31 says a second number
+// follows with the zigzag of the time step less 100 ms. A steady stream thus
+// costs one or two bytes an entry. Minimal LEB128 never holds 0x80 0x00, so
+// after a write that failed part-way the writer starts a new segment and the
+// reader finds it again; a torn entry at a segment's end is dropped.
 
 #include "telemetry/Clock.h"
 #include "telemetry/FileSystem.h"
@@ -47,12 +49,14 @@ public:
     // The bytes of `entry`; a new segment when asked or when the entry does not
     // follow the last one (first entry, clock stepped back).
     std::string encode(const TimeIndexEntry& entry, bool newSegment);
-    // The entry's bytes reached the file whole; later entries build on it.
-    void stored(const TimeIndexEntry& entry) { last_ = entry; }
+    // The entry encoded last reached the file whole; later ones build on it.
+    void stored(const TimeIndexEntry& entry);
     void reset() { last_.reset(); }
 
 private:
     std::optional<TimeIndexEntry> last_;
+    std::uint64_t lastStep_ = 0;  // offset step to last_ within its segment
+    bool absolute_ = true;        // the entry encoded last starts a segment
 };
 
 struct TimeIndexContents {
