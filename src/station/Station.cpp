@@ -7,6 +7,7 @@
 #include <exception>
 #include <locale>
 #include <stdexcept>
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -85,6 +86,8 @@ void Station::FormCreate() {
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
+    share_.Start(settingsFilePath_, baseDirectory_);  // never stops reception
+    showShareState();
     setStream(false);
     aRXBufferInitExecute();
     try {
@@ -113,6 +116,7 @@ void Station::FormClose() {
     closed_ = true;
     closing_ = true;  // from here on no box opens and no received byte is handled
     ShutDownStep("taking the last received bytes", [&] { drainReceived(); });
+    ShutDownStep("stopping the telemetry forwarding", [&] { share_.Stop(); });
     ShutDownStep("closing the raw byte log", [&] { archive_.closeRawByteLog(); });
     ShutDownStep("storing the settings", [&] {
         CPort.SaveSettingsFile(settingsFilePath_);
@@ -175,6 +179,7 @@ void Station::Timer1Timer() {
         if (!archive_.rawByteLogOpen())
             archive_.retryRawByteLog();
     }
+    showShareState();
     // Not from here: a box opened by the tick would stop the tick (toolkits do
     // not run a timer again while its handler waits), and with it the retries.
     if (!pendingReports_.empty() && !continuationPending_) {
@@ -284,8 +289,9 @@ void Station::handleLineByte(std::uint8_t b) {
     }
     logRawByte(b);
     if (deframer_.Push(b)) {
-        const std::string frame(deframer_.Frame());  // analysing may not outlive it
-        for (char c : frame)
+        kissFrame_.assign(deframer_.Frame());  // analysing may not outlive it
+        kissFrameForwarded_ = false;
+        for (char c : kissFrame_)
             analyse(static_cast<std::uint8_t>(c));
     }
     showKissState();
@@ -456,7 +462,20 @@ void Station::showArchiveState() {
         if (unarchivedBeacons_)
             text += ", " + std::to_string(unarchivedBeacons_) + " bcn";
     }
+    if (text.empty() && lineSource_.kiss())
+        text = share_.StatusText();  // the KISS counts hold the last panel
     setStatus(StatusPanel::Archive, std::move(text));
+}
+
+// Where the forwarding stands: the last panel, or on a KISS line the
+// archive's while the archive has nothing to say.
+void Station::showShareState() {
+    for (std::string& notice : share_.TakeNotices())
+        pendingReports_.push_back(std::move(notice));
+    if (lineSource_.kiss())
+        showArchiveState();
+    else
+        setStatus(StatusPanel::Kiss, share_.StatusText());
 }
 
 void Station::GuardedStore::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
@@ -479,7 +498,12 @@ void Station::GuardedStore::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
 
 void Station::decodeFrame() {
     aDecodeTelemetry1Execute();
-    view_.beaconDecoded(finder_.CurrentRecord(), clock_.utcNow());
+    const SystemTime utc = clock_.utcNow();
+    if (!lineSource_.kiss())
+        share_.Beacon({reinterpret_cast<const char*>(finder_.RawFrameCopy().data()), kBeaconFrameSize}, utc);
+    else if (!std::exchange(kissFrameForwarded_, true))
+        share_.Beacon(kissFrame_, utc);
+    view_.beaconDecoded(finder_.CurrentRecord(), utc);
 }
 
 void Station::report(const std::string& text) {

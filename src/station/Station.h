@@ -14,6 +14,7 @@
 #include "kiss/KissTcpLine.h"
 #include "kiss/LineSource.h"
 #include "serial/CPort.h"
+#include "share/Share.h"
 #include "station/Report.h"
 #include "station/RxPaneText.h"
 #include "station/StationView.h"
@@ -169,6 +170,7 @@ private:
     void rawByteFailed(const EInOutError& error);
     void beaconFileFailed(const EInOutError& error);
     void showArchiveState();
+    void showShareState();
     void setStatus(StatusPanel panel, std::string text);
     void report(const std::string& text);
     void showPendingReports();
@@ -223,6 +225,11 @@ private:
     std::uint64_t kissShownFrames_ = 0, kissShownDropped_ = 0;
     MainThreadMailbox* mailbox_ = nullptr;
     std::unique_ptr<KissTcpLine> tcp_;
+    // Every beacon decoded live goes on to the telemetry server ([Share]); on
+    // a KISS line as the whole data frame that completed it, once per frame.
+    Share share_;
+    std::string kissFrame_;
+    bool kissFrameForwarded_ = false;
     bool tcpReported_ = false;  // a lost connection is reported once until it is back
 
     bool portLost_ = false;
