@@ -84,15 +84,16 @@ void Forwarder::Start() {
     started_ = true;
 }
 
-void Forwarder::Submit(const std::string& url, const std::string& form) {
+void Forwarder::Submit(const std::string& form) {
     Shared& s = *shared_;
     std::lock_guard lock(s.mutex);
     OutboxRecord record;
     try {
-        s.outbox.Append(record, url, form);
+        s.outbox.Append(record, s.options.url, form);
         s.syncDue = true;
     } catch (const std::exception& e) {
         s.notice(s.outboxSaid, std::string(e.what()) + "; frames are still sent, but lost if the program ends first");
+        record.form = form;
     }
     s.queue.push_back(std::move(record));
     s.state.queued = s.queue.size();
@@ -139,7 +140,7 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
         if (std::exchange(s.syncDue, false)) s.outbox.Sync();  // a power cut keeps what waits
         const OutboxRecord record = s.queue.front();
         lock.unlock();
-        HttpRequest request{record.url, record.form, s.options.caFile, s.options.connectTimeout,
+        HttpRequest request{s.options.url, record.form, s.options.caFile, s.options.connectTimeout,
                             s.options.totalTimeout};
         const HttpResult result = s.transport->post(request);
         lock.lock();
@@ -160,7 +161,7 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
         } else if (status >= 400 && status < 500) {
             {
                 std::ofstream rejects(s.rejectsPath, std::ios::binary | std::ios::app);
-                rejects << UtcText() << '\t' << status << '\t' << record.url << '\t' << record.form << '\t'
+                rejects << UtcText() << '\t' << status << '\t' << s.options.url << '\t' << record.form << '\t'
                         << OneLine(result.body) << '\n';
             }
             try {
@@ -184,7 +185,7 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
                 s.notice(s.tlsSaid, "Telemetry is not forwarded: " + result.detail +
                                         "; frames wait in " + s.outbox.Path());
             else if (answered && status < 500)
-                s.notice(s.answerSaid, "The telemetry server at " + record.url + " answered HTTP " +
+                s.notice(s.answerSaid, "The telemetry server at " + s.options.url + " answered HTTP " +
                                            std::to_string(status) + "; frames wait in " + s.outbox.Path());
             s.wake.wait_for(lock, retry, [&] { return s.stop; });
             retry = std::min(retry * 2, s.options.longestRetry);

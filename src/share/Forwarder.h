@@ -31,6 +31,9 @@
 namespace kestrel {
 
 struct ForwarderOptions {
+    // Where every frame goes, those that waited from an earlier run included:
+    // a corrected address takes them too.
+    std::string url;
     std::string caFile;
     std::chrono::milliseconds firstRetry{2000};
     std::chrono::milliseconds longestRetry{300000};
@@ -60,9 +63,10 @@ public:
     // first) and starts sending. Throws std::runtime_error when the outbox
     // cannot be read or written; nothing is forwarded then.
     void Start();
-    // Appends a frame to the outbox, then queues it. A frame the outbox
-    // cannot take is still sent in this run (and said once in the notices).
-    void Submit(const std::string& url, const std::string& form);
+    // Appends a frame's form to the outbox, then queues it. A frame the
+    // outbox cannot take is still sent in this run (and said once in the
+    // notices).
+    void Submit(const std::string& form);
     ForwarderState State() const;
     // What the operator should be told, each thing once: the first refusal,
     // an untrusted certificate, an outbox that cannot be written.

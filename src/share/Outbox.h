@@ -3,8 +3,9 @@
 // attempt, and a mark appended once the server took it (or refused it for
 // good). Nothing is ever rewritten in place:
 //
-//   Q <number> <url> <form>     a frame to send (the form is percent-encoded,
-//                               so it holds no blank and no line break)
+//   Q <number> <url> <form>     a frame to send to url (the form is
+//                               percent-encoded, so it holds no blank and no
+//                               line break)
 //   S <number>                  the server took it (2xx)
 //   R <number>                  the server refused it (4xx); see the rejects file
 //

@@ -26,6 +26,7 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
     }
     const std::string folder = JoinPath(JoinPath(baseDirectory, "Telemetry"), "share");
     ForwarderOptions options;
+    options.url = settings_.url;
     options.caFile = settings_.caFile;
     try {
         auto forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), JoinPath(folder, kOutboxName),
@@ -49,7 +50,7 @@ void Share::Beacon(std::string_view frame, const SystemTime& utc) {
     f.frame = frame;
     f.latitude = settings_.latitude;
     f.longitude = settings_.longitude;
-    forwarder_->Submit(settings_.url, FormEncode(SidsFields(f)));
+    forwarder_->Submit(FormEncode(SidsFields(f)));
 }
 
 void Share::Stop() {
