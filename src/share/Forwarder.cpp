@@ -117,8 +117,10 @@ void Forwarder::Stop(std::chrono::milliseconds wait) {
     std::unique_lock lock(s.mutex);
     s.stop = true;
     s.wake.notify_one();
-    s.transport->cancel();
-    s.finished.wait_for(lock, wait, [&] { return s.done; });
+    // A request about to be answered may still be marked sent; one that is
+    // not is cut off and its frame waits for the next start.
+    if (!s.finished.wait_for(lock, wait, [&] { return s.done; }))
+        s.transport->cancel();
 }
 
 void Forwarder::Run(std::shared_ptr<Shared> shared) {

@@ -7,10 +7,10 @@
 // take a lock that the sending thread holds only while it touches the outbox
 // or the queue, never during a request. The sending thread is the only one
 // that posts, marks frames sent or refused, syncs and empties the outbox.
-// Stop() asks the request in flight to end and waits at most the time it is
-// given; a request that does not end by then is left to finish on its own
-// (its thread keeps what it uses alive), and its frame stays in the outbox,
-// so the next start sends it again.
+// Stop() lets a request in flight finish for at most the time it is given,
+// then cuts it off and returns; the thread ends on its own (it keeps what it
+// uses alive), and the frame stays in the outbox, so the next start sends it
+// again.
 //
 // Outcomes: a 2xx marks the frame sent. A 4xx refuses it for good: it goes to
 // the rejects file with the answer, is marked refused and not sent again.
