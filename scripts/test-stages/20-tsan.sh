@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The serial component's tests under ThreadSanitizer (build-tsan/, no GUI):
-# the event thread, the mailbox and the port engine must be free of races.
+# the event thread, the mailbox and the port engine must be free of races, and
+# so must the telemetry forwarder's thread.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages libtsan2
+need_packages libtsan2 libcurl4-openssl-dev ca-certificates libssl-dev openssl
 
-SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests kiss_tcp_tests)
+SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests kiss_tcp_tests
+  share_forwarder_tests)
 
 cmake --preset tsan >/dev/null
 cmake --build build-tsan -j"$(jobs)" --target "${SERIAL_TESTS[@]}"

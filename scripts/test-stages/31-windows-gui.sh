@@ -39,7 +39,7 @@ export KESTREL_WIN_EXE="$PWD/build-win64/kestrel-decoder.exe" KESTREL_COM_PEER_P
 echo "== imports of kestrel-decoder.exe"
 imports=$(x86_64-w64-mingw32-objdump -p "$KESTREL_WIN_EXE" | awk '/DLL Name:/ { print $3 }' | tr 'a-z' 'A-Z' | sort)
 echo "$imports" | paste -sd' '
-if echo "$imports" | grep -vqE '^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|MSVCRT|SHELL32|OLE32|WS2_32)\.DLL$'; then
+if echo "$imports" | grep -vqE '^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|MSVCRT|SHELL32|OLE32|WS2_32|WINHTTP)\.DLL$'; then
   echo "FAILED: kestrel-decoder.exe imports a DLL that Windows does not ship"; exit 1
 fi
 

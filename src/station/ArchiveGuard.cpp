@@ -56,8 +56,15 @@ void ArchiveGuard::beaconFileFailed(const EInOutError& error) {
     showState();
 }
 
+void ArchiveGuard::setIdleText(std::string text) {
+    if (text == idleText_)
+        return;
+    idleText_ = std::move(text);
+    showState();
+}
+
 void ArchiveGuard::showState() {
-    std::string text;
+    std::string text = idleText_;
     if (unarchivedBytes_ || unarchivedBeacons_) {
         text = "Unsaved " + std::to_string(unarchivedBytes_) + " B";
         if (unarchivedBeacons_)

@@ -58,8 +58,9 @@ void Receiver::handle(std::uint8_t b, bool kiss) {
     }
     archive_.logRawByte(b);
     if (deframer_.Push(b)) {
-        const std::string frame(deframer_.Frame());  // analysing may not outlive it
-        for (char c : frame)
+        frame_.assign(deframer_.Frame());  // analysing may not outlive it
+        frameTaken_ = false;
+        for (char c : frame_)
             analyse_(static_cast<std::uint8_t>(c));
     }
     showKissState();

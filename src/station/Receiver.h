@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace kestrel {
 
@@ -40,6 +41,11 @@ public:
     void drain(StationLine& line);
     // Forgets bytes read and not yet handled (Clear, Settings).
     void drop();
+    // On a KISS line, the data frame being analysed, the first time it is
+    // asked for (a frame that held two beacons goes on once); else null.
+    const std::string* takeKissFrame() {
+        return std::exchange(frameTaken_, true) ? nullptr : &frame_;
+    }
 
 private:
     void handle(std::uint8_t b, bool kiss);
@@ -53,6 +59,8 @@ private:
     std::string chunk_;
     std::size_t next_ = 0;
     KissDeframer deframer_;
+    std::string frame_;
+    bool frameTaken_ = true;
     std::uint64_t kissShownFrames_ = 0, kissShownDropped_ = 0;
 };
 

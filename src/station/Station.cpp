@@ -91,6 +91,7 @@ void Station::FormCreate() {
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
+    share_.Start(settingsFilePath_, baseDirectory_);  // never stops reception
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
@@ -98,6 +99,7 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
+    showShareState();
     try {
         line_->open();
     } catch (...) {
@@ -125,6 +127,7 @@ void Station::FormClose() {
     closed_ = true;
     continuation_.close();  // from here on no box opens and no received byte is handled
     ShutDownStep("taking the last received bytes", [&] { receiver_.drain(*line_); });
+    ShutDownStep("stopping the telemetry forwarding", [&] { share_.Stop(); });
     ShutDownStep("closing the raw byte log", [&] { archive_.closeRawByteLog(); });
     ShutDownStep("storing the settings", [&] {
         CPort.SaveSettingsFile(settingsFilePath_);
@@ -175,6 +178,18 @@ void Station::Timer1Timer() {
     line_->tick(retryDue);
     if (retryDue)
         guard_.retryRawByteLog();
+    showShareState();
+}
+
+// Where the forwarding stands: the last panel, or on a KISS line (whose last
+// panel counts KISS frames) the archive's while the archive has nothing to say.
+void Station::showShareState() {
+    for (std::string& notice : share_.TakeNotices())
+        continuation_.report(std::move(notice));
+    if (line_->kiss())
+        guard_.setIdleText(share_.StatusText());
+    else
+        display_.setStatus(StatusPanel::Kiss, share_.StatusText());
 }
 
 // ---- Receive path -----------------------------------------------------------
@@ -223,7 +238,12 @@ void Station::writeRawByte(std::uint8_t byte) {
 
 void Station::decodeFrame() {
     aDecodeTelemetry1Execute();
-    view_.beaconDecoded(finder_.CurrentRecord(), clock_.utcNow());
+    const SystemTime utc = clock_.utcNow();
+    if (!line_->kiss())
+        share_.Beacon({reinterpret_cast<const char*>(finder_.RawFrameCopy().data()), kBeaconFrameSize}, utc);
+    else if (const std::string* frame = receiver_.takeKissFrame())
+        share_.Beacon(*frame, utc);  // the whole data frame, as the TNC delivered it
+    view_.beaconDecoded(finder_.CurrentRecord(), utc);
 }
 
 // ---- Reports ------------------------------------------------------------------

@@ -19,6 +19,7 @@
 
 #include "kiss/LineSource.h"
 #include "serial/CPort.h"
+#include "share/Share.h"
 #include "station/ArchiveGuard.h"
 #include "station/Console.h"
 #include "station/Continuation.h"
@@ -144,6 +145,7 @@ private:
     void analyse(std::uint8_t b);
     void report(const std::string& text);
     void showPendingReports();
+    void showShareState();
 
     // IFrameFinderHost
     void setReceiveStatus(std::string_view text) override { display_.setReceiveStatus(text); }
@@ -164,6 +166,8 @@ private:
     FrameFinder finder_;
     Receiver receiver_;
     Console console_;
+    // Every beacon decoded live goes on to the telemetry server ([Share]).
+    Share share_;
     TBeforeMessageHook beforeMessage_;
 
     LineSourceSettings lineSource_;

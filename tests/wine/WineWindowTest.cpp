@@ -6,8 +6,10 @@
 #include "KissTestSupport.h"
 #include "TcpListener.h"
 #include "kiss/KissDeframer.h"
+#include "share/SidsForm.h"
 #include "support/Eventually.h"
 #include "support/Pty.h"
+#include "support/SidsServer.h"
 #include "support/StreamCheck.h"
 #include "support/WineSupport.h"
 #include "telemetry/BeaconFrame.h"
@@ -237,6 +239,19 @@ TEST_F(WineWindow, SerialKissLineIsDeframedIntoTheArchive) {
     const std::string line = "noise" + EncodeKissDataFrame(ax25Header() + beacon);
     send(line);
     expectArchived(line, {beacon});
+    closeProgram();
+}
+
+// Through WinHTTP to the test server; on a KISS line the whole data frame goes.
+TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
+    SidsServer server;
+    start("COM7", "[Line]\r\nSource=Serial KISS\r\n[Share]\r\nUrl=" + server.url() +
+                      "\r\nNoradId=99999\r\nCallsign=N0CALL\r\nLatitude=49.73145\r\nLongitude=8.95564\r\n");
+    const std::string frame = ax25Header() + escapedBeacon(3);
+    send("noise" + kiss::EncodeDataFrame(frame));
+    EXPECT_TRUE(eventually([&] { return !server.taken().empty(); }, 20s, [] { std::this_thread::sleep_for(50ms); }));
+    EXPECT_EQ(server.taken(), std::vector<std::string>{HexUpper(frame)});
+    for (const auto& s : server.received()) EXPECT_TRUE(s.problems.empty()) << s.request;
     closeProgram();
 }
 

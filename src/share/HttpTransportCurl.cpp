@@ -1,0 +1,152 @@
+// HTTP through libcurl (OpenSSL flavour). Peer and host verification stay at
+// libcurl's defaults (on); a CaFile is trusted besides the system's
+// certificates, not instead of them, so a team's server and the public one
+// both work.
+#include "share/HttpTransport.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+namespace kestrel {
+
+namespace {
+
+class CurlTransport final : public IHttpTransport {
+public:
+    CurlTransport() {
+        static std::once_flag once;
+        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+        curl_ = curl_easy_init();
+    }
+    ~CurlTransport() override {
+        if (curl_) curl_easy_cleanup(curl_);
+    }
+
+    HttpResult post(const HttpRequest& request) override {
+        HttpResult result;
+        if (!curl_) {
+            result.detail = "libcurl could not be started";
+            return result;
+        }
+        if (cancelled_) {
+            result.kind = HttpResult::Kind::Cancelled;
+            return result;
+        }
+        CURL* c = curl_;
+        curl_easy_reset(c);  // keeps the connection for the next frame
+        char error[CURL_ERROR_SIZE] = "";
+        curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
+        headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
+        curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.form.c_str());
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.form.size()));
+        curl_easy_setopt(c, CURLOPT_USERAGENT, "kestrel-decoder");
+        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout.count()));
+        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(request.totalTimeout.count()));
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlTransport::onBody);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, &result.body);
+        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlTransport::onProgress);
+        curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
+        if (!trust(c, request.caFile)) {
+            curl_slist_free_all(headers);
+            result.kind = HttpResult::Kind::Tls;
+            result.detail = "cannot read the certificates of " + request.caFile;
+            return result;
+        }
+        const CURLcode rc = curl_easy_perform(c);
+        curl_slist_free_all(headers);
+        result.detail = error[0] ? error : curl_easy_strerror(rc);
+        switch (rc) {
+        case CURLE_OK: {
+            long status = 0;
+            curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+            result.kind = HttpResult::Kind::Answered;
+            result.status = int(status);
+            result.detail.clear();
+            break;
+        }
+        case CURLE_OPERATION_TIMEDOUT: result.kind = HttpResult::Kind::Timeout; break;
+        case CURLE_COULDNT_CONNECT: result.kind = HttpResult::Kind::Refused; break;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY: result.kind = HttpResult::Kind::NameLookup; break;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM: result.kind = HttpResult::Kind::Tls; break;
+        case CURLE_ABORTED_BY_CALLBACK: result.kind = HttpResult::Kind::Cancelled; break;
+        default: result.kind = HttpResult::Kind::Failed; break;
+        }
+        return result;
+    }
+
+    void cancel() override { cancelled_ = true; }
+
+private:
+    static size_t onBody(char* data, size_t size, size_t count, void* user) {
+        auto* body = static_cast<std::string*>(user);
+        const size_t n = size * count;
+        if (body->size() < 64 * 1024) body->append(data, n);  // enough to say why
+        return n;
+    }
+    static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<CurlTransport*>(user)->cancelled_ ? 1 : 0;
+    }
+
+    // What is trusted. Parsing a whole bundle costs tens of milliseconds per
+    // connection; libcurl keeps a parsed bundle file between connections, but
+    // only when no certificate folder is named besides it. So: the system's
+    // bundle alone, or caFile with the system's hashed folder (which loads
+    // just the certificate a chain needs), or, without such a folder, both
+    // in memory.
+    bool trust(CURL* c, const std::string& caFile) {
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        const char* systemBundle = info ? info->cainfo : nullptr;
+        const char* systemFolder = info ? info->capath : nullptr;
+        if (caFile.empty()) {
+            if (systemBundle) curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+            return true;
+        }
+        if (systemFolder) {
+            curl_easy_setopt(c, CURLOPT_CAINFO, caFile.c_str());
+            return true;
+        }
+        if (caFile != bundleFile_) {
+            std::string bundle;
+            if (systemBundle) {
+                std::ifstream system(systemBundle, std::ios::binary);
+                bundle.assign(std::istreambuf_iterator<char>(system), {});
+                bundle += '\n';
+            }
+            std::ifstream extra(caFile, std::ios::binary);
+            if (!extra) return false;
+            bundle.append(std::istreambuf_iterator<char>(extra), {});
+            bundle_ = std::move(bundle);
+            bundleFile_ = caFile;
+        }
+        blob_ = curl_blob{bundle_.data(), bundle_.size(), CURL_BLOB_NOCOPY};
+        curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob_);
+        return true;
+    }
+
+    CURL* curl_ = nullptr;
+    std::atomic<bool> cancelled_{false};
+    std::string bundle_, bundleFile_;
+    curl_blob blob_{};
+};
+
+}  // namespace
+
+std::unique_ptr<IHttpTransport> CreateHttpTransport() { return std::make_unique<CurlTransport>(); }
+
+bool HttpTransportTakesCaFile() { return true; }
+
+}  // namespace kestrel

@@ -1,0 +1,76 @@
+#include "share/Share.h"
+
+#include "serial/ProfileStore.h"
+#include "share/SidsForm.h"
+#include "telemetry/FileSystem.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace kestrel {
+
+void Share::Start(const std::string& settingsPath, const std::string& baseDirectory) {
+    try {
+        settings_.Load(*CreateProfileStore(), settingsPath);
+    } catch (const std::exception& e) {
+        settings_ = {};
+        settings_.inFile = true;
+        settings_.problem = std::string("[Share] could not be read: ") + e.what();
+        settings_.shortProblem = "Share: no ini";
+    }
+    if (!settings_.inFile) return;
+    if (!settings_.problem.empty()) {
+        std::fprintf(stderr, "kestrel-decoder: %s\n", settings_.problem.c_str());
+        problem_ = settings_.shortProblem;
+        return;
+    }
+    const std::string folder = JoinPath(JoinPath(baseDirectory, "Telemetry"), "share");
+    ForwarderOptions options;
+    options.url = settings_.url;
+    options.caFile = settings_.caFile;
+    try {
+        auto forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), JoinPath(folder, kOutboxName),
+                                                     JoinPath(folder, kRejectsName), options);
+        forwarder->Start();
+        forwarder_ = std::move(forwarder);
+    } catch (const std::exception& e) {
+        const std::string text = std::string("Telemetry is not forwarded: ") + e.what();
+        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+        notices_.push_back(text);
+        problem_ = "Share: no outbox";
+    }
+}
+
+void Share::Beacon(std::string_view frame, const SystemTime& utc) {
+    if (!forwarder_) return;
+    SidsFrame f;
+    f.noradId = settings_.noradId;
+    f.source = settings_.callsign;
+    f.utc = utc;
+    f.frame = frame;
+    f.latitude = settings_.latitude;
+    f.longitude = settings_.longitude;
+    forwarder_->Submit(FormEncode(SidsFields(f)));
+}
+
+void Share::Stop() {
+    if (forwarder_) forwarder_->Stop();
+}
+
+std::string Share::StatusText() const {
+    if (!forwarder_) return problem_;
+    const ForwarderState s = forwarder_->State();
+    if (s.offline) return "Share offline";
+    if (s.refusedLast) return "Share refused";
+    if (s.queued > 0) return "Queued " + std::to_string(s.queued);
+    return "Shared " + std::to_string(s.sent);
+}
+
+std::vector<std::string> Share::TakeNotices() {
+    std::vector<std::string> notices = std::exchange(notices_, {});
+    if (forwarder_)
+        for (std::string& n : forwarder_->TakeNotices()) notices.push_back(std::move(n));
+    return notices;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,53 @@
+#pragma once
+// Forwarding of every beacon decoded live to the team's telemetry server or
+// an open telemetry database, as the settings file's [Share] section says
+// (ShareSettings.h). The station engine calls it; nothing here waits for the
+// network (Forwarder.h).
+//
+// Files, below the BaseDirectory's Telemetry folder:
+//   share/outbox.txt   frames not yet taken by the server (Outbox.h)
+//   share/rejects.txt  frames the server refused, with its answer, one a line
+
+#include "share/Forwarder.h"
+#include "share/ShareSettings.h"
+#include "telemetry/Clock.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+class Share {
+public:
+    // Reads [Share] from the settings file and starts forwarding when it is
+    // complete. What keeps it from forwarding goes to standard error, and to
+    // the status text and notices. Never throws.
+    void Start(const std::string& settingsPath, const std::string& baseDirectory);
+    // One beacon decoded live: the frame's bytes and when it was received.
+    void Beacon(std::string_view frame, const SystemTime& utc);
+    // Waits at most a second for a request in flight; runs once.
+    void Stop();
+
+    // For a status panel of 100 pixels: "Shared 120", "Queued 3",
+    // "Share offline", "Share refused", a settings fault, or empty when
+    // nothing is configured.
+    std::string StatusText() const;
+    // What the operator should be told, each once (see Forwarder).
+    std::vector<std::string> TakeNotices();
+
+    const ShareSettings& Settings() const { return settings_; }
+    bool Forwarding() const { return forwarder_ != nullptr; }
+
+    static constexpr const char* kOutboxName = "outbox.txt";
+    static constexpr const char* kRejectsName = "rejects.txt";
+
+private:
+    ShareSettings settings_;
+    std::unique_ptr<Forwarder> forwarder_;
+    std::string problem_;  // short, for the status panel
+    std::vector<std::string> notices_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,87 @@
+#include "share/ShareSettings.h"
+
+#include "serial/ProfileStore.h"
+#include "share/HttpTransport.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace kestrel {
+
+namespace {
+
+// A default no one writes into a settings file, to tell a missing key.
+const std::string kAbsent = "\x01";
+
+bool ParseNumber(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    return ec == std::errc() && p == end && std::isfinite(value);
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    for (std::size_t i = 0; prefix[i]; ++i)
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+void ShareSettings::Load(ProfileStore& store, const std::string& path) {
+    *this = ShareSettings{};
+    auto read = [&](const char* key) {
+        std::string v = store.ReadString(path, kSection, key, kAbsent);
+        if (v != kAbsent) inFile = true;
+        return v;
+    };
+    const std::string urlText = read("Url");
+    const std::string noradText = read("NoradId");
+    const std::string callText = read("Callsign");
+    const std::string latText = read("Latitude");
+    const std::string lonText = read("Longitude");
+    const std::string caText = read("CaFile");
+    if (!inFile) return;
+
+    auto fail = [&](std::string sentence, const char* panel) {
+        if (problem.empty()) {
+            problem = "[Share] in " + path + ": " + std::move(sentence) + "; no telemetry is forwarded";
+            shortProblem = panel;
+        }
+    };
+    url = urlText == kAbsent ? std::string() : urlText;
+    // The URL goes into the outbox as one blank-separated word.
+    const bool urlClean = url.find_first_of(" \t\r\n") == std::string::npos;
+    if (url.empty())
+        fail("Url is missing", "Share: no Url");
+    else if (!urlClean || !(StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://")))
+        fail("Url \"" + url + "\" is not an http:// or https:// address", "Share: bad Url");
+
+    const int32_t id = noradText == kAbsent ? 0 : ProfileIntegerFromText(noradText, 0);
+    if (id <= 0)
+        fail("NoradId must be a positive whole number", "Share: NoradId?");
+    noradId = id;
+
+    callsign = callText == kAbsent ? std::string() : callText;
+    if (callsign.empty())
+        fail("Callsign is missing", "Share: Callsign?");
+
+    if (latText == kAbsent || !ParseNumber(latText, latitude) || latitude < -90 || latitude > 90)
+        fail("Latitude must be decimal degrees from -90 to 90", "Share: Latitude?");
+    if (lonText == kAbsent || !ParseNumber(lonText, longitude) || longitude < -180 || longitude > 180)
+        fail("Longitude must be decimal degrees from -180 to 180", "Share: Longitude?");
+
+    if (caText != kAbsent && !caText.empty()) {
+        caFile = caText;
+        if (!HttpTransportTakesCaFile())
+            fail("CaFile is not used on this system; add the certificate to the system's trusted root store instead",
+                 "Share: CaFile?");
+        else if (std::FILE* f = std::fopen(caFile.c_str(), "rb"))
+            std::fclose(f);
+        else
+            fail("CaFile " + caFile + " cannot be read", "Share: CaFile?");
+    }
+}
+
+}  // namespace kestrel

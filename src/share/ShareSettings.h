@@ -1,0 +1,44 @@
+#pragma once
+// Where decoded beacons are forwarded, in a section of its own in the settings
+// file beside [CPort] and [Line]:
+//
+//   [Share]
+//   Url=https://db.satnogs.org/api/telemetry/   ; or the team's own server
+//   NoradId=99999                               ; the satellite's catalogue number
+//   Callsign=N0CALL                             ; this station, sent as the source
+//   Latitude=49.73145                           ; decimal degrees, north positive
+//   Longitude=8.95564                           ; decimal degrees, east positive
+//   CaFile=/path/team-ca.pem                    ; optional: certificates trusted
+//                                               ; besides the system's
+//
+// Without the section nothing is forwarded. A section that is present but
+// incomplete forwards nothing either, and says why (problem); reception goes
+// on regardless. The program never writes the section back: it only reads it.
+
+#include <string>
+
+namespace kestrel {
+
+class ProfileStore;
+
+struct ShareSettings {
+    std::string url;
+    long noradId = 0;
+    std::string callsign;
+    double latitude = 0;
+    double longitude = 0;
+    std::string caFile;  // empty: the system's certificates only
+
+    bool inFile = false;  // the section holds at least one key
+    // Why a present section cannot be used: a sentence for standard error and
+    // a few words for a status panel. Both empty when it can.
+    std::string problem;
+    std::string shortProblem;
+
+    static constexpr const char* kSection = "Share";
+
+    void Load(ProfileStore& store, const std::string& path);
+    bool enabled() const { return inFile && problem.empty(); }
+};
+
+}  // namespace kestrel

@@ -1,0 +1,165 @@
+// The forwarder against the test server: what arrives, in which order, and
+// what happens when the server is away, refuses, or cannot be trusted.
+#include "share/Forwarder.h"
+#include "share/Outbox.h"
+#include "share/SidsForm.h"
+#include "support/Eventually.h"
+#include "support/Files.h"
+#include "support/SidsServer.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrel;
+using namespace kestrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Form(int i) {
+    SidsFrame f;
+    f.noradId = 99999;
+    f.source = "N0CALL";
+    f.utc = SystemTime{2026, 12, 3, 9, 8, 57, 0, std::uint16_t(i % 1000)};
+    const std::string bytes = "Bb frame " + std::to_string(i);
+    f.frame = bytes;
+    f.latitude = 49.73145;
+    f.longitude = 8.95564;
+    return FormEncode(SidsFields(f));
+}
+
+std::string Hex(int i) { return HexUpper("Bb frame " + std::to_string(i)); }
+
+std::vector<std::string> Hexes(int from, int to) {
+    std::vector<std::string> v;
+    for (int i = from; i <= to; ++i) v.push_back(Hex(i));
+    return v;
+}
+
+// A forwarder on a scratch outbox, retrying quickly.
+struct Station {
+    Station(const ScratchDir& dir, std::string url, std::string caFile = {}) {
+        ForwarderOptions o;
+        o.url = std::move(url);
+        o.caFile = std::move(caFile);
+        o.firstRetry = 20ms;
+        o.longestRetry = 100ms;
+        forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), outbox(dir), rejects(dir), o);
+        forwarder->Start();
+    }
+    static std::string outbox(const ScratchDir& dir) { return (dir / "share" / "outbox.txt").string(); }
+    static std::string rejects(const ScratchDir& dir) { return (dir / "share" / "rejects.txt").string(); }
+    static std::size_t waiting(const ScratchDir& dir) { return Outbox(outbox(dir)).Open().size(); }
+    std::unique_ptr<Forwarder> forwarder;
+};
+
+bool Settled(Forwarder& f) { return f.State().queued == 0; }
+
+}  // namespace
+
+TEST(Forwarder, SendsEachFrameWithEveryFieldInOrder) {
+    ScratchDir dir;
+    SidsServer server;
+    {
+        Station station(dir, server.url());
+        for (int i = 1; i <= 3; ++i) station.forwarder->Submit(Form(i));
+        ASSERT_TRUE(eventually([&] { return server.taken().size() == 3; }, 10s));
+        EXPECT_TRUE(eventually([&] { return station.forwarder->State().sent == 3; }));
+    }
+    EXPECT_EQ(server.taken(), Hexes(1, 3));
+    for (const auto& s : server.received()) {
+        EXPECT_TRUE(s.problems.empty()) << s.problems.front() << "\n" << s.request;
+        EXPECT_EQ(s.fields.at("latitude"), "49.73145N");
+    }
+    EXPECT_EQ(Station::waiting(dir), 0u);
+}
+
+TEST(Forwarder, AnOutageDelaysFramesButLosesAndRepeatsNone) {
+    ScratchDir dir;
+    SidsServer server;
+    Station station(dir, server.url());
+    server.goDown();
+    for (int i = 1; i <= 3; ++i) station.forwarder->Submit(Form(i));
+    ASSERT_TRUE(eventually([&] { return station.forwarder->State().offline; }));
+    server.comeUp();
+    server.answer(SidsServer::Answer::ServerError);
+    for (int i = 4; i <= 5; ++i) station.forwarder->Submit(Form(i));
+    ASSERT_TRUE(eventually([&] { return server.received().size() >= 2; }));
+    server.answer(SidsServer::Answer::Created);
+    ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
+    EXPECT_EQ(server.taken(), Hexes(1, 5));
+    EXPECT_FALSE(station.forwarder->State().offline);
+    EXPECT_TRUE(station.forwarder->TakeNotices().empty());  // quietly
+}
+
+TEST(Forwarder, ARefusedFrameIsKeptAsideOnceWhileLaterFramesGoOn) {
+    ScratchDir dir;
+    SidsServer server;
+    server.refuseFrame(Hex(2));
+    server.refuseFrame(Hex(3));
+    {
+        Station station(dir, server.url());
+        for (int i = 1; i <= 4; ++i) station.forwarder->Submit(Form(i));
+        ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
+        const auto notices = station.forwarder->TakeNotices();
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_NE(notices[0].find("HTTP 400"), std::string::npos) << notices[0];
+        EXPECT_NE(notices[0].find("not valid for this satellite"), std::string::npos) << notices[0];
+        EXPECT_EQ(station.forwarder->State().refused, 2u);
+    }
+    EXPECT_EQ(server.taken(), (std::vector<std::string>{Hex(1), Hex(4)}));
+    EXPECT_EQ(server.received().size(), 4u);  // each refused one asked once
+    const std::string rejects = readFile(Station::rejects(dir));
+    EXPECT_NE(rejects.find("\t400\t"), std::string::npos) << rejects;
+    EXPECT_NE(rejects.find(Hex(3)), std::string::npos);
+    EXPECT_EQ(Station::waiting(dir), 0u);
+}
+
+TEST(Forwarder, AServerItCannotTrustGetsNothingAndTheFramesWait) {
+    ScratchDir dir;
+    SidsServer server(TestPki::Make(dir.path(), "team"));
+    const TestPki stranger = TestPki::Make(dir.path(), "stranger");
+    for (const std::string& caFile : {std::string(), stranger.caCert}) {  // the system's alone, or the wrong one
+        Station station(dir, server.url(), caFile);
+        if (caFile.empty()) station.forwarder->Submit(Form(1));
+        ASSERT_TRUE(eventually([&] { return station.forwarder->State().offline; }, 10s));
+        const auto notices = station.forwarder->TakeNotices();
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_NE(notices[0].find("certificate"), std::string::npos) << notices[0];
+    }
+    EXPECT_TRUE(server.received().empty());
+    EXPECT_EQ(Station::waiting(dir), 1u);
+    // Trusting the team's authority, the frame that waited goes out.
+    Station station(dir, server.url(), (dir / "team" / "ca.pem").string());
+    ASSERT_TRUE(eventually([&] { return server.taken().size() == 1; }, 10s));
+    EXPECT_TRUE(server.received().front().problems.empty());
+}
+
+TEST(Forwarder, ShutDownLeavesAnUnansweredFrameInTheOutbox) {
+    ScratchDir dir;
+    SidsServer server;
+    server.answer(SidsServer::Answer::Never);
+    Station station(dir, server.url());
+    station.forwarder->Submit(Form(1));
+    ASSERT_TRUE(eventually([&] { return server.received().size() == 1; }, 10s));
+    const auto start = std::chrono::steady_clock::now();
+    station.forwarder->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // bounded, not timed: the bound is 1 s
+    EXPECT_EQ(Station::waiting(dir), 1u);
+}
+
+// Queued for an address since corrected: they go to the new one.
+TEST(Forwarder, TenThousandQueuedGoOutInOrderAfterARestart) {
+    ScratchDir dir;
+    SidsServer server;
+    constexpr int kQueued = 10000;
+    {
+        Outbox box(Station::outbox(dir));
+        box.Open();
+        OutboxRecord r;
+        for (int i = 1; i <= kQueued; ++i) box.Append(r, "http://127.0.0.1:9/old/", Form(i));
+        box.MarkSent(1);
+    }
+    Station station(dir, server.url());
+    ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 100s));
+    EXPECT_EQ(server.taken(), Hexes(2, kQueued));
+}

@@ -1,0 +1,58 @@
+#pragma once
+// A small telemetry server for the tests, POSIX sockets and OpenSSL: takes
+// SiDS form posts on 127.0.0.1, checks every field and its format, and answers
+// as the test tells it. Plain HTTP, or HTTPS with a certificate of TestPki.
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::test {
+
+// A throw-away certificate authority and a server certificate it signed for
+// 127.0.0.1 and localhost, made by the openssl program in dir.
+struct TestPki {
+    std::string caCert, serverCert, serverKey;
+    static TestPki Make(const std::filesystem::path& dir, const std::string& name = "ca");
+};
+
+class SidsServer {
+public:
+    enum class Answer { Created, BadRequest, ServerError, Never };
+
+    struct Submission {
+        std::string request;                        // as it came, head and body
+        std::map<std::string, std::string> fields;  // decoded
+        std::vector<std::string> problems;          // what is wrong with it; empty when all is right
+        int answered = 0;                           // the status sent back; 0: none
+        std::chrono::system_clock::time_point at;
+    };
+
+    explicit SidsServer(std::optional<TestPki> tls = {});
+    ~SidsServer();
+    SidsServer(const SidsServer&) = delete;
+    SidsServer& operator=(const SidsServer&) = delete;
+
+    std::string url() const;  // http(s)://127.0.0.1:<port>/api/telemetry/
+    // How the next requests are answered (a frame whose hex is in refuse gets
+    // 400 whatever the answer).
+    void answer(Answer a);
+    void refuseFrame(const std::string& hex);
+    // The listener closed (connections refused) and opened again on its port.
+    void goDown();
+    void comeUp();
+
+    std::vector<Submission> received() const;
+    // The frames of the requests answered 2xx, in order.
+    std::vector<std::string> taken() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kestrel::test
