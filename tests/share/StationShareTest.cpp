@@ -80,7 +80,7 @@ TEST_F(StationShare, APlainLineSendsTheBeaconFrameAndSaysSoInTheLastPanel) {
 TEST_F(StationShare, AKissLineSendsTheWholeDataFrameAndUsesTheArchivePanel) {
     start("[Line]\r\nSource=Serial KISS\r\n" + share());
     const std::string frame = test::ax25Header() + test::escapedBeacon(3);
-    receive(kiss::EncodeDataFrame(frame));
+    receive(EncodeKissDataFrame(frame));
     ASSERT_TRUE(test::eventually([&] { return server.taken().size() == 1; }, 10s));
     EXPECT_EQ(server.taken().front(), HexUpper(frame));
     EXPECT_TRUE(test::eventually([&] { return tick()[2] == "Shared 1"; }));
