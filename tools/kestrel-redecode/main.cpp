@@ -3,6 +3,7 @@
 
 #include "Redecode.h"
 
+#include "station/CommandLine.h"
 #include "telemetry/BeaconTextLogReader.h"
 #include "telemetry/InOutError.h"
 
@@ -59,6 +60,7 @@ Options:
                is taken as KISS
   --quiet      no progress display
   -h, --help   show this help
+  --version    show the version
 
 Prints a summary per file: bytes, beacons, and frames rejected (trailer markers
 that did not end a beacon: damaged frames, lone markers); for a KISS stream
@@ -91,6 +93,9 @@ Options parse(int argc, char** argv) {
         if (a == "--") optionsDone = true;
         else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (a == "--version") {
+            std::fputs(VersionText("kestrel-redecode").c_str(), stdout);
             std::exit(0);
         } else if (a == "--quiet") o.quiet = true;
         else if (a == "--kiss") o.framing = Framing::Kiss;
