@@ -23,6 +23,14 @@
 #define KESTREL_ISATTY(f) isatty(fileno(f))
 #endif
 
+#ifdef __MINGW32__
+// cmd.exe hands a wildcard such as Decoded\KR7_beacon_*.txt over as typed;
+// the runtime expands it, as a Unix shell does.
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
 using namespace kestrel;
 using namespace kestrel::redecode;
 namespace fs = std::filesystem;
