@@ -3,8 +3,9 @@
 #
 #   scripts/demo.sh [WORKDIR]
 #
-# Sets up what is missing on Debian 12, builds, starts kestrel-tnc-sim on a
-# pseudo-terminal and the decoder in WORKDIR (default: a fresh directory under
+# Sets up what is missing on Debian 12, builds every program the README uses
+# (decoder, simulator, kestrel-redecode, kestrel-trends), starts kestrel-tnc-sim
+# on a pseudo-terminal and the decoder in WORKDIR (default: a fresh directory under
 # the system temp dir) with RS232Settings.ini pointing at the simulator.
 # With a display the window stays up until you close it; without one the
 # decoder runs offscreen for KESTREL_DEMO_SECONDS (default 20) and is then shut
@@ -18,7 +19,7 @@ need_packages "${NATIVE_PACKAGES[@]}"
 
 echo "== build"
 cmake --preset default >/dev/null
-cmake --build build -j"$(jobs)" --target kestrel-decoder kestrel-tnc-sim
+cmake --build build -j"$(jobs)" --target kestrel-decoder kestrel-tnc-sim kestrel-redecode kestrel-trends
 
 if [ $# -ge 1 ]; then
   workdir=$1

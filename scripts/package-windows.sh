@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Windows program (mingw-w64, build-win64/) and packs it with a short
-# guide into dist/kestrel-decoder-<version>-win64.zip.
+# Builds the Windows programs (mingw-w64, build-win64/) and packs them with a
+# guide, the licence and the copyright notices into
+# dist/kestrel-decoder-<version>-win64.zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -8,7 +9,7 @@ cd "$(dirname "$0")/.."
 need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip
 
 cmake --preset mingw >/dev/null
-cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder
+cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode
 version=$(sed -n 's/^#define KESTREL_VERSION_TEXT "\(.*\)"$/\1/p' build-win64/generated/Version.h)
 [ -n "$version" ] || { echo "no version in build-win64/generated/Version.h"; exit 1; }
 
@@ -16,55 +17,126 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 dir="$stage/kestrel-decoder-$version"
 mkdir -p "$dir"
-cp build-win64/kestrel-decoder.exe "$dir/"
-x86_64-w64-mingw32-strip "$dir/kestrel-decoder.exe"
-sed 's/$/\r/' >"$dir/README-windows.txt" <<TEXT
+for exe in kestrel-decoder kestrel-redecode; do
+  cp "build-win64/$exe.exe" "$dir/"
+  x86_64-w64-mingw32-strip "$dir/$exe.exe"
+done
+# Windows editors want CR LF.
+crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
+crlf LICENSE "$dir/LICENSE.txt"
+crlf packaging/copyright "$dir/copyright.txt"
+cat >"$stage/README-windows.txt" <<TEXT
 KESTREL telemetry decoder $version for Windows (64-bit)
 ========================================================
 
-kestrel-decoder.exe is the whole program; it needs no installation and no
-other files. Copy it anywhere.
+What is in this folder
+----------------------
+  kestrel-decoder.exe   the program: receives, decodes and archives the
+                        KESTREL satellite's beacons from a TNC
+  kestrel-redecode.exe  decodes recorded logs again and writes the beacons
+                        as CSV for a spreadsheet (runs in a Command Prompt)
+  LICENSE.txt           the licence: GNU GPL version 3 or later
+  copyright.txt         copyright, and the licences of the runtime libraries
+                        built into the two programs
 
-1. Pick a folder for the station, for instance C:\Station. The program works
-   in the folder it is started from (its working folder), not in the folder
-   of the exe: start it from a shortcut whose "Start in" is that folder, or
-   put the exe itself there and double-click it.
-2. Put a file RS232Settings.ini into that folder with the TNC's COM port:
+Neither program needs an installation or other files. Copy the folder
+anywhere you may write, for instance C:\Station (not below C:\Program Files,
+where a program may not write its archive).
 
-       [CPort]
-       Port=COM3
-       BaudRate=9600
-       StopBits=1
-       DataBits=8
-       Parity=None
-       FlowControl=None
+The first start: the SmartScreen warning
+----------------------------------------
+The programs are not signed with a code-signing certificate. When you start
+one that was downloaded, Windows may show "Windows protected your PC"
+(Microsoft Defender SmartScreen). It says only that Windows does not know
+the publisher, not that anything harmful was found. If you got the zip from
+the KESTREL team's address, click "More info", then "Run anyway"; Windows
+asks no more for that file. Instead you can right-click the zip before
+unpacking it, choose Properties and tick "Unblock".
 
-   Or start without it and pick the port with the Settings button; the
-   program writes its settings to that file whenever it ends.
-   "RS232 error. Check settings." means the port could not be opened.
-3. The archive grows below the folder it was started from:
+Finding the TNC's COM port
+--------------------------
+1. Connect the TNC (or its USB serial adapter) and open the Device Manager:
+   right-click the Start button, "Device Manager".
+2. Open "Ports (COM & LPT)". The TNC's line shows there with its name in
+   brackets, for instance "USB Serial Port (COM3)". Unplug the adapter and
+   plug it in again to see which entry it is.
+3. If the adapter shows under "Other devices" with a yellow mark instead,
+   Windows has no driver for it: install the driver from the adapter's
+   maker (the box or the maker's web site names it), then look again.
+The program's Settings button also lists the COM ports Windows knows.
 
-       Telemetry\raw_log\   every byte received in one run
-       Telemetry\Decoded\   one line per decoded beacon
-       Telemetry\raw_data\  the bytes of each decoded beacon
+Settings and archive: the working folder
+----------------------------------------
+The program works in the folder it is started from (its working folder):
+double-clicked in Explorer, that is the folder of the exe; from a shortcut,
+the shortcut's "Start in" folder. There it keeps
 
-   Send the Telemetry folder as a whole to the address shown in the window.
-4. With a software TNC (direwolf and the like) on its KISS TCP port, or a TNC
-   in KISS mode on the COM port, add a section of its own:
+  RS232Settings.ini     the TNC's port and line settings
+  Telemetry\raw_log\    every byte received in one run
+  Telemetry\Decoded\    one line per decoded beacon
+  Telemetry\raw_data\   the bytes of each decoded beacon
 
-       [Line]
-       Source=KISS TCP
-       Host=127.0.0.1
-       TcpPort=8001
+Put RS232Settings.ini into that folder with the TNC's COM port:
 
-   (or Source=Serial KISS for the COM port). Over TCP the program connects
-   by itself and again every 2 seconds when the TNC goes away.
+    [CPort]
+    Port=COM3
+    BaudRate=9600
+    StopBits=1
+    DataBits=8
+    Parity=None
+    FlowControl=None
 
-Keys: typing into "TNC send" sends every key at once; F9 sends the whole pane
-and a carriage return; Ctrl+T sends one test beacon; Ctrl+Alt+M switches a
+Or start without it and pick the port with the Settings button; the program
+writes its settings to that file whenever it ends. "RS232 error. Check
+settings." means the port could not be opened: check the name, and that no
+other program holds the port.
+
+Send the Telemetry folder as a whole to the address shown in the window.
+
+With a software TNC (direwolf and the like) on its KISS TCP port, or a TNC in
+KISS mode on the COM port, add a section of its own:
+
+    [Line]
+    Source=KISS TCP
+    Host=127.0.0.1
+    TcpPort=8001
+
+(or Source=Serial KISS for the COM port). Over TCP the program connects by
+itself and again every 2 seconds when the TNC goes away.
+
+Keys
+----
+Typing into "TNC send" sends every key at once; F9 sends the whole pane and
+a carriage return; Ctrl+T sends one test beacon; Ctrl+Alt+M switches a
 stream of random test bytes on and off (loop-back tests only: it goes out to
-the TNC); Alt+C clears the receive panes.
+the TNC); Alt+C clears the receive panes. The Linux program's trend window
+(Ctrl+G) is not part of the Windows program.
+
+The beacons in a spreadsheet
+----------------------------
+kestrel-redecode.exe writes one row per beacon, with a header row naming
+each field and its unit. Open a Command Prompt in the station folder (type
+cmd into Explorer's address bar there and press Enter) and run
+
+    kestrel-redecode.exe --csv beacons.csv Telemetry\Decoded\KR7_beacon_*.txt
+
+(if kestrel-redecode.exe lies elsewhere, give its full path). It also reads
+the raw logs in Telemetry\raw_log\ and then decodes them again.
+kestrel-redecode.exe --help lists its options.
+
+The file uses commas between the fields and a full stop in numbers, whatever
+Windows' language; times are UTC (2024-03-05T14:15:07Z). A spreadsheet set
+to a language with a decimal comma needs to be told so:
+  - Excel: Data, From Text/CSV, choose beacons.csv, "File origin" or
+    "Locale": English (United States), Delimiter: Comma, then Load.
+  - LibreOffice Calc: open beacons.csv; in the Text Import dialog set
+    Language to English (USA) and Separated by: Comma.
+Values that are no number read nan, inf or -inf.
+
+kestrel-decoder.exe --version (or --help) shows the version.
 TEXT
+crlf "$stage/README-windows.txt" "$dir/README-windows.txt"
+rm "$stage/README-windows.txt"
 
 mkdir -p dist
 out="$PWD/dist/kestrel-decoder-$version-win64.zip"

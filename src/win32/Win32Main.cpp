@@ -1,6 +1,7 @@
 // The program entry of the Windows build: creates the main window (which runs
 // start-up) and runs the message loop until the window is closed.
 
+#include "win32/Win32CommandLine.h"
 #include "win32/Win32Form.h"
 #include "win32/Win32Report.h"
 
@@ -8,6 +9,9 @@
 #include <commctrl.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    int answered = 0;
+    if (kestrel::AnswerWin32CommandLine(answered))  // --help, --version or a refusal
+        return answered;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     kestrel::InstallWin32Report();

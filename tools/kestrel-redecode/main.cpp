@@ -3,6 +3,7 @@
 
 #include "Redecode.h"
 
+#include "station/CommandLine.h"
 #include "telemetry/BeaconTextLogReader.h"
 #include "telemetry/InOutError.h"
 #include "telemetry/TextFormat.h"
@@ -24,6 +25,14 @@
 #else
 #include <unistd.h>
 #define KESTREL_ISATTY(f) isatty(fileno(f))
+#endif
+
+#ifdef __MINGW32__
+// cmd.exe hands a wildcard such as Decoded\KR7_beacon_*.txt over as typed;
+// the runtime expands it, as a Unix shell does.
+extern "C" {
+int _dowildcard = -1;
+}
 #endif
 
 using namespace kestrel;
@@ -77,6 +86,7 @@ Options:
                is taken as KISS
   --quiet      no progress display
   -h, --help   show this help
+  --version    show the version
 
 Prints a summary per file: bytes, beacons, frames rejected (trailer markers
 that did not end a beacon: damaged frames, lone markers) and the time source;
@@ -126,6 +136,9 @@ Options parse(int argc, char** argv) {
         if (a == "--") optionsDone = true;
         else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (a == "--version") {
+            std::fputs(VersionText("kestrel-redecode").c_str(), stdout);
             std::exit(0);
         } else if (a == "--quiet") o.quiet = true;
         else if (a == "--kiss") o.framing = Framing::Kiss;

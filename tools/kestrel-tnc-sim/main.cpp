@@ -7,6 +7,7 @@
 #include "SimPort.h"
 
 #include "kiss/KissDeframer.h"
+#include "station/CommandLine.h"
 
 #include <cerrno>
 #include <chrono>
@@ -71,6 +72,7 @@ Output:
   --sent-log FILE      write a copy of every byte sent to FILE
   --quiet              do not print each beacon sent
   -h, --help           show this help
+  --version            show the version
 
 Example (the decoder then runs in /tmp/station):
   kestrel-tnc-sim --write-ini /tmp/station --interval 1 --noise 20 --damage 10
@@ -117,6 +119,10 @@ Options parse(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
+            std::exit(0);
+        }
+        if (a == "--version") {
+            std::cout << VersionText("kestrel-tnc-sim");
             std::exit(0);
         }
         if (a == "--no-wait") { o.wait = false; continue; }

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the Linux programs for release into build-deb/ (Debian's hardening
+# flags from dpkg-buildflags, no tests) and packs them with cpack into
+# dist/kestrel-decoder_<version>_<arch>.deb; the package's dependencies come
+# from dpkg-shlibdeps. Prints the package's path last.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+
+need_packages "${NATIVE_PACKAGES[@]}" dpkg-dev
+
+version=$(sed -n 's/^project(kestrel_decoder VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+# One version everywhere a user reads it.
+changelog=$(dpkg-parsechangelog -l packaging/changelog -S Version)
+[ "$changelog" = "$version" ] || { echo "packaging/changelog is at $changelog, the project at $version"; exit 1; }
+grep -q "<release version=\"$version\"" packaging/*.metainfo.xml ||
+  { echo "packaging/*.metainfo.xml lists no release $version"; exit 1; }
+
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_TESTS=OFF \
+  -DKESTREL_INSTALL_LICENSE_TEXT=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+  -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+cmake --build build-deb -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends kestrel-tnc-sim
+
+rm -rf build-deb/cpack
+(cd build-deb && cpack -G DEB -B "$PWD/cpack" >/dev/null)
+mkdir -p dist
+deb=$(ls build-deb/cpack/*.deb)
+cp "$deb" dist/
+out="$PWD/dist/$(basename "$deb")"
+dpkg-deb --info "$out" | sed -n '/Package:/,$p'
+echo "$out"

@@ -1,0 +1,66 @@
+#include "station/CommandLine.h"
+
+#include "Version.h"
+
+namespace kestrel {
+
+namespace {
+
+const char* const kUsageLine = "Usage: kestrel-decoder [--help | --version]\n";
+
+#ifdef _WIN32
+const char* const kHelpBody = R"(
+Receives the KESTREL satellite's telemetry beacons from a TNC on a serial (COM)
+port, shows every byte and each decoded beacon, and archives everything in the
+folder Telemetry below the folder it is started from.
+
+The TNC's port is read from RS232Settings.ini in that folder (choose it with
+the Settings button; the file is written whenever the program ends). There
+are no other options.
+
+  -h, --help   show this help
+  --version    show the version
+)";
+#else
+const char* const kHelpBody = R"(
+Receives the KESTREL satellite's telemetry beacons from a TNC on a serial port
+(or a software TNC's KISS port), shows every byte and each decoded beacon, and
+archives everything below Telemetry/ in the current directory.
+
+The line is read from RS232Settings.ini in the current directory (choose the
+port with the Settings button; the file is written whenever the program ends).
+There are no other options. To open a serial port, the user must be in the
+group dialout (sudo adduser $USER dialout, then log in again).
+
+  -h, --help   show this help
+  --version    show the version
+)";
+#endif
+
+}  // namespace
+
+CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args) {
+    if (args.empty())
+        return {};
+    const auto isHelp = [](const std::string& a) { return a == "--help" || a == "-h"; };
+    const bool request = isHelp(args[0]) || args[0] == "--version";
+    if (request && args.size() == 1)
+        return isHelp(args[0]) ? CommandLineAnswer{CommandLineAnswer::Help, std::string(kUsageLine) + kHelpBody, 0}
+                               : CommandLineAnswer{CommandLineAnswer::Version, VersionText("kestrel-decoder"), 0};
+    // A request takes nothing after it; anything else is not an option at all.
+    const std::string& odd = request ? args[1] : args[0];
+    return {CommandLineAnswer::Refused,
+            "kestrel-decoder: unexpected argument '" + odd +
+                "' (the program takes its settings from RS232Settings.ini)\n" + kUsageLine,
+            2};
+}
+
+std::string VersionText(const std::string& program) {
+    return program + " " KESTREL_VERSION_TEXT "\n"
+           "Copyright (C) 2026 KESTREL team\n"
+           "License GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
+}  // namespace kestrel

@@ -1,0 +1,24 @@
+#pragma once
+// The decoder's command line. The program takes its configuration from the
+// settings file only; the command line can merely ask for the help or the
+// version, which both front ends answer before any window or file exists.
+
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+struct CommandLineAnswer {
+    enum Kind { Run, Help, Version, Refused };
+    Kind kind = Run;
+    std::string text;  // what to print: the help, the version or the refusal
+    int exitCode = 0;  // for everything but Run
+};
+
+// args: the arguments without the program's name.
+CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args);
+
+// "<program> <version>" and the licence lines, for every program's --version.
+std::string VersionText(const std::string& program);
+
+}  // namespace kestrel

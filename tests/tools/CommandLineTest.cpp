@@ -1,0 +1,50 @@
+// The program's command line: --help and --version answer without a window
+// and without a file; anything else is refused.
+#include "support/Child.h"
+#include "support/Files.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome {
+    int exitCode;
+    std::string output;
+    std::vector<std::string> filesLeft;  // besides the output
+};
+
+Outcome runDecoder(std::vector<std::string> args) {
+    ScratchDir work("kestrel-cli");
+    ScratchDir out("kestrel-cli-out");
+    args.insert(args.begin(), KESTREL_DECODER);
+    // Not offscreen: had it started the window instead, it would not end with
+    // 0 within the bound.
+    Child decoder(args, work.path(), out / "decoder.out", false);
+    Outcome o{decoder.waitExit(10s), readFile(out / "decoder.out"), {}};
+    for (const auto& e : fs::directory_iterator(work.path()))
+        o.filesLeft.push_back(e.path().filename().string());
+    return o;
+}
+
+}  // namespace
+
+TEST(DecoderCommandLine, HelpAndVersionAnswerWithoutWindowOrFiles) {
+    for (const char* request : {"--help", "--version"}) {
+        const Outcome o = runDecoder({request});
+        EXPECT_EQ(o.exitCode, 0) << request << ": " << o.output;
+        EXPECT_NE(o.output.find("kestrel-decoder"), std::string::npos) << request;
+        EXPECT_TRUE(o.filesLeft.empty()) << request << " left " << o.filesLeft.front();
+    }
+}
+
+TEST(DecoderCommandLine, AnyOtherArgumentIsRefusedWithTheUsage) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"COM3"}, {"--version", "--help"}}) {
+        const Outcome o = runDecoder(args);
+        EXPECT_EQ(o.exitCode, 2) << o.output;
+        EXPECT_NE(o.output.find("Usage: kestrel-decoder"), std::string::npos) << o.output;
+        EXPECT_TRUE(o.filesLeft.empty());
+    }
+}
