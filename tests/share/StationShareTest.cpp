@@ -24,13 +24,14 @@ struct StatusView : IStationView {
     std::array<std::string, 4> panels;
     void appendReceived(RxPane, std::string_view) override {}
     void showStatus(StatusPanel panel, std::string_view t) override { panels[std::size_t(panel)] = t; }
-    void showDecodedLines(const std::vector<std::string>&) override {}
+    void showDecodedText(std::string_view) override {}
     void clearPanes() override {}
     void trimPanes() override {}
     void showMessage(const std::string&) override {}
     void setStreamTimer(bool) override {}
     void continueSoon() override {}
     void displaySoon() override {}
+    void beep() override {}
 };
 
 class StationShare : public ::testing::Test {
