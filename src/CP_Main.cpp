@@ -1,3 +1,7 @@
+// TForm1 on Qt: the main window's controls built from the window's design,
+// its actions, timers and the view the engine paints through; each handler is
+// one line into the engine.
+
 #include "CP_Main.h"
 
 #include "gui/QtReport.h"

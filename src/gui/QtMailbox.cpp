@@ -1,3 +1,6 @@
+// The serial component's main-thread mailbox on Qt: a posted event wakes the
+// main thread to run the queued deliveries (see QtMailbox.h).
+
 #include "gui/QtMailbox.h"
 
 #include "station/Report.h"

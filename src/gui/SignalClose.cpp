@@ -1,3 +1,6 @@
+// SIGTERM, SIGINT and SIGHUP turned into a close of the main window through a
+// pipe and a socket notifier (see SignalClose.h).
+
 #include "gui/SignalClose.h"
 
 #include "station/Report.h"
