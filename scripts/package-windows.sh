@@ -104,13 +104,32 @@ KISS mode on the COM port, add a section of its own:
 (or Source=Serial KISS for the COM port). Over TCP the program connects by
 itself and again every 2 seconds when the TNC goes away.
 
+Sharing telemetry
+-----------------
+To forward every decoded beacon to the team's server or the SatNOGS DB as it
+comes, add:
+
+    [Share]
+    Url=https://db.satnogs.org/api/telemetry/
+    NoradId=99999
+    Callsign=N0CALL
+    Latitude=49.73145
+    Longitude=8.95564
+
+(decimal degrees, north and east positive). Frames wait in
+Telemetry\share\outbox.txt while the network or the server is away and go out
+in order when it is back; frames the server refuses go to
+Telemetry\share\rejects.txt with its answer. Certificates are checked against
+the Windows certificate store: for a team's own authority, add its
+certificate there (certutil -addstore Root team-ca.pem).
+
 Keys
 ----
 Typing into "TNC send" sends every key at once; F9 sends the whole pane and
 a carriage return; Ctrl+T sends one test beacon; Ctrl+Alt+M switches a
 stream of random test bytes on and off (loop-back tests only: it goes out to
 the TNC); Alt+C clears the receive panes. The Linux program's trend window
-(Ctrl+G) is not part of the Windows program.
+(F2) is not part of the Windows program.
 
 The beacons in a spreadsheet
 ----------------------------

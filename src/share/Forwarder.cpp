@@ -56,7 +56,8 @@ struct Forwarder::Shared {
     bool syncDue = false;
     std::condition_variable finished;
     std::vector<std::string> notices;
-    bool refusalSaid = false, tlsSaid = false, outboxSaid = false, answerSaid = false;
+    bool refusalSaid = false, tlsSaid = false, outboxSaid = false, answerSaid = false, failedSaid = false,
+         rejectsSaid = false;
 
     void notice(bool& said, std::string text) {
         if (said) return;
@@ -165,6 +166,9 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
                 std::ofstream rejects(s.rejectsPath, std::ios::binary | std::ios::app);
                 rejects << UtcText() << '\t' << status << '\t' << s.options.url << '\t' << record.form << '\t'
                         << OneLine(result.body) << '\n';
+                if (!rejects.flush())
+                    s.notice(s.rejectsSaid, "Cannot write the rejects file " + s.rejectsPath +
+                                                "; refused frames stay in the Telemetry archive only");
             }
             try {
                 if (record.number) s.outbox.MarkRefused(record.number);
@@ -186,6 +190,9 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
             if (result.kind == HttpResult::Kind::Tls)
                 s.notice(s.tlsSaid, "Telemetry is not forwarded: " + result.detail +
                                         "; frames wait in " + s.outbox.Path());
+            else if (result.kind == HttpResult::Kind::Failed)
+                s.notice(s.failedSaid, "Telemetry is not forwarded: " + result.detail + "; frames wait in " +
+                                           s.outbox.Path());
             else if (answered && status < 500)
                 s.notice(s.answerSaid, "The telemetry server at " + s.options.url + " answered HTTP " +
                                            std::to_string(status) + "; frames wait in " + s.outbox.Path());

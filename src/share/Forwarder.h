@@ -14,10 +14,13 @@
 //
 // Outcomes: a 2xx marks the frame sent. A 4xx refuses it for good: it goes to
 // the rejects file with the answer, is marked refused and not sent again.
-// Anything else (5xx, time-outs, refused connections, failed name look-ups,
-// untrusted certificates) is tried again with the same frame first, after 2 s,
-// then twice as long each time up to 5 minutes; a success starts the wait at
-// 2 s again.
+// Anything else (5xx, time-outs, refused or broken connections, failed name
+// look-ups, untrusted certificates, other answers, other failures) is tried
+// again with the same frame first, after 2 s, then twice as long each time up
+// to 5 minutes; a success starts the wait at 2 s again. Only what waiting
+// will not cure is said, once: an untrusted certificate, an answer that is
+// neither 2xx, 4xx nor 5xx, a failure of another kind (an address libcurl or
+// WinHTTP cannot use).
 
 #include "share/HttpTransport.h"
 #include "share/Outbox.h"
@@ -69,7 +72,8 @@ public:
     void Submit(const std::string& form);
     ForwarderState State() const;
     // What the operator should be told, each thing once: the first refusal,
-    // an untrusted certificate, an outbox that cannot be written.
+    // the faults waiting will not cure, an outbox or rejects file that
+    // cannot be written.
     std::vector<std::string> TakeNotices();
     void Stop(std::chrono::milliseconds wait = kShutDownWait);
 

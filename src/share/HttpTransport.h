@@ -23,6 +23,7 @@ struct HttpResult {
         Answered,    // status and body hold the server's answer
         Timeout,
         Refused,     // nobody listens there
+        Dropped,     // the connection broke off before the answer
         NameLookup,  // the host name is not known (or no network to ask)
         Tls,         // the server's certificate is not trusted, or TLS failed
         Cancelled,   // cancel() was called

@@ -76,6 +76,10 @@ public:
         }
         case CURLE_OPERATION_TIMEDOUT: result.kind = HttpResult::Kind::Timeout; break;
         case CURLE_COULDNT_CONNECT: result.kind = HttpResult::Kind::Refused; break;
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_PARTIAL_FILE: result.kind = HttpResult::Kind::Dropped; break;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY: result.kind = HttpResult::Kind::NameLookup; break;
         case CURLE_PEER_FAILED_VERIFICATION:

@@ -25,8 +25,9 @@ HttpResult Failure(DWORD code) {
     HttpResult r;
     switch (code) {
     case ERROR_WINHTTP_TIMEOUT: r.kind = HttpResult::Kind::Timeout; break;
-    case ERROR_WINHTTP_CANNOT_CONNECT:
-    case ERROR_WINHTTP_CONNECTION_ERROR: r.kind = HttpResult::Kind::Refused; break;
+    case ERROR_WINHTTP_CANNOT_CONNECT: r.kind = HttpResult::Kind::Refused; break;
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: r.kind = HttpResult::Kind::Dropped; break;
     case ERROR_WINHTTP_NAME_NOT_RESOLVED: r.kind = HttpResult::Kind::NameLookup; break;
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:

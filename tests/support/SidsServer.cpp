@@ -121,8 +121,13 @@ struct SidsServer::Impl {
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(uint16_t(port));
-        if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 64) != 0)
-            throw std::runtime_error("the test server cannot listen");
+        // Back on its old port, a client of another test may hold that port
+        // for a moment as its own end of a connection.
+        for (int tries = 0; bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0; ++tries) {
+            if (tries == 200) throw std::runtime_error("the test server cannot listen on its port");
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        if (::listen(listener, 64) != 0) throw std::runtime_error("the test server cannot listen");
         socklen_t len = sizeof a;
         getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
