@@ -2,7 +2,6 @@
 
 #include "telemetry/InOutError.h"
 
-#include <cstdlib>
 #include <exception>
 
 namespace kestrel {
@@ -165,7 +164,7 @@ void TimeIndexWriter::open(const std::string& rawByteLogPath) noexcept {
     close();
     path_ = timeIndexPath(rawByteLogPath);
     encoder_.reset();
-    lastMs_.reset();
+    lastTick_.reset();
     newSegment_ = true;
     // The log was just made under a free name: an index of that name is left
     // from a log that is gone.
@@ -208,11 +207,9 @@ bool TimeIndexWriter::ensureFile() {
 
 void TimeIndexWriter::entryDue(std::uint64_t offset) {
     pending_ = false;
-    const std::int64_t ms = pendingMs_;
-    if (lastMs_ && std::llabs(ms - *lastMs_) < kTimeIndexSpacingMs) return;
-    lastMs_ = ms;  // failed tries too: at most ten a second
+    lastTick_ = pendingTick_;  // failed tries too: at most ten a second
     if (!ensureFile()) return;
-    const TimeIndexEntry entry{offset, ms};
+    const TimeIndexEntry entry{offset, pendingMs_};
     const std::string bytes = encoder_.encode(entry, newSegment_);
     try {
         fs_.write(file_, bytes.data(), bytes.size());
