@@ -146,9 +146,11 @@ TimeIndexContents parseTimeIndex(std::string_view bytes) {
             }
             step += static_cast<std::uint64_t>(unzigzag(p >> 5));
             entry.offset += step;
-            entry.utcMs += kTimeIndexSpacingMs + ((p & kInlineTimeSteps) == kInlineTimeSteps
-                                                      ? unzigzag(late)
-                                                      : static_cast<std::int64_t>(p & kInlineTimeSteps));
+            // Unsigned, so that a damaged index wraps instead of overflowing.
+            const std::uint64_t timeStep = kTimeIndexSpacingMs + ((p & kInlineTimeSteps) == kInlineTimeSteps
+                                                                      ? static_cast<std::uint64_t>(unzigzag(late))
+                                                                      : (p & kInlineTimeSteps));
+            entry.utcMs = static_cast<std::int64_t>(static_cast<std::uint64_t>(entry.utcMs) + timeStep);
             if (!c.entries.empty() && entry.offset < c.entries.back().offset) {
                 ++c.dropped;
                 continue;
