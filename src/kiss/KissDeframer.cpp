@@ -1,3 +1,7 @@
+// KISS de-framing of a received stream byte by byte, its counters, the encoder
+// for one data frame, and the look that tells a recorded KISS stream from a
+// plain TNC's.
+
 #include "kiss/KissDeframer.h"
 
 namespace kestrel {

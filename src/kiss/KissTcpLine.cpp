@@ -1,3 +1,6 @@
+// The KISS-over-TCP line: its reader thread (connect, wait, receive, send,
+// reconnect) and the main thread's side of the queues between them.
+
 #include "kiss/KissTcpLine.h"
 
 #include "kiss/TcpStream.h"

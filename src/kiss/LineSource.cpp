@@ -1,3 +1,6 @@
+// The [Line] section of the settings file: reading it with its fallbacks and
+// writing it back only when it was there or differs from the defaults.
+
 #include "kiss/LineSource.h"
 
 #include "serial/AsciiCase.h"

@@ -1,3 +1,6 @@
+// The KISS TCP line's socket on Linux: a non-blocking client socket, poll()
+// and an eventfd to wake the wait.
+
 #include "kiss/TcpStream.h"
 
 #include <cerrno>

@@ -1,3 +1,6 @@
+// The KISS TCP line's socket on Windows: a non-blocking Winsock client socket,
+// WSAEventSelect and an event to wake the wait.
+
 #include "kiss/TcpStream.h"
 
 #include <winsock2.h>

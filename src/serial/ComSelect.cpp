@@ -1,3 +1,6 @@
+// TComSelect: the lists of a port-bound drop-down, its pending value, and
+// taking values from and handing them to the port.
+
 #include "serial/ComSelect.h"
 
 #include "serial/AsciiCase.h"

@@ -1,3 +1,6 @@
+// Line rates on a Linux tty: the standard termios codes, and BOTHER with the
+// exact rate for every other one.
+
 #include "serial/LineSpeedPosix.h"
 
 #include <asm/termbits.h>  // termios2, BOTHER; <termios.h> would clash with it

@@ -1,3 +1,6 @@
+// The mailbox between an event thread and the main thread: queued deliveries,
+// the sender's wait for pick-up or completion, and the main thread's service.
+
 #include "serial/MainThreadMailbox.h"
 
 #include <atomic>

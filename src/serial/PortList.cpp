@@ -1,3 +1,5 @@
+// The setup dialog's order of port names, shared by every platform's list.
+
 #include "serial/PortList.h"
 
 #include "serial/AsciiCase.h"

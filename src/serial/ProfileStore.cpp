@@ -1,3 +1,5 @@
+// Integer reading of profile values, shared by every platform's store.
+
 #include "serial/ProfileStore.h"
 
 #include <cctype>

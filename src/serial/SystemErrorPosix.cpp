@@ -1,3 +1,6 @@
+// The Windows error number for an errno, so a port error reads the same on
+// every build.
+
 #include "serial/SystemErrorPosix.h"
 
 #include <cerrno>

@@ -1,3 +1,6 @@
+// The archive below BaseDirectory/Telemetry: naming the run's files, creating
+// and appending to them, and what a failure leaves behind.
+
 #include "telemetry/Archive.h"
 
 #include "telemetry/InOutError.h"

@@ -1,3 +1,5 @@
+// Building and reading beacon frames and telemetry records byte by byte.
+
 #include "telemetry/BeaconFrame.h"
 
 #include <bit>

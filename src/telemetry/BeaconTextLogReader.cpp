@@ -1,3 +1,6 @@
+// Reading BeaconTextLog lines back into entries, and making the same entries
+// from records.
+
 #include "telemetry/BeaconTextLogReader.h"
 
 #include "telemetry/Archive.h"

@@ -1,3 +1,6 @@
+// The clock on Linux: UTC and local time from clock_gettime, and a millisecond
+// tick count from the monotonic clock.
+
 #include "telemetry/Clock.h"
 
 #include <ctime>

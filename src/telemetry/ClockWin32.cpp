@@ -1,3 +1,5 @@
+// The clock on Windows: GetSystemTime, GetLocalTime and GetTickCount.
+
 #include "telemetry/Clock.h"
 
 #include <windows.h>

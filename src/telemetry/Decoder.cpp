@@ -1,3 +1,6 @@
+// The decoder: the readable lines of a beacon's telemetry and handing it to
+// the archive.
+
 #include "telemetry/Decoder.h"
 
 #include "telemetry/TextFormat.h"

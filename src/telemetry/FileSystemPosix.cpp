@@ -1,3 +1,6 @@
+// The archive's file operations on Linux, with errno turned into the archive's
+// error codes and texts.
+
 #include "telemetry/FileSystem.h"
 
 #include "telemetry/InOutError.h"

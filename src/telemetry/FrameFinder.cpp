@@ -1,3 +1,6 @@
+// The frame finder: each received byte to the raw log and the ReceiveBuffer,
+// the search for the trailer marker, and the cut after a found beacon.
+
 #include "telemetry/FrameFinder.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The test beacon generator: the program's pseudo-random sequence, the
+// synthetic record it refreshes and the frame and bytes it sends.
+
 #include "telemetry/Generator.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// The archive's input/output errors: codes, texts, and errno turned into them.
+
 #include "telemetry/InOutError.h"
 
 #include <cerrno>

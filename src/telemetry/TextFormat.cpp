@@ -1,3 +1,5 @@
+// Locale-free number, date and time texts for the decoded pane and the archive.
+
 #include "telemetry/TextFormat.h"
 
 #include <charconv>

@@ -1,3 +1,5 @@
+// The trend plot's fields, charts and samples, with each chart's value range.
+
 #include "telemetry/TrendSamples.h"
 
 #include <algorithm>

@@ -4,6 +4,7 @@
 #include "CP_Main.h"
 #include "trends/TrendWindow.h"
 #include "GuiTestSupport.h"
+#include "support/Beacons.h"
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/InOutError.h"
 
@@ -28,15 +29,6 @@ namespace {
 using test::filesIn;
 using test::readFile;
 using test::WaitUntil;
-
-std::string Beacon(std::uint32_t milliseconds) {
-    BeaconRecord r;
-    r.setMilliseconds(milliseconds);
-    r.setFlightTime(milliseconds / 1000);
-    r.setVbat(6850);
-    r.setIsys(200);
-    return buildBeaconFrame(135, r);
-}
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -154,7 +146,7 @@ TEST_F(WindowTest, ReceivedBytesReachPanesStatusDecoderAndArchive) {
     start();
     ASSERT_TRUE(messages.shown.empty());
     ASSERT_TRUE(form->CPort.Connected());
-    const std::string frame = Beacon(4242);
+    const std::string frame = test::sampleBeacon(4242);
     feed(std::string("ab\r\n", 4) + frame);
     EXPECT_EQ(form->BeaconCounter(), 1);
     EXPECT_EQ(status(), QStringLiteral("N=135"));
@@ -185,7 +177,7 @@ TEST_F(WindowTest, ReceivedBytesReachPanesStatusDecoderAndArchive) {
 TEST_F(WindowTest, ClearEmptiesThePanesAndTheBufferButKeepsTheStatus) {
     writeSettings();
     start();
-    feed(Beacon(1) + "0123456789");
+    feed(test::sampleBeacon(1) + "0123456789");
     ASSERT_FALSE(form->Memo1->toPlainText().isEmpty());
     ASSERT_EQ(status(), QStringLiteral("N=10"));
     form->bClear->click();

@@ -8,7 +8,7 @@
 #include "kiss/KissDeframer.h"
 #include "kiss/KissTcpLine.h"
 
-#include "KissTestSupport.h"
+#include "support/Beacons.h"
 #include "support/Eventually.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
@@ -47,12 +47,6 @@ bool onPath(const std::string& program) {
     for (std::string dir; std::getline(dirs, dir, ':');)
         if (::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
     return false;
-}
-
-std::string readAll(const std::string& path) {
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
 }
 
 // A beacon gen_packets can carry: its message text holds a byte that is no
@@ -173,7 +167,7 @@ int clientsOf(int port) {
 }
 
 int fail(const std::string& why, const std::string& log) {
-    std::fprintf(stderr, "FAIL: %s\n--- direwolf's output:\n%s\n", why.c_str(), readAll(log).c_str());
+    std::fprintf(stderr, "FAIL: %s\n--- direwolf's output:\n%s\n", why.c_str(), readFile(log).c_str());
     return 1;
 }
 
@@ -201,8 +195,8 @@ int main(int argc, char** argv) {
         const std::string msg = dir + "/msg.txt", wav = dir + "/packet.wav";
         std::ofstream(msg, std::ios::binary) << messageText(beacons.back());
         if (run({"gen_packets", "-r", std::to_string(kSampleRate), "-o", wav, msg}, -1, dir + "/gen_packets.log") != 0)
-            return fail("gen_packets failed: " + readAll(dir + "/gen_packets.log"), log);
-        samples += wavSamples(readAll(wav));
+            return fail("gen_packets failed: " + readFile(dir + "/gen_packets.log"), log);
+        samples += wavSamples(readFile(wav));
         samples.append(kSampleRate * 2 * 3 / 10, '\0');
     }
     samples.append(kSampleRate * 2, '\0');
@@ -259,7 +253,7 @@ int main(int argc, char** argv) {
     if (!eventually([&] { return clientsOf(port) >= 2; }, 20000ms)) {
         ::kill(decoder, SIGTERM);
         ::kill(direwolf, SIGTERM);
-        return fail("the program did not connect to direwolf:\n" + readAll(dir + "/decoder.log"), log);
+        return fail("the program did not connect to direwolf:\n" + readFile(dir + "/decoder.log"), log);
     }
 
     const auto start = std::chrono::steady_clock::now();
@@ -303,7 +297,7 @@ int main(int argc, char** argv) {
                 rawLogBytes, rawLogBytes == lineBytes ? "as many bytes as the test's own client got" : "DIFFERS");
     if (!WIFEXITED(decoderStatus) || WEXITSTATUS(decoderStatus) != 0 || archived != expected ||
         textLines != static_cast<long>(4 + beacons.size()) || rawLogBytes != lineBytes)
-        return fail("the program did not archive every beacon:\n" + readAll(dir + "/decoder.log"), log);
+        return fail("the program did not archive every beacon:\n" + readFile(dir + "/decoder.log"), log);
 
     std::size_t identical = 0, escaped = 0;
     for (std::size_t i = 0; i < beacons.size(); ++i) {

@@ -1,6 +1,6 @@
 #include "kiss/KissDeframer.h"
 
-#include "KissTestSupport.h"
+#include "support/Beacons.h"
 
 #include <gtest/gtest.h>
 
@@ -35,9 +35,9 @@ TEST_F(KissDeframerTest, EscapedBeaconsReachTheFrameFinderUnchanged) {
     std::string stream;
     for (std::uint32_t n = 1; n <= 3; ++n) {
         beacons.push_back(escapedBeacon(n));
-        stream += EncodeKissDataFrame(ax25Header() + beacons.back());
+        stream += EncodeKissDataFrame(ax25UiHeader() + beacons.back());
     }
-    ASSERT_GT(stream.size(), 3 * (ax25Header().size() + kBeaconFrameSize + 3)) << "the escapes make the frames longer";
+    ASSERT_GT(stream.size(), 3 * (ax25UiHeader().size() + kBeaconFrameSize + 3)) << "the escapes make the frames longer";
 
     // Every split: the whole stream at once, byte by byte, and in uneven reads.
     for (std::size_t chunk : {stream.size(), std::size_t{1}, std::size_t{7}, std::size_t{150}}) {
@@ -99,7 +99,7 @@ TEST_F(KissDeframerTest, DropsWhatIsNotAWholeDataFrameOfPortZero) {
 TEST_F(KissDeframerTest, TellsAKissStreamFromAPlainOne) {
     std::string kiss, plain;
     for (std::uint32_t n = 1; n <= 4; ++n) {
-        kiss += EncodeKissDataFrame(ax25Header() + escapedBeacon(n));
+        kiss += EncodeKissDataFrame(ax25UiHeader() + escapedBeacon(n));
         plain += escapedBeacon(n) + "noise\r\n";
     }
     EXPECT_TRUE(LooksLikeKissStream(kiss));

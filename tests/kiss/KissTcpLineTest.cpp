@@ -3,9 +3,9 @@
 #include "kiss/KissDeframer.h"
 #include "kiss/KissTcpLine.h"
 
-#include "KissTestSupport.h"
+#include "support/Beacons.h"
 #include "support/TestMailbox.h"
-#include "TcpListener.h"
+#include "support/TcpListener.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "kiss/KissDeframer.h"
 
-#include "KissTestSupport.h"
+#include "support/Beacons.h"
 #include "Redecode.h"
 #include "SimBeacons.h"
 

@@ -34,7 +34,7 @@ TEST(PortListOrder, BytesAboveAsciiSortAfterLetters) {
 #ifndef _WIN32
 namespace fs = std::filesystem;
 
-class PosixPortList : public ::testing::Test {
+class PortListPosix : public ::testing::Test {
 protected:
     test::ScratchDir dir;
     std::string sys = (dir / "class").string(), dev = (dir / "dev").string();
@@ -52,7 +52,7 @@ protected:
     std::vector<std::string> list(const std::string& current) { return EnumComPortsFrom(sys, dev, current); }
 };
 
-TEST_F(PosixPortList, EachDeviceOnceWhateverTheSpellingAndItsStableNames) {
+TEST_F(PortListPosix, EachDeviceOnceWhateverTheSpellingAndItsStableNames) {
     test::Pty pty;  // a real terminal behind a class entry of its own
     fs::create_directories(sys + "/ttyACM0/device");
     fs::create_symlink(pty.PortName(), dev + "/ttyACM0");
@@ -63,7 +63,7 @@ TEST_F(PosixPortList, EachDeviceOnceWhateverTheSpellingAndItsStableNames) {
     EXPECT_EQ(list(stable), (std::vector<std::string>{stable, "ttyACM0", "ttyUSB0"}));
 }
 
-TEST_F(PosixPortList, APseudoTerminalSetAsThePortIsListedWithoutBeingOpened) {
+TEST_F(PortListPosix, APseudoTerminalSetAsThePortIsListedWithoutBeingOpened) {
     test::Pty pty;
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);

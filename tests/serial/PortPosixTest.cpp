@@ -26,7 +26,7 @@ termios2 lineSettings(int fd) {
     return t;
 }
 
-class PosixPortTest : public ::testing::Test {
+class PortPosixTest : public ::testing::Test {
 protected:
     test::Pty line;
     TComPort port;
@@ -36,7 +36,7 @@ protected:
     }
 };
 
-TEST_F(PosixPortTest, RawModeWithTheRequestedFrame) {
+TEST_F(PortPosixTest, RawModeWithTheRequestedFrame) {
     port.OpenPort();
     termios2 t = lineSettings(line.PortSide());
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
@@ -72,7 +72,7 @@ TEST_F(PosixPortTest, RawModeWithTheRequestedFrame) {
     EXPECT_EQ(t.c_cc[VSTART], 'A');
 }
 
-TEST_F(PosixPortTest, AnUnusableRateIsRefusedWithCode7) {
+TEST_F(PortPosixTest, AnUnusableRateIsRefusedWithCode7) {
     port.OpenPort();
     port.SetBaudRate(brCustom);
     try {
@@ -83,7 +83,7 @@ TEST_F(PosixPortTest, AnUnusableRateIsRefusedWithCode7) {
     }
 }
 
-TEST_F(PosixPortTest, NamesWithoutASlashAreLookedUpBelowDev) {
+TEST_F(PortPosixTest, NamesWithoutASlashAreLookedUpBelowDev) {
     const std::string relative = line.PortName().substr(std::string("/dev/").size());
     port.SetPort(relative);
     port.OpenPort();
@@ -94,7 +94,7 @@ TEST_F(PosixPortTest, NamesWithoutASlashAreLookedUpBelowDev) {
     EXPECT_FALSE(port.Connected());
 }
 
-TEST_F(PosixPortTest, SomethingThatIsNoTerminalIsNoPort) {
+TEST_F(PortPosixTest, SomethingThatIsNoTerminalIsNoPort) {
     port.SetPort("/dev/null");
     try {
         port.OpenPort();
@@ -105,7 +105,7 @@ TEST_F(PosixPortTest, SomethingThatIsNoTerminalIsNoPort) {
     }
 }
 
-TEST_F(PosixPortTest, APortIsUsedByOneComponentAtATime) {
+TEST_F(PortPosixTest, APortIsUsedByOneComponentAtATime) {
     port.OpenPort();
     TComPort second;
     second.SetEvents({});
@@ -116,7 +116,7 @@ TEST_F(PosixPortTest, APortIsUsedByOneComponentAtATime) {
     EXPECT_TRUE(second.Connected());
 }
 
-TEST_F(PosixPortTest, APseudoTerminalReadsAsAllModemLinesOff) {
+TEST_F(PortPosixTest, APseudoTerminalReadsAsAllModemLinesOff) {
     port.OpenPort();
     EXPECT_EQ(port.ModemSignals(), 0u);
 }

@@ -10,7 +10,7 @@
 #include "support/SidsServer.h"
 #include "support/TestMailbox.h"
 
-#include "KissTestSupport.h"
+#include "support/Beacons.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +80,7 @@ TEST_F(StationShare, APlainLineSendsTheBeaconFrameAndSaysSoInTheLastPanel) {
 
 TEST_F(StationShare, AKissLineSendsTheWholeDataFrameAndUsesTheArchivePanel) {
     start("[Line]\r\nSource=Serial KISS\r\n" + share());
-    const std::string frame = test::ax25Header() + test::escapedBeacon(3);
+    const std::string frame = test::ax25UiHeader() + test::escapedBeacon(3);
     receive(EncodeKissDataFrame(frame));
     ASSERT_TRUE(test::eventually([&] { return server.taken().size() == 1; }, 10s));
     EXPECT_EQ(server.taken().front(), HexUpper(frame));

@@ -6,14 +6,15 @@
 
 #include "support/ExpectedBeacon.h"
 #include "support/FakeComDevice.h"
+#include "support/ForwardingFileSystem.h"
 #include "support/TestMailbox.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "telemetry/InOutError.h"
 
-#include "KissTestSupport.h"
+#include "support/Beacons.h"
 #ifndef _WIN32
-#include "TcpListener.h"
+#include "support/TcpListener.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -63,22 +64,13 @@ public:
 };
 
 // The real file system with the scratch directory as the current one.
-class ScratchFileSystem : public IFileSystem {
+class ScratchFileSystem : public test::ForwardingFileSystem {
 public:
     explicit ScratchFileSystem(std::string dir) : dir_(std::move(dir)) {}
     std::string currentDirectory() override { return dir_; }
-    bool directoryExists(const std::string& p) override { return real_.directoryExists(p); }
-    void createDirectory(const std::string& p) override { real_.createDirectory(p); }
-    bool fileExists(const std::string& p) override { return real_.fileExists(p); }
-    FileHandle createFile(const std::string& p) override { return real_.createFile(p); }
-    FileHandle openForAppend(const std::string& p) override { return real_.openForAppend(p); }
-    void write(FileHandle f, const void* data, std::size_t size) override { real_.write(f, data, size); }
-    void close(FileHandle f) override { real_.close(f); }
-    bool removeFile(const std::string& p) noexcept override { return real_.removeFile(p); }
 
 private:
     std::string dir_;
-    IFileSystem& real_ = systemFileSystem();
 };
 
 // The application's report, recorded.
@@ -124,13 +116,6 @@ protected:
     std::unique_ptr<Station> station;
 };
 
-std::string Beacon(std::uint32_t milliseconds) {
-    BeaconRecord r;
-    r.setMilliseconds(milliseconds);
-    r.setVbat(6850);
-    return buildBeaconFrame(135, r);
-}
-
 TEST_F(StationTest, StartUpLoadsTheSettingsOpensTheRunFilesThenThePort) {
     start("ttyTNC");
     EXPECT_EQ(log.calls.front(), "Open ttyTNC") << "the port opens with the loaded settings";
@@ -173,7 +158,7 @@ TEST_F(StationTest, AnArchiveThatCannotBeCreatedIsSilentAndThePortStillOpens) {
 
 TEST_F(StationTest, ReceivedBytesAreArchivedAndAnalysedAtOnceAndPaintedAtTheDisplayTick) {
     start();
-    const std::string frame = Beacon(4242);
+    const std::string frame = test::sampleBeacon(4242);
     receive(std::string("ab\r\n", 4));
     receive(frame.substr(0, 60));
     receive(frame.substr(60));
@@ -205,7 +190,7 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
     start();
     std::string burst;
     for (int i = 0; burst.size() < 600000; ++i)
-        burst += (i % 50 == 0) ? Beacon(static_cast<std::uint32_t>(i)) : std::string(97, static_cast<char>('a' + i % 26));
+        burst += (i % 50 == 0) ? test::sampleBeacon(static_cast<std::uint32_t>(i)) : std::string(97, static_cast<char>('a' + i % 26));
     receive(burst);
     ASSERT_EQ(view.continueRequests, 1) << "the slice ends and asks to go on";
     EXPECT_LT(rawLog().size(), burst.size());
@@ -224,7 +209,7 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     Reports reports;
     test::writeFile(dir / "Telemetry", "no folder here");
     start();
-    const std::string bytes = "abc" + Beacon(7) + "xyz";
+    const std::string bytes = "abc" + test::sampleBeacon(7) + "xyz";
     receive(bytes.substr(0, 50));
     receive(bytes.substr(50));
     station->displayTick();
@@ -295,7 +280,7 @@ TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
 
 TEST_F(StationTest, ClearPurgesEmptiesThePanesAndTheBufferButKeepsTheStatus) {
     start();
-    receive(Beacon(1) + "0123456789");
+    receive(test::sampleBeacon(1) + "0123456789");
     station->bClearClick();
     EXPECT_EQ(log.calls.back(), "Purge " + std::to_string(kPurgeTxClear | kPurgeRxClear));
     EXPECT_EQ(view.clears, 1);
@@ -415,7 +400,7 @@ TEST_F(StationTest, ASerialKissLineIsDeframedAndAnsweredInKissFrames) {
     test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") + "[Line]\r\nSource=Serial KISS\r\n");
     start("");
     const std::string beacon = test::escapedBeacon(7);
-    const std::string line = "noise" + EncodeKissDataFrame(test::ax25Header() + beacon);
+    const std::string line = "noise" + EncodeKissDataFrame(test::ax25UiHeader() + beacon);
     ASSERT_GT(line.size(), 5 + 2 + 16 + beacon.size() + 2) << "the beacon holds bytes KISS escapes";
     receive(line.substr(0, 70));
     receive(line.substr(70));
@@ -445,7 +430,7 @@ TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
     ASSERT_TRUE(test::eventually(mailbox, [&] { return tnc.accept(); }));
 
     const std::string beacon = test::escapedBeacon(9);
-    const std::string line = EncodeKissDataFrame(test::ax25Header() + beacon);
+    const std::string line = EncodeKissDataFrame(test::ax25UiHeader() + beacon);
     tnc.send(line);
     ASSERT_TRUE(test::eventually(mailbox, [&] { return station->BeaconCounter() == 1; }));
     EXPECT_EQ(rawLog(), line);

@@ -4,6 +4,7 @@
 
 #include "support/Files.h"
 #include "support/Fixtures.h"
+#include "support/ForwardingFileSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -21,18 +22,15 @@ const std::string kExampleLine =
     "0\t0\t120\t0\t385\t1\t22\t333\t4000\t555\t6\t0x01000AFF00001080\t2024-03-05\t14:15:07\r\n";
 
 // The real file system with failures on demand; tracks which files are open.
-class FaultyFileSystem : public IFileSystem {
+class FaultyFileSystem : public test::ForwardingFileSystem {
 public:
-    IFileSystem& real = systemFileSystem();
+    IFileSystem& real = target_;
     std::set<FileHandle> open;
     int writes = 0;
     int existsChecks = 0;
     int failWrite = 0;  // 1-based number of the write that stores half and fails
     bool failCreate = false;
 
-    std::string currentDirectory() override { return real.currentDirectory(); }
-    bool directoryExists(const std::string& p) override { return real.directoryExists(p); }
-    void createDirectory(const std::string& p) override { real.createDirectory(p); }
     bool fileExists(const std::string& p) override {
         ++existsChecks;
         return real.fileExists(p);
@@ -53,7 +51,6 @@ public:
         open.erase(f);
         real.close(f);
     }
-    bool removeFile(const std::string& p) noexcept override { return real.removeFile(p); }
 
 private:
     FileHandle track(FileHandle f) {

@@ -3,8 +3,8 @@
 // Keys and clicks go in through xdotool; the line is COM7, a pseudo-terminal
 // whose other end the test holds, or a KISS TCP port the test listens on.
 
-#include "KissTestSupport.h"
-#include "TcpListener.h"
+#include "support/Beacons.h"
+#include "support/TcpListener.h"
 #include "kiss/KissDeframer.h"
 #include "share/SidsForm.h"
 #include "support/Eventually.h"
@@ -220,7 +220,7 @@ TEST_F(WineWindow, KissTcpTncIsArchivedAnsweredInKissFramesAndReachedAgain) {
     ASSERT_TRUE(eventually([&] { return tnc.accept(); }, 10s)) << program_->output();
     const std::vector<std::string> beacons = {escapedBeacon(1), escapedBeacon(2)};
     std::string line;
-    for (const auto& b : beacons) line += EncodeKissDataFrame(ax25Header() + b);
+    for (const auto& b : beacons) line += EncodeKissDataFrame(ax25UiHeader() + b);
     tnc.send(line);
     expectArchived(line, beacons);
 
@@ -228,12 +228,14 @@ TEST_F(WineWindow, KissTcpTncIsArchivedAnsweredInKissFramesAndReachedAgain) {
     key("ctrl+t");
     KissDeframer deframer;
     std::vector<std::string> frames;
+    std::size_t contents = 0;  // until the whole beacon is there, in however many frames it came
     EXPECT_TRUE(eventually([&] {
-        deframer.Feed(tnc.receiveSome(), [&](std::string_view f) { frames.emplace_back(f); });
-        return !frames.empty();
+        deframer.Feed(tnc.receiveSome(), [&](std::string_view f) {
+            frames.emplace_back(f);
+            contents += f.size();
+        });
+        return contents >= kBeaconFrameSize;
     }));
-    std::this_thread::sleep_for(300ms);
-    deframer.Feed(tnc.receiveSome(), [&](std::string_view f) { frames.emplace_back(f); });
     ASSERT_EQ(frames.size(), 1u) << "one data frame";
     EXPECT_EQ(frames[0].size(), kBeaconFrameSize);
     EXPECT_EQ(frames[0].substr(0, 2), "Bb");
@@ -246,7 +248,7 @@ TEST_F(WineWindow, KissTcpTncIsArchivedAnsweredInKissFramesAndReachedAgain) {
 TEST_F(WineWindow, SerialKissLineIsDeframedIntoTheArchive) {
     start("COM7", "[Line]\r\nSource=Serial KISS\r\n");
     const std::string beacon = escapedBeacon(3);
-    const std::string line = "noise" + EncodeKissDataFrame(ax25Header() + beacon);
+    const std::string line = "noise" + EncodeKissDataFrame(ax25UiHeader() + beacon);
     send(line);
     expectArchived(line, {beacon});
     closeProgram();

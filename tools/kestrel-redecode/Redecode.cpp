@@ -1,3 +1,6 @@
+// kestrel-redecode's work: a RawByteLog through the program's own receive path
+// into a fresh archive, and decoded beacons as CSV rows.
+
 #include "Redecode.h"
 
 #include "kiss/KissDeframer.h"

@@ -1,4 +1,8 @@
+// The simulator's traffic: beacons with varying telemetry, noise and damage
+// between and inside them, and the KISS wrapping a software TNC adds.
+
 #include "SimBeacons.h"
+#include "Ax25Header.h"
 
 #include "kiss/KissDeframer.h"
 
@@ -117,18 +121,6 @@ BeaconSource::Transmission BeaconSource::nextTransmission(double t) {
     for (uint32_t n = options_.noiseBytes ? draw(options_.noiseBytes + 1) : 0; n > 0; --n)
         out += static_cast<char>(draw(256));
     return tx;
-}
-
-std::string ax25UiHeader() {
-    std::string h;
-    // Callsigns shifted left one bit, blank-padded to six, then the SSID byte;
-    // the source's has the last-address bit set.
-    for (char c : std::string("KR7   ")) h.push_back(static_cast<char>(c << 1));
-    h.push_back(static_cast<char>(0xE0));
-    for (char c : std::string("KESTRL")) h.push_back(static_cast<char>(c << 1));
-    h.push_back(static_cast<char>(0x61));
-    h += "\x03\xF0";
-    return h;
 }
 
 std::string KissWrapper::wrap(const std::string& packet) {

@@ -59,7 +59,4 @@ private:
     RandomSequence rng_;
 };
 
-// Destination KR7, source KESTRL, UI frame, no layer 3: 16 bytes.
-std::string ax25UiHeader();
-
 }  // namespace kestrel::sim

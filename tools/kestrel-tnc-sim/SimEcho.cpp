@@ -1,3 +1,6 @@
+// What the decoder sends back to the simulator, shown as text and hex, with any
+// beacon in it found and decoded.
+
 #include "SimEcho.h"
 
 #include "telemetry/Clock.h"

@@ -1,3 +1,6 @@
+// The simulator's end of the line on Linux: a pseudo-terminal master, a serial
+// device, or a one-client TCP port on 127.0.0.1.
+
 #include "SimPort.h"
 
 #include "serial/LineSpeedPosix.h"

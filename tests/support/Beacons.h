@@ -1,15 +1,28 @@
 #pragma once
-// Shared pieces of the KISS tests: beacons whose telemetry holds FEND and
-// FESC bytes, the AX.25 header a software TNC puts in front, and a frame
-// finder that keeps every frame it finds.
+// Beacons for tests: a plain one with a given time stamp, ones whose telemetry
+// holds KISS's special bytes, the AX.25 header a software TNC puts in front (the
+// simulator's), and a frame finder that keeps every frame it finds.
 
+#include "Ax25Header.h"
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/FrameFinder.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace kestrel::test {
+
+// A beacon stamped `milliseconds` after start (flight time to match), with
+// plausible battery figures.
+inline std::string sampleBeacon(std::uint32_t milliseconds) {
+    BeaconRecord r;
+    r.setMilliseconds(milliseconds);
+    r.setFlightTime(milliseconds / 1000);
+    r.setVbat(6850);
+    r.setIsys(200);
+    return buildBeaconFrame(135, r);
+}
 
 // A beacon whose record holds 0xC0 (Bz = -6.0: 00 00 C0 C0) and 0xDB, and
 // starts with FlightTime n so that beacons differ.
@@ -23,18 +36,9 @@ inline std::string escapedBeacon(std::uint32_t n) {
     return buildBeaconFrame(kTestFrameHeader, r);
 }
 
-// Destination, source (the last address bit set), UI control and no-layer-3
-// PID: what a TNC delivers in front of the information field.
-inline std::string ax25Header() {
-    std::string h;
-    for (char c : std::string("KR7   ")) h.push_back(static_cast<char>(c << 1));
-    h.push_back(static_cast<char>(0xE0));
-    for (char c : std::string("KESTRL")) h.push_back(static_cast<char>(c << 1));
-    h.push_back(static_cast<char>(0x61));
-    h += "\x03\xF0";
-    return h;
-}
+using sim::ax25UiHeader;
 
+// A frame finder fed by hand that keeps every frame it finds.
 class CollectingHost : public IFrameFinderHost {
 public:
     FrameFinder finder{*this};

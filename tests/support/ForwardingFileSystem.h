@@ -1,0 +1,27 @@
+#pragma once
+// A file system that hands every call to another one (the system's by
+// default), for tests that change only a few of its calls.
+
+#include "telemetry/FileSystem.h"
+
+namespace kestrel::test {
+
+class ForwardingFileSystem : public IFileSystem {
+public:
+    explicit ForwardingFileSystem(IFileSystem& target = systemFileSystem()) : target_(target) {}
+
+    std::string currentDirectory() override { return target_.currentDirectory(); }
+    bool directoryExists(const std::string& p) override { return target_.directoryExists(p); }
+    void createDirectory(const std::string& p) override { target_.createDirectory(p); }
+    bool fileExists(const std::string& p) override { return target_.fileExists(p); }
+    FileHandle createFile(const std::string& p) override { return target_.createFile(p); }
+    FileHandle openForAppend(const std::string& p) override { return target_.openForAppend(p); }
+    void write(FileHandle f, const void* data, std::size_t size) override { target_.write(f, data, size); }
+    void close(FileHandle f) override { target_.close(f); }
+    bool removeFile(const std::string& p) noexcept override { return target_.removeFile(p); }
+
+protected:
+    IFileSystem& target_;
+};
+
+}  // namespace kestrel::test
