@@ -259,7 +259,7 @@ TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
     SidsServer server;
     start("COM7", "[Line]\r\nSource=Serial KISS\r\n[Share]\r\nUrl=" + server.url() +
                       "\r\nNoradId=99999\r\nCallsign=N0CALL\r\nLatitude=49.73145\r\nLongitude=8.95564\r\n");
-    const std::string frame = ax25Header() + escapedBeacon(3);
+    const std::string frame = ax25UiHeader() + escapedBeacon(3);
     send("noise" + EncodeKissDataFrame(frame));
     EXPECT_TRUE(eventually([&] { return !server.taken().empty(); }, 20s, [] { std::this_thread::sleep_for(50ms); }));
     EXPECT_EQ(server.taken(), std::vector<std::string>{HexUpper(frame)});
