@@ -21,6 +21,8 @@ public:
 
     // One received byte into the RawByteLog.
     void logRawByte(std::uint8_t byte);
+    // A chunk was just read from the line: its time for the time index.
+    void noteReadTime() noexcept { archive_.noteReadTime(); }
     // A RawByteLog that could not be created is tried again.
     void retryRawByteLog();
 

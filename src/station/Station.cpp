@@ -187,6 +187,8 @@ void Station::CPortRxByte() {
 
 void Station::receiveSlice() {
     receiver_.slice(*line_);
+    if (auto report = archive_.takeTimeIndexReport())
+        continuation_.report(std::move(*report));
     showPendingReports();
 }
 
