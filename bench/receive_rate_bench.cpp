@@ -48,6 +48,7 @@ struct Options {
     double seconds = 60;
     bool max = false;
     bool idle = false;
+    bool floor = false;  // cat in place of the program
     std::size_t chunk = 0;  // bytes per write; 0: whatever is due
     unsigned noise = 870;  // mean noise bytes between beacons: a beacon per kilobyte
     bool keep = false;
@@ -57,7 +58,7 @@ struct Options {
 
 const char kUsage[] =
     "usage: bench_receive_rate [--rate BYTES_PER_S] [--chunk N] [--seconds N] [--max]\n"
-    "                          [--idle] [--noise N] [--runs N] [--decoder PATH] [--keep]\n"
+    "                          [--idle] [--floor] [--noise N] [--runs N] [--decoder PATH] [--keep]\n"
     "Streams beacons and noise into the running decoder through a pseudo-terminal\n"
     "and checks its archive afterwards.\n"
     "  --rate R     pace of the stream (default 25600 bytes/s, 256000 baud); with\n"
@@ -70,6 +71,7 @@ const char kUsage[] =
     "  --noise N    mean noise bytes between two beacons (default 870)\n"
     "  --runs N     runs of the figure; the median is printed (default 3)\n"
     "  --decoder P  the program to run (default: the one built with this bench)\n"
+    "  --floor      the floor: cat of the line into a file in place of the program\n"
     "  --keep       leave the working directory in place and print its name\n"
     "Fails when a byte or a beacon is missing, the program does not end with 0 on\n"
     "SIGTERM, or the median rate falls short (a paced run by more than 1 %).\n"
@@ -83,6 +85,8 @@ std::optional<Options> parse(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (a == "--max") {
             o.max = true;
+        } else if (a == "--floor") {
+            o.floor = true;
         } else if (a == "--idle") {
             o.idle = true;
         } else if (a == "--keep") {
@@ -135,7 +139,13 @@ Run runOnce(const Options& o) {
     sim::SimPort pty = sim::SimPort::createPty();
     sim::writeSettingsIni(work.string(), pty.portName(), 256000);
 
-    test::Child decoder({o.decoder}, work, root / "decoder.out", true);
+    // The floor: the least any reader pays to move the line into a file.
+    const std::vector<std::string> argv =
+        o.floor ? std::vector<std::string>{"/bin/sh", "-c",
+                                           "stty 230400 raw -echo <" + pty.portName() + " && exec cat " +
+                                               pty.portName() + " >floor.raw"}
+                : std::vector<std::string>{o.decoder};
+    test::Child decoder(argv, work, root / "decoder.out", true);
     auto fail = [&](const std::string& why) {
         r.problems.push_back(why + "\n" + test::readFile(root / "decoder.out"));
         return r;
@@ -143,8 +153,10 @@ Run runOnce(const Options& o) {
     if (!test::eventually([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)) ||
         !decoder.running())
         return fail("the decoder did not open " + pty.portName());
-    const auto rawLogs = test::filesIn(work / "Telemetry" / "raw_log");
-    if (rawLogs.size() != 1) return fail("the decoder made no RawByteLog");
+    const auto rawLogs = o.floor ? std::vector<fs::path>{work / "floor.raw"} : rawByteLogsIn(work / "Telemetry" / "raw_log");
+    if (rawLogs.size() != 1 ||
+        !test::eventually([&] { return fs::exists(rawLogs[0]); }, std::chrono::seconds(10)))
+        return fail("the decoder made no RawByteLog");
     const fs::path rawLog = rawLogs[0];
 
     Stream stream(o.noise);
@@ -213,8 +225,12 @@ Run runOnce(const Options& o) {
     figures.cpuSeconds -= atStart.cpuSeconds;
     r.cpuShare = 100 * figures.cpuSeconds / seconds;
     r.peakRssKb = figures.peakRssKb;
-    const int exitStatus = decoder.terminate();
-    const ArchiveCheck c = checkArchive(work, stream, sent);
+    const int exitStatus = o.floor ? 0 : decoder.terminate();
+    ArchiveCheck c;
+    if (o.floor)
+        c.lostBytes = sent - std::min<std::uintmax_t>(sent, logged);
+    else
+        c = checkArchive(work, stream, sent);
 
     std::printf("  run: %zu bytes, %zu beacons: %.0f bytes/s, backlog <= %ju B, %zu bytes lost, %zu/%zu beacons "
                 "stored; exit %d, peak RSS %ld kB, CPU %.1f s (%.1f %% of one core)\n",

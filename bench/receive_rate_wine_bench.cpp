@@ -52,7 +52,7 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
     WineProgram program(line, work);
     if (program.waitForMainWindow().empty())
         return r.problems.push_back("no window\n" + program.output()), r;
-    const auto rawLogs = filesIn(work / "Telemetry" / "raw_log");
+    const auto rawLogs = rawByteLogsIn(work / "Telemetry" / "raw_log");
     if (rawLogs.size() != 1) return r.problems.push_back("no RawByteLog"), r;
 
     Stream stream(870);

@@ -7,6 +7,7 @@
 #include "SimBeacons.h"
 #include "support/Files.h"
 #include "telemetry/Archive.h"
+#include "telemetry/TimeIndex.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -109,11 +110,18 @@ struct ArchiveCheck {
     std::vector<std::string> problems;
 };
 
+// The RawByteLogs in raw_log, without the time index beside each.
+inline std::vector<fs::path> rawByteLogsIn(const fs::path& rawLogFolder) {
+    std::vector<fs::path> logs = test::filesIn(rawLogFolder);
+    std::erase_if(logs, [](const fs::path& p) { return p.extension() == kTimeIndexExtension; });
+    return logs;
+}
+
 inline ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::size_t sent) {
     ArchiveCheck c;
     const fs::path telemetry = work / "Telemetry";
 
-    const auto rawLogs = test::filesIn(telemetry / "raw_log");
+    const auto rawLogs = rawByteLogsIn(telemetry / "raw_log");
     const std::string logged = rawLogs.size() == 1 ? test::readFile(rawLogs[0]) : std::string();
     if (rawLogs.size() != 1) c.problems.push_back(std::to_string(rawLogs.size()) + " RawByteLogs");
     c.lostBytes = logged.size() < sent ? sent - logged.size() : 0;

@@ -97,7 +97,7 @@ protected:
         for (const auto& f : stored) sizes += std::to_string(f.size()) + " ";
         EXPECT_TRUE(same) << "RawFrameFiles of sizes " << sizes;
         EXPECT_TRUE(eventually([&] { return logged() == line.size(); }));
-        const auto logs = filesIn(telemetry / "raw_log");
+        const auto logs = rawByteLogsIn(telemetry / "raw_log");
         EXPECT_TRUE(logs.size() == 1 && readFile(logs[0]) == line) << "the KISS stream as received";
         const auto text = filesIn(telemetry / "Decoded");
         ASSERT_EQ(text.size(), 1u);
@@ -106,7 +106,7 @@ protected:
         EXPECT_EQ(std::count(decoded.begin(), decoded.end(), '\n') - 4, std::ptrdiff_t(beacons.size())) << decoded;
     }
     std::uintmax_t logged() {
-        const auto logs = filesIn(work_ / "Telemetry" / "raw_log");
+        const auto logs = rawByteLogsIn(work_ / "Telemetry" / "raw_log");
         return logs.size() == 1 ? sizeOf(logs[0]) : 0;
     }
 
