@@ -345,7 +345,7 @@ void TCustomComPort::LoadIniFile(const std::string& path) {
     auto read = [&](const char* key, const std::string& defaultValue) {
         return store.ReadString(path, name_, key, defaultValue);
     };
-    BeginSettingsUpdate();
+    TSettingsUpdate update(*this);
     try {
         SetPort(read("Port", port_));
         SetBaudRate(BaudRateFromText(read("BaudRate", BaudRateText(baudRate_))));
@@ -356,14 +356,9 @@ void TCustomComPort::LoadIniFile(const std::string& path) {
         flowControl_.SetFlowControl(
             FlowControlFromText(read("FlowControl", FlowControlText(flowControl_.FlowControl()))));
     } catch (...) {
-        try {
-            EndSettingsUpdate();
-        } catch (...) {
-            // The load failure is what the caller hears about.
-        }
-        throw EComPort(CError_LoadFailed);
+        throw EComPort(CError_LoadFailed);  // the load failure is what the caller hears about
     }
-    EndSettingsUpdate();
+    update.Commit();
 }
 
 }  // namespace kestrel
