@@ -18,18 +18,17 @@ int lastError() { return static_cast<int>(GetLastError()); }
 int resultOf(BOOL ok) { return ok ? 0 : lastError(); }
 
 // One ReadFile or WriteFile: an overlapped block whose completion event is a
-// manual-reset event of its own, created signalled, or one lent by the device
-// (ReadFile and WriteFile reset it when they start).
+// manual-reset event of its own, created signalled.
 class AsyncRequest {
 public:
     enum Kind { Write = 0, Read = 1 };
 
-    explicit AsyncRequest(Kind kind, HANDLE lentEvent = nullptr) : kind_(kind), ownsEvent_(!lentEvent) {
+    explicit AsyncRequest(Kind kind) : kind_(kind) {
         ZeroMemory(&overlapped_, sizeof overlapped_);
-        overlapped_.hEvent = lentEvent ? lentEvent : CreateEventA(nullptr, TRUE, TRUE, nullptr);
+        overlapped_.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     }
     ~AsyncRequest() {
-        if (ownsEvent_ && overlapped_.hEvent) CloseHandle(overlapped_.hEvent);
+        if (overlapped_.hEvent) CloseHandle(overlapped_.hEvent);
     }
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
@@ -68,7 +67,6 @@ private:
     }
 
     Kind kind_;
-    bool ownsEvent_;
     OVERLAPPED overlapped_;
 };
 
@@ -216,10 +214,7 @@ private:
 
 class ComDeviceWin32 final : public ComDevice {
 public:
-    ~ComDeviceWin32() override {
-        Close();
-        if (readEvent_) CloseHandle(readEvent_);
-    }
+    ~ComDeviceWin32() override { Close(); }
 
     int Open(const std::string& portName) override {
         if (IsOpen()) Close();
@@ -228,7 +223,6 @@ public:
                                FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE) return lastError();
         handle_ = h;
-        if (!readEvent_) readEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);  // none: each read makes its own
         return 0;
     }
 
@@ -311,13 +305,8 @@ public:
 
     int Read(char* buffer, uint32_t count, uint32_t& done) override {
         ++account_->readsActive;
-        // One event for every read of the device: creating and closing one per
-        // read costs two server round trips under Wine. A read that overlaps
-        // another (not done by the engine) gets one of its own.
-        const bool lend = readEvent_ && !readEventBusy_.exchange(true);
-        AsyncRequest request(AsyncRequest::Read, lend ? readEvent_ : nullptr);
+        AsyncRequest request(AsyncRequest::Read);
         const int result = request.Run(handle_, buffer, count, done);
-        if (lend) readEventBusy_ = false;
         account_->taken += done;
         --account_->readsActive;
         return result;
@@ -348,8 +337,6 @@ public:
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    HANDLE readEvent_ = nullptr;  // lent to each read, made at the first open
-    std::atomic<bool> readEventBusy_{false};
     std::shared_ptr<InputAccount> account_ = std::make_shared<InputAccount>();
 };
 
