@@ -1,8 +1,11 @@
 // Receive rate of the Windows program under Wine: the same stream of beacons
 // and noise as bench_receive_rate, written into COM7's line (a pseudo-terminal
 // pair) at a set pace or as fast as it is taken; afterwards the archive must
-// hold every byte and every beacon. CPU is that of all of the prefix's Wine
-// processes (the program and the Wine server that carries its serial I/O).
+// hold every byte and every beacon. CPU is counted apart for the program, the
+// Wine server that carries its serial I/O and window calls, the prefix's other
+// Wine processes, and the X server that shows the window. Each figure is run
+// several times (three by default) and the median printed, as one run on a
+// shared machine says little.
 // Run it through scripts/test-stages/31-windows-gui.sh (KESTREL_WINE_BENCH=1),
 // which sets up Wine, the display and the line.
 
@@ -11,6 +14,7 @@
 #include "support/WineSupport.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -19,52 +23,50 @@ using namespace kestrel;
 using namespace kestrel::test;
 using Clock = std::chrono::steady_clock;
 
-int main(int argc, char** argv) {
-    double rate = 25600, seconds = 20;
-    bool max = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--max") max = true;
-        else if (a == "--rate" && i + 1 < argc) rate = std::atof(argv[++i]);
-        else if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else {
-            std::fputs("usage: bench_receive_rate_wine [--rate BYTES_PER_S] [--seconds N] [--max]\n", stderr);
-            return 2;
-        }
-    }
-    const auto line = WineLine::fromEnvironment();
-    if (!line) {
-        std::fputs("bench_receive_rate_wine: run through scripts/test-stages/31-windows-gui.sh\n", stderr);
-        return 2;
-    }
+namespace {
+
+struct Run {
+    double achieved = 0;                // bytes/s that reached the RawByteLog
+    std::uintmax_t largestBacklog = 0;  // bytes written to the line and not yet logged
+    WineCpu share;                      // per cent of one core
+    std::vector<std::string> problems;
+};
+
+double percent(double cpuSeconds, double wall) { return wall > 0 ? 100 * cpuSeconds / wall : 0; }
+
+Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
+    Run r;
     ScratchDir scratch("kestrel-wine-bench");
     const fs::path work = scratch / "station";
     fs::create_directories(work);
     std::ofstream(work / "RS232Settings.ini", std::ios::binary) << "[CPort]\r\nPort=COM7\r\nBaudRate=256000\r\n";
-    const int peer = openAsDecoder(line->peerPath);
-    if (peer < 0) return std::perror("peer"), 1;
+    const int peer = openAsDecoder(line.peerPath);
+    if (peer < 0) return r.problems.push_back("peer: " + std::string(std::strerror(errno))), r;
     fcntl(peer, F_SETFL, fcntl(peer, F_GETFL) | O_NONBLOCK);
+    struct ClosePeer {
+        int fd;
+        ~ClosePeer() { ::close(fd); }
+    } closePeer{peer};
 
-    WineProgram program(*line, work);
-    if (program.waitForMainWindow().empty()) {
-        std::fprintf(stderr, "bench_receive_rate_wine: no window\n%s", program.output().c_str());
-        return 1;
-    }
-    const auto rawLogs = rawByteLogsIn(work / "Telemetry");
-    if (rawLogs.size() != 1) return std::fputs("no RawByteLog\n", stderr), 1;
+    const std::string image = fs::path(line.exe).filename().string();
+    WineProgram program(line, work);
+    if (program.waitForMainWindow().empty())
+        return r.problems.push_back("no window\n" + program.output()), r;
+    const auto rawLogs = test::rawByteLogsIn(work / "Telemetry");
+    if (rawLogs.size() != 1) return r.problems.push_back("no RawByteLog"), r;
 
     Stream stream(870);
     if (!max)
         while (stream.bytes.size() < static_cast<std::size_t>(rate * seconds)) stream.addUnit();
     std::size_t sent = 0;
-    std::uintmax_t logged = 0, largestBacklog = 0;
-    const double cpuBefore = wineCpuSeconds();
+    std::uintmax_t logged = 0;
+    const WineCpu cpuBefore = wineCpuSeconds(image);
     const auto start = Clock::now();
     auto lastSample = start;
     auto sample = [&] {
         lastSample = Clock::now();
         logged = sizeOf(rawLogs[0]);
-        largestBacklog = std::max<std::uintmax_t>(largestBacklog, sent > logged ? sent - logged : 0);
+        r.largestBacklog = std::max<std::uintmax_t>(r.largestBacklog, sent > logged ? sent - logged : 0);
     };
     for (;;) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
@@ -87,24 +89,67 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (sizeOf(rawLogs[0]) != logged) lastProgress = Clock::now();
     }
-    const double cpu = wineCpuSeconds() - cpuBefore;
+    const WineCpu cpu = wineCpuSeconds(image) - cpuBefore;
     const double wall = std::chrono::duration<double>(lastSample - start).count();
-    const double achieved = static_cast<double>(std::min<std::uintmax_t>(logged, sent)) / wall;
+    r.achieved = static_cast<double>(std::min<std::uintmax_t>(logged, sent)) / wall;
+    r.share = {percent(cpu.program, wall), percent(cpu.server, wall), percent(cpu.otherWine, wall),
+               percent(cpu.xServer, wall)};
     const int exitStatus = program.close();
     const ArchiveCheck c = checkArchive(work, stream, sent);
+    std::printf("  run: %zu bytes, %zu beacons: %.0f bytes/s, backlog <= %ju B, %zu bytes lost, %zu/%zu beacons "
+                "stored; CPU %% program %.1f, wineserver %.1f, other Wine %.1f, X server %.1f\n",
+                sent, stream.beaconsIn(sent), r.achieved, r.largestBacklog, c.lostBytes,
+                std::min(c.matchingLines, c.matchingRawFiles), stream.beaconsIn(sent), r.share.program, r.share.server,
+                r.share.otherWine, r.share.xServer);
+    r.problems = c.problems;
+    if (exitStatus != 0) r.problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
+    if (!max && r.achieved < rate * 0.99)
+        r.problems.push_back("rate " + std::to_string(static_cast<long>(r.achieved)) + " bytes/s below the pace");
+    return r;
+}
 
-    std::printf("stream:   %zu bytes, %zu beacons, %s\n", sent, stream.beaconsIn(sent),
-                max ? "as fast as taken" : ("paced at " + std::to_string(static_cast<long>(rate)) + " bytes/s").c_str());
-    std::printf("received: %ju bytes in %.2f s: %.0f bytes/s (largest backlog %ju bytes)\n", logged, wall, achieved,
-                largestBacklog);
-    std::printf("archive:  %zu bytes lost; %zu beacons in the BeaconTextLog, %zu RawFrameFiles match\n", c.lostBytes,
-                c.matchingLines, c.matchingRawFiles);
-    std::printf("wine:     exit %d, CPU %.1f s (%.0f %% of one core, program and Wine server)\n", exitStatus, cpu,
-                100 * cpu / wall);
-    std::vector<std::string> problems = c.problems;
-    if (exitStatus != 0) problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
-    if (!max && achieved < rate * 0.99)
-        problems.push_back("rate " + std::to_string(static_cast<long>(achieved)) + " bytes/s below the pace");
+}  // namespace
+
+int main(int argc, char** argv) {
+    double rate = 25600, seconds = 20;
+    int runs = 3;
+    bool max = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--max") max = true;
+        else if (a == "--rate" && i + 1 < argc) rate = std::atof(argv[++i]);
+        else if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
+        else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else {
+            std::fputs("usage: bench_receive_rate_wine [--rate BYTES_PER_S] [--seconds N] [--runs N] [--max]\n", stderr);
+            return 2;
+        }
+    }
+    const auto line = WineLine::fromEnvironment();
+    if (!line) {
+        std::fputs("bench_receive_rate_wine: run through scripts/test-stages/31-windows-gui.sh\n", stderr);
+        return 2;
+    }
+    std::printf("stream:   %s, %d runs of %.0f s\n",
+                max ? "as fast as taken" : ("paced at " + std::to_string(static_cast<long>(rate)) + " bytes/s").c_str(),
+                runs, seconds);
+    std::vector<double> achieved, backlog, program, server, other, xServer, total;
+    std::vector<std::string> problems;
+    for (int i = 0; i < runs; ++i) {
+        const Run r = runOnce(*line, rate, seconds, max);
+        for (const auto& p : r.problems) problems.push_back("run " + std::to_string(i + 1) + ": " + p);
+        achieved.push_back(r.achieved);
+        backlog.push_back(static_cast<double>(r.largestBacklog));
+        program.push_back(r.share.program);
+        server.push_back(r.share.server);
+        other.push_back(r.share.otherWine);
+        xServer.push_back(r.share.xServer);
+        total.push_back(r.share.program + r.share.server + r.share.xServer);
+    }
+    std::printf("median:   %.0f bytes/s, largest backlog %.0f bytes; CPU %% of one core: program %.1f, wineserver "
+                "%.1f, X server %.1f, together %.1f (other Wine processes %.1f)\n",
+                median(achieved), median(backlog), median(program), median(server), median(xServer), median(total),
+                median(other));
     for (const auto& p : problems) std::printf("FAILED: %s\n", p.c_str());
     return problems.empty() ? 0 : 1;
 }

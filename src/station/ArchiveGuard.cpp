@@ -3,15 +3,18 @@
 
 #include "station/ArchiveGuard.h"
 
+#include <algorithm>
 #include <string>
 
 namespace kestrel {
 
-void ArchiveGuard::logRawByte(std::uint8_t byte) {
+void ArchiveGuard::logRawBytes(std::string_view chunk) {
+    if (chunk.empty())
+        return;
     try {
-        archive_.appendRawByte(byte);
+        archive_.appendRawBytes(chunk);
     } catch (const EInOutError& e) {
-        ++unarchivedBytes_;
+        unarchivedBytes_ += chunk.size() - std::min(e.BytesWritten, chunk.size());
         if (!rawByteLogFailing_) {
             rawByteLogFailing_ = true;
             continuation_.report(e.what());

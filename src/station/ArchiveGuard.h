@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
@@ -20,8 +21,9 @@ public:
     ArchiveGuard(Archive& archive, DisplayQueue& display, Continuation& continuation)
         : archive_(archive), display_(display), continuation_(continuation) {}
 
-    // One received byte into the RawByteLog.
-    void logRawByte(std::uint8_t byte);
+    // A chunk read from the line into the RawByteLog, in one write; what a
+    // failing or short write did not store is counted byte for byte.
+    void logRawBytes(std::string_view chunk);
     // A chunk was just read from the line: its time for the time index.
     void noteReadTime() noexcept { archive_.noteReadTime(); }
     // A RawByteLog that could not be created is tried again.

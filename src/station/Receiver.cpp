@@ -35,7 +35,11 @@ void Receiver::slice(StationLine& line) {
                 break;
             if (fresh)
                 deframer_.Reset();
+            // The whole chunk goes to the RawByteLog before any of its bytes
+            // is handled: one write instead of one per byte, and the file
+            // still holds every byte handled so far.
             archive_.noteReadTime();
+            archive_.logRawBytes(chunk_);
         }
         // Taken from the chunk before it is handled: a byte whose handling
         // fails is gone, the ones after it wait for the continuation.
@@ -47,16 +51,15 @@ void Receiver::slice(StationLine& line) {
     }
 }
 
-// The panes show the line's bytes as they came; on a KISS line the RawByteLog
-// takes them as they came too, and the frame finder the contents of each data
-// frame for port 0.
+// The panes show the line's bytes as they came (and the RawByteLog holds
+// them so); the frame finder takes them as they came too, or on a KISS line
+// the contents of each data frame for port 0.
 void Receiver::handle(std::uint8_t b, bool kiss) {
     display_.appendByte(b);
     if (!kiss) {
         analyse_(b);
         return;
     }
-    archive_.logRawByte(b);
     if (deframer_.Push(b)) {
         frame_.assign(deframer_.Frame());  // analysing may not outlive it
         frameTaken_ = false;

@@ -231,9 +231,8 @@ void Station::aDecodeTelemetry1Execute() {
     decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), finder_.RawFrameCopy());
 }
 
-void Station::writeRawByte(std::uint8_t byte) {
-    if (!line_->kiss())  // a KISS line's bytes were logged as they came
-        guard_.logRawByte(byte);
+void Station::writeRawByte(std::uint8_t) {
+    // Nothing to do: the receiver wrote the byte with its read chunk.
 }
 
 void Station::decodeFrame() {

@@ -6,6 +6,8 @@
 #include "telemetry/InOutError.h"
 #include "telemetry/TextFormat.h"
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace kestrel {
@@ -118,6 +120,21 @@ void Archive::ensureFolder(const std::string& path) {
     }
 }
 
+FileHandle Archive::createInFolder(const std::string& folderPath, const std::string& path) {
+    // The folder is made sure of once; afterwards only a failed create looks
+    // again, in case it was removed meanwhile.
+    const bool checkedNow = knownFolders_.insert(folderPath).second;
+    if (checkedNow)
+        ensureFolder(folderPath);
+    try {
+        return fs_.createFile(path);
+    } catch (const EInOutError& e) {
+        if (e.ErrorCode == kIoFileExists || checkedNow) throw;
+    }
+    ensureFolder(folderPath);
+    return fs_.createFile(path);
+}
+
 FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name,
                                  std::string& chosenPath) {
     const auto dot = name.find_last_of('.');
@@ -129,15 +146,15 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
     const int first = plain == lastUniqueName_ ? lastUniqueSuffix_ + 1 : 1;
     for (int n = first; n < first + kMaxNameProbes; ++n) {
         const std::string candidate = n == 1 ? plain : JoinPath(folderPath, stem + "_" + std::to_string(n) + extension);
-        if (fs_.fileExists(candidate)) continue;
+        // No look beforehand: the exclusive create reports a taken name itself.
         try {
-            const FileHandle file = fs_.createFile(candidate);
+            const FileHandle file = createInFolder(folderPath, candidate);
             chosenPath = candidate;
             lastUniqueName_ = plain;
             lastUniqueSuffix_ = n;
             return file;
         } catch (const EInOutError& e) {
-            if (e.ErrorCode != kIoFileExists) throw;  // taken meanwhile: try the next name
+            if (e.ErrorCode != kIoFileExists) throw;  // taken: try the next name
         }
     }
     throw EInOutError::fromCode(kIoFileExists);
@@ -158,6 +175,7 @@ void Archive::writeOrClose(FileHandle file, std::string_view bytes) {
 
 void Archive::openRunFiles(const std::string& baseDirectory) {
     closeRawByteLog();
+    knownFolders_.clear();
     baseDirectory_ = baseDirectory;
     utcStamp_ = clock_.utcNow();
     runStamp_ = utcStamp_;
@@ -167,7 +185,6 @@ void Archive::openRunFiles(const std::string& baseDirectory) {
 
 void Archive::createRawByteLog() {
     const std::string rawLogFolder = folder(kRawLogFolder);
-    ensureFolder(rawLogFolder);
     rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(runStamp_), rawByteLogPath_);
     rawBytesStored_ = 0;
     timeIndex_.open(rawByteLogPath_);
@@ -185,6 +202,7 @@ bool Archive::retryRawByteLog() {
 
 void Archive::openBeaconFiles(const std::string& baseDirectory) {
     closeRawByteLog();
+    knownFolders_.clear();
     baseDirectory_ = baseDirectory;
     utcStamp_ = clock_.utcNow();
     runStamp_ = utcStamp_;
@@ -192,11 +210,21 @@ void Archive::openBeaconFiles(const std::string& baseDirectory) {
     rawByteLogPath_.clear();
 }
 
-void Archive::appendRawByte(std::uint8_t byte) {
+void Archive::appendRawBytes(std::string_view bytes) {
+    if (bytes.empty()) return;
     if (rawByteLog_ == kNoFile) throw EInOutError::fromCode(kIoFileNotOpen);
-    // The log stays open after a failed byte: the next one may well succeed.
-    fs_.write(rawByteLog_, &byte, 1);
-    timeIndex_.byteStored(rawBytesStored_++);
+    // The log stays open after a failed write: the next one may well succeed.
+    std::size_t stored = bytes.size();
+    try {
+        fs_.write(rawByteLog_, bytes.data(), bytes.size());
+    } catch (const EInOutError& e) {
+        stored = std::min(e.BytesWritten, bytes.size());
+        if (stored) timeIndex_.byteStored(rawBytesStored_);
+        rawBytesStored_ += stored;
+        throw;
+    }
+    timeIndex_.byteStored(rawBytesStored_);
+    rawBytesStored_ += stored;
 }
 
 void Archive::noteReadTime() noexcept {
@@ -214,22 +242,13 @@ void Archive::requireRunFiles() const {
 
 void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     requireRunFiles();
-    FileHandle file = kNoFile;
+    // The log stays open between lines. One look per line that it is still
+    // where it belongs: a log deleted or moved away meanwhile is made anew.
+    if (textLog_ != kNoFile && !fs_.fileExists(beaconTextLogPath_))
+        closeTextLog();
     bool created = false;
-    if (fs_.directoryExists(beaconTextLogPath_)) beaconTextLogPath_ = freeTextLogName();
-    if (fs_.fileExists(beaconTextLogPath_)) {
-        file = fs_.openForAppend(beaconTextLogPath_);
-    } else {
-        ensureFolder(folder(kDecodedFolder));
-        try {
-            file = fs_.createFile(beaconTextLogPath_);
-            created = true;
-        } catch (const EInOutError& e) {
-            // Another program made it meanwhile: add to it like any existing log.
-            if (e.ErrorCode != kIoFileExists) throw;
-            file = fs_.openForAppend(beaconTextLogPath_);
-        }
-    }
+    if (textLog_ == kNoFile)
+        textLog_ = openTextLog(created);
     // The line goes out in one write; after a line that failed part-way the
     // next one starts on a line of its own, so no two beacons share a line.
     std::string text;
@@ -239,9 +258,36 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     utcStamp_ = clock_.utcNow();
     text += dateTimeTail(utcStamp_);
     textLineBroken_ = true;
-    writeOrClose(file, text);
+    try {
+        fs_.write(textLog_, text.data(), text.size());
+    } catch (...) {
+        closeTextLog();  // released, so other programs and the next beacon get it
+        throw;
+    }
     textLineBroken_ = false;
-    fs_.close(file);
+}
+
+FileHandle Archive::openTextLog(bool& created) {
+    if (fs_.directoryExists(beaconTextLogPath_)) beaconTextLogPath_ = freeTextLogName();
+    // The exclusive create says by itself whether the log is there already
+    // (from this run, or made by another program).
+    try {
+        const FileHandle file = createInFolder(folder(kDecodedFolder), beaconTextLogPath_);
+        created = true;
+        return file;
+    } catch (const EInOutError& e) {
+        if (e.ErrorCode != kIoFileExists) throw;
+    }
+    return fs_.openForAppend(beaconTextLogPath_);
+}
+
+void Archive::closeTextLog() noexcept {
+    if (textLog_ == kNoFile) return;
+    const FileHandle file = std::exchange(textLog_, kNoFile);
+    try {
+        fs_.close(file);
+    } catch (...) {
+    }
 }
 
 std::string Archive::freeTextLogName() const {
@@ -261,7 +307,6 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
     requireRunFiles();
     utcStamp_ = clock_.utcNow();
     const std::string rawDataFolder = folder(kRawDataFolder);
-    ensureFolder(rawDataFolder);
     const FileHandle file = createUnique(rawDataFolder, rawFrameFileName(utcStamp_), lastRawFrameFilePath_);
     try {
         writeOrClose(file, std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
@@ -276,6 +321,7 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
 }
 
 void Archive::closeRawByteLog() noexcept {
+    closeTextLog();
     if (rawByteLog_ == kNoFile) return;
     const FileHandle file = rawByteLog_;
     rawByteLog_ = kNoFile;

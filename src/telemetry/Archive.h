@@ -11,6 +11,7 @@
 #include "telemetry/TimeIndex.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -45,9 +46,11 @@ public:
     // bytes: reads UtcStamp and fixes the BeaconTextLog path; touches no file.
     void openBeaconFiles(const std::string& baseDirectory);
 
-    // One byte to the RawByteLog, one write to the operating system.
-    // Throws EInOutError (103 when the log is not open).
-    void appendRawByte(std::uint8_t byte);
+    // Bytes to the RawByteLog in one write to the operating system: the
+    // receive path hands over each read chunk whole. Throws EInOutError (103
+    // when the log is not open); its BytesWritten says how much was stored.
+    void appendRawBytes(std::string_view bytes);
+    void appendRawByte(std::uint8_t byte) { appendRawBytes({reinterpret_cast<const char*>(&byte), 1}); }
 
     // The time of a chunk about to be handed on byte by byte: one tick count
     // per chunk, never per byte, and the calendar clock when an entry is due. Never throws; the time index's
@@ -66,7 +69,8 @@ public:
     // created so far; true when it is open now. Never throws.
     bool retryRawByteLog();
 
-    // Shut-down; every failure is ignored.
+    // Shut-down: closes the RawByteLog and the BeaconTextLog, which stays open
+    // between beacons; every failure is ignored.
     void closeRawByteLog() noexcept;
 
     bool rawByteLogOpen() const { return rawByteLog_ != kNoFile; }
@@ -83,6 +87,9 @@ private:
     std::string freeTextLogName() const;
     std::string folder(std::string_view name) const;
     void ensureFolder(const std::string& path);
+    FileHandle createInFolder(const std::string& folderPath, const std::string& path);
+    FileHandle openTextLog(bool& created);
+    void closeTextLog() noexcept;
     FileHandle createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath);
     void writeOrClose(FileHandle file, std::string_view bytes);
 
@@ -96,6 +103,9 @@ private:
     std::string rawByteLogPath_;
     std::string lastRawFrameFilePath_;
     FileHandle rawByteLog_ = kNoFile;
+    FileHandle textLog_ = kNoFile;
+    // Folders made sure of since start-up.
+    std::set<std::string> knownFolders_;
     std::uint64_t rawBytesStored_ = 0;  // the RawByteLog's size on disk
     TimeIndexWriter timeIndex_{fs_};
     // The name createUnique made a file for last, and the suffix it took.

@@ -43,8 +43,9 @@ public:
     virtual FileHandle createFile(const std::string& path) = 0;
     // Opens an existing file for writing at its end.
     virtual FileHandle openForAppend(const std::string& path) = 0;
-    // One write to the operating system, nothing buffered in the program. Storing
-    // fewer bytes than asked is a failure (kIoDiskFull).
+    // One write to the operating system, nothing buffered in the program (the
+    // rest of a short write is asked for again). Storing fewer bytes than asked
+    // is a failure (kIoDiskFull); the error's BytesWritten says how many were.
     virtual void write(FileHandle file, const void* data, std::size_t size) = 0;
     virtual void close(FileHandle file) = 0;
     // Removes a file; false when it could not be removed.

@@ -69,12 +69,20 @@ public:
 
     void write(FileHandle file, const void* data, std::size_t size) override {
         const int fd = descriptor(file);
-        ssize_t n;
-        do {
-            n = ::write(fd, data, size);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) throwErrno();
-        if (static_cast<std::size_t>(n) != size) throw EInOutError::fromCode(kIoDiskFull);
+        const char* bytes = static_cast<const char*>(data);
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(fd, bytes + done, size - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                // What did go out stays counted, so a caller can tell exactly
+                // which bytes are missing.
+                EInOutError e = n < 0 ? ioErrorFromErrno(errno) : EInOutError::fromCode(kIoDiskFull);
+                e.BytesWritten = done;
+                throw e;
+            }
+            done += static_cast<std::size_t>(n);
+        }
     }
 
     void close(FileHandle file) override {

@@ -89,7 +89,11 @@ public:
         if (size > MAXDWORD) throw ioErrorFromWin32(ERROR_INVALID_PARAMETER);
         DWORD written = 0;
         if (!WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr)) throwLastError();
-        if (written != size) throw EInOutError::fromCode(kIoDiskFull);
+        if (written != size) {
+            EInOutError e = EInOutError::fromCode(kIoDiskFull);
+            e.BytesWritten = written;
+            throw e;
+        }
     }
 
     void close(FileHandle file) override {

@@ -2,6 +2,7 @@
 // The input/output error every file operation of the archive raises: a code and
 // the text the operator sees in the exception report.
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,8 @@ public:
     static EInOutError fromCode(int code);
 
     int ErrorCode;
+    // What a failing write still stored of the bytes it was given.
+    std::size_t BytesWritten = 0;
 };
 
 // Codes in the numbering the archive reports. Failures without a code of their

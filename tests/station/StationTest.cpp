@@ -68,6 +68,17 @@ class ScratchFileSystem : public test::ForwardingFileSystem {
 public:
     explicit ScratchFileSystem(std::string dir) : dir_(std::move(dir)) {}
     std::string currentDirectory() override { return dir_; }
+    void write(FileHandle f, const void* data, std::size_t size) override {
+        writeSizes.push_back(size);
+        if (size <= storeAtMost)
+            return target_.write(f, data, size);
+        target_.write(f, data, storeAtMost);
+        EInOutError e = EInOutError::fromCode(kIoDiskFull);
+        e.BytesWritten = std::exchange(storeAtMost, SIZE_MAX);
+        throw e;
+    }
+    std::vector<std::size_t> writeSizes;
+    std::size_t storeAtMost = SIZE_MAX;  // the next longer write stores this much and fails
 
 private:
     std::string dir_;
@@ -200,6 +211,25 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
     station->displayTick();
     EXPECT_LE(view.text.size(), burst.size());
     EXPECT_EQ(view.text.back(), burst.back());
+}
+
+// The RawByteLog takes each read chunk in one write before any of its bytes
+// is handled; what a short write missed is counted byte for byte.
+TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOneMissed) {
+    Reports reports;
+    start();
+    const std::string chunk = "abc" + Beacon(1);
+    receive(chunk);
+    ASSERT_FALSE(files.writeSizes.empty());
+    EXPECT_EQ(files.writeSizes.front(), chunk.size()) << "before the beacon's own files";
+    EXPECT_EQ(station->BeaconCounter(), 1);
+
+    files.storeAtMost = 10;
+    receive(std::string(50, 'n'));
+    receive("tail");
+    EXPECT_EQ(station->UnarchivedBytes(), 40u);
+    EXPECT_EQ(rawLog(), chunk + std::string(10, 'n') + "tail");
+    EXPECT_EQ(reports.texts.size(), 1u);
 }
 
 // A RawByteLog and BeaconTextLog that cannot be written: every byte is still

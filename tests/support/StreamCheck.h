@@ -7,6 +7,7 @@
 #include "SimBeacons.h"
 #include "support/Files.h"
 #include "telemetry/Archive.h"
+#include "telemetry/TimeIndex.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -57,6 +58,15 @@ private:
     std::string alphabet_;
     std::mt19937 rng_{20240305};
 };
+
+// The middle of the figures of several runs (the mean of the two middle ones
+// for an even count); 0 for none.
+inline double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 inline std::uintmax_t sizeOf(const fs::path& p) {
     std::error_code ec;

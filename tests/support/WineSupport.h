@@ -59,10 +59,35 @@ inline bool windowShows(const std::string& titleRegex) {
     return !shell("xdotool search --onlyvisible --name '" + titleRegex + "' 2>/dev/null").empty();
 }
 
-// CPU seconds (user and system) of this prefix's Wine processes: the server
-// and every Windows process, the program among them.
-inline double wineCpuSeconds() {
+// CPU seconds (user and system) of a process, 0 when it is gone.
+inline double cpuSecondsOfPid(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) return 0;
+    const char* p = stat.c_str() + close + 1;
     double ticks = 0;
+    for (int field = 3; field <= 15 && *p; ++field) {
+        while (*p == ' ') ++p;
+        if (field >= 14) ticks += static_cast<double>(std::strtoull(p, nullptr, 10));
+        while (*p && *p != ' ') ++p;
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds (user and system) of this prefix's Wine processes, split into
+// the program (the process running `image`), the Wine server, and the rest of
+// the prefix (explorer, services...); and of the X server whose process id
+// the stage exports as KESTREL_X_SERVER_PID (0 without one).
+struct WineCpu {
+    double program = 0, server = 0, otherWine = 0, xServer = 0;
+    WineCpu operator-(const WineCpu& o) const {
+        return {program - o.program, server - o.server, otherWine - o.otherWine, xServer - o.xServer};
+    }
+};
+
+inline WineCpu wineCpuSeconds(const std::string& image) {
+    WineCpu cpu;
+    const char* prefix = std::getenv("WINEPREFIX");
     for (const auto& entry : filesIn("/proc")) {
         const std::string name = entry.filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -70,20 +95,19 @@ inline double wineCpuSeconds() {
         const auto open = stat.find('('), close = stat.rfind(')');
         if (open == std::string::npos || close == std::string::npos) continue;
         const std::string comm = stat.substr(open + 1, close - open - 1);
+        const std::string cmdline = readFile(entry / "cmdline");
         const bool wine = comm.rfind("wine", 0) == 0 || comm.find(".exe") != std::string::npos ||
-                          readFile(entry / "cmdline").find(".exe") != std::string::npos;
+                          cmdline.find(".exe") != std::string::npos;
         if (!wine) continue;
         const std::string env = readFile(entry / "environ");
-        const char* prefix = std::getenv("WINEPREFIX");
         if (!prefix || env.find(std::string("WINEPREFIX=") + prefix + '\0') == std::string::npos) continue;
-        const char* p = stat.c_str() + close + 1;
-        for (int field = 3; field <= 15 && *p; ++field) {
-            while (*p == ' ') ++p;
-            if (field >= 14) ticks += static_cast<double>(std::strtoull(p, nullptr, 10));
-            while (*p && *p != ' ') ++p;
-        }
+        const double seconds = cpuSecondsOfPid(static_cast<pid_t>(std::stol(name)));
+        if (comm.rfind("wineserver", 0) == 0) cpu.server += seconds;
+        else if (cmdline.find(image) != std::string::npos) cpu.program += seconds;
+        else cpu.otherWine += seconds;
     }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    if (const char* x = std::getenv("KESTREL_X_SERVER_PID"); x && *x) cpu.xServer = cpuSecondsOfPid(std::atoi(x));
+    return cpu;
 }
 
 // The program running in its own working directory.
