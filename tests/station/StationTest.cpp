@@ -218,7 +218,7 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
 TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOneMissed) {
     Reports reports;
     start();
-    const std::string chunk = "abc" + Beacon(1);
+    const std::string chunk = "abc" + test::sampleBeacon(1);
     receive(chunk);
     ASSERT_FALSE(files.writeSizes.empty());
     EXPECT_EQ(files.writeSizes.front(), chunk.size()) << "before the beacon's own files";
