@@ -302,7 +302,12 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
 }
 
 void TForm1::showStatus(StatusPanel panel, std::string_view text) {
-    StatusPanels[std::size_t(panel)]->setText(Latin1(text));
+    QLabel* label = StatusPanels[std::size_t(panel)];
+    const QString shown = Latin1(text);
+    label->setText(shown);
+    // A panel is 100 pixels wide: what it cuts off, its tooltip shows whole.
+    const bool cut = label->fontMetrics().horizontalAdvance(shown) > label->contentsRect().width();
+    label->setToolTip(cut ? shown : QString());
 }
 
 void TForm1::showDecodedText(std::string_view text) {

@@ -146,7 +146,8 @@ HWND TForm1::makeControl(design::ControlId id) {
         break;
     case Kind::StatusBar:
         cls = STATUSCLASSNAMEW;
-        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
+        // Tooltips show a panel's text that the panel cuts off.
+        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | SBARS_TOOLTIPS;
         break;
     }
     HWND w = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
@@ -427,7 +428,10 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
 }
 
 void TForm1::showStatus(StatusPanel panel, std::string_view text) {
-    SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(win32::Widen(text).c_str()));
+    const std::wstring shown = win32::Widen(text);
+    SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
+    // The system shows it only when the panel cuts the text off.
+    SendMessageW(StatusBar1, SB_SETTIPTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
 }
 
 void TForm1::showDecodedText(std::string_view text) {
