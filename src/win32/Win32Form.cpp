@@ -254,6 +254,22 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (StatusBar1)
             layoutControls();
         return 0;
+    case WM_ACTIVATE:
+        // After a box or the dialog the control that had the focus gets it
+        // back, not the window itself.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus && IsChild(Handle, focus))
+                lastFocus_ = focus;
+        } else if (lastFocus_ && IsWindow(lastFocus_) && !HIWORD(wParam)) {
+            SetFocus(lastFocus_);
+            return 0;
+        }
+        break;
+    case WM_SETFOCUS:
+        if (lastFocus_ && IsWindow(lastFocus_))
+            SetFocus(lastFocus_);
+        return 0;
     case WM_COMMAND:
         // Buttons (BN_CLICKED) and the accelerator table (1).
         if ((lParam && HIWORD(wParam) == BN_CLICKED) || (!lParam && HIWORD(wParam) == 1))

@@ -120,6 +120,7 @@ private:
     HFONT windowFont_ = nullptr;
     HFONT paneFont_ = nullptr;
     std::vector<std::wstring> hintTexts_;
+    HWND lastFocus_ = nullptr;  // the control that had the focus when the window was deactivated
 };
 
 }  // namespace kestrel
