@@ -4,6 +4,7 @@
 #include "win32/Win32Form.h"
 
 #include "Version.h"
+#include "station/FontFit.h"
 #include "station/Report.h"
 #include "win32/Win32Report.h"
 #include "win32/Win32Setup.h"
@@ -25,6 +26,40 @@ StationSeams EngineSeams(MainThreadMailbox& mailbox) {
     StationSeams s;
     s.mailbox = &mailbox;
     return s;
+}
+
+// Memo2's font: the first that shows its lines whole in the designed band,
+// whatever fonts the system has (a face it lacks is measured as the one it
+// gives instead, which is not the face asked for).
+HFONT InfoFont() {
+    const design::Rect band = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo2];
+    constexpr int kEditMargins = 8;  // the edit control's left and right margins, and some room
+    HDC dc = GetDC(nullptr);
+    auto measure = [dc](const design::FontRequest& request) {
+        design::TextExtent e;
+        HFONT font = win32::MakeFont(request);
+        const HGDIOBJ old = SelectObject(dc, font);
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        e.available = lstrcmpiW(face, win32::Widen(request.face).c_str()) == 0;
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        e.lineHeight = MulDiv(metrics.tmHeight, 96, win32::ScreenDpi());
+        for (const char* line : design::kInfoLines) {
+            const std::wstring text = win32::Widen(line);
+            SIZE size{};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            e.width = std::max(e.width, static_cast<int>(MulDiv(size.cx, 96, win32::ScreenDpi())));
+        }
+        SelectObject(dc, old);
+        DeleteObject(font);
+        return e;
+    };
+    const design::FontRequest chosen =
+        design::FitFont(design::kWindowFont, design::kInfoFontFaces, static_cast<int>(design::kInfoLines.size()),
+                        band.width - kEditMargins, band.height, measure);
+    ReleaseDC(nullptr, dc);
+    return win32::MakeFont(chosen);
 }
 
 // The pane's text with '\n' line breaks, as the engine takes it.
@@ -89,6 +124,8 @@ TForm1::~TForm1() {
         DeleteObject(windowFont_);
     if (paneFont_)
         DeleteObject(paneFont_);
+    if (infoFont_)
+        DeleteObject(infoFont_);
 }
 
 void TForm1::Show(int showCommand) {
@@ -152,7 +189,7 @@ HWND TForm1::makeControl(design::ControlId id) {
     }
     HWND w = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
                              Handle, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(command)), instance_, nullptr);
-    const HFONT font = c.font == design::Use::PaneFont ? paneFont_ : windowFont_;
+    const HFONT font = id == design::Memo2 ? infoFont_ : c.font == design::Use::PaneFont ? paneFont_ : windowFont_;
     SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     Controls[std::size_t(id)] = w;
     return w;
@@ -161,6 +198,7 @@ HWND TForm1::makeControl(design::ControlId id) {
 void TForm1::buildControls() {
     windowFont_ = win32::MakeFont(design::kWindowFont);
     paneFont_ = win32::MakeFont(design::kPaneFont);
+    infoFont_ = InfoFont();
     // Creation order is the tab order; the group boxes come last, below what
     // they frame, the send group's first as it lies over the top band.
     for (design::ControlId id : design::kTabOrder)
