@@ -75,6 +75,7 @@ TForm1::TForm1(HINSTANCE instance)
     : station_(*this, EngineSeams(mailbox_)), CPort(station_.CPort), instance_(instance) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;  // the layout spans the whole window
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
@@ -289,8 +290,13 @@ LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LP
 LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_SIZE:
-        if (StatusBar1)
+        if (StatusBar1) {
             layoutControls();
+            // The group boxes do not paint their inside and the window does not
+            // clip its controls: repaint everything, the window first, so that
+            // no old frame line stays and the status bar keeps its texts.
+            RedrawWindow(Handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        }
         return 0;
     case WM_ACTIVATE:
         // After a box or the dialog the control that had the focus gets it
