@@ -4,12 +4,16 @@
 
 #include "CP_Main.h"
 
+#include "station/FontFit.h"
+
 #include "gui/QtReport.h"
 #include "gui/SignalClose.h"
 #include "trends/TrendWindow.h"
 #include "serial/CPortSetup.h"
 
 #include <QAction>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
@@ -25,6 +29,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -40,6 +45,24 @@ QFont FontOf(const design::FontRequest& request) {
     f.setPixelSize(request.pixelHeight);
     f.setBold(request.bold);
     return f;
+}
+
+// Memo2's font: the first that shows its lines whole in the designed band,
+// whatever fonts the system has.
+QFont InfoFont(const QPlainTextEdit* memo) {
+    const design::Rect band = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo2];
+    const int margin = int(std::ceil(memo->document()->documentMargin()));
+    auto measure = [](const design::FontRequest& request) {
+        if (!QFontDatabase::hasFamily(QString::fromLatin1(request.face)))
+            return design::TextExtent{};
+        const QFontMetrics metrics(FontOf(request));
+        int widest = 0;
+        for (const char* line : design::kInfoLines)
+            widest = std::max(widest, metrics.horizontalAdvance(QString::fromLatin1(line)));
+        return design::TextExtent{true, widest, metrics.lineSpacing()};
+    };
+    return FontOf(design::FitFont(design::kWindowFont, design::kInfoFontFaces, int(design::kInfoLines.size()),
+                                  band.width - 2 * margin, band.height - 2 * margin, measure));
 }
 
 QKeySequence KeysOf(const design::Shortcut& s) {
@@ -97,6 +120,7 @@ QWidget* TForm1::makeControl(design::ControlId id) {
         for (const char* line : design::kInfoLines)
             lines << QString::fromLatin1(line);
         memo->setPlainText(lines.join(QChar('\n')));
+        memo->setFont(InfoFont(memo));
         w = memo;
         break;
     }
@@ -302,7 +326,12 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
 }
 
 void TForm1::showStatus(StatusPanel panel, std::string_view text) {
-    StatusPanels[std::size_t(panel)]->setText(Latin1(text));
+    QLabel* label = StatusPanels[std::size_t(panel)];
+    const QString shown = Latin1(text);
+    label->setText(shown);
+    // A panel is 100 pixels wide: what it cuts off, its tooltip shows whole.
+    const bool cut = label->fontMetrics().horizontalAdvance(shown) > label->contentsRect().width();
+    label->setToolTip(cut ? shown : QString());
 }
 
 void TForm1::showDecodedText(std::string_view text) {

@@ -3,6 +3,8 @@
 
 #include "station/Station.h"
 
+#include "station/PortFailure.h"
+
 #include <clocale>
 #include <cstdio>
 #include <exception>
@@ -103,8 +105,7 @@ void Station::FormCreate() {
     try {
         line_->open();
     } catch (...) {
-        flushDisplay();
-        view_.showMessage(kStartUpPortError);
+        portFailed(kStartUpPortError);
     }
 }
 
@@ -164,8 +165,12 @@ void Station::settingsAfterDialog() {
     try {
         line_->reopenAfterSettings();
     } catch (...) {
-        flushDisplay();
-        view_.showMessage(kSettingsPortError);
+        portFailed(kSettingsPortError);
+        return;
+    }
+    if (portReasonShown_) {
+        portReasonShown_ = false;
+        display_.setStatus(StatusPanel::Port, {});
     }
 }
 
@@ -246,6 +251,17 @@ void Station::decodeFrame() {
 }
 
 // ---- Reports ------------------------------------------------------------------
+
+// The designed box says only "Check settings."; why the port would not open
+// goes to the port's status panel and to standard error.
+void Station::portFailed(const char* message) {
+    const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
+    std::fprintf(stderr, "kestrel-decoder: %s\n", reason.c_str());
+    display_.setStatus(StatusPanel::Port, reason);
+    portReasonShown_ = true;
+    flushDisplay();
+    view_.showMessage(message);
+}
 
 void Station::report(const std::string& text) {
     if (continuation_.closing()) {

@@ -144,6 +144,9 @@ private:
     void receiveSlice();
     void analyse(std::uint8_t b);
     void report(const std::string& text);
+    // Called in the handler of a failed open: reason to panel and standard
+    // error, then the designed message.
+    void portFailed(const char* message);
     void showPendingReports();
     void showShareState();
 
@@ -177,6 +180,7 @@ private:
     std::string lastRxByte_;
     int retryCountdown_ = kRetryTicks;
     bool closed_ = false;
+    bool portReasonShown_ = false;
 };
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include "win32/Win32Form.h"
 
 #include "Version.h"
+#include "station/FontFit.h"
 #include "station/Report.h"
 #include "win32/Win32Report.h"
 #include "win32/Win32Setup.h"
@@ -27,6 +28,40 @@ StationSeams EngineSeams(MainThreadMailbox& mailbox) {
     return s;
 }
 
+// Memo2's font: the first that shows its lines whole in the designed band,
+// whatever fonts the system has (a face it lacks is measured as the one it
+// gives instead, which is not the face asked for).
+HFONT InfoFont() {
+    const design::Rect band = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo2];
+    constexpr int kEditMargins = 8;  // the edit control's left and right margins, and some room
+    HDC dc = GetDC(nullptr);
+    auto measure = [dc](const design::FontRequest& request) {
+        design::TextExtent e;
+        HFONT font = win32::MakeFont(request);
+        const HGDIOBJ old = SelectObject(dc, font);
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        e.available = lstrcmpiW(face, win32::Widen(request.face).c_str()) == 0;
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        e.lineHeight = MulDiv(metrics.tmHeight, 96, win32::ScreenDpi());
+        for (const char* line : design::kInfoLines) {
+            const std::wstring text = win32::Widen(line);
+            SIZE size{};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            e.width = std::max(e.width, static_cast<int>(MulDiv(size.cx, 96, win32::ScreenDpi())));
+        }
+        SelectObject(dc, old);
+        DeleteObject(font);
+        return e;
+    };
+    const design::FontRequest chosen =
+        design::FitFont(design::kWindowFont, design::kInfoFontFaces, static_cast<int>(design::kInfoLines.size()),
+                        band.width - kEditMargins, band.height, measure);
+    ReleaseDC(nullptr, dc);
+    return win32::MakeFont(chosen);
+}
+
 // The pane's text with '\n' line breaks, as the engine takes it.
 std::string PaneText(HWND pane) {
     std::wstring text = win32::WindowText(pane);
@@ -40,6 +75,7 @@ TForm1::TForm1(HINSTANCE instance)
     : station_(*this, EngineSeams(mailbox_)), CPort(station_.CPort), instance_(instance) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;  // the layout spans the whole window
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
@@ -89,6 +125,8 @@ TForm1::~TForm1() {
         DeleteObject(windowFont_);
     if (paneFont_)
         DeleteObject(paneFont_);
+    if (infoFont_)
+        DeleteObject(infoFont_);
 }
 
 void TForm1::Show(int showCommand) {
@@ -146,12 +184,13 @@ HWND TForm1::makeControl(design::ControlId id) {
         break;
     case Kind::StatusBar:
         cls = STATUSCLASSNAMEW;
-        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
+        // Tooltips show a panel's text that the panel cuts off.
+        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | SBARS_TOOLTIPS;
         break;
     }
     HWND w = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
                              Handle, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(command)), instance_, nullptr);
-    const HFONT font = c.font == design::Use::PaneFont ? paneFont_ : windowFont_;
+    const HFONT font = id == design::Memo2 ? infoFont_ : c.font == design::Use::PaneFont ? paneFont_ : windowFont_;
     SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     Controls[std::size_t(id)] = w;
     return w;
@@ -160,6 +199,7 @@ HWND TForm1::makeControl(design::ControlId id) {
 void TForm1::buildControls() {
     windowFont_ = win32::MakeFont(design::kWindowFont);
     paneFont_ = win32::MakeFont(design::kPaneFont);
+    infoFont_ = InfoFont();
     // Creation order is the tab order; the group boxes come last, below what
     // they frame, the send group's first as it lies over the top band.
     for (design::ControlId id : design::kTabOrder)
@@ -250,8 +290,29 @@ LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LP
 LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_SIZE:
-        if (StatusBar1)
+        if (StatusBar1) {
             layoutControls();
+            // The group boxes do not paint their inside and the window does not
+            // clip its controls: repaint everything, the window first, so that
+            // no old frame line stays and the status bar keeps its texts.
+            RedrawWindow(Handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        }
+        return 0;
+    case WM_ACTIVATE:
+        // After a box or the dialog the control that had the focus gets it
+        // back, not the window itself.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus && IsChild(Handle, focus))
+                lastFocus_ = focus;
+        } else if (lastFocus_ && IsWindow(lastFocus_) && !HIWORD(wParam)) {
+            SetFocus(lastFocus_);
+            return 0;
+        }
+        break;
+    case WM_SETFOCUS:
+        if (lastFocus_ && IsWindow(lastFocus_))
+            SetFocus(lastFocus_);
         return 0;
     case WM_COMMAND:
         // Buttons (BN_CLICKED) and the accelerator table (1).
@@ -436,7 +497,10 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
 }
 
 void TForm1::showStatus(StatusPanel panel, std::string_view text) {
-    SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(win32::Widen(text).c_str()));
+    const std::wstring shown = win32::Widen(text);
+    SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
+    // The system shows it only when the panel cuts the text off.
+    SendMessageW(StatusBar1, SB_SETTIPTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
 }
 
 void TForm1::showDecodedText(std::string_view text) {

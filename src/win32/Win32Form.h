@@ -119,7 +119,9 @@ private:
     HACCEL accelerators_ = nullptr;
     HFONT windowFont_ = nullptr;
     HFONT paneFont_ = nullptr;
+    HFONT infoFont_ = nullptr;  // Memo2's, chosen by what it measures
     std::vector<std::wstring> hintTexts_;
+    HWND lastFocus_ = nullptr;  // the control that had the focus when the window was deactivated
 };
 
 }  // namespace kestrel

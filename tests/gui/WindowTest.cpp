@@ -16,6 +16,9 @@
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTest>
 #include <QTimer>
 
@@ -190,6 +193,13 @@ TEST_F(WindowTest, ClearEmptiesThePanesAndTheBufferButKeepsTheStatus) {
     EXPECT_EQ(form->MEMORXHEX->toPlainText(), QStringLiteral("41 "));
 }
 
+TEST_F(WindowTest, InfoTextShowsItsLinesWholeWithTheFontsTheSystemHas) {
+    start();
+    for (QTextBlock b = form->Memo2->document()->begin(); b.isValid(); b = b.next())
+        EXPECT_EQ(b.layout()->lineCount(), 1) << b.text().toStdString();
+    EXPECT_EQ(form->Memo2->verticalScrollBar()->maximum(), 0) << form->Memo2->font().family().toStdString();
+}
+
 TEST_F(WindowTest, ClearWithThePortClosedReportsThePurgeErrorAndClearsNothing) {
     start();  // port missing
     messages.shown.clear();
@@ -272,6 +282,11 @@ TEST_F(WindowTest, SettingsWithAWorkingPortOpensItWithoutAMessage) {
     }
     ASSERT_EQ(messages.texts(), std::vector<QString>{QStringLiteral("RS232 error. Check settings.")});
     ASSERT_FALSE(form->CPort.Connected());
+    // The reason is longer than its panel: the panel's tooltip has it whole.
+    QLabel* portPanel = form->StatusPanels[std::size_t(StatusPanel::Port)];
+    EXPECT_TRUE(portPanel->text().endsWith(QStringLiteral(": in use by another program")))
+        << portPanel->text().toStdString();
+    EXPECT_EQ(portPanel->toolTip(), portPanel->text());
     test::DialogDriver driver([&](TComSetupFrm& dialog) -> int {
         const int index = dialog.Combo1->Select().Find(pty.PortName());
         EXPECT_GE(index, 0);
@@ -283,6 +298,8 @@ TEST_F(WindowTest, SettingsWithAWorkingPortOpensItWithoutAMessage) {
     EXPECT_EQ(messages.shown.size(), 1u);
     EXPECT_TRUE(form->CPort.Connected());
     EXPECT_EQ(form->CPort.Port(), pty.PortName());
+    ASSERT_TRUE(WaitUntil([&] { return portPanel->text().isEmpty(); }));
+    EXPECT_TRUE(portPanel->toolTip().isEmpty());
     form->close();
     EXPECT_NE(readFile(dir / "RS232Settings.ini").find("Port=" + pty.PortName() + "\r\n"), std::string::npos);
 }

@@ -155,6 +155,8 @@ TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
     log.failures["Open"] = ENOENT;
     start();
     EXPECT_EQ(view.messages, std::vector<std::string>{Station::kStartUpPortError});
+    EXPECT_NE(view.portStatus.find("ttyTNC: no such device"), std::string::npos)
+        << "the box keeps its text; the reason goes to the port's panel: " << view.portStatus;
     EXPECT_FALSE(station->CPort.Connected());
     EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
 }
@@ -343,6 +345,14 @@ TEST_F(StationTest, SettingsClosesThePortAroundTheDialogAndReportsAPortThatFails
     station->settingsAfterDialog();
     EXPECT_EQ(view.messages, std::vector<std::string>{Station::kSettingsPortError});
     EXPECT_FALSE(station->CPort.Connected());
+    EXPECT_FALSE(view.portStatus.empty());
+
+    station->settingsBeforeDialog();
+    log.failures.clear();
+    station->settingsAfterDialog();
+    EXPECT_TRUE(station->CPort.Connected());
+    station->flushDisplay();
+    EXPECT_EQ(view.portStatus, "") << "the reason goes when the port opens";
 }
 
 TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
