@@ -167,6 +167,8 @@ void Station::settingsAfterDialog() {
 }
 
 void Station::Timer1Timer() {
+    if (closed_)
+        return;  // a tick queued behind the close must not make or reopen anything
     flushDisplay();
     view_.trimPanes();
     const bool retryDue = --retryCountdown_ <= 0;

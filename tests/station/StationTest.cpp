@@ -293,6 +293,20 @@ TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
     EXPECT_TRUE(reports.texts.empty());
 }
 
+TEST_F(StationTest, ATickAfterShutDownCreatesAndReopensNothing) {
+    test::writeFile(dir / "Telemetry", "no folder here");
+    log.wakeUps = {test::kHangUp};
+    start();
+    ASSERT_TRUE(test::eventually([&] { return !station->CPort.EventThreadActive(); }));
+    station->FormClose();
+    fs::remove(dir / "Telemetry");
+    const int opens = log.count("Open");
+    for (int i = 0; i < 2 * Station::kRetryTicks; ++i)
+        station->Timer1Timer();
+    EXPECT_FALSE(fs::exists(dir / "Telemetry"));
+    EXPECT_EQ(log.count("Open"), opens);
+}
+
 TEST_F(StationTest, ClearPurgesEmptiesThePanesAndTheBufferButKeepsTheStatus) {
     start();
     receive(Beacon(1) + "0123456789");
