@@ -56,8 +56,10 @@ int TModalScope::Depth() { return gModalDepth; }
 
 void CloseAfterModals(HWND window) {
     gCloseAfterModals = window;
-    EnumThreadWindows(GetCurrentThreadId(), DismissDialog, 0);
+    DismissModals();
 }
+
+void DismissModals() { EnumThreadWindows(GetCurrentThreadId(), DismissDialog, 0); }
 
 bool CloseRequested() { return gCloseAfterModals != nullptr; }
 
