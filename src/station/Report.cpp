@@ -22,13 +22,19 @@ ReportState gReport;
 bool gClosed = false;
 constexpr std::size_t kMaxWaiting = 8;
 
+std::function<bool()> gPendingCloseProbe;
+
 void Present(TMessageKind kind, const std::string& text) {
+    if (!gClosed && gPendingCloseProbe && gPendingCloseProbe())
+        gClosed = true;
     // Errors are written to standard error as well: a box may be closed
     // unread, and on a close request it does not open at all.
-    if (kind == TMessageKind::Error || gClosed)
-        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
-    if (gClosed)
+    if (gClosed) {
+        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", text.c_str());
         return;
+    }
+    if (kind == TMessageKind::Error)
+        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
     if (gHook)
         gHook();
     if (gPresenter)
@@ -101,7 +107,7 @@ void ShowException(const std::string& what) {
         // A failing box must not leave the report blocked for good.
     }
     for (const std::string& unshown : gReport.waiting)
-        std::fprintf(stderr, "kestrel-decoder: %s\n", unshown.c_str());
+        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.c_str());
     gReport.showing = false;
     gReport.current.clear();
     gReport.waiting.clear();
@@ -110,6 +116,7 @@ void ShowException(const std::string& what) {
 void CloseReports() { gClosed = true; }
 void ReopenReports() { gClosed = false; }
 bool ReportsClosed() { return gClosed; }
+void SetPendingCloseProbe(std::function<bool()> probe) { gPendingCloseProbe = std::move(probe); }
 
 void ShowCurrentException() {
     try {

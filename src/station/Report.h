@@ -45,6 +45,9 @@ void CloseReports();
 // The session's end was called off: boxes may open again.
 void ReopenReports();
 bool ReportsClosed();
+// Asked right before a box opens: true when a close request already waits in
+// the toolkit's queue (it may have arrived while the previous box was up).
+void SetPendingCloseProbe(std::function<bool()> probe);
 
 // Runs f; an escaping exception goes to the report and f's remaining steps
 // are skipped.

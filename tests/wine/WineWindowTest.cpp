@@ -199,6 +199,22 @@ TEST_F(WineWindow, MissingPortShowsTheStartUpMessageBeforeTheWindow) {
     EXPECT_NE(closeProgram().find("Port=COM99\r\n"), std::string::npos);
 }
 
+// Two reports queued (the RawByteLog's and the BeaconTextLog's folders are
+// files), the first one's box up: WM_CLOSE dismisses it, the second never
+// opens, shut-down runs.
+TEST_F(WineWindow, CloseWithTwoReportsQueuedOpensNoFurtherBoxAndShutsDown) {
+    fs::create_directories(work_ / "Telemetry");
+    writeFile(work_ / "Telemetry" / "raw_log", "not a folder");
+    writeFile(work_ / "Telemetry" / "Decoded", "not a folder");
+    start();
+    send(buildBeaconFrame(135, BeaconRecord{}));
+    ASSERT_FALSE(waitForWindow("^kestrel-decoder$", 10).empty()) << program_->output();
+    EXPECT_NE(closeProgram().find("FlowControl=None\r\n"), std::string::npos);
+    const std::string out = program_->output();
+    EXPECT_EQ(countOf(out, "kestrel-decoder: I/O error"), 1u) << "a box opened after the close:\n" << out;
+    EXPECT_EQ(countOf(out, "kestrel-decoder: (closing, not shown) I/O error"), 1u) << out;
+}
+
 // A software TNC's KISS TCP port: the program connects by itself, archives the
 // beacons inside the frames, answers in KISS frames and reconnects after the
 // TNC dropped it.
