@@ -23,6 +23,9 @@ public:
     void logRawByte(std::uint8_t byte);
     // A RawByteLog that could not be created is tried again.
     void retryRawByteLog();
+    // A chunk read from the line: its time goes to the time index, whose
+    // failure is reported once like the logs'.
+    void noteReadTime();
 
     // What the decoder stores through.
     void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;

@@ -35,6 +35,7 @@ void Receiver::slice(StationLine& line) {
                 break;
             if (fresh)
                 deframer_.Reset();
+            archive_.noteReadTime();
         }
         // Taken from the chunk before it is handled: a byte whose handling
         // fails is gone, the ones after it wait for the continuation.

@@ -166,6 +166,8 @@ void Archive::createRawByteLog() {
     const std::string rawLogFolder = folder(kRawLogFolder);
     ensureFolder(rawLogFolder);
     rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(runStamp_), rawByteLogPath_);
+    rawBytesStored_ = 0;
+    timeIndex_.open(rawByteLogPath_);
 }
 
 bool Archive::retryRawByteLog() {
@@ -191,6 +193,15 @@ void Archive::appendRawByte(std::uint8_t byte) {
     if (rawByteLog_ == kNoFile) throw EInOutError::fromCode(kIoFileNotOpen);
     // The log stays open after a failed byte: the next one may well succeed.
     fs_.write(rawByteLog_, &byte, 1);
+    timeIndex_.byteStored(rawBytesStored_++);
+}
+
+void Archive::noteReadTime() noexcept {
+    if (rawByteLog_ == kNoFile) return;
+    try {
+        timeIndex_.readTime(utcMilliseconds(clock_.utcNow()));
+    } catch (...) {
+    }
 }
 
 void Archive::requireRunFiles() const {
@@ -265,6 +276,7 @@ void Archive::closeRawByteLog() noexcept {
     if (rawByteLog_ == kNoFile) return;
     const FileHandle file = rawByteLog_;
     rawByteLog_ = kNoFile;
+    timeIndex_.close();
     try {
         fs_.close(file);
     } catch (...) {

@@ -1,6 +1,6 @@
 #pragma once
 // The archive below BaseDirectory/Telemetry: the run's RawByteLog (every
-// received byte), the run's BeaconTextLog (one tab-separated line per beacon)
+// received byte) with its time index, the run's BeaconTextLog (one tab-separated line per beacon)
 // and one RawFrameFile per beacon. Files are never overwritten: a taken name
 // gets the first free suffix _2, _3, ... before its extension.
 
@@ -8,7 +8,9 @@
 #include "telemetry/BeaconStore.h"
 #include "telemetry/Clock.h"
 #include "telemetry/FileSystem.h"
+#include "telemetry/TimeIndex.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +48,14 @@ public:
     // One byte to the RawByteLog, one write to the operating system.
     // Throws EInOutError (103 when the log is not open).
     void appendRawByte(std::uint8_t byte);
+
+    // The time of a chunk about to be handed on byte by byte: one clock
+    // reading per chunk, never per byte. Never throws; the time index's
+    // failures are counted and reported apart from the RawByteLog's.
+    void noteReadTime() noexcept;
+    std::uint64_t TimeIndexFailures() const { return timeIndex_.failures(); }
+    std::optional<std::string> takeTimeIndexReport() { return timeIndex_.takeReport(); }
+    const std::string& TimeIndexPath() const { return timeIndex_.path(); }
 
     // A beacon's BeaconTextLog line and its RawFrameFile. Throw EInOutError;
     // before openRunFiles they store nothing (code 2).
@@ -86,6 +96,8 @@ private:
     std::string rawByteLogPath_;
     std::string lastRawFrameFilePath_;
     FileHandle rawByteLog_ = kNoFile;
+    std::uint64_t rawBytesStored_ = 0;  // the RawByteLog's size on disk
+    TimeIndexWriter timeIndex_{fs_};
     // The name createUnique made a file for last, and the suffix it took.
     std::string lastUniqueName_;
     int lastUniqueSuffix_ = 0;

@@ -42,6 +42,36 @@ void TrendSamples::sortByTime() {
     std::stable_sort(samples_.begin(), samples_.end(), [](const Sample& a, const Sample& b) { return a.x < b.x; });
 }
 
+std::int64_t TrendSamples::breakGap() const {
+    std::vector<std::int64_t> gaps;
+    gaps.reserve(samples_.size());
+    for (std::size_t i = 1; i < samples_.size(); ++i)
+        if (samples_[i].x > samples_[i - 1].x) gaps.push_back(samples_[i].x - samples_[i - 1].x);
+    if (gaps.empty()) return 0;
+    // The median: a few long gaps between passes do not move it.
+    auto mid = gaps.begin() + std::ptrdiff_t(gaps.size() / 2);
+    std::nth_element(gaps.begin(), mid, gaps.end());
+    return kBreakIntervals * *mid;
+}
+
+std::vector<std::size_t> TrendSamples::lineStarts() const {
+    std::vector<std::size_t> starts;
+    if (samples_.empty()) return starts;
+    starts.push_back(0);
+    const std::int64_t gap = breakGap();
+    for (std::size_t i = 1; gap > 0 && i < samples_.size(); ++i)
+        if (samples_[i].x - samples_[i - 1].x > gap) starts.push_back(i);
+    return starts;
+}
+
+std::pair<std::int64_t, std::int64_t> TrendSamples::timeRange() const {
+    if (samples_.empty()) return {0, 0};
+    const auto [lo, hi] = std::minmax_element(samples_.begin(), samples_.end(),
+                                              [](const Sample& a, const Sample& b) { return a.x < b.x; });
+    const std::int64_t margin = hi->x > lo->x ? std::max<std::int64_t>((hi->x - lo->x) / 50, 1) : 30'000;
+    return {lo->x - margin, hi->x + margin};
+}
+
 void TrendSamples::clear() {
     samples_.clear();
     ranges_ = emptyRanges();

@@ -38,6 +38,19 @@ public:
     void sortByTime();
     void clear();
 
+    // Lines break where beacons stopped for longer than this many typical
+    // beacon intervals (a satellite pass ended) instead of running straight
+    // across hours of nothing.
+    static constexpr std::int64_t kBreakIntervals = 5;
+    // The gap in x above which a line breaks, from the samples in time order;
+    // 0 (never) while fewer than two distinct times are held.
+    std::int64_t breakGap() const;
+    // The indices of the time-ordered samples that start a line: 0 first.
+    std::vector<std::size_t> lineStarts() const;
+    // The time axis: the samples' span with a small margin (half a minute
+    // each side for a single moment); {0, 0} without samples.
+    std::pair<std::int64_t, std::int64_t> timeRange() const;
+
     const std::vector<Sample>& samples() const { return samples_; }
     std::size_t size() const { return samples_.size(); }
     // The range of a chart's finite values (no number cannot be drawn); lo > hi

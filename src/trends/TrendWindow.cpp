@@ -12,6 +12,8 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPixmap>
 #include <QTimer>
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace kestrel {
 namespace {
@@ -29,7 +32,7 @@ namespace {
 // The date-time axis shows its values in local time; placing each beacon at
 // the instant whose local time reads its UTC time makes the labels read UTC.
 QDateTime axisTime(const SystemTime& t) {
-    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, t.millisecond));
 }
 
 QDateTimeAxis* timeAxis(QChart* chart) {
@@ -67,6 +70,9 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
         view->setMinimumSize(420, 300);
         grid->addWidget(view, c / 2, c % 2);
     }
+    // Each field's series holds all of its points and names it in the legend,
+    // but draws no line: the lines are drawn pass by pass by series of the
+    // same colour that the legend leaves out, so that they break between passes.
     for (int i = 0; i < kTrendSeriesCount; ++i) {
         auto* s = new QLineSeries;
         s->setName(QString::fromUtf8(kTrendSeries[std::size_t(i)].name));
@@ -74,6 +80,14 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
         chart->addSeries(s);
         s->attachAxis(timeAxis(chart));
         s->attachAxis(valueAxis(chart));
+        colors_[std::size_t(i)] = s->color();
+        QPen hidden = s->pen();
+        hidden.setColor(Qt::transparent);
+        s->setPen(hidden);
+        for (QLegendMarker* marker : chart->legend()->markers(s)) {
+            marker->setPen(QPen(colors_[std::size_t(i)]));
+            marker->setBrush(colors_[std::size_t(i)]);
+        }
         series_[std::size_t(i)] = s;
     }
 
@@ -202,9 +216,19 @@ void TTrendWindow::append(const BeaconLogEntry& entry) {
         rebuild();
         return;
     }
-    const TrendSamples::Sample& sample = samples_.samples().back();
+    const auto& all = samples_.samples();
+    // Keep the gap at which lines break near the data as it grows.
+    if (breakGap_ == 0 || (all.size() & (all.size() - 1)) == 0) breakGap_ = samples_.breakGap();
+    if (lines_.empty() || (all.size() > 1 && breakGap_ > 0 && all.back().x - all[all.size() - 2].x > breakGap_)) {
+        rebuild();  // a new pass: a new line
+        return;
+    }
+    const TrendSamples::Sample& sample = all.back();
     for (std::size_t i = 0; i < series_.size(); ++i)
-        if (std::isfinite(sample.values[i])) series_[i]->append(double(sample.x), sample.values[i]);
+        if (std::isfinite(sample.values[i])) {
+            series_[i]->append(double(sample.x), sample.values[i]);
+            lines_.back()[i]->append(double(sample.x), sample.values[i]);
+        }
     // The axes follow a few times a second, not at every beacon of a burst.
     if (!axesTimer_) {
         axesTimer_ = new QTimer(this);
@@ -219,13 +243,40 @@ void TTrendWindow::rebuild() {
     stale_ = false;
     // Lines join the points in the order they are held: keep them in time order.
     samples_.sortByTime();
+    const auto& all = samples_.samples();
     for (std::size_t i = 0; i < series_.size(); ++i) {
         QList<QPointF> points;
-        points.reserve(static_cast<qsizetype>(samples_.size()));
+        points.reserve(static_cast<qsizetype>(all.size()));
         // A value that is no number cannot be drawn; its point is left out.
-        for (const TrendSamples::Sample& s : samples_.samples())
+        for (const TrendSamples::Sample& s : all)
             if (std::isfinite(s.values[i])) points.append(QPointF(double(s.x), s.values[i]));
         series_[i]->replace(points);
+    }
+    for (const auto& line : lines_)
+        for (QLineSeries* s : line) {
+            s->chart()->removeSeries(s);
+            delete s;
+        }
+    lines_.clear();
+    breakGap_ = samples_.breakGap();
+    std::vector<std::size_t> starts = samples_.lineStarts();
+    starts.push_back(all.size());
+    for (std::size_t l = 0; l + 1 < starts.size(); ++l) {
+        auto& line = lines_.emplace_back();
+        for (std::size_t i = 0; i < series_.size(); ++i) {
+            QList<QPointF> points;
+            for (std::size_t k = starts[l]; k < starts[l + 1]; ++k)
+                if (std::isfinite(all[k].values[i])) points.append(QPointF(double(all[k].x), all[k].values[i]));
+            auto* s = new QLineSeries;
+            s->setColor(colors_[i]);
+            QChart* chart = series_[i]->chart();
+            chart->addSeries(s);
+            s->attachAxis(timeAxis(chart));
+            s->attachAxis(valueAxis(chart));
+            for (QLegendMarker* marker : chart->legend()->markers(s)) marker->setVisible(false);
+            s->replace(points);
+            line[i] = s;
+        }
     }
     updateRanges();
     updateStatus();
@@ -241,12 +292,7 @@ void TTrendWindow::updateRanges() {
                    .toMSecsSinceEpoch();
         first = last - 3600 * 1000;
     } else {
-        first = samples_.samples().front().x;
-        last = samples_.samples().back().x;
-        if (last - first < 60 * 1000) {
-            first -= 30 * 1000;
-            last += 30 * 1000;
-        }
+        std::tie(first, last) = samples_.timeRange();
     }
     const qint64 span = last - first;
     const QString format = span > 3LL * 86400 * 1000 ? QStringLiteral("yyyy-MM-dd")

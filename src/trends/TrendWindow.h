@@ -9,11 +9,13 @@
 #include "telemetry/Clock.h"
 #include "telemetry/TrendSamples.h"
 
+#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 class QChart;
@@ -72,6 +74,10 @@ private:
     int skipped_ = 0;
     QString lastProblem_;
     std::array<QLineSeries*, kTrendSeriesCount> series_{};
+    std::array<QColor, kTrendSeriesCount> colors_{};
+    // The drawn lines: per pass, one series per field.
+    std::vector<std::array<QLineSeries*, kTrendSeriesCount>> lines_;
+    std::int64_t breakGap_ = 0;
     std::vector<QChart*> charts_;
     QWidget* chartArea_ = nullptr;
     QLabel* status_ = nullptr;

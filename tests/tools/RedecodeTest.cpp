@@ -1,6 +1,9 @@
 // kestrel-redecode against the live code path: the same bytes through the
 // program's frame finder, decoder and archive one by one, then through the tool.
 #include "Redecode.h"
+#ifdef KESTREL_DECODER
+#include "SimPort.h"
+#endif
 #include "support/Child.h"
 #include "support/Eventually.h"
 #include "support/Files.h"
@@ -13,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace kestrel;
@@ -47,11 +52,19 @@ std::string frame(std::uint32_t flightTime) {
     return buildBeaconFrame(kTestFrameHeader, r);
 }
 
-// The lines of a BeaconTextLog without their date and time fields.
-std::vector<std::string> linesWithoutTime(const fs::path& log) {
+// A BeaconTextLog line without its date and time fields.
+std::string withoutTime(const std::string& line) { return line.substr(0, line.rfind('\t', line.rfind('\t') - 1)); }
+
+std::vector<std::string> linesOf(const fs::path& log) {
     std::vector<std::string> lines;
     std::istringstream in(test::readFile(log));
-    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.rfind('\t', line.rfind('\t') - 1)));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> linesWithoutTime(const fs::path& log) {
+    std::vector<std::string> lines = linesOf(log);
+    for (auto& line : lines) line = withoutTime(line);
     return lines;
 }
 
@@ -122,17 +135,38 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
 TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveAndGoesOnPastUnreadableFiles) {
     const fs::path rawLogFolder = rawLog.parent_path();
     EXPECT_EQ(runTool({"--out", rawLogFolder.string(), rawLog.string()}, scratch.path(), output), 2);
-    EXPECT_NE(output.find("is the folder of the input"), std::string::npos) << output;
+    EXPECT_NE(output.find("lies inside the archive"), std::string::npos) << output;
     EXPECT_EQ(runTool({"--out", (scratch / "live").string(), rawLog.string()}, scratch.path(), output), 2);
     EXPECT_NE(output.find("already holds a Telemetry folder"), std::string::npos) << output;
     EXPECT_EQ(test::filesIn(rawLogFolder).size(), 1u);
 
-    // No --out: a new folder beside the input.
+    // No --out: a new folder beside the Telemetry folder, not inside it.
     const fs::path missing = scratch / "log_raw_2024_01_01_000000_UTC.KR7";
     EXPECT_EQ(runTool({missing.string(), rawLog.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find(missing.string() + ": no such file"), std::string::npos) << output;
-    EXPECT_EQ(test::filesIn(rawLogFolder / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
+    EXPECT_EQ(test::filesIn(scratch / "live" / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
               3u) << output;
+    EXPECT_EQ(test::filesIn(scratch / "live" / "Telemetry").size(), 3u);
+}
+
+// A capture under a name of its own and without a time index: --start, else
+// the file's modification time; the default tree goes beside the file.
+TEST_F(RedecodeTool, DecodesAnyRecordingStampedByStartOrModificationTime) {
+    const fs::path capture = scratch / "my capture.bin";
+    fs::copy_file(rawLog, capture);
+    fs::last_write_time(capture, fs::file_time_type::clock::from_sys(std::chrono::sys_days{std::chrono::year{2025} / 6 / 7} +
+                                                                     std::chrono::hours{8} + std::chrono::seconds{9}));
+    ASSERT_EQ(runTool({"--csv", "out.csv", "--start", "2024-12-31 23:59:58", capture.string()}, scratch.path(), output), 0)
+        << output;
+    EXPECT_NE(output.find("3 beacons, 2 frames rejected, time from --start, 2024-12-31 23:59:58 UTC"), std::string::npos)
+        << output;
+    const std::string csv = test::readFile(scratch / "out.csv");
+    EXPECT_NE(csv.find("\n2024-12-31T23:59:58.000Z,1,"), std::string::npos) << csv;
+
+    ASSERT_EQ(runTool({capture.string()}, scratch.path(), output), 0) << output;
+    EXPECT_NE(output.find("time from its modification time, 2025-06-07 08:00:09 UTC"), std::string::npos) << output;
+    EXPECT_EQ(test::filesIn(scratch / "my capture_redecoded" / "Telemetry" / "Decoded").front().filename(),
+              "KR7_beacon_2025_06_07_080009_UTC.txt");
 }
 
 TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
@@ -140,7 +174,7 @@ TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
     BeaconLogEntry e = beaconLogEntry(test::exampleRecord(), t);
     // Tcpu: -2000 / 340 + 36.53, every digit of the double.
     const std::string row =
-        "2024-03-05T14:15:07Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,0,"
+        "2024-03-05T14:15:07.250Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,0,"
         "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080\n";
     EXPECT_EQ(redecode::csvRow(e), row);
     const std::string header = redecode::csvHeader();
@@ -151,3 +185,115 @@ TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
     e.latitude = -INFINITY;
     EXPECT_NE(redecode::csvRow(e).find(",nan,inf,0,-inf,"), std::string::npos) << redecode::csvRow(e);
 }
+
+namespace {
+
+// A 64 KB tmpfs that fills up at once; mounting one needs root.
+class FullDisk {
+public:
+    explicit FullDisk(const fs::path& dir) : dir_(dir) {
+        fs::create_directories(dir);
+        mounted_ = std::system(("mount -t tmpfs -o size=64k tmpfs '" + dir.string() + "' 2>/dev/null").c_str()) == 0;
+    }
+    ~FullDisk() {
+        if (mounted_ && std::system(("umount '" + dir_.string() + "'").c_str()) != 0) ADD_FAILURE() << "umount " << dir_;
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path dir_;
+    bool mounted_ = false;
+};
+
+}  // namespace
+
+TEST_F(RedecodeTool, OutputThatDidNotFitIsNeverLeftLookingComplete) {
+    std::string many;
+    for (std::uint32_t i = 0; i < 600; ++i) many += frame(i);
+    const fs::path log = scratch / kRawLogName;
+    test::writeFile(log, many);
+    const FullDisk full(scratch / "full");
+    if (!full.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+
+    const fs::path csv = scratch / "full" / "beacons.csv";
+    EXPECT_EQ(runTool({"--csv", csv.string(), "--out", (scratch / "full" / "tree").string(), log.string()},
+                      scratch.path(), output), 1);
+    EXPECT_FALSE(fs::exists(csv));
+    EXPECT_NE(output.find(csv.string() + " not written whole: Disk full; removed"), std::string::npos) << output;
+    EXPECT_EQ(output.find("rows written"), std::string::npos) << output;
+    std::smatch inTree;
+    ASSERT_TRUE(std::regex_search(output, inTree, std::regex(R"(600 beacons.* incomplete \((\d+) beacons in it\): Disk full)")))
+        << output;
+    // What is there is whole: lines that end, RawFrameFiles of 132 bytes.
+    const auto textLogs = test::filesIn(scratch / "full" / "tree" / "Telemetry" / "Decoded");
+    const std::string text = textLogs.empty() ? std::string() : test::readFile(textLogs.front());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), text.empty() ? 0 : 4 + std::stoi(inTree[1]));
+    EXPECT_TRUE(text.empty() || text.ends_with("\r\n"));
+    for (const auto& f : test::filesIn(scratch / "full" / "tree" / "Telemetry" / "raw_data"))
+        EXPECT_EQ(fs::file_size(f), 132u) << f;
+}
+
+#ifdef KESTREL_DECODER
+namespace {
+
+// Date and time fields of a BeaconTextLog line, in ms since 1970.
+std::int64_t lineTime(const std::string& line) {
+    SystemTime t;
+    unsigned y, mo, d, h, mi, s;
+    EXPECT_EQ(std::sscanf(line.substr(line.rfind('\t', line.rfind('\t') - 1)).c_str(), "\t%u-%u-%u\t%u:%u:%u", &y, &mo,
+                          &d, &h, &mi, &s),
+              6)
+        << line;
+    t = {std::uint16_t(y), std::uint16_t(mo), 0, std::uint16_t(d), std::uint16_t(h), std::uint16_t(mi), std::uint16_t(s), 0};
+    return utcMilliseconds(t);
+}
+
+}  // namespace
+
+// The real program receives beacons more than a second apart; its RawByteLog
+// decoded again gives the BeaconTextLog it wrote, times included, even with a
+// torn entry at the end of the time index (a program killed mid-write).
+TEST(RedecodeLive, BeaconTextLogOfTheLiveRunComesBackWithItsTimes) {
+    test::ScratchDir scratch("kestrel-redecode-live");
+    const fs::path work = scratch / "station";
+    fs::create_directories(work);
+    sim::SimPort pty = sim::SimPort::createPty();
+    sim::writeSettingsIni(work.string(), pty.portName(), 9600);
+    test::Child decoder({KESTREL_DECODER}, work, scratch / "decoder.out", true);
+    ASSERT_TRUE(test::eventually([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(decoder.running()) << test::readFile(scratch / "decoder.out");
+
+    std::string stream;
+    for (std::uint32_t i = 1; i <= 4; ++i) {
+        const std::string bytes = frame(i) + "noise\r\n";
+        for (std::size_t sent = 0; sent < bytes.size();) sent += pty.writeSome(bytes.data() + sent, bytes.size() - sent);
+        stream += bytes;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    }
+    const fs::path rawLogs = work / "Telemetry" / "raw_log";
+    ASSERT_TRUE(test::eventually([&] {
+        const auto logs = test::filesIn(rawLogs);
+        return !logs.empty() && fs::file_size(logs.front()) >= stream.size();
+    }, std::chrono::seconds(30)));
+    EXPECT_EQ(decoder.terminate(), 0) << test::readFile(scratch / "decoder.out");
+
+    const auto files = test::filesIn(rawLogs);
+    ASSERT_EQ(files.size(), 2u);
+    ASSERT_EQ(files[1], fs::path(files[0].string() + ".tidx"));
+    test::writeFile(files[1], test::readFile(files[1]) + "\xf3");
+    std::string output;
+    ASSERT_EQ(runTool({"--out", (scratch / "again").string(), files[0].string()}, scratch.path(), output), 0) << output;
+    EXPECT_NE(output.find("4 beacons, 0 frames rejected, times from its time index (1 torn entries left out)"),
+              std::string::npos) << output;
+
+    const auto live = linesOf(test::filesIn(work / "Telemetry" / "Decoded").front());
+    const auto again = linesOf(test::filesIn(scratch / "again" / "Telemetry" / "Decoded").front());
+    ASSERT_EQ(again.size(), live.size());
+    ASSERT_EQ(live.size(), 4u + 4u);
+    for (std::size_t i = 4; i < live.size(); ++i) {
+        EXPECT_EQ(withoutTime(again[i]), withoutTime(live[i]));
+        EXPECT_LE(std::abs(lineTime(again[i]) - lineTime(live[i])), 1000) << again[i] << "\n" << live[i];
+    }
+    EXPECT_GE(lineTime(live.back()) - lineTime(live[4]), 3000);
+}
+#endif

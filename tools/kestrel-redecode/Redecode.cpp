@@ -6,6 +6,7 @@
 #include "telemetry/Decoder.h"
 #include "telemetry/FileSystem.h"
 #include "telemetry/FrameFinder.h"
+#include "telemetry/InOutError.h"
 #include "telemetry/TextFormat.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -80,12 +82,17 @@ std::string number(T v) {
     return std::string(buf, res.ptr);
 }
 
-std::string isoUtc(const SystemTime& t) { return formatDate(t) + "T" + formatTime(t) + "Z"; }
+// To the millisecond: beacons timed from a time index carry them.
+std::string isoUtc(const SystemTime& t) {
+    return formatDate(t) + "T" + formatTime(t) + "." + formatUnsigned(t.millisecond, 3) + "Z";
+}
 
-// Fixed stamp for every reading: the recorded bytes carry no time of their own.
-class FixedClock final : public IClock {
+// The receive time of the bytes being decoded: set from the time index as the
+// bytes pass its entries, fixed otherwise.
+class ReceiveClock final : public IClock {
 public:
-    explicit FixedClock(const SystemTime& t) : t_(t) {}
+    explicit ReceiveClock(const SystemTime& t) : t_(t) {}
+    void set(const SystemTime& t) { t_ = t; }
     SystemTime utcNow() override { return t_; }
     SystemTime localNow() override { return t_; }
     std::uint32_t tickCount() override { return 0; }
@@ -95,23 +102,52 @@ private:
 };
 
 // What the decoder stores: the archive's two steps, and the beacon to the sink.
+// The first failure of the tree ends the tree; the sink still gets every beacon.
 class Store final : public IBeaconStore {
 public:
-    Store(Archive* archive, const Sinks& sinks, const SystemTime& stamp)
-        : archive_(archive), sinks_(sinks), stamp_(stamp) {}
+    Store(Archive* archive, const Sinks& sinks, ReceiveClock& clock) : archive_(archive), sinks_(sinks), clock_(clock) {}
     void aSaveTempFileExecute(const BeaconRecord& record) override {
-        if (archive_) archive_->aSaveTempFileExecute(record);
-        if (sinks_.beacon) sinks_.beacon(beaconLogEntry(record, stamp_));
+        if (sinks_.beacon) sinks_.beacon(beaconLogEntry(record, clock_.utcNow()));
+        if (tree([&] { archive_->aSaveTempFileExecute(record); })) ++lines;
     }
     void aSaveBinFileExecute(const RawFrame& raw) override {
-        if (archive_) archive_->aSaveBinFileExecute(raw);
+        tree([&] { archive_->aSaveBinFileExecute(raw); });
     }
+    std::uint64_t lines = 0;
+    std::string failure;
 
 private:
+    template <class F>
+    bool tree(F&& step) {
+        if (!archive_) return false;
+        try {
+            step();
+            return true;
+        } catch (const EInOutError& e) {
+            failure = e.what();
+            archive_ = nullptr;
+            return false;
+        }
+    }
+
     Archive* archive_;
     const Sinks& sinks_;
-    SystemTime stamp_;
+    ReceiveClock& clock_;
 };
+
+// A BeaconTextLog whose last line could not be written whole ends at its last
+// whole line; one left with no beacon line at all goes.
+void cutBackToWholeLines(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return;
+    std::string text;
+    if (!readWholeFile(path, text)) return;
+    const std::size_t end = text.rfind("\r\n");
+    const std::size_t keep = end == std::string::npos ? 0 : end + 2;
+    if (keep <= beaconTextLogHeader().size()) fs::remove(path, ec);
+    else if (keep < text.size()) fs::resize_file(path, keep, ec);
+}
 
 // The window's part, without a window: the pane and the status go nowhere.
 class Host final : public IFrameFinderHost, public IDecodedInfoPane {
@@ -189,13 +225,13 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
     if (!in) throw std::runtime_error(std::strerror(errno));
 
-    FixedClock clock(stamp);
+    ReceiveClock clock(stamp);
     std::optional<Archive> archive;
     if (!sinks.outDir.empty()) {
         archive.emplace(systemFileSystem(), clock);
         archive->openBeaconFiles(sinks.outDir);
     }
-    Store store(archive ? &*archive : nullptr, sinks, stamp);
+    Store store(archive ? &*archive : nullptr, sinks, clock);
     Host host;
     Decoder decoder(clock, host, store);
     FrameFinder finder(host);
@@ -207,21 +243,40 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     std::vector<std::uint8_t> block(1 << 20);
     kiss::KissDeframer deframer;
     summary.kiss = sinks.framing == Framing::Kiss;
+    const auto feed = [&](const std::uint8_t* bytes, std::size_t n) {
+        if (summary.kiss) {
+            deframer.Feed(std::string_view(reinterpret_cast<const char*>(bytes), n), [&](std::string_view f) {
+                markers += finder.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(f.data()), f.size());
+            });
+        } else {
+            markers += finder.analyseRecordedBytes(bytes, n);
+        }
+    };
+    // The bytes go on in pieces that end where the next index entry starts, so
+    // a beacon takes the time of the chunk its last byte came with.
+    auto nextTime = sinks.times.begin();
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
         if (n == 0) break;
         if (summary.bytes == 0 && sinks.framing == Framing::Auto)
-            summary.kiss = kiss::LooksLikeKissStream(
-                std::string_view(reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
-        summary.bytes += n;
-        if (summary.kiss) {
-            deframer.Feed(std::string_view(reinterpret_cast<const char*>(block.data()), n), [&](std::string_view f) {
-                markers += finder.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(f.data()), f.size());
-            });
-        } else {
-            markers += finder.analyseRecordedBytes(block.data(), n);
+            summary.kiss = kiss::LooksLikeKissStream(std::string_view(
+                reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
+        std::size_t done = 0;
+        while (done < n) {
+            const std::uint64_t at = summary.bytes + done;
+            for (; nextTime != sinks.times.end() && nextTime->offset <= at; ++nextTime)
+                clock.set(utcFromMilliseconds(nextTime->utcMs));
+            const std::uint64_t until =
+                nextTime == sinks.times.end() ? summary.bytes + n : std::min(summary.bytes + n, nextTime->offset);
+            feed(block.data() + done, static_cast<std::size_t>(until - at));
+            done += static_cast<std::size_t>(until - at);
         }
+        summary.bytes += n;
         if (sinks.progress) sinks.progress(summary.bytes);
+    }
+    if (!store.failure.empty()) {
+        summary.treeFailure = store.failure;
+        cutBackToWholeLines(archive->BeaconTextLogPath());
     }
     if (std::ferror(in.get())) throw std::runtime_error(std::strerror(errno));
     deframer.Finish();
@@ -229,7 +284,8 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     summary.kissFrames = k.frames;
     summary.kissDropped = k.otherPort + k.otherCommand + k.damaged();
     summary.beacons = host.frames;
-    summary.rejected = markers > summary.beacons ? markers - summary.beacons : 0;
+    summary.treeBeacons = store.lines;
+    summary.rejected = markers > host.frames ? markers - host.frames : 0;
     return summary;
 }
 

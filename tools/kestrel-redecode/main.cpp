@@ -5,11 +5,15 @@
 
 #include "telemetry/BeaconTextLogReader.h"
 #include "telemetry/InOutError.h"
+#include "telemetry/TextFormat.h"
+#include "telemetry/TimeIndex.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,26 +35,40 @@ namespace {
 const char* const kUsage = R"(Usage: kestrel-redecode [options] FILE...
 
 Decodes KESTREL beacons again from recorded files. Each FILE may be
-  - a RawByteLog (Telemetry/raw_log/log_raw_<UTC start>_UTC.KR7): its bytes go
-    through the decoder's own frame finder, decoder and archive, which write a
-    fresh Telemetry/ tree: Decoded/ with the run's BeaconTextLog and raw_data/
-    with one RawFrameFile per beacon (no RawByteLog);
+  - a RawByteLog (Telemetry/raw_log/log_raw_<UTC start>_UTC.KR7), or any other
+    recording of a TNC's bytes under any name (a renamed copy, a capture from
+    another recorder): its bytes go through the decoder's own frame finder,
+    decoder and archive, which write a fresh Telemetry/ tree: Decoded/ with the
+    run's BeaconTextLog and raw_data/ with one RawFrameFile per beacon (no
+    RawByteLog);
   - with --csv, also a BeaconTextLog (Telemetry/Decoded/KR7_beacon_*.txt).
 
-A RawByteLog keeps no time per byte. Every beacon re-decoded from it is
-stamped with the run's start time, taken from the file's name (UTC, to the
-second): its BeaconTextLog lines, RawFrameFile names (which then take the
-suffixes _2, _3, ...) and CSV rows all carry that one time.
+Receive times, in this order of preference:
+  1. the time index beside the log (the same name with .tidx appended, which
+     the program writes while it receives): each beacon gets the time its
+     last byte was read, to the second in the BeaconTextLog and RawFrameFile
+     names and to the millisecond in CSV;
+  2. without an index, the run's start time from a log_raw_<UTC start> name;
+  3. without either, --start, or else the file's modification time.
+Without an index every beacon of a file carries that one time (its
+RawFrameFiles then take the suffixes _2, _3, ...). The summary names the
+source each file used.
 
 Options:
   --out DIR    write the Telemetry/ tree below DIR. DIR must not be an input's
-               own folder nor hold a Telemetry folder already: the tool never
-               writes into an archive. Default: a new folder beside each
-               input, named after it with _redecoded.
+               own folder, lie inside a Telemetry folder, nor hold a Telemetry
+               folder already: the tool never writes into an archive.
+               Default: a new folder <name>_redecoded beside the Telemetry
+               folder that holds the input, or beside the input when it is not
+               in an archive.
   --csv FILE   write one row per beacon to FILE ("-": standard output), with a
                header row naming each field and its unit, the receive time in
-               ISO 8601 UTC, numbers with a "." and nan, inf, -inf. With --csv
-               no Telemetry/ tree is written unless --out is given as well.
+               ISO 8601 UTC to the millisecond, numbers with a "." and nan, inf,
+               -inf. With --csv no Telemetry/ tree is written unless --out is
+               given as well.
+  --start "YYYY-MM-DD HH:MM:SS"
+               the UTC start of recordings that have neither a time index nor
+               a stamp in their name
   --kiss       the RawByteLogs hold a KISS stream (a software TNC's, or a TNC
                in KISS mode): de-frame them first and decode the contents of
                port 0's data frames, as the program does live
@@ -60,10 +78,14 @@ Options:
   --quiet      no progress display
   -h, --help   show this help
 
-Prints a summary per file: bytes, beacons, and frames rejected (trailer markers
-that did not end a beacon: damaged frames, lone markers); for a KISS stream
-also its data frames and the frames dropped (other ports, commands, broken). A file that cannot be
-read is reported and skipped; the exit status is then 1 (2 for wrong usage).
+Prints a summary per file: bytes, beacons, frames rejected (trailer markers
+that did not end a beacon: damaged frames, lone markers) and the time source;
+for a KISS stream also its data frames and the frames dropped (other ports,
+commands, broken). A file that cannot be read is reported and skipped. Output
+that could not be written whole never looks complete: a CSV is removed, a tree
+is reported "incomplete" with its BeaconTextLog ending at its last whole line,
+and the reason is given (Disk full, File access denied). The exit status is
+then 1 (2 for wrong usage).
 )";
 
 [[noreturn]] void usageError(const std::string& msg) {
@@ -75,9 +97,22 @@ struct Options {
     std::string outDir;
     std::string csvPath;
     bool quiet = false;
+    std::optional<SystemTime> start;
     Framing framing = Framing::Auto;
     std::vector<std::string> files;
 };
+
+// "YYYY-MM-DD HH:MM:SS" (or with a T between), UTC.
+std::optional<SystemTime> parseStart(const std::string& text) {
+    unsigned y, mo, d, h, mi, se;
+    char sep, end;
+    if (std::sscanf(text.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%c", &y, &mo, &d, &sep, &h, &mi, &se, &end) != 7 ||
+        (sep != ' ' && sep != 'T') || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59)
+        return std::nullopt;
+    SystemTime t{static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(mo), 0, static_cast<std::uint16_t>(d),
+                 static_cast<std::uint16_t>(h), static_cast<std::uint16_t>(mi), static_cast<std::uint16_t>(se), 0};
+    return utcFromMilliseconds(utcMilliseconds(t));  // fills in the day of the week
+}
 
 Options parse(int argc, char** argv) {
     Options o;
@@ -95,7 +130,11 @@ Options parse(int argc, char** argv) {
         } else if (a == "--quiet") o.quiet = true;
         else if (a == "--kiss") o.framing = Framing::Kiss;
         else if (a == "--no-kiss") o.framing = Framing::Plain;
-        else if (a == "--out" || a == "--csv") {
+        else if (a == "--start") {
+            if (i + 1 >= argc) usageError(a + " needs a value");
+            o.start = parseStart(argv[++i]);
+            if (!o.start) usageError(std::string("--start ") + argv[i] + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
+        } else if (a == "--out" || a == "--csv") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') usageError(a + " needs a value");
             (a == "--out" ? o.outDir : o.csvPath) = argv[++i];
         } else usageError("unknown option " + a);
@@ -114,28 +153,79 @@ fs::path folderOf(const fs::path& file) {
     return parent.empty() ? fs::current_path() : parent;
 }
 
-// A folder beside the input that does not exist yet.
+// The Telemetry folder a path lies in, if any.
+std::optional<fs::path> enclosingArchive(const fs::path& path) {
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(path), ec);
+    if (ec) p = fs::absolute(path);
+    for (; !p.empty() && p != p.root_path(); p = p.parent_path())
+        if (p.filename() == "Telemetry") return p;
+    return std::nullopt;
+}
+
+// A new folder beside the archive that holds the input, or beside the input:
+// never inside Telemetry/, the folder the operator sends on as it is.
 fs::path defaultOutDir(const fs::path& input) {
-    const fs::path base = folderOf(input) / (input.stem().string() + "_redecoded");
+    const auto archive = enclosingArchive(folderOf(input));
+    const fs::path base = (archive ? archive->parent_path() : folderOf(input)) / (input.stem().string() + "_redecoded");
     fs::path candidate = base;
     for (int n = 2; fs::exists(candidate); ++n) candidate = base.string() + "_" + std::to_string(n);
     return candidate;
 }
 
-enum class Kind { RawByteLog, BeaconTextLog, Unknown };
+enum class Kind { RawBytes, BeaconTextLog, TimeIndex };
 
 Kind kindOf(const fs::path& file) {
     const std::string name = file.filename().string();
-    if (rawByteLogStamp(name)) return Kind::RawByteLog;
+    if (rawByteLogStamp(name)) return Kind::RawBytes;
     if (hasBeaconTextLogName(name)) return Kind::BeaconTextLog;
-    // A renamed BeaconTextLog still starts with its header.
+    // A renamed BeaconTextLog still starts with its header, an index with its own.
     char start[64] = {};
     std::size_t n = 0;
     if (std::FILE* f = std::fopen(file.string().c_str(), "rb")) {
         n = std::fread(start, 1, sizeof start, f);
         std::fclose(f);
     }
-    return looksLikeBeaconTextLog(std::string_view(start, n)) ? Kind::BeaconTextLog : Kind::Unknown;
+    const std::string_view head(start, n);
+    if (looksLikeBeaconTextLog(head)) return Kind::BeaconTextLog;
+    return looksLikeTimeIndex(head) ? Kind::TimeIndex : Kind::RawBytes;
+}
+
+SystemTime modificationTime(const fs::path& file) {
+    const auto t = fs::last_write_time(file);
+    const auto sys = std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::file_clock::to_sys(t));
+    return utcFromMilliseconds(sys.time_since_epoch().count());
+}
+
+// Where a recording's beacons get their times, and the words for the summary.
+struct TimeSource {
+    SystemTime start;  // names the tree's BeaconTextLog; stamps beacons without an index
+    std::vector<TimeIndexEntry> times;
+    std::string said;
+};
+
+TimeSource timeSourceOf(const fs::path& file, const std::optional<SystemTime>& start) {
+    TimeSource ts;
+    std::string bytes;
+    TimeIndexContents index;
+    if (readWholeFile(timeIndexPath(file.string()), bytes)) index = parseTimeIndex(bytes);
+    const auto named = rawByteLogStamp(file.filename().string());
+    if (named) ts.start = *named;
+    else if (start) ts.start = *start;
+    else if (!index.entries.empty()) ts.start = utcFromMilliseconds(index.entries.front().utcMs);
+    else ts.start = modificationTime(file);
+    if (!index.entries.empty()) {
+        ts.said = "times from its time index";
+        if (index.dropped) ts.said += " (" + std::to_string(index.dropped) + " torn entries left out)";
+        ts.times = std::move(index.entries);
+        return ts;
+    }
+    const std::string at = formatDate(ts.start) + " " + formatTime(ts.start) + " UTC";
+    ts.said = named ? "time from its name, " + at
+            : start ? "time from --start, " + at
+                    : "time from its modification time, " + at;
+    if (index.recognised) ts.said += " (its time index holds no whole entry)";
+    return ts;
 }
 
 // "\r<name>: 42 %" on a terminal, for files large enough to wait for.
@@ -167,15 +257,56 @@ private:
     bool shown_ = false;
 };
 
+// Why a write failed, in the archive's words (Disk full, File access denied).
+std::string reason(int err) { return ioErrorFromErrno(err).what(); }
+
+// The CSV: rows go out as they come; the first failure stops it and keeps why.
+class CsvOut {
+public:
+    explicit CsvOut(std::string path) : path_(std::move(path)) {}
+    bool toStdout() const { return path_ == "-"; }
+    bool open() {
+        file_ = toStdout() ? stdout : std::fopen(path_.c_str(), "wb");
+        if (!file_) error_ = reason(errno);
+        else put(csvHeader());
+        return file_ != nullptr;
+    }
+    void row(const BeaconLogEntry& e) {
+        if (put(csvRow(e))) ++rows_;
+    }
+    // Flushes and closes; a CSV not written whole is removed. False then.
+    bool finish() {
+        if (error_.empty() && std::fflush(file_) != 0) error_ = reason(errno);
+        if (!toStdout() && std::fclose(file_) != 0 && error_.empty()) error_ = reason(errno);
+        if (!error_.empty() && !toStdout()) std::remove(path_.c_str());
+        return error_.empty();
+    }
+    const std::string& error() const { return error_; }
+    std::uint64_t rows() const { return rows_; }
+
+private:
+    bool put(const std::string& text) {
+        if (!error_.empty()) return false;
+        if (std::fwrite(text.data(), 1, text.size(), file_) == text.size()) return true;
+        error_ = reason(errno);
+        return false;
+    }
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::string error_;
+    std::uint64_t rows_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options o = parse(argc, argv);
     const bool csv = !o.csvPath.empty();
-    const bool csvToStdout = o.csvPath == "-";
     const bool tree = !o.outDir.empty() || !csv;
+    CsvOut csvOut(o.csvPath);
     // With the CSV on standard output the summaries go to the error stream.
-    std::FILE* report = csvToStdout ? stderr : stdout;
+    std::FILE* report = csv && csvOut.toStdout() ? stderr : stdout;
 
     // Refusals come before anything is written.
     if (!o.outDir.empty()) {
@@ -184,30 +315,22 @@ int main(int argc, char** argv) {
         if (fs::exists(out / "Telemetry"))
             usageError("--out " + o.outDir + " already holds a Telemetry folder; the re-decoded archive goes to a "
                        "new or empty folder, never into an existing archive");
+        if (enclosingArchive(out))
+            usageError("--out " + o.outDir + " lies inside the archive " + enclosingArchive(out)->string() +
+                       "; the re-decoded archive goes beside it, never into it");
         for (const auto& f : o.files)
             if (samePath(out, folderOf(f)))
                 usageError("--out " + o.outDir + " is the folder of the input " + f +
                            "; the re-decoded archive goes to a new folder, never beside its input's own files");
     }
-    if (csv && !csvToStdout)
+    if (csv && !csvOut.toStdout())
         for (const auto& f : o.files)
             if (samePath(o.csvPath, f)) usageError("--csv " + o.csvPath + " would overwrite its input");
 
-    std::FILE* csvFile = nullptr;
-    if (csv) {
-        csvFile = csvToStdout ? stdout : std::fopen(o.csvPath.c_str(), "wb");
-        if (!csvFile) {
-            std::fprintf(stderr, "kestrel-redecode: cannot write %s: %s\n", o.csvPath.c_str(), std::strerror(errno));
-            return 1;
-        }
-        std::fputs(csvHeader().c_str(), csvFile);
+    if (csv && !csvOut.open()) {
+        std::fprintf(stderr, "kestrel-redecode: cannot write %s: %s\n", o.csvPath.c_str(), csvOut.error().c_str());
+        return 1;
     }
-    std::uint64_t rows = 0;
-    const auto writeRow = [&](const BeaconLogEntry& e) {
-        const std::string row = csvRow(e);
-        std::fwrite(row.data(), 1, row.size(), csvFile);
-        ++rows;
-    };
 
     int status = 0;
     const auto fail = [&status](const std::string& file, const std::string& why) {
@@ -221,6 +344,10 @@ int main(int argc, char** argv) {
             continue;
         }
         const Kind kind = kindOf(file);
+        if (kind == Kind::TimeIndex) {
+            std::fprintf(report, "%s: a time index, read with its RawByteLog\n", file.c_str());
+            continue;
+        }
         if (kind == Kind::BeaconTextLog) {
             if (!csv) {
                 fail(file, "a BeaconTextLog: only --csv reads those");
@@ -228,59 +355,63 @@ int main(int argc, char** argv) {
             }
             std::string text;
             if (!readWholeFile(file, text)) {
-                fail(file, std::string("cannot read: ") + std::strerror(errno));
+                fail(file, "cannot read: " + reason(errno));
                 continue;
             }
             const BeaconTextLogContents log = parseBeaconTextLog(text);
-            for (const auto& e : log.entries) writeRow(e);
+            for (const auto& e : log.entries) csvOut.row(e);
             std::fprintf(report, "%s: %zu beacons, %zu lines skipped (unparseable)\n", file.c_str(),
                          log.entries.size(), log.skippedLines);
             continue;
         }
-        const auto stamp = rawByteLogStamp(fs::path(file).filename().string());
-        if (kind == Kind::Unknown || !stamp) {
-            fail(file, "not a RawByteLog named log_raw_<UTC start>_UTC.KR7 (the name gives the beacons' time)"
-                       " nor a BeaconTextLog");
+
+        TimeSource times;
+        try {
+            times = timeSourceOf(file, o.start);
+        } catch (const std::exception& e) {
+            fail(file, std::string("cannot read: ") + e.what());
             continue;
         }
-
         Sinks sinks;
         if (tree) sinks.outDir = (o.outDir.empty() ? defaultOutDir(file) : fs::path(o.outDir)).string();
-        if (csv) sinks.beacon = writeRow;
+        if (csv) sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
         sinks.framing = o.framing;
+        sinks.times = std::move(times.times);
         ProgressLine progress(!o.quiet, file, fs::file_size(file, ec));
         sinks.progress = [&progress](std::uint64_t done) { progress.update(done); };
         try {
-            const Summary s = redecodeRawByteLog(file, *stamp, sinks);
+            const Summary s = redecodeRawByteLog(file, times.start, sinks);
             progress.clear();
             // Like a live run, one without beacons leaves no files at all.
-            const std::string where = !tree ? "" : s.beacons == 0 ? " (nothing written)"
-                                                 : " -> " + (fs::path(sinks.outDir) / "Telemetry").string();
+            const std::string telemetry = (fs::path(sinks.outDir) / "Telemetry").string();
+            const std::string where = !tree                     ? ""
+                                      : !s.treeFailure.empty() ? " -> " + telemetry + " incomplete (" +
+                                                                     std::to_string(s.treeBeacons) +
+                                                                     " beacons in it): " + s.treeFailure
+                                      : s.beacons == 0         ? " (nothing written)"
+                                                               : " -> " + telemetry;
             const std::string kiss =
                 !s.kiss ? "" : " (KISS: " + std::to_string(s.kissFrames) + " data frames, " +
                                    std::to_string(s.kissDropped) + " frames dropped)";
-            std::fprintf(report, "%s: %llu bytes%s, %llu beacons, %llu frames rejected%s\n", file.c_str(),
+            std::fprintf(report, "%s: %llu bytes%s, %llu beacons, %llu frames rejected, %s%s\n", file.c_str(),
                          static_cast<unsigned long long>(s.bytes), kiss.c_str(),
                          static_cast<unsigned long long>(s.beacons), static_cast<unsigned long long>(s.rejected),
-                         where.c_str());
-        } catch (const EInOutError& e) {
-            progress.clear();
-            fail(file, "cannot store a beacon below " + sinks.outDir + ": " + e.what());
+                         times.said.c_str(), where.c_str());
+            if (!s.treeFailure.empty()) status = 1;
         } catch (const std::exception& e) {
             progress.clear();
             fail(file, std::string("cannot read: ") + e.what());
         }
     }
 
-    if (csvFile) {
-        const bool written = std::fflush(csvFile) == 0 && !std::ferror(csvFile);
-        if (!csvToStdout && std::fclose(csvFile) != 0) status = 1;
-        if (!written) {
-            std::fprintf(stderr, "kestrel-redecode: cannot write %s\n", o.csvPath.c_str());
+    if (csv) {
+        if (!csvOut.finish()) {
+            std::fprintf(stderr, "kestrel-redecode: %s not written whole: %s%s\n", o.csvPath.c_str(),
+                         csvOut.error().c_str(), csvOut.toStdout() ? "" : "; removed");
             status = 1;
         } else {
-            std::fprintf(report, "%llu rows written to %s\n", static_cast<unsigned long long>(rows),
-                         csvToStdout ? "standard output" : o.csvPath.c_str());
+            std::fprintf(report, "%llu rows written to %s\n", static_cast<unsigned long long>(csvOut.rows()),
+                         csvOut.toStdout() ? "standard output" : o.csvPath.c_str());
         }
     }
     return status;
