@@ -115,8 +115,9 @@ void Archive::ensureFolder(const std::string& path) {
     }
 }
 
-FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name,
-                                 std::string& chosenPath) {
+template <class TryName>
+void Archive::firstFreeName(const std::string& folderPath, const std::string& name, std::string& chosenPath,
+                            TryName&& tryName) {
     const auto dot = name.find_last_of('.');
     const std::string stem = name.substr(0, dot);
     const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
@@ -128,16 +129,41 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
         const std::string candidate = n == 1 ? plain : JoinPath(folderPath, stem + "_" + std::to_string(n) + extension);
         if (fs_.fileExists(candidate)) continue;
         try {
-            const FileHandle file = fs_.createFile(candidate);
+            tryName(candidate);
             chosenPath = candidate;
             lastUniqueName_ = plain;
             lastUniqueSuffix_ = n;
-            return file;
+            return;
         } catch (const EInOutError& e) {
             if (e.ErrorCode != kIoFileExists) throw;  // taken meanwhile: try the next name
         }
     }
     throw EInOutError::fromCode(kIoFileExists);
+}
+
+FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name,
+                                 std::string& chosenPath) {
+    FileHandle file = kNoFile;
+    firstFreeName(folderPath, name, chosenPath, [&](const std::string& candidate) { file = fs_.createFile(candidate); });
+    return file;
+}
+
+void Archive::writeTemporary(const std::string& tempPath, std::string_view bytes) {
+    fs_.removeFile(tempPath);  // what a kill left under this name
+    const FileHandle file = fs_.createFile(tempPath);
+    try {
+        writeOrClose(file, bytes);
+        fs_.close(file);
+    } catch (...) {
+        fs_.removeFile(tempPath);
+        throw;
+    }
+}
+
+void Archive::removeLeftovers(const std::string& folderPath) {
+    for (const std::string& name : fs_.fileNames(folderPath))
+        if (name.ends_with(kTemporarySuffix))
+            fs_.removeFile(JoinPath(folderPath, name));
 }
 
 void Archive::writeOrClose(FileHandle file, std::string_view bytes) {
@@ -159,6 +185,9 @@ void Archive::openRunFiles(const std::string& baseDirectory) {
     utcStamp_ = clock_.utcNow();
     runStamp_ = utcStamp_;
     beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
+    // Files a kill caught before they were renamed into place.
+    removeLeftovers(folder(kRawDataFolder));
+    removeLeftovers(folder(kDecodedFolder));
     createRawByteLog();
 }
 
@@ -211,30 +240,29 @@ void Archive::requireRunFiles() const {
 
 void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     requireRunFiles();
-    FileHandle file = kNoFile;
-    bool created = false;
     if (fs_.directoryExists(beaconTextLogPath_)) beaconTextLogPath_ = freeTextLogName();
-    if (fs_.fileExists(beaconTextLogPath_)) {
-        file = fs_.openForAppend(beaconTextLogPath_);
-    } else {
+    std::string line = beaconTextLogFields(currentRecord);
+    utcStamp_ = clock_.utcNow();
+    line += dateTimeTail(utcStamp_);
+    if (!fs_.fileExists(beaconTextLogPath_)) {
+        // A new log appears with its header and first line, or not at all.
         ensureFolder(folder(kDecodedFolder));
+        const std::string temp = beaconTextLogPath_ + std::string(kTemporarySuffix);
+        writeTemporary(temp, beaconTextLogHeader() + line);
         try {
-            file = fs_.createFile(beaconTextLogPath_);
-            created = true;
+            fs_.renameNoReplace(temp, beaconTextLogPath_);
+            textLineBroken_ = false;
+            return;
         } catch (const EInOutError& e) {
+            fs_.removeFile(temp);
             // Another program made it meanwhile: add to it like any existing log.
             if (e.ErrorCode != kIoFileExists) throw;
-            file = fs_.openForAppend(beaconTextLogPath_);
         }
     }
+    const FileHandle file = fs_.openForAppend(beaconTextLogPath_);
     // The line goes out in one write; after a line that failed part-way the
     // next one starts on a line of its own, so no two beacons share a line.
-    std::string text;
-    if (created) text = beaconTextLogHeader();
-    else if (textLineBroken_) text = "\r\n";
-    text += beaconTextLogFields(currentRecord);
-    utcStamp_ = clock_.utcNow();
-    text += dateTimeTail(utcStamp_);
+    const std::string text = textLineBroken_ ? "\r\n" + line : line;
     textLineBroken_ = true;
     writeOrClose(file, text);
     textLineBroken_ = false;
@@ -259,15 +287,16 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
     utcStamp_ = clock_.utcNow();
     const std::string rawDataFolder = folder(kRawDataFolder);
     ensureFolder(rawDataFolder);
-    const FileHandle file = createUnique(rawDataFolder, rawFrameFileName(utcStamp_), lastRawFrameFilePath_);
+    // Written whole under a name of its own, then renamed into place: a short
+    // file under a proper name would pass for a beacon.
+    const std::string name = rawFrameFileName(utcStamp_);
+    const std::string temp = JoinPath(rawDataFolder, name + std::string(kTemporarySuffix));
+    writeTemporary(temp, std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
     try {
-        writeOrClose(file, std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
-        fs_.close(file);
+        firstFreeName(rawDataFolder, name, lastRawFrameFilePath_,
+                      [&](const std::string& candidate) { fs_.renameNoReplace(temp, candidate); });
     } catch (...) {
-        // A RawFrameFile is whole or not there: a short one under a proper
-        // name would pass for a beacon.
-        fs_.removeFile(lastRawFrameFilePath_);
-        lastRawFrameFilePath_.clear();
+        fs_.removeFile(temp);
         throw;
     }
 }

@@ -75,6 +75,8 @@ public:
     void write(FileHandle f, const void* data, std::size_t size) override { real_.write(f, data, size); }
     void close(FileHandle f) override { real_.close(f); }
     bool removeFile(const std::string& p) noexcept override { return real_.removeFile(p); }
+    void renameNoReplace(const std::string& from, const std::string& to) override { real_.renameNoReplace(from, to); }
+    std::vector<std::string> fileNames(const std::string& folder) override { return real_.fileNames(folder); }
 
 private:
     std::string dir_;
