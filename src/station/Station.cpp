@@ -98,12 +98,27 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
+    noteSettingsFallbacks();
     try {
         line_->open();
     } catch (...) {
         flushDisplay();
         view_.showMessage(kStartUpPortError);
     }
+}
+
+// Said once, not hidden: what the settings file holds that is not used as
+// written. The panel is one the line leaves free at start-up.
+void Station::noteSettingsFallbacks() {
+    const std::vector<std::string>& notes = CPort.SettingsFileNotes();
+    if (notes.empty())
+        return;
+    for (const std::string& note : notes)
+        std::fprintf(stderr, "kestrel-decoder: %s: %s\n", kSettingsFileName, note.c_str());
+    std::string text = "Settings: " + notes.front();
+    if (notes.size() > 1)
+        text += " (and " + std::to_string(notes.size() - 1) + " more)";
+    display_.setStatus(line_->kiss() ? StatusPanel::Port : StatusPanel::Kiss, std::move(text));
 }
 
 void Station::chooseLine() {

@@ -140,6 +140,7 @@ public:
 private:
     void designPortSettings(MainThreadMailbox* mailbox);
     void chooseLine();
+    void noteSettingsFallbacks();
     void receiveSlice();
     void analyse(std::uint8_t b);
     void report(const std::string& text);
