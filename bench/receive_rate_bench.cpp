@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     if (!test::eventually([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)) ||
         !decoder.running())
         return fail("the decoder did not open " + pty.portName());
-    const auto rawLogs = test::filesIn(work / "Telemetry" / "raw_log");
+    const auto rawLogs = test::rawByteLogsIn(work / "Telemetry");
     if (rawLogs.size() != 1) return fail("the decoder made no RawByteLog");
     const fs::path rawLog = rawLogs[0];
 

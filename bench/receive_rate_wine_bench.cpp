@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_receive_rate_wine: no window\n%s", program.output().c_str());
         return 1;
     }
-    const auto rawLogs = filesIn(work / "Telemetry" / "raw_log");
+    const auto rawLogs = rawByteLogsIn(work / "Telemetry");
     if (rawLogs.size() != 1) return std::fputs("no RawByteLog\n", stderr), 1;
 
     Stream stream(870);

@@ -154,6 +154,8 @@ MainThreadMailbox* TCustomComPort::Mailbox() const { return mailbox_ ? mailbox_ 
 
 bool TCustomComPort::EventThreadActive() const { return eventThread_ && !eventThread_->Finished(); }
 
+bool TCustomComPort::DeviceGone() { return connected_ && device_ && device_->IsOpen() && device_->Probe() != 0; }
+
 // ---- Open and close ----------------------------------------------------------------
 
 void TCustomComPort::CreateHandle() {

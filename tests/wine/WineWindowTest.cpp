@@ -97,7 +97,7 @@ protected:
         for (const auto& f : stored) sizes += std::to_string(f.size()) + " ";
         EXPECT_TRUE(same) << "RawFrameFiles of sizes " << sizes;
         EXPECT_TRUE(eventually([&] { return logged() == line.size(); }));
-        const auto logs = filesIn(telemetry / "raw_log");
+        const auto logs = rawByteLogsIn(telemetry);
         EXPECT_TRUE(logs.size() == 1 && readFile(logs[0]) == line) << "the KISS stream as received";
         const auto text = filesIn(telemetry / "Decoded");
         ASSERT_EQ(text.size(), 1u);
@@ -106,7 +106,7 @@ protected:
         EXPECT_EQ(std::count(decoded.begin(), decoded.end(), '\n') - 4, std::ptrdiff_t(beacons.size())) << decoded;
     }
     std::uintmax_t logged() {
-        const auto logs = filesIn(work_ / "Telemetry" / "raw_log");
+        const auto logs = rawByteLogsIn(work_ / "Telemetry");
         return logs.size() == 1 ? sizeOf(logs[0]) : 0;
     }
 
@@ -213,6 +213,42 @@ TEST_F(WineWindow, CloseWithTwoReportsQueuedOpensNoFurtherBoxAndShutsDown) {
     const std::string out = program_->output();
     EXPECT_EQ(countOf(out, "kestrel-decoder: I/O error"), 1u) << "a box opened after the close:\n" << out;
     EXPECT_EQ(countOf(out, "kestrel-decoder: (closing, not shown) I/O error"), 1u) << out;
+}
+
+// The adapter unplugged and plugged in again: COM11 is a pseudo-terminal
+// that goes away and comes back under the same name.
+TEST_F(WineWindow, UnpluggedPortIsReleasedReportedAndReopenedIntoTheSameRun) {
+    const fs::path link = scratch_ / "com11-line";
+    const fs::path device = fs::path(line_.prefix) / "dosdevices" / "com11";
+    const auto plugIn = [&](const Pty& pty) {
+        fs::remove(link);
+        fs::create_symlink(pty.PortName(), link);
+    };
+    auto adapter = std::make_unique<Pty>();
+    plugIn(*adapter);
+    fs::remove(device);
+    fs::create_symlink(link, device);
+    start("COM11");
+    adapter->Send("before");
+    ASSERT_TRUE(eventually([&] { return logged() == 6; }, 10s)) << program_->output();
+
+    adapter.reset();
+    fs::remove(link);
+    EXPECT_TRUE(eventually([&] { return program_->output().find("Port COM11 lost") != std::string::npos; }, 10s))
+        << program_->output();
+    adapter = std::make_unique<Pty>();
+    plugIn(*adapter);
+    std::uintmax_t probes = 0;  // single bytes until the program has the line again
+    ASSERT_TRUE(eventually([&] {
+        adapter->Send("p");
+        return logged() > 6 + probes++;
+    }, 10s, [] { std::this_thread::sleep_for(200ms); })) << program_->output();
+    const std::uintmax_t before = logged();
+    adapter->Send(std::string(139, 'x'));
+    EXPECT_TRUE(eventually([&] { return logged() >= before + 139; }, 10s)) << "into the same run's RawByteLog";
+    EXPECT_EQ(rawByteLogsIn(work_ / "Telemetry").size(), 1u);
+    closeProgram();
+    fs::remove(device);
 }
 
 // A software TNC's KISS TCP port: the program connects by itself, archives the
