@@ -1,6 +1,10 @@
+// TForm1 on Qt: the main window's controls built from the window's design,
+// its actions, timers and the view the engine paints through; each handler is
+// one line into the engine.
+
 #include "CP_Main.h"
 
-#include "gui/ExceptionReport.h"
+#include "gui/QtReport.h"
 #include "gui/SignalClose.h"
 #include "trends/TrendWindow.h"
 #include "serial/CPortSetup.h"
@@ -21,38 +25,32 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace kestrel {
 namespace {
 
-// Designed sizes (pixels).
-constexpr int kClientWidth = 965;   // outer 981 x 627 with the platform's frame
-constexpr int kClientHeight = 589;
-constexpr int kTopBandHeight = 97;
-constexpr int kStatusBarHeight = 19;
-constexpr int kGroupInsetTop = 15;  // below a group box's caption line
-constexpr int kGroupInset = 2;
+QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 
-QFont WindowFont() {
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(14);
-    f.setBold(true);
+QFont FontOf(const design::FontRequest& request) {
+    QFont f(QString::fromLatin1(request.face));
+    f.setStyleHint(request.fixedPitch ? QFont::TypeWriter : QFont::SansSerif);
+    f.setFixedPitch(request.fixedPitch);
+    f.setPixelSize(request.pixelHeight);
+    f.setBold(request.bold);
     return f;
 }
 
-QFont PaneFont() {
-    QFont f(QStringLiteral("Consolas"));
-    f.setStyleHint(QFont::TypeWriter);
-    f.setFixedPitch(true);
-    f.setPixelSize(14);
-    f.setBold(false);
-    return f;
+QKeySequence KeysOf(const design::Shortcut& s) {
+    if (!s.any())
+        return {};
+    const int key = s.function ? Qt::Key_F1 + s.function - 1 : Qt::Key_A + (s.letter - 'A');
+    return QKeySequence(key | (s.ctrl ? int(Qt::CTRL) : 0) | (s.alt ? int(Qt::ALT) : 0));
 }
 
-}  // namespace
+QRect RectOf(const design::Rect& r) { return QRect(r.left, r.top, r.width, r.height); }
 
-namespace {
 StationSeams EngineSeams(const TForm1Seams& seams, MainThreadMailbox& mailbox) {
     StationSeams s;
     s.clock = seams.clock;
@@ -60,11 +58,12 @@ StationSeams EngineSeams(const TForm1Seams& seams, MainThreadMailbox& mailbox) {
     s.mailbox = &mailbox;
     return s;
 }
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent, TForm1Seams seams)
     : QWidget(parent), station_(*this, EngineSeams(seams, mailbox_)), CPort(station_.CPort) {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QString::fromLatin1(design::kFormName));
     buildControls();
     buildActions();
     signalCloser_ = std::make_unique<TSignalCloser>(this);
@@ -73,89 +72,103 @@ TForm1::TForm1(QWidget* parent, TForm1Seams seams)
 
 TForm1::~TForm1() = default;
 
+QWidget* TForm1::makeControl(design::ControlId id) {
+    using design::Kind;
+    const design::Control& c = design::kControls[std::size_t(id)];
+    QWidget* parent = c.parent == design::kWindow ? static_cast<QWidget*>(this) : Controls[std::size_t(c.parent)];
+    QWidget* w = nullptr;
+    switch (c.kind) {
+    case Kind::GroupBox: w = new QGroupBox(QString::fromLatin1(c.caption), parent); break;
+    case Kind::Panel: {
+        auto* panel = new QFrame(parent);
+        panel->setFrameShape(QFrame::NoFrame);
+        w = panel;
+        break;
+    }
+    case Kind::Button: w = new QPushButton(QString::fromLatin1(c.caption), parent); break;
+    case Kind::InfoText: {
+        auto* memo = new QPlainTextEdit(parent);
+        memo->setReadOnly(true);
+        memo->setFrameShape(QFrame::NoFrame);
+        QPalette pal = memo->palette();
+        pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+        memo->setPalette(pal);
+        QStringList lines;
+        for (const char* line : design::kInfoLines)
+            lines << QString::fromLatin1(line);
+        memo->setPlainText(lines.join(QChar('\n')));
+        w = memo;
+        break;
+    }
+    case Kind::SendPane: {
+        auto* memo = new QPlainTextEdit(parent);
+        memo->setFrameShape(QFrame::NoFrame);
+        memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        memo->installEventFilter(this);
+        w = memo;
+        break;
+    }
+    case Kind::ReceivePane: {
+        auto* pane = new TRxPane(parent);
+        pane->setPlainText(QString::fromLatin1(design::Heading(id)) + QChar('\n'));
+        w = pane;
+        break;
+    }
+    case Kind::DecodedPane: {
+        auto* memo = new QPlainTextEdit(parent);
+        memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        memo->document()->setUndoRedoEnabled(false);
+        w = memo;
+        break;
+    }
+    case Kind::StatusBar: {
+        auto* bar = new QStatusBar(parent);
+        bar->setSizeGripEnabled(false);
+        for (QLabel*& panel : StatusPanels) {
+            panel = new QLabel(bar);
+            panel->setFixedWidth(design::kStatusPanelWidth);
+            panel->setFrameShape(QFrame::Panel);
+            panel->setFrameShadow(QFrame::Sunken);
+            bar->addWidget(panel);
+        }
+        w = bar;
+        break;
+    }
+    }
+    w->setObjectName(QString::fromLatin1(c.name));
+    if (*c.hint)
+        w->setToolTip(QString::fromLatin1(c.hint));
+    if (c.font == design::Use::PaneFont)
+        w->setFont(FontOf(design::kPaneFont));
+    // Tab moves on from every pane; in the send pane the key rule takes it
+    // first (eventFilter), and only Shift+Tab leaves.
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(w))
+        memo->setTabChangesFocus(true);
+    return w;
+}
+
 void TForm1::buildControls() {
     setWindowTitle(QString::fromLatin1(kCaption));
-    setFont(WindowFont());
-    resize(kClientWidth, kClientHeight);
+    setFont(FontOf(design::kWindowFont));
+    resize(design::kClientWidth, design::kClientHeight);
 
-    GroupBox2 = new QGroupBox(this);
-    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    Panel1 = new QFrame(GroupBox2);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFrameShape(QFrame::NoFrame);
-    bSettings = new QPushButton(QStringLiteral("Settings"), Panel1);
-    bSettings->setObjectName(QStringLiteral("bSettings"));
-    bSettings->setToolTip(QStringLiteral("RS232 port settings"));
-    bSettings->setGeometry(16, 0, 75, 25);
-    bClear = new QPushButton(QStringLiteral("&Clear"), Panel1);
-    bClear->setObjectName(QStringLiteral("bClear"));
-    bClear->setGeometry(17, 32, 73, 33);
-
-    Memo2 = new QPlainTextEdit(GroupBox2);
-    Memo2->setObjectName(QStringLiteral("Memo2"));
-    Memo2->setReadOnly(true);
-    Memo2->setFrameShape(QFrame::NoFrame);
-    Memo2->setTabChangesFocus(true);
-    {
-        QPalette pal = Memo2->palette();
-        pal.setColor(QPalette::Base, pal.color(QPalette::Button));
-        Memo2->setPalette(pal);
-    }
-    Memo2->setPlainText(QStringLiteral("Send the archived telemetry folder contents to: \n"
-                                       "telemetry@kestrel.example.org\n"
-                                       "\n"
-                                       "73, KESTREL team"));
-
-    GroupBox3 = new QGroupBox(QStringLiteral("TNC send"), this);
-    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
-    MemoTX = new QPlainTextEdit(GroupBox3);
-    MemoTX->setObjectName(QStringLiteral("MemoTX"));
-    MemoTX->setFrameShape(QFrame::NoFrame);
-    MemoTX->setFont(PaneFont());
-    MemoTX->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MemoTX->setTabChangesFocus(true);
-    MemoTX->setToolTip(QStringLiteral("Any text (including Esc and Ctrl chars) to send to the TNC"));
-    MemoTX->setGeometry(8, 18, 385, 71);
-    MemoTX->installEventFilter(this);
-    bClearTNC = new QPushButton(QStringLiteral("Clear"), GroupBox3);
-    bClearTNC->setObjectName(QStringLiteral("bClearTNC"));
-    bClearTNC->setToolTip(QStringLiteral("Clear the TNC send  field"));
-    bClearTNC->setGeometry(399, 17, 67, 73);
-
-    GroupBox1 = new QGroupBox(this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    MemoRX = new TRxPane(GroupBox1);
-    MemoRX->setObjectName(QStringLiteral("MemoRX"));
-    MemoRX->setToolTip(QStringLiteral("TNC RX"));
-    MEMORXHEX = new TRxPane(GroupBox1);
-    MEMORXHEX->setObjectName(QStringLiteral("MEMORXHEX"));
-    MEMORXHEX->setToolTip(QStringLiteral("TNC RX HEX"));
-    MEMORXHEX->setCellChars(3);
-    for (TRxPane* pane : {MemoRX, MEMORXHEX}) {
-        pane->setFont(PaneFont());
-        pane->setTabChangesFocus(true);
-    }
-    MemoRX->setPlainText(QStringLiteral("TNC RX\n"));
-    MEMORXHEX->setPlainText(QStringLiteral("TNC RX HEX\n"));
-    Memo1 = new QPlainTextEdit(GroupBox1);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setToolTip(QStringLiteral("Decoded info"));
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    Memo1->setTabChangesFocus(true);
-    Memo1->document()->setUndoRedoEnabled(false);
-
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setToolTip(QStringLiteral("Ctrl+G: trends of the telemetry received"));
-    for (QLabel*& panel : StatusPanels) {
-        panel = new QLabel(StatusBar1);
-        panel->setFixedWidth(100);
-        panel->setFrameShape(QFrame::Panel);
-        panel->setFrameShadow(QFrame::Sunken);
-        StatusBar1->addWidget(panel);
-    }
+    for (int id = 0; id < design::kControlCount; ++id)
+        Controls[std::size_t(id)] = makeControl(design::ControlId(id));
+    GroupBox2 = static_cast<QGroupBox*>(Controls[design::GroupBox2]);
+    Panel1 = static_cast<QFrame*>(Controls[design::Panel1]);
+    bSettings = static_cast<QPushButton*>(Controls[design::bSettings]);
+    bClear = static_cast<QPushButton*>(Controls[design::bClear]);
+    Memo2 = static_cast<QPlainTextEdit*>(Controls[design::Memo2]);
+    GroupBox3 = static_cast<QGroupBox*>(Controls[design::GroupBox3]);
+    MemoTX = static_cast<QPlainTextEdit*>(Controls[design::MemoTX]);
+    bClearTNC = static_cast<QPushButton*>(Controls[design::bClearTNC]);
+    GroupBox1 = static_cast<QGroupBox*>(Controls[design::GroupBox1]);
+    MemoRX = static_cast<TRxPane*>(Controls[design::MemoRX]);
+    MEMORXHEX = static_cast<TRxPane*>(Controls[design::MEMORXHEX]);
+    MEMORXHEX->setCellChars(3);  // "XX " per byte
+    Memo1 = static_cast<QPlainTextEdit*>(Controls[design::Memo1]);
+    StatusBar1 = static_cast<QStatusBar*>(Controls[design::StatusBar1]);
 
     // The panes' scroll bars in the flat look the program was designed with:
     // a receive pane's repaints at every insertion, and the default style's
@@ -168,14 +181,8 @@ void TForm1::buildControls() {
     }
 
     GroupBox3->raise();  // lies over the right part of the top band
-
-    setTabOrder(Memo2, bSettings);
-    setTabOrder(bSettings, bClear);
-    setTabOrder(bClear, Memo1);
-    setTabOrder(Memo1, MemoRX);
-    setTabOrder(MemoRX, MEMORXHEX);
-    setTabOrder(MEMORXHEX, bClearTNC);
-    setTabOrder(bClearTNC, MemoTX);
+    for (std::size_t i = 0; i + 1 < design::kTabOrder.size(); ++i)
+        setTabOrder(Controls[design::kTabOrder[i]], Controls[design::kTabOrder[i + 1]]);
 
     connect(bClear, &QPushButton::clicked, this, [this] { Guarded([this] { bClearClick(bClear); }); });
     connect(bSettings, &QPushButton::clicked, this, [this] { Guarded([this] { bSettingsClick(bSettings); }); });
@@ -183,11 +190,11 @@ void TForm1::buildControls() {
 
     TimerX = new QTimer(this);
     TimerX->setObjectName(QStringLiteral("TimerX"));
-    TimerX->setInterval(10);
+    TimerX->setInterval(design::kTimerXInterval);
     connect(TimerX, &QTimer::timeout, this, [this] { Guarded([this] { TimerXTimer(TimerX); }); });
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
+    Timer1->setInterval(design::kTimer1Interval);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(Timer1); }); });
     Timer1->start();
     displayTimer_ = new QTimer(this);
@@ -198,12 +205,11 @@ void TForm1::buildControls() {
     layoutControls();
 }
 
-QAction* TForm1::addNamedAction(const char* name, const QKeySequence& shortcut,
-                                void (TForm1::*handler)(QObject*)) {
-    auto* action = new QAction(QString::fromLatin1(name), this);
-    action->setObjectName(QString::fromLatin1(name));
-    if (!shortcut.isEmpty()) {
-        action->setShortcut(shortcut);
+QAction* TForm1::addNamedAction(const design::Action& design, void (TForm1::*handler)(QObject*)) {
+    auto* action = new QAction(QString::fromLatin1(design.name), this);
+    action->setObjectName(QString::fromLatin1(design.name));
+    if (design.shortcut.any()) {
+        action->setShortcut(KeysOf(design.shortcut));
         // Whichever control of the window has the focus.
         action->setShortcutContext(Qt::WindowShortcut);
     }
@@ -216,21 +222,22 @@ QAction* TForm1::addNamedAction(const char* name, const QKeySequence& shortcut,
 }
 
 void TForm1::buildActions() {
-    aInit = addNamedAction("aInit", {}, &TForm1::aInitExecute);
-    aFillBuffer = addNamedAction("aFillBuffer", {}, &TForm1::aFillBufferExecute);
-    aRXBufferInit = addNamedAction("aRXBufferInit", {}, &TForm1::aRXBufferInitExecute);
-    aRXBufferAnalyse2 = addNamedAction("aRXBufferAnalyse2", {}, &TForm1::aRXBufferAnalyse2Execute);
-    aDecodeTelemetry1 = addNamedAction("aDecodeTelemetry1", {}, &TForm1::aDecodeTelemetry1Execute);
-    aSaveTempFile = addNamedAction("aSaveTempFile", {}, &TForm1::aSaveTempFileExecute);
-    aM4 = addNamedAction("aM4", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M), &TForm1::aM4Execute);
-    aTest = addNamedAction("aTest", QKeySequence(Qt::CTRL | Qt::Key_T), &TForm1::aTestExecute);
-    aSaveBinFile = addNamedAction("aSaveBinFile", {}, &TForm1::aSaveBinFileExecute);
-    aTNCSend = addNamedAction("aTNCSend", QKeySequence(Qt::Key_F9), &TForm1::aTNCSendExecute);
+    void (TForm1::*const handlers[])(QObject*) = {
+        &TForm1::aInitExecute,          &TForm1::aFillBufferExecute,      &TForm1::aRXBufferInitExecute,
+        &TForm1::aRXBufferAnalyse2Execute, &TForm1::aDecodeTelemetry1Execute, &TForm1::aSaveTempFileExecute,
+        &TForm1::aM4Execute,            &TForm1::aTestExecute,            &TForm1::aSaveBinFileExecute,
+        &TForm1::aTNCSendExecute,
+    };
+    QAction** named[] = {&aInit, &aFillBuffer, &aRXBufferInit, &aRXBufferAnalyse2, &aDecodeTelemetry1,
+                         &aSaveTempFile, &aM4, &aTest, &aSaveBinFile, &aTNCSend};
+    for (std::size_t i = 0; i < design::kActions.size(); ++i)
+        *named[i] = addNamedAction(design::kActions[i], handlers[i]);
 
+    // F2, not a typed character: every Ctrl+letter belongs to the TNC.
     trends_ = std::make_unique<TTrendWindow>();
     aTrends = new QAction(QStringLiteral("Trends"), this);
     aTrends->setObjectName(QStringLiteral("aTrends"));
-    aTrends->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    aTrends->setShortcut(QKeySequence(Qt::Key_F2));
     aTrends->setShortcutContext(Qt::WindowShortcut);
     addAction(aTrends);
     connect(aTrends, &QAction::triggered, this, [this] {
@@ -243,23 +250,9 @@ void TForm1::buildActions() {
 }
 
 void TForm1::layoutControls() {
-    const int w = width();
-    const int h = height();
-    GroupBox2->setGeometry(0, 0, w, kTopBandHeight);
-    const int bandInner = kTopBandHeight - kGroupInsetTop - kGroupInset;
-    Panel1->setGeometry(kGroupInset, kGroupInsetTop, 111, bandInner);
-    Memo2->setGeometry(kGroupInset + 111, kGroupInsetTop, 368, bandInner);
-    GroupBox3->setGeometry(480, 0, 481, kTopBandHeight);
-
-    const int paneTop = kTopBandHeight;
-    const int paneHeight = std::max(0, h - kTopBandHeight - kStatusBarHeight);
-    GroupBox1->setGeometry(0, paneTop, 961, paneHeight);
-    const int inner = std::max(0, paneHeight - kGroupInsetTop - kGroupInset);
-    MemoRX->setGeometry(kGroupInset, kGroupInsetTop, 343, inner);
-    MEMORXHEX->setGeometry(kGroupInset + 343, kGroupInsetTop, 265, inner);
-    const int memo1Left = kGroupInset + 343 + 265;
-    Memo1->setGeometry(memo1Left, kGroupInsetTop, std::max(0, 961 - kGroupInset - memo1Left), inner);
-    StatusBar1->setGeometry(0, h - kStatusBarHeight, w, kStatusBarHeight);
+    const design::Layout layout = design::LayoutWindow(width(), height());
+    for (std::size_t i = 0; i < layout.size(); ++i)
+        Controls[i]->setGeometry(RectOf(layout[i]));
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
@@ -309,11 +302,11 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
 }
 
 void TForm1::showStatus(StatusPanel panel, std::string_view text) {
-    StatusPanels[std::size_t(panel)]->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    StatusPanels[std::size_t(panel)]->setText(Latin1(text));
 }
 
 void TForm1::showDecodedText(std::string_view text) {
-    Memo1->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    Memo1->setPlainText(Latin1(text));
 }
 
 void TForm1::clearPanes() {
@@ -323,8 +316,8 @@ void TForm1::clearPanes() {
 }
 
 void TForm1::trimPanes() {
-    MemoRX->trimToLines(TRxPane::kTrimLines);
-    MEMORXHEX->trimToLines(TRxPane::kTrimLines);
+    MemoRX->trimToLines(design::kTrimLines);
+    MEMORXHEX->trimToLines(design::kTrimLines);
 }
 
 void TForm1::showMessage(const std::string& text) { ShowMessage(text); }
@@ -351,20 +344,50 @@ bool TForm1::DisplayPending() const { return displayTimer_->isActive(); }
 
 // ---- Keys of the send pane -------------------------------------------------
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == MemoTX && event->type() == QEvent::KeyPress) {
-        const QString text = static_cast<QKeyEvent*>(event)->text();
-        if (text.size() == 1 && text[0].unicode() < 256) {
-            char ch = static_cast<char>(text[0].unicode());
-            try {
-                MemoTXKeyPress(MemoTX, ch);
-            } catch (...) {
-                ShowCurrentException();
-                return true;  // a failed send is not inserted either
-            }
-        }
+namespace {
+
+// The key the rule is asked about, or none for keys that type nothing
+// (cursor keys, Shift+Tab, ...).
+std::optional<std::pair<PaneKey, char32_t>> TypedKey(const QKeyEvent& e) {
+    switch (e.key()) {
+    case Qt::Key_Tab:
+        if (e.modifiers() & (Qt::ControlModifier | Qt::AltModifier))
+            return std::nullopt;
+        return std::pair{PaneKey::Tab, U'\t'};
+    case Qt::Key_Backtab: return std::nullopt;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return std::pair{PaneKey::Enter, U'\r'};
+    case Qt::Key_Backspace: return std::pair{PaneKey::Backspace, U'\b'};
+    case Qt::Key_Delete: return std::pair{PaneKey::Delete, char32_t(0x7F)};
+    case Qt::Key_Escape: return std::pair{PaneKey::Escape, char32_t(0x1B)};
     }
-    return QWidget::eventFilter(watched, event);
+    const QList<uint> text = e.text().toUcs4();
+    if (text.isEmpty())
+        return std::nullopt;
+    // Several characters from one key (a composed sequence) are not one byte.
+    return std::pair{PaneKey::Character, text.size() == 1 ? char32_t(text[0]) : char32_t(0xFFFFFFFF)};
+}
+
+}  // namespace
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != MemoTX || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto typed = TypedKey(*static_cast<QKeyEvent*>(event));
+    if (!typed)
+        return QWidget::eventFilter(watched, event);
+    bool paneHandles = false;
+    try {
+        paneHandles = station_.MemoTXKey(typed->first, typed->second);
+    } catch (...) {
+        ShowCurrentException();
+        return true;  // a failed send is not inserted either
+    }
+    if (paneHandles && typed->first == PaneKey::Tab) {
+        MemoTX->insertPlainText(QStringLiteral("\t"));  // and the focus stays
+        return true;
+    }
+    return !paneHandles;
 }
 
 }  // namespace kestrel

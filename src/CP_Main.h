@@ -6,6 +6,7 @@
 #include "gui/QtMailbox.h"
 #include "gui/RxPane.h"
 #include "station/Station.h"
+#include "station/WindowDesign.h"
 #include "Version.h"
 
 #include <QWidget>
@@ -59,7 +60,9 @@ public:
     TRxPane* MEMORXHEX;
     QPlainTextEdit* Memo1;
     QStatusBar* StatusBar1;
-    std::array<QLabel*, 4> StatusPanels{};  // panel 0: "N=" and the buffer length
+    std::array<QLabel*, design::kStatusPanels> StatusPanels{};  // panel 0: "N=" and the buffer length
+    // Every control above, in the order of design::ControlId.
+    std::array<QWidget*, design::kControlCount> Controls{};
 
     QTimer* TimerX;
     QTimer* Timer1;
@@ -77,7 +80,7 @@ public:
     QAction* aTNCSend;
     std::vector<QAction*> ActionList1;
 
-    // The trend window of this session's beacons (Ctrl+G); not part of the
+    // The trend window of this session's beacons (F2); not part of the
     // designed layout, so its action stays outside ActionList1.
     QAction* aTrends;
     TTrendWindow* Trends() const { return trends_.get(); }
@@ -110,8 +113,7 @@ public:
     void TimerXTimer(QObject* Sender);
     void aTNCSendExecute(QObject* Sender);
     void bClearTNCClick(QObject* Sender);
-    // Sees every typed character before the pane inserts it; an exception
-    // cancels the insertion.
+    // Sends one typed character at once (the key rule: eventFilter).
     void MemoTXKeyPress(QObject* Sender, char& Key);
 
     // ---- State lent to the other parts ----
@@ -135,9 +137,10 @@ protected:
 
 private:
     void buildControls();
+    QWidget* makeControl(design::ControlId id);
     void buildActions();
     void layoutControls();
-    QAction* addNamedAction(const char* name, const QKeySequence& shortcut, void (TForm1::*handler)(QObject*));
+    QAction* addNamedAction(const design::Action& design, void (TForm1::*handler)(QObject*));
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;

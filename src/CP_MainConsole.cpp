@@ -1,4 +1,5 @@
-// The TNC send pane and the test beacon generator of TForm1.
+// The TNC send pane and the test beacon generator of TForm1: one line each
+// into the engine.
 
 #include "CP_Main.h"
 

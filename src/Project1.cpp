@@ -2,7 +2,7 @@
 // and runs the event loop until the window is closed.
 
 #include "CP_Main.h"
-#include "gui/ExceptionReport.h"
+#include "gui/Application.h"
 #include "gui/SignalClose.h"
 
 int main(int argc, char** argv) {

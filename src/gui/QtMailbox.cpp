@@ -1,6 +1,9 @@
+// The serial component's main-thread mailbox on Qt: a posted event wakes the
+// main thread to run the queued deliveries (see QtMailbox.h).
+
 #include "gui/QtMailbox.h"
 
-#include "gui/ExceptionReport.h"
+#include "station/Report.h"
 
 #include <QCoreApplication>
 #include <QEvent>

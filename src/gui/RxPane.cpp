@@ -1,3 +1,5 @@
+// The Qt receive pane: batched insertions, a bounded tail (see RxPane.h).
+
 #include "gui/RxPane.h"
 
 #include "station/RxPaneText.h"

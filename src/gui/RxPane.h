@@ -9,6 +9,8 @@
 // (lines are filled greedily from their start), so at every trim the pane
 // shows exactly the newest lines the byte-by-byte appends would show.
 
+#include "station/WindowDesign.h"
+
 #include <QPlainTextEdit>
 
 #include <string_view>
@@ -38,7 +40,7 @@ public:
     // more than the pane shows, so between trims it looks as if nothing were
     // cut. Few enough that laying out the hex pane's one paragraph again, which
     // the toolkit does whole at every insertion, stays cheap.
-    static constexpr int kTrimLines = 20;
+    static constexpr int kTrimLines = design::kTrimLines;
     static constexpr int kMinKeepLines = kTrimLines + 4;
     int keepLines() const;
     // Lines allowed above keepLines() before an insertion cuts.

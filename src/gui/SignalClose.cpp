@@ -1,6 +1,9 @@
+// SIGTERM, SIGINT and SIGHUP turned into a close of the main window through a
+// pipe and a socket notifier (see SignalClose.h).
+
 #include "gui/SignalClose.h"
 
-#include "gui/ExceptionReport.h"
+#include "station/Report.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "serial/ExceptionReport.h"
+#include "serial/HandlerExceptions.h"
 
 namespace kestrel {
 

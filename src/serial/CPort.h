@@ -20,7 +20,7 @@
 // - ClosePort keeps servicing the mailbox while it waits for the event thread,
 //   so a thread blocked in a delivery can always finish.
 // - An exception escaping a handler run by the dispatch goes to the
-//   application's exception report (ExceptionReport.h), never to the event
+//   application's exception report (HandlerExceptions.h), never to the event
 //   thread.
 // - Under smThreadSync the event thread waits for the handlers to finish, so
 //   a handler must not close the port there (it would wait for itself);
@@ -469,6 +469,34 @@ private:
     std::string name_ = "CPort";
     std::vector<std::pair<int, TFreeNotification>> freeNotifications_;
     int nextFreeNotification_ = 1;
+};
+
+// One settings update: every setting changed while it lasts reaches the port
+// in one pass when it is committed (an open port then applies them to the
+// device, which may raise). Left without a commit, because something raised
+// on the way, it ends the update without raising, so the caller hears of the
+// first failure.
+class TSettingsUpdate {
+public:
+    explicit TSettingsUpdate(TCustomComPort& port) : port_(port) { port_.BeginSettingsUpdate(); }
+    ~TSettingsUpdate() {
+        if (committed_)
+            return;
+        try {
+            port_.EndSettingsUpdate();
+        } catch (...) {
+        }
+    }
+    TSettingsUpdate(const TSettingsUpdate&) = delete;
+    TSettingsUpdate& operator=(const TSettingsUpdate&) = delete;
+    void Commit() {
+        committed_ = true;
+        port_.EndSettingsUpdate();
+    }
+
+private:
+    TCustomComPort& port_;
+    bool committed_ = false;
 };
 
 class TComPort : public TCustomComPort {

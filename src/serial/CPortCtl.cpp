@@ -1,3 +1,5 @@
+// TComComboBox: a Qt drop-down list over a TComSelect (see CPortCtl.h).
+
 #include "serial/CPortCtl.h"
 
 namespace kestrel {

@@ -32,6 +32,7 @@ public:
     void ApplyToPort() { select_.ApplyToPort(); }
 
     const TComSelect& Select() const { return select_; }
+    TComSelect& Select() { return select_; }
 
 private:
     void syncItems();

@@ -365,7 +365,7 @@ void TCustomComPort::LoadIniFile(const std::string& path) {
     portCutOnLoad_.clear();
     if (std::string why = store.WhyUnreadable(path); !why.empty())
         settingsNotes_.push_back("the file " + why + "; the built-in settings are used");
-    BeginSettingsUpdate();
+    TSettingsUpdate update(*this);
     try {
         const std::string port = read("Port", port_);
         if (port.size() >= kProfileValueMax) {
@@ -398,14 +398,9 @@ void TCustomComPort::LoadIniFile(const std::string& path) {
         NoteFallback(settingsNotes_, "FlowControl", flow, FlowControlFromText(flow), FlowControlText,
                      FlowControlText(flowControl_.FlowControl()));
     } catch (...) {
-        try {
-            EndSettingsUpdate();
-        } catch (...) {
-            // The load failure is what the caller hears about.
-        }
-        throw EComPort(CError_LoadFailed);
+        throw EComPort(CError_LoadFailed);  // the load failure is what the caller hears about
     }
-    EndSettingsUpdate();
+    update.Commit();
 }
 
 }  // namespace kestrel

@@ -1,4 +1,9 @@
+// TComSetupFrm on Qt: the setup dialog built from its design, and
+// RunSetupDialog.
+
 #include "serial/CPortSetup.h"
+
+#include "station/WindowDesign.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -12,28 +17,28 @@ TSetupDialogDriver gDriver;
 }  // namespace
 
 TComSetupFrm::TComSetupFrm(const std::string& currentPort, QWidget* parent) : QDialog(parent) {
+    const design::SetupDialog& d = design::kSetupDialog;
+    auto place = [](QWidget* w, const design::Rect& r) { w->setGeometry(r.left, r.top, r.width, r.height); };
     setObjectName(QStringLiteral("ComSetupFrm"));
-    setWindowTitle(QStringLiteral("Setup"));
-    QFont f(QStringLiteral("MS Sans Serif"));
+    setWindowTitle(QString::fromLatin1(d.caption));
+    QFont f(QString::fromLatin1(d.fontFace));
     f.setStyleHint(QFont::SansSerif);
-    f.setPointSize(8);
+    f.setPointSize(d.fontPoints);
     setFont(f);
-    setFixedSize(231, 216);
+    setFixedSize(d.clientWidth, d.clientHeight);
 
-    GroupBox1 = new QGroupBox(QStringLiteral(" Settings "), this);
-    GroupBox1->setGeometry(8, 8, 217, 169);
-    const char* labels[] = {"Port", "Baud rate", "Data bits", "Stop bits", "Parity", "Flow control"};
-    const TComProperty properties[] = {cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl};
-    TComComboBox* combos[6];
+    GroupBox1 = new QGroupBox(QString::fromLatin1(d.group.text), this);
+    place(GroupBox1, d.group.rect);
+    std::array<TComComboBox*, 6> combos{};
     for (int i = 0; i < 6; ++i) {
-        auto* label = new QLabel(QString::fromLatin1(labels[i]), GroupBox1);
-        label->move(8, 24 + 24 * i);
+        auto* label = new QLabel(QString::fromLatin1(d.labels[std::size_t(i)]), GroupBox1);
+        label->move(d.label(i).left, d.label(i).top);
         auto* combo = new TComComboBox(GroupBox1);
         combo->setObjectName(QStringLiteral("Combo%1").arg(i + 1));
-        combo->setGeometry(80, 16 + 24 * i, 129, 21);
+        place(combo, d.list(i));
         combo->SetCurrentPortHint(currentPort);
-        combo->SetComProperty(properties[i]);
-        combos[i] = combo;
+        combo->SetComProperty(d.properties[std::size_t(i)]);
+        combos[std::size_t(i)] = combo;
     }
     Combo1 = combos[0];
     Combo2 = combos[1];
@@ -42,15 +47,15 @@ TComSetupFrm::TComSetupFrm(const std::string& currentPort, QWidget* parent) : QD
     Combo5 = combos[4];
     Combo6 = combos[5];
 
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setGeometry(70, 184, 75, 25);
+    Button1 = new QPushButton(QString::fromLatin1(d.ok.text), this);
+    place(Button1, d.ok.rect);
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-    Button2 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button2->setGeometry(150, 184, 75, 25);
+    Button2 = new QPushButton(QString::fromLatin1(d.cancel.text), this);
+    place(Button2, d.cancel.rect);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
-    for (int i = 0; i + 1 < 6; ++i)
+    for (std::size_t i = 0; i + 1 < combos.size(); ++i)
         setTabOrder(combos[i], combos[i + 1]);
     setTabOrder(Combo6, Button1);
     setTabOrder(Button1, Button2);
@@ -65,15 +70,10 @@ void RunSetupDialog(TCustomComPort& port) {
     const int result = gDriver ? gDriver(dialog) : dialog.exec();
     if (result != QDialog::Accepted)
         return;
-    port.BeginSettingsUpdate();
-    try {
-        for (TComComboBox* combo : dialog.Combos())
-            combo->ApplyToPort();
-    } catch (...) {
-        port.EndSettingsUpdate();
-        throw;
-    }
-    port.EndSettingsUpdate();
+    std::array<TComSelect*, 6> choices{};
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        choices[i] = &dialog.Combos()[i]->Select();
+    ApplyChoices(port, choices);
 }
 
 void SetSetupDialogDriver(TSetupDialogDriver driver) { gDriver = std::move(driver); }

@@ -102,4 +102,11 @@ void TComSelect::ApplyToPort() {
     }
 }
 
+void ApplyChoices(TCustomComPort& port, const std::array<TComSelect*, 6>& choices) {
+    TSettingsUpdate update(port);
+    for (TComSelect* choice : choices)
+        choice->ApplyToPort();
+    update.Commit();
+}
+
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 
 #include "serial/CPort.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -50,5 +51,9 @@ public:
 private:
     void SetPending(const std::string& text);
 };
+
+// OK in a setup dialog: every list's choice set on its port, in the order
+// given, in one settings update (an open port takes them in one pass).
+void ApplyChoices(TCustomComPort& port, const std::array<TComSelect*, 6>& choices);
 
 }  // namespace kestrel

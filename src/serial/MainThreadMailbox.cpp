@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "serial/ExceptionReport.h"
+#include "serial/HandlerExceptions.h"
 
 namespace kestrel {
 

@@ -1,6 +1,9 @@
+// The application's report queue: one box at a time, repeats dropped (see
+// Report.h).
+
 #include "station/Report.h"
 
-#include "serial/ExceptionReport.h"
+#include "serial/HandlerExceptions.h"
 
 #include <cstdio>
 #include <deque>

@@ -1,6 +1,7 @@
 #pragma once
-// The application-wide report of errors and the plain message box, without a
-// toolkit: the front end hands in the box that presents a text.
+// The application's report queue: every error a handler lets escape, and the
+// plain message boxes, shown one at a time through the presenter the front
+// end installs (gui/QtReport.h, win32/Win32Report.h); toolkit-free.
 //
 // Every entry from the event loop (port events, actions, timers, keys,
 // buttons) ends in Guarded() or in the front end's last net, so no exception

@@ -1,3 +1,6 @@
+// The Win32 main window: its controls built from the window's design, its
+// messages, timers and accelerators, each handler one line into the engine.
+
 #include "win32/Win32Form.h"
 
 #include "Version.h"
@@ -15,15 +18,6 @@ namespace kestrel {
 namespace {
 
 using win32::Scaled;
-
-// Designed sizes (pixels at 96 dpi), as the Qt window has them.
-constexpr int kClientWidth = 965;  // outer 981 x 627 with the frame
-constexpr int kClientHeight = 589;
-constexpr int kTopBandHeight = 97;
-constexpr int kStatusBarHeight = 19;
-constexpr int kGroupInsetTop = 15;  // below a group box's caption line
-constexpr int kGroupInset = 2;
-constexpr int kStatusPanelWidth = 100;
 
 constexpr const wchar_t* kWindowClass = L"TForm1";
 
@@ -55,7 +49,7 @@ TForm1::TForm1(HINSTANCE instance)
     RegisterClassExW(&wc);  // a second window finds it registered
 
     const DWORD style = WS_OVERLAPPEDWINDOW;  // sizeable
-    RECT r{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
+    RECT r{0, 0, Scaled(design::kClientWidth), Scaled(design::kClientHeight)};
     AdjustWindowRectEx(&r, style, FALSE, 0);
     CreateWindowExW(0, kWindowClass, win32::Widen(kMainCaption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                     r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, this);
@@ -65,15 +59,20 @@ TForm1::TForm1(HINSTANCE instance)
     SetReportOwner(Handle);
     buildControls();
 
-    ACCEL keys[] = {
-        {FVIRTKEY | FCONTROL, 'T', idTest},
-        {FVIRTKEY | FCONTROL | FALT, 'M', idM4},
-        {FVIRTKEY, VK_F9, idTNCSend},
-        {FVIRTKEY | FALT, 'C', idClear},  // "&Clear"
-    };
-    accelerators_ = CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
+    std::vector<ACCEL> keys;
+    for (const design::Action& a : design::kActions) {
+        const WORD id = ActionCommand(a.name);
+        if (!a.shortcut.any() || !id)
+            continue;
+        const design::Shortcut& k = a.shortcut;
+        keys.push_back({static_cast<BYTE>(FVIRTKEY | (k.ctrl ? FCONTROL : 0) | (k.alt ? FALT : 0)),
+                        static_cast<WORD>(k.function ? VK_F1 + k.function - 1 : k.letter), id});
+    }
+    const char clearKey = design::AcceleratorOf(design::kControls[design::bClear].caption);
+    keys.push_back({FVIRTKEY | FALT, static_cast<WORD>(clearKey), idClear});
+    accelerators_ = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 
-    SetTimer(Handle, tmTimer1, 1000, nullptr);
+    SetTimer(Handle, tmTimer1, design::kTimer1Interval, nullptr);
     Guarded([this] { FormCreate(); });
 }
 
@@ -109,69 +108,100 @@ bool TForm1::PreTranslate(MSG& msg) {
 
 // ---- Controls ----------------------------------------------------------------
 
-void TForm1::buildControls() {
-    windowFont_ = win32::MakeFont(L"MS Sans Serif", 14, true, false);
-    paneFont_ = win32::MakeFont(L"Consolas", 14, false, true);
-    auto make = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, WORD id, HFONT font) {
-        HWND c = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
-                                 Handle, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), instance_, nullptr);
-        SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        return c;
-    };
+HWND TForm1::makeControl(design::ControlId id) {
+    using design::Kind;
+    const design::Control& c = design::kControls[std::size_t(id)];
     const DWORD pane = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | ES_NOHIDESEL;
+    const wchar_t* cls = WC_BUTTONW;
+    DWORD exStyle = 0, style = 0;
+    WORD command = 0;
+    std::wstring text = win32::Widen(c.caption);
+    switch (c.kind) {
+    case Kind::GroupBox: style = BS_GROUPBOX; break;
+    case Kind::Panel: return nullptr;  // a panel without bevel: only a place
+    case Kind::Button:
+        style = WS_TABSTOP | BS_PUSHBUTTON;
+        command = id == design::bSettings ? idSettings : id == design::bClear ? idClear : idClearTNC;
+        break;
+    case Kind::InfoText: {
+        cls = WC_EDITW;
+        style = WS_TABSTOP | ES_MULTILINE | ES_READONLY;
+        std::string lines;
+        for (const char* line : design::kInfoLines)
+            lines += (lines.empty() ? "" : "\n") + std::string(line);
+        text = win32::WidenLines(lines);
+        break;
+    }
+    case Kind::SendPane: cls = WC_EDITW; style = pane; break;
+    case Kind::ReceivePane:
+        cls = WC_EDITW;
+        exStyle = WS_EX_CLIENTEDGE;
+        style = pane;
+        text = win32::Widen(design::Heading(id)) + L"\r\n";
+        break;
+    case Kind::DecodedPane:
+        cls = WC_EDITW;
+        exStyle = WS_EX_CLIENTEDGE;
+        style = pane | ES_OEMCONVERT;
+        break;
+    case Kind::StatusBar:
+        cls = STATUSCLASSNAMEW;
+        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
+        break;
+    }
+    HWND w = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
+                             Handle, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(command)), instance_, nullptr);
+    const HFONT font = c.font == design::Use::PaneFont ? paneFont_ : windowFont_;
+    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    Controls[std::size_t(id)] = w;
+    return w;
+}
 
-    // Creation order is the tab order: the top band, the receive group, the
-    // send group; the group boxes last, below what they frame.
-    Memo2 = make(0, WC_EDITW,
-                 L"Send the archived telemetry folder contents to: \r\n"
-                 L"telemetry@kestrel.example.org\r\n"
-                 L"\r\n"
-                 L"73, KESTREL team",
-                 WS_TABSTOP | ES_MULTILINE | ES_READONLY, 0, windowFont_);
-    bSettings = make(0, WC_BUTTONW, L"Settings", WS_TABSTOP | BS_PUSHBUTTON, idSettings, windowFont_);
-    bClear = make(0, WC_BUTTONW, L"&Clear", WS_TABSTOP | BS_PUSHBUTTON, idClear, windowFont_);
-    Memo1 = make(WS_EX_CLIENTEDGE, WC_EDITW, L"", pane | ES_OEMCONVERT, 0, windowFont_);
-    MemoRX = TWin32RxPane(make(WS_EX_CLIENTEDGE, WC_EDITW, L"TNC RX\r\n", pane, 0, paneFont_),
-                          TWin32RxPane::Lines::Wrapped);
+void TForm1::buildControls() {
+    windowFont_ = win32::MakeFont(design::kWindowFont);
+    paneFont_ = win32::MakeFont(design::kPaneFont);
+    // Creation order is the tab order; the group boxes come last, below what
+    // they frame, the send group's first as it lies over the top band.
+    for (design::ControlId id : design::kTabOrder)
+        makeControl(id);
+    for (design::ControlId id : {design::GroupBox3, design::GroupBox2, design::GroupBox1, design::StatusBar1})
+        makeControl(id);
+    GroupBox2 = Controls[design::GroupBox2];
+    bSettings = Controls[design::bSettings];
+    bClear = Controls[design::bClear];
+    Memo2 = Controls[design::Memo2];
+    GroupBox3 = Controls[design::GroupBox3];
+    MemoTX = Controls[design::MemoTX];
+    bClearTNC = Controls[design::bClearTNC];
+    GroupBox1 = Controls[design::GroupBox1];
+    MemoRX = TWin32RxPane(Controls[design::MemoRX], TWin32RxPane::Lines::Wrapped);
     // Two hex digits and a blank per byte, in a fixed-pitch font.
-    MEMORXHEX = TWin32RxPane(make(WS_EX_CLIENTEDGE, WC_EDITW, L"TNC RX HEX\r\n", pane, 0, paneFont_),
-                             TWin32RxPane::Lines::Uniform);
-    bClearTNC = make(0, WC_BUTTONW, L"Clear", WS_TABSTOP | BS_PUSHBUTTON, idClearTNC, windowFont_);
-    MemoTX = make(0, WC_EDITW, L"", pane, 0, paneFont_);
-    GroupBox3 = make(0, WC_BUTTONW, L"TNC send", BS_GROUPBOX, 0, windowFont_);  // over the band's right part
-    GroupBox2 = make(0, WC_BUTTONW, L"", BS_GROUPBOX, 0, windowFont_);
-    GroupBox1 = make(0, WC_BUTTONW, L"", BS_GROUPBOX, 0, windowFont_);
+    MEMORXHEX = TWin32RxPane(Controls[design::MEMORXHEX], TWin32RxPane::Lines::Uniform);
+    Memo1 = Controls[design::Memo1];
+    StatusBar1 = Controls[design::StatusBar1];
+    int edges[design::kStatusPanels];
+    for (int i = 0; i < design::kStatusPanels; ++i)
+        edges[i] = Scaled(design::kStatusPanelWidth * (i + 1));
+    SendMessageW(StatusBar1, SB_SETPARTS, design::kStatusPanels, reinterpret_cast<LPARAM>(edges));
 
-    StatusBar1 = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr,
-                                 WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0, 0, 0,
-                                 0, Handle, nullptr, instance_, nullptr);
-    SendMessageW(StatusBar1, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_), FALSE);
-    int edges[4];
-    for (int i = 0; i < 4; ++i)
-        edges[i] = Scaled(kStatusPanelWidth * (i + 1));
-    SendMessageW(StatusBar1, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
-
-    // The send pane sees typed characters first; every pane keeps Tab and Esc
-    // for the window rather than for itself.
+    // The send pane sees typed characters first; every pane keeps Esc for the
+    // window rather than for itself.
     for (HWND edit : {Memo2, Memo1, MemoRX.Handle(), MEMORXHEX.Handle(), MemoTX})
         SetWindowSubclass(edit, PaneProc, 1, reinterpret_cast<DWORD_PTR>(this));
 
     Hints = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle, nullptr, instance_,
                             nullptr);
-    hintTexts_.reserve(6);
-    addHint(bSettings, L"RS232 port settings");
-    addHint(MemoTX, L"Any text (including Esc and Ctrl chars) to send to the TNC");
-    addHint(bClearTNC, L"Clear the TNC send  field");
-    addHint(MemoRX.Handle(), L"TNC RX");
-    addHint(MEMORXHEX.Handle(), L"TNC RX HEX");
-    addHint(Memo1, L"Decoded info");
+    hintTexts_.reserve(design::kControlCount);
+    for (std::size_t i = 0; i < design::kControls.size(); ++i)
+        if (*design::kControls[i].hint && Controls[i])
+            addHint(Controls[i], win32::Widen(design::kControls[i].hint));
 
     layoutControls();
 }
 
-void TForm1::addHint(HWND control, const wchar_t* text) {
-    hintTexts_.emplace_back(text);
+void TForm1::addHint(HWND control, std::wstring text) {
+    hintTexts_.push_back(std::move(text));
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -185,30 +215,16 @@ void TForm1::layoutControls() {
     RECT client{};
     GetClientRect(Handle, &client);
     // In designed pixels, scaled where the control is placed.
-    const int w = MulDiv(client.right, 96, win32::ScreenDpi());
-    const int h = MulDiv(client.bottom, 96, win32::ScreenDpi());
-    auto place = [](HWND c, int x, int y, int cw, int ch) {
-        MoveWindow(c, Scaled(x), Scaled(y), Scaled(std::max(0, cw)), Scaled(std::max(0, ch)), TRUE);
-    };
-    place(GroupBox2, 0, 0, w, kTopBandHeight);
-    const int bandInner = kTopBandHeight - kGroupInsetTop - kGroupInset;
-    Panel1 = RECT{kGroupInset, kGroupInsetTop, kGroupInset + 111, kGroupInsetTop + bandInner};
-    place(bSettings, Panel1.left + 16, Panel1.top, 75, 25);
-    place(bClear, Panel1.left + 17, Panel1.top + 32, 73, 33);
-    place(Memo2, kGroupInset + 111, kGroupInsetTop, 368, bandInner);
-    place(GroupBox3, 480, 0, 481, kTopBandHeight);
-    place(MemoTX, 488, 18, 385, 71);
-    place(bClearTNC, 879, 17, 67, 73);
-
-    const int paneTop = kTopBandHeight;
-    const int paneHeight = std::max(0, h - kTopBandHeight - kStatusBarHeight);
-    place(GroupBox1, 0, paneTop, 961, paneHeight);
-    const int inner = paneHeight - kGroupInsetTop - kGroupInset;
-    place(MemoRX.Handle(), kGroupInset, paneTop + kGroupInsetTop, 343, inner);
-    place(MEMORXHEX.Handle(), kGroupInset + 343, paneTop + kGroupInsetTop, 265, inner);
-    const int memo1Left = kGroupInset + 343 + 265;
-    place(Memo1, memo1Left, paneTop + kGroupInsetTop, 961 - kGroupInset - memo1Left, inner);
-    MoveWindow(StatusBar1, 0, client.bottom - Scaled(kStatusBarHeight), client.right, Scaled(kStatusBarHeight), TRUE);
+    const design::Layout layout = design::LayoutWindow(MulDiv(client.right, 96, win32::ScreenDpi()),
+                                                       MulDiv(client.bottom, 96, win32::ScreenDpi()));
+    const design::Rect panel = design::InWindow(layout, design::Panel1);
+    Panel1 = RECT{panel.left, panel.top, panel.left + panel.width, panel.top + panel.height};
+    for (int id = 0; id < design::kControlCount; ++id) {
+        if (!Controls[std::size_t(id)])
+            continue;
+        const design::Rect r = design::InWindow(layout, design::ControlId(id));
+        MoveWindow(Controls[std::size_t(id)], Scaled(r.left), Scaled(r.top), Scaled(r.width), Scaled(r.height), TRUE);
+    }
 }
 
 // ---- Messages ----------------------------------------------------------------
@@ -333,26 +349,25 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
     case WM_GETDLGCODE: {
         LRESULT code = DefSubclassProc(pane, message, wParam, lParam);
         const auto* msg = reinterpret_cast<const MSG*>(lParam);
-        if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB)
-            code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);  // Tab moves on
+        // Tab moves on, except in the send pane, where only Shift+Tab leaves
+        // and Tab is a key for the TNC.
+        if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB &&
+            (pane != MemoTX || GetKeyState(VK_SHIFT) < 0))
+            code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
         return code;
     }
     case WM_KEYDOWN:
+        // Delete types no character; the rule still sends it.
+        if (pane == MemoTX && wParam == VK_DELETE && !typedKey(PaneKey::Delete, 0x7F))
+            return 0;
         // A multi-line edit would close its parent on Esc; the character
         // still comes as WM_CHAR.
         if (wParam == VK_ESCAPE)
             return 0;
         break;
     case WM_CHAR:
-        if (pane == MemoTX && wParam < 256) {
-            char key = static_cast<char>(wParam);
-            try {
-                MemoTXKeyPress(key);
-            } catch (...) {
-                ShowCurrentException();
-                return 0;  // a failed send is not inserted either
-            }
-        }
+        if (pane == MemoTX && !typedKey(PaneKeyOfCharacter(char32_t(wParam)), char32_t(wParam)))
+            return 0;
         if (wParam == 27)
             return 0;
         break;
@@ -361,6 +376,15 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
         break;
     }
     return DefSubclassProc(pane, message, wParam, lParam);
+}
+
+bool TForm1::typedKey(PaneKey key, char32_t character) {
+    try {
+        return station_.MemoTXKey(key, character);
+    } catch (...) {
+        ShowCurrentException();
+        return false;  // a failed send is not inserted either
+    }
 }
 
 // ---- Start-up and shut-down -----------------------------------------------------
@@ -394,6 +418,10 @@ void TForm1::TimerXTimer() { station_.TimerXTimer(); }
 
 void TForm1::MemoTXKeyPress(char& Key) { station_.MemoTXKeyPress(Key); }
 
+WORD TForm1::ActionCommand(std::string_view action) {
+    return action == "aTest" ? idTest : action == "aM4" ? idM4 : action == "aTNCSend" ? idTNCSend : 0;
+}
+
 void TForm1::aTNCSendExecute() { station_.aTNCSendExecute(PaneText(MemoTX)); }
 
 void TForm1::bClearTNCClick() { SetWindowTextW(MemoTX, L""); }
@@ -419,15 +447,15 @@ void TForm1::clearPanes() {
 }
 
 void TForm1::trimPanes() {
-    MemoRX.trimToLines(TWin32RxPane::kTrimLines);
-    MEMORXHEX.trimToLines(TWin32RxPane::kTrimLines);
+    MemoRX.trimToLines(design::kTrimLines);
+    MEMORXHEX.trimToLines(design::kTrimLines);
 }
 
 void TForm1::showMessage(const std::string& text) { ShowMessage(text); }
 
 void TForm1::setStreamTimer(bool on) {
     if (on)
-        SetTimer(Handle, tmTimerX, 10, nullptr);
+        SetTimer(Handle, tmTimerX, design::kTimerXInterval, nullptr);
     else
         KillTimer(Handle, tmTimerX);
 }

@@ -5,6 +5,7 @@
 // its operation and calls the engine, as the Qt window does.
 
 #include "station/Station.h"
+#include "station/WindowDesign.h"
 #include "win32/Win32Mailbox.h"
 #include "win32/Win32RxPane.h"
 
@@ -56,6 +57,8 @@ public:
     HWND Memo1 = nullptr;
     HWND StatusBar1 = nullptr;
     HWND Hints = nullptr;  // the tooltip control that shows the hints
+    // Every control above, in the order of design::ControlId (none for Panel1).
+    std::array<HWND, design::kControlCount> Controls{};
 
 private:
     TWin32Mailbox mailbox_;  // declared before the engine: the port's close services it
@@ -77,8 +80,7 @@ public:
     void TimerXTimer();
     void aTNCSendExecute();
     void bClearTNCClick();
-    // Sees every typed character before the pane inserts it; an exception
-    // cancels the insertion.
+    // Sends one typed character at once (the key rule: typedKey).
     void MemoTXKeyPress(char& Key);
 
     Station& Engine() { return station_; }
@@ -89,8 +91,14 @@ private:
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lParam);
     void buildControls();
+    HWND makeControl(design::ControlId id);
     void layoutControls();
-    void addHint(HWND control, const wchar_t* text);
+    void addHint(HWND control, std::wstring text);
+    // A key in the send pane through the engine's rule; true when the pane
+    // may handle it (a failed send is reported, and not inserted).
+    bool typedKey(PaneKey key, char32_t character);
+    // The command of an action with a shortcut, or 0.
+    static WORD ActionCommand(std::string_view action);
     void command(WORD id);
     void timer(UINT_PTR id);
     void closeWindow();

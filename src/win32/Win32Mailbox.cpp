@@ -1,3 +1,6 @@
+// The serial component's main-thread mailbox on Win32: a posted message wakes
+// the main window to run the queued deliveries (see Win32Mailbox.h).
+
 #include "win32/Win32Mailbox.h"
 
 namespace kestrel {

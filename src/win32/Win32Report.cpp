@@ -1,3 +1,6 @@
+// The Win32 presenter of the application's report and the modal-loop count
+// (see Win32Report.h).
+
 #include "win32/Win32Report.h"
 
 #include "Version.h"

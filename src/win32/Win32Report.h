@@ -1,8 +1,8 @@
 #pragma once
-// The application's report and plain message boxes on Win32 (MessageBox with
-// the application's title), on top of the toolkit-free queue in
-// station/Report.h; and the count of modal loops that are up, so that a close
-// request arriving meanwhile can wait until they are dismissed.
+// The Win32 presenter of the application's report: its boxes are MessageBox
+// with the application's title (the queue is station/Report.h). Also the count
+// of modal loops that are up, so that a close request arriving meanwhile can
+// wait until they are dismissed.
 
 #include <windows.h>
 

@@ -1,3 +1,6 @@
+// The Win32 receive pane: batched insertions into an EDIT control, a bounded
+// tail (see Win32RxPane.h).
+
 #include "win32/Win32RxPane.h"
 
 #include "station/RxPaneText.h"

@@ -14,6 +14,8 @@
 // number of equal units ("XX "), so the cut falls exactly where the pane
 // would have put a line start.
 
+#include "station/WindowDesign.h"
+
 #include <windows.h>
 
 #include <string_view>
@@ -22,7 +24,7 @@ namespace kestrel {
 
 class TWin32RxPane {
 public:
-    static constexpr int kTrimLines = 20;
+    static constexpr int kTrimLines = design::kTrimLines;
     static constexpr int kKeepLines = 2 * kTrimLines;
 
     enum class Lines { Wrapped, Uniform };  // Uniform: every full line holds the same text units

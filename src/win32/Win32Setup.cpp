@@ -1,4 +1,9 @@
+// TComSetupFrm on Win32: the setup dialog built from its design, and
+// RunSetupDialog.
+
 #include "win32/Win32Setup.h"
+
+#include "station/WindowDesign.h"
 
 #include "station/Report.h"
 #include "win32/Win32Report.h"
@@ -12,12 +17,9 @@
 namespace kestrel {
 namespace {
 
-constexpr int kClientWidth = 231;
-constexpr int kClientHeight = 216;
 constexpr int kComboId = 100;  // Combo1; the others follow
-
-const TComProperty kProperties[6] = {cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl};
-const wchar_t* const kLabels[6] = {L"Port", L"Baud rate", L"Data bits", L"Stop bits", L"Parity", L"Flow control"};
+constexpr int kDroppedHeight = 200;  // a list's height when it is open
+const design::SetupDialog& kDesign = design::kSetupDialog;
 
 // An in-memory template without controls: they are made in WM_INITDIALOG at
 // the designed pixel positions, which dialog units cannot give.
@@ -25,7 +27,7 @@ struct alignas(4) DialogTemplate {
     DLGTEMPLATE header;
     WORD menu = 0;
     WORD windowClass = 0;
-    wchar_t title[6] = L"Setup";
+    wchar_t title[1] = L"";  // the design's caption is set in WM_INITDIALOG
 };
 
 }  // namespace
@@ -34,7 +36,7 @@ TComSetupFrm::TComSetupFrm(TCustomComPort& port) : port_(port) {
     // While the design data is read each list is filled and selects its
     // first item; then the port is attached and read, twice.
     for (std::size_t i = 0; i < Selects.size(); ++i) {
-        Selects[i].ComProperty = kProperties[i];
+        Selects[i].ComProperty = kDesign.properties[i];
         Selects[i].CurrentPortHint = port.Port();
         Selects[i].FillItems();
     }
@@ -51,34 +53,40 @@ void TComSetupFrm::showSelection(int combo, int index) {
 void TComSetupFrm::build(HWND dialog) {
     Handle = dialog;
     using win32::Scaled;
-    font_ = win32::MakeFont(L"MS Sans Serif", MulDiv(8, 96, 72), false, false);
-    auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id) {
-        HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, Scaled(x), Scaled(y), Scaled(w),
-                                 Scaled(h), dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 GetModuleHandleW(nullptr), nullptr);
+    SetWindowTextW(dialog, win32::Widen(kDesign.caption).c_str());
+    font_ = win32::MakeFont(win32::Widen(kDesign.fontFace).c_str(), MulDiv(kDesign.fontPoints, 96, 72), false, false);
+    // The group's controls lie in the dialog's client area, offset by the group.
+    const design::Rect g = kDesign.group.rect;
+    auto make = [&](const wchar_t* cls, const char* text, DWORD style, design::Rect r, int id) {
+        HWND c = CreateWindowExW(0, cls, win32::Widen(text).c_str(), WS_CHILD | WS_VISIBLE | style, Scaled(r.left),
+                                 Scaled(r.top), Scaled(r.width), Scaled(r.height), dialog,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
+                                 nullptr);
         SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         return c;
     };
+    auto inGroup = [&](design::Rect r) { return design::Rect{g.left + r.left, g.top + r.top, r.width, r.height}; };
     // Tab order is creation order: the group's lists, then OK, then Cancel.
-    constexpr int gx = 8, gy = 8;
     for (int i = 0; i < 6; ++i) {
-        make(L"STATIC", kLabels[i], SS_LEFT, gx + 8, gy + 24 + 24 * i, 70, 16, -1);
-        HWND combo = make(WC_COMBOBOXW, L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | (i == 0 ? WS_GROUP : 0),
-                          gx + 80, gy + 16 + 24 * i, 129, 200, kComboId + i);
+        make(L"STATIC", kDesign.labels[std::size_t(i)], SS_LEFT, inGroup(kDesign.label(i)), -1);
+        design::Rect list = inGroup(kDesign.list(i));
+        list.height = kDroppedHeight;
+        HWND combo = make(WC_COMBOBOXW, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | (i == 0 ? WS_GROUP : 0), list,
+                          kComboId + i);
         Combos[static_cast<std::size_t>(i)] = combo;
         const TComSelect& s = Selects[static_cast<std::size_t>(i)];
         for (const std::string& item : s.Items)
             SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(win32::Widen(item).c_str()));
         showSelection(i, s.ComPort ? s.Find(s.PortValueText()) : (s.Items.empty() ? -1 : 0));
     }
-    Button1 = make(L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 70, 184, 75, 25, IDOK);
-    Button2 = make(L"BUTTON", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 150, 184, 75, 25, IDCANCEL);
+    Button1 = make(L"BUTTON", kDesign.ok.text, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, kDesign.ok.rect, IDOK);
+    Button2 = make(L"BUTTON", kDesign.cancel.text, BS_PUSHBUTTON | WS_TABSTOP, kDesign.cancel.rect, IDCANCEL);
     // Last, so that it lies below the lists and labels it frames.
-    GroupBox1 = make(L"BUTTON", L" Settings ", BS_GROUPBOX, gx, gy, 217, 169, -1);
+    GroupBox1 = make(L"BUTTON", kDesign.group.text, BS_GROUPBOX, g, -1);
     SetWindowPos(GroupBox1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     // The designed client size, centred on the screen.
-    RECT r{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
+    RECT r{0, 0, Scaled(kDesign.clientWidth), Scaled(kDesign.clientHeight)};
     AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
     const int w = r.right - r.left, h = r.bottom - r.top;
@@ -136,15 +144,10 @@ bool TComSetupFrm::ShowModal(HWND owner) {
 }
 
 void TComSetupFrm::ApplyToPort() {
-    port_.BeginSettingsUpdate();
-    try {
-        for (TComSelect& s : Selects)
-            s.ApplyToPort();
-    } catch (...) {
-        port_.EndSettingsUpdate();
-        throw;
-    }
-    port_.EndSettingsUpdate();
+    std::array<TComSelect*, 6> choices{};
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        choices[i] = &Selects[i];
+    ApplyChoices(port_, choices);
 }
 
 void RunSetupDialog(TCustomComPort& port, HWND owner) {

@@ -1,3 +1,5 @@
+// Small Win32 helpers of the window and the dialog (see Win32Util.h).
+
 #include "win32/Win32Util.h"
 
 namespace kestrel::win32 {
@@ -42,6 +44,10 @@ HFONT MakeFont(const wchar_t* face, int pixelHeight, bool bold, bool fixedPitch)
     return CreateFontW(-Scaled(pixelHeight), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        (fixedPitch ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH | FF_SWISS), face);
+}
+
+HFONT MakeFont(const design::FontRequest& font) {
+    return MakeFont(Widen(font.face).c_str(), font.pixelHeight, font.bold, font.fixedPitch);
 }
 
 std::wstring WindowText(HWND window) {

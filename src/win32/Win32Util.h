@@ -2,6 +2,8 @@
 // Small pieces the Win32 window and dialog share: the DPI scale of the designed
 // 96-dpi sizes, Latin-1 text to and from the controls' UTF-16, fonts.
 
+#include "station/WindowDesign.h"
+
 #include <windows.h>
 
 #include <string>
@@ -24,6 +26,7 @@ std::string Narrow(std::wstring_view text);
 // A font pixelHeight designed pixels high (the character height, as the
 // designer gives it), scaled.
 HFONT MakeFont(const wchar_t* face, int pixelHeight, bool bold, bool fixedPitch);
+HFONT MakeFont(const design::FontRequest& font);
 
 // The text of a control.
 std::wstring WindowText(HWND window);

@@ -2,6 +2,7 @@
 // port on a pseudo-terminal; what the TNC would receive is read from its end.
 
 #include "CP_Main.h"
+#include "trends/TrendWindow.h"
 #include "support/ExpectedBeacon.h"
 #include "GuiTestSupport.h"
 
@@ -92,6 +93,23 @@ TEST_F(ConsoleTest, ControlKeysAreSentAndThePaneStillEditsWithThem) {
     QTest::sendKeyEvent(QTest::Click, form->MemoTX, Qt::Key_C, QStringLiteral("\x03"), Qt::ControlModifier);
     EXPECT_EQ(received(5), "xy\x08\x1b\x03");
     EXPECT_EQ(form->MemoTX->toPlainText(), QStringLiteral("x"));
+}
+
+// What only the window shows of the key rule: Tab is typed into the pane and
+// keeps the focus there, Shift+Tab leaves, Ctrl+G goes to the TNC and opens
+// nothing, and a character the line cannot carry is not shown.
+TEST_F(ConsoleTest, TabAndCtrlGBelongToTheTncAndTheEuroSignIsNotShown) {
+    start();
+    QTest::keyClick(form->MemoTX, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form->MemoTX);
+    QTest::sendKeyEvent(QTest::Click, form->MemoTX, Qt::Key_G, QStringLiteral("\x07"), Qt::ControlModifier);
+    QTest::sendKeyEvent(QTest::Click, form->MemoTX, Qt::Key_unknown, QString(QChar(0x20AC)), Qt::NoModifier);
+    EXPECT_EQ(received(2), "\t\x07");
+    EXPECT_EQ(form->MemoTX->toPlainText(), QStringLiteral("\t"));
+    EXPECT_FALSE(form->Trends()->isVisible());
+    QTest::keyClick(form->MemoTX, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_NE(QApplication::focusWidget(), form->MemoTX);
+    EXPECT_EQ(receivedUpToMarker(), "\t\x07");
 }
 
 TEST_F(ConsoleTest, PastedTextIsNotSentUntilF9) {

@@ -3,7 +3,7 @@
 // driven by the test, a bounded wait that runs the event loop; and the support
 // library's working directory, pseudo-terminal and settings file.
 
-#include "gui/ExceptionReport.h"
+#include "gui/QtReport.h"
 #include "serial/CPortSetup.h"
 #include "support/Eventually.h"
 #include "support/Files.h"

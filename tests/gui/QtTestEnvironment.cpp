@@ -1,6 +1,6 @@
 // One application object for every GUI test case of a test binary.
 
-#include "gui/ExceptionReport.h"
+#include "gui/Application.h"
 
 #include <gtest/gtest.h>
 

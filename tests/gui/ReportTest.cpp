@@ -2,7 +2,7 @@
 
 #include "GuiTestSupport.h"
 #include "gui/QtMailbox.h"
-#include "serial/ExceptionReport.h"
+#include "serial/HandlerExceptions.h"
 
 #include <QTimer>
 

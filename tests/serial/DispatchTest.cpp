@@ -6,7 +6,7 @@
 #include "support/FakeComDevice.h"
 #include "support/TestMailbox.h"
 #include "serial/CPort.h"
-#include "serial/ExceptionReport.h"
+#include "serial/HandlerExceptions.h"
 
 #include <stdexcept>
 #include <thread>

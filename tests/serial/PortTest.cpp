@@ -10,7 +10,7 @@
 
 #include "ComPortError.h"
 #include "support/PortOnTestLine.h"
-#include "serial/ExceptionReport.h"
+#include "serial/HandlerExceptions.h"
 
 namespace kestrel {
 namespace {

@@ -389,6 +389,34 @@ TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
     EXPECT_EQ(log.count("Open"), 1);
 }
 
+// One rule for both windows: every key goes out as a terminal sends it, the
+// pane edits with it as usual, and a character the line cannot carry as one
+// byte is neither sent nor shown.
+TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
+    start();
+    struct Case {
+        PaneKey key;
+        char32_t character;
+        bool paneHandles;
+    };
+    const Case cases[] = {
+        {PaneKey::Tab, U'\t', true},      {PaneKey::Delete, 0x7F, true}, {PaneKey::Backspace, U'\b', true},
+        {PaneKey::Escape, 0x1B, false},    {PaneKey::Enter, U'\r', true}, {PaneKey::Character, 0x07, true},
+        {PaneKey::Character, U'A', true},  {PaneKey::Character, 0xE9, true},
+        {PaneKey::Character, 0x20AC, false},  // the euro sign: not one byte
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(station->MemoTXKey(c.key, c.character), c.paneHandles) << int(c.character);
+    EXPECT_EQ(log.written, "\t\x7F\b\x1B\r\aA\xE9");
+    EXPECT_EQ(view.beeps, 1);
+    for (const Case& c : cases)
+        EXPECT_TRUE(c.key == PaneKey::Character || PaneKeyOfCharacter(c.character) == c.key)
+            << int(c.character) << ": a window that sees only the character";
+
+    station->CPort.ClosePort();
+    EXPECT_THROW(station->MemoTXKey(PaneKey::Character, U'A'), EComPort);
+}
+
 TEST_F(StationTest, TypedKeysAndF9GoOutAsTheTncExpectsThem) {
     start();
     for (char key : std::string("AT\r"))

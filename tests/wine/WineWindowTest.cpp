@@ -10,6 +10,7 @@
 #include "support/Pty.h"
 #include "support/StreamCheck.h"
 #include "support/WineSupport.h"
+#include "station/WindowDesign.h"
 #include "telemetry/BeaconFrame.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +24,16 @@
 namespace kestrel::test {
 namespace {
 
-// Designed places in the window's client area (96 dpi, as Wine runs).
-constexpr const char* kSettingsButton = "55 27";
-constexpr const char* kSendPane = "600 50";
-constexpr const char* kDecodedPane = "780 300";
+// The middle of a control as the window's design places it (96 dpi, as Wine
+// runs): clicks there reach it only where the window built it by the design.
+std::string Middle(design::ControlId id) {
+    const design::Rect r =
+        design::InWindow(design::LayoutWindow(design::kClientWidth, design::kClientHeight), id);
+    return std::to_string(r.left + r.width / 2) + " " + std::to_string(r.top + r.height / 2);
+}
+const std::string kSettingsButton = Middle(design::bSettings);
+const std::string kSendPane = Middle(design::MemoTX);
+const std::string kDecodedPane = Middle(design::Memo1);
 
 const char kOtherSection[] = "[Station]\r\nCallsign=KR7TEST\r\n";
 
@@ -67,7 +74,7 @@ protected:
         shell("xdotool mousemove --window " + box + " 30 20 click 1");
         key("Return");
     }
-    void click(const char* where) { shell("xdotool mousemove --window " + window_ + " " + where + " click 1"); }
+    void click(const std::string& where) { shell("xdotool mousemove --window " + window_ + " " + where + " click 1"); }
     static void key(const std::string& keys) { shell("xdotool key --delay 50 " + keys); }
     std::string received(std::size_t want) { return readFor(peer_, want, std::chrono::seconds(5)); }
     void send(const std::string& bytes) { ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
@@ -145,6 +152,9 @@ TEST_F(WineWindow, KeysGoOutOnTheLineWhicheverControlHasTheFocus) {
     EXPECT_EQ(received(3), "AT\r") << "typed keys go out at once";
     key("F9");
     EXPECT_EQ(received(6), "AT\r\n\r");
+    key("Tab Delete ctrl+g");  // as a terminal sends them; Tab stays in the pane
+    key("BackSpace F9");
+    EXPECT_EQ(received(9), std::string("\t\x7f\a\b") + "AT\r\n\r");
 
     click(kDecodedPane);  // the shortcuts act from any control
     key("F9");

@@ -1,5 +1,8 @@
-#include "gui/ExceptionReport.h"
+// The Qt presenter of the application's report (see QtReport.h).
 
+#include "gui/QtReport.h"
+
+#include <QCoreApplication>
 #include <QMessageBox>
 
 namespace kestrel {
@@ -24,19 +27,10 @@ void PresentBox(TMessageKind kind, const std::string& text) {
 
 QString ReportText(const std::string& what) { return Latin1(FormatReportText(what)); }
 
+void InstallQtReport() { InstallApplicationReport(PresentBox); }
+
+void RemoveQtReport() { InstallApplicationReport(nullptr); }
+
 void SetMessagePresenter(TMessagePresenter presenter) { gPresenter = std::move(presenter); }
-
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallApplicationReport(PresentBox); }
-
-TApplication::~TApplication() { InstallApplicationReport(nullptr); }
-
-bool TApplication::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (...) {
-        ShowCurrentException();
-        return true;
-    }
-}
 
 }  // namespace kestrel

@@ -1,4 +1,7 @@
-#include "serial/ExceptionReport.h"
+// Hands what a port event handler threw to the installed handler, on the main
+// thread (see HandlerExceptions.h).
+
+#include "serial/HandlerExceptions.h"
 
 #include <cstdio>
 #include <mutex>

@@ -1,7 +1,8 @@
 #pragma once
-// The application's one exception report. Whatever escapes a handler that the
-// event loop (or the port's event delivery) runs ends up here; the window layer
-// installs a handler that shows the text in a message box.
+// The port handlers' catcher: what a port event handler (OnRxChar, ...)
+// throws is caught by the component's event dispatch and handed here, to the
+// one handler the application installs (station/Report.h routes it into the
+// application's report), never to the event thread.
 
 #include <exception>
 #include <functional>
