@@ -13,6 +13,7 @@
 #include "support/Files.h"
 #include "support/StreamCheck.h"
 #include "telemetry/Archive.h"
+#include "telemetry/TimeIndex.h"
 
 #include <algorithm>
 #include <chrono>
@@ -213,6 +214,11 @@ int main(int argc, char** argv) {
                 achieved, largestBacklog);
     std::printf("archive:  %zu bytes lost; %zu beacons in the BeaconTextLog, %zu RawFrameFiles match\n", c.lostBytes,
                 c.matchingLines, c.matchingRawFiles);
+    const std::string index = test::readFile(timeIndexPath(rawLog.string()));
+    const TimeIndexContents entries = parseTimeIndex(index);
+    std::printf("index:    %zu bytes (%.3f %% of the RawByteLog), %zu entries (%.1f a second), %zu torn\n",
+                index.size(), logged ? 100.0 * static_cast<double>(index.size()) / static_cast<double>(logged) : 0.0,
+                entries.entries.size(), static_cast<double>(entries.entries.size()) / seconds, entries.dropped);
     std::printf("decoder:  exit %d, peak RSS %ld kB, CPU %.1f s (%.0f %% of one core)\n", exitStatus,
                 figures.peakRssKb, figures.cpuSeconds, 100 * figures.cpuSeconds / seconds);
 

@@ -228,7 +228,7 @@ void Archive::appendRawByte(std::uint8_t byte) {
 void Archive::noteReadTime() noexcept {
     if (rawByteLog_ == kNoFile) return;
     try {
-        timeIndex_.readTime(utcMilliseconds(clock_.utcNow()));
+        timeIndex_.readTime(clock_.tickCount(), [this] { return utcMilliseconds(clock_.utcNow()); });
     } catch (...) {
     }
 }

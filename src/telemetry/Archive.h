@@ -54,8 +54,8 @@ public:
     // Throws EInOutError (103 when the log is not open).
     void appendRawByte(std::uint8_t byte);
 
-    // The time of a chunk about to be handed on byte by byte: one clock
-    // reading per chunk, never per byte. Never throws; the time index's
+    // The time of a chunk about to be handed on byte by byte: one tick count
+    // per chunk, never per byte, and the calendar clock when an entry is due. Never throws; the time index's
     // failures are counted and reported apart from the RawByteLog's.
     void noteReadTime() noexcept;
     std::uint64_t TimeIndexFailures() const { return timeIndex_.failures(); }

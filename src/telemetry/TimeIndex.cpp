@@ -2,7 +2,6 @@
 
 #include "telemetry/InOutError.h"
 
-#include <cstdlib>
 #include <exception>
 
 namespace kestrel {
@@ -147,9 +146,11 @@ TimeIndexContents parseTimeIndex(std::string_view bytes) {
             }
             step += static_cast<std::uint64_t>(unzigzag(p >> 5));
             entry.offset += step;
-            entry.utcMs += kTimeIndexSpacingMs + ((p & kInlineTimeSteps) == kInlineTimeSteps
-                                                      ? unzigzag(late)
-                                                      : static_cast<std::int64_t>(p & kInlineTimeSteps));
+            // Unsigned, so that a damaged index wraps instead of overflowing.
+            const std::uint64_t timeStep = kTimeIndexSpacingMs + ((p & kInlineTimeSteps) == kInlineTimeSteps
+                                                                      ? static_cast<std::uint64_t>(unzigzag(late))
+                                                                      : (p & kInlineTimeSteps));
+            entry.utcMs = static_cast<std::int64_t>(static_cast<std::uint64_t>(entry.utcMs) + timeStep);
             if (!c.entries.empty() && entry.offset < c.entries.back().offset) {
                 ++c.dropped;
                 continue;
@@ -165,7 +166,7 @@ void TimeIndexWriter::open(const std::string& rawByteLogPath) noexcept {
     close();
     path_ = timeIndexPath(rawByteLogPath);
     encoder_.reset();
-    lastMs_.reset();
+    lastTick_.reset();
     newSegment_ = true;
     // The log was just made under a free name: an index of that name is left
     // from a log that is gone.
@@ -208,11 +209,9 @@ bool TimeIndexWriter::ensureFile() {
 
 void TimeIndexWriter::entryDue(std::uint64_t offset) {
     pending_ = false;
-    const std::int64_t ms = pendingMs_;
-    if (lastMs_ && std::llabs(ms - *lastMs_) < kTimeIndexSpacingMs) return;
-    lastMs_ = ms;  // failed tries too: at most ten a second
+    lastTick_ = pendingTick_;  // failed tries too: at most ten a second
     if (!ensureFile()) return;
-    const TimeIndexEntry entry{offset, ms};
+    const TimeIndexEntry entry{offset, pendingMs_};
     const std::string bytes = encoder_.encode(entry, newSegment_);
     try {
         fs_.write(file_, bytes.data(), bytes.size());

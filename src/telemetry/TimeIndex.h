@@ -70,7 +70,7 @@ TimeIndexContents parseTimeIndex(std::string_view bytes);
 
 // The archive's side: told the time of each read chunk, it writes an entry for
 // the first byte stored after it when kTimeIndexSpacingMs have passed since the
-// last entry. Failures never leave it: they are counted, the first of a series
+// last entry (or the last try at one). Failures never leave it: they are counted, the first of a series
 // is kept for one report, and the next entry tries again.
 class TimeIndexWriter {
 public:
@@ -84,8 +84,14 @@ public:
     void open(const std::string& rawByteLogPath) noexcept;
     void close() noexcept;
 
-    void readTime(std::int64_t utcMs) {
-        pendingMs_ = utcMs;
+    // A read chunk at `tickMs` (a monotonic millisecond count); `utcMs()` is
+    // read only when an entry is due, so chunks in between cost no calendar
+    // clock, and a stepped wall clock never bunches or stalls entries.
+    template <class UtcMs>
+    void readTime(std::uint32_t tickMs, UtcMs&& utcMs) {
+        if (lastTick_ && tickMs - *lastTick_ < kTimeIndexSpacingMs) return;
+        pendingTick_ = tickMs;
+        pendingMs_ = utcMs();
         pending_ = true;
     }
     // Called with each byte's offset in the RawByteLog once it is stored there:
@@ -110,7 +116,8 @@ private:
     FileHandle file_ = kNoFile;
     bool pending_ = false;
     std::int64_t pendingMs_ = 0;
-    std::optional<std::int64_t> lastMs_;
+    std::uint32_t pendingTick_ = 0;
+    std::optional<std::uint32_t> lastTick_;
     bool newSegment_ = true;
     bool failing_ = false;
     std::uint64_t failures_ = 0;

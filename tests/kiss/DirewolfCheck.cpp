@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
     const auto textLogs = filesIn(station + "/Telemetry/Decoded");
     const std::string text = textLogs.size() == 1 ? readFile(textLogs[0]) : std::string();
     const auto textLines = std::count(text.begin(), text.end(), '\n');
-    const auto rawLogs = filesIn(station + "/Telemetry/raw_log");
+    const auto rawLogs = rawByteLogsIn(station + "/Telemetry");
     const std::uintmax_t rawLogBytes = rawLogs.size() == 1 ? std::filesystem::file_size(rawLogs[0]) : 0;
     std::printf("program:  exit %d, %zu RawFrameFiles (%s), %ld BeaconTextLog lines, RawByteLog %ju bytes "
                 "(the KISS stream: %s)\n",

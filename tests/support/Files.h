@@ -77,4 +77,12 @@ inline std::vector<fs::path> filesIn(const fs::path& dir) {
     return v;
 }
 
+// The RawByteLogs below a Telemetry folder (raw_log/*.KR7), without the time
+// indexes beside them.
+inline std::vector<fs::path> rawByteLogsIn(const fs::path& telemetry) {
+    std::vector<fs::path> v = filesIn(telemetry / "raw_log");
+    std::erase_if(v, [](const fs::path& p) { return p.extension() != ".KR7"; });
+    return v;
+}
+
 }  // namespace kestrel::test

@@ -104,7 +104,7 @@ inline ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::siz
     ArchiveCheck c;
     const fs::path telemetry = work / "Telemetry";
 
-    const auto rawLogs = test::filesIn(telemetry / "raw_log");
+    const auto rawLogs = test::rawByteLogsIn(telemetry);
     const std::string logged = rawLogs.size() == 1 ? test::readFile(rawLogs[0]) : std::string();
     if (rawLogs.size() != 1) c.problems.push_back(std::to_string(rawLogs.size()) + " RawByteLogs");
     c.lostBytes = logged.size() < sent ? sent - logged.size() : 0;

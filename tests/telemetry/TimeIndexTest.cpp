@@ -113,6 +113,7 @@ protected:
     }
     void chunk(std::int64_t afterMs, const std::string& bytes) {
         clock.utc = utcFromMilliseconds(ms(clock) + afterMs);
+        clock.ticks += static_cast<std::uint32_t>(afterMs);
         archive.noteReadTime();
         for (char c : bytes) {
             try {

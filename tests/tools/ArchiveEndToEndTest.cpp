@@ -72,7 +72,7 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
 
     const fs::path telemetry = work / "Telemetry";
     auto logged = [&] {
-        auto logs = test::filesIn(telemetry / "raw_log");
+        auto logs = test::rawByteLogsIn(telemetry);
         return logs.size() == 1 ? fs::file_size(logs[0]) : 0u;
     };
     ASSERT_TRUE(test::eventually([&] { return logged() >= stream.size(); }, std::chrono::seconds(30)))
@@ -80,7 +80,7 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
     EXPECT_EQ(decoder.terminate(), 0) << test::readFile(scratch / "decoder.out");
 
     // RawByteLog: every byte as it came, under the run's UTC start stamp.
-    const auto rawLogs = test::filesIn(telemetry / "raw_log");
+    const auto rawLogs = test::rawByteLogsIn(telemetry);
     ASSERT_EQ(rawLogs.size(), 1u);
     std::smatch start;
     const std::string rawLogName = rawLogs[0].filename().string();

@@ -75,7 +75,7 @@ TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
     EXPECT_EQ(sim.terminate(), 0);
 
     const std::string sent = readFile(root / "sent.bin");
-    auto rawLogs = filesIn(work / "Telemetry" / "raw_log");
+    auto rawLogs = rawByteLogsIn(work / "Telemetry");
     ASSERT_EQ(rawLogs.size(), 1u);
     const std::string received = readFile(rawLogs[0]);
     ASSERT_FALSE(received.empty());

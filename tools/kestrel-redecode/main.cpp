@@ -45,9 +45,9 @@ Decodes KESTREL beacons again from recorded files. Each FILE may be
 
 Receive times, in this order of preference:
   1. the time index beside the log (the same name with .tidx appended, which
-     the program writes while it receives): each beacon gets the time its
-     last byte was read, to the second in the BeaconTextLog and RawFrameFile
-     names and to the millisecond in CSV;
+     the program writes while it receives): each beacon gets the time the
+     chunk holding its last byte was read (known to 0.1 s), to the second in
+     the BeaconTextLog and RawFrameFile names, to the millisecond in CSV;
   2. without an index, the run's start time from a log_raw_<UTC start> name;
   3. without either, --start, or else the file's modification time.
 Without an index every beacon of a file carries that one time (its
