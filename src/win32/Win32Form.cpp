@@ -366,8 +366,17 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         break;
     case WM_CHAR:
-        if (pane == MemoTX && !typedKey(PaneKeyOfCharacter(char32_t(wParam)), char32_t(wParam)))
-            return 0;
+        if (pane == MemoTX) {
+            const PaneKey key = PaneKeyOfCharacter(char32_t(wParam));
+            if (!typedKey(key, char32_t(wParam)))
+                return 0;
+            if (key == PaneKey::Tab) {
+                // An edit control in a window with dialog navigation does not
+                // insert a tab itself.
+                SendMessageW(MemoTX, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"\t"));
+                return 0;
+            }
+        }
         if (wParam == 27)
             return 0;
         break;
