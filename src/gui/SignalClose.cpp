@@ -63,7 +63,9 @@ TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
         while (::read(gPipe[0], buf, sizeof buf) > 0) {
         }
         // A message box that is up (the start-up error, a report) would keep
-        // its own loop running: dismiss it, then close as the operator would.
+        // its own loop running: no further box may open, dismiss this one,
+        // then close as the operator would.
+        CloseReports();
         while (QWidget* modal = QApplication::activeModalWidget()) {
             modal->close();
             if (QApplication::activeModalWidget() == modal)

@@ -154,6 +154,8 @@ MainThreadMailbox* TCustomComPort::Mailbox() const { return mailbox_ ? mailbox_ 
 
 bool TCustomComPort::EventThreadActive() const { return eventThread_ && !eventThread_->Finished(); }
 
+bool TCustomComPort::DeviceGone() { return connected_ && device_ && device_->IsOpen() && device_->Probe() != 0; }
+
 // ---- Open and close ----------------------------------------------------------------
 
 void TCustomComPort::CreateHandle() {
@@ -356,27 +358,34 @@ uint32_t TCustomComPort::ModemSignals() {
 // ---- Event dispatch ------------------------------------------------------------------
 
 void TCustomComPort::runEventAction(TComEvent event) {
-    switch (event) {
-    case evRxChar: {
-        const int32_t count = BytesWaiting();
-        if (count > 0) DoRxChar(count);
-        break;
-    }
-    case evTxEmpty: DoTxEmpty(); break;
-    case evRxFlag: DoRxFlag(); break;
-    case evRing: DoRing(); break;
-    case evBreak: DoBreak(); break;
-    case evCTS: DoCTSChange((ModemSignals() & kMsCtsOn) != 0); break;
-    case evDSR: DoDSRChange((ModemSignals() & kMsDsrOn) != 0); break;
-    case evRLSD: DoRLSDChange((ModemSignals() & kMsRlsdOn) != 0); break;
-    case evError: {
-        ComStatus status;
-        if (const int e = device_->ClearError(status)) throw deviceError(CError_ClearComFailed, e);
-        const TComErrors errors = ErrorsFromMask(status.Errors);
-        if (!errors.Empty()) DoError(errors);
-        break;
-    }
-    case evRx80Full: DoRx80Full(); break;
+    try {
+        switch (event) {
+        case evRxChar: {
+            const int32_t count = BytesWaiting();
+            if (count > 0) DoRxChar(count);
+            break;
+        }
+        case evTxEmpty: DoTxEmpty(); break;
+        case evRxFlag: DoRxFlag(); break;
+        case evRing: DoRing(); break;
+        case evBreak: DoBreak(); break;
+        case evCTS: DoCTSChange((ModemSignals() & kMsCtsOn) != 0); break;
+        case evDSR: DoDSRChange((ModemSignals() & kMsDsrOn) != 0); break;
+        case evRLSD: DoRLSDChange((ModemSignals() & kMsRlsdOn) != 0); break;
+        case evError: {
+            ComStatus status;
+            if (const int e = device_->ClearError(status)) throw deviceError(CError_ClearComFailed, e);
+            const TComErrors errors = ErrorsFromMask(status.Errors);
+            if (!errors.Empty()) DoError(errors);
+            break;
+        }
+        case evRx80Full: DoRx80Full(); break;
+        }
+    } catch (const EComPort&) {
+        // A device that went away fails its status calls on every event:
+        // its owner's loss check notices that once; it is no report.
+        if (DeviceGone()) return;
+        throw;
     }
 }
 

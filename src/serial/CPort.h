@@ -350,6 +350,11 @@ public:
     // The settings-file access; none (the default) means the platform's store.
     void SetProfileStore(std::shared_ptr<ProfileStore> store) { profileStore_ = std::move(store); }
 
+    // What the last LoadSettingsFile could not take as written, one line each
+    // ("BaudRate=250000 is not understood; 9600 is used instead", or why the
+    // file was not read at all).
+    const std::vector<std::string>& SettingsFileNotes() const { return settingsNotes_; }
+
     void BeginSettingsUpdate();
     void EndSettingsUpdate();  // at depth 0 again: ApplyAllSettings
     int32_t SettingsUpdateDepth() const { return updateDepth_; }
@@ -373,6 +378,9 @@ public:
     // The event thread is still waiting for line events (false once it gave up
     // on a hung-up device or was stopped).
     bool EventThreadActive() const;
+    // The open device no longer answers (unplugged, hung up): asks the
+    // device, never throws. False on a closed port.
+    bool DeviceGone();
 
     // Objects that keep a pointer to the port (the setup dialog's combo boxes)
     // are told when it is destroyed. Returns a handle for removal.
@@ -437,6 +445,10 @@ private:
     MainThreadMailbox* mailbox_ = nullptr;
     MainThreadMailbox* openMailbox_ = nullptr;  // the one the running thread uses
     std::shared_ptr<ProfileStore> profileStore_;
+    std::vector<std::string> settingsNotes_;
+    // A Port value the reader had to cut: while the port stays so, its line
+    // in the file is left as it is.
+    std::string portCutOnLoad_;
     int32_t updateDepth_ = 0;
     bool connected_ = false;
     bool closing_ = false;  // ClosePort is under way (an action may call it again)

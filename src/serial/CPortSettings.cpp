@@ -330,7 +330,10 @@ void TCustomComPort::SaveSettingsFile(const std::string& path) { StoreIniFile(pa
 void TCustomComPort::LoadSettingsFile(const std::string& path) { LoadIniFile(path); }
 
 void TCustomComPort::StoreIniFile(const std::string& path) {
-    ProfileKeys keys{{"Port", port_}, {"BaudRate", BaudRateText(baudRate_)}};
+    ProfileKeys keys;
+    // A value the reader cut is never written back cut: its line stays whole.
+    if (portCutOnLoad_.empty() || port_ != portCutOnLoad_) keys.emplace_back("Port", port_);
+    keys.emplace_back("BaudRate", BaudRateText(baudRate_));
     if (baudRate_ == brCustom) keys.emplace_back("CustomBaudRate", std::to_string(customBaudRate_));
     keys.emplace_back("StopBits", StopBitsText(stopBits_));
     keys.emplace_back("DataBits", DataBitsText(dataBits_));
@@ -340,21 +343,60 @@ void TCustomComPort::StoreIniFile(const std::string& path) {
     if (!profileStore().WriteStrings(path, name_, keys)) throw EComPort(CError_StoreFailed);
 }
 
+namespace {
+
+// value read for key is one its conversion knows, or the note that says what
+// is used instead.
+template <class T>
+void NoteFallback(std::vector<std::string>& notes, const char* key, const std::string& value, T converted,
+                  std::string (*toText)(T), const std::string& usedInstead) {
+    if (!SameTextAscii(toText(converted), value))
+        notes.push_back(std::string(key) + "=" + value + " is not understood; " + usedInstead + " is used instead");
+}
+
+}  // namespace
+
 void TCustomComPort::LoadIniFile(const std::string& path) {
     ProfileStore& store = profileStore();
     auto read = [&](const char* key, const std::string& defaultValue) {
         return store.ReadString(path, name_, key, defaultValue);
     };
+    settingsNotes_.clear();
+    portCutOnLoad_.clear();
+    if (std::string why = store.WhyUnreadable(path); !why.empty())
+        settingsNotes_.push_back("the file " + why + "; the built-in settings are used");
     TSettingsUpdate update(*this);
     try {
-        SetPort(read("Port", port_));
-        SetBaudRate(BaudRateFromText(read("BaudRate", BaudRateText(baudRate_))));
-        if (baudRate_ == brCustom) SetCustomBaudRate(ProfileIntegerFromText(read("CustomBaudRate", "9600"), 9600));
-        SetStopBits(StopBitsFromText(read("StopBits", StopBitsText(stopBits_))));
-        SetDataBits(DataBitsFromText(read("DataBits", DataBitsText(dataBits_))));
-        parity_.SetBits(ParityFromText(read("Parity", ParityText(parity_.Bits()))));
-        flowControl_.SetFlowControl(
-            FlowControlFromText(read("FlowControl", FlowControlText(flowControl_.FlowControl()))));
+        const std::string port = read("Port", port_);
+        if (port.size() >= kProfileValueMax) {
+            portCutOnLoad_ = port;
+            settingsNotes_.push_back("Port= reaches the reader's limit of " + std::to_string(kProfileValueMax) +
+                                     " characters; what fits is used, and the line is kept as it is");
+        }
+        SetPort(port);
+        const std::string baud = read("BaudRate", BaudRateText(baudRate_));
+        SetBaudRate(BaudRateFromText(baud));
+        NoteFallback(settingsNotes_, "BaudRate", baud, baudRate_, BaudRateText, BaudRateText(baudRate_));
+        if (baudRate_ == brCustom) {
+            const std::string custom = read("CustomBaudRate", "9600");
+            SetCustomBaudRate(ProfileIntegerFromText(custom, 9600));
+            if (ProfileIntegerFromText(custom, 0) != ProfileIntegerFromText(custom, 1))
+                settingsNotes_.push_back("CustomBaudRate=" + custom + " is not understood; 9600 is used instead");
+        }
+        const std::string stop = read("StopBits", StopBitsText(stopBits_));
+        SetStopBits(StopBitsFromText(stop));
+        NoteFallback(settingsNotes_, "StopBits", stop, stopBits_, StopBitsText, StopBitsText(stopBits_));
+        const std::string data = read("DataBits", DataBitsText(dataBits_));
+        SetDataBits(DataBitsFromText(data));
+        NoteFallback(settingsNotes_, "DataBits", data, dataBits_, DataBitsText, DataBitsText(dataBits_));
+        const std::string parity = read("Parity", ParityText(parity_.Bits()));
+        parity_.SetBits(ParityFromText(parity));
+        NoteFallback(settingsNotes_, "Parity", parity, parity_.Bits(), ParityText, ParityText(parity_.Bits()));
+        const std::string flow = read("FlowControl", FlowControlText(flowControl_.FlowControl()));
+        flowControl_.SetFlowControl(FlowControlFromText(flow));
+        // An unknown text gives "Custom", which changes nothing.
+        NoteFallback(settingsNotes_, "FlowControl", flow, FlowControlFromText(flow), FlowControlText,
+                     FlowControlText(flowControl_.FlowControl()));
     } catch (...) {
         throw EComPort(CError_LoadFailed);  // the load failure is what the caller hears about
     }

@@ -139,6 +139,11 @@ public:
     // The wait of one event thread (its StopSignal included); nullptr with
     // `error` set when it cannot be created.
     virtual std::unique_ptr<ComEventWaiter> CreateEventWaiter(int& error) = 0;
+
+    // Main thread, once a second while open: 0 while the device answers,
+    // otherwise the OS error that says it went away. Where the event thread
+    // already ends on a hang-up (POSIX) there is nothing more to ask.
+    virtual int Probe() { return 0; }
 };
 
 // The Windows error number of a call's result, which is what EComPort

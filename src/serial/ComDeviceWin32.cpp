@@ -153,7 +153,11 @@ private:
         if (woke != WAIT_OBJECT_0 + 1) return ComWaitResult::Failed;
         pending_ = false;
         DWORD unused = 0;
-        if (!GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE)) return ComWaitResult::Nothing;
+        if (!GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE)) {
+            // Wine aborts some waits spuriously: wait again. Anything else
+            // (access denied, bad command, device removed) is a device gone.
+            return GetLastError() == ERROR_OPERATION_ABORTED ? ComWaitResult::Nothing : ComWaitResult::Failed;
+        }
         seen = wait_->mask;
         return ComWaitResult::Events;
     }
@@ -223,6 +227,8 @@ public:
                                FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE) return lastError();
         handle_ = h;
+        DWORD lines = 0;
+        readyAtOpen_ = GetCommModemStatus(h, &lines) && (lines & MS_DSR_ON);
         return 0;
     }
 
@@ -297,6 +303,24 @@ public:
         return 0;
     }
 
+    // An unplugged USB adapter fails ClearCommError and GetCommModemStatus
+    // (access denied, bad command, device not connected); a line whose DSR
+    // was up at the open and is down now has hung up (Wine's pseudo-terminal
+    // lines, a modem that dropped the call). Line errors the check clears
+    // are kept for the engine.
+    int Probe() override {
+        if (!IsOpen()) return 0;
+        DWORD errors = 0;
+        COMSTAT stat;
+        ZeroMemory(&stat, sizeof stat);
+        if (!ClearCommError(handle_, &errors, &stat)) return lastError();
+        if (errors) account_->heldErrors.fetch_or(errors);
+        DWORD lines = 0;
+        if (!GetCommModemStatus(handle_, &lines)) return lastError();
+        if (readyAtOpen_ && !(lines & MS_DSR_ON)) return ERROR_DEVICE_NOT_CONNECTED;
+        return 0;
+    }
+
     int Purge(uint32_t flags) override {
         const int result = resultOf(PurgeComm(handle_, flags));
         if (result == 0 && (flags & (PURGE_RXCLEAR | PURGE_RXABORT))) ++account_->discards;
@@ -337,6 +361,7 @@ public:
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    bool readyAtOpen_ = false;  // DSR was up when the device was opened
     std::shared_ptr<InputAccount> account_ = std::make_shared<InputAccount>();
 };
 

@@ -30,6 +30,9 @@ public:
     // false when the file cannot be written.
     virtual bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                              const std::string& value) = 0;
+    // Why a settings file that is there is not read ("is not a regular
+    // file"), or "" when it is read or missing. This one knows no reason.
+    virtual std::string WhyUnreadable(const std::string& /*path*/) { return {}; }
     // Several keys of one section in one go; false when the file cannot be
     // written. This one writes them one by one; a store that rewrites whole
     // files does it in one replacement, so a failure leaves none written.

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "serial/ProfileStore.h"
 #include "serial/ProfileText.h"
@@ -138,6 +140,16 @@ public:
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override {
         return WriteStrings(path, section, {{key, value}});
+    }
+
+    std::string WhyUnreadable(const std::string& path) override {
+        std::string text;
+        struct stat st {};
+        if (readWhole(path, text, st) != ReadResult::Failed) return {};
+        if (st.st_mode != 0 && !S_ISREG(st.st_mode)) return "is not a regular file";
+        if (st.st_size > kMaxFileSize || text.size() > static_cast<std::size_t>(kMaxFileSize))
+            return "is larger than " + std::to_string(kMaxFileSize / (1024 * 1024)) + " MB";
+        return std::string("cannot be read: ") + std::strerror(errno);
     }
 
     bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {

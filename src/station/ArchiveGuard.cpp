@@ -33,6 +33,12 @@ void ArchiveGuard::retryRawByteLog() {
         archive_.retryRawByteLog();
 }
 
+void ArchiveGuard::noteReadTime() {
+    archive_.noteReadTime();
+    if (auto report = archive_.takeTimeIndexReport())
+        continuation_.report(std::move(*report));
+}
+
 void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     try {
         archive_.aSaveTempFileExecute(currentRecord);

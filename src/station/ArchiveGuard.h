@@ -24,10 +24,11 @@ public:
     // A chunk read from the line into the RawByteLog, in one write; what a
     // failing or short write did not store is counted byte for byte.
     void logRawBytes(std::string_view chunk);
-    // A chunk was just read from the line: its time for the time index.
-    void noteReadTime() noexcept { archive_.noteReadTime(); }
     // A RawByteLog that could not be created is tried again.
     void retryRawByteLog();
+    // A chunk read from the line: its time goes to the time index, whose
+    // failure is reported once like the logs'.
+    void noteReadTime();
 
     // What the decoder stores through.
     void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;

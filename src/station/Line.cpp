@@ -21,7 +21,9 @@ std::int32_t SerialLine::unlessLost(F&& call) {
     try {
         return call();
     } catch (const EComPort&) {
-        if (port_.EventThreadActive())
+        // A failing call on a device that still answers is an error to
+        // report; on one that went away it is the loss.
+        if (port_.EventThreadActive() && !port_.DeviceGone())
             throw;
         retry_.lost();
         return 0;

@@ -19,7 +19,10 @@ void PortRetry::lost() {
 }
 
 void PortRetry::tick(bool retryDue) {
-    if (!lost_ && port_.Connected() && port_.EventThreadRunning() && !port_.EventThreadActive()) {
+    // The event thread ended on a hang-up, or the device stopped answering
+    // (Windows: an unplugged adapter fails its status calls).
+    if (!lost_ && port_.Connected() &&
+        ((port_.EventThreadRunning() && !port_.EventThreadActive()) || port_.DeviceGone())) {
         lost();
         return;
     }

@@ -22,14 +22,27 @@ struct ReportState {
     std::deque<std::string> waiting;  // different texts raised while a box was up
 };
 ReportState gReport;
+bool gClosed = false;
 constexpr std::size_t kMaxWaiting = 8;
 
+std::function<bool()> gPendingCloseProbe;
+
 void Present(TMessageKind kind, const std::string& text) {
+    if (!gClosed && gPendingCloseProbe && gPendingCloseProbe())
+        gClosed = true;
+    // Errors are written to standard error as well: a box may be closed
+    // unread, and on a close request it does not open at all.
+    if (gClosed) {
+        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", text.c_str());
+        return;
+    }
+    if (kind == TMessageKind::Error)
+        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
     if (gHook)
         gHook();
     if (gPresenter)
         gPresenter(kind, text);
-    else
+    else if (kind != TMessageKind::Error)
         std::fprintf(stderr, "%s\n", text.c_str());
 }
 
@@ -88,7 +101,7 @@ void ShowException(const std::string& what) {
     gReport.current = text;
     try {
         Present(TMessageKind::Error, text);
-        while (!gReport.waiting.empty()) {
+        while (!gReport.waiting.empty() && !gClosed) {
             gReport.current = gReport.waiting.front();
             gReport.waiting.pop_front();
             Present(TMessageKind::Error, gReport.current);
@@ -96,10 +109,17 @@ void ShowException(const std::string& what) {
     } catch (...) {
         // A failing box must not leave the report blocked for good.
     }
+    for (const std::string& unshown : gReport.waiting)
+        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.c_str());
     gReport.showing = false;
     gReport.current.clear();
     gReport.waiting.clear();
 }
+
+void CloseReports() { gClosed = true; }
+void ReopenReports() { gClosed = false; }
+bool ReportsClosed() { return gClosed; }
+void SetPendingCloseProbe(std::function<bool()> probe) { gPendingCloseProbe = std::move(probe); }
 
 void ShowCurrentException() {
     try {

@@ -39,6 +39,17 @@ void ShowCurrentException();
 // A plain message box ("RS232 error. Check settings.").
 void ShowMessage(const std::string& text);
 
+// A close request (the window, a signal, the session's end) wins over every
+// report: from here on no box opens, and what is up or still waiting is only
+// written to standard error. The front end dismisses the box that is up.
+void CloseReports();
+// The session's end was called off: boxes may open again.
+void ReopenReports();
+bool ReportsClosed();
+// Asked right before a box opens: true when a close request already waits in
+// the toolkit's queue (it may have arrived while the previous box was up).
+void SetPendingCloseProbe(std::function<bool()> probe);
+
 // Runs f; an escaping exception goes to the report and f's remaining steps
 // are skipped.
 template <class F>

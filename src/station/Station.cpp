@@ -101,12 +101,27 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
+    noteSettingsFallbacks();
     showShareState();
     try {
         line_->open();
     } catch (...) {
         portFailed(kStartUpPortError);
     }
+}
+
+// Said once, not hidden: what the settings file holds that is not used as
+// written. The panel is one the line leaves free at start-up.
+void Station::noteSettingsFallbacks() {
+    const std::vector<std::string>& notes = CPort.SettingsFileNotes();
+    if (notes.empty())
+        return;
+    for (const std::string& note : notes)
+        std::fprintf(stderr, "kestrel-decoder: %s: %s\n", kSettingsFileName, note.c_str());
+    std::string text = "Settings: " + notes.front();
+    if (notes.size() > 1)
+        text += " (and " + std::to_string(notes.size() - 1) + " more)";
+    display_.setStatus(line_->kiss() ? StatusPanel::Port : StatusPanel::Kiss, std::move(text));
 }
 
 void Station::chooseLine() {
@@ -175,6 +190,8 @@ void Station::settingsAfterDialog() {
 }
 
 void Station::Timer1Timer() {
+    if (closed_)
+        return;  // a tick queued behind the close must not make or reopen anything
     flushDisplay();
     view_.trimPanes();
     const bool retryDue = --retryCountdown_ <= 0;
@@ -191,10 +208,14 @@ void Station::Timer1Timer() {
 void Station::showShareState() {
     for (std::string& notice : share_.TakeNotices())
         continuation_.report(std::move(notice));
+    std::string text = share_.StatusText();
+    if (text.empty() && !shareShown_)
+        return;  // nothing to forward: the panel keeps what else it says (a settings note)
+    shareShown_ = true;
     if (line_->kiss())
-        guard_.setIdleText(share_.StatusText());
+        guard_.setIdleText(std::move(text));
     else
-        display_.setStatus(StatusPanel::Kiss, share_.StatusText());
+        display_.setStatus(StatusPanel::Kiss, std::move(text));
 }
 
 // ---- Receive path -----------------------------------------------------------
@@ -207,8 +228,6 @@ void Station::CPortRxByte() {
 
 void Station::receiveSlice() {
     receiver_.slice(*line_);
-    if (auto report = archive_.takeTimeIndexReport())
-        continuation_.report(std::move(*report));
     showPendingReports();
 }
 

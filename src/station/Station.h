@@ -141,6 +141,7 @@ public:
 private:
     void designPortSettings(MainThreadMailbox* mailbox);
     void chooseLine();
+    void noteSettingsFallbacks();
     void receiveSlice();
     void analyse(std::uint8_t b);
     void report(const std::string& text);
@@ -171,6 +172,7 @@ private:
     Console console_;
     // Every beacon decoded live goes on to the telemetry server ([Share]).
     Share share_;
+    bool shareShown_ = false;  // the forwarding's state has had a panel
     TBeforeMessageHook beforeMessage_;
 
     LineSourceSettings lineSource_;

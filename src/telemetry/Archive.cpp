@@ -135,8 +135,9 @@ FileHandle Archive::createInFolder(const std::string& folderPath, const std::str
     return fs_.createFile(path);
 }
 
-FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name,
-                                 std::string& chosenPath) {
+template <class TryName>
+void Archive::firstFreeName(const std::string& folderPath, const std::string& name, std::string& chosenPath,
+                            TryName&& tryName) {
     const auto dot = name.find_last_of('.');
     const std::string stem = name.substr(0, dot);
     const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
@@ -146,18 +147,45 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
     const int first = plain == lastUniqueName_ ? lastUniqueSuffix_ + 1 : 1;
     for (int n = first; n < first + kMaxNameProbes; ++n) {
         const std::string candidate = n == 1 ? plain : JoinPath(folderPath, stem + "_" + std::to_string(n) + extension);
-        // No look beforehand: the exclusive create reports a taken name itself.
+        // No look beforehand: the exclusive create and the rename that
+        // replaces nothing report a taken name themselves.
         try {
-            const FileHandle file = createInFolder(folderPath, candidate);
+            tryName(candidate);
             chosenPath = candidate;
             lastUniqueName_ = plain;
             lastUniqueSuffix_ = n;
-            return file;
+            return;
         } catch (const EInOutError& e) {
             if (e.ErrorCode != kIoFileExists) throw;  // taken: try the next name
         }
     }
     throw EInOutError::fromCode(kIoFileExists);
+}
+
+FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name,
+                                 std::string& chosenPath) {
+    FileHandle file = kNoFile;
+    firstFreeName(folderPath, name, chosenPath,
+                  [&](const std::string& candidate) { file = createInFolder(folderPath, candidate); });
+    return file;
+}
+
+void Archive::writeTemporary(const std::string& folderPath, const std::string& tempPath, std::string_view bytes) {
+    fs_.removeFile(tempPath);  // what a kill left under this name
+    const FileHandle file = createInFolder(folderPath, tempPath);
+    try {
+        writeOrClose(file, bytes);
+        fs_.close(file);
+    } catch (...) {
+        fs_.removeFile(tempPath);
+        throw;
+    }
+}
+
+void Archive::removeLeftovers(const std::string& folderPath) {
+    for (const std::string& name : fs_.fileNames(folderPath))
+        if (name.ends_with(kTemporarySuffix))
+            fs_.removeFile(JoinPath(folderPath, name));
 }
 
 void Archive::writeOrClose(FileHandle file, std::string_view bytes) {
@@ -180,6 +208,9 @@ void Archive::openRunFiles(const std::string& baseDirectory) {
     utcStamp_ = clock_.utcNow();
     runStamp_ = utcStamp_;
     beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
+    // Files a kill caught before they were renamed into place.
+    removeLeftovers(folder(kRawDataFolder));
+    removeLeftovers(folder(kDecodedFolder));
     createRawByteLog();
 }
 
@@ -246,17 +277,30 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     // where it belongs: a log deleted or moved away meanwhile is made anew.
     if (textLog_ != kNoFile && !fs_.fileExists(beaconTextLogPath_))
         closeTextLog();
-    bool created = false;
-    if (textLog_ == kNoFile)
-        textLog_ = openTextLog(created);
+    std::string line = beaconTextLogFields(currentRecord);
+    utcStamp_ = clock_.utcNow();
+    line += dateTimeTail(utcStamp_);
+    if (textLog_ == kNoFile) {
+        if (fs_.directoryExists(beaconTextLogPath_)) beaconTextLogPath_ = freeTextLogName();
+        if (!fs_.fileExists(beaconTextLogPath_)) {
+            // A new log appears with its header and first line, or not at all.
+            const std::string temp = beaconTextLogPath_ + std::string(kTemporarySuffix);
+            writeTemporary(folder(kDecodedFolder), temp, beaconTextLogHeader() + line);
+            try {
+                fs_.renameNoReplace(temp, beaconTextLogPath_);
+                textLineBroken_ = false;
+                return;
+            } catch (const EInOutError& e) {
+                fs_.removeFile(temp);
+                // Another program made it meanwhile: add to it like any existing log.
+                if (e.ErrorCode != kIoFileExists) throw;
+            }
+        }
+        textLog_ = fs_.openForAppend(beaconTextLogPath_);
+    }
     // The line goes out in one write; after a line that failed part-way the
     // next one starts on a line of its own, so no two beacons share a line.
-    std::string text;
-    if (created) text = beaconTextLogHeader();
-    else if (textLineBroken_) text = "\r\n";
-    text += beaconTextLogFields(currentRecord);
-    utcStamp_ = clock_.utcNow();
-    text += dateTimeTail(utcStamp_);
+    const std::string text = textLineBroken_ ? "\r\n" + line : line;
     textLineBroken_ = true;
     try {
         fs_.write(textLog_, text.data(), text.size());
@@ -265,20 +309,6 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
         throw;
     }
     textLineBroken_ = false;
-}
-
-FileHandle Archive::openTextLog(bool& created) {
-    if (fs_.directoryExists(beaconTextLogPath_)) beaconTextLogPath_ = freeTextLogName();
-    // The exclusive create says by itself whether the log is there already
-    // (from this run, or made by another program).
-    try {
-        const FileHandle file = createInFolder(folder(kDecodedFolder), beaconTextLogPath_);
-        created = true;
-        return file;
-    } catch (const EInOutError& e) {
-        if (e.ErrorCode != kIoFileExists) throw;
-    }
-    return fs_.openForAppend(beaconTextLogPath_);
 }
 
 void Archive::closeTextLog() noexcept {
@@ -307,15 +337,17 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
     requireRunFiles();
     utcStamp_ = clock_.utcNow();
     const std::string rawDataFolder = folder(kRawDataFolder);
-    const FileHandle file = createUnique(rawDataFolder, rawFrameFileName(utcStamp_), lastRawFrameFilePath_);
+    // Written whole under a name of its own, then renamed into place: a short
+    // file under a proper name would pass for a beacon.
+    const std::string name = rawFrameFileName(utcStamp_);
+    const std::string temp = JoinPath(rawDataFolder, name + std::string(kTemporarySuffix));
+    writeTemporary(rawDataFolder, temp,
+                   std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
     try {
-        writeOrClose(file, std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
-        fs_.close(file);
+        firstFreeName(rawDataFolder, name, lastRawFrameFilePath_,
+                      [&](const std::string& candidate) { fs_.renameNoReplace(temp, candidate); });
     } catch (...) {
-        // A RawFrameFile is whole or not there: a short one under a proper
-        // name would pass for a beacon.
-        fs_.removeFile(lastRawFrameFilePath_);
-        lastRawFrameFilePath_.clear();
+        fs_.removeFile(temp);
         throw;
     }
 }

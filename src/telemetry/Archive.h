@@ -2,7 +2,8 @@
 // The archive below BaseDirectory/Telemetry: the run's RawByteLog (every
 // received byte) with its time index, the run's BeaconTextLog (one tab-separated line per beacon)
 // and one RawFrameFile per beacon. Files are never overwritten: a taken name
-// gets the first free suffix _2, _3, ... before its extension.
+// gets the first free suffix _2, _3, ... before its extension. A RawFrameFile
+// and a new BeaconTextLog appear whole or not at all.
 
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/BeaconStore.h"
@@ -31,6 +32,10 @@ std::string beaconTextLogLine(const BeaconRecord& record, const SystemTime& utc)
 std::string rawByteLogName(const SystemTime& stamp);
 std::string beaconTextLogName(const SystemTime& stamp);
 std::string rawFrameFileName(const SystemTime& stamp);
+
+// A file the archive writes whole carries this after its name until it is
+// renamed into place; what a kill leaves so is removed at the next start.
+inline constexpr std::string_view kTemporarySuffix = ".part";
 
 class Archive : public IBeaconStore {
 public:
@@ -88,9 +93,17 @@ private:
     std::string folder(std::string_view name) const;
     void ensureFolder(const std::string& path);
     FileHandle createInFolder(const std::string& folderPath, const std::string& path);
-    FileHandle openTextLog(bool& created);
     void closeTextLog() noexcept;
+    // Tries folderPath/name, then name with _2, _3, ... before its extension,
+    // until tryName does not fail with kIoFileExists.
+    template <class TryName>
+    void firstFreeName(const std::string& folderPath, const std::string& name, std::string& chosenPath,
+                       TryName&& tryName);
     FileHandle createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath);
+    // A file written whole and closed under its temporary name (nothing left
+    // there when that fails).
+    void writeTemporary(const std::string& folderPath, const std::string& tempPath, std::string_view bytes);
+    void removeLeftovers(const std::string& folderPath);
     void writeOrClose(FileHandle file, std::string_view bytes);
 
     IFileSystem& fs_;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -50,6 +51,11 @@ public:
     virtual void close(FileHandle file) = 0;
     // Removes a file; false when it could not be removed.
     virtual bool removeFile(const std::string& path) noexcept = 0;
+    // Gives a closed file another name in the same folder, in one step, never
+    // replacing anything: a taken name fails with code kIoFileExists.
+    virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
+    // The names of the files (not folders) in a folder; none when it cannot be read.
+    virtual std::vector<std::string> fileNames(const std::string& folder) = 0;
 };
 
 // The operating system's file system (one instance for the process).

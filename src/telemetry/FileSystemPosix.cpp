@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,6 +93,34 @@ public:
     }
 
     bool removeFile(const std::string& path) noexcept override { return ::unlink(path.c_str()) == 0; }
+
+    void renameNoReplace(const std::string& from, const std::string& to) override {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+        if (errno != EINVAL && errno != ENOSYS) throwErrno();
+        // A file system without the flag: a second name, then the first one
+        // goes; link() never replaces either.
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return;
+        }
+        if (errno != EPERM && errno != ENOTSUP) throwErrno();
+        // Nor hard links (FAT): the best left is to look first.
+        struct stat st{};
+        if (::lstat(to.c_str(), &st) == 0) throw EInOutError::fromCode(kIoFileExists);
+        if (::rename(from.c_str(), to.c_str()) != 0) throwErrno();
+    }
+
+    std::vector<std::string> fileNames(const std::string& folder) override {
+        std::vector<std::string> names;
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir) return names;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && fileExists(JoinPath(folder, name))) names.push_back(name);
+        }
+        ::closedir(dir);
+        return names;
+    }
 };
 
 }  // namespace

@@ -101,6 +101,23 @@ public:
     }
 
     bool removeFile(const std::string& path) noexcept override { return DeleteFileA(path.c_str()) != 0; }
+
+    void renameNoReplace(const std::string& from, const std::string& to) override {
+        // Without MOVEFILE_REPLACE_EXISTING a taken name fails.
+        if (!MoveFileExA(from.c_str(), to.c_str(), 0)) throwLastError();
+    }
+
+    std::vector<std::string> fileNames(const std::string& folder) override {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        const HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return names;
+    }
 };
 
 }  // namespace

@@ -337,11 +337,16 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         closeWindow();
         return 0;
     case WM_QUERYENDSESSION:
+        // The session may end: no box may stand in the way.
+        CloseReports();
+        DismissModals();
         return TRUE;
     case WM_ENDSESSION:
         // The process may end without another message: shut down now.
         if (wParam)
             Guarded([this] { FormClose(); });
+        else
+            ReopenReports();  // called off: the program goes on
         return 0;
     case WM_DESTROY:
         KillTimer(Handle, tmTimer1);
@@ -355,6 +360,7 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TForm1::closeWindow() {
+    CloseReports();  // no report opens from here on, not even one queued before
     if (TModalScope::Depth() > 0) {
         // A box or the dialog is up with its own loop: dismiss it first.
         CloseAfterModals(Handle);

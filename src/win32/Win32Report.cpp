@@ -38,11 +38,25 @@ BOOL CALLBACK DismissDialog(HWND window, LPARAM) {
     return TRUE;
 }
 
+// WM_CLOSE (taskkill) goes to every top-level window, the box that is up
+// first: by the time it is dismissed the main window's close waits in the
+// queue, and must win over the next report.
+bool ClosePending() {
+    MSG msg;
+    return gOwner && PeekMessageW(&msg, gOwner, WM_CLOSE, WM_CLOSE, PM_NOREMOVE);
+}
+
 }  // namespace
 
-void InstallWin32Report() { InstallApplicationReport(PresentBox); }
+void InstallWin32Report() {
+    InstallApplicationReport(PresentBox);
+    SetPendingCloseProbe(ClosePending);
+}
 
-void RemoveWin32Report() { InstallApplicationReport(nullptr); }
+void RemoveWin32Report() {
+    SetPendingCloseProbe(nullptr);
+    InstallApplicationReport(nullptr);
+}
 
 void SetReportOwner(HWND owner) { gOwner = owner; }
 
@@ -59,8 +73,10 @@ int TModalScope::Depth() { return gModalDepth; }
 
 void CloseAfterModals(HWND window) {
     gCloseAfterModals = window;
-    EnumThreadWindows(GetCurrentThreadId(), DismissDialog, 0);
+    DismissModals();
 }
+
+void DismissModals() { EnumThreadWindows(GetCurrentThreadId(), DismissDialog, 0); }
 
 bool CloseRequested() { return gCloseAfterModals != nullptr; }
 

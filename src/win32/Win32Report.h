@@ -29,5 +29,7 @@ public:
 // No further box opens meanwhile.
 void CloseAfterModals(HWND window);
 bool CloseRequested();
+// Dismisses the message boxes and the dialog that are up (as Cancel).
+void DismissModals();
 
 }  // namespace kestrel

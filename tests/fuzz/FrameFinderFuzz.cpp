@@ -15,6 +15,7 @@
 #include "telemetry/FrameFinder.h"
 #include "telemetry/InOutError.h"
 #include "support/Fixtures.h"
+#include "support/MemoryFileSystem.h"
 
 namespace {
 
@@ -24,37 +25,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-class MemoryFileSystem final : public IFileSystem {
-public:
-    std::map<std::string, std::string> files;
-    std::set<std::string> folders{"/station"};
-
-    std::string currentDirectory() override { return "/station"; }
-    bool directoryExists(const std::string& path) override { return folders.count(path) != 0; }
-    void createDirectory(const std::string& path) override { folders.insert(path); }
-    bool fileExists(const std::string& path) override { return files.count(path) != 0; }
-    FileHandle createFile(const std::string& path) override {
-        if (files.count(path)) throw EInOutError::fromCode(kIoFileExists);
-        files[path];
-        return open(path);
-    }
-    FileHandle openForAppend(const std::string& path) override {
-        if (!files.count(path)) throw EInOutError::fromCode(kIoFileNotFound);
-        return open(path);
-    }
-    void write(FileHandle file, const void* data, std::size_t size) override {
-        files.at(handles_.at(static_cast<std::size_t>(file))).append(static_cast<const char*>(data), size);
-    }
-    void close(FileHandle file) override { handles_.at(static_cast<std::size_t>(file)).clear(); }
-    bool removeFile(const std::string& path) noexcept override { return files.erase(path) != 0; }
-
-private:
-    FileHandle open(const std::string& path) {
-        handles_.push_back(path);
-        return static_cast<FileHandle>(handles_.size() - 1);
-    }
-    std::vector<std::string> handles_;
-};
+using test::MemoryFileSystem;
 
 class ReceivePath final : public IFrameFinderHost, public IDecodedInfoPane {
 public:

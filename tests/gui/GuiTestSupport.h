@@ -31,6 +31,7 @@ struct ShownMessage {
 class MessageRecorder {
 public:
     MessageRecorder() {
+        ReopenReports();  // an earlier test's close request must not silence this one
         SetMessagePresenter([this](TMessageKind kind, const QString& title, const QString& text) {
             shown.push_back({kind, title, text});
             if (onShow)

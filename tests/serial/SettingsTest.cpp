@@ -7,6 +7,11 @@
 #include "support/FakeComDevice.h"
 #include "support/Files.h"
 #include "serial/CPort.h"
+#include "serial/ProfileStore.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace kestrel {
 namespace {
@@ -455,6 +460,43 @@ TEST_F(SettingsFileTest, CrLfAndCrOnlyLineEndsReadAlikeAndStoreBackWithoutDuplic
         EXPECT_NE(text.find("Call=XX0XX"), std::string::npos);
     }
 }
+
+// Each value taken otherwise than written is noted once, with its key, its
+// value and what is used instead; a Port value the reader had to cut is
+// never written back cut.
+TEST_F(SettingsFileTest, FallbacksAreNotedAndACutValueKeepsItsLine) {
+    const std::string longPort(kProfileValueMax + 100, 'p');
+    test::writeFile(ini, "[CPort]\r\nPort=" + longPort + "\r\nBaudRate=Custom\r\nCustomBaudRate=115200abc\r\n"
+                         "StopBits=\r\nDataBits=8\r\nParity=odd\r\nFlowControl=RTS/CTS\r\n");
+    port.LoadSettingsFile(ini);
+    const std::vector<std::string>& notes = port.SettingsFileNotes();
+    ASSERT_EQ(notes.size(), 4u) << "the cut port, CustomBaudRate, StopBits and FlowControl";
+    EXPECT_NE(notes[1].find("CustomBaudRate=115200abc"), std::string::npos);
+    EXPECT_NE(notes[1].find("9600"), std::string::npos);
+    EXPECT_NE(notes[2].find("StopBits="), std::string::npos);
+    EXPECT_NE(notes[3].find("FlowControl=RTS/CTS"), std::string::npos);
+    EXPECT_NE(notes[3].find("None"), std::string::npos);
+
+    port.SaveSettingsFile(ini);
+    EXPECT_NE(test::readFile(ini).find("Port=" + longPort + "\r\n"), std::string::npos);
+    port.LoadSettingsFile(ini);
+    EXPECT_EQ(port.SettingsFileNotes().size(), 1u) << "stored as understood, only the long port remains";
+}
+
+#ifndef _WIN32
+TEST_F(SettingsFileTest, AFileThatIsNotReadSaysWhy) {
+    ASSERT_EQ(mkfifo(ini.c_str(), 0644), 0);
+    port.LoadSettingsFile(ini);
+    ASSERT_EQ(port.SettingsFileNotes().size(), 1u);
+    EXPECT_NE(port.SettingsFileNotes()[0].find("not a regular file"), std::string::npos);
+    std::filesystem::remove(ini);
+    test::writeFile(ini, "[CPort]\r\n");
+    std::filesystem::resize_file(ini, 17 * 1024 * 1024);
+    port.LoadSettingsFile(ini);
+    ASSERT_EQ(port.SettingsFileNotes().size(), 1u);
+    EXPECT_NE(port.SettingsFileNotes()[0].find("larger than 16 MB"), std::string::npos);
+}
+#endif
 
 TEST_F(SettingsFileTest, CustomFlowControlLeavesTheFields) {
     port.FlowControl().SetControlRTS(rtsEnable);

@@ -59,6 +59,19 @@ TEST(Report, NeverStacksAndShowsADifferentErrorAfterTheFirst) {
     EXPECT_EQ(boxes.shown[3], "Broken.");
 }
 
+TEST(Report, ACloseRequestWinsOverTheBoxUpAndEveryReportBehindIt) {
+    Boxes boxes;
+    boxes.onShow = [&] {
+        ShowException("Waiting");
+        CloseReports();  // the close arrives while the first box is up
+    };
+    ShowException("Up");
+    ShowException("Later");
+    ShowMessage("Plain");
+    ReopenReports();
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"Up."});
+}
+
 TEST(Report, OnlyTheOwnerOfTheBeforeMessageHookRemovesIt) {
     Boxes boxes;
     int first = 0, second = 0;

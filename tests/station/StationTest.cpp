@@ -151,6 +151,14 @@ TEST_F(StationTest, FirstStartWithoutSettingsUsesTheDesignAndStoresItAtShutDown)
     EXPECT_EQ(test::readFile(dir / "RS232Settings.ini"), test::SettingsFor("COM4"));
 }
 
+TEST_F(StationTest, ASettingThatFallsBackIsShownInAFreePanelAtStartUp) {
+    test::writeFile(dir / "RS232Settings.ini", "[CPort]\r\nPort=ttyTNC\r\nBaudRate=250000\r\n");
+    start("");
+    station->displayTick();
+    EXPECT_NE(view.kissStatus.find("BaudRate=250000"), std::string::npos) << view.kissStatus;
+    EXPECT_TRUE(view.messages.empty());
+}
+
 TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
     log.failures["Open"] = ENOENT;
     start();
@@ -298,6 +306,28 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     EXPECT_EQ(reports.texts.size(), 1u);
 }
 
+// Windows: the event thread may go on waiting on a device that is gone; the
+// tick asks the device itself, and a failing read counts as the loss.
+TEST_F(StationTest, ADeviceThatNoLongerAnswersIsLostAtTheTickOrAtTheRead) {
+    Reports reports;
+    start();
+    log.failures["Probe"] = 1167;
+    station->Timer1Timer();
+    EXPECT_TRUE(station->PortLost());
+    EXPECT_FALSE(station->CPort.Connected());
+
+    log.failures.erase("Probe");
+    station->Timer1Timer();
+    station->Timer1Timer();
+    ASSERT_TRUE(station->CPort.Connected()) << "back at the next retry";
+    log.failures["Probe"] = 1167;
+    log.failures["Read"] = 22;
+    receive("x");
+    EXPECT_TRUE(station->PortLost()) << "a read that fails on a device gone";
+    station->continueReceive();
+    EXPECT_EQ(reports.texts.size(), 2u) << "one report per loss, none for the read";
+}
+
 TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
     Reports reports;
     start();
@@ -308,6 +338,20 @@ TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
     station->CPortRxByte();
     EXPECT_EQ(log.rx, "after") << "nothing is read once the logs are closed";
     EXPECT_TRUE(reports.texts.empty());
+}
+
+TEST_F(StationTest, ATickAfterShutDownCreatesAndReopensNothing) {
+    test::writeFile(dir / "Telemetry", "no folder here");
+    log.wakeUps = {test::kHangUp};
+    start();
+    ASSERT_TRUE(test::eventually([&] { return !station->CPort.EventThreadActive(); }));
+    station->FormClose();
+    fs::remove(dir / "Telemetry");
+    const int opens = log.count("Open");
+    for (int i = 0; i < 2 * Station::kRetryTicks; ++i)
+        station->Timer1Timer();
+    EXPECT_FALSE(fs::exists(dir / "Telemetry"));
+    EXPECT_EQ(log.count("Open"), opens);
 }
 
 TEST_F(StationTest, ClearPurgesEmptiesThePanesAndTheBufferButKeepsTheStatus) {

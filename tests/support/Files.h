@@ -60,6 +60,13 @@ inline std::string readFile(const fs::path& p) {
 
 inline void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
+// How often needle occurs in text.
+inline std::size_t countOf(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + needle.size())) ++n;
+    return n;
+}
+
 // The entries of a directory, sorted; none when it does not exist (yet).
 inline std::vector<fs::path> filesIn(const fs::path& dir) {
     std::vector<fs::path> v;

@@ -5,6 +5,7 @@
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/ForwardingFileSystem.h"
+#include "support/MemoryFileSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -308,18 +309,23 @@ TEST_F(ArchiveTest, WriteFailingPartWayReleasesTheFileAndLeavesNoHalfBeacon) {
     files.failWrite = 1;  // header and first line go out in one write
     EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
     EXPECT_EQ(files.open.size(), 1u);
-    const std::string halfLine = test::readFile(textLog);
-    EXPECT_LT(halfLine.size(), beaconTextLogHeader().size() + kExampleLine.size());
+    EXPECT_EQ(test::filesIn(textLog.parent_path()).size(), 0u) << "a new log appears whole or not at all";
 
     files.writes = 0;
     EXPECT_THROW(archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord())), EInOutError);
     EXPECT_EQ(files.open.size(), 1u);
-    EXPECT_FALSE(fs::exists(rawData / "KR7_raw_2024_03_05_141507_UTC.KR7"));
+    EXPECT_EQ(test::filesIn(rawData).size(), 0u);
 
+    files.failWrite = 0;
+    archive.aSaveTempFileExecute(test::exampleRecord());
+    files.failWrite = 1;  // a line failing part-way in an existing log
+    files.writes = 0;
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    const std::string halfLine = test::readFile(textLog);
     files.failWrite = 0;
     storeBeacon(test::exampleRecord());
     EXPECT_EQ(test::readFile(textLog), halfLine + "\r\n" + std::string(kExampleLine));
-    EXPECT_EQ(fs::file_size(rawData / "KR7_raw_2024_03_05_141507_UTC_2.KR7"), 132u);
+    EXPECT_EQ(fs::file_size(rawData / "KR7_raw_2024_03_05_141507_UTC.KR7"), 132u);
 }
 
 TEST_F(ArchiveTest, AFolderInPlaceOfTheTextLogGivesItASuffixedName) {
@@ -344,4 +350,39 @@ TEST_F(ArchiveTest, TextLogThatCannotBeCreatedLosesOnlyThatStep) {
     files.failCreate = false;
     archive.aSaveTempFileExecute(test::exampleRecord());
     EXPECT_EQ(crlfLines(test::readFile(textLog)).size(), 5u);
+}
+
+// A kill at any step of storing a beacon never leaves a half file under a
+// final name; the next start removes what the kill left.
+TEST(ArchiveKill, NoHalfFileUnderAFinalNameAndNoLeftoverAfterTheNextStart) {
+    const BeaconRecord record = test::exampleRecord();
+    bool killed = true;
+    int killAt = 1;
+    for (; killed; ++killAt) {
+        test::MemoryFileSystem files;
+        test::FixedClock clock;
+        Archive archive{files, clock};
+        archive.openRunFiles(files.currentDirectory());
+        files.changesLeft = killAt;
+        try {
+            archive.aSaveTempFileExecute(record);
+            archive.aSaveBinFileExecute(rawFrameOf(record));
+            killed = false;
+        } catch (const test::MemoryFileSystem::Killed&) {
+        }
+        files.revive();
+        for (const auto& [path, content] : files.files) {
+            if (path.ends_with(kTemporarySuffix)) continue;
+            if (path.find("raw_data") != std::string::npos) {
+                EXPECT_EQ(content.size(), kBeaconFrameSize + 1) << path << ", kill at change " << killAt;
+            } else if (path.find("Decoded") != std::string::npos) {
+                EXPECT_EQ(content, beaconTextLogHeader() + kExampleLine) << "kill at change " << killAt;
+            }
+        }
+        Archive next{files, clock};
+        next.openRunFiles(files.currentDirectory());
+        for (const auto& [path, content] : files.files)
+            EXPECT_FALSE(path.ends_with(kTemporarySuffix)) << path << " left after the kill at change " << killAt;
+    }
+    EXPECT_GT(killAt, 5) << "the kills came between create, write, close and rename";
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 
@@ -50,6 +51,16 @@ TEST(FileSystem, CreatesWritesAppendsAndNeverReplaces) {
     fs.close(h);
     EXPECT_EQ(test::readFile(file), "abcde");
     EXPECT_FALSE(fs.currentDirectory().empty());
+
+    const std::string other = sub + kPathSeparator + "g.bin";
+    fs.close(fs.createFile(other));
+    EXPECT_EQ(codeOf([&] { fs.renameNoReplace(other, file); }), kIoFileExists);
+    EXPECT_EQ(test::readFile(file), "abcde");
+    fs.createDirectory(sub + kPathSeparator + "folder");
+    fs.renameNoReplace(other, sub + kPathSeparator + "h.bin");
+    std::vector<std::string> names = fs.fileNames(sub);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"f.bin", "h.bin"})) << "files only";
 }
 
 TEST(FileSystem, FailuresCarryCodeAndText) {

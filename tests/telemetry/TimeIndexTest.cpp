@@ -38,6 +38,8 @@ public:
     }
     void close(FileHandle f) override { real.close(f); }
     bool removeFile(const std::string& p) noexcept override { return real.removeFile(p); }
+    void renameNoReplace(const std::string& from, const std::string& to) override { real.renameNoReplace(from, to); }
+    std::vector<std::string> fileNames(const std::string& folder) override { return real.fileNames(folder); }
 
 private:
     FileHandle named(FileHandle f, const std::string& p) {

@@ -1,9 +1,10 @@
-// The real program, sent SIGTERM before its window exists: it still shuts
-// down as on a close (settings stored) and exits with 0.
+// The real program sent SIGTERM at awkward moments: it still shuts down as on
+// a close (settings stored) and exits with 0.
 #include "support/Child.h"
 #include "support/Eventually.h"
 #include "support/Files.h"
 #include "support/Pty.h"
+#include "telemetry/BeaconFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -29,4 +30,34 @@ TEST(StartUpSignal, ATermBeforeTheWindowExistsStillStoresTheSettings) {
     EXPECT_TRUE(eventually([&] { return !decoder.running(); }, 15s)) << "still running";
     EXPECT_EQ(decoder.terminate(), 0) << readFile(scratch / "decoder.out");
     EXPECT_NE(readFile(ini).find("FlowControl=None\r\n"), std::string::npos) << "settings not stored";
+}
+
+// A SIGTERM that comes while one report is up and another waits behind it:
+// the box goes, the waiting one never opens (it goes to standard error), and
+// shut-down runs as on any close.
+TEST(StartUpSignal, ATermWithTwoReportsQueuedShutsDownAndOpensNoFurtherBox) {
+    ScratchDir scratch("kestrel-signal");
+    Pty pty;
+    const fs::path ini = scratch / "RS232Settings.ini";
+    writeFile(ini, "[CPort]\r\nPort=" + pty.PortName() + "\r\n");
+    // Files where the RawByteLog's and the BeaconTextLog's folders must go:
+    // the first byte and the first beacon each raise a report of their own.
+    fs::create_directories(scratch / "Telemetry");
+    writeFile(scratch / "Telemetry" / "raw_log", "not a folder");
+    writeFile(scratch / "Telemetry" / "Decoded", "not a folder");
+    Child decoder({KESTREL_DECODER}, scratch.path(), scratch / "decoder.out", true);
+
+    const auto reportsWritten = [&] { return countOf(readFile(scratch / "decoder.out"), "kestrel-decoder: I/O error"); };
+    ASSERT_TRUE(eventually([&] {
+        pty.Send(kestrel::buildBeaconFrame(135, kestrel::BeaconRecord{}));
+        return reportsWritten() > 0 || !decoder.running();
+    }, 15s)) << "no report opened";
+    ASSERT_TRUE(decoder.running()) << readFile(scratch / "decoder.out");
+    EXPECT_EQ(reportsWritten(), 1u) << "the second report waits behind the box";
+
+    EXPECT_EQ(decoder.terminate(), 0) << readFile(scratch / "decoder.out");
+    EXPECT_NE(readFile(ini).find("FlowControl=None\r\n"), std::string::npos) << "settings not stored";
+    EXPECT_EQ(reportsWritten(), 1u) << "a box opened after the close";
+    EXPECT_EQ(countOf(readFile(scratch / "decoder.out"), "kestrel-decoder: (closing, not shown) I/O error"), 1u)
+        << "the report that never opened is not lost";
 }

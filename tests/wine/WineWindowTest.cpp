@@ -211,6 +211,57 @@ TEST_F(WineWindow, MissingPortShowsTheStartUpMessageBeforeTheWindow) {
     EXPECT_NE(closeProgram().find("Port=COM99\r\n"), std::string::npos);
 }
 
+// Two reports queued (the RawByteLog's and the BeaconTextLog's folders are
+// files), the first one's box up: WM_CLOSE dismisses it, the second never
+// opens, shut-down runs.
+TEST_F(WineWindow, CloseWithTwoReportsQueuedOpensNoFurtherBoxAndShutsDown) {
+    fs::create_directories(work_ / "Telemetry");
+    writeFile(work_ / "Telemetry" / "raw_log", "not a folder");
+    writeFile(work_ / "Telemetry" / "Decoded", "not a folder");
+    start();
+    send(buildBeaconFrame(135, BeaconRecord{}));
+    ASSERT_FALSE(waitForWindow("^kestrel-decoder$", 10).empty()) << program_->output();
+    EXPECT_NE(closeProgram().find("FlowControl=None\r\n"), std::string::npos);
+    const std::string out = program_->output();
+    EXPECT_EQ(countOf(out, "kestrel-decoder: I/O error"), 1u) << "a box opened after the close:\n" << out;
+    EXPECT_EQ(countOf(out, "kestrel-decoder: (closing, not shown) I/O error"), 1u) << out;
+}
+
+// The adapter unplugged and plugged in again: COM11 is a pseudo-terminal
+// that goes away and comes back under the same name.
+TEST_F(WineWindow, UnpluggedPortIsReleasedReportedAndReopenedIntoTheSameRun) {
+    const fs::path link = scratch_ / "com11-line";
+    const fs::path device = fs::path(line_.prefix) / "dosdevices" / "com11";
+    const auto plugIn = [&](const Pty& pty) {
+        fs::remove(link);
+        fs::create_symlink(pty.PortName(), link);
+    };
+    auto adapter = std::make_unique<Pty>();
+    plugIn(*adapter);
+    fs::remove(device);
+    fs::create_symlink(link, device);
+    start("COM11");
+    adapter->Send("before");
+    ASSERT_TRUE(eventually([&] { return logged() == 6; }, 10s)) << program_->output();
+
+    adapter.reset();
+    fs::remove(link);
+    EXPECT_TRUE(eventually([&] { return program_->output().find("Port COM11 lost") != std::string::npos; }, 10s))
+        << program_->output();
+    adapter = std::make_unique<Pty>();
+    plugIn(*adapter);
+    ASSERT_TRUE(eventually([&] {  // single bytes until the program has the line again
+        adapter->Send("p");
+        return logged() > 6;
+    }, 10s, [] { std::this_thread::sleep_for(200ms); })) << program_->output();
+    const std::uintmax_t before = logged();
+    adapter->Send(std::string(139, 'x'));
+    EXPECT_TRUE(eventually([&] { return logged() >= before + 139; }, 10s)) << "into the same run's RawByteLog";
+    EXPECT_EQ(rawByteLogsIn(work_ / "Telemetry").size(), 1u);
+    closeProgram();
+    fs::remove(device);
+}
+
 // A software TNC's KISS TCP port: the program connects by itself, archives the
 // beacons inside the frames, answers in KISS frames and reconnects after the
 // TNC dropped it.

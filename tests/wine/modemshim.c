@@ -2,10 +2,12 @@
  * so TIOCMGET/TIOCMSET/TIOCMBIS/TIOCMBIC fail with ENOTTY and Wine's
  * GetCommModemStatus, EscapeCommFunction and WaitCommEvent with modem events
  * fail with error 50. On a terminal where they fail, pretend CTS, DSR and DCD
- * are on and remember DTR/RTS per descriptor. Everything else passes through. */
+ * are on (off once the far end went away, as a device that lost power) and
+ * remember DTR/RTS per descriptor. Everything else passes through. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <poll.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -33,7 +35,12 @@ int ioctl(int fd, unsigned long request, ...)
     int *bits = arg;
     const int own = TIOCM_DTR | TIOCM_RTS;
     switch (request) {
-    case TIOCMGET: *bits = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | __atomic_load_n(&lines[fd], __ATOMIC_RELAXED); break;
+    case TIOCMGET: {
+        struct pollfd p = {fd, 0, 0};
+        const int hungUp = poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+        *bits = (hungUp ? 0 : TIOCM_CTS | TIOCM_DSR | TIOCM_CAR) | __atomic_load_n(&lines[fd], __ATOMIC_RELAXED);
+        break;
+    }
     case TIOCMSET: __atomic_store_n(&lines[fd], *bits & own, __ATOMIC_RELAXED); break;
     case TIOCMBIS: __atomic_fetch_or(&lines[fd], *bits & own, __ATOMIC_RELAXED); break;
     case TIOCMBIC: __atomic_fetch_and(&lines[fd], ~(*bits & own), __ATOMIC_RELAXED); break;
