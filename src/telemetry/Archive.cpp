@@ -202,12 +202,7 @@ void Archive::writeOrClose(FileHandle file, std::string_view bytes) {
 }
 
 void Archive::openRunFiles(const std::string& baseDirectory) {
-    closeRawByteLog();
-    knownFolders_.clear();
-    baseDirectory_ = baseDirectory;
-    utcStamp_ = clock_.utcNow();
-    runStamp_ = utcStamp_;
-    beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
+    openBeaconFiles(baseDirectory);
     // Files a kill caught before they were renamed into place.
     removeLeftovers(folder(kRawDataFolder));
     removeLeftovers(folder(kDecodedFolder));
