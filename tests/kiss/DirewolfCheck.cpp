@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
     const double audioSeconds = samples.size() / 2.0 / kSampleRate;
     std::printf("direwolf: %d beacons sent as %.1f s of 1200 baud AFSK audio, decoded in %.1f s\n", count,
                 audioSeconds, seconds);
-    std::printf("KISS TCP: %llu bytes, %zu data frames for port 0 (%llu bytes of contents, %zu kKissFend/kKissFesc in the "
+    std::printf("KISS TCP: %llu bytes, %zu data frames for port 0 (%llu bytes of contents, %zu FEND/FESC in the "
                 "beacons escaped), %llu frames dropped\n",
                 static_cast<unsigned long long>(lineBytes), contents.size(),
                 static_cast<unsigned long long>(contentBytes), escaped,

@@ -69,7 +69,7 @@ TEST_F(KissDeframerTest, DropsWhatIsNotAWholeDataFrameOfPortZero) {
     const std::string good = EncodeKissDataFrame("good");
     std::string port1 = good;
     port1[1] = 0x10;  // data frame, port 1
-    feed("garbage before the first kKissFend");
+    feed("garbage before the first FEND");
     feed(good);
     feed(bytes({0xC0}));                          // a lone FEND
     feed(port1);
