@@ -225,6 +225,19 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
 
 // The RawByteLog takes each read chunk in one write before any of its bytes
 // is handled; what a short write missed is counted byte for byte.
+// A value the program does not understand is said in the last panel, and the
+// ticks leave it there while nothing is forwarded.
+TEST_F(StationTest, ASettingsFallbackStaysInItsPanelAcrossTheTicks) {
+    std::string settings = test::SettingsFor("ttyTNC");
+    settings.replace(settings.find("9600"), 4, "250000");
+    test::writeFile(dir / "RS232Settings.ini", settings);
+    start("");
+    station->Timer1Timer();
+    station->Timer1Timer();
+    station->flushDisplay();
+    EXPECT_NE(view.kissStatus.find("BaudRate=250000"), std::string::npos) << view.kissStatus;
+}
+
 TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOneMissed) {
     Reports reports;
     start();
