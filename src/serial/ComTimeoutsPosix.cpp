@@ -30,8 +30,14 @@ int pollTimeoutMs(ComClock::time_point deadline) {
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-bool hungUp(const pollfd& p, short wanted) {
-    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & wanted);
+// Waits until fd can take `wanted` or the deadline passes: 0 to go on, or
+// the error that ends the transfer (a hang-up reads as EIO).
+int awaitReady(int fd, short wanted, ComClock::time_point deadline) {
+    pollfd p{fd, wanted, 0};
+    const int r = ::poll(&p, 1, pollTimeoutMs(deadline));
+    if (r < 0 && errno != EINTR) return errno;
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & wanted)) return EIO;
+    return 0;
 }
 
 }  // namespace
@@ -106,16 +112,7 @@ int ComDevicePosix::Read(char* buffer, uint32_t count, uint32_t& done) {
         }
         const ComClock::time_point deadline = ReadDeadline(limits, start, done, lastByte);
         if (deadline != ComClock::time_point::max() && ComClock::now() >= deadline) break;
-        pollfd p{fd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, pollTimeoutMs(deadline));
-        if (r < 0 && errno != EINTR) {
-            result = errno;
-            break;
-        }
-        if (r > 0 && hungUp(p, POLLIN)) {
-            result = EIO;
-            break;
-        }
+        if ((result = awaitReady(fd_, POLLIN, deadline)) != 0) break;
     }
     if (done > 0) {
         kick();
@@ -141,16 +138,7 @@ int ComDevicePosix::Write(const char* buffer, uint32_t count, uint32_t& done) {
             break;
         }
         if (deadline != ComClock::time_point::max() && ComClock::now() >= deadline) break;  // cut short by the time-out
-        pollfd p{fd_, POLLOUT, 0};
-        const int r = ::poll(&p, 1, pollTimeoutMs(deadline));
-        if (r < 0 && errno != EINTR) {
-            result = errno;
-            break;
-        }
-        if (r > 0 && hungUp(p, POLLOUT)) {
-            result = EIO;
-            break;
-        }
+        if ((result = awaitReady(fd_, POLLOUT, deadline)) != 0) break;
     }
     if (done > 0) {
         {

@@ -150,17 +150,22 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
         if (result.kind == HttpResult::Kind::Cancelled) break;
         const bool answered = result.kind == HttpResult::Kind::Answered;
         const int status = answered ? result.status : 0;
-        if (status >= 200 && status < 300) {
+        // The server has had its say on this frame: marked, off the queue,
+        // and the next one goes at once.
+        const auto settle = [&](void (Outbox::*mark)(std::uint64_t), bool refused) {
             try {
-                if (record.number) s.outbox.MarkSent(record.number);
+                if (record.number) (s.outbox.*mark)(record.number);
             } catch (const std::exception& e) {
                 s.notice(s.outboxSaid, e.what());
             }
             s.queue.pop_front();
-            ++s.state.sent;
+            ++(refused ? s.state.refused : s.state.sent);
             s.state.offline = false;
-            s.state.refusedLast = false;
+            s.state.refusedLast = refused;
             retry = s.options.firstRetry;
+        };
+        if (status >= 200 && status < 300) {
+            settle(&Outbox::MarkSent, false);
         } else if (status >= 400 && status < 500) {
             {
                 std::ofstream rejects(s.rejectsPath, std::ios::binary | std::ios::app);
@@ -170,16 +175,7 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
                     s.notice(s.rejectsSaid, "Cannot write the rejects file " + s.rejectsPath +
                                                 "; refused frames stay in the Telemetry archive only");
             }
-            try {
-                if (record.number) s.outbox.MarkRefused(record.number);
-            } catch (const std::exception& e) {
-                s.notice(s.outboxSaid, e.what());
-            }
-            s.queue.pop_front();
-            ++s.state.refused;
-            s.state.offline = false;
-            s.state.refusedLast = true;
-            retry = s.options.firstRetry;
+            settle(&Outbox::MarkRefused, true);
             std::string answer = OneLine(result.body);
             if (answer.size() > 200) answer = answer.substr(0, 200) + "...";
             s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + std::to_string(status) +
