@@ -60,10 +60,16 @@ std::vector<std::size_t> TrendSamples::lineStarts() const {
     std::vector<std::size_t> starts;
     if (samples_.empty()) return starts;
     starts.push_back(0);
-    const std::int64_t gap = breakGap();
+    const std::int64_t gap = gap_ = breakGap();
     for (std::size_t i = 1; gap > 0 && i < samples_.size(); ++i)
         if (samples_[i].x - samples_[i - 1].x > gap) starts.push_back(i);
     return starts;
+}
+
+bool TrendSamples::lastStartsLine() {
+    const std::size_t n = samples_.size();
+    if (gap_ == 0 || (n & (n - 1)) == 0) gap_ = breakGap();
+    return n > 1 && gap_ > 0 && samples_[n - 1].x - samples_[n - 2].x > gap_;
 }
 
 std::pair<std::int64_t, std::int64_t> TrendSamples::timeRange() const {
@@ -76,6 +82,7 @@ std::pair<std::int64_t, std::int64_t> TrendSamples::timeRange() const {
 
 void TrendSamples::clear() {
     samples_.clear();
+    gap_ = 0;
     ranges_ = emptyRanges();
 }
 

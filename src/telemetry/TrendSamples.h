@@ -47,6 +47,10 @@ public:
     std::int64_t breakGap() const;
     // The indices of the time-ordered samples that start a line: 0 first.
     std::vector<std::size_t> lineStarts() const;
+    // Whether the newest sample, added in time order, starts a line of its
+    // own (a new pass). The gap is worked out again as the samples double and
+    // at lineStarts(), not at every beacon.
+    bool lastStartsLine();
     // The time axis: the samples' span with a small margin (half a minute
     // each side for a single moment); {0, 0} without samples.
     std::pair<std::int64_t, std::int64_t> timeRange() const;
@@ -61,6 +65,7 @@ private:
     void widen(const Sample& sample);
 
     std::vector<Sample> samples_;
+    mutable std::int64_t gap_ = 0;  // breakGap() as last worked out
     std::array<std::pair<double, double>, kTrendChartCount> ranges_ = emptyRanges();
     static std::array<std::pair<double, double>, kTrendChartCount> emptyRanges();
 };

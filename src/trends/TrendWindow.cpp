@@ -216,14 +216,11 @@ void TTrendWindow::append(const BeaconLogEntry& entry) {
         rebuild();
         return;
     }
-    const auto& all = samples_.samples();
-    // Keep the gap at which lines break near the data as it grows.
-    if (breakGap_ == 0 || (all.size() & (all.size() - 1)) == 0) breakGap_ = samples_.breakGap();
-    if (lines_.empty() || (all.size() > 1 && breakGap_ > 0 && all.back().x - all[all.size() - 2].x > breakGap_)) {
+    if (lines_.empty() || samples_.lastStartsLine()) {
         rebuild();  // a new pass: a new line
         return;
     }
-    const TrendSamples::Sample& sample = all.back();
+    const TrendSamples::Sample& sample = samples_.samples().back();
     for (std::size_t i = 0; i < series_.size(); ++i)
         if (std::isfinite(sample.values[i])) {
             series_[i]->append(double(sample.x), sample.values[i]);
@@ -258,7 +255,6 @@ void TTrendWindow::rebuild() {
             delete s;
         }
     lines_.clear();
-    breakGap_ = samples_.breakGap();
     std::vector<std::size_t> starts = samples_.lineStarts();
     starts.push_back(all.size());
     for (std::size_t l = 0; l + 1 < starts.size(); ++l) {

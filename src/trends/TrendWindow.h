@@ -77,7 +77,6 @@ private:
     std::array<QColor, kTrendSeriesCount> colors_{};
     // The drawn lines: per pass, one series per field.
     std::vector<std::array<QLineSeries*, kTrendSeriesCount>> lines_;
-    std::int64_t breakGap_ = 0;
     std::vector<QChart*> charts_;
     QWidget* chartArea_ = nullptr;
     QLabel* status_ = nullptr;
