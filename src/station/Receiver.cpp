@@ -22,8 +22,8 @@ void Receiver::slice(StationLine& line) {
         }
     } atExit{this};
 
-    const auto sliceEnd = std::chrono::steady_clock::now() + kReceiveSlice;
-    for (;;) {
+    const std::uint32_t sliceStart = clock_.tickCount();
+    for (std::size_t handled = 0;; ++handled) {
         if (next_ == chunk_.size()) {
             chunk_.clear();
             next_ = 0;
@@ -44,7 +44,8 @@ void Receiver::slice(StationLine& line) {
         // Taken from the chunk before it is handled: a byte whose handling
         // fails is gone, the ones after it wait for the continuation.
         handle(static_cast<std::uint8_t>(chunk_[next_++]), line.kiss());
-        if (std::chrono::steady_clock::now() >= sliceEnd) {
+        if (handled % kBytesPerClockLook == kBytesPerClockLook - 1 &&
+            std::uint32_t(clock_.tickCount() - sliceStart) >= kReceiveSliceMs) {
             continuation_.ask();
             break;
         }

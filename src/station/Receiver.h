@@ -10,6 +10,7 @@
 #include "station/Continuation.h"
 #include "station/DisplayQueue.h"
 #include "station/Line.h"
+#include "telemetry/Clock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,15 +22,19 @@ namespace kestrel {
 
 class Receiver {
 public:
-    // One receive slice keeps the event loop at most this long.
-    static constexpr auto kReceiveSlice = std::chrono::milliseconds(50);
+    // One receive slice keeps the event loop at most this long (ms).
+    static constexpr std::uint32_t kReceiveSliceMs = 50;
+    // Bytes handled between two looks at the clock: a look costs more than
+    // handling a byte.
+    static constexpr std::size_t kBytesPerClockLook = 256;
     // Bytes taken from the line in one read.
     static constexpr std::int32_t kReadChunk = 4096;
 
     // analyse: one byte of beacon data for the frame finder.
-    Receiver(DisplayQueue& display, ArchiveGuard& archive, Continuation& continuation,
+    Receiver(DisplayQueue& display, ArchiveGuard& archive, Continuation& continuation, IClock& clock,
              std::function<void(std::uint8_t)> analyse)
-        : display_(display), archive_(archive), continuation_(continuation), analyse_(std::move(analyse)) {}
+        : display_(display), archive_(archive), continuation_(continuation), clock_(clock),
+          analyse_(std::move(analyse)) {}
 
     // A byte whose handling fails is gone; the bytes after it wait for the
     // continuation, which is asked for.
@@ -54,6 +59,7 @@ private:
     DisplayQueue& display_;
     ArchiveGuard& archive_;
     Continuation& continuation_;
+    IClock& clock_;
     std::function<void(std::uint8_t)> analyse_;
     // The latest read from the line and the next of its bytes to handle.
     std::string chunk_;

@@ -37,7 +37,7 @@ Station::Station(IStationView& view, StationSeams seams)
       archive_(fileSystem_, clock_),
       decoder_(clock_, *this, guard_),
       finder_(*this),
-      receiver_(display_, guard_, continuation_, [this](std::uint8_t b) { analyse(b); }),
+      receiver_(display_, guard_, continuation_, clock_, [this](std::uint8_t b) { analyse(b); }),
       console_(view_, clock_, [this](const std::string& bytes) { line_->send(bytes); }),
       beforeMessage_([this] { flushDisplay(); }) {
     designPortSettings(mailbox_);

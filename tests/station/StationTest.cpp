@@ -212,6 +212,7 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
     std::string burst;
     for (int i = 0; burst.size() < 600000; ++i)
         burst += (i % 50 == 0) ? test::sampleBeacon(static_cast<std::uint32_t>(i)) : std::string(97, static_cast<char>('a' + i % 26));
+    clock.ticksPerRead = 1;
     receive(burst);
     ASSERT_EQ(view.continueRequests, 1) << "the slice ends and asks to go on";
     EXPECT_LT(rawLog().size(), burst.size());

@@ -14,6 +14,7 @@ public:
     SystemTime utc{2024, 3, 2, 5, 14, 15, 7, 250};
     SystemTime local{2024, 3, 2, 5, 15, 15, 7, 250};
     std::uint32_t ticks = 0;
+    std::uint32_t ticksPerRead = 0;  // time passing as the code looks at it
     int utcReads = 0;
 
     SystemTime utcNow() override {
@@ -21,7 +22,7 @@ public:
         return utc;
     }
     SystemTime localNow() override { return local; }
-    std::uint32_t tickCount() override { return ticks; }
+    std::uint32_t tickCount() override { return ticks += ticksPerRead; }
 };
 
 // The record of the archive's worked example.
