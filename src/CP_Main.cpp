@@ -134,7 +134,7 @@ QWidget* TForm1::makeControl(design::ControlId id) {
     }
     case Kind::ReceivePane: {
         auto* pane = new TRxPane(parent);
-        pane->setPlainText(QString::fromLatin1(design::Heading(id)) + QChar('\n'));
+        pane->setPlainText(std::string(design::Heading(id)) + '\n');
         w = pane;
         break;
     }
@@ -190,7 +190,6 @@ void TForm1::buildControls() {
     GroupBox1 = static_cast<QGroupBox*>(Controls[design::GroupBox1]);
     MemoRX = static_cast<TRxPane*>(Controls[design::MemoRX]);
     MEMORXHEX = static_cast<TRxPane*>(Controls[design::MEMORXHEX]);
-    MEMORXHEX->setCellChars(3);  // "XX " per byte
     Memo1 = static_cast<QPlainTextEdit*>(Controls[design::Memo1]);
     StatusBar1 = static_cast<QStatusBar*>(Controls[design::StatusBar1]);
 
@@ -199,8 +198,9 @@ void TForm1::buildControls() {
     // gradients cost several times the text it scrolls.
     if (QStyle* flat = QStyleFactory::create(QStringLiteral("Windows"))) {
         flat->setParent(this);
-        for (QPlainTextEdit* pane : {static_cast<QPlainTextEdit*>(MemoRX), static_cast<QPlainTextEdit*>(MEMORXHEX),
-                                     Memo1, MemoTX})
+        for (QAbstractScrollArea* pane : {static_cast<QAbstractScrollArea*>(MemoRX),
+                                          static_cast<QAbstractScrollArea*>(MEMORXHEX), static_cast<QAbstractScrollArea*>(Memo1),
+                                          static_cast<QAbstractScrollArea*>(MemoTX)})
             pane->verticalScrollBar()->setStyle(flat);
     }
 

@@ -2,7 +2,8 @@
 # The Windows program itself (build-win64/kestrel-decoder.exe) under Wine on a
 # virtual display (Xvfb), its COM7 a pseudo-terminal whose other end the test
 # driver holds: received bytes reach the archive, keys and shortcuts reach the
-# line, the setup dialog, the start-up message, closing with WM_CLOSE. Then a
+# line, the setup dialog, the start-up message, closing with WM_CLOSE; the
+# receive pane against the edit control it replaced. Then a
 # short receive-rate run at 256000 baud. Exits non-zero when anything fails.
 #
 # KESTREL_WINE_SKIP_BUILD=1 reuses the builds; KESTREL_WINE_BENCH_SECONDS=N
@@ -20,7 +21,7 @@ started=$(date +%s)
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   echo "== windows program (build-win64/) and its native drivers (build/)"
   cmake --preset mingw >/dev/null
-  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder
+  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder win32_pane_tests
   cmake --preset default >/dev/null
   cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine
 fi
@@ -48,6 +49,11 @@ if echo "$imports" | grep -vqE '^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI
 fi
 
 if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
+  echo "== the receive pane against the edit control"
+  wine build-win64/tests/win32_pane_tests.exe 2>&1 | tr -d '\r' | tee "$work/pane.log"
+  if ! grep -q '^\[  PASSED  \]' "$work/pane.log" || grep -q '^\[  FAILED  \]' "$work/pane.log"; then
+    echo "FAILED: the receive pane"; exit 1
+  fi
   echo "== the window under wine (DISPLAY=$DISPLAY)"
   build/tests/wine_window_tests
 fi

@@ -1,128 +1,209 @@
-// The Qt receive pane: batched insertions, a bounded tail (see RxPane.h).
+// The Qt receive pane: draws the model's lines in view (see RxPane.h).
 
 #include "gui/RxPane.h"
 
-#include "station/RxPaneText.h"
-
-#include <algorithm>
-
-#include <QFontInfo>
-#include <QPlainTextDocumentLayout>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextLayout>
+
+#include <cmath>
 
 namespace kestrel {
+namespace {
 
-TRxPane::TRxPane(QWidget* parent) : QPlainTextEdit(parent) {
-    // An undo history would keep every received byte.
-    document()->setUndoRedoEnabled(false);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+// Where the text starts inside the viewport, as in the toolkit's text panes.
+constexpr int kMargin = 4;
+
+QString Shown(std::string_view line) {
+    QString s(qsizetype(line.size()), Qt::Uninitialized);
+    QChar* out = s.data();
+    for (char c : line)
+        *out++ = QChar(PaneGlyph(c));
+    return s;
+}
+
+}  // namespace
+
+TRxPane::TRxPane(QWidget* parent) : QAbstractScrollArea(parent) {
     // A scroll bar that comes and goes would change the wrap width under the text.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Opaque, so that an insertion repaints the pane alone and not the group
-    // box beneath its frame as well.
-    setAutoFillBackground(true);
-}
-
-int TRxPane::keepLines() const {
-    const int spacing = std::max(1, fontMetrics().lineSpacing());
-    return std::max(kMinKeepLines, viewport()->height() / spacing + 2);
-}
-
-// What an insertion would cut again at once is dropped before it is laid out:
-// laying out is the dear part, and a burst between two paints may hold far
-// more than the pane keeps.
-std::string_view TRxPane::dropTextBeyondTheMargin(std::string_view text) {
-    const std::size_t keep = std::size_t(keepLines());
-    if (const std::size_t from = FirstKeptParagraph(text, keep)) {
-        clear();
-        return text.substr(from);
-    }
-    if (cellChars_ <= 0 || text.find('\n') != std::string_view::npos || text.size() % std::size_t(cellChars_) != 0 ||
-        !QFontInfo(font()).fixedPitch())
-        return text;
-    // Whole lines of the last paragraph, which then holds cells only.
-    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout());
-    const QTextBlock last = document()->lastBlock();
-    layout->ensureBlockLayout(last);
-    const QTextLayout* lines = last.layout();
-    const int n = lines->lineCount();
-    if (n < 2)
-        return text;
-    const int perLine = lines->lineAt(0).textLength();
-    if (perLine <= 0 || perLine % cellChars_ != 0)
-        return text;
-    for (int i = 1; i + 1 < n; ++i)
-        if (lines->lineAt(i).textLength() != perLine)
-            return text;
-    const int inLastLine = last.length() - 1 - lines->lineAt(n - 1).textStart();
-    if (inLastLine % cellChars_ != 0)
-        return text;
-    const std::size_t drop = WholeLinesToDrop(std::size_t(inLastLine) + text.size(), std::size_t(perLine), keep);
-    if (drop == 0)
-        return text;
-    clear();
-    return text.substr(drop - std::size_t(inLastLine));
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    fitToViewport();
 }
 
 void TRxPane::appendText(std::string_view text) {
     if (text.empty())
         return;
-    text = dropTextBeyondTheMargin(text);
-    QTextCursor c(document());
-    c.movePosition(QTextCursor::End);
-    c.insertText(QString::fromLatin1(text.data(), qsizetype(text.size())));
-    const int keep = keepLines();
-    if (displayedLineCount() > keep + kCutSlack)
-        trimToLines(keep);
-    QScrollBar* sb = verticalScrollBar();
-    sb->setValue(sb->maximum());
-}
-
-int TRxPane::displayedLineCount() {
-    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout());
-    int lines = 0;
-    QTextBlock last;
-    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
-        layout->ensureBlockLayout(b);
-        lines += b.layout()->lineCount();
-        last = b;
-    }
-    if (last.isValid() && last.length() <= 1 && lines > 0)
-        --lines;  // an empty last line does not count
-    return lines;
-}
-
-// Document position where displayed line lineIndex (0-based) begins, or the
-// end of the document when there are fewer lines.
-int TRxPane::lineStartPosition(int lineIndex) {
-    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout());
-    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
-        layout->ensureBlockLayout(b);
-        const int n = b.layout()->lineCount();
-        if (lineIndex < n)
-            return b.position() + b.layout()->lineAt(lineIndex).textStart();
-        lineIndex -= n;
-    }
-    return document()->characterCount() - 1;
+    model_.append(text);
+    showChanges();
 }
 
 void TRxPane::trimToLines(int maxLines) {
-    const int excess = displayedLineCount() - maxLines;
-    if (excess <= 0)
+    model_.trim(maxLines);
+    showChanges();
+}
+
+void TRxPane::clear() {
+    model_.clear();
+    showChanges();
+}
+
+void TRxPane::setPlainText(std::string_view text) {
+    model_.clear();
+    appendText(text);
+}
+
+QString TRxPane::toPlainText() const {
+    const std::string text = model_.text();
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+void TRxPane::copy() const {
+    if (!model_.hasSelection())
         return;
-    // Cutting n first lines at once equals deleting the first line n times:
-    // the rest of a cut paragraph wraps again from a former line start.
-    const int cut = lineStartPosition(excess);
-    QTextCursor c(document());
-    c.setPosition(0);
-    c.setPosition(cut, QTextCursor::KeepAnchor);
-    c.removeSelectedText();
+    const std::string text = model_.selectedText();
+    QApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+}
+
+void TRxPane::selectAll() {
+    model_.selectAll();
+    viewport()->update();
+}
+
+void TRxPane::fitToViewport() {
+    const QFontMetricsF metrics(font());
+    cellWidth_ = std::max(1.0, metrics.horizontalAdvance(QLatin1Char('0')));
+    lineHeight_ = std::max(1, int(std::ceil(metrics.height())));
+    // The toolkit's panes keep a margin on each side and a pixel for the caret.
+    const int width = viewport()->width() - 2 * kMargin - 1;
+    model_.setColumns(int(std::floor(width / cellWidth_)));
+    model_.setRows(std::max(1, (viewport()->height() - kMargin) / lineHeight_));
+    showChanges();
+}
+
+// The scroll bar and the picture follow the model.
+void TRxPane::showChanges() {
+    QScrollBar* bar = verticalScrollBar();
+    syncingScrollBar_ = true;
+    bar->setRange(0, model_.maxTop());
+    bar->setPageStep(model_.rows());
+    bar->setValue(model_.top());
+    syncingScrollBar_ = false;
+    viewport()->update();
+}
+
+void TRxPane::scrollContentsBy(int, int) {
+    if (syncingScrollBar_)
+        return;
+    model_.scrollTo(verticalScrollBar()->value());
+    viewport()->update();
+}
+
+void TRxPane::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    fitToViewport();
+}
+
+void TRxPane::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitToViewport();
+}
+
+void TRxPane::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    painter.setFont(font());
+    const QPalette& pal = palette();
+    const double ascent = QFontMetricsF(font()).ascent();
+    const int top = model_.top();
+    const int last = std::min(model_.lineCount(), top + model_.rows() + 1);
+    for (int i = top; i < last; ++i) {
+        const std::string_view line = model_.line(i);
+        const double y = kMargin + (i - top) * lineHeight_;
+        const QString shown = Shown(line);
+        painter.setPen(pal.color(QPalette::Text));
+        painter.drawText(QPointF(kMargin, y + ascent), shown);
+        const RxPaneModel::Columns sel = model_.selectedColumns(i);
+        if (sel.first == sel.last)
+            continue;
+        const QRectF band(kMargin + sel.first * cellWidth_, y, (sel.last - sel.first) * cellWidth_, lineHeight_);
+        painter.fillRect(band, pal.color(QPalette::Highlight));
+        painter.setPen(pal.color(QPalette::HighlightedText));
+        painter.drawText(QPointF(band.left(), y + ascent), shown.mid(sel.first, sel.last - sel.first));
+    }
+}
+
+RxPaneModel::Pos TRxPane::positionAt(QPointF point) const {
+    return model_.positionAtPoint(point.x() - kMargin, point.y() - kMargin, cellWidth_, lineHeight_);
+}
+
+void TRxPane::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(event);
+    const RxPaneModel::Pos at = positionAt(event->position());
+    if (event->modifiers() & Qt::ShiftModifier)
+        model_.extendTo(at);
+    else
+        model_.select(at, at);
+    viewport()->update();
+}
+
+void TRxPane::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    // Dragging past the top or bottom edge scrolls.
+    if (event->position().y() < 0)
+        model_.scrollBy(-1);
+    else if (event->position().y() > viewport()->height())
+        model_.scrollBy(1);
+    model_.extendTo(positionAt(event->position()));
+    showChanges();
+}
+
+void TRxPane::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && model_.hasSelection() && QApplication::clipboard()->supportsSelection()) {
+        const std::string text = model_.selectedText();
+        QApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())),
+                                           QClipboard::Selection);
+    }
+}
+
+void TRxPane::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy)
+        return copy();
+    if (event == QKeySequence::SelectAll)
+        return selectAll();
+    const int page = std::max(1, model_.rows() - 1);
+    switch (event->key()) {
+    case Qt::Key_Up: model_.scrollBy(-1); break;
+    case Qt::Key_Down: model_.scrollBy(1); break;
+    case Qt::Key_PageUp: model_.scrollBy(-page); break;
+    case Qt::Key_PageDown: model_.scrollBy(page); break;
+    case Qt::Key_Home: model_.scrollTo(0); break;
+    case Qt::Key_End: model_.scrollTo(model_.maxTop()); break;
+    default: return event->ignore();  // the window's shortcuts
+    }
+    showChanges();
+}
+
+void TRxPane::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction(tr("&Copy"), this, [this] { copy(); });
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(model_.hasSelection());
+    QAction* all = menu.addAction(tr("Select All"), this, [this] { selectAll(); });
+    all->setShortcut(QKeySequence::SelectAll);
+    menu.exec(event->globalPos());
 }
 
 }  // namespace kestrel

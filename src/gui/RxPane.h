@@ -1,56 +1,56 @@
 #pragma once
-// A receive pane: a plain-text pane that takes received text in batches and
-// keeps only a bounded tail laid out.
-//
-// Appending byte by byte to a growing paragraph makes the toolkit lay the whole
-// paragraph out again for every byte. Here the text of many bytes is inserted
-// at once, and after each insertion the oldest displayed lines beyond a margin
-// are cut. Cutting at a displayed line start does not move any later wrap
-// (lines are filled greedily from their start), so at every trim the pane
-// shows exactly the newest lines the byte-by-byte appends would show.
+// A receive pane on Qt: draws the lines in view of its RxPaneModel with the
+// pane's fixed-pitch font, scrolls, and lets the operator select text with
+// the mouse and copy it (Ctrl+C, or the context menu). What the pane holds,
+// how it wraps and what the trim cuts is the model's; nothing is laid out.
 
-#include "station/WindowDesign.h"
+#include "station/RxPaneModel.h"
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
 
 #include <string_view>
 
 namespace kestrel {
 
-class TRxPane : public QPlainTextEdit {
+class TRxPane : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit TRxPane(QWidget* parent = nullptr);
 
-    // Inserts text (Latin-1, '\n' line breaks) at the end and cuts old lines
-    // beyond the margin.
+    // Text (Latin-1, '\n' line breaks) added at the end.
     void appendText(std::string_view text);
-    // The text comes in cells of this many characters and the font has a fixed
-    // pitch (the hex pane: "XX "), so every full line of a paragraph holds the
-    // same number of cells; 0: any text.
-    void setCellChars(int chars) { cellChars_ = chars; }
-
-    // Displayed (wrapped) lines; an empty last line does not count.
-    int displayedLineCount();
     // Deletes first displayed lines until at most maxLines remain.
     void trimToLines(int maxLines);
+    void clear();
+    void setPlainText(std::string_view text);
 
-    // Lines kept after an insertion: more than the trim keeps, so the cut never
-    // falls on the last line, the only one whose wrap can still change, and
-    // more than the pane shows, so between trims it looks as if nothing were
-    // cut. Few enough that laying out the hex pane's one paragraph again, which
-    // the toolkit does whole at every insertion, stays cheap.
-    static constexpr int kTrimLines = design::kTrimLines;
-    static constexpr int kMinKeepLines = kTrimLines + 4;
-    int keepLines() const;
-    // Lines allowed above keepLines() before an insertion cuts.
-    static constexpr int kCutSlack = 8;
+    const RxPaneModel& model() const { return model_; }
+    QString toPlainText() const;
+    // Displayed (wrapped) lines; an empty last line does not count.
+    int displayedLineCount() const { return model_.countedLines(); }
+    void copy() const;
+    void selectAll();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    int lineStartPosition(int lineIndex);
-    std::string_view dropTextBeyondTheMargin(std::string_view text);
+    void fitToViewport();
+    void showChanges();
+    RxPaneModel::Pos positionAt(QPointF point) const;
 
-    int cellChars_ = 0;
+    RxPaneModel model_;
+    double cellWidth_ = 8;
+    int lineHeight_ = 16;
+    bool syncingScrollBar_ = false;
 };
 
 }  // namespace kestrel

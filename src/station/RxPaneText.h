@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace kestrel {
 
@@ -60,31 +59,5 @@ private:
     std::string pending_;
     bool lastWasCR_ = false;
 };
-
-// Where a pane may drop text before laying it out, because the insertion
-// would cut it again at once. Only whole lines go, counted from where a line
-// starts, so every later wrap stays where the byte-by-byte pane has it.
-
-// The start of the text to keep when it holds more than keepLines + 1 whole
-// paragraphs (each is at least one displayed line, and the first one kept
-// wraps afresh); 0 when all of it is needed.
-inline std::size_t FirstKeptParagraph(std::string_view text, std::size_t keepLines) {
-    std::size_t breaks = 0;
-    for (std::size_t at = text.size(); at-- > 0;)
-        if (text[at] == '\n' && ++breaks == keepLines + 2)
-            return at + 1;
-    return 0;
-}
-
-// A paragraph whose lines all hold perLine characters (the hex pane's
-// fixed-width cells): of its last line plus the new text, tail characters in
-// all, how many to drop from the front so that keepLines whole lines remain;
-// 0 until the tail is more than slackLines lines over that.
-inline std::size_t WholeLinesToDrop(std::size_t tail, std::size_t perLine, std::size_t keepLines,
-                                    std::size_t slackLines = 0) {
-    if (perLine == 0 || tail / perLine <= keepLines + slackLines)
-        return 0;
-    return (tail / perLine - keepLines) * perLine;
-}
 
 }  // namespace kestrel

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -83,6 +84,7 @@ TForm1::TForm1(HINSTANCE instance)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kWindowClass;
     RegisterClassExW(&wc);  // a second window finds it registered
+    TWin32RxPane::Register(instance);
 
     const DWORD style = WS_OVERLAPPEDWINDOW;  // sizeable
     RECT r{0, 0, Scaled(design::kClientWidth), Scaled(design::kClientHeight)};
@@ -172,10 +174,10 @@ HWND TForm1::makeControl(design::ControlId id) {
     }
     case Kind::SendPane: cls = WC_EDITW; style = pane; break;
     case Kind::ReceivePane:
-        cls = WC_EDITW;
+        cls = TWin32RxPane::kClassName;
         exStyle = WS_EX_CLIENTEDGE;
-        style = pane;
-        text = win32::Widen(design::Heading(id)) + L"\r\n";
+        style = WS_TABSTOP | WS_VSCROLL;
+        text.clear();
         break;
     case Kind::DecodedPane:
         cls = WC_EDITW;
@@ -214,9 +216,10 @@ void TForm1::buildControls() {
     MemoTX = Controls[design::MemoTX];
     bClearTNC = Controls[design::bClearTNC];
     GroupBox1 = Controls[design::GroupBox1];
-    MemoRX = TWin32RxPane(Controls[design::MemoRX], TWin32RxPane::Lines::Wrapped);
-    // Two hex digits and a blank per byte, in a fixed-pitch font.
-    MEMORXHEX = TWin32RxPane(Controls[design::MEMORXHEX], TWin32RxPane::Lines::Uniform);
+    for (auto [pane, id] : {std::pair{&MemoRX, design::MemoRX}, std::pair{&MEMORXHEX, design::MEMORXHEX}}) {
+        pane->Attach(Controls[id], paneFont_);
+        pane->appendText(std::string(design::Heading(id)) + '\n');
+    }
     Memo1 = Controls[design::Memo1];
     StatusBar1 = Controls[design::StatusBar1];
     int edges[design::kStatusPanels];

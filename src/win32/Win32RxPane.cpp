@@ -1,109 +1,300 @@
-// The Win32 receive pane: batched insertions into an EDIT control, a bounded
-// tail (see Win32RxPane.h).
+// The Win32 receive pane: draws the model's lines in view (see Win32RxPane.h).
 
 #include "win32/Win32RxPane.h"
 
-#include "station/RxPaneText.h"
-#include "win32/Win32Util.h"
+#include <windowsx.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 namespace {
 
-// Control characters have no glyph in the pane's font; the system would look
-// through its fallback fonts for every one of them at every layout, which
-// under Wine costs more than the whole receive path. They show as a middle
-// dot; tabs and line breaks stay what they are.
-wchar_t Shown(char c) {
-    const auto w = static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return (w < 0x20 && w != L'\t' && w != L'\n') || (w >= 0x7F && w < 0xA0) ? L'\u00B7' : w;
+enum MenuCommand : UINT { kCopy = 1, kSelectAll };
+
+std::wstring Shown(std::string_view line) {
+    std::wstring s(line.size(), L' ');
+    for (std::size_t i = 0; i < line.size(); ++i)
+        s[i] = wchar_t(PaneGlyph(line[i]));
+    return s;
 }
 
 }  // namespace
 
-TWin32RxPane::TWin32RxPane(HWND edit, Lines lines) : edit_(edit), lines_(lines) {
-    // The text stays short between trims; lift the 32 K default anyway, so a
-    // long burst before the first trim is never refused.
-    SendMessageW(edit_, EM_SETLIMITTEXT, 0, 0);
+void TWin32RxPane::Register(HINSTANCE instance) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32513));  // the I-beam
+    wc.lpszClassName = kClassName;
+    RegisterClassExW(&wc);  // a second registration fails harmlessly
 }
 
-int TWin32RxPane::uniformLineLength() const {
-    const int lines = static_cast<int>(SendMessageW(edit_, EM_GETLINECOUNT, 0, 0));
-    if (lines < 3)
-        return 0;
-    auto start = [&](int line) { return static_cast<int>(SendMessageW(edit_, EM_LINEINDEX, static_cast<WPARAM>(line), 0)); };
-    const int length = start(1) - start(0);
-    // A hard line break (the heading's) makes the index step longer than the line.
-    if (length <= 0 || SendMessageW(edit_, EM_LINELENGTH, 0, 0) != length || start(lines - 1) - start(lines - 2) != length)
-        return 0;
-    return length;
+void TWin32RxPane::Attach(HWND window, HFONT font) {
+    window_ = window;
+    font_ = font;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    fitToClient();
 }
 
-bool TWin32RxPane::replaceWithTail(std::string_view text) {
-    const int length = lines_ == Lines::Uniform ? uniformLineLength() : 0;
-    if (length == 0 || text.find('\n') != std::string_view::npos)
-        return false;
-    const int lines = static_cast<int>(SendMessageW(edit_, EM_GETLINECOUNT, 0, 0));
-    const int lastStart = static_cast<int>(SendMessageW(edit_, EM_LINEINDEX, static_cast<WPARAM>(lines - 1), 0));
-    const int end = GetWindowTextLengthW(edit_);
-    const std::size_t drop = WholeLinesToDrop(static_cast<std::size_t>(end - lastStart) + text.size(),
-                                              static_cast<std::size_t>(length), kKeepLines, kTrimLines);
-    if (drop == 0)
-        return false;  // small enough to go in as it is
-    // The last line as it stands, then the new text; whole lines off its front.
-    std::wstring all = win32::WindowText(edit_);
-    std::wstring tail = all.substr(static_cast<std::size_t>(lastStart));
-    for (char c : text)
-        tail += Shown(c);
-    SetWindowTextW(edit_, tail.c_str() + drop);
-    const int newEnd = GetWindowTextLengthW(edit_);
-    SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(newEnd), newEnd);
-    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
-    return true;
+LRESULT CALLBACK TWin32RxPane::Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<TWin32RxPane*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(window, msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->window_ = nullptr;
+        return DefWindowProcW(window, msg, wParam, lParam);
+    }
+    return self->message(msg, wParam, lParam);
 }
 
 void TWin32RxPane::appendText(std::string_view text) {
-    if (text.empty() || replaceWithTail(text))
+    if (text.empty())
         return;
-    std::wstring wide;
-    wide.reserve(text.size() + text.size() / 16 + 1);
-    for (char c : text) {
-        if (c == '\n')
-            wide += L'\r';
-        wide += Shown(c);
-    }
-    const LRESULT end = GetWindowTextLengthW(edit_);
-    SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
-    SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
-    if (displayedLineCount() > kKeepLines + kTrimLines)
-        trimToLines(kKeepLines);
-    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
-}
-
-int TWin32RxPane::displayedLineCount() const {
-    const int lines = static_cast<int>(SendMessageW(edit_, EM_GETLINECOUNT, 0, 0));
-    if (lines <= 0)
-        return 0;
-    const LRESULT lastStart = SendMessageW(edit_, EM_LINEINDEX, static_cast<WPARAM>(lines - 1), 0);
-    const bool lastEmpty = lastStart >= 0 && SendMessageW(edit_, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) == 0;
-    return lastEmpty ? lines - 1 : lines;
+    model_.append(text);
+    showChanges();
 }
 
 void TWin32RxPane::trimToLines(int maxLines) {
-    const int excess = displayedLineCount() - maxLines;
-    if (excess <= 0)
-        return;
-    // Cutting n first lines at once equals deleting the first line n times.
-    const LRESULT cut = SendMessageW(edit_, EM_LINEINDEX, static_cast<WPARAM>(excess), 0);
-    if (cut <= 0)
-        return;
-    const LRESULT end = GetWindowTextLengthW(edit_);
-    SendMessageW(edit_, EM_SETSEL, 0, cut);
-    SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-    SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(end - cut), end - cut);
+    model_.trim(maxLines);
+    showChanges();
 }
 
-void TWin32RxPane::clear() { SetWindowTextW(edit_, L""); }
+void TWin32RxPane::clear() {
+    model_.clear();
+    showChanges();
+}
+
+void TWin32RxPane::fitToClient() {
+    if (!window_)
+        return;
+    HDC dc = GetDC(window_);
+    HGDIOBJ old = SelectObject(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(SYSTEM_FIXED_FONT));
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SIZE zero{};
+    GetTextExtentPoint32W(dc, L"0", 1, &zero);
+    SelectObject(dc, old);
+    ReleaseDC(window_, dc);
+    cellWidth_ = std::max<int>(1, zero.cx);
+    lineHeight_ = std::max<int>(1, tm.tmHeight);
+    RECT client{};
+    GetClientRect(window_, &client);
+    // Where a multi-line edit control of this size and font would put its
+    // text: the pane wraps its lines at the same width as the panes before it.
+    RECT text = client;
+    if (HWND probe = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_MULTILINE, 0, 0, client.right, client.bottom,
+                                     window_, nullptr, nullptr, nullptr)) {
+        SendMessageW(probe, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        SendMessageW(probe, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+        DestroyWindow(probe);
+    }
+    textLeft_ = text.left;
+    model_.setColumns((text.right - text.left) / cellWidth_);
+    model_.setRows(std::max<int>(1, client.bottom / lineHeight_));
+    showChanges();
+}
+
+void TWin32RxPane::showChanges() {
+    if (!window_)
+        return;
+    const int max = std::max(0, model_.lineCount() - 1), page = model_.rows(), pos = model_.top();
+    if (max != shownMax_ || page != shownPage_ || pos != shownPos_) {
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        // Always shown, so the wrap width never changes under the text.
+        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+        si.nMax = max;
+        si.nPage = UINT(page);
+        si.nPos = pos;
+        SetScrollInfo(window_, SB_VERT, &si, TRUE);
+        shownMax_ = max, shownPage_ = page, shownPos_ = pos;
+    }
+    InvalidateRect(window_, nullptr, FALSE);
+}
+
+void TWin32RxPane::paint() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window_, &ps);
+    RECT client{};
+    GetClientRect(window_, &client);
+    HGDIOBJ old = SelectObject(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(SYSTEM_FIXED_FONT));
+    const COLORREF back = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
+    std::vector<INT> advances;
+    const int top = model_.top();
+    int y = 0;
+    for (int i = top; i < model_.lineCount() && y < client.bottom; ++i, y += lineHeight_) {
+        if (y + lineHeight_ <= ps.rcPaint.top || y >= ps.rcPaint.bottom)
+            continue;
+        const std::wstring shown = Shown(model_.line(i));
+        advances.assign(shown.size(), cellWidth_);
+        RECT band{client.left, y, client.right, y + lineHeight_};
+        // One call draws the line and clears its band.
+        SetBkColor(dc, back);
+        SetTextColor(dc, text);
+        ExtTextOutW(dc, textLeft_, y, ETO_OPAQUE | ETO_CLIPPED, &band, shown.c_str(), UINT(shown.size()),
+                    advances.data());
+        const RxPaneModel::Columns sel = model_.selectedColumns(i);
+        if (sel.first == sel.last)
+            continue;
+        RECT marked{textLeft_ + sel.first * cellWidth_, y, textLeft_ + sel.last * cellWidth_, y + lineHeight_};
+        SetBkColor(dc, GetSysColor(COLOR_HIGHLIGHT));
+        SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+        ExtTextOutW(dc, marked.left, y, ETO_OPAQUE | ETO_CLIPPED, &marked, shown.c_str() + sel.first,
+                    UINT(sel.last - sel.first), advances.data());
+    }
+    if (y < client.bottom) {
+        RECT rest{client.left, y, client.right, client.bottom};
+        SetBkColor(dc, back);
+        ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rest, nullptr, 0, nullptr);
+    }
+    SelectObject(dc, old);
+    EndPaint(window_, &ps);
+}
+
+void TWin32RxPane::scrollBar(int request) {
+    const int page = std::max(1, model_.rows() - 1);
+    switch (request) {
+    case SB_LINEUP: model_.scrollBy(-1); break;
+    case SB_LINEDOWN: model_.scrollBy(1); break;
+    case SB_PAGEUP: model_.scrollBy(-page); break;
+    case SB_PAGEDOWN: model_.scrollBy(page); break;
+    case SB_TOP: model_.scrollTo(0); break;
+    case SB_BOTTOM: model_.scrollTo(model_.maxTop()); break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: {
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_TRACKPOS;
+        GetScrollInfo(window_, SB_VERT, &si);
+        model_.scrollTo(si.nTrackPos);
+        break;
+    }
+    default: return;
+    }
+    showChanges();
+}
+
+RxPaneModel::Pos TWin32RxPane::positionAt(LPARAM point) const {
+    return model_.positionAtPoint(GET_X_LPARAM(point) - textLeft_, GET_Y_LPARAM(point), cellWidth_, lineHeight_);
+}
+
+void TWin32RxPane::copy() const {
+    if (!model_.hasSelection() || !OpenClipboard(window_))
+        return;
+    std::wstring text;
+    for (char c : model_.selectedText()) {
+        if (c == '\n')
+            text += L'\r';
+        text += wchar_t(static_cast<unsigned char>(c));
+    }
+    EmptyClipboard();
+    if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
+        std::copy_n(text.c_str(), text.size() + 1, static_cast<wchar_t*>(GlobalLock(memory)));
+        GlobalUnlock(memory);
+        if (!SetClipboardData(CF_UNICODETEXT, memory))
+            GlobalFree(memory);
+    }
+    CloseClipboard();
+}
+
+LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_SETFONT:
+        font_ = reinterpret_cast<HFONT>(wParam);
+        fitToClient();
+        return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(font_);
+    case WM_SIZE: fitToClient(); return 0;
+    case WM_ERASEBKGND: return 1;  // the paint covers every pixel
+    case WM_PAINT: paint(); return 0;
+    case WM_VSCROLL: scrollBar(LOWORD(wParam)); return 0;
+    case WM_MOUSEWHEEL:
+        model_.scrollBy(-GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3);
+        showChanges();
+        return 0;
+    case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_LBUTTONDOWN: {
+        SetFocus(window_);
+        SetCapture(window_);
+        const RxPaneModel::Pos at = positionAt(lParam);
+        if (wParam & MK_SHIFT)
+            model_.extendTo(at);
+        else
+            model_.select(at, at);
+        showChanges();
+        return 0;
+    }
+    case WM_MOUSEMOVE:
+        if (GetCapture() != window_)
+            return 0;
+        {
+            RECT client{};
+            GetClientRect(window_, &client);
+            // Dragging past the top or bottom edge scrolls.
+            if (GET_Y_LPARAM(lParam) < 0)
+                model_.scrollBy(-1);
+            else if (GET_Y_LPARAM(lParam) > client.bottom)
+                model_.scrollBy(1);
+        }
+        model_.extendTo(positionAt(lParam));
+        showChanges();
+        return 0;
+    case WM_LBUTTONUP:
+        if (GetCapture() == window_)
+            ReleaseCapture();
+        return 0;
+    case WM_KEYDOWN: {
+        const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+        if (ctrl && (wParam == 'C' || wParam == VK_INSERT)) {
+            copy();
+            return 0;
+        }
+        if (ctrl && wParam == 'A') {
+            model_.selectAll();
+            showChanges();
+            return 0;
+        }
+        const int before = model_.top();
+        switch (wParam) {
+        case VK_UP: scrollBar(SB_LINEUP); break;
+        case VK_DOWN: scrollBar(SB_LINEDOWN); break;
+        case VK_PRIOR: scrollBar(SB_PAGEUP); break;
+        case VK_NEXT: scrollBar(SB_PAGEDOWN); break;
+        case VK_HOME: scrollBar(SB_TOP); break;
+        case VK_END: scrollBar(SB_BOTTOM); break;
+        default: break;
+        }
+        if (model_.top() != before)
+            return 0;
+        break;
+    }
+    case WM_CONTEXTMENU: {
+        HMENU menu = CreatePopupMenu();
+        AppendMenuW(menu, MF_STRING | (model_.hasSelection() ? 0 : MF_GRAYED), kCopy, L"&Copy\tCtrl+C");
+        AppendMenuW(menu, MF_STRING, kSelectAll, L"Select &All\tCtrl+A");
+        POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        if (at.x == -1 && at.y == -1) {  // from the keyboard
+            at = POINT{0, 0};
+            ClientToScreen(window_, &at);
+        }
+        const UINT chosen = UINT(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window_, nullptr));
+        DestroyMenu(menu);
+        if (chosen == kCopy)
+            copy();
+        else if (chosen == kSelectAll) {
+            model_.selectAll();
+            showChanges();
+        }
+        return 0;
+    }
+    default: break;
+    }
+    return DefWindowProcW(window_, msg, wParam, lParam);
+}
 
 }  // namespace kestrel

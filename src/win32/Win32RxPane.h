@@ -1,20 +1,12 @@
 #pragma once
-// A receive pane on a multi-line EDIT control: takes received text in batches
-// and keeps a bounded tail. Lines are counted as the control displays them
-// (wrapped), from EM_GETLINECOUNT and EM_LINEINDEX.
-//
-// After each insertion the oldest displayed lines beyond a margin are cut.
-// The control fills its lines greedily from their start, so cutting at a
-// displayed line start moves no later wrap: at every trim the pane shows
-// exactly the newest lines that byte-by-byte appends would show.
-//
-// The control wraps a paragraph again from its start after every change, and
-// the hex pane is one endless paragraph: a burst that alone would outgrow
-// the kept lines is therefore cut before it goes in. Its lines are all the same
-// number of equal units ("XX "), so the cut falls exactly where the pane
-// would have put a line start.
+// A receive pane on Win32: a window class of its own that draws the lines in
+// view of its RxPaneModel with ExtTextOutW in the pane's fixed-pitch font,
+// scrolls, and lets the operator select text with the mouse and copy it
+// (Ctrl+C, or the context menu). What the pane holds, how it wraps and what
+// the trim cuts is the model's; no text is laid out, and an update costs one
+// invalidation and, when the line count moved, one scroll-bar change.
 
-#include "station/WindowDesign.h"
+#include "station/RxPaneModel.h"
 
 #include <windows.h>
 
@@ -24,31 +16,39 @@ namespace kestrel {
 
 class TWin32RxPane {
 public:
-    static constexpr int kTrimLines = design::kTrimLines;
-    static constexpr int kKeepLines = 2 * kTrimLines;
-
-    enum class Lines { Wrapped, Uniform };  // Uniform: every full line holds the same text units
+    static constexpr const wchar_t* kClassName = L"KestrelRxPane";
+    static void Register(HINSTANCE instance);
 
     TWin32RxPane() = default;
-    TWin32RxPane(HWND edit, Lines lines);
-    HWND Handle() const { return edit_; }
+    TWin32RxPane(const TWin32RxPane&) = delete;
+    TWin32RxPane& operator=(const TWin32RxPane&) = delete;
+    // Takes over a window of kClassName, drawing in font.
+    void Attach(HWND window, HFONT font);
+    HWND Handle() const { return window_; }
 
-    // Inserts text (Latin-1, '\n' line breaks) at the end and cuts old lines
-    // beyond the margin.
+    // Text (Latin-1, '\n' line breaks) added at the end.
     void appendText(std::string_view text);
-    // Displayed lines; an empty last line does not count.
-    int displayedLineCount() const;
     // Deletes first displayed lines until at most maxLines remain.
     void trimToLines(int maxLines);
     void clear();
+    const RxPaneModel& model() const { return model_; }
+    void copy() const;
 
 private:
-    // The length of the pane's full lines when they are all alike, else 0.
-    int uniformLineLength() const;
-    bool replaceWithTail(std::string_view text);
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam);
+    void fitToClient();
+    void showChanges();
+    void paint();
+    void scrollBar(int request);
+    RxPaneModel::Pos positionAt(LPARAM point) const;
 
-    HWND edit_ = nullptr;
-    Lines lines_ = Lines::Wrapped;
+    HWND window_ = nullptr;
+    HFONT font_ = nullptr;
+    RxPaneModel model_{WrapRule::BlanksCount};
+    int cellWidth_ = 8, lineHeight_ = 16, textLeft_ = 2;
+    // What the scroll bar shows, so that it is only told of a change.
+    int shownMax_ = -1, shownPage_ = -1, shownPos_ = -1;
 };
 
 }  // namespace kestrel

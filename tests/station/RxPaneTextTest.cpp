@@ -33,13 +33,5 @@ TEST(RxPaneText, ClearForgetsTheWaitingTextAndAHalfCrLf) {
     EXPECT_TRUE(pane.empty());
 }
 
-TEST(RxPaneText, OnlyWholeParagraphsAndWholeLinesAreDroppedBeforeLayout) {
-    EXPECT_EQ(FirstKeptParagraph("a\nb\nc\nd", 1), 2u) << "keep b: two whole paragraphs and the last";
-    EXPECT_EQ(FirstKeptParagraph("a\nb\nc", 1), 0u);
-    EXPECT_EQ(WholeLinesToDrop(95, 10, 5), 40u) << "9 full lines, 5 kept";
-    EXPECT_EQ(WholeLinesToDrop(95, 10, 5, 4), 0u) << "within the slack";
-    EXPECT_EQ(WholeLinesToDrop(95, 0, 5), 0u);
-}
-
 }  // namespace
 }  // namespace kestrel
