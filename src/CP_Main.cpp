@@ -26,6 +26,9 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -335,7 +338,33 @@ void TForm1::showStatus(StatusPanel panel, std::string_view text) {
 }
 
 void TForm1::showDecodedText(std::string_view text) {
-    Memo1->setPlainText(Latin1(text));
+    // Line by line, and only the lines that changed: a new beacon's text
+    // mostly repeats the last one's labels, and laying the whole pane out
+    // again for every beacon cost more than receiving it.
+    const QStringList lines = Latin1(text).split(QChar('\n'));
+    QTextDocument* doc = Memo1->document();
+    QTextCursor c(doc);
+    c.beginEditBlock();
+    QTextBlock block = doc->begin();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!block.isValid()) {
+            c.movePosition(QTextCursor::End);
+            c.insertText(QChar('\n') + lines[i]);
+            continue;
+        }
+        if (block.text() != lines[i]) {
+            c.setPosition(block.position());
+            c.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+            c.insertText(lines[i]);
+        }
+        block = block.next();
+    }
+    if (block.isValid()) {  // fewer lines than before: the rest goes
+        c.setPosition(block.position() - 1);
+        c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        c.removeSelectedText();
+    }
+    c.endEditBlock();
 }
 
 void TForm1::clearPanes() {

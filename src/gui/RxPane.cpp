@@ -45,7 +45,7 @@ void TRxPane::appendText(std::string_view text) {
     if (text.empty())
         return;
     model_.append(text);
-    showChanges();
+    showChanges(!model_.following());
 }
 
 void TRxPane::trimToLines(int maxLines) {
@@ -77,12 +77,20 @@ void TRxPane::copy() const {
 
 void TRxPane::selectAll() {
     model_.selectAll();
-    viewport()->update();
+    showChanges();
 }
 
 void TRxPane::fitToViewport() {
     const QFontMetricsF metrics(font());
     cellWidth_ = std::max(1.0, metrics.horizontalAdvance(QLatin1Char('0')));
+    rawFont_ = QRawFont::fromFont(font());
+    QString all(256, Qt::Uninitialized);
+    for (int c = 0; c < 256; ++c)
+        all[c] = QChar(PaneGlyph(char(c)));
+    const QList<quint32> indexes = rawFont_.isValid() ? rawFont_.glyphIndexesForString(all) : QList<quint32>();
+    for (int c = 0; c < 256; ++c)
+        glyphs_[std::size_t(c)] = c < indexes.size() ? indexes[c] : 0;
+    run_.setRawFont(rawFont_);
     lineHeight_ = std::max(1, int(std::ceil(metrics.height())));
     // The toolkit's panes keep a margin on each side and a pixel for the caret.
     const int width = viewport()->width() - 2 * kMargin - 1;
@@ -92,21 +100,33 @@ void TRxPane::fitToViewport() {
 }
 
 // The scroll bar and the picture follow the model.
-void TRxPane::showChanges() {
-    QScrollBar* bar = verticalScrollBar();
-    syncingScrollBar_ = true;
-    bar->setRange(0, model_.maxTop());
-    bar->setPageStep(model_.rows());
-    bar->setValue(model_.top());
-    syncingScrollBar_ = false;
-    viewport()->update();
+void TRxPane::showChanges(bool scrollBar) {
+    if (scrollBar) {
+        QScrollBar* bar = verticalScrollBar();
+        syncingScrollBar_ = true;
+        bar->setRange(0, model_.maxTop());
+        bar->setPageStep(model_.rows());
+        bar->setValue(model_.top());
+        syncingScrollBar_ = false;
+    }
+    const RxPaneModel::Repaint r = model_.takeRepaint();
+    QWidget* view = viewport();
+    if (r.all)
+        return view->update();
+    if (r.scrollLines > 0) {
+        view->scroll(0, -r.scrollLines * lineHeight_);
+        view->update(0, 0, view->width(), kMargin);  // the margin must not scroll
+    }
+    const int y = kMargin + r.firstRow * lineHeight_;
+    if (y < view->height())
+        view->update(0, y, view->width(), view->height() - y);
 }
 
 void TRxPane::scrollContentsBy(int, int) {
     if (syncingScrollBar_)
         return;
     model_.scrollTo(verticalScrollBar()->value());
-    viewport()->update();
+    showChanges();
 }
 
 void TRxPane::resizeEvent(QResizeEvent* event) {
@@ -120,7 +140,22 @@ void TRxPane::changeEvent(QEvent* event) {
         fitToViewport();
 }
 
-void TRxPane::paintEvent(QPaintEvent*) {
+void TRxPane::drawLine(QPainter& painter, QPointF at, std::string_view line) {
+    runGlyphs_.resize(qsizetype(line.size()));
+    runPositions_.resize(qsizetype(line.size()));
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const quint32 glyph = glyphs_[static_cast<unsigned char>(line[i])];
+        if (glyph == 0)
+            return painter.drawText(at, Shown(line));
+        runGlyphs_[qsizetype(i)] = glyph;
+        runPositions_[qsizetype(i)] = QPointF(double(i) * cellWidth_, 0);
+    }
+    run_.setGlyphIndexes(runGlyphs_);
+    run_.setPositions(runPositions_);
+    painter.drawGlyphRun(at, run_);
+}
+
+void TRxPane::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.setFont(font());
     const QPalette& pal = palette();
@@ -130,16 +165,17 @@ void TRxPane::paintEvent(QPaintEvent*) {
     for (int i = top; i < last; ++i) {
         const std::string_view line = model_.line(i);
         const double y = kMargin + (i - top) * lineHeight_;
-        const QString shown = Shown(line);
+        if (y + lineHeight_ <= event->rect().top() || y >= event->rect().bottom() + 1)
+            continue;
         painter.setPen(pal.color(QPalette::Text));
-        painter.drawText(QPointF(kMargin, y + ascent), shown);
+        drawLine(painter, QPointF(kMargin, y + ascent), line);
         const RxPaneModel::Columns sel = model_.selectedColumns(i);
         if (sel.first == sel.last)
             continue;
         const QRectF band(kMargin + sel.first * cellWidth_, y, (sel.last - sel.first) * cellWidth_, lineHeight_);
         painter.fillRect(band, pal.color(QPalette::Highlight));
         painter.setPen(pal.color(QPalette::HighlightedText));
-        painter.drawText(QPointF(band.left(), y + ascent), shown.mid(sel.first, sel.last - sel.first));
+        drawLine(painter, QPointF(band.left(), y + ascent), line.substr(std::size_t(sel.first), std::size_t(sel.last - sel.first)));
     }
 }
 
@@ -155,7 +191,7 @@ void TRxPane::mousePressEvent(QMouseEvent* event) {
         model_.extendTo(at);
     else
         model_.select(at, at);
-    viewport()->update();
+    showChanges();
 }
 
 void TRxPane::mouseMoveEvent(QMouseEvent* event) {

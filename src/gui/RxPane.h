@@ -7,6 +7,10 @@
 #include "station/RxPaneModel.h"
 
 #include <QAbstractScrollArea>
+#include <QGlyphRun>
+#include <QRawFont>
+
+#include <array>
 
 #include <string_view>
 
@@ -44,10 +48,21 @@ protected:
 
 private:
     void fitToViewport();
-    void showChanges();
+    void showChanges(bool scrollBar = true);
     RxPaneModel::Pos positionAt(QPointF point) const;
 
+    void drawLine(QPainter& painter, QPointF at, std::string_view line);
+
     RxPaneModel model_;
+    // The font's glyph for each byte as the pane shows it: lines are drawn
+    // as glyph runs on the cell grid, with no text shaping per paint. A
+    // glyph the font lacks (0) sends its line through the toolkit's text
+    // drawing, which finds a fallback font.
+    QRawFont rawFont_;
+    std::array<quint32, 256> glyphs_{};
+    QGlyphRun run_;
+    QList<quint32> runGlyphs_;
+    QList<QPointF> runPositions_;
     double cellWidth_ = 8;
     int lineHeight_ = 16;
     bool syncingScrollBar_ = false;

@@ -47,6 +47,7 @@ void RxPaneModel::setColumns(int columns) {
         return;
     const int fromEnd = maxTop() - top_;
     columns_ = columns;
+    allChanged_ = true;
     lines_ = 0;
     for (Paragraph& p : paragraphs_) {
         wrapFrom(p, 0);
@@ -55,7 +56,11 @@ void RxPaneModel::setColumns(int columns) {
     top_ = Clamp(maxTop() - fromEnd, 0, maxTop());
 }
 
-void RxPaneModel::setRows(int rows) { rows_ = std::max(1, rows); }
+void RxPaneModel::setRows(int rows) {
+    rows = std::max(1, rows);
+    allChanged_ = allChanged_ || rows != rows_;
+    rows_ = rows;
+}
 
 int RxPaneModel::keepLines() const { return std::max(kTrimLines + 4, rows_ + 2); }
 
@@ -85,6 +90,7 @@ void RxPaneModel::append(std::string_view text) {
             break;
         }
     }
+    changedFrom_ = std::min<std::uint64_t>(changedFrom_, cutLines_ + std::uint64_t(lines_ - 1));
     for (;;) {
         const std::size_t cut = text.find('\n');
         Paragraph& p = paragraphs_.back();
@@ -116,11 +122,14 @@ void RxPaneModel::trim(int maxLines) {
 
 void RxPaneModel::clear() {
     resetTo(endPosition());
+    allChanged_ = true;
     following_ = true;
     anchor_ = caret_ = base_;
 }
 
 void RxPaneModel::resetTo(Pos base) {
+    cutLines_ += std::uint64_t(lines_);
+    allChanged_ = true;
     paragraphs_.assign(1, Paragraph{});
     base_ = base;
     lines_ = 1;
@@ -147,12 +156,15 @@ void RxPaneModel::cutLines(int count) {
         p.starts.erase(p.starts.begin(), p.starts.begin() + std::ptrdiff_t(gone));
         for (std::uint32_t& s : p.starts)
             s -= std::uint32_t(cut);
-        if (p.starts.empty() || p.text.empty())
+        if (p.starts.empty() || p.text.empty()) {
             p.starts.assign(1, 0);
+            allChanged_ = true;
+        }
         base_ += cut;
         lines_ = lines_ - n + int(p.starts.size());
         break;
     }
+    cutLines_ += std::uint64_t(before - lines_);
     if (!following_)
         top_ = Clamp(top_ - (before - lines_), 0, maxTop());
 }
@@ -218,8 +230,25 @@ RxPaneModel::Pos RxPaneModel::positionAtPoint(double x, double y, double cellWid
 }
 
 void RxPaneModel::select(Pos anchor, Pos caret) {
+    allChanged_ = allChanged_ || anchor != anchor_ || caret != caret_;
     anchor_ = anchor;
     caret_ = caret;
+}
+
+RxPaneModel::Repaint RxPaneModel::takeRepaint() {
+    const std::uint64_t top = cutLines_ + std::uint64_t(this->top());
+    Repaint r;
+    if (!allChanged_ && top >= shownTop_ && top - shownTop_ < std::uint64_t(rows_)) {
+        r.all = false;
+        r.scrollLines = int(top - shownTop_);
+        const std::uint64_t first = std::max(changedFrom_, top);
+        r.firstRow = first - top < std::uint64_t(rows_) ? int(first - top) : rows_;
+        r.firstRow = std::min(r.firstRow, rows_ - r.scrollLines);
+    }
+    shownTop_ = top;
+    changedFrom_ = UINT64_MAX;
+    allChanged_ = false;
+    return r;
 }
 
 void RxPaneModel::selectAll() { select(base_, endPosition()); }

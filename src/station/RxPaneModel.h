@@ -73,6 +73,23 @@ public:
     // Clamped; scrolled to the end, the pane follows new text again.
     void scrollTo(int top);
     void scrollBy(int lines) { scrollTo(top() + lines); }
+    // Scrolled to the end: new text scrolls into view. A window's scroll bar
+    // then only moves to the end and grows a little between trims, so it is
+    // brought up to date at the trim rather than at every burst (redrawing
+    // it cost as much as the text).
+    bool following() const { return following_; }
+
+    // ---- Painting ----
+    // What the window does to show the changes since the last call: move
+    // what it shows up by scrollLines lines, then paint the rows from
+    // firstRow to its bottom; or, with `all`, paint everything. A burst that
+    // only adds lines at the end so costs the new lines alone.
+    struct Repaint {
+        bool all = true;
+        int scrollLines = 0;
+        int firstRow = 0;
+    };
+    Repaint takeRepaint();
 
     // ---- Selection ----
     // The place before column `column` of displayed line `line`, both clamped.
@@ -119,6 +136,12 @@ private:
     int top_ = 0;
     bool following_ = true;
     Pos anchor_ = 0, caret_ = 0;
+    // Lines are numbered from the first ever added, so a number keeps naming
+    // the same line across cuts.
+    std::uint64_t cutLines_ = 0;
+    std::uint64_t shownTop_ = 0;  // the top line at the last repaint
+    std::uint64_t changedFrom_ = UINT64_MAX;  // the first line whose text changed since
+    bool allChanged_ = true;
 };
 
 // How a character of the pane is drawn: a control character has no glyph in

@@ -56,7 +56,7 @@ void TWin32RxPane::appendText(std::string_view text) {
     if (text.empty())
         return;
     model_.append(text);
-    showChanges();
+    showChanges(!model_.following());
 }
 
 void TWin32RxPane::trimToLines(int maxLines) {
@@ -99,11 +99,11 @@ void TWin32RxPane::fitToClient() {
     showChanges();
 }
 
-void TWin32RxPane::showChanges() {
+void TWin32RxPane::showChanges(bool scrollBar) {
     if (!window_)
         return;
     const int max = std::max(0, model_.lineCount() - 1), page = model_.rows(), pos = model_.top();
-    if (max != shownMax_ || page != shownPage_ || pos != shownPos_) {
+    if (scrollBar && (max != shownMax_ || page != shownPage_ || pos != shownPos_)) {
         SCROLLINFO si{};
         si.cbSize = sizeof si;
         // Always shown, so the wrap width never changes under the text.
@@ -114,7 +114,18 @@ void TWin32RxPane::showChanges() {
         SetScrollInfo(window_, SB_VERT, &si, TRUE);
         shownMax_ = max, shownPage_ = page, shownPos_ = pos;
     }
-    InvalidateRect(window_, nullptr, FALSE);
+    const RxPaneModel::Repaint r = model_.takeRepaint();
+    if (r.all) {
+        InvalidateRect(window_, nullptr, FALSE);
+        return;
+    }
+    if (r.scrollLines > 0)
+        ScrollWindowEx(window_, 0, -r.scrollLines * lineHeight_, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
+    RECT client{};
+    GetClientRect(window_, &client);
+    client.top = r.firstRow * lineHeight_;
+    if (client.top < client.bottom)
+        InvalidateRect(window_, &client, FALSE);
 }
 
 void TWin32RxPane::paint() {

@@ -38,7 +38,7 @@ private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT message(UINT message, WPARAM wParam, LPARAM lParam);
     void fitToClient();
-    void showChanges();
+    void showChanges(bool scrollBar = true);
     void paint();
     void scrollBar(int request);
     RxPaneModel::Pos positionAt(LPARAM point) const;

@@ -92,7 +92,9 @@ TEST(RxPane, MouseSelectionIsCopiedWithCtrlCAndScrollingUpStopsFollowing) {
     for (int i = 0; i < 30; ++i)
         text += "line " + std::to_string(i) + "\n";
     p.pane.appendText(text);
+    p.pane.trimToLines(100);  // the tick brings the scroll bar up to date
     QScrollBar* bar = p.pane.verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
     bar->setValue(0);
     p.pane.appendText("more\n");

@@ -188,6 +188,24 @@ TEST(RxPaneModel, SelectionCopiesAcrossWrapsAndBreaksAndSurvivesCuts) {
     EXPECT_FALSE(m.hasSelection());
 }
 
+TEST(RxPaneModel, RepaintScrollsWhatIsShownAndPaintsOnlyTheChangedRows) {
+    RxPaneModel m;
+    m.setRows(4);
+    m.append("a\nb\nc\nd\ne");  // shows b..e
+    EXPECT_TRUE(m.takeRepaint().all);
+    m.append("x\nf");  // "ex", then f: one line in, the old last line changed
+    RxPaneModel::Repaint r = m.takeRepaint();
+    EXPECT_FALSE(r.all);
+    EXPECT_EQ(r.scrollLines, 1);
+    EXPECT_EQ(r.firstRow, 2) << "the row that now shows \"ex\"";
+    m.trim(2);  // "ex", "f" stay and move to the top
+    r = m.takeRepaint();
+    EXPECT_EQ(r.scrollLines, 2);
+    EXPECT_EQ(r.firstRow, 2);
+    m.append(std::string(10, '\n'));
+    EXPECT_TRUE(m.takeRepaint().all) << "more new lines than rows";
+}
+
 TEST(RxPaneModel, ANewWidthWrapsEverythingAgain) {
     RxPaneModel m;
     m.setColumns(3);
