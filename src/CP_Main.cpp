@@ -333,7 +333,10 @@ void TForm1::showStatus(StatusPanel panel, std::string_view text) {
     const QString shown = Latin1(text);
     label->setText(shown);
     // A panel is 100 pixels wide: what it cuts off, its tooltip shows whole.
-    const bool cut = label->fontMetrics().horizontalAdvance(shown) > label->contentsRect().width();
+    // Measured only when it may not fit: panel 0 changes with every paint.
+    const int width = label->contentsRect().width();
+    const bool cut = shown.size() * label->fontMetrics().maxWidth() > width &&
+                     label->fontMetrics().horizontalAdvance(shown) > width;
     label->setToolTip(cut ? shown : QString());
 }
 

@@ -38,6 +38,9 @@ TRxPane::TRxPane(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
+    // Opaque, so that a repaint draws the pane alone and not the group box
+    // beneath its frame as well.
+    setAutoFillBackground(true);
     fitToViewport();
 }
 
