@@ -36,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr double kDefaultRate = 25600;  // 256000 baud, 10 bits a byte
-constexpr double kMaxGoal = 300000;     // what --max must reach unless --rate says otherwise
+constexpr double kMaxGoal = 3000000;    // what --max must reach unless --rate says otherwise
 // A paced run may end this much below its rate: the last bytes need a moment
 // to pass the line.
 constexpr double kPacedSlack = 0.01;
@@ -63,7 +63,7 @@ const char kUsage[] =
     "Streams beacons and noise into the running decoder through a pseudo-terminal\n"
     "and checks its archive afterwards.\n"
     "  --rate R     pace of the stream (default 25600 bytes/s, 256000 baud); with\n"
-    "               --max the least sustained rate that passes (default 300000)\n"
+    "               --max the least sustained rate that passes (default 3000000)\n"
     "  --chunk N    bytes per write (default: all that is due); --chunk 1 makes\n"
     "               every byte a receive event of its own, as a UART without FIFO\n"
     "  --seconds N  length of the stream (default 60)\n"
