@@ -17,49 +17,18 @@ int lastError() { return static_cast<int>(GetLastError()); }
 
 int resultOf(BOOL ok) { return ok ? 0 : lastError(); }
 
-// A device's spare completion event. Creating and closing an event per
-// transfer costs two trips to the system (to the Wine server under Wine) for
-// every read; a transfer takes the spare one, and a second transfer under way
-// at the same time gets an event of its own.
-class SpareEvent {
-public:
-    SpareEvent() = default;
-    SpareEvent(const SpareEvent&) = delete;
-    SpareEvent& operator=(const SpareEvent&) = delete;
-    ~SpareEvent() {
-        if (HANDLE e = spare_.exchange(nullptr)) CloseHandle(e);
-    }
-    // A manual-reset event; ReadFile and WriteFile reset it as they start.
-    HANDLE Take() {
-        HANDLE e = spare_.exchange(nullptr);
-        return e ? e : CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    }
-    // Only an event no transfer will still signal comes back.
-    void Give(HANDLE e) {
-        HANDLE none = nullptr;
-        if (e && !spare_.compare_exchange_strong(none, e)) CloseHandle(e);
-    }
-
-private:
-    std::atomic<HANDLE> spare_{nullptr};
-};
-
-// One ReadFile or WriteFile: an overlapped block with a completion event
-// from the device's spare.
+// One ReadFile or WriteFile: an overlapped block whose completion event is a
+// manual-reset event of its own, created signalled.
 class AsyncRequest {
 public:
     enum Kind { Write = 0, Read = 1 };
 
-    AsyncRequest(Kind kind, SpareEvent& spare) : kind_(kind), spare_(spare) {
+    explicit AsyncRequest(Kind kind) : kind_(kind) {
         ZeroMemory(&overlapped_, sizeof overlapped_);
-        overlapped_.hEvent = spare_.Take();
+        overlapped_.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     }
     ~AsyncRequest() {
-        if (!overlapped_.hEvent) return;
-        if (settled_)
-            spare_.Give(overlapped_.hEvent);
-        else
-            CloseHandle(overlapped_.hEvent);
+        if (overlapped_.hEvent) CloseHandle(overlapped_.hEvent);
     }
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
@@ -71,16 +40,11 @@ public:
                                            : WriteFile(device, buffer, count, nullptr, &overlapped_);
         if (!started) {
             const DWORD err = GetLastError();
-            settled_ = err != ERROR_IO_PENDING;
             if (err == ERROR_TIMEOUT) return timedOut(done);
             if (err != ERROR_IO_PENDING) return static_cast<int>(err);
         }
         // The transfer ends on its own: the port's timeouts bound it.
         if (WaitForSingleObject(overlapped_.hEvent, INFINITE) != WAIT_OBJECT_0) return lastError();
-        // Should a system not reset a reused event as the transfer starts,
-        // the transfer itself still says when it is done.
-        while (!HasOverlappedIoCompleted(&overlapped_)) Sleep(1);
-        settled_ = true;
         DWORD transferred = 0;
         if (!GetOverlappedResult(device, &overlapped_, &transferred, FALSE)) {
             const DWORD err = GetLastError();
@@ -103,9 +67,7 @@ private:
     }
 
     Kind kind_;
-    SpareEvent& spare_;
     OVERLAPPED overlapped_;
-    bool settled_ = true;  // no transfer will signal the event any more
 };
 
 // What WaitCommEvent writes into while it is pending. Lives on the heap so
@@ -367,7 +329,7 @@ public:
 
     int Read(char* buffer, uint32_t count, uint32_t& done) override {
         ++account_->readsActive;
-        AsyncRequest request(AsyncRequest::Read, readEvent_);
+        AsyncRequest request(AsyncRequest::Read);
         const int result = request.Run(handle_, buffer, count, done);
         account_->taken += done;
         --account_->readsActive;
@@ -375,7 +337,7 @@ public:
     }
 
     int Write(const char* buffer, uint32_t count, uint32_t& done) override {
-        AsyncRequest request(AsyncRequest::Write, writeEvent_);
+        AsyncRequest request(AsyncRequest::Write);
         return request.Run(handle_, const_cast<char*>(buffer), count, done);
     }
 
@@ -401,7 +363,6 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     bool readyAtOpen_ = false;  // DSR was up when the device was opened
     std::shared_ptr<InputAccount> account_ = std::make_shared<InputAccount>();
-    SpareEvent readEvent_, writeEvent_;
 };
 
 }  // namespace
