@@ -102,6 +102,8 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
                 std::min(c.matchingLines, c.matchingRawFiles), stream.beaconsIn(sent), r.share.program, r.share.server,
                 r.share.otherWine, r.share.xServer);
     r.problems = c.problems;
+    // What the program said (its reports go to standard error too) tells why.
+    if (!c.problems.empty() && !program.output().empty()) r.problems.push_back("the program said:\n" + program.output());
     if (exitStatus != 0) r.problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
     if (!max && r.achieved < rate * 0.99)
         r.problems.push_back("rate " + std::to_string(static_cast<long>(r.achieved)) + " bytes/s below the pace");

@@ -8,7 +8,9 @@
 #
 # KESTREL_WINE_SKIP_BUILD=1 reuses the builds; KESTREL_WINE_BENCH_SECONDS=N
 # sets the rate runs' length (default 15; 0 skips them), KESTREL_WINE_BENCH_RUNS
-# their count (default 3, the median is printed), KESTREL_WINE_BENCH_MAX=1 adds
+# their count (default 3, the median is printed), KESTREL_WINE_BENCH_RATE their
+# pace in bytes/s (default 25600; 960 comes as a byte or two per write, a
+# 9600 baud line), KESTREL_WINE_BENCH_MAX=1 adds
 # runs as fast as the program takes the bytes, KESTREL_WINE_BENCH_ONLY=1 skips
 # the window tests.
 set -euo pipefail
@@ -61,8 +63,9 @@ fi
 seconds=${KESTREL_WINE_BENCH_SECONDS:-15}
 runs=${KESTREL_WINE_BENCH_RUNS:-3}
 if [ "$seconds" != 0 ]; then
-  echo "== receive rate under wine, 256000 baud for $seconds s, $runs runs"
-  build/bench_receive_rate_wine --seconds "$seconds" --runs "$runs"
+  rate=${KESTREL_WINE_BENCH_RATE:-25600}
+  echo "== receive rate under wine, $rate bytes/s for $seconds s, $runs runs"
+  build/bench_receive_rate_wine --rate "$rate" --seconds "$seconds" --runs "$runs"
   if [ -n "${KESTREL_WINE_BENCH_MAX:-}" ]; then
     echo "== receive rate under wine, as fast as taken"
     build/bench_receive_rate_wine --max --seconds "$seconds" --runs "$runs"
