@@ -151,18 +151,9 @@ private:
         const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
         if (woke == WAIT_OBJECT_0) return ComWaitResult::Stopped;  // the wait stays pending
         if (woke != WAIT_OBJECT_0 + 1) return ComWaitResult::Failed;
-        DWORD unused = 0;
-        BOOL done = GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE);
-        if (!done && GetLastError() == ERROR_IO_INCOMPLETE) {
-            // Under load Wine at times signals the event of a wait that is
-            // still under way: it goes on. Reset the event, then look again;
-            // a completion after the reset signals it anew.
-            ResetEvent(wait_->overlapped.hEvent);
-            if (!HasOverlappedIoCompleted(&wait_->overlapped)) return ComWaitResult::Nothing;
-            done = GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE);
-        }
         pending_ = false;
-        if (!done) {
+        DWORD unused = 0;
+        if (!GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE)) {
             // Wine aborts some waits spuriously: wait again. Anything else
             // (access denied, bad command, device removed) is a device gone.
             return GetLastError() == ERROR_OPERATION_ABORTED ? ComWaitResult::Nothing : ComWaitResult::Failed;
