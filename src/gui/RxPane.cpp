@@ -189,23 +189,15 @@ RxPaneModel::Pos TRxPane::positionAt(QPointF point) const {
 void TRxPane::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return QAbstractScrollArea::mousePressEvent(event);
-    const RxPaneModel::Pos at = positionAt(event->position());
-    if (event->modifiers() & Qt::ShiftModifier)
-        model_.extendTo(at);
-    else
-        model_.select(at, at);
+    model_.press(positionAt(event->position()), event->modifiers() & Qt::ShiftModifier);
     showChanges();
 }
 
 void TRxPane::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton))
         return;
-    // Dragging past the top or bottom edge scrolls.
-    if (event->position().y() < 0)
-        model_.scrollBy(-1);
-    else if (event->position().y() > viewport()->height())
-        model_.scrollBy(1);
-    model_.extendTo(positionAt(event->position()));
+    model_.drag(event->position().x() - kMargin, event->position().y() - kMargin, cellWidth_, lineHeight_,
+                viewport()->height() - kMargin);
     showChanges();
 }
 
@@ -222,14 +214,14 @@ void TRxPane::keyPressEvent(QKeyEvent* event) {
         return copy();
     if (event == QKeySequence::SelectAll)
         return selectAll();
-    const int page = std::max(1, model_.rows() - 1);
+    using Step = RxPaneModel::Step;
     switch (event->key()) {
-    case Qt::Key_Up: model_.scrollBy(-1); break;
-    case Qt::Key_Down: model_.scrollBy(1); break;
-    case Qt::Key_PageUp: model_.scrollBy(-page); break;
-    case Qt::Key_PageDown: model_.scrollBy(page); break;
-    case Qt::Key_Home: model_.scrollTo(0); break;
-    case Qt::Key_End: model_.scrollTo(model_.maxTop()); break;
+    case Qt::Key_Up: model_.scroll(Step::LineUp); break;
+    case Qt::Key_Down: model_.scroll(Step::LineDown); break;
+    case Qt::Key_PageUp: model_.scroll(Step::PageUp); break;
+    case Qt::Key_PageDown: model_.scroll(Step::PageDown); break;
+    case Qt::Key_Home: model_.scroll(Step::Top); break;
+    case Qt::Key_End: model_.scroll(Step::End); break;
     default: return event->ignore();  // the window's shortcuts
     }
     showChanges();

@@ -216,6 +216,26 @@ void RxPaneModel::scrollTo(int top) {
     following_ = top_ == maxTop();
 }
 
+void RxPaneModel::scroll(Step step) {
+    const int page = std::max(1, rows_ - 1);
+    switch (step) {
+    case Step::LineUp: scrollBy(-1); break;
+    case Step::LineDown: scrollBy(1); break;
+    case Step::PageUp: scrollBy(-page); break;
+    case Step::PageDown: scrollBy(page); break;
+    case Step::Top: scrollTo(0); break;
+    case Step::End: scrollTo(maxTop()); break;
+    }
+}
+
+void RxPaneModel::drag(double x, double y, double cellWidth, double lineHeight, double viewHeight) {
+    if (y < 0)
+        scrollBy(-1);
+    else if (y > viewHeight)
+        scrollBy(1);
+    extendTo(positionAtPoint(x, y, cellWidth, lineHeight));
+}
+
 RxPaneModel::Pos RxPaneModel::positionAt(int line, int column) const {
     const LineRef at = locate(line);
     const Paragraph& p = paragraphs_[at.paragraph];

@@ -73,6 +73,10 @@ public:
     // Clamped; scrolled to the end, the pane follows new text again.
     void scrollTo(int top);
     void scrollBy(int lines) { scrollTo(top() + lines); }
+    // The keys and scroll-bar arrows of both windows; a page keeps one line
+    // of the last in view.
+    enum class Step { LineUp, LineDown, PageUp, PageDown, Top, End };
+    void scroll(Step step);
     // Scrolled to the end: new text scrolls into view. A window's scroll bar
     // then only moves to the end and grows a little between trims, so it is
     // brought up to date at the trim rather than at every burst (redrawing
@@ -99,6 +103,12 @@ public:
     Pos positionAtPoint(double x, double y, double cellWidth, double lineHeight) const;
     void select(Pos anchor, Pos caret);
     void extendTo(Pos caret) { select(anchor_, caret); }
+    // A press of the mouse button starts a selection there; with Shift held
+    // it extends the one there is.
+    void press(Pos at, bool extend) { extend ? extendTo(at) : select(at, at); }
+    // The mouse dragged to (x, y) of a window viewHeight high: dragging past
+    // its top or bottom edge scrolls a line.
+    void drag(double x, double y, double cellWidth, double lineHeight, double viewHeight);
     void selectAll();
     bool hasSelection() const;
     // Line breaks as '\n'; a wrap is no break.

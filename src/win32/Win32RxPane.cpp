@@ -168,14 +168,14 @@ void TWin32RxPane::paint() {
 }
 
 void TWin32RxPane::scrollBar(int request) {
-    const int page = std::max(1, model_.rows() - 1);
+    using Step = RxPaneModel::Step;
     switch (request) {
-    case SB_LINEUP: model_.scrollBy(-1); break;
-    case SB_LINEDOWN: model_.scrollBy(1); break;
-    case SB_PAGEUP: model_.scrollBy(-page); break;
-    case SB_PAGEDOWN: model_.scrollBy(page); break;
-    case SB_TOP: model_.scrollTo(0); break;
-    case SB_BOTTOM: model_.scrollTo(model_.maxTop()); break;
+    case SB_LINEUP: model_.scroll(Step::LineUp); break;
+    case SB_LINEDOWN: model_.scroll(Step::LineDown); break;
+    case SB_PAGEUP: model_.scroll(Step::PageUp); break;
+    case SB_PAGEDOWN: model_.scroll(Step::PageDown); break;
+    case SB_TOP: model_.scroll(Step::Top); break;
+    case SB_BOTTOM: model_.scroll(Step::End); break;
     case SB_THUMBTRACK:
     case SB_THUMBPOSITION: {
         SCROLLINFO si{};
@@ -232,11 +232,7 @@ LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN: {
         SetFocus(window_);
         SetCapture(window_);
-        const RxPaneModel::Pos at = positionAt(lParam);
-        if (wParam & MK_SHIFT)
-            model_.extendTo(at);
-        else
-            model_.select(at, at);
+        model_.press(positionAt(lParam), (wParam & MK_SHIFT) != 0);
         showChanges();
         return 0;
     }
@@ -246,13 +242,8 @@ LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
         {
             RECT client{};
             GetClientRect(window_, &client);
-            // Dragging past the top or bottom edge scrolls.
-            if (GET_Y_LPARAM(lParam) < 0)
-                model_.scrollBy(-1);
-            else if (GET_Y_LPARAM(lParam) > client.bottom)
-                model_.scrollBy(1);
+            model_.drag(GET_X_LPARAM(lParam) - textLeft_, GET_Y_LPARAM(lParam), cellWidth_, lineHeight_, client.bottom);
         }
-        model_.extendTo(positionAt(lParam));
         showChanges();
         return 0;
     case WM_LBUTTONUP:
