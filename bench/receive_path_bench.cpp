@@ -26,7 +26,9 @@ public:
         : archive_(archive), decoder_(decoder), finder_(finder) {}
     void setReceiveStatus(std::string_view text) override { statusLength += text.size(); }
     void writeRawByte(std::uint8_t b) override { archive_.appendRawByte(b); }
-    void decodeFrame() override { decoder_->aDecodeTelemetry1Execute(finder_->CurrentRecord(), finder_->RawFrameCopy()); }
+    void decodeFrame() override {
+        decoder_->aDecodeTelemetry1Execute(finder_->CurrentRecord(), finder_->RawFrameCopy());
+    }
     void showDecodedInfo(const std::vector<std::string>& lines) override { lineCount += lines.size(); }
     std::size_t statusLength = 0;
     std::size_t lineCount = 0;
@@ -46,7 +48,8 @@ void timeIndexCost(const std::filesystem::path& dir) {
     archive.openRunFiles((dir / "index").string());
     constexpr int kNotes = 1000000;
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kNotes; ++i) archive.noteReadTime();
+    for (int i = 0; i < kNotes; ++i)
+        archive.noteReadTime();
     const double perNote = secondsSince(start) / kNotes;
 
     TimeIndexWriter writer(systemFileSystem());
@@ -63,11 +66,11 @@ void timeIndexCost(const std::filesystem::path& dir) {
     writer.close();
     // 25600 bytes/s in 8 ms chunks: 125 chunks and 10 entries a second; a
     // UART without FIFO hands on every byte alone: 25600 chunks.
-    std::printf("time index:   %.0f ns a chunk's tick count, %.1f us an entry: %.3f %% of one core at 256000 baud "
-                "(%.3f %% with one-byte chunks); %ju bytes for %d entries\n",
-                perNote * 1e9, perEntry * 1e6, 100 * (125 * perNote + 10 * perEntry),
-                100 * (25600 * perNote + 10 * perEntry),
-                std::filesystem::file_size(timeIndexPath((dir / "entries.KR7").string())), kEntries);
+    std::printf(
+        "time index:   %.0f ns a chunk's tick count, %.1f us an entry: %.3f %% of one core at 256000 baud "
+        "(%.3f %% with one-byte chunks); %ju bytes for %d entries\n",
+        perNote * 1e9, perEntry * 1e6, 100 * (125 * perNote + 10 * perEntry), 100 * (25600 * perNote + 10 * perEntry),
+        std::filesystem::file_size(timeIndexPath((dir / "entries.KR7").string())), kEntries);
 }
 
 }  // namespace
@@ -93,11 +96,13 @@ int main(int argc, char** argv) {
     BeaconRecord record;
     record.setGpsOn(1);
     std::string block = buildBeaconFrame(kTestFrameHeader, record);
-    while (block.size() < 1000) block.push_back(static_cast<char>(block.size() * 31));
+    while (block.size() < 1000)
+        block.push_back(static_cast<char>(block.size() * 31));
 
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < total; ++i) {
-        if (i % 205 == 0) archive.noteReadTime();
+        if (i % 205 == 0)
+            archive.noteReadTime();
         theFinder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(block[i % block.size()]));
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -49,9 +49,9 @@ struct Options {
     double seconds = 60;
     bool max = false;
     bool idle = false;
-    bool floor = false;  // cat in place of the program
+    bool floor = false;     // cat in place of the program
     std::size_t chunk = 0;  // bytes per write; 0: whatever is due
-    unsigned noise = 870;  // mean noise bytes between beacons: a beacon per kilobyte
+    unsigned noise = 870;   // mean noise bytes between beacons: a beacon per kilobyte
     bool keep = false;
     int runs = 3;
     std::string decoder = KESTREL_DECODER;
@@ -95,14 +95,16 @@ std::optional<Options> parse(int argc, char** argv) {
         } else if (a == "--rate" || a == "--seconds" || a == "--noise" || a == "--decoder" || a == "--chunk" ||
                    a == "--runs") {
             const char* v = value();
-            if (!v) return std::nullopt;
+            if (!v)
+                return std::nullopt;
             if (a == "--decoder") {
                 o.decoder = v;
                 continue;
             }
             char* end = nullptr;
             const double d = std::strtod(v, &end);
-            if (*end || d < 0 || (a != "--noise" && d <= 0)) return std::nullopt;
+            if (*end || d < 0 || (a != "--noise" && d <= 0))
+                return std::nullopt;
             if (a == "--rate") {
                 o.rate = d;
                 o.rateGiven = true;
@@ -119,7 +121,8 @@ std::optional<Options> parse(int argc, char** argv) {
             return std::nullopt;
         }
     }
-    if (o.max && !o.rateGiven) o.rate = kMaxGoal;
+    if (o.max && !o.rateGiven)
+        o.rate = kMaxGoal;
     return o;
 }
 
@@ -155,8 +158,7 @@ Run runOnce(const Options& o) {
         !decoder.running())
         return fail("the decoder did not open " + pty.portName());
     const auto rawLogs = o.floor ? std::vector<fs::path>{work / "floor.raw"} : test::rawByteLogsIn(work / "Telemetry");
-    if (rawLogs.size() != 1 ||
-        !test::eventually([&] { return fs::exists(rawLogs[0]); }, std::chrono::seconds(10)))
+    if (rawLogs.size() != 1 || !test::eventually([&] { return fs::exists(rawLogs[0]); }, std::chrono::seconds(10)))
         return fail("the decoder made no RawByteLog");
     const fs::path rawLog = rawLogs[0];
 
@@ -171,11 +173,13 @@ Run runOnce(const Options& o) {
         r.cpuShare = 100 * (after.cpuSeconds - before.cpuSeconds) / wall;
         std::printf("  idle run: %.1f s, CPU %.3f s (%.2f %% of one core), exit %d\n", wall,
                     after.cpuSeconds - before.cpuSeconds, r.cpuShare, exitStatus);
-        if (exitStatus != 0) r.problems.push_back("exit status " + std::to_string(exitStatus) + " after SIGTERM");
+        if (exitStatus != 0)
+            r.problems.push_back("exit status " + std::to_string(exitStatus) + " after SIGTERM");
         return r;
     }
     if (!o.max)
-        while (stream.bytes.size() < static_cast<std::size_t>(o.rate * o.seconds)) stream.addUnit();
+        while (stream.bytes.size() < static_cast<std::size_t>(o.rate * o.seconds))
+            stream.addUnit();
 
     // Writes on schedule; notes the largest backlog between written and logged.
     std::size_t sent = 0;
@@ -191,33 +195,42 @@ Run runOnce(const Options& o) {
     for (;;) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (o.max && elapsed < o.seconds)
-            while (stream.bytes.size() - sent < 65536) stream.addUnit();
-        if (sent == stream.bytes.size()) break;
+            while (stream.bytes.size() - sent < 65536)
+                stream.addUnit();
+        if (sent == stream.bytes.size())
+            break;
         std::size_t due =
             o.max ? stream.bytes.size() : std::min(stream.bytes.size(), static_cast<std::size_t>(o.rate * elapsed));
-        if (o.chunk && due > sent && due - sent < o.chunk && due < stream.bytes.size()) due = sent;  // not yet a whole write
+        if (o.chunk && due > sent && due - sent < o.chunk && due < stream.bytes.size())
+            due = sent;  // not yet a whole write
         const std::size_t want = o.chunk ? std::min(o.chunk, due - std::min(due, sent)) : due - std::min(due, sent);
         const std::size_t n = want ? pty.writeSome(stream.bytes.data() + sent, want) : 0;
         sent += n;
         if (Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
             sample();
-            if (!decoder.running()) return fail("the decoder ended while the stream went in");
+            if (!decoder.running())
+                return fail("the decoder ended while the stream went in");
         }
-        if (o.chunk && n) continue;  // one write a chunk; the next may be due already
+        if (o.chunk && n)
+            continue;  // one write a chunk; the next may be due already
         if (n == 0 || sent < due) {
             pollfd p{pty.fd(), POLLOUT, 0};
             poll(&p, 1, 1);
-            if (!o.max) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!o.max)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
 
     // Until the log holds every byte, or it stalls.
     auto lastProgress = Clock::now();
     for (sample(); logged < sent; sample()) {
-        if (!decoder.running()) return fail("the decoder ended before the stream was received");
-        if (Clock::now() - lastProgress > kStallBound) break;
+        if (!decoder.running())
+            return fail("the decoder ended before the stream was received");
+        if (Clock::now() - lastProgress > kStallBound)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (sizeOf(rawLog) != logged) lastProgress = Clock::now();
+        if (sizeOf(rawLog) != logged)
+            lastProgress = Clock::now();
     }
     const double seconds = std::chrono::duration<double>(lastSample - start).count();
     r.achieved = static_cast<double>(std::min<std::uintmax_t>(logged, sent)) / seconds;
@@ -233,26 +246,30 @@ Run runOnce(const Options& o) {
     else
         c = checkArchive(work, stream, sent);
 
-    std::printf("  run: %zu bytes, %zu beacons: %.0f bytes/s, backlog <= %ju B, %zu bytes lost, %zu/%zu beacons "
-                "stored; exit %d, peak RSS %ld kB, CPU %.1f s (%.1f %% of one core)\n",
-                sent, stream.beaconsIn(sent), r.achieved, r.largestBacklog, c.lostBytes,
-                std::min(c.matchingLines, c.matchingRawFiles), stream.beaconsIn(sent), exitStatus, r.peakRssKb,
-                figures.cpuSeconds, r.cpuShare);
+    std::printf(
+        "  run: %zu bytes, %zu beacons: %.0f bytes/s, backlog <= %ju B, %zu bytes lost, %zu/%zu beacons "
+        "stored; exit %d, peak RSS %ld kB, CPU %.1f s (%.1f %% of one core)\n",
+        sent, stream.beaconsIn(sent), r.achieved, r.largestBacklog, c.lostBytes,
+        std::min(c.matchingLines, c.matchingRawFiles), stream.beaconsIn(sent), exitStatus, r.peakRssKb,
+        figures.cpuSeconds, r.cpuShare);
     if (!o.floor) {
         const std::string index = test::readFile(timeIndexPath(rawLog.string()));
         const TimeIndexContents entries = parseTimeIndex(index);
         std::printf("index:    %zu bytes (%.3f %% of the RawByteLog), %zu entries (%.1f a second), %zu torn\n",
-                    index.size(), logged ? 100.0 * static_cast<double>(index.size()) / static_cast<double>(logged) : 0.0,
+                    index.size(),
+                    logged ? 100.0 * static_cast<double>(index.size()) / static_cast<double>(logged) : 0.0,
                     entries.entries.size(), static_cast<double>(entries.entries.size()) / seconds, entries.dropped);
     }
 
     r.problems = c.problems;
-    if (exitStatus != 0) r.problems.push_back("exit status " + std::to_string(exitStatus) + " after SIGTERM");
+    if (exitStatus != 0)
+        r.problems.push_back("exit status " + std::to_string(exitStatus) + " after SIGTERM");
     if (o.keep) {
         std::printf("  kept:  %s\n", root.c_str());
         scratch.keep();
     }
-    if (!r.problems.empty()) r.problems.back() += "\n" + test::readFile(root / "decoder.out");
+    if (!r.problems.empty())
+        r.problems.back() += "\n" + test::readFile(root / "decoder.out");
     return r;
 }
 
@@ -266,16 +283,17 @@ int main(int argc, char** argv) {
     }
     const Options& o = *parsed;
     std::printf("stream:   %s, %s, %d runs of %.0f s\n",
-                o.idle ? "nothing (idle)"
-                       : o.max ? "as fast as taken"
-                               : ("paced at " + std::to_string(static_cast<long>(o.rate)) + " bytes/s").c_str(),
+                o.idle  ? "nothing (idle)"
+                : o.max ? "as fast as taken"
+                        : ("paced at " + std::to_string(static_cast<long>(o.rate)) + " bytes/s").c_str(),
                 o.chunk ? (std::to_string(o.chunk) + "-byte writes").c_str() : "writes of what is due", o.runs,
                 o.seconds);
     std::vector<double> achieved, backlog, cpu;
     std::vector<std::string> problems;
     for (int i = 0; i < o.runs; ++i) {
         const Run r = runOnce(o);
-        for (const auto& p : r.problems) problems.push_back("run " + std::to_string(i + 1) + ": " + p);
+        for (const auto& p : r.problems)
+            problems.push_back("run " + std::to_string(i + 1) + ": " + p);
         achieved.push_back(r.achieved);
         backlog.push_back(static_cast<double>(r.largestBacklog));
         cpu.push_back(r.cpuShare);
@@ -289,6 +307,7 @@ int main(int argc, char** argv) {
     if (!o.idle && median(achieved) < floor)
         problems.push_back("median rate " + std::to_string(static_cast<long>(median(achieved))) + " bytes/s below " +
                            std::to_string(static_cast<long>(floor)));
-    for (const auto& p : problems) std::printf("FAILED: %s\n", p.c_str());
+    for (const auto& p : problems)
+        std::printf("FAILED: %s\n", p.c_str());
     return problems.empty() ? 0 : 1;
 }

@@ -41,7 +41,8 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
     fs::create_directories(work);
     std::ofstream(work / "RS232Settings.ini", std::ios::binary) << "[CPort]\r\nPort=COM7\r\nBaudRate=256000\r\n";
     const int peer = openAsDecoder(line.peerPath);
-    if (peer < 0) return r.problems.push_back("peer: " + std::string(std::strerror(errno))), r;
+    if (peer < 0)
+        return r.problems.push_back("peer: " + std::string(std::strerror(errno))), r;
     fcntl(peer, F_SETFL, fcntl(peer, F_GETFL) | O_NONBLOCK);
     struct ClosePeer {
         int fd;
@@ -53,11 +54,13 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
     if (program.waitForMainWindow().empty())
         return r.problems.push_back("no window\n" + program.output()), r;
     const auto rawLogs = test::rawByteLogsIn(work / "Telemetry");
-    if (rawLogs.size() != 1) return r.problems.push_back("no RawByteLog"), r;
+    if (rawLogs.size() != 1)
+        return r.problems.push_back("no RawByteLog"), r;
 
     Stream stream(870);
     if (!max)
-        while (stream.bytes.size() < static_cast<std::size_t>(rate * seconds)) stream.addUnit();
+        while (stream.bytes.size() < static_cast<std::size_t>(rate * seconds))
+            stream.addUnit();
     std::size_t sent = 0;
     std::uintmax_t logged = 0;
     const WineCpu cpuBefore = wineCpuSeconds(image);
@@ -71,23 +74,30 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
     for (;;) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (max && elapsed < seconds)
-            while (stream.bytes.size() - sent < 65536) stream.addUnit();
-        if (sent == stream.bytes.size()) break;
-        const std::size_t due = max ? stream.bytes.size()
-                                    : std::min(stream.bytes.size(), static_cast<std::size_t>(rate * elapsed));
-        const ssize_t n = due > sent ? ::write(peer, stream.bytes.data() + sent, std::min<std::size_t>(due - sent, 4096)) : 0;
-        if (n > 0) sent += static_cast<std::size_t>(n);
-        if (Clock::now() - lastSample >= std::chrono::milliseconds(100)) sample();
+            while (stream.bytes.size() - sent < 65536)
+                stream.addUnit();
+        if (sent == stream.bytes.size())
+            break;
+        const std::size_t due =
+            max ? stream.bytes.size() : std::min(stream.bytes.size(), static_cast<std::size_t>(rate * elapsed));
+        const ssize_t n =
+            due > sent ? ::write(peer, stream.bytes.data() + sent, std::min<std::size_t>(due - sent, 4096)) : 0;
+        if (n > 0)
+            sent += static_cast<std::size_t>(n);
+        if (Clock::now() - lastSample >= std::chrono::milliseconds(100))
+            sample();
         if (n <= 0 || sent < due) {
             pollfd p{peer, POLLOUT, 0};
             poll(&p, 1, 1);
-            if (!max) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!max)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
     auto lastProgress = Clock::now();
     for (sample(); logged < sent && Clock::now() - lastProgress < std::chrono::seconds(10); sample()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (sizeOf(rawLogs[0]) != logged) lastProgress = Clock::now();
+        if (sizeOf(rawLogs[0]) != logged)
+            lastProgress = Clock::now();
     }
     const WineCpu cpu = wineCpuSeconds(image) - cpuBefore;
     const double wall = std::chrono::duration<double>(lastSample - start).count();
@@ -96,15 +106,18 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
                percent(cpu.xServer, wall)};
     const int exitStatus = program.close();
     const ArchiveCheck c = checkArchive(work, stream, sent);
-    std::printf("  run: %zu bytes, %zu beacons: %.0f bytes/s, backlog <= %ju B, %zu bytes lost, %zu/%zu beacons "
-                "stored; CPU %% program %.1f, wineserver %.1f, other Wine %.1f, X server %.1f\n",
-                sent, stream.beaconsIn(sent), r.achieved, r.largestBacklog, c.lostBytes,
-                std::min(c.matchingLines, c.matchingRawFiles), stream.beaconsIn(sent), r.share.program, r.share.server,
-                r.share.otherWine, r.share.xServer);
+    std::printf(
+        "  run: %zu bytes, %zu beacons: %.0f bytes/s, backlog <= %ju B, %zu bytes lost, %zu/%zu beacons "
+        "stored; CPU %% program %.1f, wineserver %.1f, other Wine %.1f, X server %.1f\n",
+        sent, stream.beaconsIn(sent), r.achieved, r.largestBacklog, c.lostBytes,
+        std::min(c.matchingLines, c.matchingRawFiles), stream.beaconsIn(sent), r.share.program, r.share.server,
+        r.share.otherWine, r.share.xServer);
     r.problems = c.problems;
     // What the program said (its reports go to standard error too) tells why.
-    if (!c.problems.empty() && !program.output().empty()) r.problems.push_back("the program said:\n" + program.output());
-    if (exitStatus != 0) r.problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
+    if (!c.problems.empty() && !program.output().empty())
+        r.problems.push_back("the program said:\n" + program.output());
+    if (exitStatus != 0)
+        r.problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
     if (!max && r.achieved < rate * 0.99)
         r.problems.push_back("rate " + std::to_string(static_cast<long>(r.achieved)) + " bytes/s below the pace");
     return r;
@@ -118,12 +131,17 @@ int main(int argc, char** argv) {
     bool max = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--max") max = true;
-        else if (a == "--rate" && i + 1 < argc) rate = std::atof(argv[++i]);
-        else if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        if (a == "--max")
+            max = true;
+        else if (a == "--rate" && i + 1 < argc)
+            rate = std::atof(argv[++i]);
+        else if (a == "--seconds" && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fputs("usage: bench_receive_rate_wine [--rate BYTES_PER_S] [--seconds N] [--runs N] [--max]\n", stderr);
+            std::fputs("usage: bench_receive_rate_wine [--rate BYTES_PER_S] [--seconds N] [--runs N] [--max]\n",
+                       stderr);
             return 2;
         }
     }
@@ -139,7 +157,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> problems;
     for (int i = 0; i < runs; ++i) {
         const Run r = runOnce(*line, rate, seconds, max);
-        for (const auto& p : r.problems) problems.push_back("run " + std::to_string(i + 1) + ": " + p);
+        for (const auto& p : r.problems)
+            problems.push_back("run " + std::to_string(i + 1) + ": " + p);
         achieved.push_back(r.achieved);
         backlog.push_back(static_cast<double>(r.largestBacklog));
         program.push_back(r.share.program);
@@ -148,10 +167,12 @@ int main(int argc, char** argv) {
         xServer.push_back(r.share.xServer);
         total.push_back(r.share.program + r.share.server + r.share.xServer);
     }
-    std::printf("median:   %.0f bytes/s, largest backlog %.0f bytes; CPU %% of one core: program %.1f, wineserver "
-                "%.1f, X server %.1f, together %.1f (other Wine processes %.1f)\n",
-                median(achieved), median(backlog), median(program), median(server), median(xServer), median(total),
-                median(other));
-    for (const auto& p : problems) std::printf("FAILED: %s\n", p.c_str());
+    std::printf(
+        "median:   %.0f bytes/s, largest backlog %.0f bytes; CPU %% of one core: program %.1f, wineserver "
+        "%.1f, X server %.1f, together %.1f (other Wine processes %.1f)\n",
+        median(achieved), median(backlog), median(program), median(server), median(xServer), median(total),
+        median(other));
+    for (const auto& p : problems)
+        std::printf("FAILED: %s\n", p.c_str());
     return problems.empty() ? 0 : 1;
 }

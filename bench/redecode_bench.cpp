@@ -28,7 +28,8 @@ namespace {
 // damaged beacon (a byte lost) or a marker alone.
 void writeLog(const fs::path& path, std::uint64_t total, std::uint32_t bytesPerBeacon, std::uint64_t& beacons) {
     std::FILE* f = std::fopen(path.string().c_str(), "wb");
-    if (!f) throw std::runtime_error("cannot write " + path.string());
+    if (!f)
+        throw std::runtime_error("cannot write " + path.string());
     std::mt19937 rng(7);
     std::string chunk;
     std::uint64_t written = 0;
@@ -42,11 +43,16 @@ void writeLog(const fs::path& path, std::uint64_t total, std::uint32_t bytesPerB
         r.setTcpuRaw(static_cast<std::int16_t>(-6000 + static_cast<int>(rng() % 3000)));
         r.setGpsOn(static_cast<std::uint8_t>(rng() % 2));
         chunk = buildBeaconFrame(kTestFrameHeader, r);
-        if (rng() % 50 == 0) chunk.erase(40, 1);
-        else ++beacons;
-        if (rng() % 100 == 0) chunk += std::string(120, 'x') + std::string(TrailerMarker);
-        const std::uint32_t noise = bytesPerBeacon > kBeaconFrameSize ? rng() % (2 * (bytesPerBeacon - kBeaconFrameSize)) : 0;
-        for (std::uint32_t i = 0; i < noise; ++i) chunk.push_back(static_cast<char>(rng()));
+        if (rng() % 50 == 0)
+            chunk.erase(40, 1);
+        else
+            ++beacons;
+        if (rng() % 100 == 0)
+            chunk += std::string(120, 'x') + std::string(TrailerMarker);
+        const std::uint32_t noise =
+            bytesPerBeacon > kBeaconFrameSize ? rng() % (2 * (bytesPerBeacon - kBeaconFrameSize)) : 0;
+        for (std::uint32_t i = 0; i < noise; ++i)
+            chunk.push_back(static_cast<char>(rng()));
         std::fwrite(chunk.data(), 1, chunk.size(), f);
         written += chunk.size();
     }
@@ -61,13 +67,15 @@ std::vector<TimeIndexEntry> writeIndex(const fs::path& log) {
     TimeIndexEncoder encoder;
     std::int64_t ms = utcMilliseconds({2024, 3, 2, 5, 14, 15, 7, 0});
     // Chunks of about 205 bytes every 8 ms: entries 100 to 108 ms apart.
-    for (std::uint64_t offset = 0, i = 0; offset < size; offset += 2460 + 205 * (i % 2), ms += 100 + std::int64_t(i % 9), ++i) {
+    for (std::uint64_t offset = 0, i = 0; offset < size;
+         offset += 2460 + 205 * (i % 2), ms += 100 + std::int64_t(i % 9), ++i) {
         entries.push_back({offset, ms});
         bytes += encoder.encode(entries.back(), false);
         encoder.stored(entries.back());
     }
     std::FILE* f = std::fopen(timeIndexPath(log.string()).c_str(), "wb");
-    if (!f) throw std::runtime_error("cannot write the time index");
+    if (!f)
+        throw std::runtime_error("cannot write the time index");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
     // Read back as the tool does.
@@ -84,7 +92,8 @@ double run(const fs::path& log, const redecode::Sinks& sinks, redecode::Summary&
 
 int main(int argc, char** argv) {
     const bool withIndex = !(argc > 1 && std::string(argv[argc - 1]) == "--no-index");
-    if (!withIndex) --argc;
+    if (!withIndex)
+        --argc;
     const double megabytes = argc > 1 ? std::strtod(argv[1], nullptr) : 256;
     const auto bytesPerBeacon = static_cast<std::uint32_t>(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4096);
     const double goal = argc > 3 ? std::strtod(argv[3], nullptr) : 50;
@@ -108,23 +117,27 @@ int main(int argc, char** argv) {
         redecode::Summary s;
         redecode::Sinks tree;
         tree.outDir = (dir / "out").string();
-        if (withIndex) tree.times = times;
+        if (withIndex)
+            tree.times = times;
         const double treeSeconds = run(log, tree, s);
         const double rate = mb / treeSeconds;
-        std::printf("redecode to a Telemetry tree: %.1f MB, %llu beacons (%llu rejected) in %.2f s: %.1f MB/s, "
-                    "%.0f beacons/s (goal %.0f MB/s)\n",
-                    mb, static_cast<unsigned long long>(s.beacons), static_cast<unsigned long long>(s.rejected),
-                    treeSeconds, rate, static_cast<double>(s.beacons) / treeSeconds, goal);
+        std::printf(
+            "redecode to a Telemetry tree: %.1f MB, %llu beacons (%llu rejected) in %.2f s: %.1f MB/s, "
+            "%.0f beacons/s (goal %.0f MB/s)\n",
+            mb, static_cast<unsigned long long>(s.beacons), static_cast<unsigned long long>(s.rejected), treeSeconds,
+            rate, static_cast<double>(s.beacons) / treeSeconds, goal);
         if (s.beacons != sent) {
             std::printf("FAILED: %llu beacons written, %llu decoded\n", static_cast<unsigned long long>(sent),
                         static_cast<unsigned long long>(s.beacons));
             status = 1;
         }
-        if (rate < goal) status = 1;
+        if (rate < goal)
+            status = 1;
 
         std::uint64_t csvBytes = 0;
         redecode::Sinks csv;
-        if (withIndex) csv.times = times;
+        if (withIndex)
+            csv.times = times;
         csv.beacon = [&csvBytes](const BeaconLogEntry& e) { csvBytes += redecode::csvRow(e).size(); };
         const double csvSeconds = run(log, csv, s);
         std::printf("redecode to CSV rows only:    %.1f MB, %llu beacons in %.2f s: %.1f MB/s (%.1f MB of CSV)\n", mb,

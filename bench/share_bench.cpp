@@ -57,7 +57,8 @@ double StartUp(int queued, const std::string& url) {
         Outbox box(outbox);
         box.Open();
         OutboxRecord r;
-        for (int i = 1; i <= queued; ++i) box.Append(r, url, Form(i));
+        for (int i = 1; i <= queued; ++i)
+            box.Append(r, url, Form(i));
     }
     const auto t0 = steady_clock::now();
     ForwarderOptions o;
@@ -83,7 +84,8 @@ double CpuPerBeacon(const std::string& url, const std::string& caFile) {
         f.Submit(Form(i));
         std::this_thread::sleep_for(milliseconds(50));
     }
-    while (f.State().sent < kBeacons) std::this_thread::sleep_for(milliseconds(50));
+    while (f.State().sent < kBeacons)
+        std::this_thread::sleep_for(milliseconds(50));
     return (CpuSeconds() - cpu0) * 1000 / kBeacons;
 }
 
@@ -94,7 +96,8 @@ int main() {
     // process, started before this one has threads.
     test::ScratchDir pkiDir("kestrel-share-bench-pki");
     int pipeFd[2];
-    if (pipe(pipeFd) != 0) return 2;
+    if (pipe(pipeFd) != 0)
+        return 2;
     const pid_t server = fork();
     if (server == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with the bench
@@ -103,11 +106,13 @@ int main() {
         const std::string urls = plain.url() + " " + tls.url();
         (void)!write(pipeFd[1], urls.data(), urls.size());
         close(pipeFd[1]);
-        for (;;) pause();
+        for (;;)
+            pause();
     }
     char buf[512];
     const ssize_t n = read(pipeFd[0], buf, sizeof buf);
-    if (n <= 0) return 2;
+    if (n <= 0)
+        return 2;
     const std::string urls(buf, std::size_t(n));
     const std::string url = urls.substr(0, urls.find(' '));
     const std::string tlsUrl = urls.substr(urls.find(' ') + 1);
@@ -133,24 +138,26 @@ int main() {
     for (int i = 0; i < 50; ++i) {
         const auto t0 = steady_clock::now();
         f.Submit(Form(i));
-        while (f.State().sent < std::uint64_t(i + 1)) std::this_thread::sleep_for(microseconds(200));
+        while (f.State().sent < std::uint64_t(i + 1))
+            std::this_thread::sleep_for(microseconds(200));
         latency.push_back(duration<double, std::milli>(steady_clock::now() - t0).count());
         std::this_thread::sleep_for(milliseconds(20));
     }
-    std::printf("submission to the server's answer: median %.2f ms, longest %.2f ms (goal < 2000)\n",
-                Median(latency), *std::max_element(latency.begin(), latency.end()));
+    std::printf("submission to the server's answer: median %.2f ms, longest %.2f ms (goal < 2000)\n", Median(latency),
+                *std::max_element(latency.begin(), latency.end()));
     failed |= *std::max_element(latency.begin(), latency.end()) >= 2000;
 
     f.Stop();
 
     // CPU: beacons 50 ms apart, nothing polling meanwhile; the server closes
     // each connection, so over HTTPS every beacon costs a whole handshake.
-    for (const auto& [what, target, ca] :
-         {std::tuple<const char*, std::string, std::string>{"HTTP", url, ""},
-          {"HTTPS", tlsUrl, (pkiDir.path() / "ca" / "ca.pem").string()}}) {
+    for (const auto& [what, target, ca] : {std::tuple<const char*, std::string, std::string>{"HTTP", url, ""},
+                                           {"HTTPS", tlsUrl, (pkiDir.path() / "ca" / "ca.pem").string()}}) {
         const double perBeaconMs = CpuPerBeacon(target, ca);
-        std::printf("CPU per beacon forwarded over %s: %.3f ms, %.3f %% of a core at a beacon a second "
-                    "(goal <= 1 %%)\n", what, perBeaconMs, perBeaconMs / 10);
+        std::printf(
+            "CPU per beacon forwarded over %s: %.3f ms, %.3f %% of a core at a beacon a second "
+            "(goal <= 1 %%)\n",
+            what, perBeaconMs, perBeaconMs / 10);
         failed |= perBeaconMs / 10 > 1;
     }
     kill(server, SIGKILL);

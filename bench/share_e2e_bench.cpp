@@ -79,12 +79,13 @@ int main() {
     std::vector<bool> online(kBeacons);
     start();
     for (int i = 0; i < kBeacons; ++i) {
-        if (i == outageFrom) server.goDown();
-        if (i == outageTo) server.comeUp();
+        if (i == outageFrom)
+            server.goDown();
+        if (i == outageTo)
+            server.comeUp();
         if (std::find(std::begin(kills), std::end(kills), i) != std::end(kills)) {
-            if (!eventually([&] { return Decoded(work) == std::size_t(i); }, seconds(10), [] {
-                    std::this_thread::sleep_for(milliseconds(10));
-                }))
+            if (!eventually([&] { return Decoded(work) == std::size_t(i); }, seconds(10),
+                            [] { std::this_thread::sleep_for(milliseconds(10)); }))
                 std::printf("only %zu of %d beacons decoded before a kill\n", Decoded(work), i);
             kill(decoder->pid(), SIGKILL);
             decoder->waitExit(seconds(5));
@@ -103,7 +104,8 @@ int main() {
     std::vector<int> seen(kBeacons);
     std::vector<double> latency;
     for (const auto& s : server.received()) {
-        if (s.answered / 100 != 2) continue;
+        if (s.answered / 100 != 2)
+            continue;
         const int i = index.at(s.fields.at("frame"));
         if (++seen[std::size_t(i)] == 1 && online[std::size_t(i)] &&
             std::find(std::begin(kills), std::end(kills), i) == std::end(kills))
@@ -111,13 +113,16 @@ int main() {
     }
     const int lost = int(std::count(seen.begin(), seen.end(), 0));
     int twice = 0;
-    for (int n : seen) twice += n > 1 ? n - 1 : 0;
+    for (int n : seen)
+        twice += n > 1 ? n - 1 : 0;
     std::sort(latency.begin(), latency.end());
-    std::printf("%d beacons, a 30 s outage, 3 kill -9 restarts: %d decoded, %d lost, %d duplicates "
-                "(goal: 0 lost, at most 3 duplicates)\n",
-                kBeacons, int(Decoded(work)), lost, twice);
-    std::printf("decoding to on the server, %zu beacons while it was up: median %.0f ms, longest %.0f ms "
-                "(goal < 2000; the timestamp has milliseconds, the clocks are one)\n",
-                latency.size(), latency[latency.size() / 2], latency.back());
+    std::printf(
+        "%d beacons, a 30 s outage, 3 kill -9 restarts: %d decoded, %d lost, %d duplicates "
+        "(goal: 0 lost, at most 3 duplicates)\n",
+        kBeacons, int(Decoded(work)), lost, twice);
+    std::printf(
+        "decoding to on the server, %zu beacons while it was up: median %.0f ms, longest %.0f ms "
+        "(goal < 2000; the timestamp has milliseconds, the clocks are one)\n",
+        latency.size(), latency[latency.size() / 2], latency.back());
     return lost != 0 || twice > 3 || latency.back() >= 2000;
 }

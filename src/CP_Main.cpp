@@ -201,9 +201,9 @@ void TForm1::buildControls() {
     // gradients cost several times the text it scrolls.
     if (QStyle* flat = QStyleFactory::create(QStringLiteral("Windows"))) {
         flat->setParent(this);
-        for (QAbstractScrollArea* pane : {static_cast<QAbstractScrollArea*>(MemoRX),
-                                          static_cast<QAbstractScrollArea*>(MEMORXHEX), static_cast<QAbstractScrollArea*>(Memo1),
-                                          static_cast<QAbstractScrollArea*>(MemoTX)})
+        for (QAbstractScrollArea* pane :
+             {static_cast<QAbstractScrollArea*>(MemoRX), static_cast<QAbstractScrollArea*>(MEMORXHEX),
+              static_cast<QAbstractScrollArea*>(Memo1), static_cast<QAbstractScrollArea*>(MemoTX)})
             pane->verticalScrollBar()->setStyle(flat);
     }
 
@@ -241,22 +241,27 @@ QAction* TForm1::addNamedAction(const design::Action& design, void (TForm1::*han
         action->setShortcutContext(Qt::WindowShortcut);
     }
     addAction(action);
-    connect(action, &QAction::triggered, this, [this, action, handler] {
-        Guarded([this, action, handler] { (this->*handler)(action); });
-    });
+    connect(action, &QAction::triggered, this,
+            [this, action, handler] { Guarded([this, action, handler] { (this->*handler)(action); }); });
     ActionList1.push_back(action);
     return action;
 }
 
 void TForm1::buildActions() {
     void (TForm1::*const handlers[])(QObject*) = {
-        &TForm1::aInitExecute,          &TForm1::aFillBufferExecute,      &TForm1::aRXBufferInitExecute,
-        &TForm1::aRXBufferAnalyse2Execute, &TForm1::aDecodeTelemetry1Execute, &TForm1::aSaveTempFileExecute,
-        &TForm1::aM4Execute,            &TForm1::aTestExecute,            &TForm1::aSaveBinFileExecute,
+        &TForm1::aInitExecute,
+        &TForm1::aFillBufferExecute,
+        &TForm1::aRXBufferInitExecute,
+        &TForm1::aRXBufferAnalyse2Execute,
+        &TForm1::aDecodeTelemetry1Execute,
+        &TForm1::aSaveTempFileExecute,
+        &TForm1::aM4Execute,
+        &TForm1::aTestExecute,
+        &TForm1::aSaveBinFileExecute,
         &TForm1::aTNCSendExecute,
     };
-    QAction** named[] = {&aInit, &aFillBuffer, &aRXBufferInit, &aRXBufferAnalyse2, &aDecodeTelemetry1,
-                         &aSaveTempFile, &aM4, &aTest, &aSaveBinFile, &aTNCSend};
+    QAction** named[] = {&aInit,         &aFillBuffer, &aRXBufferInit, &aRXBufferAnalyse2, &aDecodeTelemetry1,
+                         &aSaveTempFile, &aM4,         &aTest,         &aSaveBinFile,      &aTNCSend};
     for (std::size_t i = 0; i < design::kActions.size(); ++i)
         *named[i] = addNamedAction(design::kActions[i], handlers[i]);
 
@@ -335,8 +340,8 @@ void TForm1::showStatus(StatusPanel panel, std::string_view text) {
     // A panel is 100 pixels wide: what it cuts off, its tooltip shows whole.
     // Measured only when it may not fit: panel 0 changes with every paint.
     const int width = label->contentsRect().width();
-    const bool cut = shown.size() * label->fontMetrics().maxWidth() > width &&
-                     label->fontMetrics().horizontalAdvance(shown) > width;
+    const bool cut =
+        shown.size() * label->fontMetrics().maxWidth() > width && label->fontMetrics().horizontalAdvance(shown) > width;
     label->setToolTip(cut ? shown : QString());
 }
 

@@ -33,7 +33,7 @@ class TTrendWindow;
 
 // What the window is built with; tests replace the clock and the file system.
 struct TForm1Seams {
-    IClock* clock = nullptr;          // none: the system clock
+    IClock* clock = nullptr;            // none: the system clock
     IFileSystem* fileSystem = nullptr;  // none: the system's files
 };
 

@@ -18,8 +18,8 @@ void PresentBox(TMessageKind kind, const std::string& text) {
         gPresenter(kind, title, Latin1(text));
         return;
     }
-    QMessageBox box(kind == TMessageKind::Error ? QMessageBox::Critical : QMessageBox::Information, title,
-                    Latin1(text), QMessageBox::Ok);
+    QMessageBox box(kind == TMessageKind::Error ? QMessageBox::Critical : QMessageBox::Information, title, Latin1(text),
+                    QMessageBox::Ok);
     box.exec();
 }
 

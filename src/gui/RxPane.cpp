@@ -178,7 +178,8 @@ void TRxPane::paintEvent(QPaintEvent* event) {
         const QRectF band(kMargin + sel.first * cellWidth_, y, (sel.last - sel.first) * cellWidth_, lineHeight_);
         painter.fillRect(band, pal.color(QPalette::Highlight));
         painter.setPen(pal.color(QPalette::HighlightedText));
-        drawLine(painter, QPointF(band.left(), y + ascent), line.substr(std::size_t(sel.first), std::size_t(sel.last - sel.first)));
+        drawLine(painter, QPointF(band.left(), y + ascent),
+                 line.substr(std::size_t(sel.first), std::size_t(sel.last - sel.first)));
     }
 }
 

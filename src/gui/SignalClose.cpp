@@ -71,8 +71,8 @@ TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
             if (QApplication::activeModalWidget() == modal)
                 break;
         }
-        QMetaObject::invokeMethod(window_, [this] { Guarded([this] { window_->close(); }); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            window_, [this] { Guarded([this] { window_->close(); }); }, Qt::QueuedConnection);
     });
 #endif
 }

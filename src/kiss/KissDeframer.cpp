@@ -13,12 +13,16 @@ bool KissDeframer::Push(std::uint8_t byte) {
     }
     switch (state_) {
     case State::Hunting:
-        if (byte == kKissFend) state_ = State::InFrame;
-        else ++counters_.skippedBytes;
+        if (byte == kKissFend)
+            state_ = State::InFrame;
+        else
+            ++counters_.skippedBytes;
         return false;
     case State::Discarding:
-        if (byte == kKissFend) state_ = State::InFrame;
-        else ++counters_.skippedBytes;
+        if (byte == kKissFend)
+            state_ = State::InFrame;
+        else
+            ++counters_.skippedBytes;
         return false;
     case State::Escape:
         if (byte == kKissTfend || byte == kKissTfesc) {
@@ -31,7 +35,8 @@ bool KissDeframer::Push(std::uint8_t byte) {
         frame_.clear();
         // A FEND after the FESC still ends the broken frame and opens the next.
         state_ = byte == kKissFend ? State::InFrame : State::Discarding;
-        if (byte != kKissFend) ++counters_.skippedBytes;
+        if (byte != kKissFend)
+            ++counters_.skippedBytes;
         return false;
     case State::InFrame:
         if (byte == kKissFend) {
@@ -58,7 +63,8 @@ bool KissDeframer::Push(std::uint8_t byte) {
 
 void KissDeframer::endFrame() {
     // Back-to-back FENDs (an empty frame) are how TNCs pad; nothing to count.
-    if (frame_.empty()) return;
+    if (frame_.empty())
+        return;
     const auto command = static_cast<std::uint8_t>(frame_[0]);
     if ((command & 0x0F) != 0) {
         ++counters_.otherCommand;
@@ -105,7 +111,8 @@ bool LooksLikeKissStream(std::string_view start) {
     // A software TNC hands out whole frames, so its stream, and a log of it,
     // begins with a FEND. A plain beacon stream has 0xC0 bytes too (a negative
     // float's top byte), and a beacon on either side of one would pass for a frame.
-    if (start.empty() || static_cast<std::uint8_t>(start[0]) != kKissFend) return false;
+    if (start.empty() || static_cast<std::uint8_t>(start[0]) != kKissFend)
+        return false;
     // Bytes standing in well-formed frames (FENDs included) against all bytes
     // up to the last FEND; what follows it may be a frame cut off by the end
     // of `start`.
@@ -133,7 +140,8 @@ bool LooksLikeKissStream(std::string_view start) {
         } else if (b == kKissFesc) {
             const bool valid = i + 1 < start.size() && (static_cast<std::uint8_t>(start[i + 1]) == kKissTfend ||
                                                         static_cast<std::uint8_t>(start[i + 1]) == kKissTfesc);
-            if (!valid) broken = true;
+            if (!valid)
+                broken = true;
         }
     }
     return frames >= 2 && inFrames * 10 >= considered * 8;

@@ -29,13 +29,13 @@ inline constexpr std::size_t kKissMaxFrameContents = 1024;
 
 // What the deframer saw, since construction or ResetCounters().
 struct KissCounters {
-    std::uint64_t frames = 0;         // data frames of port 0 handed on
-    std::uint64_t otherPort = 0;      // data frames for another port, dropped
-    std::uint64_t otherCommand = 0;   // frames with a command other than data, dropped
-    std::uint64_t oversized = 0;      // longer than kKissMaxFrameContents, dropped
-    std::uint64_t badEscape = 0;      // FESC followed by anything but TFEND/TFESC, dropped
-    std::uint64_t unterminated = 0;   // cut off by Reset() or Finish(), dropped
-    std::uint64_t skippedBytes = 0;   // before the first FEND, or of dropped frames
+    std::uint64_t frames = 0;        // data frames of port 0 handed on
+    std::uint64_t otherPort = 0;     // data frames for another port, dropped
+    std::uint64_t otherCommand = 0;  // frames with a command other than data, dropped
+    std::uint64_t oversized = 0;     // longer than kKissMaxFrameContents, dropped
+    std::uint64_t badEscape = 0;     // FESC followed by anything but TFEND/TFESC, dropped
+    std::uint64_t unterminated = 0;  // cut off by Reset() or Finish(), dropped
+    std::uint64_t skippedBytes = 0;  // before the first FEND, or of dropped frames
 
     // Frames lost to faults (not the other ports' and commands' frames, which
     // are simply not ours).
@@ -54,7 +54,8 @@ public:
     template <typename Sink>
     void Feed(std::string_view bytes, Sink&& sink) {
         for (char c : bytes)
-            if (Push(static_cast<std::uint8_t>(c))) sink(Frame());
+            if (Push(static_cast<std::uint8_t>(c)))
+                sink(Frame());
     }
 
     // The stream starts afresh (a new connection): a frame in progress is

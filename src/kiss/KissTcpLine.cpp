@@ -39,7 +39,8 @@ KissTcpLine::~KissTcpLine() { Close(); }
 void KissTcpLine::Open(const std::string& host, int port) {
     Close();
     MainThreadMailbox* mailbox = mailbox_ ? mailbox_ : ApplicationMailbox();
-    if (!mailbox) throw std::logic_error("KissTcpLine: no mailbox to deliver to");
+    if (!mailbox)
+        throw std::logic_error("KissTcpLine: no mailbox to deliver to");
     active_ = mailbox;
     stream_ = CreateTcpStream();
     host_ = host;
@@ -61,7 +62,8 @@ void KissTcpLine::Open(const std::string& host, int port) {
 }
 
 void KissTcpLine::Close() {
-    if (!thread_.joinable() || closing_) return;
+    if (!thread_.joinable() || closing_)
+        return;
     closing_ = true;
     {
         std::lock_guard lock(mutex_);
@@ -93,14 +95,17 @@ std::size_t KissTcpLine::BytesWaiting() const {
 }
 
 std::size_t KissTcpLine::Read(char* buffer, std::size_t size, bool* newConnection) {
-    if (newConnection) *newConnection = false;
+    if (newConnection)
+        *newConnection = false;
     bool wake = false;
     std::size_t n = 0;
     {
         std::lock_guard lock(mutex_);
-        if (rx_.empty() || size == 0) return 0;
+        if (rx_.empty() || size == 0)
+            return 0;
         Chunk& front = rx_.front();
-        if (newConnection) *newConnection = front.connection != lastReadConnection_;
+        if (newConnection)
+            *newConnection = front.connection != lastReadConnection_;
         lastReadConnection_ = front.connection;
         n = std::min(size, front.bytes.size() - rxOffset_);
         std::memcpy(buffer, front.bytes.data() + rxOffset_, n);
@@ -112,15 +117,18 @@ std::size_t KissTcpLine::Read(char* buffer, std::size_t size, bool* newConnectio
             rxOffset_ = 0;
         }
     }
-    if (wake) stream_->Wake();  // the reader stopped reading while the queue was full
+    if (wake)
+        stream_->Wake();  // the reader stopped reading while the queue was full
     return n;
 }
 
 bool KissTcpLine::Write(std::string_view bytes) {
-    if (!thread_.joinable()) return false;
+    if (!thread_.joinable())
+        return false;
     {
         std::lock_guard lock(mutex_);
-        if (!connected_ || tx_.size() + bytes.size() > kMaxQueued) return false;
+        if (!connected_ || tx_.size() + bytes.size() > kMaxQueued)
+            return false;
         tx_.append(bytes);
     }
     stream_->Wake();
@@ -158,16 +166,19 @@ void KissTcpLine::run() {
                 tx_.clear();
             }
             stream_->Disconnect();
-            if (stopping()) break;
+            if (stopping())
+                break;
             deliverState(State::Lost, why);
             failure.clear();
         } else {
             stream_->Disconnect();
-            if (stopping()) break;
+            if (stopping())
+                break;
             failure = why;
             deliverState(State::Connecting, failure);
         }
-        if (!waitOrStop(kRetryInterval)) break;
+        if (!waitOrStop(kRetryInterval))
+            break;
     }
     {
         std::lock_guard lock(mutex_);
@@ -181,7 +192,8 @@ bool KissTcpLine::connect(std::string& why) {
     int error = stream_->BeginConnect(host_, port_);
     auto deadline = Clock::now() + kConnectTimeout;
     while (error == 0) {
-        if (stopping()) return false;
+        if (stopping())
+            return false;
         const auto left = deadline - Clock::now();
         if (left <= Clock::duration::zero()) {
             error = stream_->TimedOutError();
@@ -189,7 +201,8 @@ bool KissTcpLine::connect(std::string& why) {
         }
         if (stream_->Wait(false, false, milliseconds(left)) & TcpStream::kWritable) {
             error = stream_->ConnectResult();
-            if (error == 0) return true;
+            if (error == 0)
+                return true;
             if (stream_->TryNextAddress()) {
                 error = 0;
                 deadline = Clock::now() + kConnectTimeout;
@@ -207,7 +220,8 @@ std::string KissTcpLine::serve() {
         bool wantRead, wantWrite;
         {
             std::lock_guard lock(mutex_);
-            if (stop_) return {};
+            if (stop_)
+                return {};
             wantRead = rxSize_ < kMaxQueued;
             wantWrite = !tx_.empty();
         }
@@ -232,7 +246,8 @@ std::string KissTcpLine::serve() {
                 std::lock_guard lock(mutex_);
                 sending.assign(tx_, 0, kIoBlock);
             }
-            if (sending.empty()) continue;
+            if (sending.empty())
+                continue;
             const auto r = stream_->Send(sending.data(), sending.size());
             if (r.bytes > 0) {
                 std::lock_guard lock(mutex_);
@@ -247,23 +262,28 @@ std::string KissTcpLine::serve() {
 bool KissTcpLine::waitOrStop(std::chrono::steady_clock::duration d) {
     const auto deadline = std::chrono::steady_clock::now() + d;
     for (;;) {
-        if (stopping()) return false;
+        if (stopping())
+            return false;
         const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return true;
         stream_->Wait(false, false, milliseconds(left));
     }
 }
 
 void KissTcpLine::deliverState(State state, const std::string& detail) {
-    if (state == threadState_ && detail == threadDetail_) return;
+    if (state == threadState_ && detail == threadDetail_)
+        return;
     threadState_ = state;
     threadDetail_ = detail;
     active_->Send(
         [this, state, detail] {
-            if (closing_) return;
+            if (closing_)
+                return;
             state_ = state;
             detail_ = detail;
-            if (OnStateChange) OnStateChange(state, detail);
+            if (OnStateChange)
+                OnStateChange(state, detail);
         },
         MainThreadMailbox::Release::PickedUp);
 }
@@ -271,7 +291,8 @@ void KissTcpLine::deliverState(State state, const std::string& detail) {
 void KissTcpLine::notifyRx() {
     {
         std::lock_guard lock(mutex_);
-        if (rxNotified_) return;
+        if (rxNotified_)
+            return;
         rxNotified_ = true;
     }
     active_->Send(
@@ -280,7 +301,8 @@ void KissTcpLine::notifyRx() {
                 std::lock_guard lock(mutex_);
                 rxNotified_ = false;
             }
-            if (!closing_ && OnRxBytes) OnRxBytes();
+            if (!closing_ && OnRxBytes)
+                OnRxBytes();
         },
         MainThreadMailbox::Release::PickedUp);
 }

@@ -32,7 +32,7 @@ public:
         Closed,      // not opened, or closed
         Connecting,  // trying; the detail says why the last try failed
         Connected,
-        Lost,        // the peer went away; the next try comes after kRetryInterval
+        Lost,  // the peer went away; the next try comes after kRetryInterval
     };
 
     static constexpr auto kRetryInterval = std::chrono::seconds(2);
@@ -99,7 +99,7 @@ private:
     void deliverState(State state, const std::string& detail);
     void notifyRx();
 
-    MainThreadMailbox* mailbox_;  // as given
+    MainThreadMailbox* mailbox_;           // as given
     MainThreadMailbox* active_ = nullptr;  // the one of this Open()
     std::unique_ptr<TcpStream> stream_;
     std::thread thread_;

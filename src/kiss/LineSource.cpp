@@ -15,7 +15,7 @@ constexpr const char* kHostKey = "Host";
 constexpr const char* kPortKey = "TcpPort";
 
 constexpr LineSourceSettings::Kind kKinds[] = {LineSourceSettings::Serial, LineSourceSettings::SerialKiss,
-                                                LineSourceSettings::KissTcp};
+                                               LineSourceSettings::KissTcp};
 
 // A default no one writes into a settings file, to tell a missing key.
 const std::string kAbsent = "\x01";
@@ -38,20 +38,24 @@ void LineSourceSettings::Load(ProfileStore& store, const std::string& path) {
     const std::string portText = store.ReadString(path, kSection, kPortKey, kAbsent);
     inFile = source != kAbsent || hostText != kAbsent || portText != kAbsent;
     for (Kind k : kKinds)
-        if (SameTextAscii(source, LineSourceKindText(k))) kind = k;
-    if (hostText != kAbsent && !hostText.empty()) host = hostText;
+        if (SameTextAscii(source, LineSourceKindText(k)))
+            kind = k;
+    if (hostText != kAbsent && !hostText.empty())
+        host = hostText;
     if (portText != kAbsent) {
         const int32_t p = ProfileIntegerFromText(portText, 0);
-        if (p >= 1 && p <= 65535) port = p;
+        if (p >= 1 && p <= 65535)
+            port = p;
     }
 }
 
 bool LineSourceSettings::Save(ProfileStore& store, const std::string& path) const {
     LineSourceSettings defaults;
     defaults.inFile = inFile;
-    if (!inFile && *this == defaults) return true;
-    return store.WriteStrings(path, kSection,
-                              {{kSourceKey, LineSourceKindText(kind)}, {kHostKey, host}, {kPortKey, std::to_string(port)}});
+    if (!inFile && *this == defaults)
+        return true;
+    return store.WriteStrings(
+        path, kSection, {{kSourceKey, LineSourceKindText(kind)}, {kHostKey, host}, {kPortKey, std::to_string(port)}});
 }
 
 }  // namespace kestrel

@@ -21,7 +21,8 @@ namespace {
 class TcpStreamPosix final : public TcpStream {
 public:
     TcpStreamPosix() : wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-        if (wakeFd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+        if (wakeFd_ < 0)
+            throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     }
     ~TcpStreamPosix() override {
         Disconnect();
@@ -50,26 +51,33 @@ public:
     }
 
     int ConnectResult() override {
-        if (fd_ < 0) return EBADF;
+        if (fd_ < 0)
+            return EBADF;
         int error = 0;
         socklen_t len = sizeof error;
-        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
-        if (error == 0) connecting_ = false;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+            return errno;
+        if (error == 0)
+            connecting_ = false;
         return error;
     }
 
     void Disconnect() override {
         closeSocket();
-        if (addresses_) ::freeaddrinfo(addresses_);
+        if (addresses_)
+            ::freeaddrinfo(addresses_);
         addresses_ = next_ = nullptr;
     }
 
     unsigned Wait(bool wantRead, bool wantWrite, int timeoutMs) override {
         pollfd p[2] = {{wakeFd_, POLLIN, 0}, {fd_, 0, 0}};
-        if (connecting_) p[1].events = POLLOUT;
-        else p[1].events = static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
+        if (connecting_)
+            p[1].events = POLLOUT;
+        else
+            p[1].events = static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
         const nfds_t n = fd_ >= 0 && p[1].events ? 2 : 1;
-        if (::poll(p, n, timeoutMs) <= 0) return 0;
+        if (::poll(p, n, timeoutMs) <= 0)
+            return 0;
         unsigned result = 0;
         if (p[0].revents & POLLIN) {
             eventfd_t ignored;
@@ -79,10 +87,13 @@ public:
         if (n == 2) {
             const short broken = POLLERR | POLLHUP;
             if (connecting_) {
-                if (p[1].revents & (POLLOUT | broken)) result |= kWritable;
+                if (p[1].revents & (POLLOUT | broken))
+                    result |= kWritable;
             } else {
-                if (wantRead && (p[1].revents & (POLLIN | broken))) result |= kReadable;
-                if (wantWrite && (p[1].revents & (POLLOUT | broken))) result |= kWritable;
+                if (wantRead && (p[1].revents & (POLLIN | broken)))
+                    result |= kReadable;
+                if (wantWrite && (p[1].revents & (POLLOUT | broken)))
+                    result |= kWritable;
             }
         }
         return result;
@@ -93,18 +104,24 @@ public:
     IoResult Receive(char* buffer, std::size_t size) override {
         IoResult r;
         const ssize_t n = ::recv(fd_, buffer, size, 0);
-        if (n > 0) r.bytes = static_cast<std::size_t>(n);
-        else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) r.again = true;
-        else if (n < 0) r.error = errno;
+        if (n > 0)
+            r.bytes = static_cast<std::size_t>(n);
+        else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            r.again = true;
+        else if (n < 0)
+            r.error = errno;
         return r;
     }
 
     IoResult Send(const char* data, std::size_t size) override {
         IoResult r;
         const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
-        if (n >= 0) r.bytes = static_cast<std::size_t>(n);
-        else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) r.again = true;
-        else r.error = errno;
+        if (n >= 0)
+            r.bytes = static_cast<std::size_t>(n);
+        else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            r.again = true;
+        else
+            r.error = errno;
         return r;
     }
 
@@ -143,7 +160,8 @@ private:
     }
 
     void closeSocket() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = -1;
         connecting_ = false;
     }

@@ -17,7 +17,8 @@ void startWinsock() {
     static std::once_flag once;
     std::call_once(once, [] {
         WSADATA data;
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+            throw std::runtime_error("WSAStartup failed");
     });
 }
 
@@ -30,7 +31,8 @@ public:
         startWinsock();
         socketEvent_ = WSACreateEvent();
         wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        if (socketEvent_ == WSA_INVALID_EVENT || !wakeEvent_) throw std::runtime_error("CreateEvent failed");
+        if (socketEvent_ == WSA_INVALID_EVENT || !wakeEvent_)
+            throw std::runtime_error("CreateEvent failed");
     }
     ~TcpStreamWin32() override {
         Disconnect();
@@ -60,14 +62,17 @@ public:
     }
 
     int ConnectResult() override {
-        if (socket_ == INVALID_SOCKET) return WSAENOTSOCK;
-        if (connectError_ == 0) connecting_ = false;
+        if (socket_ == INVALID_SOCKET)
+            return WSAENOTSOCK;
+        if (connectError_ == 0)
+            connecting_ = false;
         return connectError_;
     }
 
     void Disconnect() override {
         closeSocket();
-        if (addresses_) freeaddrinfo(addresses_);
+        if (addresses_)
+            freeaddrinfo(addresses_);
         addresses_ = next_ = nullptr;
     }
 
@@ -76,11 +81,14 @@ public:
         WSAEVENT events[2] = {wakeEvent_, socketEvent_};
         const DWORD count = socket_ != INVALID_SOCKET ? 2 : 1;
         const DWORD r = WSAWaitForMultipleEvents(count, events, FALSE,
-                                                 ready ? 0 : timeoutMs < 0 ? WSA_INFINITE : static_cast<DWORD>(timeoutMs),
+                                                 ready           ? 0
+                                                 : timeoutMs < 0 ? WSA_INFINITE
+                                                                 : static_cast<DWORD>(timeoutMs),
                                                  FALSE);
         unsigned result = 0;
         // The wake event resets itself when the wait returns on it.
-        if (r == WSA_WAIT_EVENT_0) result |= kWoken;
+        if (r == WSA_WAIT_EVENT_0)
+            result |= kWoken;
         if (count == 2) {
             WSANETWORKEVENTS ne{};
             if (WSAEnumNetworkEvents(socket_, socketEvent_, &ne) == 0) {
@@ -89,8 +97,10 @@ public:
                     connectDone_ = true;
                     writable_ = connectError_ == 0;
                 }
-                if (ne.lNetworkEvents & (FD_READ | FD_CLOSE)) readable_ = true;
-                if (ne.lNetworkEvents & FD_WRITE) writable_ = true;
+                if (ne.lNetworkEvents & (FD_READ | FD_CLOSE))
+                    readable_ = true;
+                if (ne.lNetworkEvents & FD_WRITE)
+                    writable_ = true;
             }
         }
         return result | readyNow(wantRead, wantWrite);
@@ -137,7 +147,8 @@ public:
         const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                        static_cast<DWORD>(error), 0, buf, sizeof buf, nullptr);
         std::string text(buf, n);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+            text.pop_back();
         return text.empty() ? "error " + std::to_string(error) : text;
     }
 
@@ -145,8 +156,10 @@ public:
 
 private:
     unsigned readyNow(bool wantRead, bool wantWrite) const {
-        if (socket_ == INVALID_SOCKET) return 0;
-        if (connecting_) return connectDone_ ? kWritable : 0;
+        if (socket_ == INVALID_SOCKET)
+            return 0;
+        if (connecting_)
+            return connectDone_ ? kWritable : 0;
         return (wantRead && readable_ ? kReadable : 0) | (wantWrite && writable_ ? kWritable : 0);
     }
 
@@ -177,14 +190,16 @@ private:
                 return 0;
             }
             error = WSAGetLastError();
-            if (error == WSAEWOULDBLOCK) return 0;
+            if (error == WSAEWOULDBLOCK)
+                return 0;
             closeSocket();
         }
         return error;
     }
 
     void closeSocket() {
-        if (socket_ != INVALID_SOCKET) closesocket(socket_);
+        if (socket_ != INVALID_SOCKET)
+            closesocket(socket_);
         socket_ = INVALID_SOCKET;
         WSAResetEvent(socketEvent_);
         connecting_ = connectDone_ = readable_ = writable_ = false;

@@ -40,27 +40,37 @@ uint32_t ComEventCode(TComEvent event) {
 uint32_t EventsToMask(TComEvents events) {
     uint32_t mask = 0;
     for (TComEvent e : kEventDispatchOrder)
-        if (events.Contains(e)) mask |= ComEventCode(e);
+        if (events.Contains(e))
+            mask |= ComEventCode(e);
     return mask;
 }
 
 TComEvents EventsFromMask(uint32_t mask) {
     TComEvents events;
     for (TComEvent e : kEventDispatchOrder)
-        if (mask & ComEventCode(e)) events.Include(e);
+        if (mask & ComEventCode(e))
+            events.Include(e);
     return events;
 }
 
 TComErrors ErrorsFromMask(uint32_t ceMask) {
     TComErrors errors;
-    if (ceMask & kCeFrame) errors.Include(ceFrame);
-    if (ceMask & kCeRxParity) errors.Include(ceRxParity);
-    if (ceMask & kCeOverrun) errors.Include(ceOverrun);
-    if (ceMask & kCeBreak) errors.Include(ceBreak);
-    if (ceMask & kCeIoe) errors.Include(ceIO);
-    if (ceMask & kCeMode) errors.Include(ceMode);
-    if (ceMask & kCeRxOver) errors.Include(ceRxOver);
-    if (ceMask & kCeTxFull) errors.Include(ceTxFull);
+    if (ceMask & kCeFrame)
+        errors.Include(ceFrame);
+    if (ceMask & kCeRxParity)
+        errors.Include(ceRxParity);
+    if (ceMask & kCeOverrun)
+        errors.Include(ceOverrun);
+    if (ceMask & kCeBreak)
+        errors.Include(ceBreak);
+    if (ceMask & kCeIoe)
+        errors.Include(ceIO);
+    if (ceMask & kCeMode)
+        errors.Include(ceMode);
+    if (ceMask & kCeRxOver)
+        errors.Include(ceRxOver);
+    if (ceMask & kCeTxFull)
+        errors.Include(ceTxFull);
     return errors;
 }
 
@@ -77,14 +87,18 @@ public:
         : port_(port), waiter_(std::move(waiter)), mailbox_(mailbox) {}
 
     ~TComThread() {
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
 
-    void Start() { thread_ = std::thread([this] { Execute(); }); }
+    void Start() {
+        thread_ = std::thread([this] { Execute(); });
+    }
     void SetStopSignal() { waiter_->Stop(); }
     bool Finished() const { return finished_.load(); }
     void WaitFor() {
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
 
 private:
@@ -93,7 +107,8 @@ private:
             uint32_t mask = 0;
             const ComWaitResult r = waiter_->Wait(mask);
             if (r == ComWaitResult::Events) {
-                if (mask & kEvRxChar) std::this_thread::sleep_for(kRxLatency);
+                if (mask & kEvRxChar)
+                    std::this_thread::sleep_for(kRxLatency);
                 events_ = EventsFromMask(mask);
                 port_.dispatchLineEvents(events_);
             } else if (r != ComWaitResult::Nothing) {
@@ -104,7 +119,8 @@ private:
         port_.device_->SetEventMask(0);
         port_.device_->Purge(kPurgeTxClear | kPurgeRxClear);
         finished_.store(true);
-        if (mailbox_) mailbox_->Notify();
+        if (mailbox_)
+            mailbox_->Notify();
     }
 
     TCustomComPort& port_;
@@ -126,9 +142,11 @@ TCustomComPort::~TCustomComPort() {
     } catch (...) {
         // A port that refused to close is torn down all the same.
     }
-    if (eventThread_) stopEventThread();
+    if (eventThread_)
+        stopEventThread();
     eventThreadRunning_ = false;
-    if (device_->IsOpen()) device_->Close();
+    if (device_->IsOpen())
+        device_->Close();
     connected_ = false;
     auto notifications = std::move(freeNotifications_);
     for (auto& [handle, notify] : notifications) {
@@ -159,18 +177,21 @@ bool TCustomComPort::DeviceGone() { return connected_ && device_ && device_->IsO
 // ---- Open and close ----------------------------------------------------------------
 
 void TCustomComPort::CreateHandle() {
-    if (const int e = device_->Open(port_)) throw deviceError(CError_OpenFailed, e);
+    if (const int e = device_->Open(port_))
+        throw deviceError(CError_OpenFailed, e);
 }
 
 void TCustomComPort::DestroyHandle() { device_->Close(); }
 
 void TCustomComPort::OpenPort() {
-    if (connected_) return;
+    if (connected_)
+        return;
     DoBeforeOpen();
     MainThreadMailbox* mailbox = nullptr;
     if (!events_.Empty() && syncMethod_ != smNone) {
         mailbox = Mailbox();
-        if (!mailbox) throw std::logic_error("TComPort: no main-thread mailbox for event delivery");
+        if (!mailbox)
+            throw std::logic_error("TComPort: no main-thread mailbox for event delivery");
     }
     CreateHandle();
     connected_ = true;
@@ -208,14 +229,16 @@ void TCustomComPort::stopEventThread() {
     std::this_thread::yield();
     // The thread may be blocked handing us an event: keep taking deliveries
     // until it has seen its stop signal.
-    if (openMailbox_) openMailbox_->ServiceUntil([&] { return thread.Finished(); });
+    if (openMailbox_)
+        openMailbox_->ServiceUntil([&] { return thread.Finished(); });
     thread.WaitFor();
     eventThread_.reset();
     openMailbox_ = nullptr;
 }
 
 void TCustomComPort::ClosePort() {
-    if (!connected_ || closing_) return;
+    if (!connected_ || closing_)
+        return;
     closing_ = true;
     struct Reset {
         bool& flag;
@@ -230,13 +253,15 @@ void TCustomComPort::ClosePort() {
     // the failure reported afterwards.
     const int abortError = device_->Purge(kPurgeTxAbort | kPurgeRxAbort);
     if (eventThreadRunning_) {
-        if (eventThread_) stopEventThread();
+        if (eventThread_)
+            stopEventThread();
         eventThreadRunning_ = false;
     }
     DestroyHandle();
     connected_ = false;
     DoAfterClose();
-    if (abortError) throw deviceError(CError_PurgeFailed, abortError);
+    if (abortError)
+        throw deviceError(CError_PurgeFailed, abortError);
 }
 
 // ---- Applying the settings -----------------------------------------------------------
@@ -245,9 +270,12 @@ ComLineState TCustomComPort::LineState() const {
     ComLineState s;
     s.BaudRate = static_cast<uint32_t>(baudRate_ == brCustom ? customBaudRate_ : BaudRateValue(baudRate_));
     uint32_t f = kDcbBinary;
-    if (discardNull_) f |= kDcbNull;
-    if (flowControl_.OutCTSFlow()) f |= kDcbOutxCtsFlow;
-    if (flowControl_.OutDSRFlow()) f |= kDcbOutxDsrFlow;
+    if (discardNull_)
+        f |= kDcbNull;
+    if (flowControl_.OutCTSFlow())
+        f |= kDcbOutxCtsFlow;
+    if (flowControl_.OutDSRFlow())
+        f |= kDcbOutxDsrFlow;
     switch (flowControl_.ControlDTR()) {
     case dtrDisable: break;
     case dtrEnable: f |= kDcbDtrControlEnable; break;
@@ -259,13 +287,19 @@ ComLineState TCustomComPort::LineState() const {
     case rtsHandshake: f |= kDcbRtsControlHandshake; break;
     case rtsToggle: f |= kDcbRtsControlToggle; break;
     }
-    if (flowControl_.XonXoffOut()) f |= kDcbOutX;
-    if (flowControl_.XonXoffIn()) f |= kDcbInX;
-    if (flowControl_.DSRSensitivity()) f |= kDcbDsrSensitivity;
-    if (flowControl_.TxContinueOnXoff()) f |= kDcbTxContinueOnXoff;
+    if (flowControl_.XonXoffOut())
+        f |= kDcbOutX;
+    if (flowControl_.XonXoffIn())
+        f |= kDcbInX;
+    if (flowControl_.DSRSensitivity())
+        f |= kDcbDsrSensitivity;
+    if (flowControl_.TxContinueOnXoff())
+        f |= kDcbTxContinueOnXoff;
     const bool replace = parity_.Check() && parity_.Replace();
-    if (parity_.Check()) f |= kDcbParity;
-    if (replace) f |= kDcbErrorChar;
+    if (parity_.Check())
+        f |= kDcbParity;
+    if (replace)
+        f |= kDcbErrorChar;
     s.Flags = f;
     s.XonLim = static_cast<uint16_t>(buffer_.InputSize() / 4);
     s.XoffLim = s.XonLim;
@@ -288,34 +322,41 @@ ComTimeoutValues TCustomComPort::TimeoutValues() const {
 }
 
 void TCustomComPort::ApplyAllSettings() {
-    if (!applying()) return;
+    if (!applying())
+        return;
     ApplyBufferSizes();
     ApplyLineSettings();
     ApplyTimeoutSettings();
 }
 
 void TCustomComPort::ApplyBufferSizes() {
-    if (!applying()) return;
+    if (!applying())
+        return;
     if (const int e = device_->SetupBuffers(static_cast<uint32_t>(buffer_.InputSize()),
                                             static_cast<uint32_t>(buffer_.OutputSize())))
         throw deviceError(CError_SetupComFailed, e);
 }
 
 void TCustomComPort::ApplyLineSettings() {
-    if (!applying()) return;
-    if (const int e = device_->SetLineState(LineState())) throw deviceError(CError_SetStateFailed, e);
+    if (!applying())
+        return;
+    if (const int e = device_->SetLineState(LineState()))
+        throw deviceError(CError_SetStateFailed, e);
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
-    if (!applying()) return;
-    if (const int e = device_->SetTimeouts(TimeoutValues())) throw deviceError(CError_TimeoutsFailed, e);
+    if (!applying())
+        return;
+    if (const int e = device_->SetTimeouts(TimeoutValues()))
+        throw deviceError(CError_TimeoutsFailed, e);
 }
 
 // ---- Transfers -----------------------------------------------------------------------
 
 int32_t TCustomComPort::BytesWaiting() {
     ComStatus status;
-    if (const int e = device_->ClearError(status)) throw deviceError(CError_ClearComFailed, e);
+    if (const int e = device_->ClearError(status))
+        throw deviceError(CError_ClearComFailed, e);
     return static_cast<int32_t>(status.InQueue);
 }
 
@@ -335,7 +376,8 @@ int32_t TCustomComPort::ReadBytes(std::string& text, int32_t count) {
 }
 
 int32_t TCustomComPort::WriteText(const std::string& text) {
-    if (text.empty()) return 0;
+    if (text.empty())
+        return 0;
     uint32_t done = 0;
     if (const int e = device_->Write(text.data(), static_cast<uint32_t>(text.size()), done))
         throw deviceError(CError_WriteFailed, e);
@@ -344,14 +386,18 @@ int32_t TCustomComPort::WriteText(const std::string& text) {
 
 void TCustomComPort::PurgeBuffers(bool Input, bool Output) {
     uint32_t flags = 0;
-    if (Input) flags |= kPurgeRxClear;
-    if (Output) flags |= kPurgeTxClear;
-    if (const int e = device_->Purge(flags)) throw deviceError(CError_PurgeFailed, e);
+    if (Input)
+        flags |= kPurgeRxClear;
+    if (Output)
+        flags |= kPurgeTxClear;
+    if (const int e = device_->Purge(flags))
+        throw deviceError(CError_PurgeFailed, e);
 }
 
 uint32_t TCustomComPort::ModemSignals() {
     uint32_t status = 0;
-    if (const int e = device_->ModemStatus(status)) throw deviceError(CError_ModemStatFailed, e);
+    if (const int e = device_->ModemStatus(status))
+        throw deviceError(CError_ModemStatFailed, e);
     return status;
 }
 
@@ -362,7 +408,8 @@ void TCustomComPort::runEventAction(TComEvent event) {
         switch (event) {
         case evRxChar: {
             const int32_t count = BytesWaiting();
-            if (count > 0) DoRxChar(count);
+            if (count > 0)
+                DoRxChar(count);
             break;
         }
         case evTxEmpty: DoTxEmpty(); break;
@@ -374,9 +421,11 @@ void TCustomComPort::runEventAction(TComEvent event) {
         case evRLSD: DoRLSDChange((ModemSignals() & kMsRlsdOn) != 0); break;
         case evError: {
             ComStatus status;
-            if (const int e = device_->ClearError(status)) throw deviceError(CError_ClearComFailed, e);
+            if (const int e = device_->ClearError(status))
+                throw deviceError(CError_ClearComFailed, e);
             const TComErrors errors = ErrorsFromMask(status.Errors);
-            if (!errors.Empty()) DoError(errors);
+            if (!errors.Empty())
+                DoError(errors);
             break;
         }
         case evRx80Full: DoRx80Full(); break;
@@ -384,7 +433,8 @@ void TCustomComPort::runEventAction(TComEvent event) {
     } catch (const EComPort&) {
         // A device that went away fails its status calls on every event:
         // its owner's loss check notices that once; it is no report.
-        if (DeviceGone()) return;
+        if (DeviceGone())
+            return;
         throw;
     }
 }
@@ -403,7 +453,8 @@ void TCustomComPort::dispatchLineEvents(TComEvents events) {
             if (events.Contains(e))
                 openMailbox_->Send(
                     [this, e, guarded] {
-                        if (connected_) guarded(e);
+                        if (connected_)
+                            guarded(e);
                     },
                     MainThreadMailbox::Release::PickedUp);
         break;
@@ -411,13 +462,15 @@ void TCustomComPort::dispatchLineEvents(TComEvents events) {
         openMailbox_->Send(
             [this, events, guarded] {
                 for (TComEvent e : kEventDispatchOrder)
-                    if (connected_ && events.Contains(e)) guarded(e);
+                    if (connected_ && events.Contains(e))
+                        guarded(e);
             },
             MainThreadMailbox::Release::Done);
         break;
     case smNone:
         for (TComEvent e : kEventDispatchOrder)
-            if (events.Contains(e)) guarded(e);
+            if (events.Contains(e))
+                guarded(e);
         break;
     }
 }
@@ -425,46 +478,60 @@ void TCustomComPort::dispatchLineEvents(TComEvents events) {
 // ---- Handler calls -------------------------------------------------------------------
 
 void TCustomComPort::DoRxChar(int32_t count) {
-    if (OnRxChar) OnRxChar(*this, count);
+    if (OnRxChar)
+        OnRxChar(*this, count);
 }
 void TCustomComPort::DoTxEmpty() {
-    if (OnTxEmpty) OnTxEmpty(*this);
+    if (OnTxEmpty)
+        OnTxEmpty(*this);
 }
 void TCustomComPort::DoRxFlag() {
-    if (OnRxFlag) OnRxFlag(*this);
+    if (OnRxFlag)
+        OnRxFlag(*this);
 }
 void TCustomComPort::DoRing() {
-    if (OnRing) OnRing(*this);
+    if (OnRing)
+        OnRing(*this);
 }
 void TCustomComPort::DoBreak() {
-    if (OnBreak) OnBreak(*this);
+    if (OnBreak)
+        OnBreak(*this);
 }
 void TCustomComPort::DoRx80Full() {
-    if (OnRx80Full) OnRx80Full(*this);
+    if (OnRx80Full)
+        OnRx80Full(*this);
 }
 void TCustomComPort::DoCTSChange(bool onOff) {
-    if (OnCTSChange) OnCTSChange(*this, onOff);
+    if (OnCTSChange)
+        OnCTSChange(*this, onOff);
 }
 void TCustomComPort::DoDSRChange(bool onOff) {
-    if (OnDSRChange) OnDSRChange(*this, onOff);
+    if (OnDSRChange)
+        OnDSRChange(*this, onOff);
 }
 void TCustomComPort::DoRLSDChange(bool onOff) {
-    if (OnRLSDChange) OnRLSDChange(*this, onOff);
+    if (OnRLSDChange)
+        OnRLSDChange(*this, onOff);
 }
 void TCustomComPort::DoError(TComErrors errors) {
-    if (OnError) OnError(*this, errors);
+    if (OnError)
+        OnError(*this, errors);
 }
 void TCustomComPort::DoBeforeOpen() {
-    if (OnBeforeOpen) OnBeforeOpen(*this);
+    if (OnBeforeOpen)
+        OnBeforeOpen(*this);
 }
 void TCustomComPort::DoAfterOpen() {
-    if (OnAfterOpen) OnAfterOpen(*this);
+    if (OnAfterOpen)
+        OnAfterOpen(*this);
 }
 void TCustomComPort::DoBeforeClose() {
-    if (OnBeforeClose) OnBeforeClose(*this);
+    if (OnBeforeClose)
+        OnBeforeClose(*this);
 }
 void TCustomComPort::DoAfterClose() {
-    if (OnAfterClose) OnAfterClose(*this);
+    if (OnAfterClose)
+        OnAfterClose(*this);
 }
 
 }  // namespace kestrel

@@ -45,8 +45,22 @@ namespace kestrel {
 // ---- Enumerations and their text forms ---------------------------------------
 
 enum TBaudRate {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-    br38400, br56000, br57600, br115200, br128000, br256000
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
 enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
@@ -60,16 +74,16 @@ enum TSyncMethod { smThreadSync, smWindowSync, smNone };
 enum TComEvent { evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full };
 enum TComError { ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull };
 
-inline constexpr std::array<TBaudRate, 16> kAllBaudRates{
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-    br38400, br56000, br57600, br115200, br128000, br256000};
+inline constexpr std::array<TBaudRate, 16> kAllBaudRates{brCustom, br110,    br300,    br600,   br1200,  br2400,
+                                                         br4800,   br9600,   br14400,  br19200, br38400, br56000,
+                                                         br57600,  br115200, br128000, br256000};
 inline constexpr std::array<TStopBits, 3> kAllStopBits{sbOneStopBit, sbOne5StopBits, sbTwoStopBits};
 inline constexpr std::array<TDataBits, 4> kAllDataBits{dbFive, dbSix, dbSeven, dbEight};
 inline constexpr std::array<TParityBits, 5> kAllParityBits{prNone, prOdd, prEven, prMark, prSpace};
 inline constexpr std::array<TFlowControl, 4> kAllFlowControls{fcHardware, fcSoftware, fcNone, fcCustom};
 // The order in which the events of one wake-up are acted on.
-inline constexpr std::array<TComEvent, 10> kEventDispatchOrder{
-    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
+inline constexpr std::array<TComEvent, 10> kEventDispatchOrder{evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                                               evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
 
 std::string BaudRateText(TBaudRate value);
 std::string StopBitsText(TStopBits value);
@@ -94,11 +108,18 @@ class TEnumSet {
 public:
     constexpr TEnumSet() = default;
     constexpr TEnumSet(std::initializer_list<E> values) {
-        for (E v : values) bits_ |= bit(v);
+        for (E v : values)
+            bits_ |= bit(v);
     }
     constexpr bool Contains(E v) const { return (bits_ & bit(v)) != 0; }
-    constexpr TEnumSet& Include(E v) { bits_ |= bit(v); return *this; }
-    constexpr TEnumSet& Exclude(E v) { bits_ &= ~bit(v); return *this; }
+    constexpr TEnumSet& Include(E v) {
+        bits_ |= bit(v);
+        return *this;
+    }
+    constexpr TEnumSet& Exclude(E v) {
+        bits_ &= ~bit(v);
+        return *this;
+    }
     constexpr bool Empty() const { return bits_ == 0; }
     constexpr uint32_t Bits() const { return bits_; }
     constexpr bool operator==(const TEnumSet&) const = default;
@@ -114,8 +135,8 @@ using TComErrors = TEnumSet<TComError>;
 inline constexpr TComEvents kAllComEvents{evRxChar, evTxEmpty, evRxFlag, evRing, evBreak,
                                           evCTS,    evDSR,     evError,  evRLSD, evRx80Full};
 
-uint32_t ComEventCode(TComEvent event);      // the OS code (evRxChar 0x0001, ...)
-uint32_t EventsToMask(TComEvents events);    // OR of the codes
+uint32_t ComEventCode(TComEvent event);    // the OS code (evRxChar 0x0001, ...)
+uint32_t EventsToMask(TComEvents events);  // OR of the codes
 TComEvents EventsFromMask(uint32_t mask);
 TComErrors ErrorsFromMask(uint32_t ceMask);  // kCe... bits to the set
 
@@ -218,7 +239,8 @@ public:
 private:
     friend class TCustomComPort;
     explicit TComFlowControl(TCustomComPort* port) : port_(port) {}
-    template <typename T> void set(T& field, T value);
+    template <typename T>
+    void set(T& field, T value);
     void changed();
     void copyValues(const TComFlowControl& other);
     TCustomComPort* port_ = nullptr;
@@ -435,7 +457,7 @@ private:
 
     bool applying() const { return connected_ && updateDepth_ == 0; }
     ProfileStore& profileStore();
-    void runEventAction(TComEvent event);  // the per-event action
+    void runEventAction(TComEvent event);        // the per-event action
     void dispatchLineEvents(TComEvents events);  // on the event thread
     void stopEventThread();
 

@@ -9,10 +9,10 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::array<const char*, 16> kBaudRateTexts{"Custom", "110",   "300",    "600",    "1200",  "2400",
-                                                     "4800",   "9600",  "14400",  "19200",  "38400", "56000",
+constexpr std::array<const char*, 16> kBaudRateTexts{"Custom", "110",    "300",    "600",   "1200",  "2400",
+                                                     "4800",   "9600",   "14400",  "19200", "38400", "56000",
                                                      "57600",  "115200", "128000", "256000"};
-constexpr std::array<int32_t, 16> kBaudRateValues{0,     110,   300,   600,   1200,   2400,   4800,   9600,
+constexpr std::array<int32_t, 16> kBaudRateValues{0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                                   14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 constexpr std::array<const char*, 3> kStopBitsTexts{"1", "1.5", "2"};
 constexpr std::array<const char*, 4> kDataBitsTexts{"5", "6", "7", "8"};
@@ -28,7 +28,8 @@ std::string textOf(const std::array<const char*, N>& table, E value) {
 template <typename E, std::size_t N>
 E fromText(const std::array<const char*, N>& table, const std::string& text, E fallback) {
     for (std::size_t i = 0; i < N; ++i)
-        if (SameTextAscii(table[i], text)) return static_cast<E>(i);
+        if (SameTextAscii(table[i], text))
+            return static_cast<E>(i);
     return fallback;
 }
 
@@ -95,7 +96,8 @@ TComParity::TComParity(const TComParity& other)
     : bits_(other.bits_), check_(other.check_), replace_(other.replace_), replaceChar_(other.replaceChar_) {}
 
 TComParity& TComParity::operator=(const TComParity& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     bits_ = other.bits_;
     check_ = other.check_;
     replace_ = other.replace_;
@@ -105,26 +107,31 @@ TComParity& TComParity::operator=(const TComParity& other) {
 }
 
 void TComParity::changed() {
-    if (port_) port_->ApplyLineSettings();
+    if (port_)
+        port_->ApplyLineSettings();
 }
 
 void TComParity::SetBits(TParityBits value) {
-    if (bits_ == value) return;
+    if (bits_ == value)
+        return;
     bits_ = value;
     changed();
 }
 void TComParity::SetCheck(bool value) {
-    if (check_ == value) return;
+    if (check_ == value)
+        return;
     check_ = value;
     changed();
 }
 void TComParity::SetReplace(bool value) {
-    if (replace_ == value) return;
+    if (replace_ == value)
+        return;
     replace_ = value;
     changed();
 }
 void TComParity::SetReplaceChar(char value) {
-    if (replaceChar_ == value) return;
+    if (replaceChar_ == value)
+        return;
     replaceChar_ = value;
     changed();
 }
@@ -132,7 +139,8 @@ void TComParity::SetReplaceChar(char value) {
 TComFlowControl::TComFlowControl(const TComFlowControl& other) { copyValues(other); }
 
 TComFlowControl& TComFlowControl::operator=(const TComFlowControl& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     copyValues(other);
     changed();
     return *this;
@@ -152,20 +160,25 @@ void TComFlowControl::copyValues(const TComFlowControl& o) {
 }
 
 void TComFlowControl::changed() {
-    if (port_) port_->ApplyLineSettings();
+    if (port_)
+        port_->ApplyLineSettings();
 }
 
 template <typename T>
 void TComFlowControl::set(T& field, T value) {
-    if (field == value) return;
+    if (field == value)
+        return;
     field = value;
     changed();
 }
 
 TFlowControl TComFlowControl::FlowControl() const {
-    if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcHardware;
-    if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffIn_ && xonXoffOut_) return fcSoftware;
-    if (controlRTS_ == rtsDisable && !outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcNone;
+    if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_)
+        return fcHardware;
+    if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffIn_ && xonXoffOut_)
+        return fcSoftware;
+    if (controlRTS_ == rtsDisable && !outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_)
+        return fcNone;
     return fcCustom;
 }
 
@@ -205,20 +218,24 @@ TComTimeouts::TComTimeouts(const TComTimeouts& o)
       writeTotalConstant_(o.writeTotalConstant_) {}
 
 TComTimeouts& TComTimeouts::operator=(const TComTimeouts& o) {
-    if (this == &o) return *this;
+    if (this == &o)
+        return *this;
     readInterval_ = o.readInterval_;
     readTotalMultiplier_ = o.readTotalMultiplier_;
     readTotalConstant_ = o.readTotalConstant_;
     writeTotalMultiplier_ = o.writeTotalMultiplier_;
     writeTotalConstant_ = o.writeTotalConstant_;
-    if (port_) port_->ApplyTimeoutSettings();
+    if (port_)
+        port_->ApplyTimeoutSettings();
     return *this;
 }
 
 void TComTimeouts::set(int32_t& field, int32_t value) {
-    if (field == value) return;
+    if (field == value)
+        return;
     field = value;
-    if (port_) port_->ApplyTimeoutSettings();
+    if (port_)
+        port_->ApplyTimeoutSettings();
 }
 
 void TComTimeouts::SetReadInterval(int32_t value) { set(readInterval_, value); }
@@ -234,18 +251,22 @@ int32_t evenSize(int32_t value) { return (value > 0 && value % 2 != 0) ? value -
 TComBuffer::TComBuffer(const TComBuffer& o) : inputSize_(o.inputSize_), outputSize_(o.outputSize_) {}
 
 TComBuffer& TComBuffer::operator=(const TComBuffer& o) {
-    if (this == &o) return *this;
+    if (this == &o)
+        return *this;
     inputSize_ = evenSize(o.inputSize_);
     outputSize_ = evenSize(o.outputSize_);
-    if (port_) port_->ApplyBufferSizes();
+    if (port_)
+        port_->ApplyBufferSizes();
     return *this;
 }
 
 void TComBuffer::set(int32_t& field, int32_t value) {
     value = evenSize(value);
-    if (field == value) return;
+    if (field == value)
+        return;
     field = value;
-    if (port_) port_->ApplyBufferSizes();
+    if (port_)
+        port_->ApplyBufferSizes();
 }
 
 void TComBuffer::SetInputSize(int32_t value) { set(inputSize_, value); }
@@ -261,19 +282,22 @@ void TCustomComPort::SetConnected(bool value) {
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate value) {
-    if (baudRate_ == value) return;
+    if (baudRate_ == value)
+        return;
     baudRate_ = value;
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetCustomBaudRate(int32_t value) {
-    if (customBaudRate_ == value) return;
+    if (customBaudRate_ == value)
+        return;
     customBaudRate_ = value;
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetPort(const std::string& value) {
-    if (port_ == value) return;
+    if (port_ == value)
+        return;
     port_ = value;
     if (connected_) {
         ClosePort();
@@ -282,46 +306,55 @@ void TCustomComPort::SetPort(const std::string& value) {
 }
 
 void TCustomComPort::SetStopBits(TStopBits value) {
-    if (stopBits_ == value) return;
+    if (stopBits_ == value)
+        return;
     stopBits_ = value;
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetDataBits(TDataBits value) {
-    if (dataBits_ == value) return;
+    if (dataBits_ == value)
+        return;
     dataBits_ = value;
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetDiscardNull(bool value) {
-    if (discardNull_ == value) return;
+    if (discardNull_ == value)
+        return;
     discardNull_ = value;
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetEventChar(char value) {
-    if (eventChar_ == value) return;
+    if (eventChar_ == value)
+        return;
     eventChar_ = value;
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
-    if (syncMethod_ == value) return;
-    if (connected_) throw EComPort(CError_ConnChangeProp);
+    if (syncMethod_ == value)
+        return;
+    if (connected_)
+        throw EComPort(CError_ConnChangeProp);
     syncMethod_ = value;
 }
 
 void TCustomComPort::BeginSettingsUpdate() { ++updateDepth_; }
 
 void TCustomComPort::EndSettingsUpdate() {
-    if (updateDepth_ <= 0) return;
-    if (--updateDepth_ == 0) ApplyAllSettings();
+    if (updateDepth_ <= 0)
+        return;
+    if (--updateDepth_ == 0)
+        ApplyAllSettings();
 }
 
 // ---- Settings file -----------------------------------------------------------------
 
 ProfileStore& TCustomComPort::profileStore() {
-    if (!profileStore_) profileStore_ = CreateProfileStore();
+    if (!profileStore_)
+        profileStore_ = CreateProfileStore();
     return *profileStore_;
 }
 
@@ -332,15 +365,18 @@ void TCustomComPort::LoadSettingsFile(const std::string& path) { LoadIniFile(pat
 void TCustomComPort::StoreIniFile(const std::string& path) {
     ProfileKeys keys;
     // A value the reader cut is never written back cut: its line stays whole.
-    if (portCutOnLoad_.empty() || port_ != portCutOnLoad_) keys.emplace_back("Port", port_);
+    if (portCutOnLoad_.empty() || port_ != portCutOnLoad_)
+        keys.emplace_back("Port", port_);
     keys.emplace_back("BaudRate", BaudRateText(baudRate_));
-    if (baudRate_ == brCustom) keys.emplace_back("CustomBaudRate", std::to_string(customBaudRate_));
+    if (baudRate_ == brCustom)
+        keys.emplace_back("CustomBaudRate", std::to_string(customBaudRate_));
     keys.emplace_back("StopBits", StopBitsText(stopBits_));
     keys.emplace_back("DataBits", DataBitsText(dataBits_));
     keys.emplace_back("Parity", ParityText(parity_.Bits()));
     keys.emplace_back("FlowControl", FlowControlText(flowControl_.FlowControl()));
     // One write of the whole section: the file is read and replaced once.
-    if (!profileStore().WriteStrings(path, name_, keys)) throw EComPort(CError_StoreFailed);
+    if (!profileStore().WriteStrings(path, name_, keys))
+        throw EComPort(CError_StoreFailed);
 }
 
 namespace {

@@ -22,13 +22,13 @@ namespace kestrel {
 
 // Device-control block, the fields of the Win32 DCB the engine fills.
 struct ComLineState {
-    uint32_t BaudRate = 0;   // bits per second
-    uint32_t Flags = 0;      // kDcb... bits below
+    uint32_t BaudRate = 0;  // bits per second
+    uint32_t Flags = 0;     // kDcb... bits below
     uint16_t XonLim = 0;
     uint16_t XoffLim = 0;
-    uint8_t ByteSize = 8;    // 5..8
-    uint8_t Parity = 0;      // kParity... below
-    uint8_t StopBits = 0;    // kStopBits... below
+    uint8_t ByteSize = 8;  // 5..8
+    uint8_t Parity = 0;    // kParity... below
+    uint8_t StopBits = 0;  // kStopBits... below
     char XonChar = 0;
     char XoffChar = 0;
     char ErrorChar = 0;
@@ -37,7 +37,7 @@ struct ComLineState {
 };
 
 inline constexpr uint32_t kDcbBinary = 0x0001;
-inline constexpr uint32_t kDcbParity = 0x0002;          // parity checking
+inline constexpr uint32_t kDcbParity = 0x0002;  // parity checking
 inline constexpr uint32_t kDcbOutxCtsFlow = 0x0004;
 inline constexpr uint32_t kDcbOutxDsrFlow = 0x0008;
 inline constexpr uint32_t kDcbDtrControlEnable = 0x0010;
@@ -45,10 +45,10 @@ inline constexpr uint32_t kDcbDtrControlHandshake = 0x0020;
 inline constexpr uint32_t kDcbDtrControlMask = 0x0030;
 inline constexpr uint32_t kDcbDsrSensitivity = 0x0040;
 inline constexpr uint32_t kDcbTxContinueOnXoff = 0x0080;
-inline constexpr uint32_t kDcbOutX = 0x0100;             // XON/XOFF on output
-inline constexpr uint32_t kDcbInX = 0x0200;              // XON/XOFF on input
-inline constexpr uint32_t kDcbErrorChar = 0x0400;        // replace parity errors
-inline constexpr uint32_t kDcbNull = 0x0800;             // discard null bytes
+inline constexpr uint32_t kDcbOutX = 0x0100;       // XON/XOFF on output
+inline constexpr uint32_t kDcbInX = 0x0200;        // XON/XOFF on input
+inline constexpr uint32_t kDcbErrorChar = 0x0400;  // replace parity errors
+inline constexpr uint32_t kDcbNull = 0x0800;       // discard null bytes
 inline constexpr uint32_t kDcbRtsControlEnable = 0x1000;
 inline constexpr uint32_t kDcbRtsControlHandshake = 0x2000;
 inline constexpr uint32_t kDcbRtsControlToggle = 0x3000;
@@ -86,9 +86,8 @@ inline constexpr uint32_t kPurgeTxAbort = 0x0001, kPurgeRxAbort = 0x0002, kPurge
                           kPurgeRxClear = 0x0008;
 
 // Line-event bits of SetCommMask/WaitCommEvent.
-inline constexpr uint32_t kEvRxChar = 0x0001, kEvRxFlag = 0x0002, kEvTxEmpty = 0x0004, kEvCts = 0x0008,
-                          kEvDsr = 0x0010, kEvRlsd = 0x0020, kEvBreak = 0x0040, kEvErr = 0x0080,
-                          kEvRing = 0x0100, kEvRx80Full = 0x0400;
+inline constexpr uint32_t kEvRxChar = 0x0001, kEvRxFlag = 0x0002, kEvTxEmpty = 0x0004, kEvCts = 0x0008, kEvDsr = 0x0010,
+                          kEvRlsd = 0x0020, kEvBreak = 0x0040, kEvErr = 0x0080, kEvRing = 0x0100, kEvRx80Full = 0x0400;
 
 enum class ComWaitResult {
     Events,   // mask holds the events seen

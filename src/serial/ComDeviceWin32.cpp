@@ -28,27 +28,33 @@ public:
         overlapped_.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     }
     ~AsyncRequest() {
-        if (overlapped_.hEvent) CloseHandle(overlapped_.hEvent);
+        if (overlapped_.hEvent)
+            CloseHandle(overlapped_.hEvent);
     }
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
 
     int Run(HANDLE device, void* buffer, uint32_t count, uint32_t& done) {
         done = 0;
-        if (!overlapped_.hEvent) return lastError();
+        if (!overlapped_.hEvent)
+            return lastError();
         const BOOL started = kind_ == Read ? ReadFile(device, buffer, count, nullptr, &overlapped_)
                                            : WriteFile(device, buffer, count, nullptr, &overlapped_);
         if (!started) {
             const DWORD err = GetLastError();
-            if (err == ERROR_TIMEOUT) return timedOut(done);
-            if (err != ERROR_IO_PENDING) return static_cast<int>(err);
+            if (err == ERROR_TIMEOUT)
+                return timedOut(done);
+            if (err != ERROR_IO_PENDING)
+                return static_cast<int>(err);
         }
         // The transfer ends on its own: the port's timeouts bound it.
-        if (WaitForSingleObject(overlapped_.hEvent, INFINITE) != WAIT_OBJECT_0) return lastError();
+        if (WaitForSingleObject(overlapped_.hEvent, INFINITE) != WAIT_OBJECT_0)
+            return lastError();
         DWORD transferred = 0;
         if (!GetOverlappedResult(device, &overlapped_, &transferred, FALSE)) {
             const DWORD err = GetLastError();
-            if (err == ERROR_TIMEOUT) return timedOut(done);
+            if (err == ERROR_TIMEOUT)
+                return timedOut(done);
             return static_cast<int>(err);
         }
         done = transferred;
@@ -80,17 +86,21 @@ struct PendingWait {
 // What the main thread's calls tell the event thread about the input queue,
 // so that it can tell bytes that arrived from bytes that merely still wait.
 struct InputAccount {
-    std::atomic<uint64_t> taken{0};          // bytes handed out by Read
-    std::atomic<int> readsActive{0};         // Reads under way
-    std::atomic<uint32_t> discards{0};       // input purges
-    std::atomic<uint32_t> heldErrors{0};     // line errors the event thread's queue check cleared
+    std::atomic<uint64_t> taken{0};       // bytes handed out by Read
+    std::atomic<int> readsActive{0};      // Reads under way
+    std::atomic<uint32_t> discards{0};    // input purges
+    std::atomic<uint32_t> heldErrors{0};  // line errors the event thread's queue check cleared
 };
 
 class ComEventWaiterWin32 final : public ComEventWaiter {
 public:
     ComEventWaiterWin32(HANDLE device, HANDLE stopSignal, PendingWait* wait, std::shared_ptr<InputAccount> account)
-        : device_(device), stopSignal_(stopSignal), wait_(wait), account_(std::move(account)),
-          discards_(account_->discards.load()), arrived_(account_->taken.load()) {}
+        : device_(device),
+          stopSignal_(stopSignal),
+          wait_(wait),
+          account_(std::move(account)),
+          discards_(account_->discards.load()),
+          arrived_(account_->taken.load()) {}
 
     ~ComEventWaiterWin32() override {
         // The overlapped block may only go once the system has finished the
@@ -112,12 +122,16 @@ public:
 
     ComWaitResult Wait(uint32_t& mask) override {
         for (;;) {
-            if (WaitForSingleObject(stopSignal_, 0) == WAIT_OBJECT_0) return ComWaitResult::Stopped;
+            if (WaitForSingleObject(stopSignal_, 0) == WAIT_OBJECT_0)
+                return ComWaitResult::Stopped;
             DWORD seen = 0;
             const ComWaitResult r = waitOnce(seen);
-            if (r != ComWaitResult::Events) return r;
-            if ((seen & EV_RXCHAR) && !bytesArrived()) seen &= ~DWORD{EV_RXCHAR};
-            if (seen == 0) continue;  // only a repeat of bytes already reported
+            if (r != ComWaitResult::Events)
+                return r;
+            if ((seen & EV_RXCHAR) && !bytesArrived())
+                seen &= ~DWORD{EV_RXCHAR};
+            if (seen == 0)
+                continue;  // only a repeat of bytes already reported
             mask = seen;
             return ComWaitResult::Events;
         }
@@ -133,7 +147,8 @@ private:
     // One WaitCommEvent, waited for together with the stop signal.
     ComWaitResult waitOnce(DWORD& seen) {
         if (!pending_) {
-            if (!paceRearm()) return ComWaitResult::Stopped;
+            if (!paceRearm())
+                return ComWaitResult::Stopped;
             ResetEvent(wait_->overlapped.hEvent);
             wait_->mask = 0;
             lastArm_ = Clock::now();
@@ -144,13 +159,16 @@ private:
             // A wait that cannot even start (a device without modem lines
             // refuses modem events, a removed device) would fail again at once:
             // give up instead of spinning.
-            if (GetLastError() != ERROR_IO_PENDING) return ComWaitResult::Failed;
+            if (GetLastError() != ERROR_IO_PENDING)
+                return ComWaitResult::Failed;
             pending_ = true;
         }
         const HANDLE handles[2] = {stopSignal_, wait_->overlapped.hEvent};
         const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-        if (woke == WAIT_OBJECT_0) return ComWaitResult::Stopped;  // the wait stays pending
-        if (woke != WAIT_OBJECT_0 + 1) return ComWaitResult::Failed;
+        if (woke == WAIT_OBJECT_0)
+            return ComWaitResult::Stopped;  // the wait stays pending
+        if (woke != WAIT_OBJECT_0 + 1)
+            return ComWaitResult::Failed;
         pending_ = false;
         DWORD unused = 0;
         if (!GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE)) {
@@ -174,20 +192,24 @@ private:
         DWORD errors = 0;
         COMSTAT stat;
         ZeroMemory(&stat, sizeof stat);
-        if (!ClearCommError(device_, &errors, &stat)) return true;
+        if (!ClearCommError(device_, &errors, &stat))
+            return true;
         // The call also cleared the line errors: keep them for the next
         // ClearError of the device, where the engine looks for them.
-        if (errors) account_->heldErrors.fetch_or(errors);
+        if (errors)
+            account_->heldErrors.fetch_or(errors);
         const uint64_t takenAfter = account_->taken.load();
         const bool uncertain =
             readingBefore || account_->readsActive.load() > 0 || takenBefore != takenAfter || discards != discards_;
         const uint64_t arrived = takenAfter + stat.cbInQue;
         if (uncertain) {
-            if (discards != discards_) arrived_ = arrived;  // the purged bytes left the count
+            if (discards != discards_)
+                arrived_ = arrived;  // the purged bytes left the count
             discards_ = discards;
             return stat.cbInQue > 0;
         }
-        if (arrived <= arrived_) return false;
+        if (arrived <= arrived_)
+            return false;
         arrived_ = arrived;
         return true;
     }
@@ -201,7 +223,8 @@ private:
     bool paceRearm() {
         const auto due = lastArm_ + kMinRearmInterval;
         const auto now = Clock::now();
-        if (now >= due) return true;
+        if (now >= due)
+            return true;
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
         return WaitForSingleObject(stopSignal_, static_cast<DWORD>(ms)) == WAIT_TIMEOUT;
     }
@@ -221,11 +244,13 @@ public:
     ~ComDeviceWin32() override { Close(); }
 
     int Open(const std::string& portName) override {
-        if (IsOpen()) Close();
+        if (IsOpen())
+            Close();
         const std::string path = "\\\\.\\" + portName;
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return lastError();
+        if (h == INVALID_HANDLE_VALUE)
+            return lastError();
         handle_ = h;
         DWORD lines = 0;
         readyAtOpen_ = GetCommModemStatus(h, &lines) && (lines & MS_DSR_ON);
@@ -233,7 +258,8 @@ public:
     }
 
     void Close() override {
-        if (IsOpen()) CloseHandle(handle_);
+        if (IsOpen())
+            CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
     }
 
@@ -289,7 +315,8 @@ public:
         DWORD errors = 0;
         COMSTAT stat;
         ZeroMemory(&stat, sizeof stat);
-        if (!ClearCommError(handle_, &errors, &stat)) return lastError();
+        if (!ClearCommError(handle_, &errors, &stat))
+            return lastError();
         status.Errors = errors | account_->heldErrors.exchange(0);
         status.InQueue = stat.cbInQue;
         status.OutQueue = stat.cbOutQue;
@@ -298,7 +325,8 @@ public:
 
     int ModemStatus(uint32_t& status) override {
         DWORD bits = 0;
-        if (!GetCommModemStatus(handle_, &bits)) return lastError();
+        if (!GetCommModemStatus(handle_, &bits))
+            return lastError();
         status = bits;
         return 0;
     }
@@ -309,21 +337,27 @@ public:
     // lines, a modem that dropped the call). Line errors the check clears
     // are kept for the engine.
     int Probe() override {
-        if (!IsOpen()) return 0;
+        if (!IsOpen())
+            return 0;
         DWORD errors = 0;
         COMSTAT stat;
         ZeroMemory(&stat, sizeof stat);
-        if (!ClearCommError(handle_, &errors, &stat)) return lastError();
-        if (errors) account_->heldErrors.fetch_or(errors);
+        if (!ClearCommError(handle_, &errors, &stat))
+            return lastError();
+        if (errors)
+            account_->heldErrors.fetch_or(errors);
         DWORD lines = 0;
-        if (!GetCommModemStatus(handle_, &lines)) return lastError();
-        if (readyAtOpen_ && !(lines & MS_DSR_ON)) return ERROR_DEVICE_NOT_CONNECTED;
+        if (!GetCommModemStatus(handle_, &lines))
+            return lastError();
+        if (readyAtOpen_ && !(lines & MS_DSR_ON))
+            return ERROR_DEVICE_NOT_CONNECTED;
         return 0;
     }
 
     int Purge(uint32_t flags) override {
         const int result = resultOf(PurgeComm(handle_, flags));
-        if (result == 0 && (flags & (PURGE_RXCLEAR | PURGE_RXABORT))) ++account_->discards;
+        if (result == 0 && (flags & (PURGE_RXCLEAR | PURGE_RXABORT)))
+            ++account_->discards;
         return result;
     }
 

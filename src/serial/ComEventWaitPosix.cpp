@@ -23,7 +23,8 @@ constexpr int kTxDrainRecheckMs = 20;
 }  // namespace
 
 void SignalEventFd(int fd) {
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     const uint64_t one = 1;
     while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
     }
@@ -37,7 +38,8 @@ void DrainEventFd(int fd) {
 
 ComEventWaiterPosix::ComEventWaiterPosix(ComDevicePosix& device, int stopFd) : device_(device), stopFd_(stopFd) {
     uint32_t lines = 0;
-    if (device_.hasModemLines_ && device_.readModemLines(lines) == 0) lastLines_ = lines;
+    if (device_.hasModemLines_ && device_.readModemLines(lines) == 0)
+        lastLines_ = lines;
 }
 
 ComEventWaiterPosix::~ComEventWaiterPosix() { ::close(stopFd_); }
@@ -87,14 +89,17 @@ uint32_t ComEventWaiterPosix::look(int& recheckMs, bool& hungUp, bool& armRx) {
         const uint32_t known = d.purged_ ? 0 : (lastCount_ > d.consumed_ ? lastCount_ - d.consumed_ : 0);
         d.consumed_ = 0;
         d.purged_ = false;
-        if (now > known) found |= kEvRxChar;
+        if (now > known)
+            found |= kEvRxChar;
         const uint32_t mark = d.inputSize_ / 5 * 4;
-        if (mark > 0 && now >= mark && known < mark) found |= kEvRx80Full;
+        if (mark > 0 && now >= mark && known < mark)
+            found |= kEvRx80Full;
         lastCount_ = now;
         // Wake on new bytes only while none are left unread; bytes that stay
         // unread would otherwise wake us over and over.
         armRx = now == 0;
-        if (now > 0) recheck(kRecheckMs);
+        if (now > 0)
+            recheck(kRecheckMs);
     }
     if ((mask & kEvTxEmpty) && d.txPending_) {
         int outQueue = 0;
@@ -109,18 +114,24 @@ uint32_t ComEventWaiterPosix::look(int& recheckMs, bool& hungUp, bool& armRx) {
         uint32_t lines = 0;
         if (d.readModemLines(lines) == 0) {
             const uint32_t changed = lines ^ lastLines_;
-            if (changed & kMsCtsOn) found |= kEvCts;
-            if (changed & kMsDsrOn) found |= kEvDsr;
-            if (changed & kMsRlsdOn) found |= kEvRlsd;
-            if ((changed & kMsRingOn) && (lines & kMsRingOn)) found |= kEvRing;
+            if (changed & kMsCtsOn)
+                found |= kEvCts;
+            if (changed & kMsDsrOn)
+                found |= kEvDsr;
+            if (changed & kMsRlsdOn)
+                found |= kEvRlsd;
+            if ((changed & kMsRingOn) && (lines & kMsRingOn))
+                found |= kEvRing;
             lastLines_ = lines;
         }
         recheck(kRecheckMs);
     }
     if (d.haveICount_ && (mask & (kEvErr | kEvBreak))) {
         const uint32_t errors = d.collectLineErrorsLocked();
-        if (errors & kCeBreak) found |= kEvBreak;
-        if (errors & (kCeFrame | kCeRxParity | kCeOverrun | kCeRxOver)) found |= kEvErr;
+        if (errors & kCeBreak)
+            found |= kEvBreak;
+        if (errors & (kCeFrame | kCeRxParity | kCeOverrun | kCeRxOver))
+            found |= kEvErr;
         recheck(kRecheckMs);
     }
     return found & mask;
@@ -128,7 +139,8 @@ uint32_t ComEventWaiterPosix::look(int& recheckMs, bool& hungUp, bool& armRx) {
 
 ComWaitResult ComEventWaiterPosix::Wait(uint32_t& mask) {
     for (;;) {
-        if (stopped_.load()) return ComWaitResult::Stopped;
+        if (stopped_.load())
+            return ComWaitResult::Stopped;
         int recheckMs = -1;
         bool hungUp = false;
         bool armRx = false;
@@ -137,17 +149,23 @@ ComWaitResult ComEventWaiterPosix::Wait(uint32_t& mask) {
             mask = found;
             return ComWaitResult::Events;
         }
-        if (hungUp) return ComWaitResult::Failed;
-        pollfd p[3] = {{stopFd_, POLLIN, 0}, {device_.kickFd_, POLLIN, 0},
+        if (hungUp)
+            return ComWaitResult::Failed;
+        pollfd p[3] = {{stopFd_, POLLIN, 0},
+                       {device_.kickFd_, POLLIN, 0},
                        {device_.fd_, static_cast<short>(armRx ? POLLIN : 0), 0}};
         const int r = ::poll(p, 3, recheckMs);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return ComWaitResult::Failed;
         }
-        if (p[0].revents) return ComWaitResult::Stopped;
-        if (p[1].revents & POLLIN) DrainEventFd(device_.kickFd_);
-        if (p[2].revents & (POLLHUP | POLLERR | POLLNVAL)) return ComWaitResult::Failed;
+        if (p[0].revents)
+            return ComWaitResult::Stopped;
+        if (p[1].revents & POLLIN)
+            DrainEventFd(device_.kickFd_);
+        if (p[2].revents & (POLLHUP | POLLERR | POLLNVAL))
+            return ComWaitResult::Failed;
     }
 }
 

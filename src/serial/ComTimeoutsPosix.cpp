@@ -24,9 +24,11 @@ ComClock::time_point after(ComClock::time_point start, uint64_t ms) {
 }
 
 int pollTimeoutMs(ComClock::time_point deadline) {
-    if (deadline == ComClock::time_point::max()) return -1;
+    if (deadline == ComClock::time_point::max())
+        return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - ComClock::now()).count();
-    if (left <= 0) return 0;
+    if (left <= 0)
+        return 0;
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
@@ -35,8 +37,10 @@ int pollTimeoutMs(ComClock::time_point deadline) {
 int awaitReady(int fd, short wanted, ComClock::time_point deadline) {
     pollfd p{fd, wanted, 0};
     const int r = ::poll(&p, 1, pollTimeoutMs(deadline));
-    if (r < 0 && errno != EINTR) return errno;
-    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & wanted)) return EIO;
+    if (r < 0 && errno != EINTR)
+        return errno;
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & wanted))
+        return EIO;
     return 0;
 }
 
@@ -69,20 +73,24 @@ ReadLimits ReadLimitsFor(const ComTimeoutValues& t, uint32_t count) {
 ComClock::time_point ReadDeadline(const ReadLimits& limits, ComClock::time_point start, uint32_t done,
                                   ComClock::time_point lastByte) {
     ComClock::time_point deadline = ComClock::time_point::max();
-    if (limits.total) deadline = after(start, limits.totalMs);
-    if (limits.interval && done > 0) deadline = std::min(deadline, after(lastByte, limits.intervalMs));
+    if (limits.total)
+        deadline = after(start, limits.totalMs);
+    if (limits.interval && done > 0)
+        deadline = std::min(deadline, after(lastByte, limits.intervalMs));
     return deadline;
 }
 
 ComClock::time_point WriteDeadline(const ComTimeoutValues& t, uint32_t count, ComClock::time_point start) {
     const uint32_t WTM = t.WriteTotalTimeoutMultiplier, WTC = t.WriteTotalTimeoutConstant;
-    if (WTM == 0 && WTC == 0) return ComClock::time_point::max();
+    if (WTM == 0 && WTC == 0)
+        return ComClock::time_point::max();
     return after(start, static_cast<uint64_t>(WTM) * count + WTC);
 }
 
 int ComDevicePosix::Read(char* buffer, uint32_t count, uint32_t& done) {
     done = 0;
-    if (fd_ < 0) return EBADF;
+    if (fd_ < 0)
+        return EBADF;
     const ReadLimits limits = ReadLimitsFor(currentTimeouts(), count);
     const ComClock::time_point start = ComClock::now();
 
@@ -93,26 +101,31 @@ int ComDevicePosix::Read(char* buffer, uint32_t count, uint32_t& done) {
         {
             std::lock_guard lock(mutex_);
             n = ::read(fd_, buffer + done, count - done);
-            if (n > 0) consumed_ += static_cast<uint32_t>(n);
+            if (n > 0)
+                consumed_ += static_cast<uint32_t>(n);
         }
         if (n > 0) {
             done += static_cast<uint32_t>(n);
             lastByte = ComClock::now();
-            if (done == count || limits.returnOnFirstByte) break;
+            if (done == count || limits.returnOnFirstByte)
+                break;
             continue;
         }
         if (n == 0) {  // end of file: the line hung up
             result = EIO;
             break;
         }
-        if (errno == EINTR) continue;
+        if (errno == EINTR)
+            continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             result = errno;
             break;
         }
         const ComClock::time_point deadline = ReadDeadline(limits, start, done, lastByte);
-        if (deadline != ComClock::time_point::max() && ComClock::now() >= deadline) break;
-        if ((result = awaitReady(fd_, POLLIN, deadline)) != 0) break;
+        if (deadline != ComClock::time_point::max() && ComClock::now() >= deadline)
+            break;
+        if ((result = awaitReady(fd_, POLLIN, deadline)) != 0)
+            break;
     }
     if (done > 0) {
         kick();
@@ -123,7 +136,8 @@ int ComDevicePosix::Read(char* buffer, uint32_t count, uint32_t& done) {
 
 int ComDevicePosix::Write(const char* buffer, uint32_t count, uint32_t& done) {
     done = 0;
-    if (fd_ < 0) return EBADF;
+    if (fd_ < 0)
+        return EBADF;
     const ComClock::time_point deadline = WriteDeadline(currentTimeouts(), count, ComClock::now());
     int result = 0;
     while (done < count) {
@@ -132,13 +146,16 @@ int ComDevicePosix::Write(const char* buffer, uint32_t count, uint32_t& done) {
             done += static_cast<uint32_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             result = errno;
             break;
         }
-        if (deadline != ComClock::time_point::max() && ComClock::now() >= deadline) break;  // cut short by the time-out
-        if ((result = awaitReady(fd_, POLLOUT, deadline)) != 0) break;
+        if (deadline != ComClock::time_point::max() && ComClock::now() >= deadline)
+            break;  // cut short by the time-out
+        if ((result = awaitReady(fd_, POLLOUT, deadline)) != 0)
+            break;
     }
     if (done > 0) {
         {

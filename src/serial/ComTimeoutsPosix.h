@@ -18,11 +18,11 @@ using ComClock = std::chrono::steady_clock;
 // (multiplier · count + constant, when either is set) and a limit on the gap
 // after each byte (the interval, unless 0 or MAXDWORD).
 struct ReadLimits {
-    bool total = false;                    // the read ends after totalMs at the latest
+    bool total = false;  // the read ends after totalMs at the latest
     uint64_t totalMs = 0;
-    bool interval = false;                 // the read ends intervalMs after a byte
+    bool interval = false;  // the read ends intervalMs after a byte
     uint64_t intervalMs = 0;
-    bool returnOnFirstByte = false;        // any byte ends the read
+    bool returnOnFirstByte = false;  // any byte ends the read
 };
 
 ReadLimits ReadLimitsFor(const ComTimeoutValues& timeouts, uint32_t count);

@@ -44,7 +44,8 @@ void SetExceptionReportHandler(ExceptionReportHandler handler) {
 }
 
 void ReportException(std::exception_ptr error) noexcept {
-    if (!error) return;
+    if (!error)
+        return;
     if (std::this_thread::get_id() != gMainThread) {
         try {
             if (MainThreadMailbox* mailbox = ApplicationMailbox()) {

@@ -38,7 +38,8 @@ unsigned LineSpeedCode(std::uint32_t rate) {
 
 int SetLineSpeed(int fd, std::uint32_t rate) {
     termios2 t{};
-    if (::ioctl(fd, TCGETS2, &t) != 0) return errno;
+    if (::ioctl(fd, TCGETS2, &t) != 0)
+        return errno;
     const unsigned code = LineSpeedCode(rate);
     t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     t.c_cflag |= code | (code << IBSHIFT);

@@ -45,7 +45,8 @@ void MainThreadMailbox::Post(std::function<void()> action) {
 
 std::shared_ptr<MainThreadMailbox::Delivery> MainThreadMailbox::takeNext() {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) return nullptr;
+    if (queue_.empty())
+        return nullptr;
     auto d = queue_.front();
     queue_.pop_front();
     return d;
@@ -60,7 +61,8 @@ int MainThreadMailbox::ServicePending() {
     int run = 0;
     for (; n > 0; --n) {
         auto d = takeNext();
-        if (!d) break;
+        if (!d)
+            break;
         auto releaseSender = [&] {
             {
                 std::lock_guard lock(mutex_);
@@ -68,13 +70,15 @@ int MainThreadMailbox::ServicePending() {
             }
             changed_.notify_all();
         };
-        if (d->release == Release::PickedUp) releaseSender();
+        if (d->release == Release::PickedUp)
+            releaseSender();
         try {
             d->action();
         } catch (...) {
             ReportCurrentException();
         }
-        if (d->release == Release::Done) releaseSender();
+        if (d->release == Release::Done)
+            releaseSender();
         ++run;
     }
     return run;
@@ -92,7 +96,8 @@ bool MainThreadMailbox::ServiceUntil(const std::function<bool()>& done, std::chr
             seen = generation_;
         }
         ServicePending();
-        if (done()) return true;
+        if (done())
+            return true;
         std::unique_lock lock(mutex_);
         auto woken = [&] { return generation_ != seen || !queue_.empty(); };
         if (!bounded) {

@@ -12,7 +12,8 @@ namespace kestrel {
 std::vector<std::string> EnumComPorts(const std::string& /*currentPort*/) {
     HKEY key = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
-    if (rc != ERROR_SUCCESS) throw EComPort(CError_RegFailed, static_cast<int>(rc));
+    if (rc != ERROR_SUCCESS)
+        throw EComPort(CError_RegFailed, static_cast<int>(rc));
 
     std::vector<std::string> names;
     for (DWORD index = 0;; ++index) {
@@ -22,14 +23,16 @@ std::vector<std::string> EnumComPorts(const std::string& /*currentPort*/) {
         DWORD dataLength = sizeof data;
         DWORD type = 0;
         rc = RegEnumValueA(key, index, valueName, &valueNameLength, nullptr, &type, data, &dataLength);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
         if (rc != ERROR_SUCCESS) {
             RegCloseKey(key);
             throw EComPort(CError_RegFailed, static_cast<int>(rc));
         }
         // The data may or may not carry its terminator.
         std::string name(reinterpret_cast<const char*>(data), dataLength);
-        if (const auto end = name.find('\0'); end != std::string::npos) name.resize(end);
+        if (const auto end = name.find('\0'); end != std::string::npos)
+            name.resize(end);
         names.push_back(std::move(name));
     }
     RegCloseKey(key);

@@ -20,24 +20,30 @@ int32_t ProfileIntegerFromText(const std::string& text, int32_t defaultValue) {
         negative = digits[0] == '-';
         digits = digits.substr(1);
     }
-    if (digits.empty()) return defaultValue;
+    if (digits.empty())
+        return defaultValue;
     for (char c : digits) {
         const bool ok = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : (c >= '0' && c <= '9');
-        if (!ok) return defaultValue;
+        if (!ok)
+            return defaultValue;
     }
     errno = 0;
     const unsigned long long magnitude = std::strtoull(digits.c_str(), nullptr, base);
-    if (errno == ERANGE) return defaultValue;
+    if (errno == ERANGE)
+        return defaultValue;
     if (base == 16) {
         // Hexadecimal texts give the 32-bit pattern, so 0xFFFFFFFF is -1.
-        if (magnitude > 0xFFFFFFFFull) return defaultValue;
+        if (magnitude > 0xFFFFFFFFull)
+            return defaultValue;
         return static_cast<int32_t>(static_cast<uint32_t>(magnitude));
     }
     if (negative) {
-        if (magnitude > static_cast<unsigned long long>(INT32_MAX) + 1) return defaultValue;
+        if (magnitude > static_cast<unsigned long long>(INT32_MAX) + 1)
+            return defaultValue;
         return static_cast<int32_t>(-static_cast<long long>(magnitude));
     }
-    if (magnitude > static_cast<unsigned long long>(INT32_MAX)) return defaultValue;
+    if (magnitude > static_cast<unsigned long long>(INT32_MAX))
+        return defaultValue;
     return static_cast<int32_t>(magnitude);
 }
 

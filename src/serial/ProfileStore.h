@@ -38,7 +38,8 @@ public:
     // files does it in one replacement, so a failure leaves none written.
     virtual bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) {
         for (const auto& [key, value] : keys)
-            if (!WriteString(path, section, key, value)) return false;
+            if (!WriteString(path, section, key, value))
+                return false;
         return true;
     }
 };

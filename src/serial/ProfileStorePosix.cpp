@@ -29,7 +29,8 @@ ReadResult readWhole(const std::string& path, std::string& text, struct stat& st
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    if (fd < 0)
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     ReadResult result = ReadResult::Failed;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize) {
         text.clear();
@@ -38,11 +39,14 @@ ReadResult readWhole(const std::string& path, std::string& text, struct stat& st
             const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n > 0) {
                 text.append(buf, static_cast<std::size_t>(n));
-                if (text.size() > static_cast<std::size_t>(kMaxFileSize)) break;
+                if (text.size() > static_cast<std::size_t>(kMaxFileSize))
+                    break;
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0) result = ReadResult::Ok;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0)
+                result = ReadResult::Ok;
             break;
         }
     }
@@ -73,13 +77,17 @@ bool followLinks(const std::string& path, std::string& target) {
     target = path;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         struct stat st {};
-        if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT;
-        if (!S_ISLNK(st.st_mode)) return true;
+        if (::lstat(target.c_str(), &st) != 0)
+            return errno == ENOENT;
+        if (!S_ISLNK(st.st_mode))
+            return true;
         std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
         const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
-        if (n < 0 || static_cast<std::size_t>(n) >= link.size()) return false;
+        if (n < 0 || static_cast<std::size_t>(n) >= link.size())
+            return false;
         link.resize(static_cast<std::size_t>(n));
-        if (link.empty()) return false;
+        if (link.empty())
+            return false;
         if (link.front() != '/') {
             const std::size_t slash = target.rfind('/');
             link = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
@@ -93,7 +101,8 @@ bool followLinks(const std::string& path, std::string& target) {
 // nothing that appeared there meanwhile is overwritten.
 bool createNew(const std::string& target, const std::string& text) {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     const bool ok = writeAll(fd, text);
     if (::close(fd) != 0 || !ok) {
         ::unlink(target.c_str());
@@ -110,10 +119,12 @@ bool replace(const std::string& target, const struct stat& st, const std::string
     std::string temp = target + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
-        if (errno != EACCES && errno != EPERM) return false;
+        if (errno != EACCES && errno != EPERM)
+            return false;
         // A folder we may not add to, holding a file we may write: in place.
         const int in = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
-        if (in < 0) return false;
+        if (in < 0)
+            return false;
         const bool ok = writeAll(in, text);
         return ::close(in) == 0 && ok;
     }
@@ -122,7 +133,8 @@ bool replace(const std::string& target, const struct stat& st, const std::string
     }
     bool ok = ::fchmod(fd, st.st_mode & 07777) == 0 && writeAll(fd, text);
     ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
+    if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
+        return true;
     ::unlink(temp.c_str());
     return false;
 }
@@ -133,7 +145,8 @@ public:
                            const std::string& defaultValue) override {
         std::string text;
         struct stat st {};
-        if (readWhole(path, text, st) != ReadResult::Ok) return defaultValue;
+        if (readWhole(path, text, st) != ReadResult::Ok)
+            return defaultValue;
         return ProfileTextLookup(text, section, key).value_or(defaultValue);
     }
 
@@ -145,8 +158,10 @@ public:
     std::string WhyUnreadable(const std::string& path) override {
         std::string text;
         struct stat st {};
-        if (readWhole(path, text, st) != ReadResult::Failed) return {};
-        if (st.st_mode != 0 && !S_ISREG(st.st_mode)) return "is not a regular file";
+        if (readWhole(path, text, st) != ReadResult::Failed)
+            return {};
+        if (st.st_mode != 0 && !S_ISREG(st.st_mode))
+            return "is not a regular file";
         if (st.st_size > kMaxFileSize || text.size() > static_cast<std::size_t>(kMaxFileSize))
             return "is larger than " + std::to_string(kMaxFileSize / (1024 * 1024)) + " MB";
         return std::string("cannot be read: ") + std::strerror(errno);
@@ -154,7 +169,8 @@ public:
 
     bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {
         std::string target;
-        if (!followLinks(path, target)) return false;
+        if (!followLinks(path, target))
+            return false;
         std::string text;
         struct stat st {};
         switch (readWhole(target, text, st)) {

@@ -17,8 +17,10 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' ||
 
 std::string_view trim(std::string_view s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && isBlank(s[b])) ++b;
-    while (e > b && isBlank(s[e - 1])) --e;
+    while (b < e && isBlank(s[b]))
+        ++b;
+    while (e > b && isBlank(s[e - 1]))
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -40,7 +42,8 @@ Lines split(std::string_view text) {
     while (!text.empty()) {
         const std::size_t end = text.find_first_of("\r\n");
         result.lines.push_back(text.substr(0, end));
-        if (end == std::string_view::npos) break;
+        if (end == std::string_view::npos)
+            break;
         const bool crLf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
         text.remove_prefix(end + (crLf ? 2 : 1));
     }
@@ -49,16 +52,19 @@ Lines split(std::string_view text) {
 
 std::optional<std::string_view> sectionName(std::string_view line) {
     const std::string_view t = trim(line);
-    if (t.empty() || t[0] != '[') return std::nullopt;
+    if (t.empty() || t[0] != '[')
+        return std::nullopt;
     const std::size_t close = t.rfind(']');
-    if (close == std::string_view::npos || close == 0) return t.substr(1);
+    if (close == std::string_view::npos || close == 0)
+        return t.substr(1);
     return t.substr(1, close - 1);
 }
 
 // Key and raw value of a key line; nullopt for lines without "=".
 std::optional<std::pair<std::string_view, std::string_view>> keyLine(std::string_view line) {
     const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) return std::nullopt;
+    if (eq == std::string_view::npos)
+        return std::nullopt;
     return std::make_pair(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
 }
 
@@ -66,7 +72,8 @@ template <typename Line>
 std::optional<std::size_t> findSection(const std::vector<Line>& lines, std::string_view section) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         auto name = sectionName(lines[i]);
-        if (name && SameTextAscii(*name, section)) return i;
+        if (name && SameTextAscii(*name, section))
+            return i;
     }
     return std::nullopt;
 }
@@ -75,7 +82,8 @@ std::optional<std::size_t> findSection(const std::vector<Line>& lines, std::stri
 template <typename Line>
 std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header) {
     for (std::size_t k = header + 1; k < lines.size(); ++k)
-        if (sectionName(lines[k])) return k;
+        if (sectionName(lines[k]))
+            return k;
     return lines.size();
 }
 
@@ -84,25 +92,28 @@ std::optional<std::size_t> findKey(const std::vector<Line>& lines, std::size_t h
                                    std::string_view key) {
     for (std::size_t k = header + 1; k < end; ++k) {
         auto kv = keyLine(lines[k]);
-        if (kv && SameTextAscii(kv->first, key)) return k;
+        if (kv && SameTextAscii(kv->first, key))
+            return k;
     }
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<std::string> ProfileTextLookup(std::string_view text, std::string_view section,
-                                             std::string_view key) {
+std::optional<std::string> ProfileTextLookup(std::string_view text, std::string_view section, std::string_view key) {
     const Lines split_ = split(text);
     const auto& lines = split_.lines;
     const auto header = findSection(lines, section);
-    if (!header) return std::nullopt;
+    if (!header)
+        return std::nullopt;
     const auto at = findKey(lines, *header, sectionEnd(lines, *header), key);
-    if (!at) return std::nullopt;
+    if (!at)
+        return std::nullopt;
     std::string_view value = keyLine(lines[*at])->second;
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
-    if (value.size() > kProfileValueMax) value = value.substr(0, kProfileValueMax);
+    if (value.size() > kProfileValueMax)
+        value = value.substr(0, kProfileValueMax);
     return std::string(value);
 }
 
@@ -125,7 +136,8 @@ std::string ProfileTextWithKeys(std::string_view text, const std::string& sectio
         // After the section's last non-blank line, so a blank line that
         // separates it from the next section stays where it is.
         std::size_t at = end;
-        while (at > *header + 1 && trim(lines[at - 1]).empty()) --at;
+        while (at > *header + 1 && trim(lines[at - 1]).empty())
+            --at;
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(keyText));
     }
     std::string out(split_.bom);

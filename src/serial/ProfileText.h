@@ -13,8 +13,7 @@ namespace kestrel {
 
 // The value of key in section, or nullopt when the section or key is missing.
 // A leading UTF-8 byte-order mark is no part of the first line.
-std::optional<std::string> ProfileTextLookup(std::string_view text, std::string_view section,
-                                             std::string_view key);
+std::optional<std::string> ProfileTextLookup(std::string_view text, std::string_view section, std::string_view key);
 
 // The text with every key of `keys` set in section: an existing key line is
 // replaced in place, a missing key goes after the section's last non-blank

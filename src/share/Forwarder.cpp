@@ -21,9 +21,11 @@ constexpr std::uint64_t kCompactSize = 1 << 20;
 constexpr std::size_t kAnswerKept = 2000;
 
 std::string OneLine(std::string text) {
-    if (text.size() > kAnswerKept) text.resize(kAnswerKept);
+    if (text.size() > kAnswerKept)
+        text.resize(kAnswerKept);
     for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
     return text;
 }
 
@@ -39,7 +41,9 @@ std::string UtcText() {
 
 struct Forwarder::Shared {
     Shared(std::unique_ptr<IHttpTransport> t, std::string outboxPath, std::string rejects, ForwarderOptions o)
-        : transport(std::move(t)), outbox(std::move(outboxPath)), rejectsPath(std::move(rejects)),
+        : transport(std::move(t)),
+          outbox(std::move(outboxPath)),
+          rejectsPath(std::move(rejects)),
           options(std::move(o)) {}
 
     std::unique_ptr<IHttpTransport> transport;
@@ -60,7 +64,8 @@ struct Forwarder::Shared {
          rejectsSaid = false;
 
     void notice(bool& said, std::string text) {
-        if (said) return;
+        if (said)
+            return;
         said = true;
         std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
         notices.push_back(std::move(text));
@@ -78,7 +83,8 @@ void Forwarder::Start() {
     std::vector<OutboxRecord> waiting = shared_->outbox.Open();
     {
         std::lock_guard lock(shared_->mutex);
-        for (auto& r : waiting) shared_->queue.push_back(std::move(r));
+        for (auto& r : waiting)
+            shared_->queue.push_back(std::move(r));
         shared_->state.queued = shared_->queue.size();
     }
     std::thread(Run, shared_).detach();
@@ -112,7 +118,8 @@ std::vector<std::string> Forwarder::TakeNotices() {
 }
 
 void Forwarder::Stop(std::chrono::milliseconds wait) {
-    if (!started_) return;
+    if (!started_)
+        return;
     started_ = false;
     Shared& s = *shared_;
     std::unique_lock lock(s.mutex);
@@ -140,21 +147,24 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
             s.wake.wait(lock, [&] { return s.stop || !s.queue.empty(); });
             continue;
         }
-        if (std::exchange(s.syncDue, false)) s.outbox.Sync();  // a power cut keeps what waits
+        if (std::exchange(s.syncDue, false))
+            s.outbox.Sync();  // a power cut keeps what waits
         const OutboxRecord record = s.queue.front();
         lock.unlock();
         HttpRequest request{s.options.url, record.form, s.options.caFile, s.options.connectTimeout,
                             s.options.totalTimeout};
         const HttpResult result = s.transport->post(request);
         lock.lock();
-        if (result.kind == HttpResult::Kind::Cancelled) break;
+        if (result.kind == HttpResult::Kind::Cancelled)
+            break;
         const bool answered = result.kind == HttpResult::Kind::Answered;
         const int status = answered ? result.status : 0;
         // The server has had its say on this frame: marked, off the queue,
         // and the next one goes at once.
         const auto settle = [&](void (Outbox::*mark)(std::uint64_t), bool refused) {
             try {
-                if (record.number) (s.outbox.*mark)(record.number);
+                if (record.number)
+                    (s.outbox.*mark)(record.number);
             } catch (const std::exception& e) {
                 s.notice(s.outboxSaid, e.what());
             }
@@ -177,18 +187,19 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
             }
             settle(&Outbox::MarkRefused, true);
             std::string answer = OneLine(result.body);
-            if (answer.size() > 200) answer = answer.substr(0, 200) + "...";
+            if (answer.size() > 200)
+                answer = answer.substr(0, 200) + "...";
             s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + std::to_string(status) +
-                                        (answer.empty() ? "" : ": " + answer) + "); it is kept in " +
-                                        s.rejectsPath + " and not sent again");
+                                        (answer.empty() ? "" : ": " + answer) + "); it is kept in " + s.rejectsPath +
+                                        " and not sent again");
         } else {
             s.state.offline = true;
             if (result.kind == HttpResult::Kind::Tls)
-                s.notice(s.tlsSaid, "Telemetry is not forwarded: " + result.detail +
-                                        "; frames wait in " + s.outbox.Path());
+                s.notice(s.tlsSaid,
+                         "Telemetry is not forwarded: " + result.detail + "; frames wait in " + s.outbox.Path());
             else if (result.kind == HttpResult::Kind::Failed)
-                s.notice(s.failedSaid, "Telemetry is not forwarded: " + result.detail + "; frames wait in " +
-                                           s.outbox.Path());
+                s.notice(s.failedSaid,
+                         "Telemetry is not forwarded: " + result.detail + "; frames wait in " + s.outbox.Path());
             else if (answered && status < 500)
                 s.notice(s.answerSaid, "The telemetry server at " + s.options.url + " answered HTTP " +
                                            std::to_string(status) + "; frames wait in " + s.outbox.Path());

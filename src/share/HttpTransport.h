@@ -20,7 +20,7 @@ struct HttpRequest {
 
 struct HttpResult {
     enum class Kind {
-        Answered,    // status and body hold the server's answer
+        Answered,  // status and body hold the server's answer
         Timeout,
         Refused,     // nobody listens there
         Dropped,     // the connection broke off before the answer

@@ -23,7 +23,8 @@ public:
         curl_ = curl_easy_init();
     }
     ~CurlTransport() override {
-        if (curl_) curl_easy_cleanup(curl_);
+        if (curl_)
+            curl_easy_cleanup(curl_);
     }
 
     HttpResult post(const HttpRequest& request) override {
@@ -98,7 +99,8 @@ private:
     static size_t onBody(char* data, size_t size, size_t count, void* user) {
         auto* body = static_cast<std::string*>(user);
         const size_t n = size * count;
-        if (body->size() < 64 * 1024) body->append(data, n);  // enough to say why
+        if (body->size() < 64 * 1024)
+            body->append(data, n);  // enough to say why
         return n;
     }
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -116,7 +118,8 @@ private:
         const char* systemBundle = info ? info->cainfo : nullptr;
         const char* systemFolder = info ? info->capath : nullptr;
         if (caFile.empty()) {
-            if (systemBundle) curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+            if (systemBundle)
+                curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
             return true;
         }
         if (systemFolder) {
@@ -131,7 +134,8 @@ private:
                 bundle += '\n';
             }
             std::ifstream extra(caFile, std::ios::binary);
-            if (!extra) return false;
+            if (!extra)
+                return false;
             bundle.append(std::istreambuf_iterator<char>(extra), {});
             bundle_ = std::move(bundle);
             bundleFile_ = caFile;

@@ -14,7 +14,8 @@ namespace kestrel {
 namespace {
 
 std::wstring Widen(const std::string& s) {
-    if (s.empty()) return {};
+    if (s.empty())
+        return {};
     const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
     std::wstring w(std::size_t(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
@@ -49,7 +50,8 @@ HttpResult Failure(DWORD code) {
 struct Handle {
     HINTERNET h = nullptr;
     ~Handle() {
-        if (h) WinHttpCloseHandle(h);
+        if (h)
+            WinHttpCloseHandle(h);
     }
 };
 
@@ -67,28 +69,33 @@ public:
             std::lock_guard lock(mutex_);
             session = session_;
         }
-        if (cancelled_ || !session) return Failure(ERROR_WINHTTP_OPERATION_CANCELLED);
+        if (cancelled_ || !session)
+            return Failure(ERROR_WINHTTP_OPERATION_CANCELLED);
         const std::wstring url = Widen(request.url);
         URL_COMPONENTS parts{};
         parts.dwStructSize = sizeof parts;
         parts.dwHostNameLength = DWORD(-1);
         parts.dwUrlPathLength = DWORD(-1);
         parts.dwExtraInfoLength = DWORD(-1);
-        if (!WinHttpCrackUrl(url.c_str(), DWORD(url.size()), 0, &parts)) return Failure(GetLastError());
+        if (!WinHttpCrackUrl(url.c_str(), DWORD(url.size()), 0, &parts))
+            return Failure(GetLastError());
         const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
         std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
         path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-        if (path.empty()) path = L"/";
+        if (path.empty())
+            path = L"/";
 
         const int connect = int(request.connectTimeout.count());
         const int total = int(request.totalTimeout.count());
         WinHttpSetTimeouts(session, connect, connect, total, total);
         Handle connection{WinHttpConnect(session, host.c_str(), parts.nPort, 0)};
-        if (!connection.h) return Failure(GetLastError());
+        if (!connection.h)
+            return Failure(GetLastError());
         const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
         Handle req{WinHttpOpenRequest(connection.h, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                       WINHTTP_DEFAULT_ACCEPT_TYPES, flags)};
-        if (!req.h) return Failure(GetLastError());
+        if (!req.h)
+            return Failure(GetLastError());
         const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\n";
         const DWORD size = DWORD(request.form.size());
         if (!WinHttpSendRequest(req.h, headers, DWORD(-1), const_cast<char*>(request.form.data()), size, size, 0) ||
@@ -103,9 +110,12 @@ public:
         for (;;) {
             char buf[4096];
             DWORD got = 0;
-            if (!WinHttpReadData(req.h, buf, sizeof buf, &got)) return Failure(GetLastError());
-            if (got == 0) break;
-            if (result.body.size() < 64 * 1024) result.body.append(buf, got);  // enough to say why
+            if (!WinHttpReadData(req.h, buf, sizeof buf, &got))
+                return Failure(GetLastError());
+            if (got == 0)
+                break;
+            if (result.body.size() < 64 * 1024)
+                result.body.append(buf, got);  // enough to say why
         }
         result.kind = HttpResult::Kind::Answered;
         result.status = int(status);
@@ -121,7 +131,8 @@ public:
 private:
     void closeSession() {
         std::lock_guard lock(mutex_);
-        if (session_) WinHttpCloseHandle(session_);
+        if (session_)
+            WinHttpCloseHandle(session_);
         session_ = nullptr;
     }
 

@@ -26,7 +26,8 @@ bool ParseNumber(std::string_view text, std::uint64_t& n) {
 }  // namespace
 
 Outbox::~Outbox() {
-    if (file_) std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
 }
 
 std::vector<OutboxRecord> Outbox::Open() {
@@ -35,7 +36,8 @@ std::vector<OutboxRecord> Outbox::Open() {
     std::string text;
     {
         std::ifstream in(path_, std::ios::binary);
-        if (in) text.assign(std::istreambuf_iterator<char>(in), {});
+        if (in)
+            text.assign(std::istreambuf_iterator<char>(in), {});
     }
     // Queued records by number, in file order; marks remove them.
     std::map<std::uint64_t, OutboxRecord> unsent;
@@ -43,17 +45,21 @@ std::vector<OutboxRecord> Outbox::Open() {
     std::size_t pos = 0;
     for (;;) {
         const std::size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos) break;  // a torn last line is ignored
+        if (eol == std::string::npos)
+            break;  // a torn last line is ignored
         std::string_view line(text.data() + pos, eol - pos);
         pos = eol + 1;
-        if (line.size() < 3 || line[1] != ' ') continue;
+        if (line.size() < 3 || line[1] != ' ')
+            continue;
         const std::string_view rest = line.substr(2);
         std::uint64_t n = 0;
         if (line[0] == 'Q') {
             const std::size_t b1 = rest.find(' ');
             const std::size_t b2 = b1 == std::string_view::npos ? b1 : rest.find(' ', b1 + 1);
-            if (b2 == std::string_view::npos || !ParseNumber(rest.substr(0, b1), n)) continue;
-            unsent[n] = OutboxRecord{n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)), std::string(rest.substr(b2 + 1))};
+            if (b2 == std::string_view::npos || !ParseNumber(rest.substr(0, b1), n))
+                continue;
+            unsent[n] =
+                OutboxRecord{n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)), std::string(rest.substr(b2 + 1))};
             highest = std::max(highest, n);
         } else if ((line[0] == 'S' || line[0] == 'R') && ParseNumber(rest, n)) {
             unsent.erase(n);
@@ -62,18 +68,22 @@ std::vector<OutboxRecord> Outbox::Open() {
     const bool torn = pos < text.size();
     const char* mode = unsent.empty() ? "wb" : "ab";  // nothing waits: start afresh
     file_ = std::fopen(path_.c_str(), mode);
-    if (!file_) throw std::runtime_error(Why("Cannot open the outbox", path_));
+    if (!file_)
+        throw std::runtime_error(Why("Cannot open the outbox", path_));
     size_ = unsent.empty() ? 0 : text.size();
     next_ = highest + 1;
-    if (torn && !unsent.empty()) write("\n");  // the next record starts on a line of its own
+    if (torn && !unsent.empty())
+        write("\n");  // the next record starts on a line of its own
     std::vector<OutboxRecord> records;
     records.reserve(unsent.size());
-    for (auto& [n, r] : unsent) records.push_back(std::move(r));
+    for (auto& [n, r] : unsent)
+        records.push_back(std::move(r));
     return records;
 }
 
 void Outbox::write(const std::string& line) {
-    if (!file_) throw std::runtime_error("The outbox " + path_ + " is not open");
+    if (!file_)
+        throw std::runtime_error("The outbox " + path_ + " is not open");
     if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
         const std::string why = Why("Cannot write the outbox", path_);
         std::clearerr(file_);
@@ -92,13 +102,16 @@ void Outbox::mark(char kind, std::uint64_t number) {
 }
 
 void Outbox::Sync() {
-    if (file_) SyncToDisk(file_);
+    if (file_)
+        SyncToDisk(file_);
 }
 
 void Outbox::Clear() {
-    if (file_) std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
     file_ = std::fopen(path_.c_str(), "wb");
-    if (!file_) throw std::runtime_error(Why("Cannot empty the outbox", path_));
+    if (!file_)
+        throw std::runtime_error(Why("Cannot empty the outbox", path_));
     size_ = 0;
 }
 

@@ -18,7 +18,8 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
         settings_.problem = std::string("[Share] could not be read: ") + e.what();
         settings_.shortProblem = "Share: no ini";
     }
-    if (!settings_.inFile) return;
+    if (!settings_.inFile)
+        return;
     if (!settings_.problem.empty()) {
         std::fprintf(stderr, "kestrel-decoder: %s\n", settings_.problem.c_str());
         problem_ = settings_.shortProblem;
@@ -42,7 +43,8 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
 }
 
 void Share::Beacon(std::string_view frame, const SystemTime& utc) {
-    if (!forwarder_) return;
+    if (!forwarder_)
+        return;
     SidsFrame f;
     f.noradId = settings_.noradId;
     f.source = settings_.callsign;
@@ -54,22 +56,28 @@ void Share::Beacon(std::string_view frame, const SystemTime& utc) {
 }
 
 void Share::Stop() {
-    if (forwarder_) forwarder_->Stop();
+    if (forwarder_)
+        forwarder_->Stop();
 }
 
 std::string Share::StatusText() const {
-    if (!forwarder_) return problem_;
+    if (!forwarder_)
+        return problem_;
     const ForwarderState s = forwarder_->State();
-    if (s.offline) return "Share offline";
-    if (s.refusedLast) return "Share refused";
-    if (s.queued > 0) return "Queued " + std::to_string(s.queued);
+    if (s.offline)
+        return "Share offline";
+    if (s.refusedLast)
+        return "Share refused";
+    if (s.queued > 0)
+        return "Queued " + std::to_string(s.queued);
     return "Shared " + std::to_string(s.sent);
 }
 
 std::vector<std::string> Share::TakeNotices() {
     std::vector<std::string> notices = std::exchange(notices_, {});
     if (forwarder_)
-        for (std::string& n : forwarder_->TakeNotices()) notices.push_back(std::move(n));
+        for (std::string& n : forwarder_->TakeNotices())
+            notices.push_back(std::move(n));
     return notices;
 }
 

@@ -23,7 +23,8 @@ bool ParseNumber(const std::string& text, double& value) {
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     for (std::size_t i = 0; prefix[i]; ++i)
-        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
     return true;
 }
 
@@ -33,7 +34,8 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
     *this = ShareSettings{};
     auto read = [&](const char* key) {
         std::string v = store.ReadString(path, kSection, key, kAbsent);
-        if (v != kAbsent) inFile = true;
+        if (v != kAbsent)
+            inFile = true;
         return v;
     };
     const std::string urlText = read("Url");
@@ -42,7 +44,8 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
     const std::string latText = read("Latitude");
     const std::string lonText = read("Longitude");
     const std::string caText = read("CaFile");
-    if (!inFile) return;
+    if (!inFile)
+        return;
 
     auto fail = [&](std::string sentence, const char* panel) {
         if (problem.empty()) {

@@ -45,14 +45,9 @@ std::string HexUpper(std::string_view bytes) {
 
 FormFields SidsFields(const SidsFrame& f) {
     return {
-        {"noradID", std::to_string(f.noradId)},
-        {"source", f.source},
-        {"timestamp", SidsTimestamp(f.utc)},
-        {"frame", HexUpper(f.frame)},
-        {"locator", "longLat"},
-        {"longitude", SidsLongitude(f.longitude)},
-        {"latitude", SidsLatitude(f.latitude)},
-        {"version", kVersion},
+        {"noradID", std::to_string(f.noradId)}, {"source", f.source},   {"timestamp", SidsTimestamp(f.utc)},
+        {"frame", HexUpper(f.frame)},           {"locator", "longLat"}, {"longitude", SidsLongitude(f.longitude)},
+        {"latitude", SidsLatitude(f.latitude)}, {"version", kVersion},
     };
 }
 
@@ -73,7 +68,8 @@ std::string FormEncode(const FormFields& fields) {
     };
     std::string body;
     for (const auto& [name, value] : fields) {
-        if (!body.empty()) body += '&';
+        if (!body.empty())
+            body += '&';
         encode(body, name);
         body += '=';
         encode(body, value);

@@ -56,11 +56,12 @@ CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string VersionText(const std::string& program) {
-    return program + " " KESTREL_VERSION_TEXT "\n"
-           "Copyright (C) 2026 KESTREL team\n"
-           "License GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>.\n"
-           "This is free software: you are free to change and redistribute it.\n"
-           "There is NO WARRANTY, to the extent permitted by law.\n";
+    return program + " " KESTREL_VERSION_TEXT
+                     "\n"
+                     "Copyright (C) 2026 KESTREL team\n"
+                     "License GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>.\n"
+                     "This is free software: you are free to change and redistribute it.\n"
+                     "There is NO WARRANTY, to the extent permitted by law.\n";
 }
 
 }  // namespace kestrel

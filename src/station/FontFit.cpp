@@ -2,11 +2,10 @@
 
 #include "station/FontFit.h"
 
-
 namespace kestrel::design {
 
-FontRequest FitFont(const FontRequest& wanted, std::span<const char* const> faces, int lineCount, int width,
-                    int height, const MeasureText& measure) {
+FontRequest FitFont(const FontRequest& wanted, std::span<const char* const> faces, int lineCount, int width, int height,
+                    const MeasureText& measure) {
     FontRequest fallback{nullptr, kSmallestFitPixels, wanted.bold, wanted.fixedPitch};
     for (int pixels = wanted.pixelHeight; pixels >= kSmallestFitPixels; --pixels) {
         for (const char* face : faces) {

@@ -25,15 +25,15 @@ using MeasureText = std::function<TextExtent(const FontRequest& font)>;
 // In order of preference: the design's face, then faces that Windows or a
 // Linux desktop has with similar metrics.
 inline constexpr std::array<const char*, 7> kInfoFontFaces{
-    "MS Sans Serif", "Microsoft Sans Serif", "Tahoma", "Arial", "Liberation Sans", "DejaVu Sans Condensed",
-    "DejaVu Sans"};
+    "MS Sans Serif",   "Microsoft Sans Serif",  "Tahoma",     "Arial",
+    "Liberation Sans", "DejaVu Sans Condensed", "DejaVu Sans"};
 // The smallest size tried; below it the text would no longer read.
 inline constexpr int kSmallestFitPixels = 9;
 
 // wanted: the design's size and style; faces in order of preference; lineCount
 // lines must fit into width x height pixels. When nothing fits, the first
 // available face at the smallest size; when no face is available, wanted.
-FontRequest FitFont(const FontRequest& wanted, std::span<const char* const> faces, int lineCount, int width,
-                    int height, const MeasureText& measure);
+FontRequest FitFont(const FontRequest& wanted, std::span<const char* const> faces, int lineCount, int width, int height,
+                    const MeasureText& measure);
 
 }  // namespace kestrel::design

@@ -53,7 +53,11 @@ void SerialLine::closeForSettings() {
 
 TcpKissLine::TcpKissLine(const LineSourceSettings& settings, MainThreadMailbox* mailbox,
                          std::function<void()> onReceived, DisplayQueue& display, Continuation& continuation)
-    : StationLine(true), line_(mailbox), host_(settings.host), port_(settings.port), display_(display),
+    : StationLine(true),
+      line_(mailbox),
+      host_(settings.host),
+      port_(settings.port),
+      display_(display),
       continuation_(continuation) {
     line_.OnRxBytes = std::move(onReceived);
     line_.OnStateChange = [this](KissTcpLine::State s, const std::string& detail) { stateChanged(s, detail); };

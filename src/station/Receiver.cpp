@@ -79,7 +79,9 @@ void Receiver::showKissState() {
     display_.setStatus(StatusPanel::Kiss, "KISS " + std::to_string(k.frames) + "/" + std::to_string(k.damaged()));
 }
 
-bool Receiver::waiting(StationLine& line) { return next_ < chunk_.size() || (line.isOpen() && line.bytesWaiting() > 0); }
+bool Receiver::waiting(StationLine& line) {
+    return next_ < chunk_.size() || (line.isOpen() && line.bytesWaiting() > 0);
+}
 
 void Receiver::drain(StationLine& line) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);

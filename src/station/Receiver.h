@@ -33,7 +33,10 @@ public:
     // analyse: one byte of beacon data for the frame finder.
     Receiver(DisplayQueue& display, ArchiveGuard& archive, Continuation& continuation, IClock& clock,
              std::function<void(std::uint8_t)> analyse)
-        : display_(display), archive_(archive), continuation_(continuation), clock_(clock),
+        : display_(display),
+          archive_(archive),
+          continuation_(continuation),
+          clock_(clock),
           analyse_(std::move(analyse)) {}
 
     // A byte whose handling fails is gone; the bytes after it wait for the
@@ -48,9 +51,7 @@ public:
     void drop();
     // On a KISS line, the data frame being analysed, the first time it is
     // asked for (a frame that held two beacons goes on once); else null.
-    const std::string* takeKissFrame() {
-        return std::exchange(frameTaken_, true) ? nullptr : &frame_;
-    }
+    const std::string* takeKissFrame() { return std::exchange(frameTaken_, true) ? nullptr : &frame_; }
 
 private:
     void handle(std::uint8_t b, bool kiss);

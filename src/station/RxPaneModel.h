@@ -149,7 +149,7 @@ private:
     // Lines are numbered from the first ever added, so a number keeps naming
     // the same line across cuts.
     std::uint64_t cutLines_ = 0;
-    std::uint64_t shownTop_ = 0;  // the top line at the last repaint
+    std::uint64_t shownTop_ = 0;              // the top line at the last repaint
     std::uint64_t changedFrom_ = UINT64_MAX;  // the first line whose text changed since
     bool allChanged_ = true;
 };

@@ -131,8 +131,8 @@ void Station::chooseLine() {
         line_ = std::make_unique<SerialLine>(CPort, true, display_, continuation_);
         return;
     case LineSourceSettings::KissTcp:
-        line_ = std::make_unique<TcpKissLine>(lineSource_, mailbox_, [this] { CPortRxByte(); }, display_,
-                                              continuation_);
+        line_ = std::make_unique<TcpKissLine>(
+            lineSource_, mailbox_, [this] { CPortRxByte(); }, display_, continuation_);
         return;
     }
 }

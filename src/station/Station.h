@@ -44,9 +44,9 @@ namespace kestrel {
 
 // What the engine is built with; tests replace each of them.
 struct StationSeams {
-    IClock* clock = nullptr;             // none: the system clock
-    IFileSystem* fileSystem = nullptr;   // none: the system's files
-    std::unique_ptr<ComDevice> device;   // none: the platform's serial device
+    IClock* clock = nullptr;               // none: the system clock
+    IFileSystem* fileSystem = nullptr;     // none: the system's files
+    std::unique_ptr<ComDevice> device;     // none: the platform's serial device
     MainThreadMailbox* mailbox = nullptr;  // where the port's events go; none: the application's
 };
 

@@ -41,8 +41,20 @@ enum class Use { WindowFont, PaneFont };
 
 // In creation order; a parent comes before its children.
 enum ControlId {
-    GroupBox2, Panel1, bSettings, bClear, Memo2, GroupBox3, MemoTX, bClearTNC,
-    GroupBox1, MemoRX, MEMORXHEX, Memo1, StatusBar1, kControlCount
+    GroupBox2,
+    Panel1,
+    bSettings,
+    bClear,
+    Memo2,
+    GroupBox3,
+    MemoTX,
+    bClearTNC,
+    GroupBox1,
+    MemoRX,
+    MEMORXHEX,
+    Memo1,
+    StatusBar1,
+    kControlCount
 };
 inline constexpr int kWindow = -1;  // the parent of the window's own controls
 
@@ -60,14 +72,32 @@ struct Control {
 inline constexpr std::array<Control, kControlCount> kControls{{
     {"GroupBox2", Kind::GroupBox, kWindow, Dock::Top, {0, 0, 0, 97}, "", "", Use::WindowFont},
     {"Panel1", Kind::Panel, GroupBox2, Dock::Left, {0, 0, 111, 0}, "", "", Use::WindowFont},
-    {"bSettings", Kind::Button, Panel1, Dock::None, {16, 0, 75, 25}, "Settings", "RS232 port settings",
+    {"bSettings",
+     Kind::Button,
+     Panel1,
+     Dock::None,
+     {16, 0, 75, 25},
+     "Settings",
+     "RS232 port settings",
      Use::WindowFont},
     {"bClear", Kind::Button, Panel1, Dock::None, {17, 32, 73, 33}, "&Clear", "", Use::WindowFont},
     {"Memo2", Kind::InfoText, GroupBox2, Dock::Left, {0, 0, 368, 0}, "", "", Use::WindowFont},
     {"GroupBox3", Kind::GroupBox, kWindow, Dock::None, {480, 0, 481, 97}, "TNC send", "", Use::WindowFont},
-    {"MemoTX", Kind::SendPane, GroupBox3, Dock::None, {8, 18, 385, 71}, "",
-     "Any text (including Esc and Ctrl chars) to send to the TNC", Use::PaneFont},
-    {"bClearTNC", Kind::Button, GroupBox3, Dock::None, {399, 17, 67, 73}, "Clear", "Clear the TNC send  field",
+    {"MemoTX",
+     Kind::SendPane,
+     GroupBox3,
+     Dock::None,
+     {8, 18, 385, 71},
+     "",
+     "Any text (including Esc and Ctrl chars) to send to the TNC",
+     Use::PaneFont},
+    {"bClearTNC",
+     Kind::Button,
+     GroupBox3,
+     Dock::None,
+     {399, 17, 67, 73},
+     "Clear",
+     "Clear the TNC send  field",
      Use::WindowFont},
     {"GroupBox1", Kind::GroupBox, kWindow, Dock::Left, {0, 0, 961, 0}, "", "", Use::WindowFont},
     {"MemoRX", Kind::ReceivePane, GroupBox1, Dock::Left, {0, 0, 343, 0}, "", "TNC RX", Use::PaneFont},
@@ -77,8 +107,8 @@ inline constexpr std::array<Control, kControlCount> kControls{{
 }};
 
 // Tab order: the top band, the receive group, the send group.
-inline constexpr std::array<ControlId, 8> kTabOrder{Memo2, bSettings, bClear, Memo1, MemoRX, MEMORXHEX, bClearTNC,
-                                                    MemoTX};
+inline constexpr std::array<ControlId, 8> kTabOrder{Memo2,  bSettings, bClear,    Memo1,
+                                                    MemoRX, MEMORXHEX, bClearTNC, MemoTX};
 
 // A group box's client area starts below its caption line.
 inline constexpr int kGroupInsetTop = 15;
@@ -86,8 +116,7 @@ inline constexpr int kGroupInset = 2;
 
 // Memo2, line by line.
 inline constexpr std::array<const char*, 4> kInfoLines{
-    "Send the archived telemetry folder contents to: ", "telemetry@kestrel.example.org", "",
-    "73, KESTREL team"};
+    "Send the archived telemetry folder contents to: ", "telemetry@kestrel.example.org", "", "73, KESTREL team"};
 // The first line of each receive pane.
 inline constexpr const char* kTextPaneHeading = "TNC RX";
 inline constexpr const char* kHexPaneHeading = "TNC RX HEX";
@@ -161,7 +190,7 @@ struct SetupDialog {
     std::array<TComProperty, 6> properties{cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl};
     Rect label(int i) const { return {8, 24 + 24 * i, 70, 16}; }
     Rect list(int i) const { return {80, 16 + 24 * i, 129, 21}; }
-    Labelled ok{"OK", {70, 184, 75, 25}};          // Button1, the default button
+    Labelled ok{"OK", {70, 184, 75, 25}};           // Button1, the default button
     Labelled cancel{"Cancel", {150, 184, 75, 25}};  // Button2
 };
 inline constexpr SetupDialog kSetupDialog{};

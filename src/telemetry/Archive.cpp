@@ -43,8 +43,7 @@ std::string stamp(const SystemTime& t) {
 const std::string_view kBeaconTextLogTitle = kTitle;
 
 const std::string& beaconTextLogHeader() {
-    static const std::string header =
-        "KESTREL (ZZ0KR) beacon data log file\r\n\r\n" + std::string(kTitle) + "\r\n\r\n";
+    static const std::string header = "KESTREL (ZZ0KR) beacon data log file\r\n\r\n" + std::string(kTitle) + "\r\n\r\n";
     return header;
 }
 
@@ -56,7 +55,8 @@ std::string beaconTextLogFields(const BeaconRecord& r) {
     std::string s;
     s.reserve(200);
     const auto field = [&s](const std::string& text) {
-        if (!s.empty()) s += '\t';
+        if (!s.empty())
+            s += '\t';
         s += text;
     };
     field(formatUnsigned(r.FlightTime()));
@@ -77,10 +77,13 @@ std::string beaconTextLogFields(const BeaconRecord& r) {
     field(formatSigned(r.ToutMax()));
     field(formatUnsigned(r.TransponderTime()));
     field(formatUnsigned(r.TransponderOn()));
-    for (std::size_t i = 0; i < kIsunCount; ++i) field(formatUnsigned(r.Isun(i)));
-    for (std::size_t i = 0; i < kFotoCount; ++i) field(formatUnsigned(r.Foto(i)));
+    for (std::size_t i = 0; i < kIsunCount; ++i)
+        field(formatUnsigned(r.Isun(i)));
+    for (std::size_t i = 0; i < kFotoCount; ++i)
+        field(formatUnsigned(r.Foto(i)));
     std::string status = "0x";
-    for (std::size_t i = 0; i < kStatusByteCount; ++i) status += formatHex2(r.StatusByte(i));
+    for (std::size_t i = 0; i < kStatusByteCount; ++i)
+        status += formatHex2(r.StatusByte(i));
     field(status);
     return s;
 }
@@ -106,9 +109,11 @@ void Archive::ensureFolder(const std::string& path) {
     while (!current.empty() && !fs_.directoryExists(current)) {
         missing.push_back(current);
         const auto cut = current.find_last_of(kPathSeparator);
-        if (cut == std::string::npos || cut == 0) break;
+        if (cut == std::string::npos || cut == 0)
+            break;
         current.erase(cut);
-        if (current.back() == ':') break;  // a drive with no root separator left
+        if (current.back() == ':')
+            break;  // a drive with no root separator left
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         try {
@@ -129,7 +134,8 @@ FileHandle Archive::createInFolder(const std::string& folderPath, const std::str
     try {
         return fs_.createFile(path);
     } catch (const EInOutError& e) {
-        if (e.ErrorCode == kIoFileExists || checkedNow) throw;
+        if (e.ErrorCode == kIoFileExists || checkedNow)
+            throw;
     }
     ensureFolder(folderPath);
     return fs_.createFile(path);
@@ -156,14 +162,14 @@ void Archive::firstFreeName(const std::string& folderPath, const std::string& na
             lastUniqueSuffix_ = n;
             return;
         } catch (const EInOutError& e) {
-            if (e.ErrorCode != kIoFileExists) throw;  // taken: try the next name
+            if (e.ErrorCode != kIoFileExists)
+                throw;  // taken: try the next name
         }
     }
     throw EInOutError::fromCode(kIoFileExists);
 }
 
-FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name,
-                                 std::string& chosenPath) {
+FileHandle Archive::createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath) {
     FileHandle file = kNoFile;
     firstFreeName(folderPath, name, chosenPath,
                   [&](const std::string& candidate) { file = createInFolder(folderPath, candidate); });
@@ -217,7 +223,8 @@ void Archive::createRawByteLog() {
 }
 
 bool Archive::retryRawByteLog() {
-    if (rawByteLog_ != kNoFile || beaconTextLogPath_.empty()) return false;
+    if (rawByteLog_ != kNoFile || beaconTextLogPath_.empty())
+        return false;
     try {
         createRawByteLog();
         return true;
@@ -237,15 +244,18 @@ void Archive::openBeaconFiles(const std::string& baseDirectory) {
 }
 
 void Archive::appendRawBytes(std::string_view bytes) {
-    if (bytes.empty()) return;
-    if (rawByteLog_ == kNoFile) throw EInOutError::fromCode(kIoFileNotOpen);
+    if (bytes.empty())
+        return;
+    if (rawByteLog_ == kNoFile)
+        throw EInOutError::fromCode(kIoFileNotOpen);
     // The log stays open after a failed write: the next one may well succeed.
     std::size_t stored = bytes.size();
     try {
         fs_.write(rawByteLog_, bytes.data(), bytes.size());
     } catch (const EInOutError& e) {
         stored = std::min(e.BytesWritten, bytes.size());
-        if (stored) timeIndex_.byteStored(rawBytesStored_);
+        if (stored)
+            timeIndex_.byteStored(rawBytesStored_);
         rawBytesStored_ += stored;
         throw;
     }
@@ -254,7 +264,8 @@ void Archive::appendRawBytes(std::string_view bytes) {
 }
 
 void Archive::noteReadTime() noexcept {
-    if (rawByteLog_ == kNoFile) return;
+    if (rawByteLog_ == kNoFile)
+        return;
     try {
         timeIndex_.readTime(clock_.tickCount(), [this] { return utcMilliseconds(clock_.utcNow()); });
     } catch (...) {
@@ -263,7 +274,8 @@ void Archive::noteReadTime() noexcept {
 
 void Archive::requireRunFiles() const {
     // Without a start-up there is no BaseDirectory: store nothing anywhere.
-    if (beaconTextLogPath_.empty()) throw EInOutError::fromCode(kIoFileNotFound);
+    if (beaconTextLogPath_.empty())
+        throw EInOutError::fromCode(kIoFileNotFound);
 }
 
 void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
@@ -276,7 +288,8 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     utcStamp_ = clock_.utcNow();
     line += dateTimeTail(utcStamp_);
     if (textLog_ == kNoFile) {
-        if (fs_.directoryExists(beaconTextLogPath_)) beaconTextLogPath_ = freeTextLogName();
+        if (fs_.directoryExists(beaconTextLogPath_))
+            beaconTextLogPath_ = freeTextLogName();
         if (!fs_.fileExists(beaconTextLogPath_)) {
             // A new log appears with its header and first line, or not at all.
             const std::string temp = beaconTextLogPath_ + std::string(kTemporarySuffix);
@@ -288,7 +301,8 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
             } catch (const EInOutError& e) {
                 fs_.removeFile(temp);
                 // Another program made it meanwhile: add to it like any existing log.
-                if (e.ErrorCode != kIoFileExists) throw;
+                if (e.ErrorCode != kIoFileExists)
+                    throw;
             }
         }
         textLog_ = fs_.openForAppend(beaconTextLogPath_);
@@ -307,7 +321,8 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
 }
 
 void Archive::closeTextLog() noexcept {
-    if (textLog_ == kNoFile) return;
+    if (textLog_ == kNoFile)
+        return;
     const FileHandle file = std::exchange(textLog_, kNoFile);
     try {
         fs_.close(file);
@@ -323,7 +338,8 @@ std::string Archive::freeTextLogName() const {
     for (int n = 2; n < kMaxNameProbes; ++n) {
         const std::string candidate =
             JoinPath(folder(kDecodedFolder), name.substr(0, dot) + "_" + std::to_string(n) + name.substr(dot));
-        if (!fs_.directoryExists(candidate)) return candidate;
+        if (!fs_.directoryExists(candidate))
+            return candidate;
     }
     return beaconTextLogPath_;
 }
@@ -349,7 +365,8 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
 
 void Archive::closeRawByteLog() noexcept {
     closeTextLog();
-    if (rawByteLog_ == kNoFile) return;
+    if (rawByteLog_ == kNoFile)
+        return;
     const FileHandle file = rawByteLog_;
     rawByteLog_ = kNoFile;
     timeIndex_.close();

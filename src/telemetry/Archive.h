@@ -109,7 +109,7 @@ private:
     IFileSystem& fs_;
     IClock& clock_;
     SystemTime utcStamp_;
-    SystemTime runStamp_;  // the start-up's stamp: the run's file names
+    SystemTime runStamp_;          // the start-up's stamp: the run's file names
     bool textLineBroken_ = false;  // the last BeaconTextLog line failed part-way
     std::string baseDirectory_;
     std::string beaconTextLogPath_;

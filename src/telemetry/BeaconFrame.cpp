@@ -30,7 +30,8 @@ std::uint16_t BeaconRecord::u16(std::size_t offset) const {
 std::uint32_t BeaconRecord::u32(std::size_t offset) const {
     checkRange(offset, 4);
     std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(bytes_[offset + i]) << (8 * i);
+    for (std::size_t i = 0; i < 4; ++i)
+        v |= static_cast<std::uint32_t>(bytes_[offset + i]) << (8 * i);
     return v;
 }
 
@@ -39,7 +40,8 @@ float BeaconRecord::f32(std::size_t offset) const { return std::bit_cast<float>(
 double BeaconRecord::f64(std::size_t offset) const {
     checkRange(offset, 8);
     std::uint64_t v = 0;
-    for (std::size_t i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(bytes_[offset + i]) << (8 * i);
+    for (std::size_t i = 0; i < 8; ++i)
+        v |= static_cast<std::uint64_t>(bytes_[offset + i]) << (8 * i);
     return std::bit_cast<double>(v);
 }
 
@@ -51,7 +53,8 @@ void BeaconRecord::setU16(std::size_t offset, std::uint16_t v) {
 
 void BeaconRecord::setU32(std::size_t offset, std::uint32_t v) {
     checkRange(offset, 4);
-    for (std::size_t i = 0; i < 4; ++i) bytes_[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes_[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 void BeaconRecord::setF32(std::size_t offset, float v) { setU32(offset, std::bit_cast<std::uint32_t>(v)); }
@@ -59,7 +62,8 @@ void BeaconRecord::setF32(std::size_t offset, float v) { setU32(offset, std::bit
 void BeaconRecord::setF64(std::size_t offset, double v) {
     checkRange(offset, 8);
     const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (std::size_t i = 0; i < 8; ++i) bytes_[offset + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes_[offset + i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
 std::string buildBeaconFrame(std::uint16_t header, const BeaconRecord& record) {

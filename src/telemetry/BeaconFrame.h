@@ -35,32 +35,32 @@ static_assert(kBeaconFrameSize == kFrameMarkerOffset + kTrailerMarkerSize);
 
 // Offsets of the record's fields within the record.
 namespace RecordOffset {
-inline constexpr std::size_t FlightTime = 0;       // uint32
-inline constexpr std::size_t Milliseconds = 4;     // uint32
-inline constexpr std::size_t StatusBytes = 8;      // 8 x uint8
-inline constexpr std::size_t Vbat = 16;            // uint16
-inline constexpr std::size_t Iin = 18;             // uint16
-inline constexpr std::size_t Isys = 20;            // uint16
-inline constexpr std::size_t Isun = 22;            // 3 x uint16
-inline constexpr std::size_t Spare28 = 28;         // uint8, unused
-inline constexpr std::size_t Bx = 29;              // float32
-inline constexpr std::size_t By = 33;              // float32
-inline constexpr std::size_t Bz = 37;              // float32
-inline constexpr std::size_t Longitude = 41;       // float64
-inline constexpr std::size_t Latitude = 49;        // float64
-inline constexpr std::size_t Altitude = 57;        // float64
-inline constexpr std::size_t Velocity = 65;        // float64
-inline constexpr std::size_t TcpuRaw = 73;         // int16
-inline constexpr std::size_t Tpsu = 75;            // int16
-inline constexpr std::size_t ToutMax = 77;         // int16
-inline constexpr std::size_t ToutMin = 79;         // int16
-inline constexpr std::size_t Boots = 81;           // int32
-inline constexpr std::size_t LastBootCause = 85;   // uint8
-inline constexpr std::size_t Spare86 = 86;         // 4 x uint8, unused
-inline constexpr std::size_t GpsOn = 90;           // uint8
-inline constexpr std::size_t TransponderTime = 91; // uint16
-inline constexpr std::size_t TransponderOn = 93;   // uint8
-inline constexpr std::size_t Foto = 94;            // 6 x uint16
+inline constexpr std::size_t FlightTime = 0;        // uint32
+inline constexpr std::size_t Milliseconds = 4;      // uint32
+inline constexpr std::size_t StatusBytes = 8;       // 8 x uint8
+inline constexpr std::size_t Vbat = 16;             // uint16
+inline constexpr std::size_t Iin = 18;              // uint16
+inline constexpr std::size_t Isys = 20;             // uint16
+inline constexpr std::size_t Isun = 22;             // 3 x uint16
+inline constexpr std::size_t Spare28 = 28;          // uint8, unused
+inline constexpr std::size_t Bx = 29;               // float32
+inline constexpr std::size_t By = 33;               // float32
+inline constexpr std::size_t Bz = 37;               // float32
+inline constexpr std::size_t Longitude = 41;        // float64
+inline constexpr std::size_t Latitude = 49;         // float64
+inline constexpr std::size_t Altitude = 57;         // float64
+inline constexpr std::size_t Velocity = 65;         // float64
+inline constexpr std::size_t TcpuRaw = 73;          // int16
+inline constexpr std::size_t Tpsu = 75;             // int16
+inline constexpr std::size_t ToutMax = 77;          // int16
+inline constexpr std::size_t ToutMin = 79;          // int16
+inline constexpr std::size_t Boots = 81;            // int32
+inline constexpr std::size_t LastBootCause = 85;    // uint8
+inline constexpr std::size_t Spare86 = 86;          // 4 x uint8, unused
+inline constexpr std::size_t GpsOn = 90;            // uint8
+inline constexpr std::size_t TransponderTime = 91;  // uint16
+inline constexpr std::size_t TransponderOn = 93;    // uint8
+inline constexpr std::size_t Foto = 94;             // 6 x uint16
 }  // namespace RecordOffset
 
 inline constexpr std::size_t kStatusByteCount = 8;

@@ -19,11 +19,14 @@ constexpr std::string_view kFirstHeaderLine = "KESTREL (ZZ0KR) beacon data log f
 // the form the archive writes and fits the type.
 template <typename T>
 bool parseInteger(std::string_view text, T& out) {
-    if (text.empty()) return false;
-    if (text.front() == '-' && !std::numeric_limits<T>::is_signed) return false;
+    if (text.empty())
+        return false;
+    if (text.front() == '-' && !std::numeric_limits<T>::is_signed)
+        return false;
     long long v = 0;
     const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (res.ec != std::errc() || res.ptr != text.data() + text.size()) return false;
+    if (res.ec != std::errc() || res.ptr != text.data() + text.size())
+        return false;
     if (v < static_cast<long long>(std::numeric_limits<T>::min()) ||
         v > static_cast<long long>(std::numeric_limits<T>::max()))
         return false;
@@ -34,7 +37,8 @@ bool parseInteger(std::string_view text, T& out) {
 // Right-aligned fields carry blanks in front.
 template <typename T>
 bool parseRightAligned(std::string_view text, T& out) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
     return parseInteger(text, out);
 }
 
@@ -48,32 +52,42 @@ bool parseFixed(std::string_view text, T& out) {
         out = text.front() == '-' ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
         return true;
     }
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     // Only "-digits.digits": from_chars alone would also take "nan" or "1e5".
     std::size_t i = text.front() == '-' ? 1 : 0;
     bool digits = false, point = false;
     for (; i < text.size(); ++i) {
-        if (text[i] >= '0' && text[i] <= '9') digits = true;
-        else if (text[i] == '.' && !point) point = true;
-        else return false;
+        if (text[i] >= '0' && text[i] <= '9')
+            digits = true;
+        else if (text[i] == '.' && !point)
+            point = true;
+        else
+            return false;
     }
-    if (!digits) return false;
+    if (!digits)
+        return false;
     const auto res = std::from_chars(text.data(), text.data() + text.size(), out, std::chars_format::fixed);
     return res.ec == std::errc() && res.ptr == text.data() + text.size();
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return -1;
 }
 
 bool parseStatus(std::string_view text, std::array<std::uint8_t, kStatusByteCount>& out) {
-    if (text.size() != 2 + 2 * kStatusByteCount || !text.starts_with("0x")) return false;
+    if (text.size() != 2 + 2 * kStatusByteCount || !text.starts_with("0x"))
+        return false;
     for (std::size_t i = 0; i < kStatusByteCount; ++i) {
         const int hi = hexDigit(text[2 + 2 * i]), lo = hexDigit(text[3 + 2 * i]);
-        if (hi < 0 || lo < 0) return false;
+        if (hi < 0 || lo < 0)
+            return false;
         out[i] = static_cast<std::uint8_t>(hi * 16 + lo);
     }
     return true;
@@ -81,9 +95,11 @@ bool parseStatus(std::string_view text, std::array<std::uint8_t, kStatusByteCoun
 
 // "dd" parts of the date and time; exactly `width` digits.
 bool parseDigits(std::string_view text, std::size_t width, std::uint16_t lo, std::uint16_t hi, std::uint16_t& out) {
-    if (text.size() != width) return false;
+    if (text.size() != width)
+        return false;
     for (char c : text)
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     return parseInteger(text, out) && out >= lo && out <= hi;
 }
 
@@ -127,9 +143,12 @@ BeaconLogEntry beaconLogEntry(const BeaconRecord& r, const SystemTime& utc) {
     e.toutMax = r.ToutMax();
     e.transponderTime = r.TransponderTime();
     e.transponderOn = r.TransponderOn();
-    for (std::size_t i = 0; i < kIsunCount; ++i) e.isun[i] = r.Isun(i);
-    for (std::size_t i = 0; i < kFotoCount; ++i) e.foto[i] = r.Foto(i);
-    for (std::size_t i = 0; i < kStatusByteCount; ++i) e.statusBytes[i] = r.StatusByte(i);
+    for (std::size_t i = 0; i < kIsunCount; ++i)
+        e.isun[i] = r.Isun(i);
+    for (std::size_t i = 0; i < kFotoCount; ++i)
+        e.foto[i] = r.Foto(i);
+    for (std::size_t i = 0; i < kStatusByteCount; ++i)
+        e.statusBytes[i] = r.StatusByte(i);
     return e;
 }
 
@@ -138,25 +157,31 @@ std::optional<BeaconLogEntry> parseBeaconTextLogLine(std::string_view line) {
     std::size_t n = 0;
     for (std::size_t start = 0;;) {
         const std::size_t tab = line.find('\t', start);
-        if (n == kLineFields) return std::nullopt;
+        if (n == kLineFields)
+            return std::nullopt;
         f[n++] = line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
-        if (tab == std::string_view::npos) break;
+        if (tab == std::string_view::npos)
+            break;
         start = tab + 1;
     }
-    if (n != kLineFields) return std::nullopt;
+    if (n != kLineFields)
+        return std::nullopt;
 
     BeaconLogEntry e;
-    bool ok = parseInteger(f[0], e.flightTime) && parseRightAligned(f[1], e.vbat) &&
-              parseRightAligned(f[2], e.iin) && parseRightAligned(f[3], e.isys) && parseFixed(f[4], e.bx) &&
-              parseFixed(f[5], e.by) && parseFixed(f[6], e.bz) && parseFixed(f[7], e.latitude) &&
-              parseFixed(f[8], e.longitude) && parseFixed(f[9], e.altitude) && parseFixed(f[10], e.velocity) &&
-              parseInteger(f[11], e.gpsOn) && parseFixed(f[12], e.tcpu) && parseInteger(f[13], e.tpsu) &&
-              parseInteger(f[14], e.toutMin) && parseInteger(f[15], e.toutMax) &&
-              parseInteger(f[16], e.transponderTime) && parseInteger(f[17], e.transponderOn);
-    for (std::size_t i = 0; ok && i < kIsunCount; ++i) ok = parseInteger(f[18 + i], e.isun[i]);
-    for (std::size_t i = 0; ok && i < kFotoCount; ++i) ok = parseInteger(f[21 + i], e.foto[i]);
+    bool ok = parseInteger(f[0], e.flightTime) && parseRightAligned(f[1], e.vbat) && parseRightAligned(f[2], e.iin) &&
+              parseRightAligned(f[3], e.isys) && parseFixed(f[4], e.bx) && parseFixed(f[5], e.by) &&
+              parseFixed(f[6], e.bz) && parseFixed(f[7], e.latitude) && parseFixed(f[8], e.longitude) &&
+              parseFixed(f[9], e.altitude) && parseFixed(f[10], e.velocity) && parseInteger(f[11], e.gpsOn) &&
+              parseFixed(f[12], e.tcpu) && parseInteger(f[13], e.tpsu) && parseInteger(f[14], e.toutMin) &&
+              parseInteger(f[15], e.toutMax) && parseInteger(f[16], e.transponderTime) &&
+              parseInteger(f[17], e.transponderOn);
+    for (std::size_t i = 0; ok && i < kIsunCount; ++i)
+        ok = parseInteger(f[18 + i], e.isun[i]);
+    for (std::size_t i = 0; ok && i < kFotoCount; ++i)
+        ok = parseInteger(f[21 + i], e.foto[i]);
     ok = ok && parseStatus(f[27], e.statusBytes) && parseDate(f[28], e.utc) && parseTime(f[29], e.utc);
-    if (!ok) return std::nullopt;
+    if (!ok)
+        return std::nullopt;
     return e;
 }
 
@@ -166,10 +191,14 @@ BeaconTextLogContents parseBeaconTextLog(std::string_view text) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        if (line.empty() || line == kFirstHeaderLine || line == kBeaconTextLogTitle) continue;
-        if (auto entry = parseBeaconTextLogLine(line)) contents.entries.push_back(*entry);
-        else ++contents.skippedLines;
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        if (line.empty() || line == kFirstHeaderLine || line == kBeaconTextLogTitle)
+            continue;
+        if (auto entry = parseBeaconTextLogLine(line))
+            contents.entries.push_back(*entry);
+        else
+            ++contents.skippedLines;
     }
     return contents;
 }
@@ -178,11 +207,13 @@ bool looksLikeBeaconTextLog(std::string_view start) { return start.starts_with(k
 
 bool readWholeFile(const std::string& path, std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     text.clear();
     char buf[65536];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
     const bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;

@@ -43,8 +43,8 @@ public:
 #else
         clock_gettime(CLOCK_MONOTONIC, &ts);
 #endif
-        const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                        static_cast<std::uint64_t>(ts.tv_nsec / 1000000);
+        const auto ms =
+            static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec / 1000000);
         return static_cast<std::uint32_t>(ms);
     }
 };

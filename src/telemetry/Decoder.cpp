@@ -23,15 +23,17 @@ std::vector<std::string> decodedInfoLines(const BeaconRecord& r, std::uint32_t b
     lines.push_back("Vbat = " + formatUnsigned(r.Vbat(), 4) + " mV");
     lines.push_back("Iin = " + formatUnsigned(r.Iin(), 4) + " mA");
     lines.push_back("Isys = " + formatUnsigned(r.Isys(), 4) + " mA");
-    lines.push_back("Isun(1..3) = [" + formatUnsigned(r.Isun(0), 4) + "  " + formatUnsigned(r.Isun(1), 4) +
-                    "  " + formatUnsigned(r.Isun(2), 4) + "] mA");
+    lines.push_back("Isun(1..3) = [" + formatUnsigned(r.Isun(0), 4) + "  " + formatUnsigned(r.Isun(1), 4) + "  " +
+                    formatUnsigned(r.Isun(2), 4) + "] mA");
 
     std::string foto = "Foto(1..6)=[";
-    for (std::size_t i = 0; i < kFotoCount; ++i) foto += formatUnsigned(r.Foto(i), 3) + " ";
+    for (std::size_t i = 0; i < kFotoCount; ++i)
+        foto += formatUnsigned(r.Foto(i), 3) + " ";
     lines.push_back(foto + "]");
 
     std::string status = "Status=";
-    for (std::size_t i = 0; i < kStatusByteCount; ++i) status += "0x" + formatHex2(r.StatusByte(i)) + " ";
+    for (std::size_t i = 0; i < kStatusByteCount; ++i)
+        status += "0x" + formatHex2(r.StatusByte(i)) + " ";
     lines.push_back(std::move(status));
 
     lines.push_back("Bx = " + formatFixedPane(r.Bx(), 1) + " uT");

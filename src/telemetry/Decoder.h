@@ -26,8 +26,7 @@ std::vector<std::string> decodedInfoLines(const BeaconRecord& record, std::uint3
 
 class Decoder {
 public:
-    Decoder(IClock& clock, IDecodedInfoPane& pane, IBeaconStore& store)
-        : clock_(clock), pane_(pane), store_(store) {}
+    Decoder(IClock& clock, IDecodedInfoPane& pane, IBeaconStore& store) : clock_(clock), pane_(pane), store_(store) {}
 
     // Decodes one beacon. Errors of the store go on to the caller; the beacon
     // is counted and shown by then.

@@ -22,7 +22,8 @@ namespace {
 [[noreturn]] void throwErrno() { throw ioErrorFromErrno(errno); }
 
 int descriptor(FileHandle file) {
-    if (file < 0 || file > INT_MAX) throw EInOutError::fromCode(kIoFileNotOpen);
+    if (file < 0 || file > INT_MAX)
+        throw EInOutError::fromCode(kIoFileNotOpen);
     return static_cast<int>(file);
 }
 
@@ -31,7 +32,8 @@ FileHandle openChecked(const std::string& path, int flags) {
     do {
         fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) throwErrno();
+    if (fd < 0)
+        throwErrno();
     return fd;
 }
 
@@ -40,7 +42,8 @@ public:
     std::string currentDirectory() override {
         std::string buf(256, '\0');
         while (::getcwd(buf.data(), buf.size()) == nullptr) {
-            if (errno != ERANGE) throwErrno();
+            if (errno != ERANGE)
+                throwErrno();
             buf.resize(buf.size() * 2);
         }
         buf.resize(std::char_traits<char>::length(buf.c_str()));
@@ -48,26 +51,23 @@ public:
     }
 
     bool directoryExists(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
 
     void createDirectory(const std::string& path) override {
-        if (::mkdir(path.c_str(), 0777) != 0) throwErrno();
+        if (::mkdir(path.c_str(), 0777) != 0)
+            throwErrno();
     }
 
     bool fileExists(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
     }
 
-    FileHandle createFile(const std::string& path) override {
-        return openChecked(path, O_WRONLY | O_CREAT | O_EXCL);
-    }
+    FileHandle createFile(const std::string& path) override { return openChecked(path, O_WRONLY | O_CREAT | O_EXCL); }
 
-    FileHandle openForAppend(const std::string& path) override {
-        return openChecked(path, O_WRONLY | O_APPEND);
-    }
+    FileHandle openForAppend(const std::string& path) override { return openChecked(path, O_WRONLY | O_APPEND); }
 
     void write(FileHandle file, const void* data, std::size_t size) override {
         const int fd = descriptor(file);
@@ -75,7 +75,8 @@ public:
         std::size_t done = 0;
         while (done < size) {
             const ssize_t n = ::write(fd, bytes + done, size - done);
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR)
+                continue;
             if (n <= 0) {
                 // What did go out stays counted, so a caller can tell exactly
                 // which bytes are missing.
@@ -89,34 +90,42 @@ public:
 
     void close(FileHandle file) override {
         // No retry on EINTR: the descriptor is released either way on Linux.
-        if (::close(descriptor(file)) != 0 && errno != EINTR) throwErrno();
+        if (::close(descriptor(file)) != 0 && errno != EINTR)
+            throwErrno();
     }
 
     bool removeFile(const std::string& path) noexcept override { return ::unlink(path.c_str()) == 0; }
 
     void renameNoReplace(const std::string& from, const std::string& to) override {
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-        if (errno != EINVAL && errno != ENOSYS) throwErrno();
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return;
+        if (errno != EINVAL && errno != ENOSYS)
+            throwErrno();
         // A file system without the flag: a second name, then the first one
         // goes; link() never replaces either.
         if (::link(from.c_str(), to.c_str()) == 0) {
             ::unlink(from.c_str());
             return;
         }
-        if (errno != EPERM && errno != ENOTSUP) throwErrno();
+        if (errno != EPERM && errno != ENOTSUP)
+            throwErrno();
         // Nor hard links (FAT): the best left is to look first.
-        struct stat st{};
-        if (::lstat(to.c_str(), &st) == 0) throw EInOutError::fromCode(kIoFileExists);
-        if (::rename(from.c_str(), to.c_str()) != 0) throwErrno();
+        struct stat st {};
+        if (::lstat(to.c_str(), &st) == 0)
+            throw EInOutError::fromCode(kIoFileExists);
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            throwErrno();
     }
 
     std::vector<std::string> fileNames(const std::string& folder) override {
         std::vector<std::string> names;
         DIR* dir = ::opendir(folder.c_str());
-        if (!dir) return names;
+        if (!dir)
+            return names;
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
-            if (name != "." && name != ".." && fileExists(JoinPath(folder, name))) names.push_back(name);
+            if (name != "." && name != ".." && fileExists(JoinPath(folder, name)))
+                names.push_back(name);
         }
         ::closedir(dir);
         return names;

@@ -33,15 +33,16 @@ EInOutError ioErrorFromWin32(DWORD err) {
 [[noreturn]] void throwLastError() { throw ioErrorFromWin32(GetLastError()); }
 
 HANDLE handleOf(FileHandle file) {
-    if (file == kNoFile) throw EInOutError::fromCode(kIoFileNotOpen);
+    if (file == kNoFile)
+        throw EInOutError::fromCode(kIoFileNotOpen);
     return reinterpret_cast<HANDLE>(file);
 }
 
 FileHandle openChecked(const std::string& path, DWORD access, DWORD disposition) {
     // Readers may look at a log while it is open; nobody else may write it.
-    HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throwLastError();
+    HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throwLastError();
     return reinterpret_cast<FileHandle>(h);
 }
 
@@ -52,7 +53,8 @@ public:
         std::string buf(MAX_PATH, '\0');
         for (;;) {
             const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buf.size()), buf.data());
-            if (n == 0) throwLastError();
+            if (n == 0)
+                throwLastError();
             if (n < buf.size()) {
                 buf.resize(n);
                 return buf;
@@ -67,7 +69,8 @@ public:
     }
 
     void createDirectory(const std::string& path) override {
-        if (!CreateDirectoryA(path.c_str(), nullptr)) throwLastError();
+        if (!CreateDirectoryA(path.c_str(), nullptr))
+            throwLastError();
     }
 
     bool fileExists(const std::string& path) override {
@@ -75,9 +78,7 @@ public:
         return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
     }
 
-    FileHandle createFile(const std::string& path) override {
-        return openChecked(path, GENERIC_WRITE, CREATE_NEW);
-    }
+    FileHandle createFile(const std::string& path) override { return openChecked(path, GENERIC_WRITE, CREATE_NEW); }
 
     FileHandle openForAppend(const std::string& path) override {
         // Append-only access: every write goes to the current end of the file.
@@ -86,9 +87,11 @@ public:
 
     void write(FileHandle file, const void* data, std::size_t size) override {
         HANDLE h = handleOf(file);
-        if (size > MAXDWORD) throw ioErrorFromWin32(ERROR_INVALID_PARAMETER);
+        if (size > MAXDWORD)
+            throw ioErrorFromWin32(ERROR_INVALID_PARAMETER);
         DWORD written = 0;
-        if (!WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr)) throwLastError();
+        if (!WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr))
+            throwLastError();
         if (written != size) {
             EInOutError e = EInOutError::fromCode(kIoDiskFull);
             e.BytesWritten = written;
@@ -97,23 +100,27 @@ public:
     }
 
     void close(FileHandle file) override {
-        if (!CloseHandle(handleOf(file))) throwLastError();
+        if (!CloseHandle(handleOf(file)))
+            throwLastError();
     }
 
     bool removeFile(const std::string& path) noexcept override { return DeleteFileA(path.c_str()) != 0; }
 
     void renameNoReplace(const std::string& from, const std::string& to) override {
         // Without MOVEFILE_REPLACE_EXISTING a taken name fails.
-        if (!MoveFileExA(from.c_str(), to.c_str(), 0)) throwLastError();
+        if (!MoveFileExA(from.c_str(), to.c_str(), 0))
+            throwLastError();
     }
 
     std::vector<std::string> fileNames(const std::string& folder) override {
         std::vector<std::string> names;
         WIN32_FIND_DATAA found;
         const HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return names;
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
         do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.emplace_back(found.cFileName);
         } while (FindNextFileA(search, &found));
         FindClose(search);
         return names;

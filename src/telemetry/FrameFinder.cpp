@@ -50,9 +50,11 @@ void FrameFinder::aRXBufferAnalyse2Execute(std::uint8_t lastRxByte) {
         }
     }
 
-    if (length_ >= kTrimLimit) cutFront(length_ - (kTrimLimit - 1));
+    if (length_ >= kTrimLimit)
+        cutFront(length_ - (kTrimLimit - 1));
 
-    if (failure) std::rethrow_exception(failure);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::size_t size) {
@@ -72,7 +74,8 @@ std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::siz
     // Step by one, not by the marker's length: its end blank may begin the next.
     for (std::size_t at = all.find(TrailerMarker); at != std::string_view::npos; at = all.find(TrailerMarker, at + 1)) {
         markers_.push_back(at);
-        if (at + kTrailerMarkerSize > held) ++newMarkers;
+        if (at + kTrailerMarkerSize > held)
+            ++newMarkers;
     }
 
     std::size_t start = 0;
@@ -82,7 +85,8 @@ std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::siz
     while (pos < work_.size() && !failure) {
         ++pos;
         if (pos - start >= kSearchThreshold) {
-            while (next < markers_.size() && markers_[next] < start) ++next;
+            while (next < markers_.size() && markers_[next] < start)
+                ++next;
             if (next < markers_.size()) {
                 const std::size_t found = markers_[next];
                 if (found + kTrailerMarkerSize <= pos && found - start + 1 >= kLowestMarkerPosition) {
@@ -102,12 +106,14 @@ std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::siz
                 }
             }
         }
-        if (pos - start >= kTrimLimit) start = pos - (kTrimLimit - 1);
+        if (pos - start >= kTrimLimit)
+            start = pos - (kTrimLimit - 1);
     }
 
     length_ = pos - start;
     std::memcpy(buffer_.data(), work_.data() + start, length_);
-    if (failure) std::rethrow_exception(failure);
+    if (failure)
+        std::rethrow_exception(failure);
     return newMarkers;
 }
 

@@ -54,9 +54,7 @@ public:
     const BeaconRecord& CurrentRecord() const { return currentRecord_; }
     const RawFrame& RawFrameCopy() const { return rawFrameCopy_; }
     std::uint16_t ReceiveBufferLength() const { return static_cast<std::uint16_t>(length_); }
-    std::string_view ReceiveBuffer() const {
-        return {reinterpret_cast<const char*>(buffer_.data()), length_};
-    }
+    std::string_view ReceiveBuffer() const { return {reinterpret_cast<const char*>(buffer_.data()), length_}; }
 
 private:
     void cutFront(std::size_t count);

@@ -14,7 +14,8 @@ uint32_t RandomSequence::Random(uint32_t n) {
 
 double roundHalfEven(double v) {
     double r = std::round(v);  // halves away from zero
-    if (std::fabs(v - std::trunc(v)) == 0.5) r = 2.0 * std::round(v / 2.0);
+    if (std::fabs(v - std::trunc(v)) == 0.5)
+        r = 2.0 * std::round(v / 2.0);
     return r;
 }
 
@@ -29,7 +30,8 @@ void TestGenerator::Init(uint32_t tickCountMs) {
     r.setVbat(static_cast<uint16_t>(6500 + Rng.Random(600)));
     r.setIin(static_cast<uint16_t>(1000 + Rng.Random(10)));
     r.setIsys(static_cast<uint16_t>(200 + Rng.Random(1)));
-    for (std::size_t i = 0; i < kIsunCount; ++i) r.setIsun(i, static_cast<uint16_t>(Rng.Random(400)));
+    for (std::size_t i = 0; i < kIsunCount; ++i)
+        r.setIsun(i, static_cast<uint16_t>(Rng.Random(400)));
     r.setU8(RecordOffset::Spare28, 3);
     r.setBx(static_cast<float>(50.0 - Rng.Random(1000) / 10.0));
     r.setBy(static_cast<float>(50.0 - Rng.Random(1000) / 10.0));
@@ -45,11 +47,13 @@ void TestGenerator::Init(uint32_t tickCountMs) {
     r.setBoots(12);
     r.setLastBootCause(1);
     const uint8_t spare[4] = {1, 1, 0, 1};
-    for (std::size_t i = 0; i < 4; ++i) r.setU8(RecordOffset::Spare86 + i, spare[i]);
+    for (std::size_t i = 0; i < 4; ++i)
+        r.setU8(RecordOffset::Spare86 + i, spare[i]);
     r.setGpsOn(0);
     r.setTransponderTime(0);
     r.setTransponderOn(0);
-    for (std::size_t i = 0; i < kFotoCount; ++i) r.setFoto(i, static_cast<uint16_t>(Rng.Random(1000)));
+    for (std::size_t i = 0; i < kFotoCount; ++i)
+        r.setFoto(i, static_cast<uint16_t>(Rng.Random(1000)));
 }
 
 void TestGenerator::FillBuffer() { TestFrame = buildBeaconFrame(HeaderValue, TestRecord); }

@@ -25,8 +25,8 @@ public:
 // own carry the operating system's error number.
 constexpr int kIoFileNotFound = 2;
 constexpr int kIoFileAccessDenied = 5;
-constexpr int kIoFileExists = 80;     // a new file was asked for and the name is taken
-constexpr int kIoDiskFull = 101;      // also a write that stored fewer bytes than asked
+constexpr int kIoFileExists = 80;  // a new file was asked for and the name is taken
+constexpr int kIoDiskFull = 101;   // also a write that stored fewer bytes than asked
 constexpr int kIoFileNotOpen = 103;
 
 std::string ioErrorText(int code);

@@ -23,12 +23,11 @@ std::string finiteFixed(double value, int decimals) {
 
 }  // namespace
 
-std::string formatUnsigned(std::uint64_t value, int minDigits) {
-    return padDigits(std::to_string(value), minDigits);
-}
+std::string formatUnsigned(std::uint64_t value, int minDigits) { return padDigits(std::to_string(value), minDigits); }
 
 std::string formatSigned(std::int64_t value, int minDigits) {
-    if (value >= 0) return formatUnsigned(static_cast<std::uint64_t>(value), minDigits);
+    if (value >= 0)
+        return formatUnsigned(static_cast<std::uint64_t>(value), minDigits);
     // Negate in unsigned arithmetic so the most negative value survives.
     const auto magnitude = static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(value);
     return "-" + formatUnsigned(magnitude, minDigits);
@@ -41,19 +40,24 @@ std::string formatHex2(std::uint8_t value) {
 
 std::string formatRightAligned(std::uint64_t value, int width) {
     std::string s = std::to_string(value);
-    if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), ' ');
+    if (static_cast<int>(s.size()) < width)
+        s.insert(0, static_cast<std::size_t>(width) - s.size(), ' ');
     return s;
 }
 
 std::string formatFixedPane(double value, int decimals) {
-    if (std::isnan(value)) return std::signbit(value) ? "-NAN" : "NAN";
-    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
+    if (std::isnan(value))
+        return std::signbit(value) ? "-NAN" : "NAN";
+    if (std::isinf(value))
+        return value < 0 ? "-INF" : "INF";
     return finiteFixed(value, decimals);
 }
 
 std::string formatFixedLog(double value, int decimals) {
-    if (std::isnan(value)) return "Nan";
-    if (std::isinf(value)) return value < 0 ? "-Inf" : "+Inf";
+    if (std::isnan(value))
+        return "Nan";
+    if (std::isinf(value))
+        return value < 0 ? "-Inf" : "+Inf";
     return finiteFixed(value, decimals);
 }
 

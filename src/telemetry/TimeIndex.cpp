@@ -18,7 +18,9 @@ void appendLeb128(std::string& out, std::uint64_t v) {
     out.push_back(static_cast<char>(v));
 }
 
-std::uint64_t zigzag(std::int64_t v) { return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63); }
+std::uint64_t zigzag(std::int64_t v) {
+    return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
+}
 std::int64_t unzigzag(std::uint64_t v) { return static_cast<std::int64_t>(v >> 1) ^ -static_cast<std::int64_t>(v & 1); }
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
@@ -49,7 +51,8 @@ bool readLeb128(std::string_view bytes, std::size_t& at, std::uint64_t& v) {
     for (unsigned shift = 0; at < bytes.size() && shift < 64; shift += 7) {
         const auto b = static_cast<std::uint8_t>(bytes[at++]);
         v |= std::uint64_t{b & 0x7fu} << shift;
-        if (!(b & 0x80)) return true;
+        if (!(b & 0x80))
+            return true;
     }
     return false;
 }
@@ -104,7 +107,8 @@ std::string TimeIndexEncoder::encode(const TimeIndexEntry& entry, bool newSegmen
     const bool inline_ = late >= 0 && static_cast<std::uint64_t>(late) < kInlineTimeSteps;
     appendLeb128(out, zigzag(static_cast<std::int64_t>(step - lastStep_)) << 5 |
                           (inline_ ? static_cast<std::uint64_t>(late) : kInlineTimeSteps));
-    if (!inline_) appendLeb128(out, zigzag(late));
+    if (!inline_)
+        appendLeb128(out, zigzag(late));
     return out;
 }
 
@@ -118,10 +122,12 @@ bool looksLikeTimeIndex(std::string_view start) { return start.starts_with(kTime
 
 TimeIndexContents parseTimeIndex(std::string_view bytes) {
     TimeIndexContents c;
-    if (!looksLikeTimeIndex(bytes)) return c;
+    if (!looksLikeTimeIndex(bytes))
+        return c;
     c.recognised = true;
     std::size_t at = bytes.find(kSegmentMark, kTimeIndexHeader.size());
-    if (at != kTimeIndexHeader.size() && at != std::string_view::npos) ++c.dropped;
+    if (at != kTimeIndexHeader.size() && at != std::string_view::npos)
+        ++c.dropped;
     while (at != std::string_view::npos) {
         const std::size_t start = at + kSegmentMark.size();
         const std::size_t next = bytes.find(kSegmentMark, start);
@@ -135,12 +141,15 @@ TimeIndexContents parseTimeIndex(std::string_view bytes) {
             pos = segment.size();
         } else {
             entry = {a, static_cast<std::int64_t>(b)};
-            if (!c.entries.empty() && entry.offset < c.entries.back().offset) ++c.dropped;
-            else c.entries.push_back(entry);
+            if (!c.entries.empty() && entry.offset < c.entries.back().offset)
+                ++c.dropped;
+            else
+                c.entries.push_back(entry);
         }
         while (pos < segment.size()) {
             std::uint64_t p = 0, late = 0;
-            if (!readLeb128(segment, pos, p) || ((p & kInlineTimeSteps) == kInlineTimeSteps && !readLeb128(segment, pos, late))) {
+            if (!readLeb128(segment, pos, p) ||
+                ((p & kInlineTimeSteps) == kInlineTimeSteps && !readLeb128(segment, pos, late))) {
                 ++c.dropped;
                 break;
             }
@@ -170,14 +179,16 @@ void TimeIndexWriter::open(const std::string& rawByteLogPath) noexcept {
     newSegment_ = true;
     // The log was just made under a free name: an index of that name is left
     // from a log that is gone.
-    if (fs_.fileExists(path_)) fs_.removeFile(path_);
+    if (fs_.fileExists(path_))
+        fs_.removeFile(path_);
     // The file itself comes with the first entry: a run that reads nothing
     // has nothing to index.
 }
 
 void TimeIndexWriter::close() noexcept {
     pending_ = false;
-    if (file_ == kNoFile) return;
+    if (file_ == kNoFile)
+        return;
     const FileHandle file = file_;
     file_ = kNoFile;
     try {
@@ -187,8 +198,10 @@ void TimeIndexWriter::close() noexcept {
 }
 
 bool TimeIndexWriter::ensureFile() {
-    if (file_ != kNoFile) return true;
-    if (path_.empty()) return false;
+    if (file_ != kNoFile)
+        return true;
+    if (path_.empty())
+        return false;
     bool created = false;
     try {
         file_ = fs_.createFile(path_);
@@ -210,7 +223,8 @@ bool TimeIndexWriter::ensureFile() {
 void TimeIndexWriter::entryDue(std::uint64_t offset) {
     pending_ = false;
     lastTick_ = pendingTick_;  // failed tries too: at most ten a second
-    if (!ensureFile()) return;
+    if (!ensureFile())
+        return;
     const TimeIndexEntry entry{offset, pendingMs_};
     const std::string bytes = encoder_.encode(entry, newSegment_);
     try {
@@ -227,7 +241,8 @@ void TimeIndexWriter::entryDue(std::uint64_t offset) {
 
 void TimeIndexWriter::failed(const std::string& why) {
     ++failures_;
-    if (failing_) return;
+    if (failing_)
+        return;
     failing_ = true;
     report_ = "Time index not written: " + why;
 }

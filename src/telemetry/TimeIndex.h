@@ -60,9 +60,9 @@ private:
 };
 
 struct TimeIndexContents {
-    bool recognised = false;  // the header was there
+    bool recognised = false;              // the header was there
     std::vector<TimeIndexEntry> entries;  // offsets never decreasing
-    std::size_t dropped = 0;  // torn or out-of-order pairs left out
+    std::size_t dropped = 0;              // torn or out-of-order pairs left out
 };
 
 bool looksLikeTimeIndex(std::string_view start);
@@ -89,7 +89,8 @@ public:
     // clock, and a stepped wall clock never bunches or stalls entries.
     template <class UtcMs>
     void readTime(std::uint32_t tickMs, UtcMs&& utcMs) {
-        if (lastTick_ && tickMs - *lastTick_ < kTimeIndexSpacingMs) return;
+        if (lastTick_ && tickMs - *lastTick_ < kTimeIndexSpacingMs)
+            return;
         pendingTick_ = tickMs;
         pendingMs_ = utcMs();
         pending_ = true;
@@ -97,7 +98,8 @@ public:
     // Called with each byte's offset in the RawByteLog once it is stored there:
     // the index describes the file as it is on disk.
     void byteStored(std::uint64_t offset) {
-        if (pending_) entryDue(offset);
+        if (pending_)
+            entryDue(offset);
     }
 
     const std::string& path() const { return path_; }

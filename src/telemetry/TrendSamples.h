@@ -27,7 +27,7 @@ extern const std::array<const char*, kTrendChartCount> kTrendChartTitles;
 class TrendSamples {
 public:
     struct Sample {
-        std::int64_t x;  // the receive time on the plot's axis
+        std::int64_t x;                                // the receive time on the plot's axis
         std::array<double, kTrendSeriesCount> values;  // in kTrendSeries order
     };
 

@@ -35,9 +35,7 @@ QDateTime axisTime(const SystemTime& t) {
     return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, t.millisecond));
 }
 
-QDateTimeAxis* timeAxis(QChart* chart) {
-    return qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0));
-}
+QDateTimeAxis* timeAxis(QChart* chart) { return qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0)); }
 
 QValueAxis* valueAxis(QChart* chart) { return qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0)); }
 
@@ -140,7 +138,8 @@ int TTrendWindow::openArchive(const QString& dir) {
     }
     QStringList paths;
     QDirIterator it(decoded, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) paths << it.next();
+    while (it.hasNext())
+        paths << it.next();
     paths.sort();
 
     std::vector<BeaconLogEntry> entries;
@@ -160,7 +159,8 @@ int TTrendWindow::openArchive(const QString& dir) {
         skipped += static_cast<int>(log.skippedLines);
         entries.insert(entries.end(), log.entries.begin(), log.entries.end());
     }
-    if (unreadable > 0) lastProblem_ = QStringLiteral("%1 of the logs could not be read").arg(unreadable);
+    if (unreadable > 0)
+        lastProblem_ = QStringLiteral("%1 of the logs could not be read").arg(unreadable);
     skipped_ += skipped;
     addEntries(entries);
     return skipped;
@@ -168,7 +168,8 @@ int TTrendWindow::openArchive(const QString& dir) {
 
 bool TTrendWindow::savePng(const QString& path) {
     ensureCurrent();
-    if (layout()) layout()->activate();
+    if (layout())
+        layout()->activate();
     const bool saved = chartArea_->grab().save(path, "PNG");
     if (!saved) {
         lastProblem_ = tr("cannot write %1").arg(QDir::toNativeSeparators(path));
@@ -192,21 +193,24 @@ QList<QLineSeries*> TTrendWindow::series() const {
 QLineSeries* TTrendWindow::series(const QString& name) const {
     ensureCurrent();
     for (QLineSeries* s : series_)
-        if (s->name() == name) return s;
+        if (s->name() == name)
+            return s;
     return nullptr;
 }
 
 void TTrendWindow::addEntries(const std::vector<BeaconLogEntry>& entries) {
     for (const auto& e : entries) {
         const QDateTime t = axisTime(e.utc);
-        if (t.isValid()) samples_.add(t.toMSecsSinceEpoch(), e);
+        if (t.isValid())
+            samples_.add(t.toMSecsSinceEpoch(), e);
     }
     rebuild();
 }
 
 void TTrendWindow::append(const BeaconLogEntry& entry) {
     const QDateTime t = axisTime(entry.utc);
-    if (!t.isValid()) return;
+    if (!t.isValid())
+        return;
     const bool inOrder = samples_.add(t.toMSecsSinceEpoch(), entry);
     if (!isVisible() || stale_) {
         stale_ = true;
@@ -233,7 +237,8 @@ void TTrendWindow::append(const BeaconLogEntry& entry) {
         axesTimer_->setInterval(250);
         connect(axesTimer_, &QTimer::timeout, this, [this] { updateRanges(); });
     }
-    if (!axesTimer_->isActive()) axesTimer_->start();
+    if (!axesTimer_->isActive())
+        axesTimer_->start();
 }
 
 void TTrendWindow::rebuild() {
@@ -246,7 +251,8 @@ void TTrendWindow::rebuild() {
         points.reserve(static_cast<qsizetype>(all.size()));
         // A value that is no number cannot be drawn; its point is left out.
         for (const TrendSamples::Sample& s : all)
-            if (std::isfinite(s.values[i])) points.append(QPointF(double(s.x), s.values[i]));
+            if (std::isfinite(s.values[i]))
+                points.append(QPointF(double(s.x), s.values[i]));
         series_[i]->replace(points);
     }
     for (const auto& line : lines_)
@@ -262,14 +268,16 @@ void TTrendWindow::rebuild() {
         for (std::size_t i = 0; i < series_.size(); ++i) {
             QList<QPointF> points;
             for (std::size_t k = starts[l]; k < starts[l + 1]; ++k)
-                if (std::isfinite(all[k].values[i])) points.append(QPointF(double(all[k].x), all[k].values[i]));
+                if (std::isfinite(all[k].values[i]))
+                    points.append(QPointF(double(all[k].x), all[k].values[i]));
             auto* s = new QLineSeries;
             s->setColor(colors_[i]);
             QChart* chart = series_[i]->chart();
             chart->addSeries(s);
             s->attachAxis(timeAxis(chart));
             s->attachAxis(valueAxis(chart));
-            for (QLegendMarker* marker : chart->legend()->markers(s)) marker->setVisible(false);
+            for (QLegendMarker* marker : chart->legend()->markers(s))
+                marker->setVisible(false);
             s->replace(points);
             line[i] = s;
         }
@@ -291,9 +299,9 @@ void TTrendWindow::updateRanges() {
         std::tie(first, last) = samples_.timeRange();
     }
     const qint64 span = last - first;
-    const QString format = span > 3LL * 86400 * 1000 ? QStringLiteral("yyyy-MM-dd")
+    const QString format = span > 3LL * 86400 * 1000  ? QStringLiteral("yyyy-MM-dd")
                            : span > 3LL * 3600 * 1000 ? QStringLiteral("MM-dd HH:mm")
-                                                       : QStringLiteral("HH:mm:ss");
+                                                      : QStringLiteral("HH:mm:ss");
 
     for (int c = 0; c < kTrendChartCount; ++c) {
         auto [lo, hi] = samples_.range(c);
@@ -315,27 +323,33 @@ void TTrendWindow::updateStatus() {
         return QString::fromLatin1(n == 1 ? one : many).arg(n);
     };
     QString text = count(beaconCount(), "%1 beacon", "%1 beacons");
-    if (skipped_ > 0) text += count(skipped_, ", %1 unparseable line skipped", ", %1 unparseable lines skipped");
-    if (!lastProblem_.isEmpty()) text += QStringLiteral("; ") + lastProblem_;
+    if (skipped_ > 0)
+        text += count(skipped_, ", %1 unparseable line skipped", ", %1 unparseable lines skipped");
+    if (!lastProblem_.isEmpty())
+        text += QStringLiteral("; ") + lastProblem_;
     status_->setText(text);
 }
 
 void TTrendWindow::askOpenLog() {
     const QString path = QFileDialog::getOpenFileName(this, tr("Open a BeaconTextLog"), QString(),
                                                       tr("BeaconTextLogs (KR7_beacon_*.txt);;All files (*)"));
-    if (!path.isEmpty()) openLog(path);
+    if (!path.isEmpty())
+        openLog(path);
 }
 
 void TTrendWindow::askOpenArchive() {
     const QString dir = QFileDialog::getExistingDirectory(this, tr("Open an archive (the folder holding Telemetry)"));
-    if (!dir.isEmpty()) openArchive(dir);
+    if (!dir.isEmpty())
+        openArchive(dir);
 }
 
 void TTrendWindow::askSavePng() {
     QString path = QFileDialog::getSaveFileName(this, tr("Save the plot as PNG"), QStringLiteral("trends.png"),
                                                 tr("PNG images (*.png)"));
-    if (path.isEmpty()) return;
-    if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) path += QLatin1String(".png");
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+        path += QLatin1String(".png");
     savePng(path);
 }
 

@@ -45,7 +45,8 @@ bool AnswerWin32CommandLine(int& exitCode) {
     if (const HANDLE out = RedirectedOutput(exitCode == 0 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)) {
         std::string text;
         for (const char c : answer.text) {
-            if (c == '\n') text += '\r';
+            if (c == '\n')
+                text += '\r';
             text += c;
         }
         DWORD written = 0;

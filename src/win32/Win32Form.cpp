@@ -172,7 +172,10 @@ HWND TForm1::makeControl(design::ControlId id) {
         text = win32::WidenLines(lines);
         break;
     }
-    case Kind::SendPane: cls = WC_EDITW; style = pane; break;
+    case Kind::SendPane:
+        cls = WC_EDITW;
+        style = pane;
+        break;
     case Kind::ReceivePane:
         cls = TWin32RxPane::kClassName;
         exStyle = WS_EX_CLIENTEDGE;
@@ -232,9 +235,9 @@ void TForm1::buildControls() {
     for (HWND edit : {Memo2, Memo1, MemoRX.Handle(), MEMORXHEX.Handle(), MemoTX})
         SetWindowSubclass(edit, PaneProc, 1, reinterpret_cast<DWORD_PTR>(this));
 
-    Hints = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle, nullptr, instance_,
-                            nullptr);
+    Hints =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle, nullptr, instance_, nullptr);
     hintTexts_.reserve(design::kControlCount);
     for (std::size_t i = 0; i < design::kControls.size(); ++i)
         if (*design::kControls[i].hint && Controls[i])
@@ -322,12 +325,8 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if ((lParam && HIWORD(wParam) == BN_CLICKED) || (!lParam && HIWORD(wParam) == 1))
             command(LOWORD(wParam));
         return 0;
-    case WM_TIMER:
-        timer(wParam);
-        return 0;
-    case TWin32Mailbox::kMessage:
-        Guarded([this] { mailbox_.ServicePending(); });
-        return 0;
+    case WM_TIMER: timer(wParam); return 0;
+    case TWin32Mailbox::kMessage: Guarded([this] { mailbox_.ServicePending(); }); return 0;
     case kContinueMessage:
         // Input, painting and the timers come first: a stream that never
         // pauses must not freeze the window.
@@ -336,9 +335,7 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         else
             Guarded([this] { station_.continueReceive(); });
         return 0;
-    case WM_CLOSE:
-        closeWindow();
-        return 0;
+    case WM_CLOSE: closeWindow(); return 0;
     case WM_QUERYENDSESSION:
         // The session may end: no box may stand in the way.
         CloseReports();
@@ -415,8 +412,7 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
         const auto* msg = reinterpret_cast<const MSG*>(lParam);
         // Tab moves on, except in the send pane, where only Shift+Tab leaves
         // and Tab is a key for the TNC.
-        if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB &&
-            (pane != MemoTX || GetKeyState(VK_SHIFT) < 0))
+        if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && (pane != MemoTX || GetKeyState(VK_SHIFT) < 0))
             code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
         return code;
     }
@@ -444,9 +440,7 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
         if (wParam == 27)
             return 0;
         break;
-    case WM_NCDESTROY:
-        RemoveWindowSubclass(pane, PaneProc, 1);
-        break;
+    case WM_NCDESTROY: RemoveWindowSubclass(pane, PaneProc, 1); break;
     }
     return DefSubclassProc(pane, message, wParam, lParam);
 }
@@ -512,9 +506,7 @@ void TForm1::showStatus(StatusPanel panel, std::string_view text) {
     SendMessageW(StatusBar1, SB_SETTIPTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
 }
 
-void TForm1::showDecodedText(std::string_view text) {
-    SetWindowTextW(Memo1, win32::WidenLines(text).c_str());
-}
+void TForm1::showDecodedText(std::string_view text) { SetWindowTextW(Memo1, win32::WidenLines(text).c_str()); }
 
 void TForm1::clearPanes() {
     SetWindowTextW(Memo1, L"");

@@ -22,8 +22,12 @@ class TForm1 : private IStationView {
 public:
     // Command identifiers of the buttons and of the actions with shortcuts.
     enum Command : WORD {
-        idSettings = 1001, idClear, idClearTNC,
-        idTest = 1101, idM4, idTNCSend,
+        idSettings = 1001,
+        idClear,
+        idClearTNC,
+        idTest = 1101,
+        idM4,
+        idTNCSend,
     };
     // Timer identifiers.
     enum TimerId : UINT_PTR { tmTimer1 = 1, tmTimerX, tmDisplay, tmContinue };

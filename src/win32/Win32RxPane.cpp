@@ -284,7 +284,8 @@ LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
             at = POINT{0, 0};
             ClientToScreen(window_, &at);
         }
-        const UINT chosen = UINT(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window_, nullptr));
+        const UINT chosen =
+            UINT(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window_, nullptr));
         DestroyMenu(menu);
         if (chosen == kCopy)
             copy();

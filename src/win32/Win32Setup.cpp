@@ -17,7 +17,7 @@
 namespace kestrel {
 namespace {
 
-constexpr int kComboId = 100;  // Combo1; the others follow
+constexpr int kComboId = 100;        // Combo1; the others follow
 constexpr int kDroppedHeight = 200;  // a list's height when it is open
 const design::SetupDialog& kDesign = design::kSetupDialog;
 
@@ -60,8 +60,7 @@ void TComSetupFrm::build(HWND dialog) {
     auto make = [&](const wchar_t* cls, const char* text, DWORD style, design::Rect r, int id) {
         HWND c = CreateWindowExW(0, cls, win32::Widen(text).c_str(), WS_CHILD | WS_VISIBLE | style, Scaled(r.left),
                                  Scaled(r.top), Scaled(r.width), Scaled(r.height), dialog,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
-                                 nullptr);
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
         SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         return c;
     };

@@ -25,7 +25,7 @@ public:
 
     std::array<TComSelect, 6> Selects;  // Combo1 .. Combo6: port, baud rate, data, stop, parity, flow control
     HWND Handle = nullptr;
-    std::array<HWND, 6> Combos{};     // Combo1 .. Combo6
+    std::array<HWND, 6> Combos{};  // Combo1 .. Combo6
     HWND GroupBox1 = nullptr;
     HWND Button1 = nullptr;  // OK
     HWND Button2 = nullptr;  // Cancel

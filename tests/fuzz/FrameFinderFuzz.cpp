@@ -22,7 +22,8 @@ namespace {
 using namespace kestrel;
 
 void check(bool ok) {
-    if (!ok) std::abort();
+    if (!ok)
+        std::abort();
 }
 
 using test::MemoryFileSystem;
@@ -41,7 +42,8 @@ public:
     void decodeFrame() override { decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy()); }
     void showDecodedInfo(const std::vector<std::string>& lines) override {
         shownLines = lines.size();
-        for (const auto& l : lines) check(l.size() < 4096);
+        for (const auto& l : lines)
+            check(l.size() < 4096);
     }
 };
 
@@ -71,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(path.shownLines == 21 || path.shownLines == 25);
         const std::string& log = path.fs.files.at(path.archive.BeaconTextLogPath());
         std::size_t lines = 0;
-        for (std::size_t p = log.find("\r\n"); p != std::string::npos; p = log.find("\r\n", p + 2)) ++lines;
+        for (std::size_t p = log.find("\r\n"); p != std::string::npos; p = log.find("\r\n", p + 2))
+            ++lines;
         check(lines == beacons + 4);  // the four header lines first
     }
     return 0;

@@ -15,7 +15,8 @@ namespace {
 using namespace kestrel;
 
 void check(bool ok) {
-    if (!ok) std::abort();
+    if (!ok)
+        std::abort();
 }
 
 }  // namespace
@@ -31,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const ProfileKeys keys{{"Port", "COM4"}, {"BaudRate", "Custom"}, {"CustomBaudRate", "0x7A12"}};
     const std::string written = ProfileTextWithKeys(text, "CPort", keys);
-    for (const auto& [key, value] : keys) check(ProfileTextLookup(written, "cport", key) == value);
+    for (const auto& [key, value] : keys)
+        check(ProfileTextLookup(written, "cport", key) == value);
     check(ProfileTextLookup(written, "Station", "Call") == ProfileTextLookup(text, "Station", "Call"));
     check(text.starts_with("\xEF\xBB\xBF") == written.starts_with("\xEF\xBB\xBF"));
     check(ProfileTextWithKeys(written, "CPort", keys) == written);

@@ -25,7 +25,6 @@ private:
     kestrel::TApplication* app_ = nullptr;
 };
 
-[[maybe_unused]] ::testing::Environment* const gQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const gQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 }  // namespace

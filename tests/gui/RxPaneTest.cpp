@@ -104,7 +104,8 @@ TEST(RxPane, MouseSelectionIsCopiedWithCtrlCAndScrollingUpStopsFollowing) {
     const int y = 4 + fm.height() / 2;
     QTest::mousePress(p.pane.viewport(), Qt::LeftButton, {}, QPoint(4, y));
     QTest::mouseMove(p.pane.viewport(), QPoint(4 + 2 * fm.horizontalAdvance('0'), y + fm.height()));
-    QTest::mouseRelease(p.pane.viewport(), Qt::LeftButton, {}, QPoint(4 + 2 * fm.horizontalAdvance('0'), y + fm.height()));
+    QTest::mouseRelease(p.pane.viewport(), Qt::LeftButton, {},
+                        QPoint(4 + 2 * fm.horizontalAdvance('0'), y + fm.height()));
     QTest::keyClick(&p.pane, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("line 0\nli"));
 }

@@ -45,7 +45,8 @@ bool onPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");
     for (std::string dir; std::getline(dirs, dir, ':');)
-        if (::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+        if (::access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
     return false;
 }
 
@@ -57,11 +58,12 @@ bool onPath(const std::string& program) {
 std::string beaconFor(std::uint32_t n, RandomSequence& rng) {
     BeaconRecord r;
     for (auto& b : r.bytes()) {
-        do b = static_cast<std::uint8_t>(0x21 + rng.Random(0x7F - 0x21));
+        do
+            b = static_cast<std::uint8_t>(0x21 + rng.Random(0x7F - 0x21));
         while (b == '<');
     }
-    r.setFlightTime(100000 + n);   // a zero byte
-    r.setBz(-6.0f);                // 00 00 C0 C0
+    r.setFlightTime(100000 + n);  // a zero byte
+    r.setBz(-6.0f);               // 00 00 C0 C0
     r.setStatusByte(7, 0xDB);
     r.setU8(RecordOffset::Spare28, 0xC0);
     r.setU8(RecordOffset::Spare86, kKissTfend);
@@ -90,10 +92,12 @@ std::string messageText(const std::string& beacon) {
 // The samples of a WAV file (its "data" chunk).
 std::string wavSamples(const std::string& wav) {
     for (std::size_t at = 12; at + 8 <= wav.size();) {
-        const std::uint32_t size = static_cast<std::uint8_t>(wav[at + 4]) | static_cast<std::uint8_t>(wav[at + 5]) << 8 |
+        const std::uint32_t size = static_cast<std::uint8_t>(wav[at + 4]) |
+                                   static_cast<std::uint8_t>(wav[at + 5]) << 8 |
                                    static_cast<std::uint8_t>(wav[at + 6]) << 16 |
                                    static_cast<std::uint32_t>(static_cast<std::uint8_t>(wav[at + 7])) << 24;
-        if (wav.compare(at, 4, "data") == 0) return wav.substr(at + 8, size);
+        if (wav.compare(at, 4, "data") == 0)
+            return wav.substr(at + 8, size);
         at += 8 + size + (size & 1);
     }
     return {};
@@ -103,17 +107,21 @@ int run(const std::vector<std::string>& argv, int stdinFd, const std::string& ou
         const std::string& workingDir = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-    if (stdinFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
+    if (!workingDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
+    if (stdinFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t child = 0;
     const int r = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (r != 0) return -1;
+    if (r != 0)
+        return -1;
     if (pid) {
         *pid = child;
         return 0;
@@ -133,7 +141,8 @@ int freeLocalPort() {
         a.sin_port = htons(static_cast<std::uint16_t>(port));
         const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         ::close(fd);
-        if (free) return port;
+        if (free)
+            return port;
     }
     return 8001;
 }
@@ -145,7 +154,8 @@ std::string hex(std::string_view bytes) {
         std::snprintf(b, sizeof b, "%02X ", static_cast<std::uint8_t>(c));
         out += b;
     }
-    if (!out.empty()) out.pop_back();
+    if (!out.empty())
+        out.pop_back();
     return out;
 }
 
@@ -181,7 +191,8 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     char dirTemplate[] = "/tmp/kestrel-direwolf-XXXXXX";
-    if (!::mkdtemp(dirTemplate)) return 1;
+    if (!::mkdtemp(dirTemplate))
+        return 1;
     const std::string dir = dirTemplate;
     const std::string log = dir + "/direwolf.log";
 
@@ -206,7 +217,8 @@ int main(int argc, char** argv) {
     std::ofstream(conf) << "ADEVICE stdin null\nCHANNEL 0\nMYCALL N0CALL\nMODEM 1200\nKISSPORT " << port
                         << "\nAGWPORT 0\n";
     int audio[2];
-    if (::pipe(audio) != 0) return 1;
+    if (::pipe(audio) != 0)
+        return 1;
     ::fcntl(audio[1], F_SETFD, FD_CLOEXEC);
     pid_t direwolf = 0;
     if (run({"direwolf", "-c", conf, "-t", "0", "-q", "hd", "-n", "1", "-r", std::to_string(kSampleRate), "-b", "16",
@@ -225,7 +237,8 @@ int main(int argc, char** argv) {
         char buf[4096];
         bool fresh = false;
         while (std::size_t n = line.Read(buf, sizeof buf, &fresh)) {
-            if (fresh) deframer.Reset();
+            if (fresh)
+                deframer.Reset();
             lineBytes += n;
             deframer.Feed({buf, n}, [&](std::string_view f) {
                 contents.emplace_back(f);
@@ -234,7 +247,8 @@ int main(int argc, char** argv) {
         }
     };
     line.Open("127.0.0.1", port);
-    if (!eventually(mailbox, [&] { return line.GetState() == KissTcpLine::State::Connected; }, 20000ms)) {
+    if (!eventually(
+            mailbox, [&] { return line.GetState() == KissTcpLine::State::Connected; }, 20000ms)) {
         ::kill(direwolf, SIGTERM);
         return fail("no connection to direwolf's KISS port " + std::to_string(port), log);
     }
@@ -260,13 +274,15 @@ int main(int argc, char** argv) {
     std::thread feeder([&] {
         for (std::size_t at = 0; at < samples.size();) {
             const ssize_t n = ::write(audio[1], samples.data() + at, samples.size() - at);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             at += static_cast<std::size_t>(n);
         }
         ::close(audio[1]);
     });
     // direwolf ends at the end of its input; the line then sees it go.
-    eventually(mailbox, [&] { return line.GetState() != KissTcpLine::State::Connected; }, 120000ms);
+    eventually(
+        mailbox, [&] { return line.GetState() != KissTcpLine::State::Connected; }, 120000ms);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     feeder.join();
     line.Close();
@@ -281,8 +297,10 @@ int main(int argc, char** argv) {
     int decoderStatus = 0;
     ::waitpid(decoder, &decoderStatus, 0);
     std::vector<std::string> archived, expected;
-    for (const auto& f : rawFrames()) archived.push_back(readFile(f));
-    for (const auto& b : beacons) expected.push_back(b + '\0');
+    for (const auto& f : rawFrames())
+        archived.push_back(readFile(f));
+    for (const auto& b : beacons)
+        expected.push_back(b + '\0');
     std::sort(archived.begin(), archived.end());
     std::sort(expected.begin(), expected.end());
     const auto textLogs = filesIn(station + "/Telemetry/Decoded");
@@ -290,32 +308,36 @@ int main(int argc, char** argv) {
     const auto textLines = std::count(text.begin(), text.end(), '\n');
     const auto rawLogs = rawByteLogsIn(station + "/Telemetry");
     const std::uintmax_t rawLogBytes = rawLogs.size() == 1 ? std::filesystem::file_size(rawLogs[0]) : 0;
-    std::printf("program:  exit %d, %zu RawFrameFiles (%s), %ld BeaconTextLog lines, RawByteLog %ju bytes "
-                "(the KISS stream: %s)\n",
-                WIFEXITED(decoderStatus) ? WEXITSTATUS(decoderStatus) : -1, archived.size(),
-                archived == expected ? "every beacon, byte for byte" : "NOT the beacons sent", static_cast<long>(textLines),
-                rawLogBytes, rawLogBytes == lineBytes ? "as many bytes as the test's own client got" : "DIFFERS");
+    std::printf(
+        "program:  exit %d, %zu RawFrameFiles (%s), %ld BeaconTextLog lines, RawByteLog %ju bytes "
+        "(the KISS stream: %s)\n",
+        WIFEXITED(decoderStatus) ? WEXITSTATUS(decoderStatus) : -1, archived.size(),
+        archived == expected ? "every beacon, byte for byte" : "NOT the beacons sent", static_cast<long>(textLines),
+        rawLogBytes, rawLogBytes == lineBytes ? "as many bytes as the test's own client got" : "DIFFERS");
     if (!WIFEXITED(decoderStatus) || WEXITSTATUS(decoderStatus) != 0 || archived != expected ||
         textLines != static_cast<long>(4 + beacons.size()) || rawLogBytes != lineBytes)
         return fail("the program did not archive every beacon:\n" + readFile(dir + "/decoder.log"), log);
 
     std::size_t identical = 0, escaped = 0;
     for (std::size_t i = 0; i < beacons.size(); ++i) {
-        if (i < host.frames.size() && host.frames[i] == rawFrameOf(beacons[i])) ++identical;
+        if (i < host.frames.size() && host.frames[i] == rawFrameOf(beacons[i]))
+            ++identical;
         for (char c : beacons[i])
             escaped += static_cast<std::uint8_t>(c) == kKissFend || static_cast<std::uint8_t>(c) == kKissFesc;
     }
     std::uint64_t contentBytes = 0;
-    for (const auto& c : contents) contentBytes += c.size();
+    for (const auto& c : contents)
+        contentBytes += c.size();
     const double audioSeconds = samples.size() / 2.0 / kSampleRate;
-    std::printf("direwolf: %d beacons sent as %.1f s of 1200 baud AFSK audio, decoded in %.1f s\n", count,
-                audioSeconds, seconds);
-    std::printf("KISS TCP: %llu bytes, %zu data frames for port 0 (%llu bytes of contents, %zu FEND/FESC in the "
-                "beacons escaped), %llu frames dropped\n",
-                static_cast<unsigned long long>(lineBytes), contents.size(),
-                static_cast<unsigned long long>(contentBytes), escaped,
-                static_cast<unsigned long long>(deframer.Counters().otherPort + deframer.Counters().otherCommand +
-                                                deframer.Counters().damaged()));
+    std::printf("direwolf: %d beacons sent as %.1f s of 1200 baud AFSK audio, decoded in %.1f s\n", count, audioSeconds,
+                seconds);
+    std::printf(
+        "KISS TCP: %llu bytes, %zu data frames for port 0 (%llu bytes of contents, %zu FEND/FESC in the "
+        "beacons escaped), %llu frames dropped\n",
+        static_cast<unsigned long long>(lineBytes), contents.size(), static_cast<unsigned long long>(contentBytes),
+        escaped,
+        static_cast<unsigned long long>(deframer.Counters().otherPort + deframer.Counters().otherCommand +
+                                        deframer.Counters().damaged()));
     if (!contents.empty()) {
         const std::string& c = contents.front();
         const std::size_t header = c.size() >= kBeaconFrameSize ? c.size() - kBeaconFrameSize : 0;

@@ -24,7 +24,8 @@ protected:
 
 std::string bytes(std::initializer_list<int> list) {
     std::string s;
-    for (int b : list) s.push_back(static_cast<char>(b));
+    for (int b : list)
+        s.push_back(static_cast<char>(b));
     return s;
 }
 
@@ -37,7 +38,8 @@ TEST_F(KissDeframerTest, EscapedBeaconsReachTheFrameFinderUnchanged) {
         beacons.push_back(escapedBeacon(n));
         stream += EncodeKissDataFrame(ax25UiHeader() + beacons.back());
     }
-    ASSERT_GT(stream.size(), 3 * (ax25UiHeader().size() + kBeaconFrameSize + 3)) << "the escapes make the frames longer";
+    ASSERT_GT(stream.size(), 3 * (ax25UiHeader().size() + kBeaconFrameSize + 3))
+        << "the escapes make the frames longer";
 
     // Every split: the whole stream at once, byte by byte, and in uneven reads.
     for (std::size_t chunk : {stream.size(), std::size_t{1}, std::size_t{7}, std::size_t{150}}) {
@@ -46,7 +48,8 @@ TEST_F(KissDeframerTest, EscapedBeaconsReachTheFrameFinderUnchanged) {
         for (std::size_t at = 0; at < stream.size(); at += chunk)
             d.Feed(std::string_view(stream).substr(at, chunk), [&](std::string_view f) { host.feed(f); });
         ASSERT_EQ(host.frames.size(), beacons.size()) << "chunk " << chunk;
-        for (std::size_t i = 0; i < beacons.size(); ++i) EXPECT_EQ(host.frames[i], rawFrameOf(beacons[i]));
+        for (std::size_t i = 0; i < beacons.size(); ++i)
+            EXPECT_EQ(host.frames[i], rawFrameOf(beacons[i]));
         EXPECT_EQ(d.Counters().frames, beacons.size());
         EXPECT_EQ(d.Counters().damaged(), 0u);
     }
@@ -71,15 +74,15 @@ TEST_F(KissDeframerTest, DropsWhatIsNotAWholeDataFrameOfPortZero) {
     port1[1] = 0x10;  // data frame, port 1
     feed("garbage before the first FEND");
     feed(good);
-    feed(bytes({0xC0}));                          // a lone FEND
+    feed(bytes({0xC0}));  // a lone FEND
     feed(port1);
-    feed(bytes({0xC0, 0x01, 0x20, 0xC0}));        // TXDELAY, a command
+    feed(bytes({0xC0, 0x01, 0x20, 0xC0}));                 // TXDELAY, a command
     feed(bytes({0xC0, 0x00, 'a', 0xDB, 'x', 'b', 0xC0}));  // invalid escape
-    feed(bytes({0xC0, 0x00, 'a', 0xDB, 0xC0}));   // FESC before the end
+    feed(bytes({0xC0, 0x00, 'a', 0xDB, 0xC0}));            // FESC before the end
     feed(bytes({0xC0, 0x00}) + std::string(kKissMaxFrameContents + 1, 'o') + bytes({0xC0}));
     feed(bytes({0xC0, 0x00}) + std::string(kKissMaxFrameContents, 'k') + bytes({0xC0}));
     feed(good);
-    feed(bytes({0xC0, 0x00, 'c', 'u', 't'}));     // never ends
+    feed(bytes({0xC0, 0x00, 'c', 'u', 't'}));  // never ends
     deframer.Reset();
     feed(good);
 

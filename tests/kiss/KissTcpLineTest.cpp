@@ -37,7 +37,8 @@ protected:
 
     void SetUp() override {
         line.OnRxBytes = [this] {
-            if (!reading) return;
+            if (!reading)
+                return;
             char buf[1000];
             bool fresh = false;
             while (std::size_t n = line.Read(buf, sizeof buf, &fresh)) {
@@ -63,7 +64,8 @@ protected:
 
 std::string pattern(std::size_t size) {
     std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 31 + i / 251);
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(i * 31 + i / 251);
     return s;
 }
 

@@ -44,7 +44,8 @@ TEST(KissToolsTest, SimulatedTncTrafficGivesEveryBeaconOnceAndUnchanged) {
     CollectingHost host;
     deframer.Feed(t.stream, [&](std::string_view f) { host.feed(f); });
     ASSERT_EQ(host.frames.size(), t.beacons.size());
-    for (std::size_t i = 0; i < t.beacons.size(); ++i) EXPECT_EQ(host.frames[i], rawFrameOf(t.beacons[i])) << i;
+    for (std::size_t i = 0; i < t.beacons.size(); ++i)
+        EXPECT_EQ(host.frames[i], rawFrameOf(t.beacons[i])) << i;
     EXPECT_GT(deframer.Counters().otherPort, 0u) << "other ports' copies were sent and dropped";
 }
 

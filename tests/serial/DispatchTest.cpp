@@ -57,8 +57,8 @@ TEST_P(DispatchTest, EveryEventOfOneWakeUpInTheFixedOrder) {
     port.ClosePort();
     EXPECT_EQ(seen, (std::vector<std::string>{"AfterOpen", "CTS on", "DSR off", "RLSD on",  // the open's own read
                                               "Error", "RxChar 3", "TxEmpty", "Break", "Ring", "CTS on", "DSR off",
-                                              "RxFlag", "RLSD on", "Rx80Full",
-                                              "CTS off", "DSR off", "RLSD off", "BeforeClose", "AfterClose"}));
+                                              "RxFlag", "RLSD on", "Rx80Full", "CTS off", "DSR off", "RLSD off",
+                                              "BeforeClose", "AfterClose"}));
     EXPECT_EQ(log.count("SetEventMask"), 2);  // the mask at creation, 0 on the way out
     EXPECT_EQ(log.count("Purge 12"), 1);      // the thread's own discard
 }

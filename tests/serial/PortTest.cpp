@@ -24,7 +24,8 @@ using test::comPortError;
 
 std::string allByteValues() {
     std::string s;
-    for (int i = 0; i < 256; ++i) s.push_back(static_cast<char>(i));
+    for (int i = 0; i < 256; ++i)
+        s.push_back(static_cast<char>(i));
     return s;
 }
 
@@ -123,7 +124,8 @@ TEST_F(PortTest, AWriteCutShortByItsTimeoutReturnsTheSmallerCount) {
 
 TEST_F(PortTest, InputQueueEightyPercentFull) {
 #ifdef _WIN32
-    if (test::RunningUnderWine()) GTEST_SKIP() << "Wine's serial driver never signals EV_RX80FULL; Windows does";
+    if (test::RunningUnderWine())
+        GTEST_SKIP() << "Wine's serial driver never signals EV_RX80FULL; Windows does";
 #endif
     std::atomic<int> full{0};
     port.Buffer().SetInputSize(100);
@@ -184,7 +186,8 @@ TEST_F(PortTest, UnreadBytesDoNotRaiseEventsOverAndOver) {
     port.OpenPort();
     line.Send("a");
     ASSERT_TRUE(eventually(mailbox, [&] { return !counts.empty(); }));
-    EXPECT_FALSE(eventually(mailbox, [&] { return counts.size() > 1; }, 300ms));
+    EXPECT_FALSE(eventually(
+        mailbox, [&] { return counts.size() > 1; }, 300ms));
     line.Send("b");  // new bytes on top of the unread one still count
     ASSERT_TRUE(eventually(mailbox, [&] { return counts.size() > 1; }));
     EXPECT_EQ(counts, (std::vector<int32_t>{1, 2}));
@@ -198,7 +201,8 @@ TEST_F(PortTest, UnreadBytesDoNotKeepAThreadBusyThatIgnoresThem) {
     line.Send("unwatched");
     ASSERT_TRUE(eventually([&] { return port.BytesWaiting() == 9; }));
     const double cpuBefore = processCpuSeconds();
-    EXPECT_FALSE(eventually(mailbox, [&] { return empties > 0; }, 300ms));
+    EXPECT_FALSE(eventually(
+        mailbox, [&] { return empties > 0; }, 300ms));
     EXPECT_LT(processCpuSeconds() - cpuBefore, 0.15);
     port.WriteText("!");  // the thread still answers
     EXPECT_TRUE(eventually(mailbox, [&] { return empties > 0; }));
@@ -251,8 +255,8 @@ TEST_F(PortTest, OperationsOnAClosedPortFailWithTheirOwnCodes) {
         EXPECT_EQ(comPortError([&] { port.PurgeBuffers(true, true); }).ErrorCode, CError_PurgeFailed);
         EXPECT_EQ(comPortError([&] { port.PurgeBuffers(false, false); }).ErrorCode, CError_PurgeFailed);
         EXPECT_EQ(comPortError([&] { port.ModemSignals(); }).ErrorCode, CError_ModemStatFailed);
-        EXPECT_EQ(std::string(comPortError([&] { port.BytesWaiting(); }).what()).rfind(
-                      "ClearCommError function failed (win error code: ", 0),
+        EXPECT_EQ(std::string(comPortError([&] { port.BytesWaiting(); }).what())
+                      .rfind("ClearCommError function failed (win error code: ", 0),
                   0u);
         EXPECT_EQ(port.ReadBytes(text, 0), 0);
         EXPECT_EQ(port.WriteText(""), 0);
@@ -303,7 +307,8 @@ TEST_F(PortTest, AnEscapingHandlerErrorGoesToTheReportAndDeliveryGoesOn) {
         ++calls;
         std::string text;
         port.ReadBytes(text, count);
-        if (calls == 1) throw std::runtime_error("handler failed");
+        if (calls == 1)
+            throw std::runtime_error("handler failed");
     };
     port.OpenPort();
     line.Send("1");
@@ -379,7 +384,7 @@ TEST_F(PortTest, DestroyingAnOpenPortClosesIt) {
     other->OpenPort();
     line.Send("x");
     ASSERT_TRUE(test::eventually([&] { return mailbox.Pending() > 0; }));
-    other.reset();  // a delivery is pending: the close takes it
+    other.reset();    // a delivery is pending: the close takes it
     port.OpenPort();  // the line is free again
     EXPECT_TRUE(port.Connected());
 }

@@ -23,7 +23,8 @@ using test::comPortError;
 
 TEST(ComPortTexts, TablesInEnumerationOrder) {
     std::vector<std::string> rates;
-    for (TBaudRate r : kAllBaudRates) rates.push_back(BaudRateText(r));
+    for (TBaudRate r : kAllBaudRates)
+        rates.push_back(BaudRateText(r));
     EXPECT_EQ(rates, (std::vector<std::string>{"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400",
                                                "19200", "38400", "56000", "57600", "115200", "128000", "256000"}));
     EXPECT_EQ(BaudRateValue(br256000), 256000);
@@ -31,8 +32,10 @@ TEST(ComPortTexts, TablesInEnumerationOrder) {
     EXPECT_EQ(DataBitsText(dbFive), "5");
     EXPECT_EQ(ParityText(prSpace), "Space");
     EXPECT_EQ(FlowControlText(fcCustom), "Custom");
-    for (TBaudRate r : kAllBaudRates) EXPECT_EQ(BaudRateFromText(BaudRateText(r)), r);
-    for (TFlowControl f : kAllFlowControls) EXPECT_EQ(FlowControlFromText(FlowControlText(f)), f);
+    for (TBaudRate r : kAllBaudRates)
+        EXPECT_EQ(BaudRateFromText(BaudRateText(r)), r);
+    for (TFlowControl f : kAllFlowControls)
+        EXPECT_EQ(FlowControlFromText(FlowControlText(f)), f);
 }
 
 TEST(ComPortTexts, FromTextIgnoresCaseAndFallsBack) {
@@ -354,8 +357,9 @@ protected:
 
 TEST_F(SettingsFileTest, StoresTheBasicGroup) {
     port.SaveSettingsFile(ini);
-    EXPECT_EQ(test::readFile(ini),
-              "[CPort]\r\nPort=COM4\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n");
+    EXPECT_EQ(
+        test::readFile(ini),
+        "[CPort]\r\nPort=COM4\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n");
     port.SetBaudRate(brCustom);
     port.SetCustomBaudRate(31250);
     port.FlowControl().SetFlowControl(fcHardware);
@@ -387,8 +391,7 @@ TEST_F(SettingsFileTest, TheSectionIsStoredInOneWrite) {
                                const std::string& d) override {
             return d;
         }
-        bool WriteString(const std::string&, const std::string&, const std::string& k,
-                         const std::string& v) override {
+        bool WriteString(const std::string&, const std::string&, const std::string& k, const std::string& v) override {
             ++writes;
             keys.emplace_back(k, v);
             return true;
@@ -466,8 +469,9 @@ TEST_F(SettingsFileTest, CrLfAndCrOnlyLineEndsReadAlikeAndStoreBackWithoutDuplic
 // never written back cut.
 TEST_F(SettingsFileTest, FallbacksAreNotedAndACutValueKeepsItsLine) {
     const std::string longPort(kProfileValueMax + 100, 'p');
-    test::writeFile(ini, "[CPort]\r\nPort=" + longPort + "\r\nBaudRate=Custom\r\nCustomBaudRate=115200abc\r\n"
-                         "StopBits=\r\nDataBits=8\r\nParity=odd\r\nFlowControl=RTS/CTS\r\n");
+    test::writeFile(ini, "[CPort]\r\nPort=" + longPort +
+                             "\r\nBaudRate=Custom\r\nCustomBaudRate=115200abc\r\n"
+                             "StopBits=\r\nDataBits=8\r\nParity=odd\r\nFlowControl=RTS/CTS\r\n");
     port.LoadSettingsFile(ini);
     const std::vector<std::string>& notes = port.SettingsFileNotes();
     ASSERT_EQ(notes.size(), 4u) << "the cut port, CustomBaudRate, StopBits and FlowControl";

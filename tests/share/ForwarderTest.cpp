@@ -31,7 +31,8 @@ std::string Hex(int i) { return HexUpper("Bb frame " + std::to_string(i)); }
 
 std::vector<std::string> Hexes(int from, int to) {
     std::vector<std::string> v;
-    for (int i = from; i <= to; ++i) v.push_back(Hex(i));
+    for (int i = from; i <= to; ++i)
+        v.push_back(Hex(i));
     return v;
 }
 
@@ -61,7 +62,8 @@ TEST(Forwarder, SendsEachFrameWithEveryFieldInOrder) {
     SidsServer server;
     {
         Station station(dir, server.url());
-        for (int i = 1; i <= 3; ++i) station.forwarder->Submit(Form(i));
+        for (int i = 1; i <= 3; ++i)
+            station.forwarder->Submit(Form(i));
         ASSERT_TRUE(eventually([&] { return server.taken().size() == 3; }, 10s));
         EXPECT_TRUE(eventually([&] { return station.forwarder->State().sent == 3; }));
     }
@@ -78,11 +80,13 @@ TEST(Forwarder, AnOutageDelaysFramesButLosesAndRepeatsNone) {
     SidsServer server;
     Station station(dir, server.url());
     server.goDown();
-    for (int i = 1; i <= 3; ++i) station.forwarder->Submit(Form(i));
+    for (int i = 1; i <= 3; ++i)
+        station.forwarder->Submit(Form(i));
     ASSERT_TRUE(eventually([&] { return station.forwarder->State().offline; }));
     server.comeUp();
     server.answer(SidsServer::Answer::ServerError);
-    for (int i = 4; i <= 5; ++i) station.forwarder->Submit(Form(i));
+    for (int i = 4; i <= 5; ++i)
+        station.forwarder->Submit(Form(i));
     ASSERT_TRUE(eventually([&] { return server.received().size() >= 2; }));
     server.answer(SidsServer::Answer::Created);
     ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
@@ -98,7 +102,8 @@ TEST(Forwarder, ARefusedFrameIsKeptAsideOnceWhileLaterFramesGoOn) {
     server.refuseFrame(Hex(3));
     {
         Station station(dir, server.url());
-        for (int i = 1; i <= 4; ++i) station.forwarder->Submit(Form(i));
+        for (int i = 1; i <= 4; ++i)
+            station.forwarder->Submit(Form(i));
         ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
         const auto notices = station.forwarder->TakeNotices();
         ASSERT_EQ(notices.size(), 1u);
@@ -120,7 +125,8 @@ TEST(Forwarder, AServerItCannotTrustGetsNothingAndTheFramesWait) {
     const TestPki stranger = TestPki::Make(dir.path(), "stranger");
     for (const std::string& caFile : {std::string(), stranger.caCert}) {  // the system's alone, or the wrong one
         Station station(dir, server.url(), caFile);
-        if (caFile.empty()) station.forwarder->Submit(Form(1));
+        if (caFile.empty())
+            station.forwarder->Submit(Form(1));
         ASSERT_TRUE(eventually([&] { return station.forwarder->State().offline; }, 10s));
         const auto notices = station.forwarder->TakeNotices();
         ASSERT_EQ(notices.size(), 1u);
@@ -156,7 +162,8 @@ TEST(Forwarder, TenThousandQueuedGoOutInOrderAfterARestart) {
         Outbox box(Station::outbox(dir));
         box.Open();
         OutboxRecord r;
-        for (int i = 1; i <= kQueued; ++i) box.Append(r, "http://127.0.0.1:9/old/", Form(i));
+        for (int i = 1; i <= kQueued; ++i)
+            box.Append(r, "http://127.0.0.1:9/old/", Form(i));
         box.MarkSent(1);
     }
     Station station(dir, server.url());

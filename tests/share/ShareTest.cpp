@@ -16,15 +16,18 @@ TEST(SidsForm, FieldsInTheirFormats) {
     f.noradId = 99999;
     f.source = "N0CALL/P 1&2";
     f.utc = SystemTime{2024, 3, 2, 5, 14, 15, 7, 7};
-    const std::string bytes("\x00\xab" "B", 3);
+    const std::string bytes(
+        "\x00\xab"
+        "B",
+        3);
     f.frame = bytes;
     f.latitude = -33.86;
     f.longitude = 8.95564;
     const FormFields fields = SidsFields(f);
-    const FormFields expected = {{"noradID", "99999"},       {"source", "N0CALL/P 1&2"},
-                                 {"timestamp", "2024-03-05T14:15:07.007Z"}, {"frame", "00AB42"},
-                                 {"locator", "longLat"},     {"longitude", "8.95564E"},
-                                 {"latitude", "33.86000S"},  {"version", fields.back().second}};
+    const FormFields expected = {
+        {"noradID", "99999"},      {"source", "N0CALL/P 1&2"},       {"timestamp", "2024-03-05T14:15:07.007Z"},
+        {"frame", "00AB42"},       {"locator", "longLat"},           {"longitude", "8.95564E"},
+        {"latitude", "33.86000S"}, {"version", fields.back().second}};
     EXPECT_EQ(fields, expected);
     EXPECT_FALSE(fields.back().second.empty());
     // What prints as zero has no southern or western half.
@@ -98,7 +101,8 @@ TEST(Outbox, KeepsWhatWasNotAcknowledgedOldestFirst) {
         Outbox box(path);
         EXPECT_TRUE(box.Open().empty());
         OutboxRecord r;
-        for (const char* form : {"a=1", "a=2", "a=3"}) box.Append(r, "http://x/", form);
+        for (const char* form : {"a=1", "a=2", "a=3"})
+            box.Append(r, "http://x/", form);
         box.MarkSent(2);
     }
     // A kill in the middle of a line leaves it torn.

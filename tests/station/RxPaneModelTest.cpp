@@ -42,7 +42,8 @@ public:
             const int counted = int(l.size()) - (l.back().empty() ? 1 : 0);
             if (counted <= maxLines)
                 return;
-            const std::size_t cut = l[0].size() + (l.size() > 1 && text_.size() > l[0].size() && text_[l[0].size()] == '\n');
+            const std::size_t cut =
+                l[0].size() + (l.size() > 1 && text_.size() > l[0].size() && text_[l[0].size()] == '\n');
             text_.erase(0, cut);
         }
     }
@@ -65,7 +66,7 @@ std::string Noise(std::mt19937& rng, std::size_t n, int lineBreakPercent, int bl
     std::string s;
     while (s.size() < n) {
         const int r = pct(rng);
-        s += r < lineBreakPercent ? (pct(rng) < 50 ? '\r' : '\n')
+        s += r < lineBreakPercent                  ? (pct(rng) < 50 ? '\r' : '\n')
              : r < lineBreakPercent + blankPercent ? ' '
                                                    : char(byte(rng));
     }

@@ -132,8 +132,7 @@ TEST_F(StationTest, StartUpLoadsTheSettingsOpensTheRunFilesThenThePort) {
     EXPECT_EQ(log.calls.front(), "Open ttyTNC") << "the port opens with the loaded settings";
     EXPECT_TRUE(station->CPort.Connected());
     EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
-    EXPECT_EQ(fs::path(station->TelemetryArchive().RawByteLogPath()).parent_path(),
-              dir / "Telemetry" / "raw_log");
+    EXPECT_EQ(fs::path(station->TelemetryArchive().RawByteLogPath()).parent_path(), dir / "Telemetry" / "raw_log");
     EXPECT_EQ(station->SettingsFilePath(), (dir / "RS232Settings.ini").string());
     EXPECT_FALSE(view.streamTimer);
     EXPECT_TRUE(view.messages.empty());
@@ -211,7 +210,8 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
     start();
     std::string burst;
     for (int i = 0; burst.size() < 600000; ++i)
-        burst += (i % 50 == 0) ? test::sampleBeacon(static_cast<std::uint32_t>(i)) : std::string(97, static_cast<char>('a' + i % 26));
+        burst += (i % 50 == 0) ? test::sampleBeacon(static_cast<std::uint32_t>(i))
+                               : std::string(97, static_cast<char>('a' + i % 26));
     clock.ticksPerRead = 1;
     receive(burst);
     ASSERT_EQ(view.continueRequests, 1) << "the slice ends and asks to go on";
@@ -437,9 +437,10 @@ TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
         bool paneHandles;
     };
     const Case cases[] = {
-        {PaneKey::Tab, U'\t', true},      {PaneKey::Delete, 0x7F, true}, {PaneKey::Backspace, U'\b', true},
-        {PaneKey::Escape, 0x1B, false},    {PaneKey::Enter, U'\r', true}, {PaneKey::Character, 0x07, true},
-        {PaneKey::Character, U'A', true},  {PaneKey::Character, 0xE9, true},
+        {PaneKey::Tab, U'\t', true},         {PaneKey::Delete, 0x7F, true},
+        {PaneKey::Backspace, U'\b', true},   {PaneKey::Escape, 0x1B, false},
+        {PaneKey::Enter, U'\r', true},       {PaneKey::Character, 0x07, true},
+        {PaneKey::Character, U'A', true},    {PaneKey::Character, 0xE9, true},
         {PaneKey::Character, 0x20AC, false},  // the euro sign: not one byte
     };
     for (const Case& c : cases)
@@ -521,7 +522,7 @@ TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
     Reports reports;
     test::Listener tnc;
     test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") + "[Line]\r\nSource=KISS TCP\r\nTcpPort=" +
-                                       std::to_string(tnc.port()) + "\r\n");
+                                                   std::to_string(tnc.port()) + "\r\n");
     start("");
     EXPECT_EQ(log.count("Open"), 0) << "the serial port stays closed";
     EXPECT_TRUE(view.messages.empty());
@@ -547,7 +548,8 @@ TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
     }));
     station->continueReceive();
     EXPECT_EQ(reports.texts.size(), 1u);
-    ASSERT_TRUE(test::eventually(mailbox, [&] { return tnc.accept(); }, std::chrono::seconds(8)));
+    ASSERT_TRUE(test::eventually(
+        mailbox, [&] { return tnc.accept(); }, std::chrono::seconds(8)));
     station->FormClose();
     EXPECT_NE(test::readFile(dir.path() / "RS232Settings.ini").find("Source=KISS TCP"), std::string::npos);
 }

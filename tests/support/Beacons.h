@@ -49,7 +49,8 @@ public:
     void decodeFrame() override { frames.push_back(finder.RawFrameCopy()); }
 
     void feed(std::string_view bytes) {
-        for (char c : bytes) finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
+        for (char c : bytes)
+            finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
     }
 };
 

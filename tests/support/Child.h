@@ -17,16 +17,20 @@ namespace kestrel::test {
 
 class Child {
 public:
-    Child(std::vector<std::string> argv, const std::filesystem::path& cwd, const std::filesystem::path& out, bool offscreen) {
+    Child(std::vector<std::string> argv, const std::filesystem::path& cwd, const std::filesystem::path& out,
+          bool offscreen) {
         pid_ = fork();
         if (pid_ == 0) {
-            if (chdir(cwd.c_str()) != 0) _exit(127);
+            if (chdir(cwd.c_str()) != 0)
+                _exit(127);
             int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(fd, 1);
             dup2(fd, 2);
-            if (offscreen) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            if (offscreen)
+                setenv("QT_QPA_PLATFORM", "offscreen", 1);
             std::vector<char*> args;
-            for (auto& a : argv) args.push_back(a.data());
+            for (auto& a : argv)
+                args.push_back(a.data());
             args.push_back(nullptr);
             execv(args[0], args.data());
             _exit(127);
@@ -41,7 +45,8 @@ public:
     // The process id while it runs, -1 after it ended.
     pid_t pid() const { return pid_; }
     bool running() {
-        if (pid_ <= 0) return false;
+        if (pid_ <= 0)
+            return false;
         int st;
         if (waitpid(pid_, &st, WNOHANG) == pid_) {
             status_ = st;
@@ -51,7 +56,8 @@ public:
     }
     // Sends SIGTERM and waits up to ten seconds; the exit status or -1.
     int terminate() {
-        if (pid_ > 0) kill(pid_, SIGTERM);
+        if (pid_ > 0)
+            kill(pid_, SIGTERM);
         return waitExit(std::chrono::seconds(10));
     }
     // Waits up to bound for the process to end; the exit status, or -1 while it runs.
@@ -59,7 +65,8 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + bound;
         while (running() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (running()) return -1;
+        if (running())
+            return -1;
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
 

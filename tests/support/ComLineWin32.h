@@ -23,25 +23,29 @@ public:
         const char* port = std::getenv("KESTREL_TEST_COM_PORT");
         const char* peer = std::getenv("KESTREL_TEST_COM_PEER");
         if (!port || !*port || !peer || !*peer) {
-            whyNot_ = "KESTREL_TEST_COM_PORT and KESTREL_TEST_COM_PEER name no wired COM port pair "
-                      "(scripts/test-stages/30-windows.sh sets them under Wine)";
+            whyNot_ =
+                "KESTREL_TEST_COM_PORT and KESTREL_TEST_COM_PEER name no wired COM port pair "
+                "(scripts/test-stages/30-windows.sh sets them under Wine)";
             return;
         }
         name_ = port;
         // The line keeps what an earlier test left unread, in the terminals and
         // in the relay between them: drain both ends while the port is free.
         HANDLE own = open(name_);
-        if (own == INVALID_HANDLE_VALUE) return;
+        if (own == INVALID_HANDLE_VALUE)
+            return;
         makeRaw(own);
         drain(own);
         CloseHandle(own);
         peer_ = open(peer);
-        if (peer_ == INVALID_HANDLE_VALUE) return;
+        if (peer_ == INVALID_HANDLE_VALUE)
+            return;
         makeRaw(peer_);
         drain(peer_);
     }
     ~TestLine() {
-        if (peer_ != INVALID_HANDLE_VALUE) CloseHandle(peer_);
+        if (peer_ != INVALID_HANDLE_VALUE)
+            CloseHandle(peer_);
     }
     TestLine(const TestLine&) = delete;
     TestLine& operator=(const TestLine&) = delete;
@@ -90,15 +94,18 @@ private:
         char buf[4096];
         for (int i = 0; i < 100; ++i) {
             DWORD n = 0;
-            if (!ReadFile(h, buf, sizeof buf, &n, nullptr) && GetLastError() != ERROR_TIMEOUT) break;
-            if (n == 0) break;
+            if (!ReadFile(h, buf, sizeof buf, &n, nullptr) && GetLastError() != ERROR_TIMEOUT)
+                break;
+            if (n == 0)
+                break;
         }
     }
 
     HANDLE open(const std::string& name) {
-        HANDLE h = CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) whyNot_ = "cannot open " + name + ", error " + std::to_string(GetLastError());
+        HANDLE h = CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            whyNot_ = "cannot open " + name + ", error " + std::to_string(GetLastError());
         return h;
     }
 

@@ -11,11 +11,13 @@ namespace kestrel::test {
 
 using namespace std::chrono_literals;
 
-inline bool eventually(const std::function<bool()>& cond, std::chrono::milliseconds limit = 5s,
-                       const std::function<void()>& pump = [] { std::this_thread::sleep_for(1ms); }) {
+inline bool eventually(
+    const std::function<bool()>& cond, std::chrono::milliseconds limit = 5s,
+    const std::function<void()>& pump = [] { std::this_thread::sleep_for(1ms); }) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!cond()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         pump();
     }
     return true;

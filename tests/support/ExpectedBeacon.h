@@ -24,23 +24,41 @@ inline std::string firstBeacon(uint32_t tickMs) {
     auto f64 = [&](double v) { put(&v, 8); };
     // Whole seconds to nearest, halves to even.
     uint32_t secs = tickMs / 1000, rest = tickMs % 1000;
-    if (rest > 500 || (rest == 500 && secs % 2 == 1)) ++secs;
+    if (rest > 500 || (rest == 500 && secs % 2 == 1))
+        ++secs;
     u32(secs);
     u32(tickMs);
-    for (int i = 0; i < 8; ++i) u8(0);
-    u16(6500); u16(1000); u16(200);
-    u16(81); u16(109); u16(268);
+    for (int i = 0; i < 8; ++i)
+        u8(0);
+    u16(6500);
+    u16(1000);
+    u16(200);
+    u16(81);
+    u16(109);
+    u16(268);
     u8(3);
-    f32(static_cast<float>(50 - 31.8)); f32(static_cast<float>(50 - 16.1)); f32(static_cast<float>(50 - 37.2));
-    f64(-23.9333); f64(54.9); f64(400047); f64(1000);
+    f32(static_cast<float>(50 - 31.8));
+    f32(static_cast<float>(50 - 16.1));
+    f32(static_cast<float>(50 - 37.2));
+    f64(-23.9333);
+    f64(54.9);
+    f64(400047);
+    f64(1000);
     u16(0xBFCF);
     u16(22);                          // Tpsu 8 + 14
     u16(static_cast<uint16_t>(-27));  // ToutMax: 2.9 - 30
     u16(static_cast<uint16_t>(-30));  // ToutMin: 0.5 - 30, half to even
     u32(12);
-    u8(1); u8(1); u8(1); u8(0); u8(1);
-    u8(0); u16(0); u8(0);
-    for (uint16_t f : {917, 367, 774, 327, 697, 844}) u16(f);
+    u8(1);
+    u8(1);
+    u8(1);
+    u8(0);
+    u8(1);
+    u8(0);
+    u16(0);
+    u8(0);
+    for (uint16_t f : {917, 367, 774, 327, 697, 844})
+        u16(f);
     e += " NORTHERN SKY BEACON ";
     return e;
 }
@@ -63,7 +81,8 @@ inline uint8_t streamByte(std::size_t k) {
     };
     uint32_t b = 0;
     for (std::size_t tick = 0; tick <= k; ++tick) {
-        for (int i = 0; i < 22; ++i) draw(1);  // the range does not change how the state moves
+        for (int i = 0; i < 22; ++i)
+            draw(1);  // the range does not change how the state moves
         b = draw(255);
     }
     return static_cast<uint8_t>(b);

@@ -16,15 +16,15 @@
 namespace kestrel::test {
 
 struct FakeDeviceLog {
-    std::vector<std::string> calls;        // "Open COM4", "SetupBuffers", "SetLineState", ...
-    std::map<std::string, int> failures;   // call name -> error to return
+    std::vector<std::string> calls;       // "Open COM4", "SetupBuffers", "SetLineState", ...
+    std::map<std::string, int> failures;  // call name -> error to return
     ComLineState lastLine;
     ComTimeoutValues lastTimeouts;
     uint32_t lastBuffersIn = 0, lastBuffersOut = 0;
     uint32_t modemStatus = 0;
-    uint32_t inQueue = 0;       // what ClearError reports besides rx
-    std::string rx;             // received bytes waiting to be read
-    std::string written;        // everything written to the line
+    uint32_t inQueue = 0;  // what ClearError reports besides rx
+    std::string rx;        // received bytes waiting to be read
+    std::string written;   // everything written to the line
     uint32_t lineErrors = 0;
     // Masks the event wait hands out, one per wake-up (kHangUp: the device
     // hangs up there); afterwards it waits for its stop signal. Without
@@ -34,7 +34,8 @@ struct FakeDeviceLog {
     int count(const std::string& name) const {
         int n = 0;
         for (const auto& c : calls)
-            if (c.rfind(name, 0) == 0) ++n;
+            if (c.rfind(name, 0) == 0)
+                ++n;
         return n;
     }
 };
@@ -46,7 +47,8 @@ public:
     explicit FakeComDevice(FakeDeviceLog& log) : log_(log) {}
 
     int Open(const std::string& name) override {
-        if (int e = call("Open " + name, "Open")) return e;
+        if (int e = call("Open " + name, "Open"))
+            return e;
         open_ = true;
         return 0;
     }
@@ -82,7 +84,8 @@ public:
     int Purge(uint32_t flags) override { return call("Purge " + std::to_string(flags), "Purge"); }
     int Read(char* buffer, uint32_t count, uint32_t& done) override {
         done = 0;
-        if (int e = call("Read")) return e;
+        if (int e = call("Read"))
+            return e;
         done = std::min<uint32_t>(count, static_cast<uint32_t>(log_.rx.size()));
         log_.rx.copy(buffer, done);
         log_.rx.erase(0, done);
@@ -90,7 +93,8 @@ public:
     }
     int Write(const char* buffer, uint32_t count, uint32_t& done) override {
         done = 0;
-        if (int e = call("Write")) return e;
+        if (int e = call("Write"))
+            return e;
         log_.written.append(buffer, count);
         done = count;
         return 0;
@@ -140,8 +144,10 @@ private:
     int call(const std::string& entry, const std::string& name = "") {
         log_.calls.push_back(entry);
         const std::string key = name.empty() ? entry : name;
-        if (auto it = log_.failures.find(key); it != log_.failures.end()) return it->second;
-        if (!open_ && key != "Open") return EBADF;
+        if (auto it = log_.failures.find(key); it != log_.failures.end())
+            return it->second;
+        if (!open_ && key != "Open")
+            return EBADF;
         return 0;
     }
 

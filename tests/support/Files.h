@@ -20,7 +20,8 @@ public:
     explicit ScratchDir(const std::string& prefix = "kestrel-test") {
         static std::atomic<unsigned> serial{0};
         std::random_device rd;
-        do path_ = fs::temp_directory_path() / (prefix + "-" + std::to_string(rd()) + "-" + std::to_string(serial++));
+        do
+            path_ = fs::temp_directory_path() / (prefix + "-" + std::to_string(rd()) + "-" + std::to_string(serial++));
         while (!fs::create_directory(path_));
     }
     ~ScratchDir() {
@@ -63,7 +64,8 @@ inline void writeFile(const fs::path& p, const std::string& text) { std::ofstrea
 // How often needle occurs in text.
 inline std::size_t countOf(const std::string& text, const std::string& needle) {
     std::size_t n = 0;
-    for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + needle.size())) ++n;
+    for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + needle.size()))
+        ++n;
     return n;
 }
 

@@ -47,16 +47,20 @@ inline BeaconRecord exampleRecord() {
     r.setTransponderTime(0);
     r.setTransponderOn(0);
     const std::uint16_t isun[] = {120, 0, 385};
-    for (std::size_t i = 0; i < 3; ++i) r.setIsun(i, isun[i]);
+    for (std::size_t i = 0; i < 3; ++i)
+        r.setIsun(i, isun[i]);
     const std::uint16_t foto[] = {1, 22, 333, 4000, 555, 6};
-    for (std::size_t i = 0; i < 6; ++i) r.setFoto(i, foto[i]);
+    for (std::size_t i = 0; i < 6; ++i)
+        r.setFoto(i, foto[i]);
     const std::uint8_t status[] = {0x01, 0x00, 0x0A, 0xFF, 0x00, 0x00, 0x10, 0x80};
-    for (std::size_t i = 0; i < 8; ++i) r.setStatusByte(i, status[i]);
+    for (std::size_t i = 0; i < 8; ++i)
+        r.setStatusByte(i, status[i]);
     return r;
 }
 
 inline std::string SettingsFor(const std::string& port) {
-    return "[CPort]\r\nPort=" + port + "\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
+    return "[CPort]\r\nPort=" + port +
+           "\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
 }
 
 }  // namespace kestrel::test

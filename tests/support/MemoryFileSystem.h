@@ -36,13 +36,15 @@ public:
     bool fileExists(const std::string& path) override { return alive() && files.count(path) != 0; }
     FileHandle createFile(const std::string& path) override {
         change();
-        if (files.count(path)) throw EInOutError::fromCode(kIoFileExists);
+        if (files.count(path))
+            throw EInOutError::fromCode(kIoFileExists);
         files[path];
         return open(path);
     }
     FileHandle openForAppend(const std::string& path) override {
         alive();
-        if (!files.count(path)) throw EInOutError::fromCode(kIoFileNotFound);
+        if (!files.count(path))
+            throw EInOutError::fromCode(kIoFileNotFound);
         return open(path);
     }
     void write(FileHandle file, const void* data, std::size_t size) override {
@@ -56,9 +58,11 @@ public:
     bool removeFile(const std::string& path) noexcept override { return changesLeft != 0 && files.erase(path) != 0; }
     void renameNoReplace(const std::string& from, const std::string& to) override {
         change();
-        if (files.count(to)) throw EInOutError::fromCode(kIoFileExists);
+        if (files.count(to))
+            throw EInOutError::fromCode(kIoFileExists);
         auto node = files.extract(from);
-        if (node.empty()) throw EInOutError::fromCode(kIoFileNotFound);
+        if (node.empty())
+            throw EInOutError::fromCode(kIoFileNotFound);
         node.key() = to;
         files.insert(std::move(node));
     }
@@ -74,12 +78,14 @@ public:
 
 private:
     bool alive() const {
-        if (changesLeft == 0) throw Killed{};
+        if (changesLeft == 0)
+            throw Killed{};
         return true;
     }
     void change() {
         alive();
-        if (changesLeft > 0 && --changesLeft == 0) throw Killed{};
+        if (changesLeft > 0 && --changesLeft == 0)
+            throw Killed{};
     }
     FileHandle open(const std::string& path) {
         handles_.push_back(path);

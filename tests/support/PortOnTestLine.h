@@ -17,7 +17,8 @@ protected:
     TComPort port;
 
     void SetUp() override {
-        if (const std::string why = TestLineUnavailable(line); !why.empty()) GTEST_SKIP() << why;
+        if (const std::string why = TestLineUnavailable(line); !why.empty())
+            GTEST_SKIP() << why;
         port.SetPort(line.PortName());
         port.SetSyncMethod(smWindowSync);
         port.SetMailbox(&mailbox);

@@ -22,7 +22,8 @@ inline std::string readFor(int fd, std::size_t want, std::chrono::milliseconds l
     std::string got;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (got.size() < want) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0))) > 0) {
             char buf[4096];
@@ -32,7 +33,8 @@ inline std::string readFor(int fd, std::size_t want, std::chrono::milliseconds l
                 continue;
             }
         }
-        if (left.count() <= 0) break;
+        if (left.count() <= 0)
+            break;
     }
     return got;
 }
@@ -40,7 +42,8 @@ inline std::string readFor(int fd, std::size_t want, std::chrono::milliseconds l
 // Plays the decoder: opens a terminal and sets it the way a port does.
 inline int openAsDecoder(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-    if (fd < 0) return fd;
+    if (fd < 0)
+        return fd;
     termios t{};
     ::tcgetattr(fd, &t);
     ::cfmakeraw(&t);
@@ -56,7 +59,8 @@ class Pty {
 public:
     Pty() {
         char name[256] = {};
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
         name_ = name;
         termios t{};
         ::tcgetattr(slave_, &t);
@@ -100,7 +104,8 @@ public:
 
     // The far end goes away (cable pulled): the port's side hangs up.
     void HangUp() {
-        if (master_ >= 0) ::close(master_);
+        if (master_ >= 0)
+            ::close(master_);
         master_ = -1;
     }
 

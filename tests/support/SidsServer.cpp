@@ -27,8 +27,10 @@ TestPki TestPki::Make(const fs::path& dir, const std::string& name) {
     fs::create_directories(d);
     const std::string q = "'" + d.string() + "/";
     const std::string cmd =
-        "cd '" + d.string() + "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > san.ext && "
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=kestrel test " + name +
+        "cd '" + d.string() +
+        "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > san.ext && "
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=kestrel test " +
+        name +
         "' -keyout ca.key -out ca.pem && "
         "openssl req -newkey rsa:2048 -nodes -subj '/CN=127.0.0.1' -keyout server.key -out server.csr && "
         "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext "
@@ -58,21 +60,24 @@ std::string PercentDecode(const std::string& s) {
 // Every field the convention has, its format, and nothing else.
 void Check(SidsServer::Submission& s, const std::string& head, const std::string& body) {
     auto problem = [&](std::string p) { s.problems.push_back(std::move(p)); };
-    if (head.rfind("POST /api/telemetry/ HTTP/1.1\r\n", 0) != 0) problem("not a POST to /api/telemetry/");
-    static const std::regex contentType("\r\ncontent-type: *application/x-www-form-urlencoded\r\n",
-                                        std::regex::icase);
-    if (!std::regex_search(head, contentType)) problem("Content-Type is not application/x-www-form-urlencoded");
+    if (head.rfind("POST /api/telemetry/ HTTP/1.1\r\n", 0) != 0)
+        problem("not a POST to /api/telemetry/");
+    static const std::regex contentType("\r\ncontent-type: *application/x-www-form-urlencoded\r\n", std::regex::icase);
+    if (!std::regex_search(head, contentType))
+        problem("Content-Type is not application/x-www-form-urlencoded");
     std::size_t pos = 0;
     while (pos <= body.size()) {
         std::size_t amp = body.find('&', pos);
-        if (amp == std::string::npos) amp = body.size();
+        if (amp == std::string::npos)
+            amp = body.size();
         const std::string pair = body.substr(pos, amp - pos);
         const std::size_t eq = pair.find('=');
         if (eq == std::string::npos) {
             problem("a field without '=': " + pair);
         } else {
             const std::string name = PercentDecode(pair.substr(0, eq));
-            if (!s.fields.emplace(name, PercentDecode(pair.substr(eq + 1))).second) problem("twice: " + name);
+            if (!s.fields.emplace(name, PercentDecode(pair.substr(eq + 1))).second)
+                problem("twice: " + name);
         }
         pos = amp + 1;
     }
@@ -124,10 +129,12 @@ struct SidsServer::Impl {
         // Back on its old port, a client of another test may hold that port
         // for a moment as its own end of a connection.
         for (int tries = 0; bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0; ++tries) {
-            if (tries == 200) throw std::runtime_error("the test server cannot listen on its port");
+            if (tries == 200)
+                throw std::runtime_error("the test server cannot listen on its port");
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
-        if (::listen(listener, 64) != 0) throw std::runtime_error("the test server cannot listen");
+        if (::listen(listener, 64) != 0)
+            throw std::runtime_error("the test server cannot listen");
         socklen_t len = sizeof a;
         getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
@@ -140,19 +147,22 @@ struct SidsServer::Impl {
                 std::lock_guard lock(mutex);
                 p[1].fd = listener;
             }
-            if (poll(p, 2, 100) <= 0 || stop) continue;
+            if (poll(p, 2, 100) <= 0 || stop)
+                continue;
             if (p[0].revents) {
                 char c;
                 (void)!read(wake[0], &c, 1);
                 continue;
             }
-            if (!(p[1].revents & POLLIN)) continue;
+            if (!(p[1].revents & POLLIN))
+                continue;
             int fd;
             {
                 std::lock_guard lock(mutex);  // the listener may have gone down meanwhile
                 fd = listener == p[1].fd ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
             }
-            if (fd >= 0) serve(fd);
+            if (fd >= 0)
+                serve(fd);
         }
     }
 
@@ -176,17 +186,20 @@ struct SidsServer::Impl {
         char buf[8192];
         while ((headEnd = in.find("\r\n\r\n")) == std::string::npos) {
             const int n = recvSome(buf, sizeof buf);
-            if (n <= 0) return finish(fd, ssl);
+            if (n <= 0)
+                return finish(fd, ssl);
             in.append(buf, std::size_t(n));
         }
         std::size_t length = 0;
         static const std::regex contentLength("\r\ncontent-length: *([0-9]+)\r\n", std::regex::icase);
         std::smatch m;
         const std::string head = in.substr(0, headEnd + 2);
-        if (std::regex_search(head, m, contentLength)) length = std::stoul(m[1]);
+        if (std::regex_search(head, m, contentLength))
+            length = std::stoul(m[1]);
         while (in.size() < headEnd + 4 + length) {
             const int n = recvSome(buf, sizeof buf);
-            if (n <= 0) return finish(fd, ssl);
+            if (n <= 0)
+                return finish(fd, ssl);
             in.append(buf, std::size_t(n));
         }
         Submission s;
@@ -195,24 +208,36 @@ struct SidsServer::Impl {
         Check(s, head, in.substr(headEnd + 4, length));
         std::lock_guard lock(mutex);
         Answer a = mode;
-        if (refused.count(s.fields["frame"])) a = Answer::BadRequest;
+        if (refused.count(s.fields["frame"]))
+            a = Answer::BadRequest;
         if (a == Answer::Never) {
             received.push_back(std::move(s));
-            if (ssl) SSL_free(ssl);  // the socket stays open, unanswered
+            if (ssl)
+                SSL_free(ssl);  // the socket stays open, unanswered
             held.push_back(fd);
             return;
         }
         std::string reply;
         switch (a) {
-        case Answer::Created: s.answered = 201; reply = "HTTP/1.1 201 Created\r\n"; break;
-        case Answer::BadRequest: s.answered = 400; reply = "HTTP/1.1 400 Bad Request\r\n"; break;
-        default: s.answered = 500; reply = "HTTP/1.1 500 Internal Server Error\r\n"; break;
+        case Answer::Created:
+            s.answered = 201;
+            reply = "HTTP/1.1 201 Created\r\n";
+            break;
+        case Answer::BadRequest:
+            s.answered = 400;
+            reply = "HTTP/1.1 400 Bad Request\r\n";
+            break;
+        default:
+            s.answered = 500;
+            reply = "HTTP/1.1 500 Internal Server Error\r\n";
+            break;
         }
         const std::string body = s.answered == 201   ? "{\"status\": \"created\"}"
-                                  : s.answered == 400 ? "{\"frame\": [\"This frame is not valid for this satellite.\"]}"
-                                                      : "server error";
-        reply += "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " +
-                 std::to_string(body.size()) + "\r\n\r\n" + body;
+                                 : s.answered == 400 ? "{\"frame\": [\"This frame is not valid for this satellite.\"]}"
+                                                     : "server error";
+        reply +=
+            "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\n\r\n" + body;
         received.push_back(std::move(s));
         if (ssl)
             SSL_write(ssl, reply.data(), int(reply.size()));
@@ -230,7 +255,8 @@ struct SidsServer::Impl {
     }
 
     void dropHeld() {
-        for (int fd : held) close(fd);
+        for (int fd : held)
+            close(fd);
         held.clear();
     }
 };
@@ -242,7 +268,8 @@ SidsServer::SidsServer(std::optional<TestPki> tls) : impl_(std::make_unique<Impl
             SSL_CTX_use_PrivateKey_file(impl_->ctx, tls->serverKey.c_str(), SSL_FILETYPE_PEM) != 1)
             throw std::runtime_error("the test server cannot load its certificate");
     }
-    if (pipe(impl_->wake) != 0) throw std::runtime_error("pipe");
+    if (pipe(impl_->wake) != 0)
+        throw std::runtime_error("pipe");
     impl_->listen();
     impl_->thread = std::thread([this] { impl_->run(); });
 }
@@ -253,10 +280,12 @@ SidsServer::~SidsServer() {
     impl_->thread.join();
     std::lock_guard lock(impl_->mutex);
     impl_->dropHeld();
-    if (impl_->listener >= 0) close(impl_->listener);
+    if (impl_->listener >= 0)
+        close(impl_->listener);
     close(impl_->wake[0]);
     close(impl_->wake[1]);
-    if (impl_->ctx) SSL_CTX_free(impl_->ctx);
+    if (impl_->ctx)
+        SSL_CTX_free(impl_->ctx);
 }
 
 std::string SidsServer::url() const {
@@ -267,7 +296,8 @@ std::string SidsServer::url() const {
 void SidsServer::answer(Answer a) {
     std::lock_guard lock(impl_->mutex);
     impl_->mode = a;
-    if (a != Answer::Never) impl_->dropHeld();
+    if (a != Answer::Never)
+        impl_->dropHeld();
 }
 
 void SidsServer::refuseFrame(const std::string& hex) {
@@ -284,7 +314,8 @@ void SidsServer::goDown() {
 
 void SidsServer::comeUp() {
     std::lock_guard lock(impl_->mutex);
-    if (impl_->listener < 0) impl_->listen();
+    if (impl_->listener < 0)
+        impl_->listen();
     (void)!write(impl_->wake[1], "x", 1);
 }
 
@@ -297,7 +328,8 @@ std::vector<std::string> SidsServer::taken() const {
     std::lock_guard lock(impl_->mutex);
     std::vector<std::string> frames;
     for (const auto& s : impl_->received)
-        if (s.answered / 100 == 2) frames.push_back(s.fields.at("frame"));
+        if (s.answered / 100 == 2)
+            frames.push_back(s.fields.at("frame"));
     return frames;
 }
 

@@ -34,7 +34,8 @@ public:
     void addUnit() {
         std::uniform_int_distribution<unsigned> length(meanNoise_ / 2, meanNoise_ + meanNoise_ / 2);
         std::uniform_int_distribution<std::size_t> pick(0, alphabet_.size() - 1);
-        for (unsigned n = length(rng_); n > 0; --n) bytes.push_back(alphabet_[pick(rng_)]);
+        for (unsigned n = length(rng_); n > 0; --n)
+            bytes.push_back(alphabet_[pick(rng_)]);
         // One simulated second per beacon: every FlightTime differs.
         records.push_back(beacons_.record(static_cast<double>(records.size())));
         frames.push_back(buildBeaconFrame(kTestFrameHeader, records.back()));
@@ -62,7 +63,8 @@ private:
 // The middle of the figures of several runs (the mean of the two middle ones
 // for an even count); 0 for none.
 inline double median(std::vector<double> v) {
-    if (v.empty()) return 0;
+    if (v.empty())
+        return 0;
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
@@ -84,16 +86,20 @@ inline ProcessFigures figuresOf(pid_t pid) {
     ProcessFigures f;
     const std::string dir = "/proc/" + std::to_string(pid) + "/";
     const std::string status = test::readFile(dir + "status");
-    if (const auto at = status.find("VmHWM:"); at != std::string::npos) f.peakRssKb = std::atol(status.c_str() + at + 6);
+    if (const auto at = status.find("VmHWM:"); at != std::string::npos)
+        f.peakRssKb = std::atol(status.c_str() + at + 6);
     // utime and stime are fields 14 and 15; the command name before them may hold blanks.
     const std::string stat = test::readFile(dir + "stat");
     if (const auto close = stat.rfind(')'); close != std::string::npos) {
         const char* p = stat.c_str() + close + 1;
         unsigned long long ticks[2] = {};
         for (int field = 3; field <= 15 && *p; ++field) {
-            while (*p == ' ') ++p;
-            if (field >= 14) ticks[field - 14] = std::strtoull(p, nullptr, 10);
-            while (*p && *p != ' ') ++p;
+            while (*p == ' ')
+                ++p;
+            if (field >= 14)
+                ticks[field - 14] = std::strtoull(p, nullptr, 10);
+            while (*p && *p != ' ')
+                ++p;
         }
         f.cpuSeconds = static_cast<double>(ticks[0] + ticks[1]) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
@@ -116,7 +122,8 @@ inline ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::siz
 
     const auto rawLogs = test::rawByteLogsIn(telemetry);
     const std::string logged = rawLogs.size() == 1 ? test::readFile(rawLogs[0]) : std::string();
-    if (rawLogs.size() != 1) c.problems.push_back(std::to_string(rawLogs.size()) + " RawByteLogs");
+    if (rawLogs.size() != 1)
+        c.problems.push_back(std::to_string(rawLogs.size()) + " RawByteLogs");
     c.lostBytes = logged.size() < sent ? sent - logged.size() : 0;
     const std::size_t common = std::min(logged.size(), sent);
     const auto diff = std::mismatch(logged.begin(), logged.begin() + static_cast<long>(common), s.bytes.begin());
@@ -143,20 +150,24 @@ inline ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::siz
     }
 
     std::vector<std::string> stored;
-    for (const auto& f : test::filesIn(telemetry / "raw_data")) stored.push_back(test::readFile(f));
+    for (const auto& f : test::filesIn(telemetry / "raw_data"))
+        stored.push_back(test::readFile(f));
     c.rawFiles = stored.size();
     std::vector<std::string> expected;
-    for (std::size_t i = 0; i < beacons; ++i) expected.push_back(s.frames[i] + '\0');
+    for (std::size_t i = 0; i < beacons; ++i)
+        expected.push_back(s.frames[i] + '\0');
     std::sort(stored.begin(), stored.end());
     std::sort(expected.begin(), expected.end());
     std::vector<std::string> matching;
     std::set_intersection(stored.begin(), stored.end(), expected.begin(), expected.end(), std::back_inserter(matching));
     c.matchingRawFiles = matching.size();
 
-    if (c.lostBytes) c.problems.push_back(std::to_string(c.lostBytes) + " bytes lost");
+    if (c.lostBytes)
+        c.problems.push_back(std::to_string(c.lostBytes) + " bytes lost");
     if (c.firstDifference != std::string::npos && !c.lostBytes)
         c.problems.push_back("RawByteLog differs from the stream at byte " + std::to_string(c.firstDifference));
-    if (!textLogs.empty() && !c.headerOk) c.problems.push_back("BeaconTextLog header differs");
+    if (!textLogs.empty() && !c.headerOk)
+        c.problems.push_back("BeaconTextLog header differs");
     if (c.matchingLines != beacons || c.lines != beacons)
         c.problems.push_back(std::to_string(c.matchingLines) + " of " + std::to_string(beacons) +
                              " beacons in the BeaconTextLog (" + std::to_string(c.lines) + " lines)");

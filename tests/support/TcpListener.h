@@ -42,14 +42,16 @@ public:
     // deliveries meanwhile.
     bool accept() {
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 0) != 1) return false;
+        if (::poll(&p, 1, 0) != 1)
+            return false;
         client_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         return client_ >= 0;
     }
     void send(std::string_view bytes) {
         while (!bytes.empty()) {
             const ssize_t n = ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n <= 0) throw std::runtime_error("send failed");
+            if (n <= 0)
+                throw std::runtime_error("send failed");
             bytes.remove_prefix(static_cast<std::size_t>(n));
         }
     }
@@ -61,7 +63,8 @@ public:
     }
     // reset: go away with an RST instead of an orderly close.
     void dropClient(bool reset = false) {
-        if (client_ < 0) return;
+        if (client_ < 0)
+            return;
         if (reset) {
             linger l{1, 0};
             ::setsockopt(client_, SOL_SOCKET, SO_LINGER, &l, sizeof l);

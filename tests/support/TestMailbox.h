@@ -19,8 +19,10 @@ inline bool eventually(MainThreadMailbox& mailbox, const std::function<bool()>& 
                        std::chrono::milliseconds limit = 5s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        if (mailbox.ServiceUntil(cond, 1ms)) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return cond();
+        if (mailbox.ServiceUntil(cond, 1ms))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return cond();
     }
 }
 

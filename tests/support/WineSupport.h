@@ -22,10 +22,12 @@ struct WineLine {
 
     static std::optional<WineLine> fromEnvironment() {
         WineLine l;
-        for (auto [name, value] : {std::pair{"KESTREL_WIN_EXE", &l.exe}, std::pair{"KESTREL_COM_PEER_PATH", &l.peerPath},
-                                   std::pair{"KESTREL_MODEM_SHIM", &l.shim}, std::pair{"WINEPREFIX", &l.prefix}}) {
+        for (auto [name, value] :
+             {std::pair{"KESTREL_WIN_EXE", &l.exe}, std::pair{"KESTREL_COM_PEER_PATH", &l.peerPath},
+              std::pair{"KESTREL_MODEM_SHIM", &l.shim}, std::pair{"WINEPREFIX", &l.prefix}}) {
             const char* v = std::getenv(name);
-            if (!v || !*v) return std::nullopt;
+            if (!v || !*v)
+                return std::nullopt;
             *value = v;
         }
         return l;
@@ -37,21 +39,24 @@ inline std::string shell(const std::string& command, int* status = nullptr) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         std::array<char, 4096> buf;
-        for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) out.append(buf.data(), n);
+        for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;)
+            out.append(buf.data(), n);
         const int rc = pclose(p);
-        if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        if (status)
+            *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     } else if (status) {
         *status = -1;
     }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
     return out;
 }
 
 // The first visible window whose title matches the regular expression, or ""
 // when none shows within the bound.
 inline std::string waitForWindow(const std::string& titleRegex, int seconds = 30) {
-    const std::string ids = shell("timeout " + std::to_string(seconds) + " xdotool search --sync --onlyvisible --name '" +
-                                  titleRegex + "' 2>/dev/null");
+    const std::string ids = shell("timeout " + std::to_string(seconds) +
+                                  " xdotool search --sync --onlyvisible --name '" + titleRegex + "' 2>/dev/null");
     return ids.substr(0, ids.find('\n'));
 }
 
@@ -63,13 +68,17 @@ inline bool windowShows(const std::string& titleRegex) {
 inline double cpuSecondsOfPid(pid_t pid) {
     const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     const auto close = stat.rfind(')');
-    if (close == std::string::npos) return 0;
+    if (close == std::string::npos)
+        return 0;
     const char* p = stat.c_str() + close + 1;
     double ticks = 0;
     for (int field = 3; field <= 15 && *p; ++field) {
-        while (*p == ' ') ++p;
-        if (field >= 14) ticks += static_cast<double>(std::strtoull(p, nullptr, 10));
-        while (*p && *p != ' ') ++p;
+        while (*p == ' ')
+            ++p;
+        if (field >= 14)
+            ticks += static_cast<double>(std::strtoull(p, nullptr, 10));
+        while (*p && *p != ' ')
+            ++p;
     }
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
@@ -90,23 +99,31 @@ inline WineCpu wineCpuSeconds(const std::string& image) {
     const char* prefix = std::getenv("WINEPREFIX");
     for (const auto& entry : filesIn("/proc")) {
         const std::string name = entry.filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
         const std::string stat = readFile(entry / "stat");
         const auto open = stat.find('('), close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
         const std::string comm = stat.substr(open + 1, close - open - 1);
         const std::string cmdline = readFile(entry / "cmdline");
         const bool wine = comm.rfind("wine", 0) == 0 || comm.find(".exe") != std::string::npos ||
                           cmdline.find(".exe") != std::string::npos;
-        if (!wine) continue;
+        if (!wine)
+            continue;
         const std::string env = readFile(entry / "environ");
-        if (!prefix || env.find(std::string("WINEPREFIX=") + prefix + '\0') == std::string::npos) continue;
+        if (!prefix || env.find(std::string("WINEPREFIX=") + prefix + '\0') == std::string::npos)
+            continue;
         const double seconds = cpuSecondsOfPid(static_cast<pid_t>(std::stol(name)));
-        if (comm.rfind("wineserver", 0) == 0) cpu.server += seconds;
-        else if (cmdline.find(image) != std::string::npos) cpu.program += seconds;
-        else cpu.otherWine += seconds;
+        if (comm.rfind("wineserver", 0) == 0)
+            cpu.server += seconds;
+        else if (cmdline.find(image) != std::string::npos)
+            cpu.program += seconds;
+        else
+            cpu.otherWine += seconds;
     }
-    if (const char* x = std::getenv("KESTREL_X_SERVER_PID"); x && *x) cpu.xServer = cpuSecondsOfPid(std::atoi(x));
+    if (const char* x = std::getenv("KESTREL_X_SERVER_PID"); x && *x)
+        cpu.xServer = cpuSecondsOfPid(std::atoi(x));
     return cpu;
 }
 
@@ -117,8 +134,8 @@ public:
 
     WineProgram(const WineLine& line, const fs::path& workDir)
         : image_(fs::path(line.exe).filename().string()),
-          child_({"/usr/bin/env", "LD_PRELOAD=" + line.shim, "wine", line.exe}, workDir, workDir.parent_path() / "program.out",
-                 false),
+          child_({"/usr/bin/env", "LD_PRELOAD=" + line.shim, "wine", line.exe}, workDir,
+                 workDir.parent_path() / "program.out", false),
           out_(workDir.parent_path() / "program.out") {}
 
     // The main window's id once it shows (start-up has then run: files made,

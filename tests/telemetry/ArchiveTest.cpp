@@ -41,7 +41,8 @@ public:
         return real.fileExists(p);
     }
     FileHandle createFile(const std::string& p) override {
-        if (failCreate) throw EInOutError::fromCode(kIoFileAccessDenied);
+        if (failCreate)
+            throw EInOutError::fromCode(kIoFileAccessDenied);
         return track(real.createFile(p));
     }
     FileHandle openForAppend(const std::string& p) override { return track(real.openForAppend(p)); }
@@ -160,7 +161,8 @@ TEST_F(ArchiveTest, RunWithoutBeaconsKeepsEveryByteAndMakesNothingElse) {
     EXPECT_EQ(archive.RawByteLogPath(), rawLog.string());
     EXPECT_EQ(archive.BeaconTextLogPath(), textLog.string());
     EXPECT_EQ(fs::file_size(rawLog), 0u);
-    for (int b : {0x42, 0x00, 0xFF, 0x0A}) archive.appendRawByte(static_cast<std::uint8_t>(b));
+    for (int b : {0x42, 0x00, 0xFF, 0x0A})
+        archive.appendRawByte(static_cast<std::uint8_t>(b));
     // Each byte is on disk at once, without closing the log.
     EXPECT_EQ(test::readFile(rawLog), std::string("B\0\xFF\n", 4));
     archive.closeRawByteLog();
@@ -375,7 +377,8 @@ TEST(ArchiveKill, NoHalfFileUnderAFinalNameAndNoLeftoverAfterTheNextStart) {
         }
         files.revive();
         for (const auto& [path, content] : files.files) {
-            if (path.ends_with(kTemporarySuffix)) continue;
+            if (path.ends_with(kTemporarySuffix))
+                continue;
             if (path.find("raw_data") != std::string::npos) {
                 EXPECT_EQ(content.size(), kBeaconFrameSize + 1) << path << ", kill at change " << killAt;
             } else if (path.find("Decoded") != std::string::npos) {

@@ -47,10 +47,10 @@ TEST(BeaconTextLogReader, SkipsAndCountsWhatIsNoDataLine) {
     std::string bad = good;
     bad.replace(0, 5, "86x00");
     std::string text = beaconTextLogHeader() + good + bad;
-    text += good.substr(0, good.size() - 5) + "\r\n";                  // cut short
-    text += "1\t" + good;                                               // a field too many
+    text += good.substr(0, good.size() - 5) + "\r\n";                        // cut short
+    text += "1\t" + good;                                                    // a field too many
     text += good.substr(0, good.find("2024")) + "2023-02-29\t14:15:07\r\n";  // no such day
-    text += good.substr(0, good.size() - 2);                            // the last line, no line end
+    text += good.substr(0, good.size() - 2);                                 // the last line, no line end
 
     const BeaconTextLogContents log = parseBeaconTextLog(text);
     EXPECT_EQ(log.entries.size(), 2u);

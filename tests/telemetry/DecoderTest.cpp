@@ -60,7 +60,8 @@ TEST(DecodedInfoLines, GeneratorLikeRecordWithGpsOff) {
     r.setLastBootCause(1);
     r.setTransponderOn(1);
     const std::uint8_t status[] = {0x00, 0x01, 0x0A, 0xFF, 0, 0, 0, 0x80};
-    for (std::size_t i = 0; i < 8; ++i) r.setStatusByte(i, status[i]);
+    for (std::size_t i = 0; i < 8; ++i)
+        r.setStatusByte(i, status[i]);
     for (int gps : {0, 2, 255}) {
         r.setGpsOn(static_cast<std::uint8_t>(gps));
         const auto lines = decodedInfoLines(r, 4294967295u, kLocal);
@@ -137,11 +138,13 @@ public:
     }
     void aSaveTempFileExecute(const BeaconRecord& r) override {
         calls.push_back("text " + std::to_string(r.FlightTime()));
-        if (textLogFails) throw EInOutError::fromCode(kIoFileAccessDenied);
+        if (textLogFails)
+            throw EInOutError::fromCode(kIoFileAccessDenied);
     }
     void aSaveBinFileExecute(const RawFrame& raw) override {
         calls.push_back("bin " + std::to_string(raw[0]));
-        if (binFails) throw EInOutError::fromCode(kIoDiskFull);
+        if (binFails)
+            throw EInOutError::fromCode(kIoDiskFull);
     }
 };
 

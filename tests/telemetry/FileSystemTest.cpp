@@ -15,9 +15,7 @@ using namespace kestrel;
 
 namespace {
 
-std::string join(const test::ScratchDir& dir, const std::string& name) {
-    return dir.str() + kPathSeparator + name;
-}
+std::string join(const test::ScratchDir& dir, const std::string& name) { return dir.str() + kPathSeparator + name; }
 
 int codeOf(const std::function<void()>& f) {
     try {

@@ -27,13 +27,15 @@ public:
 
     void setReceiveStatus(std::string_view text) override { status = text; }
     void writeRawByte(std::uint8_t b) override {
-        if (rawLogFails) throw EInOutError::fromCode(kIoFileNotOpen);
+        if (rawLogFails)
+            throw EInOutError::fromCode(kIoFileNotOpen);
         rawLog.push_back(static_cast<char>(b));
     }
     void decodeFrame() override {
         decoded.push_back(finder->CurrentRecord());
         rawCopies.push_back(finder->RawFrameCopy());
-        if (onDecode) onDecode();
+        if (onDecode)
+            onDecode();
     }
 };
 
@@ -45,7 +47,8 @@ protected:
     void SetUp() override { host.finder = &finder; }
 
     void feed(std::string_view bytes) {
-        for (char c : bytes) finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
+        for (char c : bytes)
+            finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
     }
 
     static std::string frameWithFlightTime(std::uint32_t t) {
@@ -77,7 +80,8 @@ TEST_F(FrameFinderTest, FindsAFrameOnItsLastByte) {
 
 TEST_F(FrameFinderTest, FindsFramesAfterNoiseAndBackToBack) {
     std::string noise;
-    for (int i = 0; i < 400; ++i) noise.push_back(static_cast<char>(i * 7));
+    for (int i = 0; i < 400; ++i)
+        noise.push_back(static_cast<char>(i * 7));
     feed(noise);
     feed(frameWithFlightTime(1));
     feed(frameWithFlightTime(2));
@@ -93,7 +97,8 @@ TEST_F(FrameFinderTest, FindsFramesAfterNoiseAndBackToBack) {
 
 TEST_F(FrameFinderTest, NoiseCountsUpToOneHundredFiftyAndKeepsTheLast149) {
     std::string noise;
-    for (int i = 0; i < 300; ++i) noise.push_back(static_cast<char>('a' + i % 26));
+    for (int i = 0; i < 300; ++i)
+        noise.push_back(static_cast<char>('a' + i % 26));
     feed(noise.substr(0, 149));
     EXPECT_EQ(host.status, "N=149");
     feed(noise.substr(149, 1));
@@ -174,7 +179,8 @@ TEST_F(FrameFinderTest, FailedDecodeStillCutsTheFrameAndTrims) {
     // A store that keeps failing: every frame is still decoded exactly once and
     // the buffer stays bounded.
     std::string stream;
-    for (std::uint32_t t = 10; t < 15; ++t) stream += std::string(t * 5, 'n') + frameWithFlightTime(t);
+    for (std::uint32_t t = 10; t < 15; ++t)
+        stream += std::string(t * 5, 'n') + frameWithFlightTime(t);
     int failures = 0;
     for (char c : stream) {
         try {
@@ -203,26 +209,27 @@ TEST_F(FrameFinderTest, RecordedBytesFindWhatByteByByteFinds) {
     std::mt19937 rng(3);
     std::string stream;
     const auto noise = [&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) stream.push_back(static_cast<char>(rng() % 4 ? rng() : ' '));
+        for (std::size_t i = 0; i < n; ++i)
+            stream.push_back(static_cast<char>(rng() % 4 ? rng() : ' '));
     };
     BeaconRecord inner = test::exampleRecord();
     std::copy(TrailerMarker.begin(), TrailerMarker.end(), inner.bytes().begin() + 40);
     for (std::uint32_t t = 0; t < 300; ++t) {
         std::string frame = frameWithFlightTime(t);
         switch (rng() % 8) {
-            case 0: frame.erase(rng() % 110 + 2, 1); break;
-            case 1: frame.insert(rng() % 110 + 2, 1, 'B'); break;
-            case 2: frame = std::string(rng() % 140, 'n') + std::string(TrailerMarker); break;
-            case 3:  // markers sharing a blank, the first one early
-                frame = std::string(rng() % 20 + 80, 'n') + std::string(TrailerMarker) +
-                        std::string(TrailerMarker).substr(1) + std::string(40, 'm');
-                break;
-            case 4: frame = frame.substr(rng() % 131); break;
-            case 5:
-                inner.setFlightTime(t);  // every frame differs: the failure check below finds its place
-                frame = buildBeaconFrame(kTestFrameHeader, inner);
-                break;
-            default: break;
+        case 0: frame.erase(rng() % 110 + 2, 1); break;
+        case 1: frame.insert(rng() % 110 + 2, 1, 'B'); break;
+        case 2: frame = std::string(rng() % 140, 'n') + std::string(TrailerMarker); break;
+        case 3:  // markers sharing a blank, the first one early
+            frame = std::string(rng() % 20 + 80, 'n') + std::string(TrailerMarker) +
+                    std::string(TrailerMarker).substr(1) + std::string(40, 'm');
+            break;
+        case 4: frame = frame.substr(rng() % 131); break;
+        case 5:
+            inner.setFlightTime(t);  // every frame differs: the failure check below finds its place
+            frame = buildBeaconFrame(kTestFrameHeader, inner);
+            break;
+        default: break;
         }
         stream += frame;
         noise(rng() % 3 ? 0 : rng() % 200);
@@ -255,7 +262,8 @@ TEST_F(FrameFinderTest, RecordedBytesFindWhatByteByByteFinds) {
     bulkHost = RecordingHost();
     bulkHost.finder = &failing;
     bulkHost.onDecode = [&] {
-        if (bulkHost.decoded.size() == 10) throw EInOutError::fromCode(kIoDiskFull);
+        if (bulkHost.decoded.size() == 10)
+            throw EInOutError::fromCode(kIoDiskFull);
     };
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.data());
     EXPECT_THROW(failing.analyseRecordedBytes(bytes, stream.size()), EInOutError);

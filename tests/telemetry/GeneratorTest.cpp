@@ -20,7 +20,8 @@ constexpr uint32_t kMul = 134775813u;
 // Inverse of the LCG multiplier modulo 2^32 (Newton iteration on an odd number).
 uint32_t inverseMul() {
     uint32_t x = kMul;
-    for (int i = 0; i < 5; ++i) x *= 2u - kMul * x;
+    for (int i = 0; i < 5; ++i)
+        x *= 2u - kMul * x;
     return x;
 }
 
@@ -29,7 +30,8 @@ uint32_t stateYieldingAtDraw(int k, uint32_t n, uint32_t d) {
     uint64_t lo = ((static_cast<uint64_t>(d) << 32) + n - 1) / n;  // smallest s with s*n>>32 == d
     uint32_t s = static_cast<uint32_t>(lo);
     const uint32_t inv = inverseMul();
-    for (int i = 0; i < k; ++i) s = (s - 1u) * inv;
+    for (int i = 0; i < k; ++i)
+        s = (s - 1u) * inv;
     return s;
 }
 
@@ -60,7 +62,8 @@ TEST(RandomSequence, StartsAtZeroAndFollowsTheLcg) {
     EXPECT_EQ(r.State, 134775814u);
     const std::vector<uint32_t> rest = {0, 81, 109, 268, 318, 161, 372};
     const std::vector<uint32_t> ns = {1, 400, 400, 400, 1000, 1000, 1000};
-    for (std::size_t i = 0; i < ns.size(); ++i) EXPECT_EQ(r.Random(ns[i]), rest[i]) << "draw " << i + 3;
+    for (std::size_t i = 0; i < ns.size(); ++i)
+        EXPECT_EQ(r.Random(ns[i]), rest[i]) << "draw " << i + 3;
 }
 
 TEST(RandomSequence, RandomOfOneIsZeroButStillAdvances) {
@@ -88,7 +91,8 @@ TEST(RandomSequence, StreamTicksDrawARecordThenAByte) {
 TEST(RandomSequence, RandomByteNeverYields255) {
     TestGenerator g;
     std::set<int> seen;
-    for (int i = 0; i < 200000; ++i) seen.insert(g.RandomByte());
+    for (int i = 0; i < 200000; ++i)
+        seen.insert(g.RandomByte());
     EXPECT_EQ(seen.size(), 255u);
     EXPECT_EQ(*seen.rbegin(), 254);
     EXPECT_EQ(*seen.begin(), 0);
@@ -105,9 +109,11 @@ TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
 }
 
 TEST(TestGenerator, FlightTimeIsTheTickCountInWholeSecondsToNearest) {
-    struct Case { uint32_t tick, seconds; };
-    for (auto c : {Case{1500, 2}, Case{2500, 2}, Case{500, 0}, Case{1499, 1}, Case{3500, 4},
-                   Case{0, 0}, Case{4294967295u, 4294967}}) {
+    struct Case {
+        uint32_t tick, seconds;
+    };
+    for (auto c : {Case{1500, 2}, Case{2500, 2}, Case{500, 0}, Case{1499, 1}, Case{3500, 4}, Case{0, 0},
+                   Case{4294967295u, 4294967}}) {
         TestGenerator g;
         g.Init(c.tick);
         const std::string rec = recordOf(g);
@@ -117,7 +123,10 @@ TEST(TestGenerator, FlightTimeIsTheTickCountInWholeSecondsToNearest) {
 }
 
 TEST(TestGenerator, OuterTemperaturesFromGivenDraws) {
-    struct Case { uint32_t draw; int16_t value; };
+    struct Case {
+        uint32_t draw;
+        int16_t value;
+    };
     for (auto c : {Case{5, -30}, Case{15, -28}, Case{25, -28}, Case{95, -20}, Case{99, -20}, Case{0, -30}}) {
         TestGenerator g;
         g.Rng.State = stateYieldingAtDraw(kToutMinDraw, 100, c.draw);

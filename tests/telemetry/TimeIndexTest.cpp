@@ -32,8 +32,10 @@ public:
     FileHandle createFile(const std::string& p) override { return named(real.createFile(p), p); }
     FileHandle openForAppend(const std::string& p) override { return named(real.openForAppend(p), p); }
     void write(FileHandle f, const void* data, std::size_t size) override {
-        if (!failing(paths[f])) return real.write(f, data, size);
-        if (storeBeforeFailing) real.write(f, data, std::min(size, storeBeforeFailing));
+        if (!failing(paths[f]))
+            return real.write(f, data, size);
+        if (storeBeforeFailing)
+            real.write(f, data, std::min(size, storeBeforeFailing));
         throw EInOutError::fromCode(kIoDiskFull);
     }
     void close(FileHandle f) override { real.close(f); }
@@ -62,11 +64,11 @@ TEST(TimeIndex, MillisecondsSinceEpochBothWays) {
 }
 
 TEST(TimeIndex, EncodedEntriesReadBackAndATornOneIsLeftOut) {
-    std::vector<TimeIndexEntry> entries{
-        {0, 1709648107250}, {2600, 1709648107350}, {5300, 1709648107461},  // a steady stream
-        {5301, 1709648117461},                                            // after a pause
-        {9000, 1709648000000},                                            // the clock stepped back
-        {1ull << 40, 1709648200000}};
+    std::vector<TimeIndexEntry> entries{{0, 1709648107250},         {2600, 1709648107350},
+                                        {5300, 1709648107461},  // a steady stream
+                                        {5301, 1709648117461},  // after a pause
+                                        {9000, 1709648000000},  // the clock stepped back
+                                        {1ull << 40, 1709648200000}};
     TimeIndexEncoder encoder;
     std::string file(kTimeIndexHeader);
     for (const auto& e : entries) {
@@ -136,10 +138,10 @@ protected:
 TEST_F(ArchiveTimeIndex, AnEntryPerPauseAndPerTenthOfASecondAtMost) {
     const std::int64_t t0 = ms(clock);
     chunk(0, "0123456789");
-    chunk(60, "abcde");    // too soon for an entry of its own
-    chunk(60, "fgh");      // 120 ms after the first entry
-    chunk(5000, "XY");     // the first bytes after a pause
-    chunk(10, "");         // a read with nothing stored writes nothing
+    chunk(60, "abcde");  // too soon for an entry of its own
+    chunk(60, "fgh");    // 120 ms after the first entry
+    chunk(5000, "XY");   // the first bytes after a pause
+    chunk(10, "");       // a read with nothing stored writes nothing
     chunk(100, "Z");
     EXPECT_EQ(entries(), (std::vector<TimeIndexEntry>{{0, t0}, {15, t0 + 120}, {18, t0 + 5120}, {20, t0 + 5230}}));
     EXPECT_EQ(fs::path(archive.TimeIndexPath()).filename().string(),

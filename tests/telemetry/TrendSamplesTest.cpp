@@ -32,7 +32,8 @@ TEST(TrendSamples, LinesBreakBetweenPassesAndTheAxisFitsTheData) {
     TrendSamples samples;
     const BeaconLogEntry e;
     // Two passes two hours apart, a beacon every 10 s, one of them lost.
-    for (std::int64_t t : {0, 10, 20, 40, 50, 7200, 7210, 7220}) samples.add(t * 1000, e);
+    for (std::int64_t t : {0, 10, 20, 40, 50, 7200, 7210, 7220})
+        samples.add(t * 1000, e);
     EXPECT_EQ(samples.lineStarts(), (std::vector<std::size_t>{0, 5}));
     EXPECT_EQ(samples.timeRange(), std::make_pair(std::int64_t{-144'400}, std::int64_t{7'364'400}));
 

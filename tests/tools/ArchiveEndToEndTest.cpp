@@ -20,9 +20,9 @@ namespace {
 const std::string kHeader =
     "KESTREL (ZZ0KR) beacon data log file\r\n\r\n"
     "Flight time, s\tVbatt, V\tIin, mA\tIsys, mA\tBx\tBy\tBz\tLat\tLong\tAlt\tVelocity\tGPS_ON\t"
-    "Tcpu, C Teps, C Tsol_max, C\tTsol_min, C\tTransponder time, s\tTransponder_ON" + std::string(2, ' ') +
-    "Iphoto[1..3], mA" + std::string(8, ' ') + "Kphoto[1..6]" + std::string(4, ' ') + "ErrorCodes" +
-    std::string(6, ' ') + "Date" + std::string(5, ' ') + "TimeUTC\r\n\r\n";
+    "Tcpu, C Teps, C Tsol_max, C\tTsol_min, C\tTransponder time, s\tTransponder_ON" +
+    std::string(2, ' ') + "Iphoto[1..3], mA" + std::string(8, ' ') + "Kphoto[1..6]" + std::string(4, ' ') +
+    "ErrorCodes" + std::string(6, ' ') + "Date" + std::string(5, ' ') + "TimeUTC\r\n\r\n";
 
 // Fields 2 to 28 of the line of the generator's first beacon, worked out from
 // its draws: Vbat 6500, Iin 1000, Isys 200, B 18.2 33.9 12.8, latitude 54.9,
@@ -67,7 +67,8 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
                                "noise" + next + " NORTHERN SKY BEACON " + "tail";
     for (std::size_t sent = 0; sent < stream.size();) {
         sent += pty.writeSome(stream.data() + sent, stream.size() - sent);
-        if (sent < stream.size()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (sent < stream.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 
     const fs::path telemetry = work / "Telemetry";

@@ -26,7 +26,8 @@ std::vector<std::string> dataLines(const fs::path& log) {
     std::vector<std::string> lines;
     std::string l;
     for (int n = 0; std::getline(in, l); ++n)
-        if (n >= 4) lines.push_back(l);  // after the four header lines
+        if (n >= 4)
+            lines.push_back(l);  // after the four header lines
     return lines;
 }
 
@@ -35,7 +36,8 @@ std::vector<std::string> dataLines(const fs::path& log) {
 std::vector<std::string> framesIn(const std::string& s) {
     std::vector<std::string> frames;
     for (std::size_t p = s.find(kMarker, 110); p != std::string::npos; p = s.find(kMarker, p + 1))
-        if (s.compare(p - 110, 2, "Bb") == 0) frames.push_back(s.substr(p - 110, 131));
+        if (s.compare(p - 110, 2, "Bb") == 0)
+            frames.push_back(s.substr(p - 110, 131));
     return frames;
 }
 
@@ -53,8 +55,8 @@ TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
     const fs::path work = root / "station";
     fs::create_directories(work);
 
-    Child sim({KESTREL_TNC_SIM, "--write-ini", work.string(), "--interval", "0.25", "--noise", "20",
-               "--sent-log", (root / "sent.bin").string()},
+    Child sim({KESTREL_TNC_SIM, "--write-ini", work.string(), "--interval", "0.25", "--noise", "20", "--sent-log",
+               (root / "sent.bin").string()},
               root, root / "sim.out", false);
     // The whole file: it exists, empty, a moment before the simulator fills it.
     ASSERT_TRUE(eventually([&] { return readFile(work / "RS232Settings.ini").ends_with("FlowControl=None\r\n"); },
@@ -68,7 +70,9 @@ TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
         return logs.size() == 1 ? dataLines(logs[0]).size() : 0u;
     };
     ASSERT_TRUE(eventually([&] { return logLines() >= 4 || !decoder.running(); }, std::chrono::seconds(30)))
-        << "simulator:\n" << readFile(root / "sim.out") << "decoder:\n" << readFile(root / "decoder.out");
+        << "simulator:\n"
+        << readFile(root / "sim.out") << "decoder:\n"
+        << readFile(root / "decoder.out");
     ASSERT_TRUE(decoder.running()) << readFile(root / "decoder.out");
 
     EXPECT_EQ(decoder.terminate(), 0) << readFile(root / "decoder.out");
@@ -102,7 +106,8 @@ TEST(EndToEnd, SimulatedTncBeaconsEndUpInTheArchive) {
     auto rawFiles = filesIn(work / "Telemetry" / "raw_data");
     ASSERT_EQ(rawFiles.size(), frames.size());
     std::vector<std::string> stored;
-    for (auto& f : rawFiles) stored.push_back(readFile(f));
+    for (auto& f : rawFiles)
+        stored.push_back(readFile(f));
     for (const auto& fr : frames)
         EXPECT_NE(std::find(stored.begin(), stored.end(), fr + std::string(1, '\0')), stored.end());
 

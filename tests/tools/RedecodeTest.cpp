@@ -32,7 +32,8 @@ class LiveRun : public IFrameFinderHost, public IDecodedInfoPane {
 public:
     explicit LiveRun(const fs::path& base) { archive.openRunFiles(base.string()); }
     void feed(const std::string& bytes) {
-        for (char c : bytes) finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
+        for (char c : bytes)
+            finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
         archive.closeRawByteLog();
     }
     void setReceiveStatus(std::string_view) override {}
@@ -58,13 +59,15 @@ std::string withoutTime(const std::string& line) { return line.substr(0, line.rf
 std::vector<std::string> linesOf(const fs::path& log) {
     std::vector<std::string> lines;
     std::istringstream in(test::readFile(log));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> linesWithoutTime(const fs::path& log) {
     std::vector<std::string> lines = linesOf(log);
-    for (auto& line : lines) line = withoutTime(line);
+    for (auto& line : lines)
+        line = withoutTime(line);
     return lines;
 }
 
@@ -124,7 +127,9 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
     // CSV from the re-decoded BeaconTextLog and from the RawByteLog itself.
     const fs::path csv = scratch / "beacons.csv";
     ASSERT_EQ(runTool({"--csv", csv.string(), (again / "Decoded" / kTextLogName).string(), rawLog.string()},
-                      scratch.path(), output), 0) << output;
+                      scratch.path(), output),
+              0)
+        << output;
     EXPECT_NE(output.find("3 beacons, 0 lines skipped"), std::string::npos) << output;
     const std::string rows = test::readFile(csv);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 7);
@@ -144,8 +149,10 @@ TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveAndGoesOnPastUnreadableFiles
     const fs::path missing = scratch / "log_raw_2024_01_01_000000_UTC.KR7";
     EXPECT_EQ(runTool({missing.string(), rawLog.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find(missing.string() + ": no such file"), std::string::npos) << output;
-    EXPECT_EQ(test::filesIn(scratch / "live" / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
-              3u) << output;
+    EXPECT_EQ(
+        test::filesIn(scratch / "live" / "log_raw_2024_03_05_141507_UTC_redecoded" / "Telemetry" / "raw_data").size(),
+        3u)
+        << output;
     EXPECT_EQ(test::filesIn(scratch / "live" / "Telemetry").size(), 3u);
 }
 
@@ -154,11 +161,14 @@ TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveAndGoesOnPastUnreadableFiles
 TEST_F(RedecodeTool, DecodesAnyRecordingStampedByStartOrModificationTime) {
     const fs::path capture = scratch / "my capture.bin";
     fs::copy_file(rawLog, capture);
-    fs::last_write_time(capture, fs::file_time_type::clock::from_sys(std::chrono::sys_days{std::chrono::year{2025} / 6 / 7} +
-                                                                     std::chrono::hours{8} + std::chrono::seconds{9}));
-    ASSERT_EQ(runTool({"--csv", "out.csv", "--start", "2024-12-31 23:59:58", capture.string()}, scratch.path(), output), 0)
+    fs::last_write_time(capture,
+                        fs::file_time_type::clock::from_sys(std::chrono::sys_days{std::chrono::year{2025} / 6 / 7} +
+                                                            std::chrono::hours{8} + std::chrono::seconds{9}));
+    ASSERT_EQ(runTool({"--csv", "out.csv", "--start", "2024-12-31 23:59:58", capture.string()}, scratch.path(), output),
+              0)
         << output;
-    EXPECT_NE(output.find("3 beacons, 2 frames rejected, time from --start, 2024-12-31 23:59:58 UTC"), std::string::npos)
+    EXPECT_NE(output.find("3 beacons, 2 frames rejected, time from --start, 2024-12-31 23:59:58 UTC"),
+              std::string::npos)
         << output;
     const std::string csv = test::readFile(scratch / "out.csv");
     EXPECT_NE(csv.find("\n2024-12-31T23:59:58.000Z,1,"), std::string::npos) << csv;
@@ -174,7 +184,8 @@ TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
     BeaconLogEntry e = beaconLogEntry(test::exampleRecord(), t);
     // Tcpu: -2000 / 340 + 36.53, every digit of the double.
     const std::string row =
-        "2024-03-05T14:15:07.250Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,0,"
+        "2024-03-05T14:15:07.250Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,"
+        "0,"
         "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080\n";
     EXPECT_EQ(redecode::csvRow(e), row);
     const std::string header = redecode::csvHeader();
@@ -196,7 +207,8 @@ public:
         mounted_ = std::system(("mount -t tmpfs -o size=64k tmpfs '" + dir.string() + "' 2>/dev/null").c_str()) == 0;
     }
     ~FullDisk() {
-        if (mounted_ && std::system(("umount '" + dir_.string() + "'").c_str()) != 0) ADD_FAILURE() << "umount " << dir_;
+        if (mounted_ && std::system(("umount '" + dir_.string() + "'").c_str()) != 0)
+            ADD_FAILURE() << "umount " << dir_;
     }
     bool mounted() const { return mounted_; }
 
@@ -209,20 +221,24 @@ private:
 
 TEST_F(RedecodeTool, OutputThatDidNotFitIsNeverLeftLookingComplete) {
     std::string many;
-    for (std::uint32_t i = 0; i < 600; ++i) many += frame(i);
+    for (std::uint32_t i = 0; i < 600; ++i)
+        many += frame(i);
     const fs::path log = scratch / kRawLogName;
     test::writeFile(log, many);
     const FullDisk full(scratch / "full");
-    if (!full.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    if (!full.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
 
     const fs::path csv = scratch / "full" / "beacons.csv";
     EXPECT_EQ(runTool({"--csv", csv.string(), "--out", (scratch / "full" / "tree").string(), log.string()},
-                      scratch.path(), output), 1);
+                      scratch.path(), output),
+              1);
     EXPECT_FALSE(fs::exists(csv));
     EXPECT_NE(output.find(csv.string() + " not written whole: Disk full; removed"), std::string::npos) << output;
     EXPECT_EQ(output.find("rows written"), std::string::npos) << output;
     std::smatch inTree;
-    ASSERT_TRUE(std::regex_search(output, inTree, std::regex(R"(600 beacons.* incomplete \((\d+) beacons in it\): Disk full)")))
+    ASSERT_TRUE(
+        std::regex_search(output, inTree, std::regex(R"(600 beacons.* incomplete \((\d+) beacons in it\): Disk full)")))
         << output;
     // What is there is whole: lines that end, RawFrameFiles of 132 bytes.
     const auto textLogs = test::filesIn(scratch / "full" / "tree" / "Telemetry" / "Decoded");
@@ -244,7 +260,8 @@ std::int64_t lineTime(const std::string& line) {
                           &d, &h, &mi, &s),
               6)
         << line;
-    t = {std::uint16_t(y), std::uint16_t(mo), 0, std::uint16_t(d), std::uint16_t(h), std::uint16_t(mi), std::uint16_t(s), 0};
+    t = {std::uint16_t(y),  std::uint16_t(mo), 0, std::uint16_t(d), std::uint16_t(h),
+         std::uint16_t(mi), std::uint16_t(s),  0};
     return utcMilliseconds(t);
 }
 
@@ -266,15 +283,18 @@ TEST(RedecodeLive, BeaconTextLogOfTheLiveRunComesBackWithItsTimes) {
     std::string stream;
     for (std::uint32_t i = 1; i <= 4; ++i) {
         const std::string bytes = frame(i) + "noise\r\n";
-        for (std::size_t sent = 0; sent < bytes.size();) sent += pty.writeSome(bytes.data() + sent, bytes.size() - sent);
+        for (std::size_t sent = 0; sent < bytes.size();)
+            sent += pty.writeSome(bytes.data() + sent, bytes.size() - sent);
         stream += bytes;
         std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     }
     const fs::path rawLogs = work / "Telemetry" / "raw_log";
-    ASSERT_TRUE(test::eventually([&] {
-        const auto logs = test::filesIn(rawLogs);
-        return !logs.empty() && fs::file_size(logs.front()) >= stream.size();
-    }, std::chrono::seconds(30)));
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            const auto logs = test::filesIn(rawLogs);
+            return !logs.empty() && fs::file_size(logs.front()) >= stream.size();
+        },
+        std::chrono::seconds(30)));
     EXPECT_EQ(decoder.terminate(), 0) << test::readFile(scratch / "decoder.out");
 
     const auto files = test::filesIn(rawLogs);
@@ -284,7 +304,8 @@ TEST(RedecodeLive, BeaconTextLogOfTheLiveRunComesBackWithItsTimes) {
     std::string output;
     ASSERT_EQ(runTool({"--out", (scratch / "again").string(), files[0].string()}, scratch.path(), output), 0) << output;
     EXPECT_NE(output.find("4 beacons, 0 frames rejected, times from its time index (1 torn entries left out)"),
-              std::string::npos) << output;
+              std::string::npos)
+        << output;
 
     const auto live = linesOf(test::filesIn(work / "Telemetry" / "Decoded").front());
     const auto again = linesOf(test::filesIn(scratch / "again" / "Telemetry" / "Decoded").front());

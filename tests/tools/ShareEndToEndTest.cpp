@@ -23,7 +23,8 @@ std::size_t Queued(const fs::path& outbox) {
     const std::string text = readFile(outbox);
     std::size_t n = 0;
     for (std::size_t p = 0; (p = text.find("Q ", p)) != std::string::npos; ++p)
-        if (p == 0 || text[p - 1] == '\n') ++n;
+        if (p == 0 || text[p - 1] == '\n')
+            ++n;
     return n;
 }
 
@@ -51,10 +52,12 @@ TEST(ShareEndToEnd, BeaconsReachTheServerLiveAndAfterAKillAndARestart) {
             sent += pty.writeSome(bytes.data() + sent, bytes.size() - sent);
     };
     std::vector<std::string> beacons;
-    for (uint32_t ms : {1500, 2600, 3700, 4800}) beacons.push_back(expected::firstBeacon(ms));
+    for (uint32_t ms : {1500, 2600, 3700, 4800})
+        beacons.push_back(expected::firstBeacon(ms));
     auto hex = [&](std::size_t from, std::size_t to) {
         std::vector<std::string> v;
-        for (std::size_t i = from; i <= to; ++i) v.push_back(HexUpper(beacons[i]));
+        for (std::size_t i = from; i <= to; ++i)
+            v.push_back(HexUpper(beacons[i]));
         return v;
     };
 
@@ -83,5 +86,6 @@ TEST(ShareEndToEnd, BeaconsReachTheServerLiveAndAfterAKillAndARestart) {
     ASSERT_TRUE(eventually([&] { return server.taken().size() == 4; }, 10s));
     EXPECT_EQ(decoder->terminate(), 0) << readFile(scratch / "decoder2.out");
     EXPECT_EQ(server.taken(), hex(0, 3));  // in order, none twice
-    for (const auto& s : server.received()) EXPECT_TRUE(s.problems.empty()) << s.request;
+    for (const auto& s : server.received())
+        EXPECT_TRUE(s.problems.empty()) << s.request;
 }

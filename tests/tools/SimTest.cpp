@@ -34,7 +34,8 @@ Sent transmit(BeaconOptions opt, int beacons) {
         s.stream += tx.bytes;
         ++s.beacons;
         s.damaged += tx.damaged;
-        if (!tx.damaged) s.records.push_back(tx.record);
+        if (!tx.damaged)
+            s.records.push_back(tx.record);
     }
     return s;
 }
@@ -50,7 +51,8 @@ std::vector<std::string> vbatLinesFound(const std::string& stream) {
     std::vector<std::string> found;
     EchoDecoder d([&](const std::vector<std::string>& lines) {
         for (const auto& l : lines)
-            if (l.rfind("Vbat = ", 0) == 0) found.push_back(l);
+            if (l.rfind("Vbat = ", 0) == 0)
+                found.push_back(l);
     });
     d.feed(stream);
     return found;
@@ -104,8 +106,9 @@ TEST(SimPort, SettingsFilePointsTheDecoderAtThePort) {
     const auto& dir = scratch.path();
     std::string path = writeSettingsIni(dir.string(), "/dev/pts/7", 19200);
     EXPECT_EQ(path, (dir / "RS232Settings.ini").string());
-    EXPECT_EQ(kestrel::test::readFile(path), "[CPort]\r\nPort=/dev/pts/7\r\nBaudRate=19200\r\nStopBits=1\r\nDataBits=8\r\n"
-                                              "Parity=None\r\nFlowControl=None\r\n");
+    EXPECT_EQ(kestrel::test::readFile(path),
+              "[CPort]\r\nPort=/dev/pts/7\r\nBaudRate=19200\r\nStopBits=1\r\nDataBits=8\r\n"
+              "Parity=None\r\nFlowControl=None\r\n");
     EXPECT_THROW(writeSettingsIni("/nonexistent/dir", "/dev/pts/7", 9600), std::runtime_error);
 }
 
@@ -134,7 +137,8 @@ TEST(BeaconSource, TelemetryIsPlausibleAndVaries) {
         EXPECT_GE(r.ToutMax(), r.ToutMin());
         EXPECT_GT(r.TcpuCelsius(), 10);
         EXPECT_LT(r.TcpuCelsius(), 35);
-        for (std::size_t k = 0; k < 3; ++k) EXPECT_LE(r.Isun(k), 400);
+        for (std::size_t k = 0; k < 3; ++k)
+            EXPECT_LE(r.Isun(k), 400);
         ASSERT_FALSE(::testing::Test::HasFailure()) << "beacon at t=" << t;
     }
     EXPECT_GT(vMax - vMin, 150);
@@ -158,7 +162,8 @@ TEST(BeaconSource, DamagedBeaconsAreNotFoundAndNoiseHidesNone) {
     EXPECT_EQ(countFound(s.stream), static_cast<uint32_t>(s.beacons - s.damaged));
     // The record reported with each transmission is the one on the line.
     std::vector<std::string> want;
-    for (const auto& r : s.records) want.push_back("Vbat = " + std::to_string(r.Vbat()) + " mV");
+    for (const auto& r : s.records)
+        want.push_back("Vbat = " + std::to_string(r.Vbat()) + " mV");
     EXPECT_EQ(vbatLinesFound(s.stream), want);
 
     opt.damagePercent = 100;
@@ -167,8 +172,7 @@ TEST(BeaconSource, DamagedBeaconsAreNotFoundAndNoiseHidesNone) {
 }
 
 TEST(SimEcho, ReceivedBytesShowAsTextAndHex) {
-    EXPECT_EQ(describeReceived(std::string("AT\r\n\x1b\"\\", 7)),
-              "\"AT\\r\\n\\x1B\\\"\\\\\"  [41 54 0D 0A 1B 22 5C]");
+    EXPECT_EQ(describeReceived(std::string("AT\r\n\x1b\"\\", 7)), "\"AT\\r\\n\\x1B\\\"\\\\\"  [41 54 0D 0A 1B 22 5C]");
     EXPECT_EQ(describeReceived(std::string(1, '\0')), "\"\\x00\"  [00]");
 }
 
@@ -178,7 +182,10 @@ TEST(SimEcho, ABeaconFromTheDecoderIsDecoded) {
     g.FillBuffer();
     std::vector<std::string> lines;
     int calls = 0;
-    EchoDecoder d([&](const std::vector<std::string>& l) { lines = l; ++calls; });
+    EchoDecoder d([&](const std::vector<std::string>& l) {
+        lines = l;
+        ++calls;
+    });
     d.feed("AT\r");
     d.feed(g.TestFrame.substr(0, 60));
     EXPECT_EQ(calls, 0);

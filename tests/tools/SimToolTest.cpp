@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace fs = std::filesystem;
 using namespace kestrel::test;
 
@@ -27,7 +26,8 @@ bool iniWritten(const fs::path& ini) { return readFile(ini).ends_with("FlowContr
 std::string connectAndRead(const fs::path& ini, std::size_t want) {
     const std::string port = portIn(ini);
     int fd = openAsDecoder(port);
-    if (fd < 0) return "cannot open " + port;
+    if (fd < 0)
+        return "cannot open " + port;
     std::string got = readFor(fd, want, std::chrono::seconds(10));
     close(fd);
     return got;
@@ -58,11 +58,12 @@ TEST(SimTool, HelpAndBadOptions) {
 TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
     ScratchDir s("kestrel-simtool");
     std::string log;
-    for (int i = 0; i < 3000; ++i) log += static_cast<char>((i * 7) & 0xFF);
+    for (int i = 0; i < 3000; ++i)
+        log += static_cast<char>((i * 7) & 0xFF);
     writeFile(s / "log_raw.KR7", log);
 
-    Child sim({KESTREL_TNC_SIM, "--write-ini", s.path().string(), "--replay", (s / "log_raw.KR7").string(),
-               "--rate", "20000"},
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.path().string(), "--replay", (s / "log_raw.KR7").string(), "--rate",
+               "20000"},
               s.path(), s / "sim.out", false);
     ASSERT_TRUE(eventually([&] { return iniWritten(s / "RS232Settings.ini"); }, std::chrono::seconds(10)));
     EXPECT_EQ(connectAndRead(s / "RS232Settings.ini", log.size()), log);
@@ -72,8 +73,8 @@ TEST(SimTool, ReplaysARawByteLogWholeOnceTheDecoderOpens) {
 
 TEST(SimTool, SendsTheCountedBeaconsAndLogsThem) {
     ScratchDir s("kestrel-simtool");
-    Child sim({KESTREL_TNC_SIM, "--write-ini", s.path().string(), "--count", "3", "--interval", "0.05",
-               "--sent-log", (s / "sent.bin").string()},
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.path().string(), "--count", "3", "--interval", "0.05", "--sent-log",
+               (s / "sent.bin").string()},
               s.path(), s / "sim.out", false);
     ASSERT_TRUE(eventually([&] { return iniWritten(s / "RS232Settings.ini"); }, std::chrono::seconds(10)));
     const std::string got = connectAndRead(s / "RS232Settings.ini", 3 * 131);
@@ -87,12 +88,13 @@ TEST(SimTool, ListensOnlyWithCountZeroAndStopsCleanlyOnSigterm) {
     ScratchDir s("kestrel-simtool");
     Child sim({KESTREL_TNC_SIM, "--write-ini", s.path().string(), "--count", "0"}, s.path(), s / "sim.out", false);
     ASSERT_TRUE(eventually([&] { return readFile(s / "sim.out").find("waiting for the decoder") != std::string::npos; },
-                        std::chrono::seconds(10)));
+                           std::chrono::seconds(10)));
     int fd = openAsDecoder(portIn(s / "RS232Settings.ini"));
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, "AT\r", 3), 3);
-    EXPECT_TRUE(eventually([&] { return readFile(s / "sim.out").find("<- 3 bytes: \"AT\\r\"  [41 54 0D]") != std::string::npos; },
-                        std::chrono::seconds(10)))
+    EXPECT_TRUE(eventually(
+        [&] { return readFile(s / "sim.out").find("<- 3 bytes: \"AT\\r\"  [41 54 0D]") != std::string::npos; },
+        std::chrono::seconds(10)))
         << readFile(s / "sim.out");
     EXPECT_TRUE(sim.running()) << "listening goes on";
     EXPECT_EQ(sim.terminate(), 0);

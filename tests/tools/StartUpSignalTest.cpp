@@ -47,11 +47,16 @@ TEST(StartUpSignal, ATermWithTwoReportsQueuedShutsDownAndOpensNoFurtherBox) {
     writeFile(scratch / "Telemetry" / "Decoded", "not a folder");
     Child decoder({KESTREL_DECODER}, scratch.path(), scratch / "decoder.out", true);
 
-    const auto reportsWritten = [&] { return countOf(readFile(scratch / "decoder.out"), "kestrel-decoder: I/O error"); };
-    ASSERT_TRUE(eventually([&] {
-        pty.Send(kestrel::buildBeaconFrame(135, kestrel::BeaconRecord{}));
-        return reportsWritten() > 0 || !decoder.running();
-    }, 15s)) << "no report opened";
+    const auto reportsWritten = [&] {
+        return countOf(readFile(scratch / "decoder.out"), "kestrel-decoder: I/O error");
+    };
+    ASSERT_TRUE(eventually(
+        [&] {
+            pty.Send(kestrel::buildBeaconFrame(135, kestrel::BeaconRecord{}));
+            return reportsWritten() > 0 || !decoder.running();
+        },
+        15s))
+        << "no report opened";
     ASSERT_TRUE(decoder.running()) << readFile(scratch / "decoder.out");
     EXPECT_EQ(reportsWritten(), 1u) << "the second report waits behind the box";
 

@@ -22,7 +22,8 @@ namespace {
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "trend-window-tests";
         static char* argv[] = {name, nullptr};
@@ -34,8 +35,7 @@ private:
     QApplication* app_ = nullptr;
 };
 
-[[maybe_unused]] ::testing::Environment* const gQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const gQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 SystemTime at(std::uint16_t hour) { return {2024, 3, 0, 5, hour, 15, 7, 0}; }
 
@@ -52,7 +52,8 @@ void expectPointsPerSeries(const TTrendWindow& w, int points) {
 
 TEST(TrendWindow, OnePointPerBeaconFromLiveBeaconsAndLogs) {
     TTrendWindow w;
-    for (std::uint16_t h = 10; h < 13; ++h) w.addBeacon(test::exampleRecord(), at(h));
+    for (std::uint16_t h = 10; h < 13; ++h)
+        w.addBeacon(test::exampleRecord(), at(h));
     expectPointsPerSeries(w, 3);
     EXPECT_DOUBLE_EQ(w.series("Vbat")->at(0).y(), 6.85);
 

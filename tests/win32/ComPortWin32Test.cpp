@@ -85,7 +85,8 @@ TEST_F(ComPortWin32Test, UnreadBytesKeepNeitherThreadBusy) {
     // Wine signals EV_RXCHAR for as long as the bytes wait; over half a second
     // that must cost little processor time and bring no further deliveries.
     const double cpuBefore = test::processCpuSeconds();
-    EXPECT_FALSE(test::eventually(mailbox, [&] { return calls > 1; }, 500ms));
+    EXPECT_FALSE(test::eventually(
+        mailbox, [&] { return calls > 1; }, 500ms));
     EXPECT_LT(test::processCpuSeconds() - cpuBefore, 0.2);
     EXPECT_EQ(port.BytesWaiting(), 6);
     port.ClosePort();
@@ -108,7 +109,8 @@ TEST_F(ComPortWin32Test, CloseEndsTheEventThreadsPendingWaitPromptly) {
 // device without modem lines would.
 TEST_F(ComPortWin32Test, WithoutModemLinesTheSignalReadFailsAndTheThreadGivesUpQuietly) {
     if (!std::getenv("KESTREL_TEST_NO_MODEM_LINES"))
-        GTEST_SKIP() << "needs a port without modem lines: the Wine stage's second pass sets KESTREL_TEST_NO_MODEM_LINES";
+        GTEST_SKIP()
+            << "needs a port without modem lines: the Wine stage's second pass sets KESTREL_TEST_NO_MODEM_LINES";
     try {
         port.OpenPort();
         ADD_FAILURE() << "the modem-signal read succeeded";

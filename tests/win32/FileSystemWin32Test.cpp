@@ -28,10 +28,12 @@ TEST(FileSystemWin32, WritesEveryByteValueUnchangedOneWriteEach) {
     IFileSystem& fs = systemFileSystem();
     const std::string path = dir.str() + "\\raw.KR7";
     std::string all;
-    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+    for (int i = 0; i < 256; ++i)
+        all.push_back(static_cast<char>(i));
     all += "\r\n\n\r\x1a";  // no line-end translation, no end-of-file character
     FileHandle h = fs.createFile(path);
-    for (char c : all) fs.write(h, &c, 1);
+    for (char c : all)
+        fs.write(h, &c, 1);
     // Complete on disk before the file is closed: nothing is held back.
     EXPECT_EQ(test::readFile(path), all);
     fs.close(h);

@@ -18,7 +18,8 @@ std::vector<std::string> splitList(const std::string& text) {
     std::vector<std::string> items;
     std::istringstream in(text);
     for (std::string item; std::getline(in, item, ';');)
-        if (!item.empty()) items.push_back(item);
+        if (!item.empty())
+            items.push_back(item);
     return items;
 }
 
@@ -42,8 +43,8 @@ TEST(PortListWin32, ListsEveryNameOfTheSerialPortMapInCaseInsensitiveOrder) {
     EXPECT_EQ(sortedNames, expected);
 
     // The ports the stage maps, in text order: COM10 before COM2.
-    const auto com10 = positionOf(names, "COM10"), com2 = positionOf(names, "COM2"),
-               com7 = positionOf(names, "COM7"), com8 = positionOf(names, "COM8");
+    const auto com10 = positionOf(names, "COM10"), com2 = positionOf(names, "COM2"), com7 = positionOf(names, "COM7"),
+               com8 = positionOf(names, "COM8");
     ASSERT_GE(com10, 0);
     EXPECT_LT(com10, com2);
     EXPECT_LT(com2, com7);

@@ -29,8 +29,7 @@ namespace {
 // The middle of a control as the window's design places it (96 dpi, as Wine
 // runs): clicks there reach it only where the window built it by the design.
 std::string Middle(design::ControlId id) {
-    const design::Rect r =
-        design::InWindow(design::LayoutWindow(design::kClientWidth, design::kClientHeight), id);
+    const design::Rect r = design::InWindow(design::LayoutWindow(design::kClientWidth, design::kClientHeight), id);
     return std::to_string(r.left + r.width / 2) + " " + std::to_string(r.top + r.height / 2);
 }
 const std::string kSettingsButton = Middle(design::bSettings);
@@ -52,14 +51,17 @@ protected:
         drain();  // what an earlier run left on the line
     }
     void TearDown() override {
-        if (program_ && program_->running()) program_->close();
-        if (peer_ >= 0) ::close(peer_);
+        if (program_ && program_->running())
+            program_->close();
+        if (peer_ >= 0)
+            ::close(peer_);
     }
 
     // line: a [Line] section, when the program is to read KISS.
     void start(const std::string& port = "COM7", const std::string& line = "") {
         std::ofstream(work_ / "RS232Settings.ini", std::ios::binary)
-            << "[CPort]\r\nPort=" << port << "\r\nBaudRate=256000\r\n" << kOtherSection << line;
+            << "[CPort]\r\nPort=" << port << "\r\nBaudRate=256000\r\n"
+            << kOtherSection << line;
         program_ = std::make_unique<WineProgram>(line_, work_);
         window_ = program_->waitForMainWindow();
         ASSERT_FALSE(window_.empty()) << program_->output();
@@ -68,7 +70,8 @@ protected:
     void drain() {
         for (pollfd p{peer_, POLLIN, 0}; poll(&p, 1, 300) > 0;) {
             char buf[4096];
-            if (::read(peer_, buf, sizeof buf) <= 0) break;
+            if (::read(peer_, buf, sizeof buf) <= 0)
+                break;
         }
     }
     // Activates a message box and presses its default button.
@@ -79,7 +82,9 @@ protected:
     void click(const std::string& where) { shell("xdotool mousemove --window " + window_ + " " + where + " click 1"); }
     static void key(const std::string& keys) { shell("xdotool key --delay 50 " + keys); }
     std::string received(std::size_t want) { return readFor(peer_, want, std::chrono::seconds(5)); }
-    void send(const std::string& bytes) { ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
     // Shut-down as the system asks for it; the settings file it leaves.
     std::string closeProgram() {
         EXPECT_EQ(program_->close(), 0) << program_->output();
@@ -93,17 +98,22 @@ protected:
     // Waits until the archive holds the beacons, then checks it byte for byte.
     void expectArchived(const std::string& line, std::vector<std::string> beacons) {
         const fs::path telemetry = work_ / "Telemetry";
-        for (auto& b : beacons) b += '\0';
+        for (auto& b : beacons)
+            b += '\0';
         std::sort(beacons.begin(), beacons.end());
         std::vector<std::string> stored;  // a file may show before it is written out
-        const bool same = eventually([&] {
-            stored.clear();
-            for (const auto& f : filesIn(telemetry / "raw_data")) stored.push_back(readFile(f));
-            std::sort(stored.begin(), stored.end());
-            return stored == beacons;
-        }, 10s, [] { std::this_thread::sleep_for(50ms); });
+        const bool same = eventually(
+            [&] {
+                stored.clear();
+                for (const auto& f : filesIn(telemetry / "raw_data"))
+                    stored.push_back(readFile(f));
+                std::sort(stored.begin(), stored.end());
+                return stored == beacons;
+            },
+            10s, [] { std::this_thread::sleep_for(50ms); });
         std::string sizes;
-        for (const auto& f : stored) sizes += std::to_string(f.size()) + " ";
+        for (const auto& f : stored)
+            sizes += std::to_string(f.size()) + " ";
         EXPECT_TRUE(same) << "RawFrameFiles of sizes " << sizes;
         EXPECT_TRUE(eventually([&] { return logged() == line.size(); }));
         const auto logs = rawByteLogsIn(telemetry);
@@ -130,7 +140,8 @@ protected:
 TEST_F(WineWindow, ReceivedStreamIsArchivedAndCloseStoresTheSettings) {
     start();
     Stream stream(300);
-    for (int i = 0; i < 25; ++i) stream.addUnit();
+    for (int i = 0; i < 25; ++i)
+        stream.addUnit();
     for (std::size_t at = 0; at < stream.bytes.size(); at += 1000) {
         send(stream.bytes.substr(at, 1000));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -139,7 +150,8 @@ TEST_F(WineWindow, ReceivedStreamIsArchivedAndCloseStoresTheSettings) {
     const std::string settings = closeProgram();
 
     const ArchiveCheck c = checkArchive(work_, stream, stream.bytes.size());
-    for (const auto& p : c.problems) ADD_FAILURE() << p;
+    for (const auto& p : c.problems)
+        ADD_FAILURE() << p;
     EXPECT_NE(settings.find("Port=COM7\r\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("BaudRate=256000\r\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("DataBits=8\r\n"), std::string::npos) << "not rewritten: " << settings;
@@ -250,10 +262,13 @@ TEST_F(WineWindow, UnpluggedPortIsReleasedReportedAndReopenedIntoTheSameRun) {
         << program_->output();
     adapter = std::make_unique<Pty>();
     plugIn(*adapter);
-    ASSERT_TRUE(eventually([&] {  // single bytes until the program has the line again
-        adapter->Send("p");
-        return logged() > 6;
-    }, 10s, [] { std::this_thread::sleep_for(200ms); })) << program_->output();
+    ASSERT_TRUE(eventually(
+        [&] {  // single bytes until the program has the line again
+            adapter->Send("p");
+            return logged() > 6;
+        },
+        10s, [] { std::this_thread::sleep_for(200ms); }))
+        << program_->output();
     const std::uintmax_t before = logged();
     adapter->Send(std::string(139, 'x'));
     EXPECT_TRUE(eventually([&] { return logged() >= before + 139; }, 10s)) << "into the same run's RawByteLog";
@@ -271,7 +286,8 @@ TEST_F(WineWindow, KissTcpTncIsArchivedAnsweredInKissFramesAndReachedAgain) {
     ASSERT_TRUE(eventually([&] { return tnc.accept(); }, 10s)) << program_->output();
     const std::vector<std::string> beacons = {escapedBeacon(1), escapedBeacon(2)};
     std::string line;
-    for (const auto& b : beacons) line += EncodeKissDataFrame(ax25UiHeader() + b);
+    for (const auto& b : beacons)
+        line += EncodeKissDataFrame(ax25UiHeader() + b);
     tnc.send(line);
     expectArchived(line, beacons);
 
@@ -314,7 +330,8 @@ TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
     send("noise" + EncodeKissDataFrame(frame));
     EXPECT_TRUE(eventually([&] { return !server.taken().empty(); }, 20s, [] { std::this_thread::sleep_for(50ms); }));
     EXPECT_EQ(server.taken(), std::vector<std::string>{HexUpper(frame)});
-    for (const auto& s : server.received()) EXPECT_TRUE(s.problems.empty()) << s.request;
+    for (const auto& s : server.received())
+        EXPECT_TRUE(s.problems.empty()) << s.request;
     closeProgram();
 }
 

@@ -29,10 +29,12 @@ namespace {
 
 // Reads "digits" of exactly `width` characters at text[at].
 bool digitsAt(std::string_view text, std::size_t at, std::size_t width, std::uint16_t& out) {
-    if (at + width > text.size()) return false;
+    if (at + width > text.size())
+        return false;
     unsigned v = 0;
     for (std::size_t i = at; i < at + width; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
+        if (text[i] < '0' || text[i] > '9')
+            return false;
         v = v * 10 + static_cast<unsigned>(text[i] - '0');
     }
     out = static_cast<std::uint16_t>(v);
@@ -41,10 +43,13 @@ bool digitsAt(std::string_view text, std::size_t at, std::size_t width, std::uin
 
 // "_N" (N >= 2, no leading zero) or nothing, then `extension`, to the end.
 bool suffixThenExtension(std::string_view rest, std::string_view extension) {
-    if (rest == extension) return true;
-    if (rest.size() < 3 || rest[0] != '_' || rest[1] < '1' || rest[1] > '9' || !rest.ends_with(extension)) return false;
+    if (rest == extension)
+        return true;
+    if (rest.size() < 3 || rest[0] != '_' || rest[1] < '1' || rest[1] > '9' || !rest.ends_with(extension))
+        return false;
     for (char c : rest.substr(1, rest.size() - 1 - extension.size()))
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     return true;
 }
 
@@ -55,8 +60,7 @@ std::optional<SystemTime> stampAt(std::string_view name, std::size_t at) {
                     digitsAt(name, at + 5, 2, t.month) && name[at + 7] == '_' && digitsAt(name, at + 8, 2, t.day) &&
                     name[at + 10] == '_' && digitsAt(name, at + 11, 2, t.hour) &&
                     digitsAt(name, at + 13, 2, t.minute) && digitsAt(name, at + 15, 2, t.second);
-    if (!ok || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
-        t.second > 59)
+    if (!ok || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59)
         return std::nullopt;
     return t;
 }
@@ -64,7 +68,8 @@ std::optional<SystemTime> stampAt(std::string_view name, std::size_t at) {
 std::optional<SystemTime> stampedName(std::string_view name, std::string_view prefix, std::string_view extension) {
     constexpr std::size_t kStampSize = 17;
     constexpr std::string_view kUtc = "_UTC";
-    if (!name.starts_with(prefix) || name.size() < prefix.size() + kStampSize + kUtc.size()) return std::nullopt;
+    if (!name.starts_with(prefix) || name.size() < prefix.size() + kStampSize + kUtc.size())
+        return std::nullopt;
     const std::size_t utcAt = prefix.size() + kStampSize;
     if (name.substr(utcAt, kUtc.size()) != kUtc || !suffixThenExtension(name.substr(utcAt + kUtc.size()), extension))
         return std::nullopt;
@@ -78,8 +83,10 @@ std::string number(std::int64_t v) { return std::to_string(v); }
 // Non-finite values in the spelling CSV readers take: nan, inf, -inf.
 template <typename T>
 std::string number(T v) {
-    if (std::isnan(v)) return "nan";
-    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+    if (std::isnan(v))
+        return "nan";
+    if (std::isinf(v))
+        return v < 0 ? "-inf" : "inf";
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, res.ptr);
@@ -108,10 +115,13 @@ private:
 // The first failure of the tree ends the tree; the sink still gets every beacon.
 class Store final : public IBeaconStore {
 public:
-    Store(Archive* archive, const Sinks& sinks, ReceiveClock& clock) : archive_(archive), sinks_(sinks), clock_(clock) {}
+    Store(Archive* archive, const Sinks& sinks, ReceiveClock& clock)
+        : archive_(archive), sinks_(sinks), clock_(clock) {}
     void aSaveTempFileExecute(const BeaconRecord& record) override {
-        if (sinks_.beacon) sinks_.beacon(beaconLogEntry(record, clock_.utcNow()));
-        if (tree([&] { archive_->aSaveTempFileExecute(record); })) ++lines;
+        if (sinks_.beacon)
+            sinks_.beacon(beaconLogEntry(record, clock_.utcNow()));
+        if (tree([&] { archive_->aSaveTempFileExecute(record); }))
+            ++lines;
     }
     void aSaveBinFileExecute(const RawFrame& raw) override {
         tree([&] { archive_->aSaveBinFileExecute(raw); });
@@ -122,7 +132,8 @@ public:
 private:
     template <class F>
     bool tree(F&& step) {
-        if (!archive_) return false;
+        if (!archive_)
+            return false;
         try {
             step();
             return true;
@@ -143,13 +154,17 @@ private:
 void cutBackToWholeLines(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return;
+    if (!fs::is_regular_file(path, ec))
+        return;
     std::string text;
-    if (!readWholeFile(path, text)) return;
+    if (!readWholeFile(path, text))
+        return;
     const std::size_t end = text.rfind("\r\n");
     const std::size_t keep = end == std::string::npos ? 0 : end + 2;
-    if (keep <= beaconTextLogHeader().size()) fs::remove(path, ec);
-    else if (keep < text.size()) fs::resize_file(path, keep, ec);
+    if (keep <= beaconTextLogHeader().size())
+        fs::remove(path, ec);
+    else if (keep < text.size())
+        fs::resize_file(path, keep, ec);
 }
 
 // The window's part, without a window: the pane and the status go nowhere.
@@ -186,8 +201,10 @@ std::string csvHeader() {
         "ReceiveTime (UTC),FlightTime [s],Vbat [mV],Iin [mA],Isys [mA],Bx [uT],By [uT],Bz [uT],"
         "Latitude [deg],Longitude [deg],Altitude,Velocity,GpsOn,Tcpu [C],Tpsu [C],ToutMin [C],ToutMax [C],"
         "TransponderTime [s],TransponderOn";
-    for (std::size_t i = 1; i <= kIsunCount; ++i) h += ",Isun" + std::to_string(i) + " [mA]";
-    for (std::size_t i = 1; i <= kFotoCount; ++i) h += ",Foto" + std::to_string(i);
+    for (std::size_t i = 1; i <= kIsunCount; ++i)
+        h += ",Isun" + std::to_string(i) + " [mA]";
+    for (std::size_t i = 1; i <= kFotoCount; ++i)
+        h += ",Foto" + std::to_string(i);
     return h + ",StatusBytes (hex)\n";
 }
 
@@ -216,17 +233,21 @@ std::string csvRow(const BeaconLogEntry& e) {
     add(number(std::int64_t{e.toutMax}));
     add(number(std::uint64_t{e.transponderTime}));
     add(number(std::uint64_t{e.transponderOn}));
-    for (auto v : e.isun) add(number(std::uint64_t{v}));
-    for (auto v : e.foto) add(number(std::uint64_t{v}));
+    for (auto v : e.isun)
+        add(number(std::uint64_t{v}));
+    for (auto v : e.foto)
+        add(number(std::uint64_t{v}));
     std::string status = "0x";
-    for (auto b : e.statusBytes) status += formatHex2(b);
+    for (auto b : e.statusBytes)
+        status += formatHex2(b);
     add(status);
     return row + "\n";
 }
 
 Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, const Sinks& sinks) {
     std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
-    if (!in) throw std::runtime_error(std::strerror(errno));
+    if (!in)
+        throw std::runtime_error(std::strerror(errno));
 
     ReceiveClock clock(stamp);
     std::optional<Archive> archive;
@@ -260,10 +281,11 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     auto nextTime = sinks.times.begin();
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (summary.bytes == 0 && sinks.framing == Framing::Auto)
-            summary.kiss = LooksLikeKissStream(std::string_view(
-                reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
+            summary.kiss = LooksLikeKissStream(
+                std::string_view(reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
         std::size_t done = 0;
         while (done < n) {
             const std::uint64_t at = summary.bytes + done;
@@ -275,13 +297,15 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
             done += static_cast<std::size_t>(until - at);
         }
         summary.bytes += n;
-        if (sinks.progress) sinks.progress(summary.bytes);
+        if (sinks.progress)
+            sinks.progress(summary.bytes);
     }
     if (!store.failure.empty()) {
         summary.treeFailure = store.failure;
         cutBackToWholeLines(archive->BeaconTextLogPath());
     }
-    if (std::ferror(in.get())) throw std::runtime_error(std::strerror(errno));
+    if (std::ferror(in.get()))
+        throw std::runtime_error(std::strerror(errno));
     deframer.Finish();
     const KissCounters& k = deframer.Counters();
     summary.kissFrames = k.frames;

@@ -119,8 +119,14 @@ std::optional<SystemTime> parseStart(const std::string& text) {
     if (std::sscanf(text.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%c", &y, &mo, &d, &sep, &h, &mi, &se, &end) != 7 ||
         (sep != ' ' && sep != 'T') || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59)
         return std::nullopt;
-    SystemTime t{static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(mo), 0, static_cast<std::uint16_t>(d),
-                 static_cast<std::uint16_t>(h), static_cast<std::uint16_t>(mi), static_cast<std::uint16_t>(se), 0};
+    SystemTime t{static_cast<std::uint16_t>(y),
+                 static_cast<std::uint16_t>(mo),
+                 0,
+                 static_cast<std::uint16_t>(d),
+                 static_cast<std::uint16_t>(h),
+                 static_cast<std::uint16_t>(mi),
+                 static_cast<std::uint16_t>(se),
+                 0};
     return utcFromMilliseconds(utcMilliseconds(t));  // fills in the day of the week
 }
 
@@ -133,26 +139,35 @@ Options parse(int argc, char** argv) {
             o.files.push_back(a);
             continue;
         }
-        if (a == "--") optionsDone = true;
+        if (a == "--")
+            optionsDone = true;
         else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (a == "--version") {
             std::fputs(VersionText("kestrel-redecode").c_str(), stdout);
             std::exit(0);
-        } else if (a == "--quiet") o.quiet = true;
-        else if (a == "--kiss") o.framing = Framing::Kiss;
-        else if (a == "--no-kiss") o.framing = Framing::Plain;
+        } else if (a == "--quiet")
+            o.quiet = true;
+        else if (a == "--kiss")
+            o.framing = Framing::Kiss;
+        else if (a == "--no-kiss")
+            o.framing = Framing::Plain;
         else if (a == "--start") {
-            if (i + 1 >= argc) usageError(a + " needs a value");
+            if (i + 1 >= argc)
+                usageError(a + " needs a value");
             o.start = parseStart(argv[++i]);
-            if (!o.start) usageError(std::string("--start ") + argv[i] + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
+            if (!o.start)
+                usageError(std::string("--start ") + argv[i] + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
         } else if (a == "--out" || a == "--csv") {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') usageError(a + " needs a value");
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                usageError(a + " needs a value");
             (a == "--out" ? o.outDir : o.csvPath) = argv[++i];
-        } else usageError("unknown option " + a);
+        } else
+            usageError("unknown option " + a);
     }
-    if (o.files.empty()) usageError("no input file");
+    if (o.files.empty())
+        usageError("no input file");
     return o;
 }
 
@@ -170,9 +185,11 @@ fs::path folderOf(const fs::path& file) {
 std::optional<fs::path> enclosingArchive(const fs::path& path) {
     std::error_code ec;
     fs::path p = fs::weakly_canonical(fs::absolute(path), ec);
-    if (ec) p = fs::absolute(path);
+    if (ec)
+        p = fs::absolute(path);
     for (; !p.empty() && p != p.root_path(); p = p.parent_path())
-        if (p.filename() == "Telemetry") return p;
+        if (p.filename() == "Telemetry")
+            return p;
     return std::nullopt;
 }
 
@@ -182,7 +199,8 @@ fs::path defaultOutDir(const fs::path& input) {
     const auto archive = enclosingArchive(folderOf(input));
     const fs::path base = (archive ? archive->parent_path() : folderOf(input)) / (input.stem().string() + "_redecoded");
     fs::path candidate = base;
-    for (int n = 2; fs::exists(candidate); ++n) candidate = base.string() + "_" + std::to_string(n);
+    for (int n = 2; fs::exists(candidate); ++n)
+        candidate = base.string() + "_" + std::to_string(n);
     return candidate;
 }
 
@@ -190,8 +208,10 @@ enum class Kind { RawBytes, BeaconTextLog, TimeIndex };
 
 Kind kindOf(const fs::path& file) {
     const std::string name = file.filename().string();
-    if (rawByteLogStamp(name)) return Kind::RawBytes;
-    if (hasBeaconTextLogName(name)) return Kind::BeaconTextLog;
+    if (rawByteLogStamp(name))
+        return Kind::RawBytes;
+    if (hasBeaconTextLogName(name))
+        return Kind::BeaconTextLog;
     // A renamed BeaconTextLog still starts with its header, an index with its own.
     char start[64] = {};
     std::size_t n = 0;
@@ -200,7 +220,8 @@ Kind kindOf(const fs::path& file) {
         std::fclose(f);
     }
     const std::string_view head(start, n);
-    if (looksLikeBeaconTextLog(head)) return Kind::BeaconTextLog;
+    if (looksLikeBeaconTextLog(head))
+        return Kind::BeaconTextLog;
     return looksLikeTimeIndex(head) ? Kind::TimeIndex : Kind::RawBytes;
 }
 
@@ -221,23 +242,30 @@ TimeSource timeSourceOf(const fs::path& file, const std::optional<SystemTime>& s
     TimeSource ts;
     std::string bytes;
     TimeIndexContents index;
-    if (readWholeFile(timeIndexPath(file.string()), bytes)) index = parseTimeIndex(bytes);
+    if (readWholeFile(timeIndexPath(file.string()), bytes))
+        index = parseTimeIndex(bytes);
     const auto named = rawByteLogStamp(file.filename().string());
-    if (named) ts.start = *named;
-    else if (start) ts.start = *start;
-    else if (!index.entries.empty()) ts.start = utcFromMilliseconds(index.entries.front().utcMs);
-    else ts.start = modificationTime(file);
+    if (named)
+        ts.start = *named;
+    else if (start)
+        ts.start = *start;
+    else if (!index.entries.empty())
+        ts.start = utcFromMilliseconds(index.entries.front().utcMs);
+    else
+        ts.start = modificationTime(file);
     if (!index.entries.empty()) {
         ts.said = "times from its time index";
-        if (index.dropped) ts.said += " (" + std::to_string(index.dropped) + " torn entries left out)";
+        if (index.dropped)
+            ts.said += " (" + std::to_string(index.dropped) + " torn entries left out)";
         ts.times = std::move(index.entries);
         return ts;
     }
     const std::string at = formatDate(ts.start) + " " + formatTime(ts.start) + " UTC";
-    ts.said = named ? "time from its name, " + at
-            : start ? "time from --start, " + at
-                    : "time from its modification time, " + at;
-    if (index.recognised) ts.said += " (its time index holds no whole entry)";
+    ts.said = named   ? "time from its name, " + at
+              : start ? "time from --start, " + at
+                      : "time from its modification time, " + at;
+    if (index.recognised)
+        ts.said += " (its time index holds no whole entry)";
     return ts;
 }
 
@@ -248,14 +276,17 @@ public:
         : enabled_(enabled && size >= (16u << 20) && KESTREL_ISATTY(stderr)), name_(name), size_(size) {}
     ~ProgressLine() { clear(); }
     void clear() {
-        if (shown_) std::fprintf(stderr, "\r%*s\r", static_cast<int>(name_.size() + 8), "");
+        if (shown_)
+            std::fprintf(stderr, "\r%*s\r", static_cast<int>(name_.size() + 8), "");
         shown_ = false;
         enabled_ = false;
     }
     void update(std::uint64_t done) {
-        if (!enabled_) return;
+        if (!enabled_)
+            return;
         const int percent = static_cast<int>(done * 100 / size_);
-        if (percent == last_) return;
+        if (percent == last_)
+            return;
         last_ = percent;
         shown_ = true;
         std::fprintf(stderr, "\r%s: %3d %%", name_.c_str(), percent);
@@ -280,18 +311,24 @@ public:
     bool toStdout() const { return path_ == "-"; }
     bool open() {
         file_ = toStdout() ? stdout : std::fopen(path_.c_str(), "wb");
-        if (!file_) error_ = reason(errno);
-        else put(csvHeader());
+        if (!file_)
+            error_ = reason(errno);
+        else
+            put(csvHeader());
         return file_ != nullptr;
     }
     void row(const BeaconLogEntry& e) {
-        if (put(csvRow(e))) ++rows_;
+        if (put(csvRow(e)))
+            ++rows_;
     }
     // Flushes and closes; a CSV not written whole is removed. False then.
     bool finish() {
-        if (error_.empty() && std::fflush(file_) != 0) error_ = reason(errno);
-        if (!toStdout() && std::fclose(file_) != 0 && error_.empty()) error_ = reason(errno);
-        if (!error_.empty() && !toStdout()) std::remove(path_.c_str());
+        if (error_.empty() && std::fflush(file_) != 0)
+            error_ = reason(errno);
+        if (!toStdout() && std::fclose(file_) != 0 && error_.empty())
+            error_ = reason(errno);
+        if (!error_.empty() && !toStdout())
+            std::remove(path_.c_str());
         return error_.empty();
     }
     const std::string& error() const { return error_; }
@@ -299,8 +336,10 @@ public:
 
 private:
     bool put(const std::string& text) {
-        if (!error_.empty()) return false;
-        if (std::fwrite(text.data(), 1, text.size(), file_) == text.size()) return true;
+        if (!error_.empty())
+            return false;
+        if (std::fwrite(text.data(), 1, text.size(), file_) == text.size())
+            return true;
         error_ = reason(errno);
         return false;
     }
@@ -324,9 +363,11 @@ int main(int argc, char** argv) {
     // Refusals come before anything is written.
     if (!o.outDir.empty()) {
         const fs::path out = o.outDir;
-        if (fs::exists(out) && !fs::is_directory(out)) usageError("--out " + o.outDir + " is not a folder");
+        if (fs::exists(out) && !fs::is_directory(out))
+            usageError("--out " + o.outDir + " is not a folder");
         if (fs::exists(out / "Telemetry"))
-            usageError("--out " + o.outDir + " already holds a Telemetry folder; the re-decoded archive goes to a "
+            usageError("--out " + o.outDir +
+                       " already holds a Telemetry folder; the re-decoded archive goes to a "
                        "new or empty folder, never into an existing archive");
         if (enclosingArchive(out))
             usageError("--out " + o.outDir + " lies inside the archive " + enclosingArchive(out)->string() +
@@ -338,7 +379,8 @@ int main(int argc, char** argv) {
     }
     if (csv && !csvOut.toStdout())
         for (const auto& f : o.files)
-            if (samePath(o.csvPath, f)) usageError("--csv " + o.csvPath + " would overwrite its input");
+            if (samePath(o.csvPath, f))
+                usageError("--csv " + o.csvPath + " would overwrite its input");
 
     if (csv && !csvOut.open()) {
         std::fprintf(stderr, "kestrel-redecode: cannot write %s: %s\n", o.csvPath.c_str(), csvOut.error().c_str());
@@ -372,9 +414,10 @@ int main(int argc, char** argv) {
                 continue;
             }
             const BeaconTextLogContents log = parseBeaconTextLog(text);
-            for (const auto& e : log.entries) csvOut.row(e);
-            std::fprintf(report, "%s: %zu beacons, %zu lines skipped (unparseable)\n", file.c_str(),
-                         log.entries.size(), log.skippedLines);
+            for (const auto& e : log.entries)
+                csvOut.row(e);
+            std::fprintf(report, "%s: %zu beacons, %zu lines skipped (unparseable)\n", file.c_str(), log.entries.size(),
+                         log.skippedLines);
             continue;
         }
 
@@ -386,8 +429,10 @@ int main(int argc, char** argv) {
             continue;
         }
         Sinks sinks;
-        if (tree) sinks.outDir = (o.outDir.empty() ? defaultOutDir(file) : fs::path(o.outDir)).string();
-        if (csv) sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
+        if (tree)
+            sinks.outDir = (o.outDir.empty() ? defaultOutDir(file) : fs::path(o.outDir)).string();
+        if (csv)
+            sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
         sinks.framing = o.framing;
         sinks.times = std::move(times.times);
         ProgressLine progress(!o.quiet, file, fs::file_size(file, ec));
@@ -397,20 +442,21 @@ int main(int argc, char** argv) {
             progress.clear();
             // Like a live run, one without beacons leaves no files at all.
             const std::string telemetry = (fs::path(sinks.outDir) / "Telemetry").string();
-            const std::string where = !tree                     ? ""
-                                      : !s.treeFailure.empty() ? " -> " + telemetry + " incomplete (" +
-                                                                     std::to_string(s.treeBeacons) +
-                                                                     " beacons in it): " + s.treeFailure
-                                      : s.beacons == 0         ? " (nothing written)"
-                                                               : " -> " + telemetry;
-            const std::string kiss =
-                !s.kiss ? "" : " (KISS: " + std::to_string(s.kissFrames) + " data frames, " +
-                                   std::to_string(s.kissDropped) + " frames dropped)";
+            const std::string where = !tree ? ""
+                                      : !s.treeFailure.empty()
+                                          ? " -> " + telemetry + " incomplete (" + std::to_string(s.treeBeacons) +
+                                                " beacons in it): " + s.treeFailure
+                                      : s.beacons == 0 ? " (nothing written)"
+                                                       : " -> " + telemetry;
+            const std::string kiss = !s.kiss ? ""
+                                             : " (KISS: " + std::to_string(s.kissFrames) + " data frames, " +
+                                                   std::to_string(s.kissDropped) + " frames dropped)";
             std::fprintf(report, "%s: %llu bytes%s, %llu beacons, %llu frames rejected, %s%s\n", file.c_str(),
                          static_cast<unsigned long long>(s.bytes), kiss.c_str(),
                          static_cast<unsigned long long>(s.beacons), static_cast<unsigned long long>(s.rejected),
                          times.said.c_str(), where.c_str());
-            if (!s.treeFailure.empty()) status = 1;
+            if (!s.treeFailure.empty())
+                status = 1;
         } catch (const std::exception& e) {
             progress.clear();
             fail(file, std::string("cannot read: ") + e.what());

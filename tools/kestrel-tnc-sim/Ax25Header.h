@@ -11,9 +11,11 @@ namespace kestrel::sim {
 // has the last-address bit set.
 inline std::string ax25UiHeader() {
     std::string h;
-    for (char c : std::string("KR7   ")) h.push_back(static_cast<char>(c << 1));
+    for (char c : std::string("KR7   "))
+        h.push_back(static_cast<char>(c << 1));
     h.push_back(static_cast<char>(0xE0));
-    for (char c : std::string("KESTRL")) h.push_back(static_cast<char>(c << 1));
+    for (char c : std::string("KESTRL"))
+        h.push_back(static_cast<char>(c << 1));
     h.push_back(static_cast<char>(0x61));
     h += "\x03\xF0";
     return h;

@@ -15,8 +15,8 @@ namespace kestrel::sim {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kOrbitSeconds = 5520;     // about 92 minutes at 400 km
-constexpr double kSpinSeconds = 40;        // one turn of the slow tumble
+constexpr double kOrbitSeconds = 5520;  // about 92 minutes at 400 km
+constexpr double kSpinSeconds = 40;     // one turn of the slow tumble
 constexpr double kInclinationDeg = 51.6;
 
 template <typename T>
@@ -42,7 +42,8 @@ BeaconRecord BeaconSource::record(double t) {
 
     r.setFlightTime(static_cast<uint32_t>(flight));
     r.setMilliseconds(static_cast<uint32_t>(std::fmod(flight * 1000.0, 4294967296.0)));
-    if (draw(20) == 0) r.setStatusByte(draw(8), static_cast<uint8_t>(1 + draw(255)));
+    if (draw(20) == 0)
+        r.setStatusByte(draw(8), static_cast<uint8_t>(1 + draw(255)));
 
     const double charge = sunlit ? 0.5 + 0.5 * sunElevation : 0.2;
     r.setVbat(clampTo<uint16_t>(6900 + 300 * charge + jitter(15)));
@@ -64,11 +65,14 @@ BeaconRecord BeaconSource::record(double t) {
 
     // A circular orbit under a turning earth.
     const double lat = kInclinationDeg * std::sin(phase);
-    double lon = std::fmod(-23.9333 + std::atan2(std::cos(kInclinationDeg * kPi / 180) * std::sin(phase),
-                                                  std::cos(phase)) * 180 / kPi - flight * 360.0 / 86164.0,
-                           360.0);
-    if (lon > 180) lon -= 360;
-    if (lon < -180) lon += 360;
+    double lon = std::fmod(
+        -23.9333 + std::atan2(std::cos(kInclinationDeg * kPi / 180) * std::sin(phase), std::cos(phase)) * 180 / kPi -
+            flight * 360.0 / 86164.0,
+        360.0);
+    if (lon > 180)
+        lon -= 360;
+    if (lon < -180)
+        lon += 360;
     r.setLatitude(lat);
     r.setLongitude(lon);
     r.setAltitude(400000 + 1500 * std::sin(phase + 1) + draw(50));
@@ -115,8 +119,10 @@ BeaconSource::Transmission BeaconSource::nextTransmission(double t) {
         // Somewhere between the start bytes and the marker a byte goes missing
         // or an extra one slips in.
         std::size_t at = kFrameHeaderOffset + draw(kFrameMarkerOffset - kFrameHeaderOffset);
-        if (draw(2) == 0) out.erase(at, 1);
-        else out.insert(at, 1, static_cast<char>(draw(256)));
+        if (draw(2) == 0)
+            out.erase(at, 1);
+        else
+            out.insert(at, 1, static_cast<char>(draw(256)));
     }
     for (uint32_t n = options_.noiseBytes ? draw(options_.noiseBytes + 1) : 0; n > 0; --n)
         out += static_cast<char>(draw(256));
@@ -143,7 +149,8 @@ std::string KissWrapper::wrap(const std::string& packet) {
     // Garbage between frames, after a frame so that the stream still starts
     // with a FEND as a TNC's does.
     if (otherPorts_ && rng_.Random(2) == 0)
-        for (uint32_t n = 1 + rng_.Random(24); n > 0; --n) out += static_cast<char>(rng_.Random(256));
+        for (uint32_t n = 1 + rng_.Random(24); n > 0; --n)
+            out += static_cast<char>(rng_.Random(256));
     return out;
 }
 

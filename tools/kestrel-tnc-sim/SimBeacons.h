@@ -12,10 +12,10 @@
 namespace kestrel::sim {
 
 struct BeaconOptions {
-    uint32_t seed = 1;             // start of the jitter sequence; equal seeds, equal beacons
+    uint32_t seed = 1;                 // start of the jitter sequence; equal seeds, equal beacons
     uint32_t startFlightTime = 88760;  // FlightTime of the first beacon, seconds (in sunlight)
-    unsigned noiseBytes = 0;       // up to this many random bytes after each beacon
-    unsigned damagePercent = 0;    // share of beacons sent with a byte lost or added
+    unsigned noiseBytes = 0;           // up to this many random bytes after each beacon
+    unsigned damagePercent = 0;        // share of beacons sent with a byte lost or added
     // Every second beacon's telemetry holds 0xC0 and 0xDB (KISS's FEND and
     // FESC): Bz = -6.0 (bytes 00 00 C0 C0) and the eighth status byte 0xDB.
     bool escapeBytes = false;

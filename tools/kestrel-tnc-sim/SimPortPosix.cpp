@@ -27,27 +27,28 @@ namespace {
 // how the simulator notices that the program has opened the port.
 constexpr speed_t kUnconfiguredSpeed = B50;
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 void makeRaw(int fd, speed_t speed) {
     termios t{};
-    if (tcgetattr(fd, &t) != 0) fail("tcgetattr");
+    if (tcgetattr(fd, &t) != 0)
+        fail("tcgetattr");
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) fail("tcsetattr");
+    if (tcsetattr(fd, TCSANOW, &t) != 0)
+        fail("tcsetattr");
 }
 
 }  // namespace
 
 SimPort SimPort::createPty() {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0) fail("posix_openpt");
+    if (master < 0)
+        fail("posix_openpt");
     if (grantpt(master) != 0 || unlockpt(master) != 0) {
         int e = errno;
         close(master);
@@ -72,9 +73,11 @@ SimPort SimPort::createPty() {
 }
 
 SimPort SimPort::openDevice(const std::string& path, int baud) {
-    if (baud <= 0) throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
+    if (baud <= 0)
+        throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) fail("open " + path);
+    if (fd < 0)
+        fail("open " + path);
     try {
         makeRaw(fd, B9600);
         if (const int e = SetLineSpeed(fd, static_cast<std::uint32_t>(baud))) {
@@ -90,7 +93,8 @@ SimPort SimPort::openDevice(const std::string& path, int baud) {
 
 SimPort SimPort::listenTcp(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) fail("socket");
+    if (fd < 0)
+        fail("socket");
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in a{};
@@ -112,7 +116,10 @@ SimPort SimPort::listenTcp(int port) {
 }
 
 SimPort::SimPort(SimPort&& o) noexcept
-    : fd_(o.fd_), slaveFd_(o.slaveFd_), listenFd_(o.listenFd_), tcpPort_(o.tcpPort_),
+    : fd_(o.fd_),
+      slaveFd_(o.slaveFd_),
+      listenFd_(o.listenFd_),
+      tcpPort_(o.tcpPort_),
       portName_(std::move(o.portName_)) {
     o.fd_ = -1;
     o.slaveFd_ = -1;
@@ -120,32 +127,41 @@ SimPort::SimPort(SimPort&& o) noexcept
 }
 
 SimPort::~SimPort() {
-    if (slaveFd_ >= 0) close(slaveFd_);
-    if (fd_ >= 0) close(fd_);
-    if (listenFd_ >= 0) close(listenFd_);
+    if (slaveFd_ >= 0)
+        close(slaveFd_);
+    if (fd_ >= 0)
+        close(fd_);
+    if (listenFd_ >= 0)
+        close(listenFd_);
 }
 
 void SimPort::dropClient() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0)
+        close(fd_);
     fd_ = -1;
 }
 
 bool SimPort::peerConfigured() {
     if (listenFd_ >= 0) {
-        if (fd_ < 0) fd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd_ < 0)
+            fd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         return fd_ >= 0;
     }
-    if (slaveFd_ < 0) return true;
+    if (slaveFd_ < 0)
+        return true;
     termios t{};
-    if (tcgetattr(slaveFd_, &t) != 0) return false;
+    if (tcgetattr(slaveFd_, &t) != 0)
+        return false;
     return cfgetospeed(&t) != kUnconfiguredSpeed || cfgetispeed(&t) != kUnconfiguredSpeed;
 }
 
 std::size_t SimPort::writeSome(const void* data, std::size_t size) {
     ssize_t n;
     if (listenFd_ >= 0) {
-        if (fd_ < 0) return 0;
-        do n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        if (fd_ < 0)
+            return 0;
+        do
+            n = ::send(fd_, data, size, MSG_NOSIGNAL);
         while (n < 0 && errno == EINTR);
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             dropClient();  // the client went away; peerConfigured() tells
@@ -153,27 +169,34 @@ std::size_t SimPort::writeSome(const void* data, std::size_t size) {
         }
         return n < 0 ? 0 : static_cast<std::size_t>(n);
     }
-    do n = ::write(fd_, data, size);
+    do
+        n = ::write(fd_, data, size);
     while (n < 0 && errno == EINTR);
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
         fail("write " + portName_);
     }
     return static_cast<std::size_t>(n);
 }
 
 bool SimPort::drain(int timeoutMs) const {
-    if (listenFd_ >= 0) return true;  // the socket is closed gracefully, with its data
-    if (slaveFd_ < 0) return tcdrain(fd_) == 0;
+    if (listenFd_ >= 0)
+        return true;  // the socket is closed gracefully, with its data
+    if (slaveFd_ < 0)
+        return tcdrain(fd_) == 0;
     // Bytes written to the master reach the slave's queue a moment later, so
     // the queue must be seen empty twice in a row.
     int emptySeen = 0;
     for (int waited = 0;; waited += 20) {
         int queued = 0;
-        if (ioctl(slaveFd_, TIOCINQ, &queued) != 0) return true;
+        if (ioctl(slaveFd_, TIOCINQ, &queued) != 0)
+            return true;
         emptySeen = queued == 0 ? emptySeen + 1 : 0;
-        if (emptySeen == 2) return true;
-        if (waited >= timeoutMs) return false;
+        if (emptySeen == 2)
+            return true;
+        if (waited >= timeoutMs)
+            return false;
         poll(nullptr, 0, 20);
     }
 }
@@ -181,17 +204,22 @@ bool SimPort::drain(int timeoutMs) const {
 std::size_t SimPort::readSome(void* data, std::size_t size) {
     ssize_t n;
     if (listenFd_ >= 0) {
-        if (fd_ < 0) return 0;
-        do n = ::recv(fd_, data, size, 0);
+        if (fd_ < 0)
+            return 0;
+        do
+            n = ::recv(fd_, data, size, 0);
         while (n < 0 && errno == EINTR);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) dropClient();
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+            dropClient();
         return n < 0 ? 0 : static_cast<std::size_t>(n);
     }
-    do n = ::read(fd_, data, size);
+    do
+        n = ::read(fd_, data, size);
     while (n < 0 && errno == EINTR);
     if (n < 0) {
         // EIO: no slave open, which cannot happen while the simulator holds one.
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EIO) return 0;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EIO)
+            return 0;
         fail("read " + portName_);
     }
     return static_cast<std::size_t>(n);
@@ -210,10 +238,12 @@ std::string writeIni(const std::string& dir, const std::string& text) {
     std::string path = dir + "/RS232Settings.ini";
     const std::string aside = path + ".sim-new";
     FILE* f = std::fopen(aside.c_str(), "wb");
-    if (!f) fail("cannot write " + aside);
+    if (!f)
+        fail("cannot write " + aside);
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(aside.c_str(), path.c_str()) != 0) fail("cannot write " + path);
+    if (!ok || std::rename(aside.c_str(), path.c_str()) != 0)
+        fail("cannot write " + path);
     return path;
 }
 
@@ -225,8 +255,8 @@ std::string writeSettingsIni(const std::string& dir, const std::string& port, in
 
 std::string writeKissSettingsIni(const std::string& dir, const SimPort& port, int baud) {
     if (port.isTcp())
-        return writeIni(dir, "[Line]\r\nSource=KISS TCP\r\nHost=127.0.0.1\r\nTcpPort=" +
-                                 std::to_string(port.tcpPort()) + "\r\n");
+        return writeIni(
+            dir, "[Line]\r\nSource=KISS TCP\r\nHost=127.0.0.1\r\nTcpPort=" + std::to_string(port.tcpPort()) + "\r\n");
     return writeIni(dir, cportSection(port.portName(), baud) + "[Line]\r\nSource=Serial KISS\r\n");
 }
 

@@ -125,56 +125,91 @@ Options parse(int argc, char** argv) {
             std::cout << VersionText("kestrel-tnc-sim");
             std::exit(0);
         }
-        if (a == "--no-wait") { o.wait = false; continue; }
-        if (a == "--quiet") { o.quiet = true; continue; }
-        if (a == "--kiss") { o.kiss = true; continue; }
-        if (a == "--kiss-other-ports") { o.kiss = o.kissOtherPorts = true; continue; }
-        if (a == "--escape-bytes") { o.beacons.escapeBytes = true; continue; }
-        if (i + 1 >= argc) usageError(a.rfind("--", 0) == 0 ? a + " needs a value" : "unknown argument " + a);
+        if (a == "--no-wait") {
+            o.wait = false;
+            continue;
+        }
+        if (a == "--quiet") {
+            o.quiet = true;
+            continue;
+        }
+        if (a == "--kiss") {
+            o.kiss = true;
+            continue;
+        }
+        if (a == "--kiss-other-ports") {
+            o.kiss = o.kissOtherPorts = true;
+            continue;
+        }
+        if (a == "--escape-bytes") {
+            o.beacons.escapeBytes = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            usageError(a.rfind("--", 0) == 0 ? a + " needs a value" : "unknown argument " + a);
         const char* v = argv[++i];
-        if (a == "--device") o.device = v;
-        else if (a == "--tcp") o.tcpPort = static_cast<int>(number(a, v, 0, 65535));
-        else if (a == "--baud") o.baud = static_cast<int>(number(a, v, 50, 4000000));
-        else if (a == "--write-ini") o.iniDir = v;
-        else if (a == "--interval") o.interval = number(a, v, 0.01, 86400);
-        else if (a == "--count") o.count = static_cast<long>(number(a, v, 0, 1e9));
-        else if (a == "--noise") o.beacons.noiseBytes = static_cast<unsigned>(number(a, v, 0, 100000));
-        else if (a == "--damage") o.beacons.damagePercent = static_cast<unsigned>(number(a, v, 0, 100));
-        else if (a == "--seed") o.beacons.seed = static_cast<uint32_t>(number(a, v, 0, 4294967295.0));
-        else if (a == "--replay") o.replay = v;
-        else if (a == "--rate") o.rate = number(a, v, 1, 1e7);
-        else if (a == "--sent-log") o.sentLog = v;
-        else usageError("unknown option " + a);
+        if (a == "--device")
+            o.device = v;
+        else if (a == "--tcp")
+            o.tcpPort = static_cast<int>(number(a, v, 0, 65535));
+        else if (a == "--baud")
+            o.baud = static_cast<int>(number(a, v, 50, 4000000));
+        else if (a == "--write-ini")
+            o.iniDir = v;
+        else if (a == "--interval")
+            o.interval = number(a, v, 0.01, 86400);
+        else if (a == "--count")
+            o.count = static_cast<long>(number(a, v, 0, 1e9));
+        else if (a == "--noise")
+            o.beacons.noiseBytes = static_cast<unsigned>(number(a, v, 0, 100000));
+        else if (a == "--damage")
+            o.beacons.damagePercent = static_cast<unsigned>(number(a, v, 0, 100));
+        else if (a == "--seed")
+            o.beacons.seed = static_cast<uint32_t>(number(a, v, 0, 4294967295.0));
+        else if (a == "--replay")
+            o.replay = v;
+        else if (a == "--rate")
+            o.rate = number(a, v, 1, 1e7);
+        else if (a == "--sent-log")
+            o.sentLog = v;
+        else
+            usageError("unknown option " + a);
     }
     if (o.tcpPort >= 0) {
-        if (!o.device.empty()) usageError("--tcp and --device exclude each other");
+        if (!o.device.empty())
+            usageError("--tcp and --device exclude each other");
         o.kiss = true;
     }
-    if (o.kiss) o.beacons.escapeBytes = true;
+    if (o.kiss)
+        o.beacons.escapeBytes = true;
     return o;
 }
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+double secondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 class Simulator {
 public:
-    Simulator(const Options& o, SimPort& port) : o_(o), port_(port), beacons_(o.beacons),
-        kiss_(o.kissOtherPorts, o.beacons.seed + 1),
-        echo_([](const std::vector<std::string>& lines) {
-            std::printf("<- beacon found in what the decoder sent:\n");
-            for (const auto& l : lines) std::printf("     %s\n", l.c_str());
-        }) {
+    Simulator(const Options& o, SimPort& port)
+        : o_(o),
+          port_(port),
+          beacons_(o.beacons),
+          kiss_(o.kissOtherPorts, o.beacons.seed + 1),
+          echo_([](const std::vector<std::string>& lines) {
+              std::printf("<- beacon found in what the decoder sent:\n");
+              for (const auto& l : lines)
+                  std::printf("     %s\n", l.c_str());
+          }) {
         if (!o.sentLog.empty()) {
             sentLog_.open(o.sentLog, std::ios::binary | std::ios::trunc);
-            if (!sentLog_) throw std::runtime_error("cannot write " + o.sentLog);
+            if (!sentLog_)
+                throw std::runtime_error("cannot write " + o.sentLog);
         }
         if (!o.replay.empty()) {
             std::ifstream in(o.replay, std::ios::binary);
-            if (!in) throw std::runtime_error("cannot read " + o.replay);
+            if (!in)
+                throw std::runtime_error("cannot read " + o.replay);
             replayData_.assign(std::istreambuf_iterator<char>(in), {});
         }
     }
@@ -193,9 +228,11 @@ public:
             if (!connected_) {
                 connected_ = !o_.wait || port_.peerConfigured();
                 if (connected_) {
-                    if (announced) std::printf("decoder connected\n");
+                    if (announced)
+                        std::printf("decoder connected\n");
                     // A later TCP client joins the running schedule.
-                    if (!started) start_ = Clock::now();
+                    if (!started)
+                        start_ = Clock::now();
                     started = true;
                 } else if (!announced) {
                     std::printf("waiting for the decoder to %s %s ...\n", port_.isTcp() ? "connect to" : "open",
@@ -203,14 +240,15 @@ public:
                     announced = true;
                 }
             }
-            if (connected_ && !sendDue()) break;
+            if (connected_ && !sendDue())
+                break;
             pollOnce();
         }
         flushPending();
         if (connected_ && !port_.drain(g_stop ? 500 : 5000))
             std::printf("(the decoder did not take all that was sent)\n");
-        std::printf("stopped: %lu bytes sent, %ld beacons (%ld damaged), %lu bytes received\n",
-                    sentBytes_, beaconsSent_, damagedSent_, receivedBytes_);
+        std::printf("stopped: %lu bytes sent, %ld beacons (%ld damaged), %lu bytes received\n", sentBytes_,
+                    beaconsSent_, damagedSent_, receivedBytes_);
         return 0;
     }
 
@@ -218,14 +256,16 @@ private:
     // Sends what is due now; false once everything there is to send has gone.
     bool sendDue() {
         flushPending();
-        if (!pending_.empty()) return true;
+        if (!pending_.empty())
+            return true;
         if (!o_.replay.empty()) {
             if (replayPos_ >= replayData_.size()) {
                 std::printf("replay finished: %zu bytes\n", replayData_.size());
                 return false;
             }
             auto due = static_cast<std::size_t>(secondsSince(start_) * o_.rate) + 1;
-            if (due > replayData_.size()) due = replayData_.size();
+            if (due > replayData_.size())
+                due = replayData_.size();
             if (due > replayPos_) {
                 // A replayed log goes out as it was recorded, KISS framing included.
                 pending_.assign(replayData_, replayPos_, due - replayPos_);
@@ -234,10 +274,13 @@ private:
             }
             return true;
         }
-        if (o_.count == 0) return true;  // listening only
-        if (o_.count > 0 && beaconsSent_ >= o_.count) return false;
+        if (o_.count == 0)
+            return true;  // listening only
+        if (o_.count > 0 && beaconsSent_ >= o_.count)
+            return false;
         const double t = secondsSince(start_);
-        if (t < beaconsSent_ * o_.interval) return true;
+        if (t < beaconsSent_ * o_.interval)
+            return true;
         const BeaconSource::Transmission tx = beacons_.nextTransmission(beaconsSent_ * o_.interval);
         const BeaconRecord& r = tx.record;
         pending_ = o_.kiss ? kiss_.wrap(tx.bytes) : tx.bytes;
@@ -262,7 +305,8 @@ private:
                 return;
             }
             warnedFull_ = false;
-            if (sentLog_) sentLog_.write(pending_.data(), static_cast<std::streamsize>(n)).flush();
+            if (sentLog_)
+                sentLog_.write(pending_.data(), static_cast<std::streamsize>(n)).flush();
             sentBytes_ += n;
             pending_.erase(0, n);
         }
@@ -270,16 +314,21 @@ private:
 
     void pollOnce() {
         pollfd p{port_.fd(), POLLIN, 0};
-        if (!pending_.empty()) p.events |= POLLOUT;
+        if (!pending_.empty())
+            p.events |= POLLOUT;
         int r = ::poll(&p, 1, 20);
-        if (r <= 0 || !(p.revents & POLLIN)) return;
+        if (r <= 0 || !(p.revents & POLLIN))
+            return;
         char buf[512];
         std::size_t n = port_.readSome(buf, sizeof buf);
-        if (n == 0) return;
+        if (n == 0)
+            return;
         receivedBytes_ += n;
         std::printf("<- %zu bytes: %s\n", n, describeReceived({buf, n}).c_str());
-        if (o_.kiss) echoDeframer_.Feed({buf, n}, [this](std::string_view frame) { echo_.feed(frame); });
-        else echo_.feed({buf, n});
+        if (o_.kiss)
+            echoDeframer_.Feed({buf, n}, [this](std::string_view frame) { echo_.feed(frame); });
+        else
+            echo_.feed({buf, n});
     }
 
     const Options& o_;
@@ -305,20 +354,22 @@ int main(int argc, char** argv) {
     Options o = parse(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        SimPort port = o.tcpPort >= 0      ? SimPort::listenTcp(o.tcpPort)
+        SimPort port = o.tcpPort >= 0     ? SimPort::listenTcp(o.tcpPort)
                        : o.device.empty() ? SimPort::createPty()
                                           : SimPort::openDevice(o.device, o.baud);
         std::printf("port: %s%s\n", port.portName().c_str(), o.kiss ? " (KISS)" : "");
         if (!o.iniDir.empty())
             std::printf("settings: %s\n", (o.kiss ? writeKissSettingsIni(o.iniDir, port, o.baud)
-                                                  : writeSettingsIni(o.iniDir, port.portName(), o.baud)).c_str());
+                                                  : writeSettingsIni(o.iniDir, port.portName(), o.baud))
+                                              .c_str());
         Simulator sim(o, port);
         return sim.run();
     } catch (const std::exception& e) {

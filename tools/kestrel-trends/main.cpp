@@ -17,12 +17,13 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            std::puts("Usage: kestrel-trends [ARCHIVE_DIR]\n\n"
-                      "Shows battery voltage, currents, temperatures and magnetic field of the\n"
-                      "beacons in every BeaconTextLog below ARCHIVE_DIR/Telemetry/Decoded against\n"
-                      "their receive time (UTC). ARCHIVE_DIR defaults to the current directory.\n\n"
-                      "  -h, --help   show this help\n"
-                      "  --version    show the version");
+            std::puts(
+                "Usage: kestrel-trends [ARCHIVE_DIR]\n\n"
+                "Shows battery voltage, currents, temperatures and magnetic field of the\n"
+                "beacons in every BeaconTextLog below ARCHIVE_DIR/Telemetry/Decoded against\n"
+                "their receive time (UTC). ARCHIVE_DIR defaults to the current directory.\n\n"
+                "  -h, --help   show this help\n"
+                "  --version    show the version");
             return 0;
         }
     }
