@@ -287,13 +287,18 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     std::string line = beaconTextLogFields(currentRecord);
     utcStamp_ = clock_.utcNow();
     line += dateTimeTail(utcStamp_);
+    if (!extraFields_.empty())
+        line.insert(line.size() - kCrLf.size(), extraFields_);
     if (textLog_ == kNoFile) {
         if (fs_.directoryExists(beaconTextLogPath_))
             beaconTextLogPath_ = freeTextLogName();
         if (!fs_.fileExists(beaconTextLogPath_)) {
             // A new log appears with its header and first line, or not at all.
             const std::string temp = beaconTextLogPath_ + std::string(kTemporarySuffix);
-            writeTemporary(folder(kDecodedFolder), temp, beaconTextLogHeader() + line);
+            std::string header = beaconTextLogHeader();
+            if (!extraTitles_.empty())
+                header.insert(header.size() - 2 * kCrLf.size(), extraTitles_);
+            writeTemporary(folder(kDecodedFolder), temp, header + line);
             try {
                 fs_.renameNoReplace(temp, beaconTextLogPath_);
                 textLineBroken_ = false;
