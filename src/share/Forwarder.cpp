@@ -151,8 +151,12 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
             s.outbox.Sync();  // a power cut keeps what waits
         const OutboxRecord record = s.queue.front();
         lock.unlock();
-        HttpRequest request{s.options.url, record.form, s.options.caFile, s.options.connectTimeout,
-                            s.options.totalTimeout};
+        HttpRequest request;
+        request.url = s.options.url;
+        request.form = record.form;
+        request.caFile = s.options.caFile;
+        request.connectTimeout = s.options.connectTimeout;
+        request.totalTimeout = s.options.totalTimeout;
         const HttpResult result = s.transport->post(request);
         lock.lock();
         if (result.kind == HttpResult::Kind::Cancelled)

@@ -1,12 +1,15 @@
 #pragma once
-// One HTTP POST of a form, as the platform does it: libcurl on Linux
-// (HttpTransportCurl.cpp), WinHTTP on Windows (HttpTransportWinHttp.cpp).
+// One HTTP POST of a form, or one GET, as the platform does it: libcurl on
+// Linux (HttpTransportCurl.cpp), WinHTTP on Windows (HttpTransportWinHttp.cpp).
 // Certificates are always verified against the system's trusted ones, plus
 // those of caFile when given.
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -16,6 +19,10 @@ struct HttpRequest {
     std::string caFile;  // extra trusted certificates (PEM); empty: none
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds totalTimeout{30000};
+    std::vector<std::string> headers;  // further request headers, "Name: value"
+    // The most of the answer's body kept (HttpResult::truncated beyond): a
+    // refusal's reason is short, a page that is read is not.
+    std::size_t maxBody = 64 * 1024;
 };
 
 struct HttpResult {
@@ -32,7 +39,13 @@ struct HttpResult {
     Kind kind = Kind::Failed;
     int status = 0;
     std::string body;
-    std::string detail;  // a readable reason when not answered
+    bool truncated = false;  // the body was longer than HttpRequest::maxBody
+    std::string headers;     // the answer's header lines, as received
+    std::string detail;      // a readable reason when not answered
+
+    // The value of the answer's header `name` (any case), blanks trimmed;
+    // empty when it has none.
+    std::string header(std::string_view name) const;
 };
 
 class IHttpTransport {
@@ -40,6 +53,8 @@ public:
     virtual ~IHttpTransport() = default;
     // Blocks until answered, failed or cancelled. One call at a time.
     virtual HttpResult post(const HttpRequest& request) = 0;
+    // The same as a GET of request.url: no body, request.form unused.
+    virtual HttpResult get(const HttpRequest& request) = 0;
     // From any thread: the post in progress (or the next) ends soon as Cancelled.
     virtual void cancel() = 0;
 };

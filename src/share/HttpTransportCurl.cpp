@@ -6,10 +6,12 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <string_view>
 
 namespace kestrel {
 
@@ -27,8 +29,21 @@ public:
             curl_easy_cleanup(curl_);
     }
 
-    HttpResult post(const HttpRequest& request) override {
+    HttpResult post(const HttpRequest& request) override { return perform(request, true); }
+    HttpResult get(const HttpRequest& request) override { return perform(request, false); }
+
+    void cancel() override { cancelled_ = true; }
+
+private:
+    // The answer's body up to the request's limit, and its headers.
+    struct Answer {
+        HttpResult& result;
+        std::size_t maxBody;
+    };
+
+    HttpResult perform(const HttpRequest& request, bool isPost) {
         HttpResult result;
+        Answer answer{result, request.maxBody};
         if (!curl_) {
             result.detail = "libcurl could not be started";
             return result;
@@ -40,20 +55,31 @@ public:
         CURL* c = curl_;
         curl_easy_reset(c);  // keeps the connection for the next frame
         char error[CURL_ERROR_SIZE] = "";
-        curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
-        headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
+        curl_slist* headers = nullptr;
+        if (isPost) {
+            headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+            headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
+        }
+        for (const std::string& h : request.headers)
+            headers = curl_slist_append(headers, h.c_str());
         curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.form.c_str());
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.form.size()));
+        if (isPost) {
+            curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.form.c_str());
+            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.form.size()));
+        } else {
+            curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        }
         curl_easy_setopt(c, CURLOPT_USERAGENT, "kestrel-decoder");
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout.count()));
         curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(request.totalTimeout.count()));
         curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlTransport::onBody);
-        curl_easy_setopt(c, CURLOPT_WRITEDATA, &result.body);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
+        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlTransport::onHeader);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, &result.headers);
         curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlTransport::onProgress);
         curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
@@ -93,14 +119,23 @@ public:
         return result;
     }
 
-    void cancel() override { cancelled_ = true; }
-
-private:
     static size_t onBody(char* data, size_t size, size_t count, void* user) {
-        auto* body = static_cast<std::string*>(user);
+        auto* answer = static_cast<Answer*>(user);
+        std::string& body = answer->result.body;
         const size_t n = size * count;
-        if (body->size() < 64 * 1024)
-            body->append(data, n);  // enough to say why
+        const size_t room = answer->maxBody - std::min(body.size(), answer->maxBody);
+        body.append(data, std::min(n, room));
+        if (n > room)
+            answer->result.truncated = true;
+        return n;
+    }
+    // Each answer's head starts with its status line; only the last counts.
+    static size_t onHeader(char* data, size_t size, size_t count, void* user) {
+        auto* headers = static_cast<std::string*>(user);
+        const size_t n = size * count;
+        if (n >= 5 && std::string_view(data, 5) == "HTTP/")
+            headers->clear();
+        headers->append(data, n);
         return n;
     }
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {

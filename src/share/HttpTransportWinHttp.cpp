@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -47,6 +48,25 @@ HttpResult Failure(DWORD code) {
     return r;
 }
 
+// The answer's header lines ("Name: value" each, CR LF between), as ASCII.
+std::string RawHeaders(HINTERNET request) {
+    DWORD bytes = 0;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &bytes, WINHTTP_NO_HEADER_INDEX);
+    if (bytes == 0)
+        return {};
+    std::wstring wide(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, wide.data(), &bytes,
+                             WINHTTP_NO_HEADER_INDEX))
+        return {};
+    wide.resize(bytes / sizeof(wchar_t));
+    std::string text;
+    text.reserve(wide.size());
+    for (wchar_t c : wide)
+        text += c < 0x80 ? char(c) : '?';
+    return text;
+}
+
 struct Handle {
     HINTERNET h = nullptr;
     ~Handle() {
@@ -63,7 +83,17 @@ public:
     }
     ~WinHttpTransport() override { closeSession(); }
 
-    HttpResult post(const HttpRequest& request) override {
+    HttpResult post(const HttpRequest& request) override { return perform(request, true); }
+    HttpResult get(const HttpRequest& request) override { return perform(request, false); }
+
+    // Closing the session ends a blocking call on its requests.
+    void cancel() override {
+        cancelled_ = true;
+        closeSession();
+    }
+
+private:
+    HttpResult perform(const HttpRequest& request, bool isPost) {
         HINTERNET session;
         {
             std::lock_guard lock(mutex_);
@@ -92,13 +122,17 @@ public:
         if (!connection.h)
             return Failure(GetLastError());
         const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-        Handle req{WinHttpOpenRequest(connection.h, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags)};
+        Handle req{WinHttpOpenRequest(connection.h, isPost ? L"POST" : L"GET", path.c_str(), nullptr,
+                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags)};
         if (!req.h)
             return Failure(GetLastError());
-        const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\n";
-        const DWORD size = DWORD(request.form.size());
-        if (!WinHttpSendRequest(req.h, headers, DWORD(-1), const_cast<char*>(request.form.data()), size, size, 0) ||
+        std::wstring headers = isPost ? L"Content-Type: application/x-www-form-urlencoded\r\n" : L"";
+        for (const std::string& h : request.headers)
+            headers += Widen(h) + L"\r\n";
+        const DWORD size = isPost ? DWORD(request.form.size()) : 0;
+        void* body = isPost ? const_cast<char*>(request.form.data()) : WINHTTP_NO_REQUEST_DATA;
+        if (!WinHttpSendRequest(req.h, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(), DWORD(-1),
+                                body, size, size, 0) ||
             !WinHttpReceiveResponse(req.h, nullptr))
             return Failure(GetLastError());
 
@@ -107,6 +141,7 @@ public:
         if (!WinHttpQueryHeaders(req.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
             return Failure(GetLastError());
+        result.headers = RawHeaders(req.h);
         for (;;) {
             char buf[4096];
             DWORD got = 0;
@@ -114,21 +149,16 @@ public:
                 return Failure(GetLastError());
             if (got == 0)
                 break;
-            if (result.body.size() < 64 * 1024)
-                result.body.append(buf, got);  // enough to say why
+            const std::size_t room = request.maxBody - std::min<std::size_t>(result.body.size(), request.maxBody);
+            result.body.append(buf, std::min<std::size_t>(got, room));
+            if (got > room)
+                result.truncated = true;
         }
         result.kind = HttpResult::Kind::Answered;
         result.status = int(status);
         return result;
     }
 
-    // Closing the session ends a blocking call on its requests.
-    void cancel() override {
-        cancelled_ = true;
-        closeSession();
-    }
-
-private:
     void closeSession() {
         std::lock_guard lock(mutex_);
         if (session_)
