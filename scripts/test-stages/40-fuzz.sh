@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev
+need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
 
 cmake --preset fuzz >/dev/null
 cmake --build build-fuzz -j"$(jobs)" --target fuzz_frame_finder fuzz_settings_file
