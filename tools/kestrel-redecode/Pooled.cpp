@@ -503,6 +503,10 @@ struct PooledDecoding::Impl {
             ++summary.unreadable;
             return;
         }
+        if (bytes.size() < kBeaconFrameSize) {
+            ++summary.notBeacons;
+            return;
+        }
         host.found.clear();
         host.finder.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         host.finder.aRXBufferInitExecute();  // no frame reaches into the next
