@@ -20,9 +20,9 @@ struct HttpRequest {
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds totalTimeout{30000};
     std::vector<std::string> headers;  // further request headers, "Name: value"
-    // The most of the answer's body kept (HttpResult::truncated beyond): a
+    // The most of the answer's body kept (HttpResult::bodyCut beyond): a
     // refusal's reason is short, a page that is read is not.
-    std::size_t maxBody = 64 * 1024;
+    std::size_t bodyLimit = 64 * 1024;
 };
 
 struct HttpResult {
@@ -39,9 +39,9 @@ struct HttpResult {
     Kind kind = Kind::Failed;
     int status = 0;
     std::string body;
-    bool truncated = false;  // the body was longer than HttpRequest::maxBody
-    std::string headers;     // the answer's header lines, as received
-    std::string detail;      // a readable reason when not answered
+    bool bodyCut = false;  // the body was longer than HttpRequest::bodyLimit
+    std::string headers;   // the answer's header lines, as received
+    std::string detail;    // a readable reason when not answered
 
     // The value of the answer's header `name` (any case), blanks trimmed;
     // empty when it has none.

@@ -38,12 +38,12 @@ private:
     // The answer's body up to the request's limit, and its headers.
     struct Answer {
         HttpResult& result;
-        std::size_t maxBody;
+        std::size_t bodyLimit;
     };
 
     HttpResult perform(const HttpRequest& request, bool isPost) {
         HttpResult result;
-        Answer answer{result, request.maxBody};
+        Answer answer{result, request.bodyLimit};
         if (!curl_) {
             result.detail = "libcurl could not be started";
             return result;
@@ -123,10 +123,10 @@ private:
         auto* answer = static_cast<Answer*>(user);
         std::string& body = answer->result.body;
         const size_t n = size * count;
-        const size_t room = answer->maxBody - std::min(body.size(), answer->maxBody);
+        const size_t room = answer->bodyLimit - std::min(body.size(), answer->bodyLimit);
         body.append(data, std::min(n, room));
         if (n > room)
-            answer->result.truncated = true;
+            answer->result.bodyCut = true;
         return n;
     }
     // Each answer's head starts with its status line; only the last counts.

@@ -149,10 +149,10 @@ private:
                 return Failure(GetLastError());
             if (got == 0)
                 break;
-            const std::size_t room = request.maxBody - std::min<std::size_t>(result.body.size(), request.maxBody);
+            const std::size_t room = request.bodyLimit - std::min<std::size_t>(result.body.size(), request.bodyLimit);
             result.body.append(buf, std::min<std::size_t>(got, room));
             if (got > room)
-                result.truncated = true;
+                result.bodyCut = true;
         }
         result.kind = HttpResult::Kind::Answered;
         result.status = int(status);

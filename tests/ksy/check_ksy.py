@@ -69,8 +69,11 @@ def main():
     with open(csv_path, newline='', encoding='utf-8') as f:
         reader = csv.reader(f)
         header = [column_name(h) for h in next(reader)]
-        rows = {row[0]: row for row in reader}
-    columns = {name: i for i, name in enumerate(header)}
+        columns = {name: i for i, name in enumerate(header)}
+        if 'ReceiveTime' not in columns:
+            print('kestrel-redecode CSV: no ReceiveTime column')
+            return 1
+        rows = {row[columns['ReceiveTime']]: row for row in reader}
     missing = [name for name, _ in fields if name not in columns]
     if missing:
         print('kestrel.ksy: :field without a CSV column of that name: ' + ', '.join(missing))

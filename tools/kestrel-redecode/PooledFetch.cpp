@@ -167,7 +167,7 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
         request.url = url;
         request.caFile = o.caFile;
         request.totalTimeout = o.requestTimeout;
-        request.maxBody = o.maxPage;
+        request.bodyLimit = o.maxPage;
         request.headers.push_back("Accept: application/json");
         if (!o.token.empty())
             request.headers.push_back("Authorization: Token " + o.token);
@@ -208,7 +208,7 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
         if (r.status != 200)
             throw std::runtime_error(url + ": SatNOGS DB answered " + std::to_string(r.status) + ": " +
                                      reasonIn(r.body));
-        if (r.truncated)
+        if (r.bodyCut)
             throw std::runtime_error(url + ": a page larger than " + std::to_string(o.maxPage >> 20) +
                                      " MB is not a telemetry page");
         ++summary.pages;
