@@ -516,6 +516,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "kestrel-redecode: %s: %s\n", name.c_str(), text.c_str());
         };
         std::uint64_t pages = 0;
+        bool ended = false;
         try {
             const auto transport = CreateHttpTransport();
             fetchPooledFrames(*transport, fetch, [&](std::string_view body) {
@@ -527,9 +528,12 @@ int main(int argc, char** argv) {
             });
         } catch (const std::exception& e) {
             fail(name, e.what());
+            ended = true;
         }
-        std::fprintf(report, "%s: %llu pages, %llu frames\n", name.c_str(), static_cast<unsigned long long>(pages),
-                     static_cast<unsigned long long>(decoding.summary().frames));
+        // A fetch cut short says so beside its rows' count, not only on the error stream.
+        std::fprintf(report, "%s: %llu pages, %llu frames%s\n", name.c_str(), static_cast<unsigned long long>(pages),
+                     static_cast<unsigned long long>(decoding.summary().frames),
+                     ended ? " (ended early: the pages after these are missing)" : "");
     }
 
     for (const auto& file : o.files) {
