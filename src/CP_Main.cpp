@@ -274,6 +274,7 @@ void TForm1::buildActions() {
     addAction(aTrends);
     connect(aTrends, &QAction::triggered, this, [this] {
         Guarded([this] {
+            trends_->setStation(plot::stationPosition(station_.SharingSettings()));
             trends_->show();
             trends_->raise();
             trends_->activateWindow();

@@ -70,10 +70,13 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
     if (callsign.empty())
         fail("Callsign is missing", "Share: Callsign?");
 
-    if (latText == kAbsent || !ParseNumber(latText, latitude) || latitude < -90 || latitude > 90)
+    const bool latOk = latText != kAbsent && ParseNumber(latText, latitude) && latitude >= -90 && latitude <= 90;
+    if (!latOk)
         fail("Latitude must be decimal degrees from -90 to 90", "Share: Latitude?");
-    if (lonText == kAbsent || !ParseNumber(lonText, longitude) || longitude < -180 || longitude > 180)
+    const bool lonOk = lonText != kAbsent && ParseNumber(lonText, longitude) && longitude >= -180 && longitude <= 180;
+    if (!lonOk)
         fail("Longitude must be decimal degrees from -180 to 180", "Share: Longitude?");
+    hasPosition = latOk && lonOk;
 
     if (caText != kAbsent && !caText.empty()) {
         caFile = caText;

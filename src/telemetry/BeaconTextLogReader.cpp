@@ -185,20 +185,30 @@ std::optional<BeaconLogEntry> parseBeaconTextLogLine(std::string_view line) {
     return e;
 }
 
+BeaconTextLogLine readBeaconTextLogLine(std::string_view line, BeaconLogEntry& entry) {
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    if (line.empty() || line == kFirstHeaderLine || line == kBeaconTextLogTitle)
+        return BeaconTextLogLine::Passed;
+    if (auto e = parseBeaconTextLogLine(line)) {
+        entry = *e;
+        return BeaconTextLogLine::Entry;
+    }
+    return BeaconTextLogLine::Skipped;
+}
+
 BeaconTextLogContents parseBeaconTextLog(std::string_view text) {
     BeaconTextLogContents contents;
+    BeaconLogEntry entry;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
+        const std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        if (line.empty() || line == kFirstHeaderLine || line == kBeaconTextLogTitle)
-            continue;
-        if (auto entry = parseBeaconTextLogLine(line))
-            contents.entries.push_back(*entry);
-        else
-            ++contents.skippedLines;
+        switch (readBeaconTextLogLine(line, entry)) {
+        case BeaconTextLogLine::Entry: contents.entries.push_back(entry); break;
+        case BeaconTextLogLine::Skipped: ++contents.skippedLines; break;
+        case BeaconTextLogLine::Passed: break;
+        }
     }
     return contents;
 }

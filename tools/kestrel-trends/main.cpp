@@ -1,11 +1,14 @@
-// kestrel-trends [ARCHIVE_DIR]: the trend window on the BeaconTextLogs of an
-// archive folder (the one holding Telemetry/; default: the current directory).
+// kestrel-trends [PATH]: the trend window on an archive folder (the one
+// holding Telemetry/, or Telemetry/ or its Decoded/ folder), one
+// BeaconTextLog or a beacon CSV (default: the current directory).
 
+#include "plot/TrendFiles.h"
 #include "station/CommandLine.h"
 #include "trends/TrendWindow.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstring>
@@ -18,10 +21,14 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             std::puts(
-                "Usage: kestrel-trends [ARCHIVE_DIR]\n\n"
+                "Usage: kestrel-trends [PATH]\n\n"
                 "Shows battery voltage, currents, temperatures and magnetic field of the\n"
-                "beacons in every BeaconTextLog below ARCHIVE_DIR/Telemetry/Decoded against\n"
-                "their receive time (UTC). ARCHIVE_DIR defaults to the current directory.\n\n"
+                "beacons against their receive time (UTC), and their GPS positions on a\n"
+                "world map. PATH is a station folder (the one holding Telemetry/; every\n"
+                "BeaconTextLog below Telemetry/Decoded is read), one BeaconTextLog, or a\n"
+                "CSV written by kestrel-redecode --csv. It defaults to the current\n"
+                "directory. The station's position comes from the [Share] section of\n"
+                "RS232Settings.ini in the station folder, when it has one.\n\n"
                 "  -h, --help   show this help\n"
                 "  --version    show the version");
             return 0;
@@ -30,12 +37,17 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() > 2) {
-        std::fputs("kestrel-trends: give at most one archive folder; see --help\n", stderr);
+        std::fputs("kestrel-trends: give at most one folder or file; see --help\n", stderr);
         return 2;
     }
-    const QString dir = args.size() == 2 ? args[1] : QDir::currentPath();
+    const QString path = args.size() == 2 ? args[1] : QDir::currentPath();
     kestrel::TTrendWindow window;
-    window.openArchive(dir);
+    if (QFileInfo(path).isDir())
+        window.openArchive(path);
+    else
+        window.openLog(path);
+    window.setStation(
+        kestrel::plot::stationPositionIn(kestrel::plot::stationFolderOf(std::filesystem::path(path.toStdU16String()))));
     window.show();
     return app.exec();
 }
