@@ -2,6 +2,8 @@
 
 #include "plot/DisplayList.h"
 
+#include <algorithm>
+
 namespace kestrel::plot {
 
 void DisplayList::clear() {
@@ -41,9 +43,10 @@ void DisplayList::line(float x0, float y0, float x1, float y1, Rgb color, float 
     items.push_back(i);
 }
 
-void DisplayList::beginPolyline(Rgb color, float width) {
+void DisplayList::beginPolyline(Rgb color, float width, bool ordered) {
     Item i;
     i.op = Op::Polyline;
+    i.ordered = ordered;
     i.color = color;
     i.width = width;
     i.first = static_cast<std::uint32_t>(points.size());
@@ -112,6 +115,53 @@ void DisplayList::marker(float x, float y, Marker shape, float size, Rgb outline
     i.marker = shape;
     i.rect = {x, y, size, size};
     items.push_back(i);
+}
+
+bool DisplayList::mayShow(const Item& i, const RectF& clip) const {
+    const auto overlaps = [&clip](float l, float t, float r, float b) {
+        return r >= clip.left - 2 && l <= clip.right() + 2 && b >= clip.top - 2 && t <= clip.bottom() + 2;
+    };
+    switch (i.op) {
+    case Op::FillRect:
+    case Op::FrameRect: return overlaps(i.rect.left, i.rect.top, i.rect.right(), i.rect.bottom());
+    case Op::Line: {
+        const PointF a = points[i.first], b = points[i.first + 1];
+        return overlaps(std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y));
+    }
+    case Op::Polyline: {
+        if (!i.ordered)
+            return true;
+        const auto [from, to] = pointsIn(i, clip);
+        return to > from;
+    }
+    case Op::Text: {
+        // Not measured here: as wide as a font's widest characters could make it.
+        const float w = float(texts[i.text].size()) * i.fontPx, h = float(i.fontPx) * 2;
+        return overlaps(i.rect.left - w, i.rect.top - h, i.rect.left + w, i.rect.top + h);
+    }
+    case Op::Marker: {
+        const float s = i.rect.width;
+        return overlaps(i.rect.left - s, i.rect.top - s, i.rect.left + s, i.rect.top + s);
+    }
+    case Op::Polygon: return true;
+    }
+    return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> DisplayList::pointsIn(const Item& i, const RectF& clip) const {
+    if (!i.ordered)
+        return {i.first, i.first + i.count};
+    const auto begin = points.begin() + i.first, end = begin + i.count;
+    // One point either side, for the segments that cross into the clip.
+    auto from = std::lower_bound(begin, end, clip.left - 2, [](const PointF& p, float x) { return p.x < x; });
+    auto to = std::upper_bound(from, end, clip.right() + 2, [](float x, const PointF& p) { return x < p.x; });
+    if (from != begin)
+        --from;
+    if (to != end)
+        ++to;
+    if (to - from < 2)
+        return {0, 0};
+    return {std::uint32_t(from - points.begin()), std::uint32_t(to - points.begin())};
 }
 
 std::size_t DisplayList::count(Op op) const {

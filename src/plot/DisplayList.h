@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrel::plot {
@@ -40,7 +41,8 @@ struct Item {
     Rgb fill;         // Polygon, Marker: the inside
     float width = 1;  // the pen's width in pixels
     bool dashed = false;
-    RectF rect;  // FillRect, FrameRect; Text and Marker: left/top is the anchor, width the marker's size
+    bool ordered = false;  // Polyline: its points go left to right (a plot's series)
+    RectF rect;            // FillRect, FrameRect; Text and Marker: left/top is the anchor, width the marker's size
     // Line, Polyline: points[first, first + count). Polygon: rings[first,
     // first + count), each ring a count of points taken in turn from
     // points[pointsFirst...]; drawn with the even-odd rule, so a ring inside
@@ -70,7 +72,7 @@ public:
     // A polyline is opened, its points added, and closed; one of fewer than
     // two points is dropped when it is closed (a single point is drawn as a
     // short dash so that a lone beacon still shows).
-    void beginPolyline(Rgb color, float width = 1);
+    void beginPolyline(Rgb color, float width = 1, bool ordered = false);
     void addPoint(float x, float y) { points.push_back({x, y}); }
     void endPolyline();
     // Filled polygons: each ring a run of points.
@@ -80,6 +82,12 @@ public:
     void text(float x, float y, std::string_view text, HAlign h, VAlign v, Rgb color, int fontPx = 11,
               bool bold = false);
     void marker(float x, float y, Marker shape, float size, Rgb outline, Rgb fill);
+
+    // Whether an item may show inside clip (a toolkit repainting part of the
+    // canvas leaves the others out); for an ordered polyline, the run of its
+    // points [from, to) that does.
+    bool mayShow(const Item& item, const RectF& clip) const;
+    std::pair<std::uint32_t, std::uint32_t> pointsIn(const Item& polyline, const RectF& clip) const;
 
     // How many items of a kind the list holds, and the texts in drawing order.
     std::size_t count(Op op) const;

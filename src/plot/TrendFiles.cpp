@@ -17,6 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A little less than a BeaconTextLog line: room for all the samples of a file.
+constexpr std::uintmax_t kLineBytes = 150;
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -70,7 +73,7 @@ void addFile(TrendView& view, const fs::path& path, TrendLoad& load) {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
     if (!ec)
-        view.samples().reserve(std::size_t(size / 170));  // a BeaconTextLog line's length, about
+        view.samples().reserve(std::size_t(size / kLineBytes));
     enum class Kind { Unknown, Log, Csv, Other } kind = Kind::Unknown;
     BeaconCsvReader csv;
     BeaconLogEntry entry;
@@ -141,6 +144,10 @@ TrendLoad openTrendArchive(TrendView& view, const fs::path& dir) {
             logs.push_back(p);
     }
     std::sort(logs.begin(), logs.end());
+    std::uintmax_t bytes = 0;
+    for (const fs::path& p : logs)
+        bytes += fs::file_size(p, ec);
+    view.samples().reserve(std::size_t(bytes / kLineBytes));
     std::size_t unreadable = 0;
     for (const fs::path& p : logs) {
         TrendLoad one;
@@ -193,6 +200,42 @@ std::optional<GeoPoint> stationPositionIn(const fs::path& stationFolder) {
         return std::nullopt;  // the map goes without the station
     }
     return stationPosition(settings);
+}
+
+CommandLineAnswer ReadTrendsCommandLine(const std::vector<std::string>& args, std::string& path) {
+    CommandLineAnswer a;
+    path.clear();
+    for (const std::string& arg : args) {
+        if (arg == "--version") {
+            a.kind = CommandLineAnswer::Version;
+            a.text = VersionText("kestrel-trends");
+            return a;
+        }
+        if (arg == "-h" || arg == "--help") {
+            a.kind = CommandLineAnswer::Help;
+            a.text =
+                "Usage: kestrel-trends [PATH]\n\n"
+                "Shows battery voltage, currents, temperatures and magnetic field of the\n"
+                "beacons against their receive time (UTC), and their GPS positions on a\n"
+                "world map. PATH is a station folder (the one holding Telemetry; every\n"
+                "BeaconTextLog below Telemetry/Decoded is read), one BeaconTextLog, or a\n"
+                "CSV written by kestrel-redecode --csv. It defaults to the current\n"
+                "directory. The station's position comes from the [Share] section of\n"
+                "RS232Settings.ini in the station folder, when it has one.\n\n"
+                "  -h, --help   show this help\n"
+                "  --version    show the version\n";
+            return a;
+        }
+    }
+    if (args.size() > 1 || (!args.empty() && args[0].rfind("-", 0) == 0 && args[0] != "-")) {
+        a.kind = CommandLineAnswer::Refused;
+        a.text = "kestrel-trends: give at most one folder or file; see --help\n";
+        a.exitCode = 2;
+        return a;
+    }
+    if (!args.empty())
+        path = args[0];
+    return a;
 }
 
 }  // namespace kestrel::plot

@@ -5,6 +5,7 @@
 // piece by piece, so a year of beacons never sits in memory as text.
 
 #include "plot/TrendView.h"
+#include "station/CommandLine.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -39,5 +40,9 @@ std::filesystem::path stationFolderOf(const std::filesystem::path& path);
 // has Latitude and Longitude; from the RS232Settings.ini in a folder.
 std::optional<GeoPoint> stationPosition(const ShareSettings& settings);
 std::optional<GeoPoint> stationPositionIn(const std::filesystem::path& stationFolder);
+
+// kestrel-trends' command line (both programs): --help, --version, or at most
+// one PATH, which goes to `path` (empty: the current directory).
+CommandLineAnswer ReadTrendsCommandLine(const std::vector<std::string>& args, std::string& path);
 
 }  // namespace kestrel::plot

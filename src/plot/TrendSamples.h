@@ -7,6 +7,7 @@
 
 #include "telemetry/BeaconTextLogReader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -51,7 +52,10 @@ public:
     // time is no date is not added (and true is returned: nothing changed).
     bool add(const BeaconLogEntry& entry);
     // For loading many: room for n more.
-    void reserve(std::size_t n) { samples_.reserve(samples_.size() + n); }
+    void reserve(std::size_t n) {
+        if (samples_.size() + n > samples_.capacity())
+            samples_.reserve(std::max(samples_.size() + n, samples_.capacity() * 2));
+    }
     // Time order (equal times kept in the order they came) and the passes
     // worked out again, after beacons that came late. Cheap when in order.
     void settle();

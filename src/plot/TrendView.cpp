@@ -51,22 +51,27 @@ TrendView::TrendView() = default;
 
 bool TrendView::addBeacon(const BeaconLogEntry& entry) {
     const std::size_t before = samples_.size();
+    std::array<ValueAxis, kTrendChartCount> axesBefore;
+    for (int c = 0; c < kTrendChartCount; ++c)
+        axesBefore[std::size_t(c)] = valueAxis(c);
     const bool inPlace = samples_.add(entry);
     if (samples_.size() == before)
         return false;  // no time: not shown
     readoutStale_ = displayStale_ = true;
     if (!inPlace || axisStale_) {
-        axisStale_ = tracksStale_ = true;
+        axisStale_ = tracksStale_ = damageAll_ = true;
         return true;
     }
     const std::size_t k = samples_.size() - 1;
     const TrendSample& s = samples_.samples()[k];
     const auto pass = static_cast<std::uint32_t>(samples_.passes().size() - 1);
     const int zp = zoomPass();
-    if (zp >= 0 && std::uint32_t(zp) != pass)
-        return true;  // off the zoomed pass: only the counts change
+    if (zp >= 0 && std::uint32_t(zp) != pass) {
+        damageAll_ = damageAll_ || tab_ == TrendTab::GroundTrack;
+        return tab_ == TrendTab::GroundTrack;  // off the zoomed pass: only the counts change
+    }
     if (s.t > axisEnd_) {
-        axisStale_ = tracksStale_ = true;  // past the axis: it moves
+        axisStale_ = tracksStale_ = damageAll_ = true;  // past the axis: it moves
         return true;
     }
     addToColumns(k, pass);
@@ -78,10 +83,39 @@ bool TrendView::addBeacon(const BeaconLogEntry& entry) {
         }
     if (s.gps && !tracksStale_)
         tracks_.add({s.latitude, s.longitude}, int(pass));
+    // Only the beacon's pixel column changed, unless a value axis moved, the
+    // map is shown or a readout may have moved.
+    bool axesMoved = false;
+    for (int c = 0; c < kTrendChartCount; ++c)
+        axesMoved = axesMoved || !(valueAxis(c) == axesBefore[std::size_t(c)]);
+    if (axesMoved || tab_ != TrendTab::Plots || readout_) {
+        damageAll_ = true;
+    } else if (!damageAll_) {
+        const auto& segs = axis_.segments();
+        const AxisSegment& seg = segs.size() == 1 ? segs[0] : segs[std::min<std::size_t>(pass, segs.size() - 1)];
+        const float x = std::floor(float(seg.x0 + double(s.t - seg.t0) * (seg.x1 - seg.x0) / double(seg.t1 - seg.t0)));
+        for (int c = 0; c < kTrendChartCount; ++c) {
+            const RectF r = plotRect(c);
+            // The column and its neighbours, which the lines join.
+            damageRects_.push_back({r.left + x - 2, r.top, 5, r.height + 1});
+        }
+        // Many beacons between two paints (a hidden window, a burst): all.
+        if (damageRects_.size() > 64) {
+            damageAll_ = true;
+            damageRects_.clear();
+        }
+    }
     return true;
 }
 
-void TrendView::samplesChanged() { axisStale_ = tracksStale_ = readoutStale_ = displayStale_ = true; }
+TrendView::Damage TrendView::takeDamage() {
+    Damage d{damageAll_, std::move(damageRects_)};
+    damageAll_ = false;
+    damageRects_.clear();
+    return d;
+}
+
+void TrendView::samplesChanged() { axisStale_ = tracksStale_ = readoutStale_ = displayStale_ = damageAll_ = true; }
 
 void TrendView::clear() {
     samples_.clear();
@@ -105,7 +139,7 @@ void TrendView::setTab(TrendTab tab) {
     if (tab == tab_)
         return;
     tab_ = tab;
-    readoutStale_ = displayStale_ = true;
+    readoutStale_ = displayStale_ = damageAll_ = true;
 }
 
 void TrendView::setRealTime(bool on) {
@@ -117,7 +151,7 @@ void TrendView::setRealTime(bool on) {
 
 void TrendView::setStation(std::optional<GeoPoint> station) {
     station_ = station;
-    displayStale_ = true;
+    displayStale_ = damageAll_ = true;
 }
 
 bool TrendView::pointerMoved(float x, float y) {
@@ -131,7 +165,8 @@ bool TrendView::pointerMoved(float x, float y) {
     findReadout();
     const bool changed = before.has_value() != readout_.has_value() ||
                          (before && (before->series != readout_->series || before->sample != readout_->sample));
-    displayStale_ = displayStale_ || changed;
+    if (changed)
+        displayStale_ = damageAll_ = true;
     return changed;
 }
 
@@ -139,7 +174,8 @@ bool TrendView::pointerLeft() {
     pointer_.reset();
     const bool had = readout_.has_value();
     readout_.reset();
-    displayStale_ = displayStale_ || had;
+    if (had)
+        displayStale_ = damageAll_ = true;
     return had;
 }
 
@@ -246,8 +282,9 @@ void TrendView::layoutAxis() {
     // A live beacon up to here lands on this axis; none does when the newest
     // pass is not shown.
     axisEnd_ = live ? spans.back().t1 - pad : std::numeric_limits<std::int64_t>::min();
-    for (int c = 0; c < kTrendChartCount; ++c)
-        zoomRanges_[std::size_t(c)] = samples_.range(c, passes[first].first, passes[end - 1].end);
+    if (zoomT_)
+        for (int c = 0; c < kTrendChartCount; ++c)
+            zoomRanges_[std::size_t(c)] = samples_.range(c, passes[first].first, passes[end - 1].end);
 }
 
 void TrendView::rebuildColumns() {
@@ -472,7 +509,7 @@ void TrendView::emitPlot(int chart) {
             if (!open || lastPass != c.firstPass) {
                 if (open)
                     list_.endPolyline();
-                list_.beginPolyline(seriesColor(i));
+                list_.beginPolyline(seriesColor(i), 1, true);
                 open = true;
             }
             const float x = r.left + float(col) + 0.5f;

@@ -69,6 +69,14 @@ public:
 
     // The display list for the canvas, laid out again as far as needed.
     const DisplayList& display();
+    // What changed on the canvas since the last call: all of it, or only
+    // these rectangles (a live beacon's pixel column in each plot), so that a
+    // toolkit repaints only those.
+    struct Damage {
+        bool all = false;
+        std::vector<RectF> rects;
+    };
+    Damage takeDamage();
     // A line for the window's status bar: beacons, passes, zoom.
     std::string statusText() const;
 
@@ -105,6 +113,7 @@ private:
         double lo, hi;
         float top, height;
         float y(double v) const { return top + height - float((v - lo) / (hi - lo)) * height; }
+        friend bool operator==(const ValueAxis&, const ValueAxis&) = default;
     };
     ValueAxis valueAxis(int chart) const;
     void emitPlots();
@@ -132,6 +141,8 @@ private:
     TrackBuilder tracks_;
     std::optional<Readout> readout_;
     bool readoutStale_ = true;
+    bool damageAll_ = true;
+    std::vector<RectF> damageRects_;
     DisplayList list_;
 };
 

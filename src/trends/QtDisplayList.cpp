@@ -16,7 +16,8 @@ namespace {
 QColor colorOf(plot::Rgb c) { return QColor(c.r, c.g, c.b); }
 
 QPen penOf(const plot::Item& i) {
-    QPen pen(colorOf(i.color), i.width);
+    // A one-pixel line as a cosmetic pen: the raster engine's fast path.
+    QPen pen(colorOf(i.color), i.width <= 1 ? 0 : i.width);
     if (i.dashed)
         pen.setStyle(Qt::DashLine);
     pen.setCapStyle(Qt::FlatCap);
@@ -25,15 +26,18 @@ QPen penOf(const plot::Item& i) {
 
 }  // namespace
 
-void DrawDisplayList(QPainter& p, const plot::DisplayList& list) {
+void DrawDisplayList(QPainter& p, const plot::DisplayList& list, const plot::RectF& clip) {
     using plot::Op;
     std::vector<QPointF> points;
     QFont font = p.font();
     for (const plot::Item& i : list.items) {
+        if (!list.mayShow(i, clip))
+            continue;
         const QRectF r(i.rect.left, i.rect.top, i.rect.width, i.rect.height);
-        // Straight lines and rectangles sit on whole pixels: crisp without
-        // smoothing; curves and text are smoothed.
-        p.setRenderHint(QPainter::Antialiasing, i.op == Op::Polyline || i.op == Op::Polygon || i.op == Op::Marker);
+        // Lines and rectangles sit on whole pixels and are drawn unsmoothed
+        // (a year of beacons is thousands of line segments, drawn at every
+        // live beacon); shapes and text are smoothed.
+        p.setRenderHint(QPainter::Antialiasing, i.op == Op::Polygon || i.op == Op::Marker);
         switch (i.op) {
         case Op::FillRect: p.fillRect(r, colorOf(i.fill)); break;
         case Op::FrameRect:
@@ -48,7 +52,8 @@ void DrawDisplayList(QPainter& p, const plot::DisplayList& list) {
             break;
         case Op::Polyline: {
             points.clear();
-            for (std::uint32_t k = i.first; k < i.first + i.count; ++k)
+            const auto [from, to] = list.pointsIn(i, clip);
+            for (std::uint32_t k = from; k < to; ++k)
                 points.emplace_back(list.points[k].x, list.points[k].y);
             QPen pen = penOf(i);
             pen.setJoinStyle(Qt::RoundJoin);

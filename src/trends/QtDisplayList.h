@@ -8,6 +8,7 @@ class QPainter;
 
 namespace kestrel {
 
-void DrawDisplayList(QPainter& painter, const plot::DisplayList& list);
+// Draws what may show inside clip (the part of the canvas being repainted).
+void DrawDisplayList(QPainter& painter, const plot::DisplayList& list, const plot::RectF& clip);
 
 }  // namespace kestrel

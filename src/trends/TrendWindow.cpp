@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTabBar>
 #include <QToolBar>
@@ -36,9 +37,15 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* e) override {
         QPainter p(this);
-        DrawDisplayList(p, view_.display());
+        // A live beacon's columns: each rectangle drawn on its own, so that
+        // only what lies in it is drawn.
+        const plot::DisplayList& list = view_.display();
+        for (const QRect& r : e->region()) {
+            p.setClipRect(r);
+            DrawDisplayList(p, list, {float(r.left()), float(r.top()), float(r.width()), float(r.height())});
+        }
     }
     void resizeEvent(QResizeEvent*) override { view_.setSize(width(), height()); }
     void mouseMoveEvent(QMouseEvent* e) override {
@@ -118,8 +125,15 @@ QWidget* TTrendWindow::canvas() const { return canvas_; }
 void TTrendWindow::addBeacon(const BeaconRecord& record, const SystemTime& utc) {
     // Hidden, the window only keeps the sample: a live session must not pay
     // for plots nobody looks at.
-    if (view_.addBeacon(beaconLogEntry(record, utc)) && isVisible())
-        changed();
+    if (!view_.addBeacon(beaconLogEntry(record, utc)) || !isVisible())
+        return;
+    // Only what the beacon changed is painted again.
+    const plot::TrendView::Damage d = view_.takeDamage();
+    if (d.all)
+        canvas_->update();
+    for (const plot::RectF& r : d.rects)
+        canvas_->update(QRectF(r.left, r.top, r.width, r.height).toAlignedRect());
+    updateStatus();
 }
 
 void TTrendWindow::showEvent(QShowEvent* event) {
@@ -170,6 +184,7 @@ void TTrendWindow::clear() {
 }
 
 void TTrendWindow::changed() {
+    view_.takeDamage();  // all of it
     canvas_->update();
     updateStatus();
 }
