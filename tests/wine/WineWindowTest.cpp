@@ -410,7 +410,10 @@ TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
     namespace td = plot::design;
     plot::TrendView view;
     plot::openTrendPath(view, scratch.path() / "station");
-    view.setSize(td::kClientWidth, td::kClientHeight - td::kToolBarHeight - td::kTabHeight - td::kStatusHeight);
+    int width = td::kClientWidth, height = td::kClientHeight;  // as the window came out on this screen
+    std::sscanf(shell("xdotool getwindowgeometry " + window + " | sed -n 's/.*Geometry: //p'").c_str(), "%dx%d", &width,
+                &height);
+    view.setSize(width, height - td::kToolBarHeight - td::kTabHeight - td::kStatusHeight);
     const plot::PointF at = view.pointOf(0, kTrendSampleBeaconsPerPass + 30);
     const int canvasTop = td::kToolBarHeight + td::kTabHeight;
     shell("xdotool mousemove --window " + window + " " + std::to_string(int(at.x)) + " " +
