@@ -5,16 +5,10 @@
 // piece by piece, so a year of beacons never sits in memory as text.
 
 #include "plot/TrendView.h"
-#include "station/CommandLine.h"
 
 #include <cstddef>
 #include <filesystem>
-#include <optional>
 #include <string>
-
-namespace kestrel {
-struct ShareSettings;
-}
 
 namespace kestrel::plot {
 
@@ -35,14 +29,5 @@ TrendLoad openTrendFile(TrendView& view, const std::filesystem::path& file);
 // The folder holding the settings file beside an archive path: the folder
 // that holds Telemetry/ (for Telemetry/ or Telemetry/Decoded/, the one above).
 std::filesystem::path stationFolderOf(const std::filesystem::path& path);
-
-// The station's own position from the settings' [Share] section, when it
-// has Latitude and Longitude; from the RS232Settings.ini in a folder.
-std::optional<GeoPoint> stationPosition(const ShareSettings& settings);
-std::optional<GeoPoint> stationPositionIn(const std::filesystem::path& stationFolder);
-
-// kestrel-trends' command line (both programs): --help, --version, or at most
-// one PATH, which goes to `path` (empty: the current directory).
-CommandLineAnswer ReadTrendsCommandLine(const std::vector<std::string>& args, std::string& path);
 
 }  // namespace kestrel::plot

@@ -41,6 +41,10 @@ struct ShareSettings {
     static constexpr const char* kSection = "Share";
 
     void Load(ProfileStore& store, const std::string& path);
+    // The section of the settings file in a station folder (nothing when it
+    // cannot be read: the caller goes without); for the trend windows'
+    // station position.
+    static ShareSettings InFolder(const std::string& folder);
     bool enabled() const { return inFile && problem.empty(); }
 };
 

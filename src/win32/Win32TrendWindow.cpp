@@ -3,6 +3,7 @@
 #include "win32/Win32TrendWindow.h"
 
 #include "plot/TrendDesign.h"
+#include "share/ShareSettings.h"
 #include "station/Report.h"
 #include "win32/Win32DisplayList.h"
 #include "win32/Win32Report.h"
@@ -235,7 +236,15 @@ void TWin32TrendWindow::opened(const plot::TrendLoad& load) {
 
 void TWin32TrendWindow::open(const std::filesystem::path& path) {
     opened(plot::openTrendPath(view_, path));
-    setStation(plot::stationPositionIn(plot::stationFolderOf(path)));
+    // The station's place from the settings file in the station folder, if any.
+    std::string folder;
+    try {
+        folder = plot::stationFolderOf(path).string();
+    } catch (const std::exception&) {  // a name outside the system's code page: no place
+    }
+    const ShareSettings sharing = ShareSettings::InFolder(folder);
+    setStation(sharing.hasPosition ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
+                                   : std::nullopt);
 }
 
 void TWin32TrendWindow::setStation(std::optional<plot::GeoPoint> station) {

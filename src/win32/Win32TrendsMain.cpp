@@ -3,6 +3,7 @@
 // (default: the current folder); the program ends with the window.
 
 #include "plot/TrendFiles.h"
+#include "station/CommandLine.h"
 #include "station/Report.h"
 #include "win32/Win32CommandLine.h"
 #include "win32/Win32Report.h"
@@ -29,7 +30,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         args.push_back(kestrel::win32::Narrow(a));  // only to tell the options
     std::string ignored;
     int exitCode = 0;
-    if (kestrel::ShowWin32CommandLineAnswer(kestrel::plot::ReadTrendsCommandLine(args, ignored), exitCode))
+    if (kestrel::ShowWin32CommandLineAnswer(kestrel::ReadTrendsCommandLine(args, ignored), exitCode))
         return exitCode;
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES};

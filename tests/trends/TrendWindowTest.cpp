@@ -8,6 +8,7 @@
 #include "trends/TrendWindow.h"
 
 #include "plot/TrendDesign.h"
+#include "share/ShareSettings.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/PictureCompare.h"
@@ -69,7 +70,9 @@ TEST(TrendWindow, DrawsTheFixedSampleAsItsReferencePictures) {
     TTrendWindow w;
     w.resize(plot::design::kClientWidth, plot::design::kClientHeight);
     EXPECT_EQ(w.openArchive(QString::fromStdString((dir.path() / "station").string())), 0);
-    w.setStation(plot::stationPositionIn(dir.path() / "station"));
+    const ShareSettings sharing = ShareSettings::InFolder((dir.path() / "station").string());
+    ASSERT_TRUE(sharing.hasPosition) << "the sample's [Share] has Latitude and Longitude";
+    w.setStation(plot::GeoPoint{sharing.latitude, sharing.longitude});
     w.show();
     QApplication::processEvents();
     EXPECT_EQ(w.statusText(),

@@ -3,6 +3,8 @@
 // BeaconTextLog or a beacon CSV (default: the current directory).
 
 #include "plot/TrendFiles.h"
+#include "share/ShareSettings.h"
+#include "station/CommandLine.h"
 #include "trends/TrendWindow.h"
 
 #include <QApplication>
@@ -14,7 +16,7 @@
 int main(int argc, char** argv) {
     std::string path;
     const kestrel::CommandLineAnswer answer =
-        kestrel::plot::ReadTrendsCommandLine(std::vector<std::string>(argv + 1, argv + argc), path);
+        kestrel::ReadTrendsCommandLine(std::vector<std::string>(argv + 1, argv + argc), path);
     if (answer.kind != kestrel::CommandLineAnswer::Run) {
         std::fputs(answer.text.c_str(), answer.exitCode == 0 ? stdout : stderr);
         return answer.exitCode;
@@ -26,8 +28,11 @@ int main(int argc, char** argv) {
         window.openArchive(where);
     else
         window.openLog(where);
-    window.setStation(kestrel::plot::stationPositionIn(
-        kestrel::plot::stationFolderOf(std::filesystem::path(where.toStdU16String()))));
+    // The station's place from the settings file in the station folder, if any.
+    const kestrel::ShareSettings sharing = kestrel::ShareSettings::InFolder(
+        kestrel::plot::stationFolderOf(std::filesystem::path(where.toStdU16String())).string());
+    if (sharing.hasPosition)
+        window.setStation(kestrel::plot::GeoPoint{sharing.latitude, sharing.longitude});
     window.show();
     return app.exec();
 }
