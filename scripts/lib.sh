@@ -22,7 +22,7 @@ need_packages() {
 # libcurl and the CA store for forwarding telemetry; OpenSSL and its program for
 # the tests' HTTPS server and throw-away certificates; JSON for Modern C++ for
 # reading SatNOGS DB's telemetry pages.
-NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core
+NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-dejavu-core
   libcurl4-openssl-dev ca-certificates libssl-dev openssl nlohmann-json3-dev)
 
 # Packages the Windows build (mingw-w64) and its runs under Wine need.
