@@ -27,6 +27,7 @@ public:
     std::int64_t ms = 0;
     SystemTime utcNow() override { return utcFromMilliseconds(ms); }
     SystemTime localNow() override { return utcNow(); }
+    SystemTime localTime(const SystemTime& utc) override { return utc; }
     std::uint32_t tickCount() override { return static_cast<std::uint32_t>(ms); }
 };
 
