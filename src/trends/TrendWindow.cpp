@@ -1,3 +1,6 @@
+// The trend window: telemetry values against receive time from live beacons
+// and from BeaconTextLogs, drawn with Qt Charts (see TrendWindow.h).
+
 #include "trends/TrendWindow.h"
 
 #include <QChart>

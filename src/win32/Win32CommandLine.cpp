@@ -1,3 +1,6 @@
+// The Windows program's command line: --help and --version shown in a box (a
+// GUI program has no console), anything else refused.
+
 #include "win32/Win32CommandLine.h"
 
 #include "Version.h"

@@ -1,3 +1,7 @@
+// The archive: the BeaconTextLog's lines and header, file names from the
+// stamp, the RawByteLog written a chunk at a time, files never overwritten,
+// and what a failing disk leaves behind.
+
 #include "telemetry/Archive.h"
 
 #include "telemetry/InOutError.h"
@@ -232,12 +236,13 @@ TEST_F(ArchiveTest, ManyBeaconsInOneSecondGetDistinctNamesWithoutRetestingTakenO
     EXPECT_EQ(files.existsChecks, 0) << "the exclusive create reports a taken name itself";
 }
 
-TEST_F(ArchiveTest, LineTakesItsOwnClockReading) {
+// Stamped with the time given (the beacon's receive time), whatever the
+// clock reads when the file is written.
+TEST_F(ArchiveTest, EachFileTakesTheTimeItIsGiven) {
     archive.openRunFiles(dir.str());
-    clock.utc = {2024, 3, 2, 5, 23, 59, 59, 900};
-    archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
-    clock.utc = {2024, 3, 3, 6, 0, 0, 0, 100};
-    archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), clock.utc);
+    clock.utc = {2024, 3, 6, 3, 9, 0, 0, 0};
+    archive.aSaveTempFileExecute(test::exampleRecord(), {2024, 3, 2, 5, 23, 59, 59, 900});
+    archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), {2024, 3, 3, 6, 0, 0, 0, 100});
     EXPECT_TRUE(crlfLines(test::readFile(textLog)).back().ends_with("\t2024-03-05\t23:59:59"));
     EXPECT_TRUE(fs::exists(rawData / "KR7_raw_2024_03_06_000000_UTC.KR7"));
     EXPECT_EQ(archive.UtcStamp().day, 6);

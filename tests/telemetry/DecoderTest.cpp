@@ -1,3 +1,6 @@
+// The decoder: the decoded pane's lines for worked and extreme records, and
+// the order count, show, store with a store that fails.
+
 #include "telemetry/Decoder.h"
 
 #include "telemetry/InOutError.h"

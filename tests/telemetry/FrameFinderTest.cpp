@@ -1,3 +1,7 @@
+// The frame finder: frames found on their last byte, after noise and back to
+// back, damaged ones and lone markers cut, the buffer's bound, and recorded
+// bytes finding what byte-by-byte finds.
+
 #include "telemetry/FrameFinder.h"
 
 #include "telemetry/InOutError.h"
