@@ -263,13 +263,14 @@ void Archive::appendRawBytes(std::string_view bytes) {
     rawBytesStored_ += stored;
 }
 
-void Archive::noteReadTime() noexcept {
-    if (rawByteLog_ == kNoFile)
-        return;
+std::int64_t Archive::noteReadTime() noexcept {
+    // Without a RawByteLog there is no index to write, but the bytes still
+    // need their time: the same reading, no entry.
     try {
         timeIndex_.readTime(clock_.tickCount(), [this] { return utcMilliseconds(clock_.utcNow()); });
     } catch (...) {
     }
+    return timeIndex_.readMs();
 }
 
 void Archive::requireRunFiles() const {
@@ -278,14 +279,14 @@ void Archive::requireRunFiles() const {
         throw EInOutError::fromCode(kIoFileNotFound);
 }
 
-void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) {
     requireRunFiles();
     // The log stays open between lines. One look per line that it is still
     // where it belongs: a log deleted or moved away meanwhile is made anew.
     if (textLog_ != kNoFile && !fs_.fileExists(beaconTextLogPath_))
         closeTextLog();
     std::string line = beaconTextLogFields(currentRecord);
-    utcStamp_ = clock_.utcNow();
+    utcStamp_ = utc;
     line += dateTimeTail(utcStamp_);
     if (textLog_ == kNoFile) {
         if (fs_.directoryExists(beaconTextLogPath_))
@@ -344,9 +345,9 @@ std::string Archive::freeTextLogName() const {
     return beaconTextLogPath_;
 }
 
-void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) {
     requireRunFiles();
-    utcStamp_ = clock_.utcNow();
+    utcStamp_ = utc;
     const std::string rawDataFolder = folder(kRawDataFolder);
     // Written whole under a name of its own, then renamed into place: a short
     // file under a proper name would pass for a beacon.

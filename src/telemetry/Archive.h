@@ -58,17 +58,21 @@ public:
     void appendRawByte(std::uint8_t byte) { appendRawBytes({reinterpret_cast<const char*>(&byte), 1}); }
 
     // The time of a chunk about to be handed on byte by byte: one tick count
-    // per chunk, never per byte, and the calendar clock when an entry is due. Never throws; the time index's
+    // per chunk, never per byte, and the calendar clock when an entry is due.
+    // Returns the receive time (ms since 1970, UTC) of the chunk's bytes as
+    // the time index gives it, so a beacon decoded live and decoded again
+    // from the index carry the same time. Never throws; the time index's
     // failures are counted and reported apart from the RawByteLog's.
-    void noteReadTime() noexcept;
+    std::int64_t noteReadTime() noexcept;
     std::uint64_t TimeIndexFailures() const { return timeIndex_.failures(); }
     std::optional<std::string> takeTimeIndexReport() { return timeIndex_.takeReport(); }
     const std::string& TimeIndexPath() const { return timeIndex_.path(); }
 
-    // A beacon's BeaconTextLog line and its RawFrameFile. Throw EInOutError;
-    // before openRunFiles they store nothing (code 2).
-    void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
-    void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
+    // A beacon's BeaconTextLog line and its RawFrameFile, stamped with its
+    // receive time. Throw EInOutError; before openRunFiles they store nothing
+    // (code 2).
+    void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) override;
+    void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) override;
 
     // Creates the run's RawByteLog under the run's name if it could not be
     // created so far; true when it is open now. Never throws.

@@ -1,3 +1,6 @@
+// The forwarding tests' telemetry server: accepts form posts on 127.0.0.1
+// over plain HTTP or TLS, checks each field and answers as told.
+
 #include "support/SidsServer.h"
 
 #include <arpa/inet.h>

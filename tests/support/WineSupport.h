@@ -10,6 +10,7 @@
 #include "support/Files.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -55,9 +56,18 @@ inline std::string shell(const std::string& command, int* status = nullptr) {
 // The first visible window whose title matches the regular expression, or ""
 // when none shows within the bound.
 inline std::string waitForWindow(const std::string& titleRegex, int seconds = 30) {
-    const std::string ids = shell("timeout " + std::to_string(seconds) +
-                                  " xdotool search --sync --onlyvisible --name '" + titleRegex + "' 2>/dev/null");
-    return ids.substr(0, ids.find('\n'));
+    // xdotool's search gives up early (BadWindow) when a window goes away while
+    // it looks, as Wine's do at start-up: ask again until the time is up.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::seconds>(until - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return {};
+        const std::string ids = shell("timeout " + std::to_string(left) +
+                                      " xdotool search --sync --onlyvisible --name '" + titleRegex + "' 2>/dev/null");
+        if (!ids.empty())
+            return ids.substr(0, ids.find('\n'));
+    }
 }
 
 inline bool windowShows(const std::string& titleRegex) {

@@ -1,3 +1,6 @@
+// The RawByteLog's time index: milliseconds and dates both ways, entries
+// encoded and read back with a torn one left out, and the archive's writer.
+
 #include "telemetry/TimeIndex.h"
 
 #include "telemetry/Archive.h"
