@@ -253,9 +253,11 @@ TEST(Outbox, DamagedLinesAreMovedAsideWholeAndNeverSent) {
     const std::string aside = readFile(Outbox(systemFileSystem(), path).DamagedPath());
     EXPECT_NE(aside.find(spliced), std::string::npos) << aside;
     EXPECT_NE(aside.find("hello\n"), std::string::npos);
-    Outbox box(systemFileSystem(), path);
-    ASSERT_TRUE(box.Open());
-    EXPECT_EQ(box.Damaged(), 0u);  // moved once
+    {
+        Outbox box(systemFileSystem(), path);
+        ASSERT_TRUE(box.Open());
+        EXPECT_EQ(box.Damaged(), 0u);  // moved once
+    }
     EXPECT_EQ(Waiting(path), (Forms{"a=top", "a=new"}));
 }
 
