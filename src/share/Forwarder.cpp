@@ -43,7 +43,9 @@ std::string UtcText(const SystemTime& t) {
 }
 
 // Answers that say "not now": the frame is tried again.
-bool Temporary(int status) { return status == 408 || status == 425 || status == 429 || (status >= 500 && status < 600); }
+bool Temporary(int status) {
+    return status == 408 || status == 425 || status == 429 || (status >= 500 && status < 600);
+}
 
 std::string Trim(const std::string& s) {
     const auto first = s.find_first_not_of(" \t");
@@ -75,9 +77,8 @@ std::optional<std::chrono::milliseconds> RetryAfterWait(const std::string& value
                     &hour, &minute, &second, zone, &used) != 8 ||
         std::size_t(used) != v.size() || std::strcmp(zone, "GMT") != 0)
         return std::nullopt;
-    const auto m = std::find_if(std::begin(kMonths), std::end(kMonths), [&](const char* name) {
-        return std::strcmp(name, month) == 0;
-    });
+    const auto m = std::find_if(std::begin(kMonths), std::end(kMonths),
+                                [&](const char* name) { return std::strcmp(name, month) == 0; });
     if (m == std::end(kMonths) || day < 1 || day > 31 || year < 1970 || year > 9999 || hour > 23 || minute > 59 ||
         second > 60)
         return std::nullopt;
@@ -215,8 +216,8 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= until)
                 break;
-            const auto step = s.outbox.Held() ? std::min<std::chrono::steady_clock::duration>(until - now, kHeldRetry)
-                                              : until - now;
+            const auto step =
+                s.outbox.Held() ? std::min<std::chrono::steady_clock::duration>(until - now, kHeldRetry) : until - now;
             s.wake.wait_for(lock, step, [&] { return s.stop; });
             if (s.outbox.Held()) {
                 s.outbox.WriteHeld();
@@ -261,8 +262,8 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
         bool rejectsFailed = false;
         if (refused) {
             // The sending thread's own file: written without the lock.
-            const std::string line = UtcText(s.clock.utcNow()) + '\t' + std::to_string(status) + '\t' +
-                                     s.options.url + '\t' + record.form + '\t' + OneLine(result.body) + '\n';
+            const std::string line = UtcText(s.clock.utcNow()) + '\t' + std::to_string(status) + '\t' + s.options.url +
+                                     '\t' + record.form + '\t' + OneLine(result.body) + '\n';
             try {
                 const FileHandle file = s.fs.openOrCreate(s.rejectsPath);
                 try {
@@ -313,8 +314,8 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
                                          (result.location.empty() ? "" : " to " + OneLine(result.location)) +
                                          "); frames are not sent anywhere else: correct the Url in [Share]" + waiting);
         else if (answered && !Temporary(status))
-            s.notice(s.answerSaid, "The telemetry server at " + s.options.url + " answered HTTP " +
-                                       std::to_string(status) + waiting);
+            s.notice(s.answerSaid,
+                     "The telemetry server at " + s.options.url + " answered HTTP " + std::to_string(status) + waiting);
         std::chrono::milliseconds wait = retry;
         if (answered && Temporary(status))
             if (const auto asked = RetryAfterWait(result.retryAfter, s.clock.utcNow()))

@@ -74,14 +74,13 @@ std::string ErrorText(DWORD code, DWORD certificateFlags) {
     std::string text = code == ERROR_WINHTTP_SECURE_FAILURE ? CertificateText(certificateFlags) : std::string();
     if (text.empty()) {
         wchar_t* buf = nullptr;
-        const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                                       GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&buf),
-                                       0, nullptr);
+        const DWORD n =
+            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
         if (n && buf) {
             text = Narrow(std::wstring(buf, n));
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                                     text.back() == '.'))
+            while (!text.empty() &&
+                   (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
                 text.pop_back();
         }
         if (buf)
@@ -91,7 +90,9 @@ std::string ErrorText(DWORD code, DWORD certificateFlags) {
         switch (code) {
         case ERROR_WINHTTP_TIMEOUT: text = "the server did not answer in time"; break;
         case ERROR_WINHTTP_NAME_NOT_RESOLVED: text = "the server's name could not be looked up"; break;
-        case ERROR_WINHTTP_CANNOT_CONNECT: text = "the server could not be connected to (refused or unreachable)"; break;
+        case ERROR_WINHTTP_CANNOT_CONNECT:
+            text = "the server could not be connected to (refused or unreachable)";
+            break;
         case ERROR_WINHTTP_CONNECTION_ERROR: text = "the connection to the server was broken off"; break;
         case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: text = "the server's answer was not HTTP"; break;
         case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
@@ -256,8 +257,7 @@ public:
         const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\n";
         const DWORD size = DWORD(request.form.size());
         DWORD err = 0;
-        if (!WinHttpSendRequest(req.h, headers, DWORD(-1), const_cast<char*>(request.form.data()), size, size,
-                                context))
+        if (!WinHttpSendRequest(req.h, headers, DWORD(-1), const_cast<char*>(request.form.data()), size, size, context))
             err = GetLastError();
         if (!err)
             err = step();

@@ -17,7 +17,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 bool Is(std::string_view text, bool (*ok)(unsigned char)) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [ok](char c) { return ok(static_cast<unsigned char>(c)); });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [ok](char c) { return ok(static_cast<unsigned char>(c)); });
 }
 
 bool NameChar(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_'; }
@@ -51,7 +52,8 @@ std::optional<HttpUrl> SplitHttpUrl(std::string_view url, std::string& why) {
     std::string_view portText;
     if (!authority.empty() && authority.front() == '[') {
         const std::size_t close = authority.find(']');
-        const std::string_view literal = close == std::string_view::npos ? std::string_view() : authority.substr(1, close - 1);
+        const std::string_view literal =
+            close == std::string_view::npos ? std::string_view() : authority.substr(1, close - 1);
         if (!Is(literal, Ipv6Char) || literal.find(':') == std::string_view::npos) {
             why = "has an IPv6 address that is not of the form [2001:db8::1]";
             return std::nullopt;

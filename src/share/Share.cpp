@@ -12,8 +12,8 @@
 
 namespace kestrel {
 
-void Share::Start(const std::string& settingsPath, const std::string& baseDirectory, bool folderTaken,
-                  IFileSystem& fs, IClock& clock) {
+void Share::Start(const std::string& settingsPath, const std::string& baseDirectory, bool folderTaken, IFileSystem& fs,
+                  IClock& clock) {
     try {
         settings_.Load(*CreateProfileStore(), settingsPath);
     } catch (const std::exception& e) {

@@ -233,8 +233,8 @@ void Archive::openRunFiles(const std::string& baseDirectory, bool folderShared) 
     if (rawByteLogPath_ != JoinPath(folder(kRawLogFolder), rawByteLogName(runStamp_))) {
         const std::string name = beaconTextLogName(runStamp_);
         const auto dot = name.find_last_of('.');
-        beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), name.substr(0, dot) + "_" +
-                                                                  std::to_string(lastUniqueSuffix_) + name.substr(dot));
+        beaconTextLogPath_ = JoinPath(folder(kDecodedFolder),
+                                      name.substr(0, dot) + "_" + std::to_string(lastUniqueSuffix_) + name.substr(dot));
     }
 }
 

@@ -158,8 +158,8 @@ public:
     FileHandle lockFile(const std::string& path) override {
         // No sharing at all: a second program's open fails. The byte lock on
         // top is what Wine shows to Linux programs as a POSIX lock.
-        HANDLE h =
-            CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD err = GetLastError();
             if (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION)

@@ -38,7 +38,7 @@ TEST(HttpTransport, TricklingAndSilentServersEndEachAttemptByItsDeadline) {
         std::chrono::steady_clock::duration took{};
         const HttpResult r = Post(peer.url(), &took);
         EXPECT_EQ(r.kind, HttpResult::Kind::Timeout) << r.detail;
-        EXPECT_LT(took, 4s);  // bounded, not timed: the bound is 2 s, a trickle would take 45 s
+        EXPECT_LT(took, 15s);  // bounded, not timed: the bound is 2 s, the trickle would take 45 s
         EXPECT_FALSE(r.detail.empty());
     }
 }
@@ -54,15 +54,14 @@ TEST(HttpTransport, ARedirectComesBackAsTheAnswerAndNothingIsSentElsewhere) {
     }
 }
 
+// What it costs: bench/share_answer_bench.cpp.
 TEST(HttpTransport, AHugeAnswerIsCutAtTheLimit) {
     RawHttpPeer peer(RawHttpPeer::Mode::Huge);
-    std::chrono::steady_clock::duration took{};
-    const HttpResult r = Post(peer.url(), &took);
+    const HttpResult r = Post(peer.url());
     ASSERT_EQ(r.kind, HttpResult::Kind::Answered) << r.detail;
     EXPECT_EQ(r.status, 400);
     EXPECT_EQ(r.body.size(), HttpRequest{}.bodyLimit);
     EXPECT_TRUE(r.bodyCut);
-    EXPECT_LT(took, 2s);  // not the whole 100 MB
 }
 
 TEST(HttpTransport, AnIpv6LiteralAndARefusedAddress) {

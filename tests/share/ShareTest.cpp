@@ -238,11 +238,14 @@ TEST(Outbox, DamagedLinesAreMovedAsideWholeAndNeverSent) {
     ScratchDir dir;
     const std::string path = (dir / "outbox.txt").string();
     const std::string spliced = "Q 10 http://x/ a=10Q 21 http://x/ a=21\n";
-    writeFile(path, "Q 1 http://x/ a=1\r\nS 1\r\n"      // CR LF: the mark counts
-                    "Q 2 http://x/ a=2\n" + spliced +  // two records on one line
-                        "Q 0 http://x/ a=0\nQ 999999999999999 http://x/ a=top\n"
-                        "Q 1000000000000000 http://x/ a=wraps\nQ 2 http://x/ a=again\n"
-                        "Q 3 http://x/ " + std::string(20000, 'b') + "\nS 02x\nhello\n");
+    writeFile(path,
+              "Q 1 http://x/ a=1\r\nS 1\r\n"  // CR LF: the mark counts
+              "Q 2 http://x/ a=2\n" +
+                  spliced +  // two records on one line
+                  "Q 0 http://x/ a=0\nQ 999999999999999 http://x/ a=top\n"
+                  "Q 1000000000000000 http://x/ a=wraps\nQ 2 http://x/ a=again\n"
+                  "Q 3 http://x/ " +
+                  std::string(20000, 'b') + "\nS 02x\nhello\n");
     {
         Outbox box(systemFileSystem(), path);
         ASSERT_TRUE(box.Open()) << box.Problem();

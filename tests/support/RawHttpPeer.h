@@ -56,7 +56,8 @@ public:
         if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listener_, 8) != 0)
             throw std::runtime_error("the test peer cannot listen");
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+        port_ =
+            ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
         host_ = ipv6 ? "[::1]" : "127.0.0.1";
         acceptor_ = std::thread([this] { run(); });
     }
