@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <map>
 #include <set>
 
 namespace kestrel {
@@ -49,6 +50,9 @@ std::string Why(const char* what, const std::string& path, const std::exception&
 OutboxContents ReadOutboxText(std::string_view text) {
     OutboxContents c;
     std::set<std::uint64_t> queued;
+    // By number, which is file order in every file this program writes; a
+    // mark finds its record without a search.
+    std::map<std::uint64_t, OutboxRecord> waiting;
     std::size_t pos = 0;
     for (;;) {
         const std::size_t eol = text.find('\n', pos);
@@ -78,16 +82,19 @@ OutboxContents ReadOutboxText(std::string_view text) {
                 damaged();
                 continue;
             }
-            c.waiting.push_back(
-                OutboxRecord{0, n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)), std::string(rest.substr(b2 + 1))});
+            waiting.emplace(n, OutboxRecord{0, n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)),
+                                            std::string(rest.substr(b2 + 1))});
             c.highest = std::max(c.highest, n);
         } else if ((line[0] == 'S' || line[0] == 'R') && ParseNumber(rest, n)) {
             // A mark for a record never queued here takes nothing away.
-            std::erase_if(c.waiting, [n](const OutboxRecord& r) { return r.number == n; });
+            waiting.erase(n);
         } else {
             damaged();
         }
     }
+    c.waiting.reserve(waiting.size());
+    for (auto& [n, r] : waiting)
+        c.waiting.push_back(std::move(r));
     return c;
 }
 

@@ -40,7 +40,7 @@ struct OutboxRecord {
 
 // What a read of the outbox's text found.
 struct OutboxContents {
-    std::vector<OutboxRecord> waiting;  // queued and not marked, in file order
+    std::vector<OutboxRecord> waiting;  // queued and not marked, by number
     std::vector<std::string> damaged;   // whole lines that are not records
     std::uint64_t highest = 0;          // the highest record number seen
     std::size_t wholeLines = 0;         // bytes up to the end of the last whole line

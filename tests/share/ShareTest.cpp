@@ -105,6 +105,7 @@ TEST(ShareSettings, CompleteAbsentAndMalformedSections) {
         EXPECT_NE(s.problem.find("no telemetry is forwarded"), std::string::npos) << to;
         EXPECT_FALSE(s.shortProblem.empty()) << to;
         EXPECT_LE(s.shortProblem.size(), 18u) << s.shortProblem;  // a 100-pixel panel
+        EXPECT_EQ(s.problem.find("secret"), std::string::npos) << s.problem;
     }
 }
 
