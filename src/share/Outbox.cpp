@@ -82,8 +82,8 @@ OutboxContents ReadOutboxText(std::string_view text) {
                 damaged();
                 continue;
             }
-            waiting.emplace(n, OutboxRecord{0, n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)),
-                                            std::string(rest.substr(b2 + 1))});
+            waiting.emplace(
+                n, OutboxRecord{0, n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)), std::string(rest.substr(b2 + 1))});
             c.highest = std::max(c.highest, n);
         } else if ((line[0] == 'S' || line[0] == 'R') && ParseNumber(rest, n)) {
             // A mark for a record never queued here takes nothing away.
@@ -254,12 +254,16 @@ bool Outbox::append(const std::string& line) {
 bool Outbox::WriteHeld() {
     if (file_ == kNoFile && !Open())
         return false;
+    if (!held_ && marks_.empty())
+        return true;
     while (!marks_.empty()) {
         if (!append(marks_.front()))
             return false;
         marks_.erase(marks_.begin());
     }
     for (OutboxRecord& r : queue_) {
+        if (!held_)
+            break;
         if (r.number)
             continue;
         r.number = next_;
@@ -268,12 +272,14 @@ bool Outbox::WriteHeld() {
             return false;
         }
         ++next_;
+        --held_;
     }
     return true;
 }
 
 void Outbox::Add(const std::string& url, const std::string& form) {
     queue_.push_back(OutboxRecord{nextId_++, 0, url, form});
+    ++held_;
     WriteHeld();
 }
 
@@ -285,12 +291,10 @@ void Outbox::Settle(std::uint64_t id, bool refused) {
         const std::string mark = std::string(refused ? "R " : "S ") + std::to_string(it->number) + "\n";
         if (!marks_.empty() || file_ == kNoFile || !append(mark))
             marks_.push_back(mark);
+    } else {
+        --held_;  // taken before it was ever written: nothing to write now
     }
     queue_.erase(it);
-}
-
-std::size_t Outbox::Held() const {
-    return static_cast<std::size_t>(std::count_if(queue_.begin(), queue_.end(), [](auto& r) { return !r.number; }));
 }
 
 void Outbox::Compact(std::uint64_t size) {

@@ -81,7 +81,7 @@ public:
 
     std::size_t Waiting() const { return queue_.size(); }
     // Records that are only in memory (lost if the program ends now).
-    std::size_t Held() const;
+    std::size_t Held() const { return held_; }
     // Records moved aside at opening, and where to.
     std::size_t Damaged() const { return damaged_; }
     std::string DamagedPath() const;
@@ -104,6 +104,7 @@ private:
     FileHandle file_ = kNoFile;
     std::deque<OutboxRecord> queue_;
     std::vector<std::string> marks_;  // marks not yet written
+    std::size_t held_ = 0;            // records of queue_ not in the file
     std::uint64_t nextId_ = 1;
     std::uint64_t next_ = 1;
     std::uint64_t size_ = 0;

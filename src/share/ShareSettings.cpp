@@ -54,8 +54,7 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
         fail("Url is missing", "Share: no Url");
     else if (!SplitHttpUrl(url, why))
         // A password is not repeated on the screen or in a log either.
-        fail(why.find("password") != std::string::npos ? "Url " + why : "Url \"" + url + "\" " + why,
-             "Share: bad Url");
+        fail(why.find("password") != std::string::npos ? "Url " + why : "Url \"" + url + "\" " + why, "Share: bad Url");
 
     // Digits alone: a sign, a 0x or a fraction is a mistake, not a number.
     long id = 0;
