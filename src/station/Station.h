@@ -10,6 +10,7 @@
 //   PortRetry    a serial port that went away, opened again
 //   Receiver     receive slicing, KISS de-framing
 //   DisplayQueue what waits to be painted
+//   StatusBar    what status panels 1 to 3 say, by one rule
 //   ArchiveGuard archive failures counted and reported once
 //   Console      the send pane's key rule, F9, the test generator
 //   Continuation the one way to ask the event loop to come back
@@ -176,7 +177,6 @@ private:
     Console console_;
     // Every beacon decoded live goes on to the telemetry server ([Share]).
     Share share_;
-    bool shareShown_ = false;  // the forwarding's state has had a panel
     TBeforeMessageHook beforeMessage_;
 
     LineSourceSettings lineSource_;

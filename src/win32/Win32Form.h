@@ -109,7 +109,8 @@ private:
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
-    void showStatus(StatusPanel panel, std::string_view text) override;
+    void showStatus(int panel, std::string_view text, std::string_view tip) override;
+    bool statusTextFits(std::string_view text) override;
     void showDecodedText(std::string_view text) override;
     void clearPanes() override;
     void trimPanes() override;
@@ -125,6 +126,7 @@ private:
     HFONT paneFont_ = nullptr;
     HFONT infoFont_ = nullptr;  // Memo2's, chosen by what it measures
     std::vector<std::wstring> hintTexts_;
+    std::array<std::wstring, design::kStatusPanels> statusTips_;  // what each panel's tooltip points to
     HWND lastFocus_ = nullptr;  // the control that had the focus when the window was deactivated
 };
 
