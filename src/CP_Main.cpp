@@ -280,6 +280,10 @@ void TForm1::buildActions() {
     addAction(aTrends);
     connect(aTrends, &QAction::triggered, this, [this] {
         Guarded([this] {
+            const ShareSettings& sharing = station_.SharingSettings();
+            trends_->setStation(sharing.hasPosition
+                                    ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
+                                    : std::nullopt);
             trends_->show();
             trends_->raise();
             trends_->activateWindow();

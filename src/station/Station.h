@@ -139,6 +139,8 @@ public:
     Archive& TelemetryArchive() { return archive_; }
     const TestGenerator& Generator() const { return console_.Generator(); }
     std::int32_t BeaconCounter() const { return decoder_.BeaconCounter(); }
+    // The [Share] section as read at start-up (the station's position, for the map).
+    const ShareSettings& SharingSettings() const { return share_.Settings(); }
 
 private:
     void designPortSettings(MainThreadMailbox* mailbox);

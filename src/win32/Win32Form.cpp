@@ -108,6 +108,9 @@ TForm1::TForm1(HINSTANCE instance)
     }
     const char clearKey = design::AcceleratorOf(design::kControls[design::bClear].caption);
     keys.push_back({FVIRTKEY | FALT, static_cast<WORD>(clearKey), idClear});
+    // F2, not a typed character: every Ctrl+letter belongs to the TNC.
+    keys.push_back({FVIRTKEY, VK_F2, idTrends});
+    trends_ = std::make_unique<TWin32TrendWindow>(instance, false);
     accelerators_ = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 
     SetTimer(Handle, tmTimer1, design::kTimer1Interval, nullptr);
@@ -389,6 +392,15 @@ void TForm1::command(WORD id) {
     case idTest: Guarded([this] { aTestExecute(); }); break;
     case idM4: Guarded([this] { aM4Execute(); }); break;
     case idTNCSend: Guarded([this] { aTNCSendExecute(); }); break;
+    case idTrends:
+        Guarded([this] {
+            const ShareSettings& sharing = station_.SharingSettings();
+            trends_->setStation(sharing.hasPosition
+                                    ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
+                                    : std::nullopt);
+            trends_->Show();
+        });
+        break;
     }
 }
 
@@ -565,6 +577,8 @@ void TForm1::setStreamTimer(bool on) {
 void TForm1::continueSoon() { PostMessageW(Handle, kContinueMessage, 0, 0); }
 
 void TForm1::beep() { MessageBeep(MB_OK); }
+
+void TForm1::beaconDecoded(const BeaconRecord& record, const SystemTime& utc) { trends_->addBeacon(record, utc); }
 
 void TForm1::displaySoon() {
     SetTimer(Handle, tmDisplay, static_cast<UINT>(Station::kDisplayInterval.count()), nullptr);
