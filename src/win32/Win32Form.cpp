@@ -414,12 +414,22 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
         // and Tab is a key for the TNC.
         if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && (pane != MemoTX || GetKeyState(VK_SHIFT) < 0))
             code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        // Tabbing in must not select the send pane's text: the next key
+        // would replace it.
+        if (pane == MemoTX)
+            code &= ~static_cast<LRESULT>(DLGC_HASSETSEL);
         return code;
     }
+    case WM_SETFOCUS:
+        if (pane == MemoTX && GetKeyState(VK_TAB) < 0) {  // from the keyboard: the caret at the end
+            const LRESULT result = DefSubclassProc(pane, message, wParam, lParam);
+            const int end = GetWindowTextLengthW(MemoTX);
+            SendMessageW(MemoTX, EM_SETSEL, end, end);
+            SendMessageW(MemoTX, EM_SCROLLCARET, 0, 0);
+            return result;
+        }
+        break;
     case WM_KEYDOWN:
-        // Delete types no character; the rule still sends it.
-        if (pane == MemoTX && wParam == VK_DELETE && !typedKey(PaneKey::Delete, 0x7F))
-            return 0;
         // A multi-line edit would close its parent on Esc; the character
         // still comes as WM_CHAR.
         if (wParam == VK_ESCAPE)
