@@ -271,6 +271,14 @@ void TForm1::layoutControls() {
         const design::Rect r = design::InWindow(layout, design::ControlId(id));
         MoveWindow(Controls[std::size_t(id)], Scaled(r.left), Scaled(r.top), Scaled(r.width), Scaled(r.height), TRUE);
     }
+    // The send group lies over the right part of the top band, but Memo2,
+    // first in the tab order, lies above it in the z-order: Memo2 draws only
+    // left of the group, so the group's frame stays whole.
+    const design::Rect memo = design::InWindow(layout, design::Memo2);
+    const design::Rect group = design::InWindow(layout, design::GroupBox3);
+    const int visible = Scaled(group.left) - Scaled(memo.left);
+    const bool covered = memo.left + memo.width > group.left;
+    SetWindowRgn(Memo2, covered ? CreateRectRgn(0, 0, std::max(0, visible), Scaled(memo.height)) : nullptr, TRUE);
 }
 
 // ---- Messages ----------------------------------------------------------------
