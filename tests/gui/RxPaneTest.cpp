@@ -57,6 +57,7 @@ std::vector<std::string> ToolkitLines(const std::string& text, QSize size) {
 
 struct Pane {
     explicit Pane(QSize size) {
+        pane.setFocusPolicy(Qt::NoFocus);  // no caret in the pictures
         pane.setFont(PaneFont());
         pane.resize(size);
         pane.show();
@@ -107,7 +108,8 @@ TEST(RxPane, DrawsTheWrapTablesLines) {
         const QRect area = wrapped.pane.viewport()->rect();
         const QImage drawn = wrapped.pane.viewport()->grab().toImage();
         EXPECT_TRUE(drawn == unwrapped.pane.viewport()->grab(area).toImage()) << c.what;
-        EXPECT_FALSE(drawn == empty.pane.viewport()->grab().toImage()) << c.what << ": nothing drawn";
+        if (c.text.find_first_not_of(" \t") != std::string::npos)
+            EXPECT_FALSE(drawn == empty.pane.viewport()->grab().toImage()) << c.what << ": nothing drawn";
     }
 }
 
