@@ -9,7 +9,7 @@
 #include "gui/QtReport.h"
 #include "gui/SignalClose.h"
 #include "trends/TrendWindow.h"
-#include "serial/CPortSetup.h"
+#include "gui/CPortSetup.h"
 
 #include <QAction>
 #include <QFontDatabase>
