@@ -308,9 +308,9 @@ void RxPaneModel::insert(std::string_view text) {
             continue;
         clean += c == '\r' ? '\n' : c;
     }
+    if (clean.empty())
+        return;  // an empty paste leaves the selection
     const Pos from = std::min(anchor_, caret_), to = std::max(anchor_, caret_);
-    if (clean.empty() && from == to)
-        return;
     replace(from, to, clean);
     anchor_ = caret_ = from + clean.size();
     caretAtLineEnd_ = false;
@@ -502,8 +502,10 @@ std::string_view RxPaneModel::rowText(int row) const {
 }
 
 RxPaneModel::Columns RxPaneModel::rowSelection(int row) const {
-    const std::size_t at = topIndex() + std::size_t(std::max(0, row));
-    if (row < 0 || at >= starts_.size() || !hasSelection())
+    if (row < 0 || !hasSelection())
+        return {};
+    const std::size_t at = topIndex() + std::size_t(row);
+    if (at >= starts_.size())
         return {};
     const Pos start = starts_[at];
     const Pos length = cachedLine(at).size();
