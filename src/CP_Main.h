@@ -144,7 +144,8 @@ private:
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
-    void showStatus(StatusPanel panel, std::string_view text) override;
+    void showStatus(int panel, std::string_view text, std::string_view tip) override;
+    bool statusTextFits(std::string_view text) override;
     void showDecodedText(std::string_view text) override;
     void clearPanes() override;
     void trimPanes() override;

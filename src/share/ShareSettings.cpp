@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 namespace kestrel {
 
@@ -70,10 +71,13 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
     if (callsign.empty())
         fail("Callsign is missing", "Share: Callsign?");
 
-    if (latText == kAbsent || !ParseNumber(latText, latitude) || latitude < -90 || latitude > 90)
+    const bool latOk = latText != kAbsent && ParseNumber(latText, latitude) && latitude >= -90 && latitude <= 90;
+    if (!latOk)
         fail("Latitude must be decimal degrees from -90 to 90", "Share: Latitude?");
-    if (lonText == kAbsent || !ParseNumber(lonText, longitude) || longitude < -180 || longitude > 180)
+    const bool lonOk = lonText != kAbsent && ParseNumber(lonText, longitude) && longitude >= -180 && longitude <= 180;
+    if (!lonOk)
         fail("Longitude must be decimal degrees from -180 to 180", "Share: Longitude?");
+    hasPosition = latOk && lonOk;
 
     if (caText != kAbsent && !caText.empty()) {
         caFile = caText;
@@ -85,6 +89,24 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
         else
             fail("CaFile " + caFile + " cannot be read", "Share: CaFile?");
     }
+}
+
+ShareSettings ShareSettings::InFolder(const std::string& folder) {
+    ShareSettings s;
+    try {
+        // The system's profile functions take a name without a folder as one
+        // in the Windows folder: the whole path.
+        namespace fs = std::filesystem;
+        const fs::path file = fs::absolute(fs::path(folder.empty() ? "." : folder) / "RS232Settings.ini");
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec))
+            return s;
+        const std::string path = file.string();
+        s.Load(*CreateProfileStore(), path);
+    } catch (const std::exception&) {  // an unreadable file, a name the system cannot spell
+        s = ShareSettings{};
+    }
+    return s;
 }
 
 }  // namespace kestrel

@@ -30,6 +30,9 @@ struct ShareSettings {
     std::string caFile;  // empty: the system's certificates only
 
     bool inFile = false;  // the section holds at least one key
+    // Latitude and Longitude are both there and valid (the station's place,
+    // whatever else the section lacks).
+    bool hasPosition = false;
     // Why a present section cannot be used: a sentence for standard error and
     // a few words for a status panel. Both empty when it can.
     std::string problem;
@@ -38,6 +41,10 @@ struct ShareSettings {
     static constexpr const char* kSection = "Share";
 
     void Load(ProfileStore& store, const std::string& path);
+    // The section of the settings file in a station folder (nothing when it
+    // cannot be read: the caller goes without); for the trend windows'
+    // station position.
+    static ShareSettings InFolder(const std::string& folder);
     bool enabled() const { return inFile && problem.empty(); }
 };
 

@@ -65,21 +65,14 @@ void ArchiveGuard::beaconFileFailed(const EInOutError& error) {
     showState();
 }
 
-void ArchiveGuard::setIdleText(std::string text) {
-    if (text == idleText_)
-        return;
-    idleText_ = std::move(text);
-    showState();
-}
-
 void ArchiveGuard::showState() {
-    std::string text = idleText_;
+    std::string text;
     if (unarchivedBytes_ || unarchivedBeacons_) {
         text = "Unsaved " + std::to_string(unarchivedBytes_) + " B";
         if (unarchivedBeacons_)
             text += ", " + std::to_string(unarchivedBeacons_) + " bcn";
     }
-    display_.setStatus(StatusPanel::Archive, std::move(text));
+    display_.post(StatusSource::Archive, std::move(text));
 }
 
 }  // namespace kestrel

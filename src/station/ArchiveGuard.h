@@ -34,10 +34,6 @@ public:
     void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
     void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
 
-    // What the panel shows while nothing is unsaved (on a KISS line the
-    // forwarding's state, whose own panel counts KISS frames there).
-    void setIdleText(std::string text);
-
     std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
     std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
 
@@ -52,7 +48,6 @@ private:
     bool beaconFilesFailing_ = false;
     std::uint64_t unarchivedBytes_ = 0;
     std::uint32_t unarchivedBeacons_ = 0;
-    std::string idleText_;
 };
 
 }  // namespace kestrel

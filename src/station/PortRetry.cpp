@@ -13,7 +13,7 @@ void PortRetry::lost() {
         port_.ClosePort();  // releases the dead device, so it can come back under its name
     } catch (...) {
     }
-    display_.setStatus(StatusPanel::Port, "Port lost");
+    display_.post(StatusSource::Line, "Port lost");
     continuation_.report("Port " + port_.Port() + " lost; trying to reopen it every " + std::to_string(kRetryTicks) +
                          " s");
 }
@@ -40,7 +40,7 @@ void PortRetry::cancel() {
     if (!lost_)
         return;
     lost_ = false;
-    display_.setStatus(StatusPanel::Port, {});
+    display_.post(StatusSource::Line, {});
 }
 
 }  // namespace kestrel

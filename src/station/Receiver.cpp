@@ -76,7 +76,7 @@ void Receiver::showKissState() {
         return;
     kissShownFrames_ = k.frames;
     kissShownDropped_ = k.damaged();
-    display_.setStatus(StatusPanel::Kiss, "KISS " + std::to_string(k.frames) + "/" + std::to_string(k.damaged()));
+    display_.post(StatusSource::Kiss, "KISS " + std::to_string(k.frames) + "/" + std::to_string(k.damaged()));
 }
 
 bool Receiver::waiting(StationLine& line) {

@@ -110,8 +110,9 @@ void Station::FormCreate() {
     }
 }
 
-// Said once, not hidden: what the settings file holds that is not used as
-// written. The panel is one the line leaves free at start-up.
+// Not hidden: what the settings file holds that is not used as written, on
+// the status bar until the operator sets the port up (every note in the
+// panel's tooltip).
 void Station::noteSettingsFallbacks() {
     const std::vector<std::string>& notes = CPort.SettingsFileNotes();
     if (notes.empty())
@@ -121,7 +122,7 @@ void Station::noteSettingsFallbacks() {
     std::string text = "Settings: " + notes.front();
     if (notes.size() > 1)
         text += " (and " + std::to_string(notes.size() - 1) + " more)";
-    display_.setStatus(line_->kiss() ? StatusPanel::Port : StatusPanel::Kiss, std::move(text));
+    display_.post(StatusSource::Settings, std::move(text), notes.size() > 1 ? JoinLines(notes) : std::string());
 }
 
 void Station::chooseLine() {
@@ -185,8 +186,9 @@ void Station::settingsAfterDialog() {
     }
     if (portReasonShown_) {
         portReasonShown_ = false;
-        display_.setStatus(StatusPanel::Port, {});
+        display_.post(StatusSource::Line, {});
     }
+    display_.post(StatusSource::Settings, {});  // the port is set as the operator chose now
 }
 
 void Station::Timer1Timer() {
@@ -203,19 +205,11 @@ void Station::Timer1Timer() {
     showShareState();
 }
 
-// Where the forwarding stands: the last panel, or on a KISS line (whose last
-// panel counts KISS frames) the archive's while the archive has nothing to say.
+// Where the forwarding stands; a [Share] fault's whole sentence in the tooltip.
 void Station::showShareState() {
     for (std::string& notice : share_.TakeNotices())
         continuation_.report(std::move(notice));
-    std::string text = share_.StatusText();
-    if (text.empty() && !shareShown_)
-        return;  // nothing to forward: the panel keeps what else it says (a settings note)
-    shareShown_ = true;
-    if (line_->kiss())
-        guard_.setIdleText(std::move(text));
-    else
-        display_.setStatus(StatusPanel::Kiss, std::move(text));
+    display_.post(StatusSource::Share, share_.StatusText(), share_.Settings().problem);
 }
 
 // ---- Receive path -----------------------------------------------------------
@@ -276,7 +270,7 @@ void Station::decodeFrame() {
 void Station::portFailed(const char* message) {
     const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
     std::fprintf(stderr, "kestrel-decoder: %s\n", reason.c_str());
-    display_.setStatus(StatusPanel::Port, reason);
+    display_.post(StatusSource::Line, reason);
     portReasonShown_ = true;
     flushDisplay();
     view_.showMessage(message);

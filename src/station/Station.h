@@ -10,6 +10,7 @@
 //   PortRetry    a serial port that went away, opened again
 //   Receiver     receive slicing, KISS de-framing
 //   DisplayQueue what waits to be painted
+//   StatusBar    what status panels 1 to 3 say, by one rule
 //   ArchiveGuard archive failures counted and reported once
 //   Console      the send pane's key rule, F9, the test generator
 //   Continuation the one way to ask the event loop to come back
@@ -137,6 +138,8 @@ public:
     Archive& TelemetryArchive() { return archive_; }
     const TestGenerator& Generator() const { return console_.Generator(); }
     std::int32_t BeaconCounter() const { return decoder_.BeaconCounter(); }
+    // The [Share] section as read at start-up (the station's position, for the map).
+    const ShareSettings& SharingSettings() const { return share_.Settings(); }
 
 private:
     void designPortSettings(MainThreadMailbox* mailbox);
@@ -172,7 +175,6 @@ private:
     Console console_;
     // Every beacon decoded live goes on to the telemetry server ([Share]).
     Share share_;
-    bool shareShown_ = false;  // the forwarding's state has had a panel
     TBeforeMessageHook beforeMessage_;
 
     LineSourceSettings lineSource_;

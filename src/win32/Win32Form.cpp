@@ -108,6 +108,9 @@ TForm1::TForm1(HINSTANCE instance)
     }
     const char clearKey = design::AcceleratorOf(design::kControls[design::bClear].caption);
     keys.push_back({FVIRTKEY | FALT, static_cast<WORD>(clearKey), idClear});
+    // F2, not a typed character: every Ctrl+letter belongs to the TNC.
+    keys.push_back({FVIRTKEY, VK_F2, idTrends});
+    trends_ = std::make_unique<TWin32TrendWindow>(instance, false);
     accelerators_ = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 
     SetTimer(Handle, tmTimer1, design::kTimer1Interval, nullptr);
@@ -189,8 +192,7 @@ HWND TForm1::makeControl(design::ControlId id) {
         break;
     case Kind::StatusBar:
         cls = STATUSCLASSNAMEW;
-        // Tooltips show a panel's text that the panel cuts off.
-        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | SBARS_TOOLTIPS;
+        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
         break;
     }
     HWND w = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
@@ -242,6 +244,18 @@ void TForm1::buildControls() {
     for (std::size_t i = 0; i < design::kControls.size(); ++i)
         if (*design::kControls[i].hint && Controls[i])
             addHint(Controls[i], win32::Widen(design::kControls[i].hint));
+    // A status panel's tooltip is whatever the engine gives it (none while
+    // empty); the panels stay where they are, whatever the window's width.
+    for (int panel = 0; panel < design::kStatusPanels; ++panel) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_SUBCLASS;
+        tool.hwnd = StatusBar1;
+        tool.uId = UINT_PTR(panel);
+        SendMessageW(StatusBar1, SB_GETRECT, WPARAM(panel), reinterpret_cast<LPARAM>(&tool.rect));
+        tool.lpszText = statusTips_[std::size_t(panel)].data();
+        SendMessageW(Hints, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
 
     layoutControls();
 }
@@ -386,6 +400,15 @@ void TForm1::command(WORD id) {
     case idTest: Guarded([this] { aTestExecute(); }); break;
     case idM4: Guarded([this] { aM4Execute(); }); break;
     case idTNCSend: Guarded([this] { aTNCSendExecute(); }); break;
+    case idTrends:
+        Guarded([this] {
+            const ShareSettings& sharing = station_.SharingSettings();
+            trends_->setStation(sharing.hasPosition
+                                    ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
+                                    : std::nullopt);
+            trends_->Show();
+        });
+        break;
     }
 }
 
@@ -517,11 +540,34 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
     (pane == RxPane::Text ? MemoRX : MEMORXHEX).appendText(text);
 }
 
-void TForm1::showStatus(StatusPanel panel, std::string_view text) {
+void TForm1::showStatus(int panel, std::string_view text, std::string_view tip) {
     const std::wstring shown = win32::Widen(text);
     SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
-    // The system shows it only when the panel cuts the text off.
-    SendMessageW(StatusBar1, SB_SETTIPTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
+    std::wstring& stored = statusTips_[std::size_t(panel)];
+    if (stored == win32::Widen(tip))
+        return;
+    stored = win32::Widen(tip);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = StatusBar1;
+    tool.uId = UINT_PTR(panel);
+    tool.lpszText = stored.data();
+    SendMessageW(Hints, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+bool TForm1::statusTextFits(std::string_view text) {
+    // The part less its sunken edges and the inset the bar draws its text at.
+    constexpr int kTextInsets = 8;
+    RECT part{};
+    SendMessageW(StatusBar1, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
+    const std::wstring wide = win32::Widen(text);
+    HDC dc = GetDC(StatusBar1);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(StatusBar1, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(StatusBar1, dc);
+    return size.cx <= part.right - part.left - Scaled(kTextInsets);
 }
 
 void TForm1::showDecodedText(std::string_view text) { SetWindowTextW(Memo1, win32::WidenLines(text).c_str()); }
@@ -549,6 +595,8 @@ void TForm1::setStreamTimer(bool on) {
 void TForm1::continueSoon() { PostMessageW(Handle, kContinueMessage, 0, 0); }
 
 void TForm1::beep() { MessageBeep(MB_OK); }
+
+void TForm1::beaconDecoded(const BeaconRecord& record, const SystemTime& utc) { trends_->addBeacon(record, utc); }
 
 void TForm1::displaySoon() {
     SetTimer(Handle, tmDisplay, static_cast<UINT>(Station::kDisplayInterval.count()), nullptr);

@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 struct StatusView : IStationView {
     std::array<std::string, 4> panels;
     void appendReceived(RxPane, std::string_view) override {}
-    void showStatus(StatusPanel panel, std::string_view t) override { panels[std::size_t(panel)] = t; }
+    void showStatus(int panel, std::string_view t, std::string_view) override { panels[std::size_t(panel)] = t; }
+    bool statusTextFits(std::string_view) override { return true; }
     void showDecodedText(std::string_view) override {}
     void clearPanes() override {}
     void trimPanes() override {}
@@ -78,7 +79,7 @@ TEST_F(StationShare, APlainLineSendsTheBeaconFrameAndSaysSoInTheLastPanel) {
     station->FormClose();
 }
 
-TEST_F(StationShare, AKissLineSendsTheWholeDataFrameAndUsesTheArchivePanel) {
+TEST_F(StationShare, AKissLineSendsTheWholeDataFrameBesideTheKissCount) {
     start("[Line]\r\nSource=Serial KISS\r\n" + share());
     const std::string frame = test::ax25UiHeader() + test::escapedBeacon(3);
     receive(EncodeKissDataFrame(frame));

@@ -11,9 +11,15 @@
 #include "support/Pty.h"
 #include "support/SidsServer.h"
 #include "support/StreamCheck.h"
+#include "support/PictureCompare.h"
+#include "support/TrendSample.h"
 #include "support/WineSupport.h"
 #include "station/WindowDesign.h"
+#include "plot/TrendDesign.h"
+#include "plot/TrendFiles.h"
 #include "telemetry/BeaconFrame.h"
+
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -483,6 +489,93 @@ TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
     for (const auto& s : server.received())
         EXPECT_TRUE(s.problems.empty()) << s.request;
     closeProgram();
+}
+
+// The window's picture as the X server shows it (Wine draws the frame).
+QImage windowPicture(const std::string& window, const fs::path& png) {
+    shell("import -window " + window + " " + png.string());
+    return QImage(QString::fromStdString(png.string()));
+}
+
+// Pixels of the battery's colour: the Vbat line the trend window draws.
+int vbatPixels(const QImage& picture) {
+    int n = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            n += picture.pixel(x, y) == qRgb(32, 159, 223);
+    return n;
+}
+
+// F2 opens the trend window, fed from the engine as beacons are decoded.
+TEST_F(WineWindow, F2OpensTheTrendWindowFedLive) {
+    start();
+    sim::BeaconSource source({.seed = 5});
+    for (int b = 0; b < 6; ++b)
+        send(source.nextTransmission(b).bytes);
+    EXPECT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == 6; }, 10s));
+    click(kDecodedPane);
+    key("F2");
+    const std::string trends = waitForWindow(std::string("^") + plot::design::kCaption + "$", 10);
+    ASSERT_FALSE(trends.empty()) << "F2 opened no trend window";
+    std::this_thread::sleep_for(1s);
+    const int before = vbatPixels(windowPicture(trends, scratch_ / "live1.png"));
+    EXPECT_GT(before, 20) << "the beacons so far are drawn";
+    for (int b = 6; b < 12; ++b)
+        send(source.nextTransmission(b).bytes);
+    EXPECT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == 12; }, 10s));
+    std::this_thread::sleep_for(1s);
+    EXPECT_NE(vbatPixels(windowPicture(trends, scratch_ / "live2.png")), before) << "new beacons are drawn live";
+    closeProgram();
+}
+
+// Compares a window's picture with docs/NAME (KESTREL_UPDATE_PICTURES=1
+// writes it there instead); the picture goes to build/pictures/NAME.
+void expectPicture(const std::string& window, const char* name) {
+    const fs::path made = fs::path(KESTREL_PICTURE_DIR) / name;
+    fs::create_directories(made.parent_path());
+    const QImage picture = windowPicture(window, made);
+    const fs::path reference = fs::path(KESTREL_SOURCE_DIR) / "docs" / name;
+    if (const char* update = std::getenv("KESTREL_UPDATE_PICTURES"); update && std::string(update) == "1")
+        fs::copy_file(made, reference, fs::copy_options::overwrite_existing);
+    const PictureDifference d = comparePictures(picture, QImage(QString::fromStdString(reference.string())));
+    EXPECT_TRUE(d.sameSize && d.share <= kPictureTolerance)
+        << name << ": " << d.describe() << "; compare " << made << " with " << reference;
+}
+
+// kestrel-trends.exe on the fixed sample, the pointer on the beacon the Qt
+// window's picture reads out, then the map: the reference pictures
+// docs/trends-windows.png and docs/ground-track-windows.png.
+TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
+    const auto line = WineLine::fromEnvironment();
+    ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
+    ScratchDir scratch("kestrel-wine-trends");
+    writeTrendSample(scratch.path() / "station");
+    const fs::path exe = fs::path(line->exe).parent_path() / "kestrel-trends.exe";
+    Child program({"/usr/bin/env", "wine", exe.string(), "station"}, scratch.path(), scratch.path() / "trends.out",
+                  false);
+    const std::string window = waitForWindow(std::string("^") + plot::design::kCaption + "$", 30);
+    ASSERT_FALSE(window.empty()) << readFile(scratch.path() / "trends.out");
+
+    // Where the design puts that beacon: the canvas below the tool bar and the tabs.
+    namespace td = plot::design;
+    plot::TrendView view;
+    plot::openTrendPath(view, scratch.path() / "station");
+    int width = td::kClientWidth, height = td::kClientHeight;  // as the window came out on this screen
+    std::sscanf(shell("xdotool getwindowgeometry " + window + " | sed -n 's/.*Geometry: //p'").c_str(), "%dx%d", &width,
+                &height);
+    view.setSize(width, height - td::kToolBarHeight - td::kTabHeight - td::kStatusHeight);
+    const plot::PointF at = view.pointOf(0, kTrendSampleBeaconsPerPass + 30);
+    const int canvasTop = td::kToolBarHeight + td::kTabHeight;
+    shell("xdotool mousemove --window " + window + " " + std::to_string(int(at.x)) + " " +
+          std::to_string(canvasTop + int(at.y)));
+    std::this_thread::sleep_for(2s);  // painted
+    expectPicture(window, "trends-windows.png");
+
+    shell("xdotool mousemove --window " + window + " 100 " + std::to_string(td::kToolBarHeight + 12) + " click 1");
+    std::this_thread::sleep_for(1s);
+    expectPicture(window, "ground-track-windows.png");
+    shell("wine taskkill /im kestrel-trends.exe >/dev/null 2>&1");
+    EXPECT_EQ(program.waitExit(std::chrono::seconds(20)), 0);
 }
 
 }  // namespace
