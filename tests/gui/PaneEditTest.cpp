@@ -125,8 +125,9 @@ TEST_F(PaneEditTest, CopyAtFourHundredLinesASecondHoldsEveryLineSinceTheTrim) {
         ASSERT_FALSE(lines.isEmpty());
         for (qsizetype k = 1; k < lines.size(); ++k)
             ASSERT_EQ(lines[k].mid(1).toInt(), lines[k - 1].mid(1).toInt() + 1) << "copy " << i << " line " << k;
-        if (i > 0 && lines.front() == copies[i - 1].front())  // no trim between: nothing went
+        if (i > 0 && lines.front() == copies[i - 1].front()) {  // no trim between: nothing went
             EXPECT_GE(lines.size(), copies[i - 1].size());
+        }
         fullest = std::max(fullest, lines.size());
     }
     EXPECT_GT(fullest, 200) << "a second's lines, not a tail of them";

@@ -108,8 +108,9 @@ TEST(RxPane, DrawsTheWrapTablesLines) {
         const QRect area = wrapped.pane.viewport()->rect();
         const QImage drawn = wrapped.pane.viewport()->grab().toImage();
         EXPECT_TRUE(drawn == unwrapped.pane.viewport()->grab(area).toImage()) << c.what;
-        if (c.text.find_first_not_of(" \t") != std::string::npos)
+        if (c.text.find_first_not_of(" \t") != std::string::npos) {
             EXPECT_FALSE(drawn == empty.pane.viewport()->grab().toImage()) << c.what << ": nothing drawn";
+        }
     }
 }
 

@@ -77,8 +77,9 @@ TEST(Win32RxPane, DrawsTheWrapTablesLines) {
         empty.Attach(windows.child(0, width), PaneFont());
         const std::vector<DWORD> drawn = Picture(wrapped.Handle(), width);
         EXPECT_TRUE(drawn == Picture(unwrapped.Handle(), width)) << c.what;
-        if (c.text.find_first_not_of(" \t") != std::string::npos)
+        if (c.text.find_first_not_of(" \t") != std::string::npos) {
             EXPECT_FALSE(drawn == Picture(empty.Handle(), width)) << c.what << ": nothing drawn";
+        }
         for (const TWin32RxPane* pane : {&wrapped, &unwrapped, &empty})
             DestroyWindow(pane->Handle());
     }

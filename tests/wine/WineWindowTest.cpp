@@ -291,10 +291,11 @@ TEST_F(WineWindow, TypedTextInAReceivePaneStaysWhileBytesArriveAndTheTrimTakesIt
         copy = copied();
         EXPECT_EQ(copy.find("hel"), std::string::npos) << copy;
         EXPECT_TRUE(Shown(all, hex).ends_with(copy)) << copy;
-        if (!hex)
+        if (!hex) {
             EXPECT_EQ(std::count(copy.begin(), copy.end(), '\n'), 20) << "twenty lines: " << copy;
-        else
+        } else {
             EXPECT_LE(copy.size(), 20u * 30u) << "twenty lines of ten cells at most: " << copy;
+        }
     }
     EXPECT_EQ(readFor(peer_, 1, 500ms), "") << "nothing typed goes to the line";
     closeProgram();
@@ -335,8 +336,9 @@ TEST_F(WineWindow, CopyOfTheTextPaneAtFourHundredLinesASecondHoldsEveryLineSince
         const std::vector<int>& lines = copies[i];
         for (std::size_t k = 1; k < lines.size(); ++k)
             ASSERT_EQ(lines[k], lines[k - 1] + 1) << "copy " << i << " line " << k;
-        if (i > 0 && lines.front() == copies[i - 1].front())  // no trim between: nothing went
+        if (i > 0 && lines.front() == copies[i - 1].front()) {  // no trim between: nothing went
             EXPECT_GE(lines.size(), copies[i - 1].size()) << "copy " << i;
+        }
         fullest = std::max(fullest, lines.size());
     }
     EXPECT_GT(fullest, 200u) << "a second's lines, not a tail of them";
