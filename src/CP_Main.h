@@ -120,7 +120,6 @@ public:
     Station& Engine() { return station_; }
     const std::string& BaseDirectory() const { return station_.BaseDirectory(); }
     const std::string& SettingsFilePath() const { return station_.SettingsFilePath(); }
-    const std::string& LastRxByte() const { return station_.LastRxByte(); }
     FrameFinder& Finder() { return station_.Finder(); }
     Archive& TelemetryArchive() { return station_.TelemetryArchive(); }
     int32_t BeaconCounter() const { return station_.BeaconCounter(); }

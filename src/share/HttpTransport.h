@@ -1,14 +1,17 @@
 #pragma once
 // One HTTP POST of a form, or one GET, as the platform does it: libcurl on
 // Linux (HttpTransportCurl.cpp), WinHTTP on Windows (HttpTransportWinHttp.cpp).
-// Certificates are always verified against the system's trusted ones, plus
-// those of caFile when given.
+// Both behave alike: certificates are always verified against the system's
+// trusted ones, plus those of caFile when given (libcurl); redirects are
+// never followed (the 3xx comes back as the answer); totalTimeout bounds the
+// whole request, name look-up and connection included; an answer's body is
+// kept up to bodyLimit bytes, and the rest is not read (the connection is
+// dropped instead); a URL with a user name or password is not sent.
 
 #include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace kestrel {
@@ -19,10 +22,9 @@ struct HttpRequest {
     std::string caFile;  // extra trusted certificates (PEM); empty: none
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds totalTimeout{30000};
-    std::vector<std::string> headers;  // further request headers, "Name: value"
-    // The most of the answer's body kept (HttpResult::bodyCut beyond): a
-    // refusal's reason is short, a page that is read is not.
+    // A refusal's reason is short; a page that is read is not.
     std::size_t bodyLimit = 64 * 1024;
+    std::vector<std::string> headers;  // further request headers, "Name: value"
 };
 
 struct HttpResult {
@@ -38,20 +40,19 @@ struct HttpResult {
     };
     Kind kind = Kind::Failed;
     int status = 0;
-    std::string body;
-    bool bodyCut = false;  // the body was longer than HttpRequest::bodyLimit
-    std::string headers;   // the answer's header lines, as received
-    std::string detail;    // a readable reason when not answered
-
-    // The value of the answer's header `name` (any case), blanks trimmed;
-    // empty when it has none.
-    std::string header(std::string_view name) const;
+    std::string body;        // at most bodyLimit bytes of it
+    bool bodyCut = false;    // the answer had more
+    std::string retryAfter;  // the Retry-After header, when there is one
+    std::string location;    // the Location header, when there is one
+    std::string link;        // the Link header, when there is one
+    std::string detail;      // a readable reason when not answered
 };
 
 class IHttpTransport {
 public:
     virtual ~IHttpTransport() = default;
-    // Blocks until answered, failed or cancelled. One call at a time.
+    // Blocks until answered, failed or cancelled (totalTimeout at most). One
+    // call at a time.
     virtual HttpResult post(const HttpRequest& request) = 0;
     // The same as a GET of request.url: no body, request.form unused.
     virtual HttpResult get(const HttpRequest& request) = 0;

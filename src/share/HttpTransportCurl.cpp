@@ -4,14 +4,15 @@
 // both work.
 #include "share/HttpTransport.h"
 
+#include "share/HttpUrl.h"
+
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <string_view>
 
 namespace kestrel {
 
@@ -35,21 +36,20 @@ public:
     void cancel() override { cancelled_ = true; }
 
 private:
-    // The answer's body up to the request's limit, and its headers.
-    struct Answer {
-        HttpResult& result;
-        std::size_t bodyLimit;
-    };
-
+    // A POST of the form, or a GET: one way through for both.
     HttpResult perform(const HttpRequest& request, bool isPost) {
         HttpResult result;
-        Answer answer{result, request.bodyLimit};
         if (!curl_) {
             result.detail = "libcurl could not be started";
             return result;
         }
         if (cancelled_) {
             result.kind = HttpResult::Kind::Cancelled;
+            return result;
+        }
+        std::string why;
+        if (!SplitHttpUrl(request.url, why)) {
+            result.detail = "the address " + why;
             return result;
         }
         CURL* c = curl_;
@@ -64,6 +64,7 @@ private:
             headers = curl_slist_append(headers, h.c_str());
         curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);  // a POST is never sent on elsewhere
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
         if (isPost) {
             curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.form.c_str());
@@ -76,10 +77,11 @@ private:
         curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout.count()));
         curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(request.totalTimeout.count()));
         curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+        Answer answer{&result, request.bodyLimit};
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlTransport::onBody);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
         curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlTransport::onHeader);
-        curl_easy_setopt(c, CURLOPT_HEADERDATA, &result.headers);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, &answer);
         curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlTransport::onProgress);
         curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
@@ -89,8 +91,10 @@ private:
             result.detail = "cannot read the certificates of " + request.caFile;
             return result;
         }
-        const CURLcode rc = curl_easy_perform(c);
+        CURLcode rc = curl_easy_perform(c);
         curl_slist_free_all(headers);
+        if (rc == CURLE_WRITE_ERROR && result.bodyCut)
+            rc = CURLE_OK;  // the rest of a long answer is not wanted
         result.detail = error[0] ? error : curl_easy_strerror(rc);
         switch (rc) {
         case CURLE_OK: {
@@ -119,24 +123,50 @@ private:
         return result;
     }
 
+    struct Answer {
+        HttpResult* result;
+        std::size_t limit;
+    };
+    // Enough of an answer to say why; past the limit the transfer stops.
     static size_t onBody(char* data, size_t size, size_t count, void* user) {
-        auto* answer = static_cast<Answer*>(user);
-        std::string& body = answer->result.body;
+        auto* a = static_cast<Answer*>(user);
         const size_t n = size * count;
-        const size_t room = answer->bodyLimit - std::min(body.size(), answer->bodyLimit);
-        body.append(data, std::min(n, room));
-        if (n > room)
-            answer->result.bodyCut = true;
+        std::string& body = a->result->body;
+        if (body.size() + n > a->limit) {
+            body.append(data, a->limit - body.size());
+            a->result->bodyCut = true;
+            return 0;
+        }
+        body.append(data, n);
         return n;
     }
-    // Each answer's head starts with its status line; only the last counts.
+    // The headers the forwarder and a fetch of pages use; each answer's head
+    // starts them afresh (a 100 Continue comes before the real one).
     static size_t onHeader(char* data, size_t size, size_t count, void* user) {
-        auto* headers = static_cast<std::string*>(user);
-        const size_t n = size * count;
-        if (n >= 5 && std::string_view(data, 5) == "HTTP/")
-            headers->clear();
-        headers->append(data, n);
-        return n;
+        auto* a = static_cast<Answer*>(user);
+        const std::string line(data, size * count);
+        auto value = [&](const char* name) -> std::string* {
+            const std::size_t n = std::char_traits<char>::length(name);
+            if (line.size() <= n || line[n] != ':')
+                return nullptr;
+            for (std::size_t i = 0; i < n; ++i)
+                if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+                    return nullptr;
+            return name[0] == 'r' ? &a->result->retryAfter : name[1] == 'o' ? &a->result->location : &a->result->link;
+        };
+        if (line.rfind("HTTP/", 0) == 0) {
+            a->result->retryAfter.clear();
+            a->result->location.clear();
+            a->result->link.clear();
+        } else if (std::string* field = value("retry-after") ? value("retry-after")
+                                        : value("location")  ? value("location")
+                                                             : value("link")) {
+            std::string v = line.substr(line.find(':') + 1);
+            while (!v.empty() && (v.back() == '\r' || v.back() == '\n' || v.back() == ' '))
+                v.pop_back();
+            *field = v.substr(std::min(v.find_first_not_of(' '), v.size()));
+        }
+        return size * count;
     }
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
         return static_cast<CurlTransport*>(user)->cancelled_ ? 1 : 0;

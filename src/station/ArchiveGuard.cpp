@@ -33,15 +33,16 @@ void ArchiveGuard::retryRawByteLog() {
         archive_.retryRawByteLog();
 }
 
-void ArchiveGuard::noteReadTime() {
-    archive_.noteReadTime();
+std::int64_t ArchiveGuard::noteReadTime() {
+    const std::int64_t ms = archive_.noteReadTime();
     if (auto report = archive_.takeTimeIndexReport())
         continuation_.report(std::move(*report));
+    return ms;
 }
 
-void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) {
     try {
-        archive_.aSaveTempFileExecute(currentRecord);
+        archive_.aSaveTempFileExecute(currentRecord, utc);
         beaconFilesFailing_ = false;
     } catch (const EInOutError& e) {
         ++unarchivedBeacons_;
@@ -49,9 +50,9 @@ void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     }
 }
 
-void ArchiveGuard::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+void ArchiveGuard::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) {
     try {
-        archive_.aSaveBinFileExecute(rawFrameCopy);
+        archive_.aSaveBinFileExecute(rawFrameCopy, utc);
     } catch (const EInOutError& e) {
         beaconFileFailed(e);
     }

@@ -27,12 +27,13 @@ public:
     // A RawByteLog that could not be created is tried again.
     void retryRawByteLog();
     // A chunk read from the line: its time goes to the time index, whose
-    // failure is reported once like the logs'.
-    void noteReadTime();
+    // failure is reported once like the logs'. Returns the chunk's receive
+    // time (Archive::noteReadTime).
+    std::int64_t noteReadTime();
 
     // What the decoder stores through.
-    void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
-    void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
+    void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) override;
+    void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) override;
 
     std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
     std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }

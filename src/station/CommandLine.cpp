@@ -1,3 +1,6 @@
+// The programs' command line: --help and --version answered without a window
+// or a file touched, anything else refused (see CommandLine.h).
+
 #include "station/CommandLine.h"
 
 #include "Version.h"

@@ -4,6 +4,7 @@
 #include "station/Station.h"
 
 #include "station/PortFailure.h"
+#include "telemetry/TimeIndex.h"
 
 #include <clocale>
 #include <cstdio>
@@ -37,7 +38,7 @@ Station::Station(IStationView& view, StationSeams seams)
       archive_(fileSystem_, clock_),
       decoder_(clock_, *this, guard_),
       finder_(*this),
-      receiver_(display_, guard_, continuation_, clock_, [this](std::uint8_t b) { analyse(b); }),
+      receiver_(display_, guard_, continuation_, clock_, finder_),
       console_(view_, clock_, [this](const std::string& bytes) { line_->send(bytes); }),
       beforeMessage_([this] { flushDisplay(); }) {
     designPortSettings(mailbox_);
@@ -93,15 +94,17 @@ void Station::FormCreate() {
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
-    share_.Start(settingsFilePath_, baseDirectory_);  // never stops reception
+    const bool folderTaken = stationLock_.take(baseDirectory_) == StationLock::State::Elsewhere;
+    share_.Start(settingsFilePath_, baseDirectory_, folderTaken, fileSystem_, clock_);  // never stops reception
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
-        archive_.openRunFiles(baseDirectory_);  // the run goes on without its files
+        archive_.openRunFiles(baseDirectory_, folderTaken);  // the run goes on without its files
     } catch (...) {
     }
     chooseLine();
     noteSettingsFallbacks();
+    noteSecondProgram();
     showShareState();
     try {
         line_->open();
@@ -123,6 +126,18 @@ void Station::noteSettingsFallbacks() {
     if (notes.size() > 1)
         text += " (and " + std::to_string(notes.size() - 1) + " more)";
     display_.post(StatusSource::Settings, std::move(text), notes.size() > 1 ? JoinLines(notes) : std::string());
+}
+
+// A second program on one station folder receives and archives under names
+// of its own; forwarding and the clean-up of temporaries stay the first's.
+void Station::noteSecondProgram() {
+    if (stationLock_.state() != StationLock::State::Elsewhere)
+        return;
+    std::string text = "Another program is using the station folder " + JoinPath(baseDirectory_, "Telemetry") +
+                       " (it holds " + stationLock_.path() + "). This one archives beside it under names of its own";
+    text += share_.Settings().enabled() ? " but does not forward telemetry: the other one does." : ".";
+    std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+    continuation_.report(std::move(text));
 }
 
 void Station::chooseLine() {
@@ -234,33 +249,25 @@ void Station::continueReceive() {
         receiveSlice();
 }
 
-void Station::analyse(std::uint8_t b) {
-    lastRxByte_.assign(1, static_cast<char>(b));
-    aRXBufferAnalyse2Execute();
-}
-
 void Station::aRXBufferAnalyse2Execute() {
-    if (lastRxByte_.size() != 1)
-        return;
-    finder_.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(lastRxByte_[0]));
+    if (const auto b = finder_.LastRxByte())
+        finder_.aRXBufferAnalyse2Execute(*b);
 }
 
 void Station::aDecodeTelemetry1Execute() {
-    decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), finder_.RawFrameCopy());
+    decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), finder_.RawFrameCopy(), beaconUtc_);
 }
 
-void Station::writeRawByte(std::uint8_t) {
-    // Nothing to do: the receiver wrote the byte with its read chunk.
-}
-
+// A beacon has one receive time, read once: the pane, the BeaconTextLog, the
+// RawFrameFile's name, forwarding and the trends all take this one.
 void Station::decodeFrame() {
+    beaconUtc_ = utcFromMilliseconds(receiver_.readTimeMs());
     aDecodeTelemetry1Execute();
-    const SystemTime utc = clock_.utcNow();
     if (!line_->kiss())
-        share_.Beacon({reinterpret_cast<const char*>(finder_.RawFrameCopy().data()), kBeaconFrameSize}, utc);
+        share_.Beacon({reinterpret_cast<const char*>(finder_.RawFrameCopy().data()), kBeaconFrameSize}, beaconUtc_);
     else if (const std::string* frame = receiver_.takeKissFrame())
-        share_.Beacon(*frame, utc);  // the whole data frame, as the TNC delivered it
-    view_.beaconDecoded(finder_.CurrentRecord(), utc);
+        share_.Beacon(*frame, beaconUtc_);  // the whole data frame, as the TNC delivered it
+    view_.beaconDecoded(finder_.CurrentRecord(), beaconUtc_);
 }
 
 // ---- Reports ------------------------------------------------------------------

@@ -455,7 +455,6 @@ public:
     FrameFinder finder{*this};
     std::vector<RawFrame> found;
     void setReceiveStatus(std::string_view) override {}
-    void writeRawByte(std::uint8_t) override {}
     void decodeFrame() override { found.push_back(finder.RawFrameCopy()); }
 };
 
@@ -543,8 +542,8 @@ struct PooledDecoding::Impl {
                 archive->setExtraColumns("\tObservers\tReceptions");
             }
             archive->setExtraFields(treeFields(e.observers, e.receptions));
-            archive->aSaveTempFileExecute(record);
-            archive->aSaveBinFileExecute(b.raw);
+            archive->aSaveTempFileExecute(record, e.utc);
+            archive->aSaveBinFileExecute(b.raw, e.utc);
         } catch (const EInOutError& error) {
             summary.treeFailure = error.what();
             treeEnded = true;

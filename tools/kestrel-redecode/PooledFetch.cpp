@@ -179,7 +179,7 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
             r = transport.get(request);
             const bool answered = r.kind == HttpResult::Kind::Answered;
             if (answered && r.status == 429) {
-                const auto wait = retryAfter(r.header("Retry-After"), std::chrono::system_clock::now())
+                const auto wait = retryAfter(r.retryAfter, std::chrono::system_clock::now())
                                       .value_or(std::chrono::seconds(30 << std::min(waits, 4)));
                 if (wait > o.longestWait || ++waits > 20)
                     throw std::runtime_error("SatNOGS DB asks to wait " + std::to_string(wait.count()) +
@@ -215,7 +215,7 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
         summary.bytes += r.body.size();
         page(r.body);
 
-        const auto next = nextPageUrl(r.header("Link"), url);
+        const auto next = nextPageUrl(r.link, url);
         if (!next)
             return summary;
         // The token goes to the server it was given for, and only encrypted

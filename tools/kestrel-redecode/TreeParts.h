@@ -8,13 +8,15 @@
 
 namespace kestrel::redecode {
 
-// The receive time of the beacon being stored, set before each.
+// The receive time of the bytes being decoded: set from the time index as the
+// bytes pass its entries, or to a pooled beacon's time; fixed otherwise.
 class ReceiveClock final : public IClock {
 public:
     explicit ReceiveClock(const SystemTime& t) : t_(t) {}
     void set(const SystemTime& t) { t_ = t; }
     SystemTime utcNow() override { return t_; }
     SystemTime localNow() override { return t_; }
+    SystemTime localTime(const SystemTime& utc) override { return utc; }
     std::uint32_t tickCount() override { return 0; }
 
 private:
