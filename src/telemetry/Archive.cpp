@@ -311,13 +311,17 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const Syst
     std::string line = beaconTextLogFields(currentRecord);
     utcStamp_ = utc;
     line += dateTimeTail(utcStamp_);
+    if (!extraFields_.empty())
+        line.insert(line.size() - kCrLf.size(), extraFields_);
     if (textLog_ == kNoFile) {
         if (fs_.directoryExists(beaconTextLogPath_))
             beaconTextLogPath_ = freeTextLogName();
         if (!fs_.fileExists(beaconTextLogPath_)) {
             // A new log appears with its header and first line, or not at all.
-            const std::string temp =
-                writeTemporary(folder(kDecodedFolder), beaconTextLogPath_, beaconTextLogHeader() + line);
+            std::string header = beaconTextLogHeader();
+            if (!extraTitles_.empty())
+                header.insert(header.size() - 2 * kCrLf.size(), extraTitles_);
+            const std::string temp = writeTemporary(folder(kDecodedFolder), beaconTextLogPath_, header + line);
             try {
                 fs_.renameNoReplace(temp, beaconTextLogPath_);
                 textLineBroken_ = false;

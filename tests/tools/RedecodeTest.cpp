@@ -193,10 +193,16 @@ TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
     const std::string row =
         "2024-03-05T14:15:07.250Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,"
         "0,"
-        "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080\n";
+        "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080,0,0,,\n";
     EXPECT_EQ(redecode::csvRow(e), row);
     const std::string header = redecode::csvHeader();
     EXPECT_EQ(std::count(header.begin(), header.end(), ','), std::count(row.begin(), row.end(), ','));
+
+    // Stations' names as SatNOGS DB gives them are free text.
+    e.observers = "N0CALL-JN49ar;Club \"Kestrel\", Lab-JO62";
+    e.receptions = 2;
+    EXPECT_TRUE(redecode::csvRow(e).ends_with(",0,0,\"N0CALL-JN49ar;Club \"\"Kestrel\"\", Lab-JO62\",2\n"))
+        << redecode::csvRow(e);
 
     e.bx = std::nanf("");
     e.by = INFINITY;

@@ -580,5 +580,51 @@ TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
     EXPECT_EQ(program.waitExit(std::chrono::seconds(20)), 0);
 }
 
+// kestrel-redecode.exe fetches SatNOGS DB's pages through WinHTTP: the token
+// sent, the Link header followed, a 429 waited out, the copies merged.
+TEST(WineRedecode, FetchesSatnogsPagesThroughWinHttp) {
+    const auto line = WineLine::fromEnvironment();
+    ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
+    ScratchDir scratch("kestrel-wine-redecode");
+    const auto entry = [](const std::string& frame, const char* observer, const char* time) {
+        return std::string(R"({"norad_cat_id": 99999, "frame": ")") + HexUpper(frame) + R"(", "observer": ")" +
+               observer + R"(", "timestamp": ")" + time + R"("})";
+    };
+    const std::string first = "[" + entry(sampleBeacon(2000), "N0CALL-JN49ar", "2026-12-09T10:00:20Z") + "]";
+    const std::string second = "[" + entry(ax25UiHeader() + sampleBeacon(2000), "DL1ABC-JO62", "2026-12-09T10:00:19Z") +
+                               "," + entry(sampleBeacon(1000), "DL1ABC-JO62", "2026-12-09T10:00:10Z") + "]";
+    SidsServer server;
+    std::atomic<int> gets{0};
+    server.answerGets([&](const std::string& head) {
+        SidsServer::Reply r;
+        ++gets;
+        if (head.find("\r\nAuthorization: Token wine-token\r\n") == std::string::npos)
+            r.status = 401;
+        else if (head.find("cursor=2") == std::string::npos) {
+            r.headers = "Link: <" + server.url() + "?cursor=2&satellite=99999>; rel=\"next\"\r\n";
+            r.body = first;
+        } else if (gets == 2) {
+            r.status = 429;
+            r.headers = "Retry-After: 1\r\n";
+        } else {
+            r.body = second;
+        }
+        return r;
+    });
+    const fs::path redecode = fs::path(line->exe).parent_path() / "kestrel-redecode.exe";
+    int status = -1;
+    const std::string output =
+        shell("cd '" + scratch.path().string() + "' && SATNOGS_TOKEN=wine-token wine '" + redecode.string() +
+                  "' --satnogs 99999 --satnogs-url " + server.url() + " --csv rows.csv 2>&1",
+              &status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("asks to wait 1 s (429 Too Many Requests)"), std::string::npos) << output;
+    EXPECT_NE(output.find("3 frames, 3 beacons in 2 rows (1 copies merged)"), std::string::npos) << output;
+    const std::string rows = readFile(scratch / "rows.csv");
+    EXPECT_NE(rows.find("2026-12-09T10:00:19.000Z,2,"), std::string::npos) << rows;
+    EXPECT_NE(rows.find(",N0CALL-JN49ar;DL1ABC-JO62,2\n"), std::string::npos) << rows;
+    EXPECT_EQ(gets, 3);
+}
+
 }  // namespace
 }  // namespace kestrel::test
