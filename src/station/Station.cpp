@@ -11,6 +11,7 @@
 #include <exception>
 #include <locale>
 #include <stdexcept>
+#include <string>
 
 namespace kestrel {
 namespace {
@@ -155,6 +156,56 @@ void Station::FormClose() {
     ShutDownStep("closing the line", [&] { line_->close(); });
 }
 
+bool Station::closeRequested() noexcept {
+    CloseReports();
+    bool modalsUp = false;
+    Guarded([&] { modalsUp = view_.dismissModals(); });
+    if (modalsUp)
+        return false;
+    Guarded([this] { FormClose(); });
+    return true;
+}
+
+// ---- Actions -----------------------------------------------------------------
+
+void Station::runAction(design::ActionId id) {
+    switch (id) {
+    case design::aInit: aInitExecute(); return;
+    case design::aFillBuffer: aFillBufferExecute(); return;
+    case design::aRXBufferInit: aRXBufferInitExecute(); return;
+    case design::aRXBufferAnalyse2: aRXBufferAnalyse2Execute(); return;
+    case design::aDecodeTelemetry1: aDecodeTelemetry1Execute(); return;
+    case design::aSaveTempFile: aSaveTempFileExecute(); return;
+    case design::aM4: aM4Execute(); return;
+    case design::aTest: aTestExecute(); return;
+    case design::aSaveBinFile: aSaveBinFileExecute(); return;
+    case design::aTNCSend: aTNCSendExecute(); return;
+    case design::aTrends: aTrendsExecute(); return;
+    case design::kActionCount: break;
+    }
+    throw std::invalid_argument("no action " + std::to_string(int(id)));
+}
+
+void Station::aTrendsExecute() {
+    const ShareSettings& sharing = share_.Settings();
+    view_.showTrends(sharing.hasPosition ? std::optional<StationPosition>({sharing.latitude, sharing.longitude})
+                                         : std::nullopt);
+}
+
+bool Station::MemoTXKey(PaneKey key, char32_t character) noexcept {
+    try {
+        const bool paneHandles = console_.keyPressed(key, character);
+        if (paneHandles && key == PaneKey::Tab) {
+            view_.insertInSendPane("\t");  // and the focus stays
+            return false;
+        }
+        return paneHandles;
+    } catch (...) {
+        ShowCurrentException();
+        return false;  // what did not go out is not shown either
+    }
+}
+
 // ---- Buttons and timers ----------------------------------------------------
 
 void Station::bClearClick() {
@@ -266,7 +317,7 @@ void Station::portFailed(const char* message) {
     display_.post(StatusSource::Line, reason);
     portReasonShown_ = true;
     flushDisplay();
-    view_.showMessage(message);
+    ShowMessage(message);
 }
 
 void Station::report(const std::string& text) {

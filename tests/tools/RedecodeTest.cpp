@@ -7,6 +7,7 @@
 #include "support/Child.h"
 #include "support/Eventually.h"
 #include "support/FakeComDevice.h"
+#include "support/FakeView.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/ForwardingFileSystem.h"
@@ -296,19 +297,7 @@ TEST(RedecodeLive, TheEngineAndReDecodingGiveEveryBeaconTheSameTime) {
     test::FakeDeviceLog log;
     log.scriptedEvents = true;
     test::TestMailbox mailbox;
-    struct : IStationView {
-        void appendReceived(RxPane, std::string_view) override {}
-        void showStatus(int, std::string_view, std::string_view) override {}
-        bool statusTextFits(std::string_view) override { return true; }
-        void showDecodedText(std::string_view) override {}
-        void clearPanes() override {}
-        void trimPanes() override {}
-        void showMessage(const std::string&) override {}
-        void setStreamTimer(bool) override {}
-        void continueSoon() override {}
-        void displaySoon() override {}
-        void beep() override {}
-    } view;
+    test::FakeView view;
     StationSeams seams;
     seams.clock = &clock;
     seams.fileSystem = &files;
