@@ -11,7 +11,8 @@
 //   CaFile=/path/team-ca.pem                    ; optional: certificates trusted
 //                                               ; besides the system's
 //
-// Without the section nothing is forwarded. A section that is present but
+// The Url may not hold a user name or password (HttpUrl.h). Without the
+// section nothing is forwarded. A section that is present but
 // incomplete forwards nothing either, and says why (problem); reception goes
 // on regardless. The program never writes the section back: it only reads it.
 
@@ -39,6 +40,8 @@ struct ShareSettings {
     std::string shortProblem;
 
     static constexpr const char* kSection = "Share";
+    // What the open telemetry database takes as a source; longer ones it refuses.
+    static constexpr std::size_t kLongestCallsign = 45;
 
     void Load(ProfileStore& store, const std::string& path);
     // The section of the settings file in a station folder (nothing when it

@@ -95,15 +95,17 @@ void Station::FormCreate() {
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
-    share_.Start(settingsFilePath_, baseDirectory_);  // never stops reception
+    const bool folderTaken = stationLock_.take(baseDirectory_) == StationLock::State::Elsewhere;
+    share_.Start(settingsFilePath_, baseDirectory_, folderTaken, fileSystem_, clock_);  // never stops reception
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
-        archive_.openRunFiles(baseDirectory_);  // the run goes on without its files
+        archive_.openRunFiles(baseDirectory_, folderTaken);  // the run goes on without its files
     } catch (...) {
     }
     chooseLine();
     noteSettingsFallbacks();
+    noteSecondProgram();
     showShareState();
     try {
         line_->open();
@@ -125,6 +127,18 @@ void Station::noteSettingsFallbacks() {
     if (notes.size() > 1)
         text += " (and " + std::to_string(notes.size() - 1) + " more)";
     display_.post(StatusSource::Settings, std::move(text), notes.size() > 1 ? JoinLines(notes) : std::string());
+}
+
+// A second program on one station folder receives and archives under names
+// of its own; forwarding and the clean-up of temporaries stay the first's.
+void Station::noteSecondProgram() {
+    if (stationLock_.state() != StationLock::State::Elsewhere)
+        return;
+    std::string text = "Another program is using the station folder " + JoinPath(baseDirectory_, "Telemetry") +
+                       " (it holds " + stationLock_.path() + "). This one archives beside it under names of its own";
+    text += share_.Settings().enabled() ? " but does not forward telemetry: the other one does." : ".";
+    std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+    continuation_.report(std::move(text));
 }
 
 void Station::chooseLine() {

@@ -23,6 +23,7 @@
 #include "kiss/LineSource.h"
 #include "serial/CPort.h"
 #include "share/Share.h"
+#include "telemetry/StationLock.h"
 #include "station/ArchiveGuard.h"
 #include "station/Console.h"
 #include "station/Continuation.h"
@@ -179,6 +180,7 @@ private:
     void portFailed(const char* message);
     void showPendingReports();
     void showShareState();
+    void noteSecondProgram();
 
     // IFrameFinderHost
     void setReceiveStatus(std::string_view text) override { display_.setReceiveStatus(text); }
@@ -190,6 +192,8 @@ private:
     IClock& clock_;
     IFileSystem& fileSystem_;
     MainThreadMailbox* mailbox_;
+    // Held from start-up to the end: one program per station folder.
+    StationLock stationLock_{fileSystem_};
     Continuation continuation_{view_};
     DisplayQueue display_{view_};
     Archive archive_;

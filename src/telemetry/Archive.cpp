@@ -176,9 +176,21 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
     return file;
 }
 
-void Archive::writeTemporary(const std::string& folderPath, const std::string& tempPath, std::string_view bytes) {
-    fs_.removeFile(tempPath);  // what a kill left under this name
-    const FileHandle file = createInFolder(folderPath, tempPath);
+std::string Archive::writeTemporary(const std::string& folderPath, const std::string& finalPath,
+                                    std::string_view bytes) {
+    // Never one that exists: it may be another program's, being written.
+    // What a kill left goes at the next start (removeLeftovers).
+    std::string tempPath;
+    FileHandle file = kNoFile;
+    for (int n = 1; file == kNoFile; ++n) {
+        tempPath = finalPath + (n == 1 ? "" : "." + std::to_string(n)) + std::string(kTemporarySuffix);
+        try {
+            file = createInFolder(folderPath, tempPath);
+        } catch (const EInOutError& e) {
+            if (e.ErrorCode != kIoFileExists || n == kMaxNameProbes)
+                throw;
+        }
+    }
     try {
         writeOrClose(file, bytes);
         fs_.close(file);
@@ -186,6 +198,7 @@ void Archive::writeTemporary(const std::string& folderPath, const std::string& t
         fs_.removeFile(tempPath);
         throw;
     }
+    return tempPath;
 }
 
 void Archive::removeLeftovers(const std::string& folderPath) {
@@ -207,12 +220,22 @@ void Archive::writeOrClose(FileHandle file, std::string_view bytes) {
     }
 }
 
-void Archive::openRunFiles(const std::string& baseDirectory) {
+void Archive::openRunFiles(const std::string& baseDirectory, bool folderShared) {
     openBeaconFiles(baseDirectory);
     // Files a kill caught before they were renamed into place.
-    removeLeftovers(folder(kRawDataFolder));
-    removeLeftovers(folder(kDecodedFolder));
+    if (!folderShared) {
+        removeLeftovers(folder(kRawDataFolder));
+        removeLeftovers(folder(kDecodedFolder));
+    }
     createRawByteLog();
+    // Another run took this second's RawByteLog name: its BeaconTextLog name
+    // is taken as well, so this run's log takes the same suffix.
+    if (rawByteLogPath_ != JoinPath(folder(kRawLogFolder), rawByteLogName(runStamp_))) {
+        const std::string name = beaconTextLogName(runStamp_);
+        const auto dot = name.find_last_of('.');
+        beaconTextLogPath_ = JoinPath(folder(kDecodedFolder),
+                                      name.substr(0, dot) + "_" + std::to_string(lastUniqueSuffix_) + name.substr(dot));
+    }
 }
 
 void Archive::createRawByteLog() {
@@ -293,8 +316,8 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const Syst
             beaconTextLogPath_ = freeTextLogName();
         if (!fs_.fileExists(beaconTextLogPath_)) {
             // A new log appears with its header and first line, or not at all.
-            const std::string temp = beaconTextLogPath_ + std::string(kTemporarySuffix);
-            writeTemporary(folder(kDecodedFolder), temp, beaconTextLogHeader() + line);
+            const std::string temp =
+                writeTemporary(folder(kDecodedFolder), beaconTextLogPath_, beaconTextLogHeader() + line);
             try {
                 fs_.renameNoReplace(temp, beaconTextLogPath_);
                 textLineBroken_ = false;
@@ -352,9 +375,9 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime
     // Written whole under a name of its own, then renamed into place: a short
     // file under a proper name would pass for a beacon.
     const std::string name = rawFrameFileName(utcStamp_);
-    const std::string temp = JoinPath(rawDataFolder, name + std::string(kTemporarySuffix));
-    writeTemporary(rawDataFolder, temp,
-                   std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
+    const std::string temp =
+        writeTemporary(rawDataFolder, JoinPath(rawDataFolder, name),
+                       std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
     try {
         firstFreeName(rawDataFolder, name, lastRawFrameFilePath_,
                       [&](const std::string& candidate) { fs_.renameNoReplace(temp, candidate); });

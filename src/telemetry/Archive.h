@@ -46,7 +46,11 @@ public:
 
     // Start-up: reads UtcStamp, fixes the BeaconTextLog path and creates the
     // RawByteLog. Throws EInOutError; the RawByteLog then stays not open.
-    void openRunFiles(const std::string& baseDirectory);
+    // folderShared: another program archives into the same folder (it holds
+    // the station lock), so what looks left over may be its work in progress.
+    // A RawByteLog name taken in the same second gets a suffix, and the run's
+    // BeaconTextLog the same one, so two programs never share a file.
+    void openRunFiles(const std::string& baseDirectory, bool folderShared = false);
     // The same without a RawByteLog, for beacons decoded again from recorded
     // bytes: reads UtcStamp and fixes the BeaconTextLog path; touches no file.
     void openBeaconFiles(const std::string& baseDirectory);
@@ -106,7 +110,9 @@ private:
     FileHandle createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath);
     // A file written whole and closed under its temporary name (nothing left
     // there when that fails).
-    void writeTemporary(const std::string& folderPath, const std::string& tempPath, std::string_view bytes);
+    // Returns the temporary's path: finalPath.part, or finalPath.N.part when
+    // another program's temporary has that name.
+    std::string writeTemporary(const std::string& folderPath, const std::string& finalPath, std::string_view bytes);
     void removeLeftovers(const std::string& folderPath);
     void writeOrClose(FileHandle file, std::string_view bytes);
 

@@ -12,6 +12,7 @@
 #include "support/Fixtures.h"
 #include "support/SidsServer.h"
 #include "support/TestMailbox.h"
+#include "station/Report.h"
 
 #include "support/Beacons.h"
 
@@ -133,6 +134,46 @@ TEST_F(StationShare, ABeaconCarriesOneReceiveTimeEverywhere) {
     EXPECT_EQ(fs::path(archive.LastRawFrameFilePath()).filename().string(), rawFrameFileName(at));
     EXPECT_EQ(server.received().front().fields.at("timestamp"), SidsTimestamp(at));
     EXPECT_EQ(view.beaconTimes, std::vector<SystemTime>{at});
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// A second program on the same station folder: it says so, keeps to files
+// of its own and leaves forwarding to the first; nothing is sent twice.
+TEST_F(StationShare, ASecondProgramOnTheFolderSaysSoAndDoesNotForward) {
+    std::vector<std::string> reports;
+    SetReportPresenter([&](TMessageKind, const std::string& text) { reports.push_back(text); });
+    start(share());
+    StatusView secondView;
+    test::FakeDeviceLog secondLog;
+    secondLog.scriptedEvents = true;
+    StationSeams seams;
+    seams.device = std::make_unique<test::FakeComDevice>(secondLog);
+    seams.mailbox = &mailbox;
+    Station second(secondView, std::move(seams));
+    second.FormCreate();
+    second.continueReceive();
+    SetReportPresenter(nullptr);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("Another program is using the station folder"), std::string::npos) << reports[0];
+    EXPECT_NE(second.TelemetryArchive().RawByteLogPath(), station->TelemetryArchive().RawByteLogPath());
+
+    const std::string beacon = expected::firstBeacon(1500);
+    secondLog.rx += beacon;
+    second.CPortRxByte();
+    EXPECT_EQ(second.BeaconCounter(), 1);
+    receive(beacon);
+    ASSERT_TRUE(test::eventually([&] { return server.taken().size() == 1; }, 10s));
+    second.Timer1Timer();
+    second.flushDisplay();
+    EXPECT_EQ(secondView.panels[3], "Share: in use");
+    second.FormClose();
+    station->FormClose();
+    EXPECT_EQ(server.received().size(), 1u);
 }
 
 }  // namespace

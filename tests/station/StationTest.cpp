@@ -433,9 +433,10 @@ TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
     EXPECT_EQ(log.count("Open"), 1);
 }
 
-// One rule for both windows: every key goes out as a terminal sends it, the
-// pane edits with it as usual (a Tab the engine types in: the pane would move
-// on), and a character the line cannot carry as one byte is neither sent nor
+// One rule for both windows: every key that types a character goes out as a
+// terminal sends it, the pane edits with it as usual (Delete types nothing,
+// so it only deletes; a Tab the engine types in, as the pane would move on),
+// and a character the line cannot carry as one byte is neither sent nor
 // shown; nor is a key whose write fails, which is reported.
 TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     start();
@@ -453,7 +454,7 @@ TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(station->MemoTXKey(c.key, c.character), c.paneHandles) << int(c.character);
-    EXPECT_EQ(log.written, "\t\x7F\b\x1B\r\aA\xE9");
+    EXPECT_EQ(log.written, "\t\b\x1B\r\aA\xE9");
     EXPECT_EQ(view.sendPane, "\t");
     EXPECT_EQ(view.beeps, 1);
     for (const Case& c : cases)

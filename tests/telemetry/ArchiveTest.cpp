@@ -263,16 +263,31 @@ TEST_F(ArchiveTest, DeletedLogIsRecreatedWithHeaderAndExistingLogGetsNoSecondHea
     EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + kExampleLine);
 }
 
-TEST_F(ArchiveTest, SecondRunInTheSameSecondGetsItsOwnRawByteLog) {
+// Two programs on one folder, started in the same second: no file is shared,
+// and the second leaves what looks left over alone (it may be the first's
+// work in progress).
+TEST_F(ArchiveTest, SecondRunInTheSameSecondGetsFilesOfItsOwn) {
     archive.openRunFiles(dir.str());
     archive.appendRawByte('1');
+    const fs::path inFlight = rawData / "KR7_raw_2024_03_05_141507_UTC.KR7.part";
+    fs::create_directories(rawData);
+    test::writeFile(inFlight, "the first program's, being written");
     Archive other(files, clock);
-    other.openRunFiles(dir.str());
+    other.openRunFiles(dir.str(), true);
     other.appendRawByte('2');
     const fs::path rawLog = telemetry / "raw_log";
     EXPECT_EQ(test::readFile(rawLog / "log_raw_2024_03_05_141507_UTC.KR7"), "1");
     EXPECT_EQ(test::readFile(rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7"), "2");
     EXPECT_EQ(other.RawByteLogPath(), (rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7").string());
+    storeBeacon(test::exampleRecord());
+    other.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
+    other.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), clock.utc);
+    EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + kExampleLine);
+    EXPECT_EQ(test::readFile(telemetry / "Decoded" / "KR7_beacon_2024_03_05_141507_UTC_2.txt"),
+              beaconTextLogHeader() + kExampleLine);
+    EXPECT_EQ(test::readFile(inFlight), "the first program's, being written");
+    EXPECT_EQ(test::readFile(rawData / "KR7_raw_2024_03_05_141507_UTC.KR7").size(), kBeaconFrameSize + 1);
+    EXPECT_EQ(test::readFile(rawData / "KR7_raw_2024_03_05_141507_UTC_2.KR7").size(), kBeaconFrameSize + 1);
 }
 
 TEST_F(ArchiveTest, FileWhereTheFoldersMustBeFailsEverything) {
