@@ -1,6 +1,13 @@
 // TForm1 on Qt: the main window's controls built from the window's design,
 // its actions, timers and the view the engine paints through; each handler is
 // one line into the engine.
+//
+// Sections:
+//   Controls and actions  the controls, timers and ActionList1 from the design
+//   Handlers              start-up, the close request, buttons and timers
+//   The view              IStationView: panes, status panels, Memo1, the send
+//                         pane, the trend window, dismissing boxes on a close
+//   Keys of the send pane Qt's key events turned into the engine's PaneKey
 
 #include "CP_Main.h"
 
@@ -89,6 +96,8 @@ StationSeams EngineSeams(const TForm1Seams& seams, MainThreadMailbox& mailbox) {
 }
 
 }  // namespace
+
+// ---- Controls and actions ------------------------------------------------------
 
 TForm1::TForm1(QWidget* parent, TForm1Seams seams)
     : QWidget(parent), station_(*this, EngineSeams(seams, mailbox_)), CPort(station_.CPort) {

@@ -1,5 +1,10 @@
-// The KISS-over-TCP line: its reader thread (connect, wait, receive, send,
+// The KISS-over-TCP client: its reader thread (connect, wait, receive, send,
 // reconnect) and the main thread's side of the queues between them.
+//
+// Sections:
+//   Main thread    Open, Close, the queues read and written
+//   Reader thread  connecting, serving the socket, waiting out a retry,
+//                  delivering states and "bytes waiting" to the main thread
 
 #include "kiss/KissTcpClient.h"
 
@@ -35,6 +40,8 @@ const char* KissTcpClientStateText(KissTcpClient::State state) {
 KissTcpClient::KissTcpClient(MainThreadMailbox* mailbox) : mailbox_(mailbox) {}
 
 KissTcpClient::~KissTcpClient() { Close(); }
+
+// ---- Main thread ---------------------------------------------------------------------
 
 void KissTcpClient::Open(const std::string& host, int port) {
     Close();

@@ -1,5 +1,16 @@
 // The station engine's conductor: builds and wires the parts, runs start-up,
 // shut-down and the ticks, and passes each window handler to its part.
+//
+// Sections:
+//   Construction            the parts wired; the port's designed settings
+//   Start-up and shut-down  FormCreate, the settings notes, the line chosen,
+//                           FormClose, closeRequested
+//   Actions                 runAction, the trend window, a key in the send pane
+//   Buttons and timers      Clear, Settings, the one-second tick, forwarding's
+//                           state on the status bar
+//   Receive path            a receive event and its continuation, a decoded
+//                           beacon's one receive time
+//   Reports                 a port that will not open, reports raised in a slice
 
 #include "station/Station.h"
 
@@ -29,6 +40,8 @@ void ShutDownStep(const char* what, F&& step) noexcept {
 }
 
 }  // namespace
+
+// ---- Construction -------------------------------------------------------------
 
 Station::Station(IStationView& view, StationSeams seams)
     : CPort(std::move(seams.device)),

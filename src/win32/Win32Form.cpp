@@ -1,5 +1,16 @@
 // The Win32 main window: its controls built from the window's design, its
 // messages, timers and accelerators, each handler one line into the engine.
+//
+// Sections:
+//   The window  its class, creation and start-up, the message loop's hook for
+//               the accelerators and dialog keys
+//   Controls    the controls, hints, status panels and the accelerator table
+//               from the design; the layout
+//   Messages    the window's messages, the close request, commands, timers,
+//               and what the panes' subclass takes first (the send pane's keys)
+//   Handlers    start-up, buttons and timers
+//   The view    IStationView: panes, status panels, Memo1, the send pane, the
+//               trend window, dismissing boxes on a close
 
 #include "win32/Win32Form.h"
 
@@ -71,6 +82,8 @@ std::string PaneText(HWND pane) {
 }
 
 }  // namespace
+
+// ---- The window ------------------------------------------------------------------
 
 TForm1::TForm1(HINSTANCE instance)
     : station_(*this, EngineSeams(mailbox_)), CPort(station_.CPort), instance_(instance) {

@@ -1,5 +1,10 @@
 // The main window: its design, start-up, shut-down, Clear, the trim tick and
 // the receive path, run offscreen against a pseudo-terminal.
+//
+// In order: the design shown; each shortcut reaching its action; received bytes
+// through panes, status, Memo1 and archive; Clear; Memo2's font; a failing
+// purge; the trim; a failing RawByteLog's one report; SIGTERM; the setup
+// dialog.
 
 #include "CP_Main.h"
 #include "trends/TrendWindow.h"

@@ -4,6 +4,10 @@
 // out on its KISS TCP port, where KissTcpClient, KissDeframer and the frame
 // finder must find every beacon, byte for byte. Skips (exit 0) when direwolf
 // is not installed; prints what direwolf delivered.
+//
+// In order: beacons made and turned into audio; direwolf started on a free
+// port; the KISS client collecting what it delivers; the comparison, byte for
+// byte.
 
 #include "kiss/KissDeframer.h"
 #include "kiss/KissTcpClient.h"

@@ -1,6 +1,12 @@
 // The station engine's decisions, with a fake view, a fake serial device and a
 // scratch working directory: start-up and shut-down, Clear, Settings, the
 // receive loop and its display, the send pane and the test generator.
+//
+// In order: the fixture (scratch files, reports recorded); start-up; receiving
+// and the display tick; the status bar's panels; faults ridden out (archive,
+// lost port); shut-down; Clear and Settings; the send pane and the actions run
+// by id; Memo1's changed lines; the close request; the test generator; KISS
+// lines (serial and TCP).
 
 #include "station/Station.h"
 

@@ -1,5 +1,9 @@
 // kestrel-redecode against the live code path: the same bytes through the
 // program's frame finder, decoder and archive one by one, then through the tool.
+//
+// In order: a live run through the program's own receive path; the tool
+// against it (beacons and files, inputs left alone, stamps, CSV, a full disk);
+// then the engine itself against re-decoding (the same time per beacon).
 #include "Redecode.h"
 #ifdef KESTREL_DECODER
 #include "SimPort.h"

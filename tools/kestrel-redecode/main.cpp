@@ -1,5 +1,9 @@
 // kestrel-redecode: decodes recorded RawByteLogs again into a fresh archive
 // tree, and exports beacons as CSV from RawByteLogs or BeaconTextLogs.
+//
+// In order: the usage text; the command line; where the output goes and what
+// kind of file each input is; the time a log's beacons get without an index;
+// the progress line and the CSV writer; main, file by file.
 
 #include "Redecode.h"
 
