@@ -55,8 +55,9 @@ void expectPicture(TTrendWindow& w, const char* name) {
     const QString reference = QStringLiteral(KESTREL_SOURCE_DIR "/docs/") + name;
     QApplication::processEvents();
     ASSERT_TRUE(w.grab().save(made, "PNG"));
-    if (qEnvironmentVariable("KESTREL_UPDATE_PICTURES") == QLatin1String("1"))
+    if (qEnvironmentVariable("KESTREL_UPDATE_PICTURES") == QLatin1String("1")) {
         ASSERT_TRUE(w.grab().save(reference, "PNG"));
+    }
     const test::PictureDifference d = test::comparePictures(QImage(made), QImage(reference));
     EXPECT_TRUE(d.sameSize && d.share <= test::kPictureTolerance)
         << name << ": " << d.describe() << "; compare " << made.toStdString() << " with " << reference.toStdString();
