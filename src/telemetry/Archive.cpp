@@ -177,8 +177,17 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
 }
 
 void Archive::writeTemporary(const std::string& folderPath, const std::string& tempPath, std::string_view bytes) {
-    fs_.removeFile(tempPath);  // what a kill left under this name
-    const FileHandle file = createInFolder(folderPath, tempPath);
+    FileHandle file = kNoFile;
+    try {
+        file = createInFolder(folderPath, tempPath);
+    } catch (const EInOutError& e) {
+        if (e.ErrorCode != kIoFileExists)
+            throw;
+        // What a kill left under this name after the start's clean-up (a
+        // second program on the same folder): it goes, and the file is made.
+        fs_.removeFile(tempPath);
+        file = createInFolder(folderPath, tempPath);
+    }
     try {
         writeOrClose(file, bytes);
         fs_.close(file);
@@ -307,14 +316,28 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
         }
         textLog_ = fs_.openForAppend(beaconTextLogPath_);
     }
-    // The line goes out in one write; after a line that failed part-way the
-    // next one starts on a line of its own, so no two beacons share a line.
-    const std::string text = textLineBroken_ ? "\r\n" + line : line;
+    // The line goes out in one write. What a failing write stored of it is
+    // cut off again, so the log ends at its last whole line; should that
+    // fail too, the next line starts on a line of its own, so no two beacons
+    // share a line.
+    const bool brokenBefore = textLineBroken_;
+    const std::string text = brokenBefore ? "\r\n" + line : line;
     textLineBroken_ = true;
     try {
         fs_.write(textLog_, text.data(), text.size());
-    } catch (...) {
+    } catch (const EInOutError& e) {
         closeTextLog();  // released, so other programs and the next beacon get it
+        textLineBroken_ = brokenBefore;
+        if (e.BytesWritten > 0) {
+            try {
+                fs_.cutTail(beaconTextLogPath_, e.BytesWritten);
+            } catch (const EInOutError&) {
+                textLineBroken_ = true;
+            }
+        }
+        throw;
+    } catch (...) {
+        closeTextLog();
         throw;
     }
     textLineBroken_ = false;
@@ -351,7 +374,8 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
     // Written whole under a name of its own, then renamed into place: a short
     // file under a proper name would pass for a beacon.
     const std::string name = rawFrameFileName(utcStamp_);
-    const std::string temp = JoinPath(rawDataFolder, name + std::string(kTemporarySuffix));
+    rawFrameFileTarget_ = JoinPath(rawDataFolder, name);
+    const std::string temp = rawFrameFileTarget_ + std::string(kTemporarySuffix);
     writeTemporary(rawDataFolder, temp,
                    std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
     try {
@@ -361,6 +385,12 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
         fs_.removeFile(temp);
         throw;
     }
+}
+
+std::string Archive::RawByteLogTarget() const {
+    if (!rawByteLogPath_.empty() || beaconTextLogPath_.empty())
+        return rawByteLogPath_;
+    return JoinPath(folder(kRawLogFolder), rawByteLogName(runStamp_));
 }
 
 void Archive::closeRawByteLog() noexcept {

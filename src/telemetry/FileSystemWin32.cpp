@@ -106,6 +106,25 @@ public:
 
     bool removeFile(const std::string& path) noexcept override { return DeleteFileA(path.c_str()) != 0; }
 
+    void cutTail(const std::string& path, std::uint64_t count) override {
+        const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            throwLastError();
+        LARGE_INTEGER size{};
+        bool ok = GetFileSizeEx(h, &size) != 0;
+        if (ok) {
+            LARGE_INTEGER end{};
+            end.QuadPart =
+                static_cast<LONGLONG>(count) < size.QuadPart ? size.QuadPart - static_cast<LONGLONG>(count) : 0;
+            ok = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+        }
+        const DWORD err = GetLastError();
+        CloseHandle(h);
+        if (!ok)
+            throw ioErrorFromWin32(err);
+    }
+
     void renameNoReplace(const std::string& from, const std::string& to) override {
         // Without MOVEFILE_REPLACE_EXISTING a taken name fails.
         if (!MoveFileExA(from.c_str(), to.c_str(), 0))

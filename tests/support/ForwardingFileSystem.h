@@ -22,6 +22,7 @@ public:
     void write(FileHandle f, const void* data, std::size_t size) override { target_.write(f, data, size); }
     void close(FileHandle f) override { target_.close(f); }
     bool removeFile(const std::string& p) noexcept override { return target_.removeFile(p); }
+    void cutTail(const std::string& p, std::uint64_t count) override { target_.cutTail(p, count); }
     void renameNoReplace(const std::string& from, const std::string& to) override { target_.renameNoReplace(from, to); }
     std::vector<std::string> fileNames(const std::string& folder) override { return target_.fileNames(folder); }
 

@@ -40,6 +40,7 @@ public:
     }
     void close(FileHandle f) override { real.close(f); }
     bool removeFile(const std::string& p) noexcept override { return real.removeFile(p); }
+    void cutTail(const std::string& p, std::uint64_t count) override { real.cutTail(p, count); }
     void renameNoReplace(const std::string& from, const std::string& to) override { real.renameNoReplace(from, to); }
     std::vector<std::string> fileNames(const std::string& folder) override { return real.fileNames(folder); }
 
