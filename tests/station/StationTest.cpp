@@ -270,7 +270,12 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     EXPECT_EQ(view.hex.size(), 3 * bytes.size());
     EXPECT_EQ(station->BeaconCounter(), 1);
     EXPECT_EQ(station->Finder().ReceiveBufferLength(), 3);
-    EXPECT_EQ(reports.texts.size(), 2u) << "the RawByteLog's failure and the text log's, once each";
+    ASSERT_EQ(reports.texts.size(), 3u) << "each file's failure once, naming it";
+    const std::string telemetry = (dir / "Telemetry").string();
+    EXPECT_EQ(reports.texts[0].find("RawByteLog " + telemetry + "/raw_log/log_raw_"), 0u) << reports.texts[0];
+    EXPECT_NE(reports.texts[0].find("_UTC.KR7 not written: "), std::string::npos) << reports.texts[0];
+    EXPECT_EQ(reports.texts[1].find("BeaconTextLog " + telemetry + "/Decoded/KR7_beacon_"), 0u) << reports.texts[1];
+    EXPECT_EQ(reports.texts[2].find("RawFrameFile " + telemetry + "/raw_data/KR7_raw_"), 0u) << reports.texts[2];
     EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
     EXPECT_EQ(view.archiveStatus, "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
 
@@ -280,7 +285,26 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     ASSERT_TRUE(station->TelemetryArchive().rawByteLogOpen());
     receive("more");
     EXPECT_EQ(rawLog(), "more");
+    EXPECT_EQ(reports.texts.size(), 3u);
+}
+
+// Every failure episode is said, on standard error and to every listener of
+// the station's notices as it happens, and in a box once the box of the
+// earlier one (the same text) is closed.
+TEST_F(StationTest, ALaterFailureOfTheSameFileIsSaidAgain) {
+    Reports reports;
+    start();
+    std::vector<std::string> noticed;
+    station->StationNotices().listen([&](const std::string& text) { noticed.push_back(text); });
+    files.storeAtMost = 0;
+    receive("lost");
+    receive("kept");
+    files.storeAtMost = 0;
+    receive("lost again");
+    ASSERT_EQ(noticed.size(), 2u);
+    EXPECT_EQ(noticed[0], noticed[1]);
     EXPECT_EQ(reports.texts.size(), 2u);
+    EXPECT_EQ(rawLog(), "kept");
 }
 
 TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSettings) {
@@ -316,7 +340,7 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     receive("back");
     EXPECT_EQ(rawLog(), "back") << "into the same run's RawByteLog";
     station->displayTick();
-    EXPECT_EQ(view.portStatus, "");
+    EXPECT_EQ(view.portStatus, "Port back (lost 1)") << "the loss stays counted";
     EXPECT_EQ(reports.texts.size(), 1u);
 }
 
