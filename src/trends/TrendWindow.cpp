@@ -4,6 +4,7 @@
 #include <QChartView>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -22,6 +23,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <limits>
 #include <tuple>
@@ -31,8 +33,31 @@ namespace {
 
 // The date-time axis shows its values in local time; placing each beacon at
 // the instant whose local time reads its UTC time makes the labels read UTC.
-QDateTime axisTime(const SystemTime& t) {
-    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, t.millisecond));
+// That instant is the UTC one less the zone's offset there. Each look at the
+// zone reads the system's time-zone file, and the window takes every beacon
+// as it is decoded, shown or not: the offset is looked up once per hour of
+// the readings, and again at most once a minute, so that a change of the
+// zone or of summer time still applies.
+std::optional<qint64> axisTime(const SystemTime& t) {
+    const QDate date(t.year, t.month, t.day);
+    const QTime time(t.hour, t.minute, t.second, t.millisecond);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    const qint64 utc = QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch();
+    constexpr qint64 kHour = 3600 * 1000;
+    const qint64 hour = utc >= 0 ? utc / kHour : (utc - kHour + 1) / kHour;
+    static qint64 cachedHour = std::numeric_limits<qint64>::min();
+    static qint64 offset = 0;
+    static QElapsedTimer sinceLook;
+    if (hour != cachedHour || !sinceLook.isValid() || sinceLook.hasExpired(60 * 1000)) {
+        const QDateTime local(date, QTime(t.hour, 0), Qt::LocalTime);
+        if (!local.isValid())
+            return std::nullopt;
+        offset = QDateTime(date, QTime(t.hour, 0), Qt::UTC).toMSecsSinceEpoch() - local.toMSecsSinceEpoch();
+        cachedHour = hour;
+        sinceLook.start();
+    }
+    return utc - offset;
 }
 
 QDateTimeAxis* timeAxis(QChart* chart) { return qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0)); }
@@ -200,18 +225,17 @@ QLineSeries* TTrendWindow::series(const QString& name) const {
 
 void TTrendWindow::addEntries(const std::vector<BeaconLogEntry>& entries) {
     for (const auto& e : entries) {
-        const QDateTime t = axisTime(e.utc);
-        if (t.isValid())
-            samples_.add(t.toMSecsSinceEpoch(), e);
+        if (const auto t = axisTime(e.utc))
+            samples_.add(*t, e);
     }
     rebuild();
 }
 
 void TTrendWindow::append(const BeaconLogEntry& entry) {
-    const QDateTime t = axisTime(entry.utc);
-    if (!t.isValid())
+    const auto t = axisTime(entry.utc);
+    if (!t)
         return;
-    const bool inOrder = samples_.add(t.toMSecsSinceEpoch(), entry);
+    const bool inOrder = samples_.add(*t, entry);
     if (!isVisible() || stale_) {
         stale_ = true;
         return;
@@ -293,7 +317,7 @@ void TTrendWindow::updateRanges() {
         last = axisTime({static_cast<std::uint16_t>(now.date().year()), static_cast<std::uint16_t>(now.date().month()),
                          0, static_cast<std::uint16_t>(now.date().day()), static_cast<std::uint16_t>(now.time().hour()),
                          static_cast<std::uint16_t>(now.time().minute()), 0, 0})
-                   .toMSecsSinceEpoch();
+                   .value_or(now.toMSecsSinceEpoch());
         first = last - 3600 * 1000;
     } else {
         std::tie(first, last) = samples_.timeRange();

@@ -7,6 +7,7 @@
 #include "support/Fixtures.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QImage>
 #include <QLineSeries>
 
@@ -77,4 +78,28 @@ TEST(TrendWindow, OnePointPerBeaconFromLiveBeaconsAndLogs) {
     const auto png = dir.path() / "trends.png";
     ASSERT_TRUE(w.savePng(QString::fromStdString(png.string())));
     EXPECT_FALSE(QImage(QString::fromStdString(png.string())).isNull());
+}
+
+// The axis reads UTC whatever the zone, across a change to summer time too:
+// the zone's offset is looked up once per hour of readings, not per beacon.
+TEST(TrendWindow, TheTimeAxisReadsUtcInAnyZone) {
+    const QByteArray zone = qgetenv("TZ");
+    for (const char* tz : {"America/St_Johns", "Europe/Berlin"}) {
+        qputenv("TZ", tz);
+        TTrendWindow w;
+        // Berlin goes to summer time at 01:00 UTC that day.
+        const SystemTime times[] = {{2024, 3, 0, 31, 0, 59, 58, 0}, {2024, 3, 0, 31, 1, 0, 2, 0}};
+        for (const SystemTime& t : times)
+            w.addBeacon(test::exampleRecord(), t);
+        ASSERT_EQ(w.series("Vbat")->count(), 2);
+        const auto label = [&](int i) {
+            return QDateTime::fromMSecsSinceEpoch(qint64(w.series("Vbat")->at(i).x())).toString("yyyy-MM-dd hh:mm:ss");
+        };
+        EXPECT_EQ(label(0), "2024-03-31 00:59:58") << tz;
+        EXPECT_EQ(label(1), "2024-03-31 01:00:02") << tz;
+    }
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
 }
