@@ -12,7 +12,11 @@
 # pace in bytes/s (default 25600; 960 comes as a byte or two per write, a
 # 9600 baud line), KESTREL_WINE_BENCH_MAX=1 adds
 # runs as fast as the program takes the bytes, KESTREL_WINE_BENCH_ONLY=1 skips
-# the window tests.
+# the window tests. Last, the load test: the same stream for
+# KESTREL_WINE_LOAD_SECONDS (default 30; 0 skips it) with two busy loops
+# beside the program, KESTREL_WINE_LOAD_RUNS times (default 1; the longer form
+# is scripts/wine-load-test.sh): every byte must reach the RawByteLog and the
+# program must report no loss.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -70,5 +74,20 @@ if [ "$seconds" != 0 ]; then
     echo "== receive rate under wine, as fast as taken"
     build/bench_receive_rate_wine --max --seconds "$seconds" --runs "$runs"
   fi
+fi
+load_seconds=${KESTREL_WINE_LOAD_SECONDS:-30}
+if [ "$load_seconds" != 0 ]; then
+  load_runs=${KESTREL_WINE_LOAD_RUNS:-1}
+  echo "== receive under load: 25600 bytes/s for $load_seconds s beside two busy loops, $load_runs runs"
+  busy=()
+  for _ in 1 2; do
+    bash -c 'while :; do :; done' &
+    busy+=($!)
+  done
+  wine_on_exit "kill ${busy[*]} 2>/dev/null"
+  status=0
+  build/bench_receive_rate_wine --rate 25600 --seconds "$load_seconds" --runs "$load_runs" --under-load || status=$?
+  kill "${busy[@]}" 2>/dev/null || true
+  [ "$status" = 0 ] || exit "$status"
 fi
 echo "== windows GUI stage passed in $(( $(date +%s) - started )) s"
