@@ -107,9 +107,19 @@ public:
 
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override {
+        return WriteStrings(path, section, {{key, value}});
+    }
+
+    // The file is looked at once for all the keys: the settings are stored
+    // at every close.
+    bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {
         const std::string full = fullPath(path);
-        return mayWrite(full) &&
-               WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), full.c_str()) != FALSE;
+        if (!mayWrite(full))
+            return false;
+        for (const auto& [key, value] : keys)
+            if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), full.c_str()))
+                return false;
+        return true;
     }
 };
 

@@ -222,7 +222,7 @@ TEST_F(WineWindow, MissingPortShowsTheStartUpMessageBeforeTheWindow) {
     key("a b");  // with the port closed each key is reported, one box at a time
     ASSERT_FALSE(waitForWindow("^kestrel-decoder$", 10).empty());
     EXPECT_EQ(shell("xdotool search --onlyvisible --name '^kestrel-decoder$' | wc -l"), "1");
-    // Closing with the box up dismisses it first; shut-down still runs.
+    // Closing with the box up: shut-down runs all the same, and no further box opens.
     EXPECT_NE(closeProgram().find("Port=COM99\r\n"), std::string::npos);
 }
 
@@ -251,7 +251,7 @@ TEST_F(WineWindow, ASettingsFileThatIsNotReadSaysWhyAndIsLeftAsItIs) {
 }
 
 // Two reports queued (the RawByteLog's and the BeaconTextLog's folders are
-// files), the first one's box up: WM_CLOSE dismisses it, the second never
+// files), the first one's box up: WM_CLOSE shuts down at once, the second never
 // opens, shut-down runs.
 TEST_F(WineWindow, CloseWithTwoReportsQueuedOpensNoFurtherBoxAndShutsDown) {
     fs::create_directories(work_ / "Telemetry");
