@@ -204,6 +204,15 @@ void Station::Timer1Timer() {
     if (retryDue)
         retryCountdown_ = kRetryTicks;
     line_->tick(retryDue);
+    // Bytes the line holds that no receive event announced (one lost on the
+    // way, a read that came back empty) wait at most until this tick. What
+    // they raise is shown by the continuation, not by the tick.
+    try {
+        if (receiver_.waiting(*line_))
+            receiver_.slice(*line_);
+    } catch (const EComPort&) {
+        // A line that fails its count is the receive path's and the loss check's to report.
+    }
     if (retryDue)
         guard_.retryRawByteLog();
     showShareState();

@@ -366,6 +366,16 @@ TEST_F(StationTest, ADeviceThatNoLongerAnswersIsLostAtTheTickOrAtTheRead) {
     EXPECT_EQ(reports.texts.size(), 2u) << "one report per loss, none for the read";
 }
 
+// Bytes on the line that no receive event announced wait at most until the
+// next tick; the shut-down takes them too.
+TEST_F(StationTest, BytesNoEventAnnouncedAreTakenAtTheNextTick) {
+    start();
+    log.rx = "quiet";
+    station->Timer1Timer();
+    EXPECT_EQ(rawLog(), "quiet");
+    EXPECT_TRUE(log.rx.empty());
+}
+
 TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
     Reports reports;
     start();
