@@ -10,6 +10,7 @@
 #include "telemetry/FrameFinder.h"
 #include "telemetry/TimeIndex.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,10 +26,10 @@ public:
     Host(Archive& archive, Decoder*& decoder, FrameFinder*& finder)
         : archive_(archive), decoder_(decoder), finder_(finder) {}
     void setReceiveStatus(std::string_view text) override { statusLength += text.size(); }
-    void writeRawByte(std::uint8_t b) override { archive_.appendRawByte(b); }
     void decodeFrame() override {
-        decoder_->aDecodeTelemetry1Execute(finder_->CurrentRecord(), finder_->RawFrameCopy());
+        decoder_->aDecodeTelemetry1Execute(finder_->CurrentRecord(), finder_->RawFrameCopy(), utc);
     }
+    SystemTime utc;  // of the chunk being handled
     void showDecodedInfo(const std::vector<std::string>& lines) override { lineCount += lines.size(); }
     std::size_t statusLength = 0;
     std::size_t lineCount = 0;
@@ -100,9 +101,17 @@ int main(int argc, char** argv) {
         block.push_back(static_cast<char>(block.size() * 31));
 
     const auto start = std::chrono::steady_clock::now();
+    // In chunks of 205 bytes, as the receive path reads them: each chunk's
+    // time, the chunk to the RawByteLog, then byte by byte.
+    std::string chunk;
     for (std::size_t i = 0; i < total; ++i) {
-        if (i % 205 == 0)
-            archive.noteReadTime();
+        if (i % 205 == 0) {
+            host.utc = utcFromMilliseconds(archive.noteReadTime());
+            chunk.clear();
+            for (std::size_t j = i; j < std::min(total, i + 205); ++j)
+                chunk.push_back(block[j % block.size()]);
+            archive.appendRawBytes(chunk);
+        }
         theFinder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(block[i % block.size()]));
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -54,11 +54,10 @@ double StartUp(int queued, const std::string& url) {
     test::ScratchDir dir("kestrel-share-bench");
     const std::string outbox = (dir / "outbox.txt").string();
     {
-        Outbox box(outbox);
+        Outbox box(systemFileSystem(), outbox);
         box.Open();
-        OutboxRecord r;
         for (int i = 1; i <= queued; ++i)
-            box.Append(r, url, Form(i));
+            box.Add(url, Form(i));
     }
     const auto t0 = steady_clock::now();
     ForwarderOptions o;

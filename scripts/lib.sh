@@ -21,7 +21,7 @@ need_packages() {
 # Packages the native build and its tests need.
 # libcurl and the CA store for forwarding telemetry; OpenSSL and its program for
 # the tests' HTTPS server and throw-away certificates.
-NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core
+NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-dejavu-core
   libcurl4-openssl-dev ca-certificates libssl-dev openssl)
 
 # Packages the Windows build (mingw-w64) and its runs under Wine need.

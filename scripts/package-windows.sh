@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip
 
 cmake --preset mingw >/dev/null
-cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode
+cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends
 version=$(sed -n 's/^#define KESTREL_VERSION_TEXT "\(.*\)"$/\1/p' build-win64/generated/Version.h)
 [ -n "$version" ] || { echo "no version in build-win64/generated/Version.h"; exit 1; }
 
@@ -17,7 +17,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 dir="$stage/kestrel-decoder-$version"
 mkdir -p "$dir"
-for exe in kestrel-decoder kestrel-redecode; do
+for exe in kestrel-decoder kestrel-redecode kestrel-trends; do
   cp "build-win64/$exe.exe" "$dir/"
   x86_64-w64-mingw32-strip "$dir/$exe.exe"
 done
@@ -35,11 +35,13 @@ What is in this folder
                         KESTREL satellite's beacons from a TNC
   kestrel-redecode.exe  decodes recorded logs again and writes the beacons
                         as CSV for a spreadsheet (runs in a Command Prompt)
+  kestrel-trends.exe    the trend window on its own: plots and ground track
+                        of a Telemetry folder or of a CSV
   LICENSE.txt           the licence: GNU GPL version 3 or later
   copyright.txt         copyright, and the licences of the runtime libraries
-                        built into the two programs
+                        built into the programs, and of the map's coastline
 
-Neither program needs an installation or other files. Copy the folder
+No program needs an installation or other files. Copy the folder
 anywhere you may write, for instance C:\Station (not below C:\Program Files,
 where a program may not write its archive).
 
@@ -128,8 +130,29 @@ Keys
 Typing into "TNC send" sends every key at once; F9 sends the whole pane and
 a carriage return; Ctrl+T sends one test beacon; Ctrl+Alt+M switches a
 stream of random test bytes on and off (loop-back tests only: it goes out to
-the TNC); Alt+C clears the receive panes. The Linux program's trend window
-(F2) is not part of the Windows program.
+the TNC); Alt+C clears the receive panes; F2 opens the trend window.
+
+The trend window
+----------------
+F2 in the program opens a window with battery voltage, currents,
+temperatures and magnetic field of the beacons received since the program
+started, against their receive time (UTC), growing as beacons come; its
+second tab shows their GPS positions on a world map (the station's own
+position too, when the [Share] section has Latitude and Longitude). Passes
+are laid side by side with the hours between them folded to a narrow break
+(tick "Real time" to see them as they were). Point at a line to read the
+value and time of the nearest beacon; double-click a plot to zoom to one
+pass, double-click again (or Esc) to go back. "Save as PNG..." saves what is
+shown.
+
+kestrel-trends.exe opens the same window on recorded beacons: drag the
+station folder (the one holding Telemetry), the Telemetry folder, a
+BeaconTextLog or a CSV written by kestrel-redecode.exe onto it, or run
+
+    kestrel-trends.exe C:\Station
+    kestrel-trends.exe beacons.csv
+
+Started without one, it opens the folder it is started in.
 
 The beacons in a spreadsheet
 ----------------------------

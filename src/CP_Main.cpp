@@ -9,13 +9,14 @@
 #include "gui/QtReport.h"
 #include "gui/SignalClose.h"
 #include "trends/TrendWindow.h"
-#include "serial/CPortSetup.h"
+#include "gui/CPortSetup.h"
 
 #include <QAction>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -76,6 +77,9 @@ QKeySequence KeysOf(const design::Shortcut& s) {
 }
 
 QRect RectOf(const design::Rect& r) { return QRect(r.left, r.top, r.width, r.height); }
+
+// A status panel's text starts this far inside its frame.
+constexpr int kStatusIndent = 2;
 
 StationSeams EngineSeams(const TForm1Seams& seams, MainThreadMailbox& mailbox) {
     StationSeams s;
@@ -152,12 +156,15 @@ QWidget* TForm1::makeControl(design::ControlId id) {
     case Kind::StatusBar: {
         auto* bar = new QStatusBar(parent);
         bar->setSizeGripEnabled(false);
-        for (QLabel*& panel : StatusPanels) {
-            panel = new QLabel(bar);
-            panel->setFixedWidth(design::kStatusPanelWidth);
+        // Placed by hand, not through the bar's layout, which puts gaps
+        // between its items: each panel starts where the one before ends.
+        for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
+            QLabel* panel = StatusPanels[i] = new QLabel(bar);
+            panel->setGeometry(int(i) * design::kStatusPanelWidth, 0, design::kStatusPanelWidth,
+                               design::kControls[design::StatusBar1].rect.height);
             panel->setFrameShape(QFrame::Panel);
             panel->setFrameShadow(QFrame::Sunken);
-            bar->addWidget(panel);
+            panel->setIndent(kStatusIndent);  // as statusTextFits measures it
         }
         w = bar;
         break;
@@ -274,6 +281,10 @@ void TForm1::buildActions() {
     addAction(aTrends);
     connect(aTrends, &QAction::triggered, this, [this] {
         Guarded([this] {
+            const ShareSettings& sharing = station_.SharingSettings();
+            trends_->setStation(sharing.hasPosition
+                                    ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
+                                    : std::nullopt);
             trends_->show();
             trends_->raise();
             trends_->activateWindow();
@@ -333,16 +344,16 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
     (pane == RxPane::Text ? MemoRX : MEMORXHEX)->appendText(text);
 }
 
-void TForm1::showStatus(StatusPanel panel, std::string_view text) {
+void TForm1::showStatus(int panel, std::string_view text, std::string_view tip) {
     QLabel* label = StatusPanels[std::size_t(panel)];
-    const QString shown = Latin1(text);
-    label->setText(shown);
-    // A panel is 100 pixels wide: what it cuts off, its tooltip shows whole.
-    // Measured only when it may not fit: panel 0 changes with every paint.
-    const int width = label->contentsRect().width();
-    const bool cut =
-        shown.size() * label->fontMetrics().maxWidth() > width && label->fontMetrics().horizontalAdvance(shown) > width;
-    label->setToolTip(cut ? shown : QString());
+    label->setText(Latin1(text));
+    label->setToolTip(Latin1(tip));
+}
+
+bool TForm1::statusTextFits(std::string_view text) {
+    const QLabel* label = StatusPanels[1];
+    const int room = label->contentsRect().width() - 2 * label->margin() - label->indent();
+    return label->fontMetrics().horizontalAdvance(Latin1(text)) <= room;
 }
 
 void TForm1::showDecodedText(std::string_view text) {
@@ -437,6 +448,11 @@ std::optional<std::pair<PaneKey, char32_t>> TypedKey(const QKeyEvent& e) {
 }  // namespace
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == MemoTX && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            MemoTX->moveCursor(QTextCursor::End);  // from the keyboard: the caret at the end, nothing selected
+    }
     if (watched != MemoTX || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto typed = TypedKey(*static_cast<QKeyEvent*>(event));

@@ -120,7 +120,6 @@ public:
     Station& Engine() { return station_; }
     const std::string& BaseDirectory() const { return station_.BaseDirectory(); }
     const std::string& SettingsFilePath() const { return station_.SettingsFilePath(); }
-    const std::string& LastRxByte() const { return station_.LastRxByte(); }
     FrameFinder& Finder() { return station_.Finder(); }
     Archive& TelemetryArchive() { return station_.TelemetryArchive(); }
     int32_t BeaconCounter() const { return station_.BeaconCounter(); }
@@ -144,7 +143,8 @@ private:
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
-    void showStatus(StatusPanel panel, std::string_view text) override;
+    void showStatus(int panel, std::string_view text, std::string_view tip) override;
+    bool statusTextFits(std::string_view text) override;
     void showDecodedText(std::string_view text) override;
     void clearPanes() override;
     void trimPanes() override;

@@ -21,13 +21,13 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool
+need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip
 started=$(date +%s)
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   echo "== windows program (build-win64/) and its native drivers (build/)"
   cmake --preset mingw >/dev/null
-  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder win32_pane_tests
+  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-trends win32_pane_tests
   cmake --preset default >/dev/null
   cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine
 fi
@@ -47,12 +47,14 @@ wine_setup
 
 export KESTREL_WIN_EXE="${KESTREL_WIN_EXE:-$PWD/build-win64/kestrel-decoder.exe}" KESTREL_COM_PEER_PATH="$work/com8" \
   KESTREL_MODEM_SHIM="$work/modemshim.so"
-echo "== imports of kestrel-decoder.exe"
-imports=$(x86_64-w64-mingw32-objdump -p "$KESTREL_WIN_EXE" | awk '/DLL Name:/ { print $3 }' | tr 'a-z' 'A-Z' | sort)
-echo "$imports" | paste -sd' '
-if echo "$imports" | grep -vqE '^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|MSVCRT|SHELL32|OLE32|WS2_32|WINHTTP)\.DLL$'; then
-  echo "FAILED: kestrel-decoder.exe imports a DLL that Windows does not ship"; exit 1
-fi
+for exe in "$KESTREL_WIN_EXE" "$(dirname "$KESTREL_WIN_EXE")/kestrel-trends.exe"; do
+  echo "== imports of $(basename "$exe")"
+  imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' | tr 'a-z' 'A-Z' | sort)
+  echo "$imports" | paste -sd' '
+  if echo "$imports" | grep -vqE '^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|MSVCRT|SHELL32|OLE32|WS2_32|WINHTTP)\.DLL$'; then
+    echo "FAILED: $(basename "$exe") imports a DLL that Windows does not ship"; exit 1
+  fi
+done
 
 if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   echo "== the receive pane against the edit control"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # libFuzzer on the receive path (frame finder, decoder, archive on an
-# in-memory file system) and on the settings-file rules, built with clang,
+# in-memory file system), on the settings-file rules, on the forwarding
+# outbox's reader and on the [Share] section's rules, built with clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer into build-fuzz/. Each
 # target runs from its seed corpus (tests/fuzz/corpus/) for a bounded time;
 # a crash, a leak, undefined behaviour or a hang fails the stage and leaves the
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/../.."
 need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev
 
 cmake --preset fuzz >/dev/null
-cmake --build build-fuzz -j"$(jobs)" --target fuzz_frame_finder fuzz_settings_file
+cmake --build build-fuzz -j"$(jobs)" --target fuzz_frame_finder fuzz_settings_file fuzz_outbox fuzz_share_settings
 
 seconds=${KESTREL_FUZZ_SECONDS:-30}
 artifacts=build-fuzz/artifacts
@@ -23,7 +24,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export UBSAN_OPTIONS="print_stacktrace=1 ${UBSAN_OPTIONS:-}"
 
-for name in frame_finder settings_file; do
+for name in frame_finder settings_file outbox share_settings; do
   echo "== fuzz: $name (${seconds}s)"
   mkdir -p "$work/$name"
   # New inputs go to the scratch corpus; the seeds in the repo stay as they are.

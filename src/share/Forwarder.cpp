@@ -1,12 +1,16 @@
+// The forwarder's sending thread and the owner's calls into it (see
+// Forwarder.h): outcomes, waits, notices, and the rejects file.
+
 #include "share/Forwarder.h"
 
-#include "telemetry/Clock.h"
+#include "telemetry/TimeIndex.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <fstream>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -19,6 +23,8 @@ namespace {
 constexpr std::uint64_t kCompactSize = 1 << 20;
 // Enough of an answer to say why, on one line of the rejects file.
 constexpr std::size_t kAnswerKept = 2000;
+// How often frames held in memory are tried again while nothing else happens.
+constexpr std::chrono::milliseconds kHeldRetry{2000};
 
 std::string OneLine(std::string text) {
     if (text.size() > kAnswerKept)
@@ -29,31 +35,83 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-std::string UtcText() {
-    const SystemTime t = systemClock().utcNow();
+std::string UtcText(const SystemTime& t) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02uZ", unsigned(t.year), unsigned(t.month),
                   unsigned(t.day), unsigned(t.hour), unsigned(t.minute), unsigned(t.second));
     return buf;
 }
 
+// Answers that say "not now": the frame is tried again.
+bool Temporary(int status) {
+    return status == 408 || status == 425 || status == 429 || (status >= 500 && status < 600);
+}
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 }  // namespace
 
+std::optional<std::chrono::milliseconds> RetryAfterWait(const std::string& value, const SystemTime& utcNow) {
+    const std::string v = Trim(value);
+    if (v.empty())
+        return std::nullopt;
+    if (std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        std::uint64_t seconds = 0;
+        auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
+        if (ec == std::errc::result_out_of_range || seconds > 365u * 86400)
+            return std::chrono::milliseconds(365LL * 86400 * 1000);  // a long time: the caller caps it
+        return std::chrono::milliseconds(static_cast<std::int64_t>(seconds) * 1000);
+    }
+    // IMF-fixdate: "Sun, 06 Nov 1994 08:49:37 GMT".
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char weekday[4] = "", month[4] = "", zone[4] = "";
+    unsigned day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    int used = 0;
+    if (std::sscanf(v.c_str(), "%3[A-Za-z], %2u %3[A-Za-z] %4u %2u:%2u:%2u %3[A-Z]%n", weekday, &day, month, &year,
+                    &hour, &minute, &second, zone, &used) != 8 ||
+        std::size_t(used) != v.size() || std::strcmp(zone, "GMT") != 0)
+        return std::nullopt;
+    const auto m = std::find_if(std::begin(kMonths), std::end(kMonths),
+                                [&](const char* name) { return std::strcmp(name, month) == 0; });
+    if (m == std::end(kMonths) || day < 1 || day > 31 || year < 1970 || year > 9999 || hour > 23 || minute > 59 ||
+        second > 60)
+        return std::nullopt;
+    SystemTime at;
+    at.year = std::uint16_t(year);
+    at.month = std::uint16_t(m - std::begin(kMonths) + 1);
+    at.day = std::uint16_t(day);
+    at.hour = std::uint16_t(hour);
+    at.minute = std::uint16_t(minute);
+    at.second = std::uint16_t(second);
+    const std::int64_t wait = utcMilliseconds(at) - utcMilliseconds(utcNow);
+    return std::chrono::milliseconds(std::max<std::int64_t>(wait, 0));
+}
+
 struct Forwarder::Shared {
-    Shared(std::unique_ptr<IHttpTransport> t, std::string outboxPath, std::string rejects, ForwarderOptions o)
+    Shared(std::unique_ptr<IHttpTransport> t, std::string outboxPath, std::string rejects, ForwarderOptions o,
+           IFileSystem& f, IClock& c)
         : transport(std::move(t)),
-          outbox(std::move(outboxPath)),
+          fs(f),
+          clock(c),
+          outbox(f, std::move(outboxPath)),
           rejectsPath(std::move(rejects)),
           options(std::move(o)) {}
 
     std::unique_ptr<IHttpTransport> transport;
+    IFileSystem& fs;
+    IClock& clock;
     Outbox outbox;
     const std::string rejectsPath;
     const ForwarderOptions options;
 
     mutable std::mutex mutex;
     std::condition_variable wake;
-    std::deque<OutboxRecord> queue;
     ForwarderState state;
     bool stop = false;
     bool done = false;
@@ -61,31 +119,54 @@ struct Forwarder::Shared {
     std::condition_variable finished;
     std::vector<std::string> notices;
     bool refusalSaid = false, tlsSaid = false, outboxSaid = false, answerSaid = false, failedSaid = false,
-         rejectsSaid = false;
+         rejectsSaid = false, redirectSaid = false, syncSaid = false;
 
+    void say(std::string text) {
+        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+        notices.push_back(std::move(text));
+    }
     void notice(bool& said, std::string text) {
         if (said)
             return;
         said = true;
-        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
-        notices.push_back(std::move(text));
+        say(std::move(text));
+    }
+    // Whether the outbox keeps up: said when frames start being held in
+    // memory, and again when they are all written after all.
+    void outboxHealth() {
+        const std::size_t held = outbox.Held();
+        if (held && !outboxSaid) {
+            outboxSaid = true;
+            say(outbox.Problem() + "; frames are still sent, and held in memory (lost if the program ends) until " +
+                "the outbox can be written");
+        } else if (!held && outboxSaid && outbox.Problem().empty()) {
+            outboxSaid = false;
+            std::fprintf(stderr, "kestrel-decoder: the outbox %s can be written again; no frame is held in memory\n",
+                         outbox.Path().c_str());
+        }
+        state.held = held;
+        state.queued = outbox.Waiting();
     }
 };
 
 Forwarder::Forwarder(std::unique_ptr<IHttpTransport> transport, std::string outboxPath, std::string rejectsPath,
-                     ForwarderOptions options)
+                     ForwarderOptions options, IFileSystem& fs, IClock& clock)
     : shared_(std::make_shared<Shared>(std::move(transport), std::move(outboxPath), std::move(rejectsPath),
-                                       std::move(options))) {}
+                                       std::move(options), fs, clock)) {}
 
 Forwarder::~Forwarder() { Stop(); }
 
 void Forwarder::Start() {
-    std::vector<OutboxRecord> waiting = shared_->outbox.Open();
+    Shared& s = *shared_;
     {
-        std::lock_guard lock(shared_->mutex);
-        for (auto& r : waiting)
-            shared_->queue.push_back(std::move(r));
-        shared_->state.queued = shared_->queue.size();
+        std::lock_guard lock(s.mutex);
+        if (!s.outbox.Open())
+            s.notice(s.outboxSaid, s.outbox.Problem() + "; frames are still sent, and held in memory (lost if the " +
+                                       "program ends) until the outbox can be written");
+        if (s.outbox.Damaged())
+            s.say(std::to_string(s.outbox.Damaged()) + " damaged line" + (s.outbox.Damaged() == 1 ? "" : "s") +
+                  " of the outbox moved to " + s.outbox.DamagedPath() + " and not sent");
+        s.state.queued = s.outbox.Waiting();
     }
     std::thread(Run, shared_).detach();
     started_ = true;
@@ -94,16 +175,9 @@ void Forwarder::Start() {
 void Forwarder::Submit(const std::string& form) {
     Shared& s = *shared_;
     std::lock_guard lock(s.mutex);
-    OutboxRecord record;
-    try {
-        s.outbox.Append(record, s.options.url, form);
-        s.syncDue = true;
-    } catch (const std::exception& e) {
-        s.notice(s.outboxSaid, std::string(e.what()) + "; frames are still sent, but lost if the program ends first");
-        record.form = form;
-    }
-    s.queue.push_back(std::move(record));
-    s.state.queued = s.queue.size();
+    s.outbox.Add(s.options.url, form);
+    s.syncDue = true;
+    s.outboxHealth();
     s.wake.notify_one();
 }
 
@@ -135,78 +209,120 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
     Shared& s = *shared;
     std::unique_lock lock(s.mutex);
     std::chrono::milliseconds retry = s.options.firstRetry;
-    while (!s.stop) {
-        if (s.queue.empty()) {
-            if (s.outbox.Size() >= kCompactSize) {
-                try {
-                    s.outbox.Clear();
-                } catch (const std::exception& e) {
-                    s.notice(s.outboxSaid, e.what());
-                }
+    // Waits until stop or until `until`, trying held frames again meanwhile.
+    const auto pause = [&](std::chrono::milliseconds wait) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (!s.stop) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= until)
+                break;
+            const auto step =
+                s.outbox.Held() ? std::min<std::chrono::steady_clock::duration>(until - now, kHeldRetry) : until - now;
+            s.wake.wait_for(lock, step, [&] { return s.stop; });
+            if (s.outbox.Held()) {
+                s.outbox.WriteHeld();
+                s.outboxHealth();
             }
-            s.wake.wait(lock, [&] { return s.stop || !s.queue.empty(); });
+        }
+    };
+    while (!s.stop) {
+        s.outbox.WriteHeld();
+        s.outboxHealth();
+        const OutboxRecord* front = s.outbox.Front();
+        if (!front) {
+            s.outbox.Compact(kCompactSize);
+            s.wake.wait(lock, [&] { return s.stop || s.outbox.Front(); });
             continue;
         }
-        if (std::exchange(s.syncDue, false))
-            s.outbox.Sync();  // a power cut keeps what waits
-        const OutboxRecord record = s.queue.front();
+        const OutboxRecord record = *front;
+        if (std::exchange(s.syncDue, false)) {
+            // A power cut keeps what waits. Submit() goes on appending meanwhile:
+            // the handle stays open as long as the outbox.
+            const FileHandle file = s.outbox.SyncHandle();
+            lock.unlock();
+            std::string failed;
+            try {
+                if (file != kNoFile)
+                    s.fs.sync(file);
+            } catch (const std::exception& e) {
+                failed = e.what();
+            }
+            lock.lock();
+            if (!failed.empty())
+                s.notice(s.syncSaid, "Cannot sync the outbox " + s.outbox.Path() + " to the disk: " + failed +
+                                         "; a power cut may lose the frames waiting in it");
+        }
         lock.unlock();
         HttpRequest request{s.options.url, record.form, s.options.caFile, s.options.connectTimeout,
                             s.options.totalTimeout};
         const HttpResult result = s.transport->post(request);
+        const bool answered = result.kind == HttpResult::Kind::Answered;
+        const int status = answered ? result.status : 0;
+        const bool refused = status >= 400 && status < 500 && !Temporary(status);
+        bool rejectsFailed = false;
+        if (refused) {
+            // The sending thread's own file: written without the lock.
+            const std::string line = UtcText(s.clock.utcNow()) + '\t' + std::to_string(status) + '\t' + s.options.url +
+                                     '\t' + record.form + '\t' + OneLine(result.body) + '\n';
+            try {
+                const FileHandle file = s.fs.openOrCreate(s.rejectsPath);
+                try {
+                    s.fs.write(file, line.data(), line.size());
+                } catch (...) {
+                    s.fs.close(file);
+                    throw;
+                }
+                s.fs.close(file);
+            } catch (const std::exception&) {
+                rejectsFailed = true;
+            }
+        }
         lock.lock();
         if (result.kind == HttpResult::Kind::Cancelled)
             break;
-        const bool answered = result.kind == HttpResult::Kind::Answered;
-        const int status = answered ? result.status : 0;
-        // The server has had its say on this frame: marked, off the queue,
-        // and the next one goes at once.
-        const auto settle = [&](void (Outbox::*mark)(std::uint64_t), bool refused) {
-            try {
-                if (record.number)
-                    (s.outbox.*mark)(record.number);
-            } catch (const std::exception& e) {
-                s.notice(s.outboxSaid, e.what());
-            }
-            s.queue.pop_front();
+        if ((status >= 200 && status < 300) || refused) {
+            // The server has had its say on this frame: marked, off the queue,
+            // and the next one goes at once.
+            s.outbox.Settle(record.id, refused);
             ++(refused ? s.state.refused : s.state.sent);
             s.state.offline = false;
             s.state.refusedLast = refused;
             retry = s.options.firstRetry;
-        };
-        if (status >= 200 && status < 300) {
-            settle(&Outbox::MarkSent, false);
-        } else if (status >= 400 && status < 500) {
-            {
-                std::ofstream rejects(s.rejectsPath, std::ios::binary | std::ios::app);
-                rejects << UtcText() << '\t' << status << '\t' << s.options.url << '\t' << record.form << '\t'
-                        << OneLine(result.body) << '\n';
-                if (!rejects.flush())
-                    s.notice(s.rejectsSaid, "Cannot write the rejects file " + s.rejectsPath +
-                                                "; refused frames stay in the Telemetry archive only");
+            if (rejectsFailed)
+                s.notice(s.rejectsSaid, "Cannot write the rejects file " + s.rejectsPath +
+                                            "; refused frames stay in the Telemetry archive only");
+            if (refused) {
+                std::string answer = OneLine(result.body);
+                if (answer.size() > 200)
+                    answer = answer.substr(0, 200) + "...";
+                s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + std::to_string(status) +
+                                            (answer.empty() ? "" : ": " + answer) + "); it is kept in " +
+                                            s.rejectsPath + " and not sent again");
             }
-            settle(&Outbox::MarkRefused, true);
-            std::string answer = OneLine(result.body);
-            if (answer.size() > 200)
-                answer = answer.substr(0, 200) + "...";
-            s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + std::to_string(status) +
-                                        (answer.empty() ? "" : ": " + answer) + "); it is kept in " + s.rejectsPath +
-                                        " and not sent again");
-        } else {
-            s.state.offline = true;
-            if (result.kind == HttpResult::Kind::Tls)
-                s.notice(s.tlsSaid,
-                         "Telemetry is not forwarded: " + result.detail + "; frames wait in " + s.outbox.Path());
-            else if (result.kind == HttpResult::Kind::Failed)
-                s.notice(s.failedSaid,
-                         "Telemetry is not forwarded: " + result.detail + "; frames wait in " + s.outbox.Path());
-            else if (answered && status < 500)
-                s.notice(s.answerSaid, "The telemetry server at " + s.options.url + " answered HTTP " +
-                                           std::to_string(status) + "; frames wait in " + s.outbox.Path());
-            s.wake.wait_for(lock, retry, [&] { return s.stop; });
-            retry = std::min(retry * 2, s.options.longestRetry);
+            s.outboxHealth();
+            continue;
         }
-        s.state.queued = s.queue.size();
+        s.state.offline = true;
+        const std::string waiting = "; frames wait in " + s.outbox.Path();
+        if (result.kind == HttpResult::Kind::Tls)
+            s.notice(s.tlsSaid, "Telemetry is not forwarded: " + result.detail + waiting);
+        else if (result.kind == HttpResult::Kind::Failed)
+            s.notice(s.failedSaid, "Telemetry is not forwarded: " + result.detail + waiting);
+        else if (answered && status >= 300 && status < 400)
+            s.notice(s.redirectSaid, "The telemetry server at " + s.options.url + " answered HTTP " +
+                                         std::to_string(status) + " (moved" +
+                                         (result.location.empty() ? "" : " to " + OneLine(result.location)) +
+                                         "); frames are not sent anywhere else: correct the Url in [Share]" + waiting);
+        else if (answered && !Temporary(status))
+            s.notice(s.answerSaid,
+                     "The telemetry server at " + s.options.url + " answered HTTP " + std::to_string(status) + waiting);
+        std::chrono::milliseconds wait = retry;
+        if (answered && Temporary(status))
+            if (const auto asked = RetryAfterWait(result.retryAfter, s.clock.utcNow()))
+                wait = std::min(*asked, s.options.longestRetry);
+        s.outboxHealth();
+        pause(wait);
+        retry = std::min(retry * 2, s.options.longestRetry);
     }
     s.done = true;
     s.finished.notify_all();

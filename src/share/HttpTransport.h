@@ -1,10 +1,15 @@
 #pragma once
 // One HTTP POST of a form, as the platform does it: libcurl on Linux
 // (HttpTransportCurl.cpp), WinHTTP on Windows (HttpTransportWinHttp.cpp).
-// Certificates are always verified against the system's trusted ones, plus
-// those of caFile when given.
+// Both behave alike: certificates are always verified against the system's
+// trusted ones, plus those of caFile when given (libcurl); redirects are
+// never followed (the 3xx comes back as the answer); totalTimeout bounds the
+// whole request, name look-up and connection included; an answer's body is
+// kept up to bodyLimit bytes, and the rest is not read (the connection is
+// dropped instead); a URL with a user name or password is not sent.
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -16,6 +21,7 @@ struct HttpRequest {
     std::string caFile;  // extra trusted certificates (PEM); empty: none
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds totalTimeout{30000};
+    std::size_t bodyLimit = 64 * 1024;
 };
 
 struct HttpResult {
@@ -31,14 +37,18 @@ struct HttpResult {
     };
     Kind kind = Kind::Failed;
     int status = 0;
-    std::string body;
-    std::string detail;  // a readable reason when not answered
+    std::string body;        // at most bodyLimit bytes of it
+    bool bodyCut = false;    // the answer had more
+    std::string retryAfter;  // the Retry-After header, when there is one
+    std::string location;    // the Location header, when there is one
+    std::string detail;      // a readable reason when not answered
 };
 
 class IHttpTransport {
 public:
     virtual ~IHttpTransport() = default;
-    // Blocks until answered, failed or cancelled. One call at a time.
+    // Blocks until answered, failed or cancelled (totalTimeout at most). One
+    // call at a time.
     virtual HttpResult post(const HttpRequest& request) = 0;
     // From any thread: the post in progress (or the next) ends soon as Cancelled.
     virtual void cancel() = 0;

@@ -4,9 +4,12 @@
 // both work.
 #include "share/HttpTransport.h"
 
+#include "share/HttpUrl.h"
+
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -37,6 +40,11 @@ public:
             result.kind = HttpResult::Kind::Cancelled;
             return result;
         }
+        std::string why;
+        if (!SplitHttpUrl(request.url, why)) {
+            result.detail = "the address " + why;
+            return result;
+        }
         CURL* c = curl_;
         curl_easy_reset(c);  // keeps the connection for the next frame
         char error[CURL_ERROR_SIZE] = "";
@@ -44,6 +52,7 @@ public:
         headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
         curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);  // a POST is never sent on elsewhere
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.form.c_str());
         curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.form.size()));
@@ -52,8 +61,11 @@ public:
         curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout.count()));
         curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(request.totalTimeout.count()));
         curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+        Answer answer{&result, request.bodyLimit};
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlTransport::onBody);
-        curl_easy_setopt(c, CURLOPT_WRITEDATA, &result.body);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
+        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlTransport::onHeader);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, &answer);
         curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlTransport::onProgress);
         curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
@@ -63,8 +75,10 @@ public:
             result.detail = "cannot read the certificates of " + request.caFile;
             return result;
         }
-        const CURLcode rc = curl_easy_perform(c);
+        CURLcode rc = curl_easy_perform(c);
         curl_slist_free_all(headers);
+        if (rc == CURLE_WRITE_ERROR && result.bodyCut)
+            rc = CURLE_OK;  // the rest of a long answer is not wanted
         result.detail = error[0] ? error : curl_easy_strerror(rc);
         switch (rc) {
         case CURLE_OK: {
@@ -96,12 +110,47 @@ public:
     void cancel() override { cancelled_ = true; }
 
 private:
+    struct Answer {
+        HttpResult* result;
+        std::size_t limit;
+    };
+    // Enough of an answer to say why; past the limit the transfer stops.
     static size_t onBody(char* data, size_t size, size_t count, void* user) {
-        auto* body = static_cast<std::string*>(user);
+        auto* a = static_cast<Answer*>(user);
         const size_t n = size * count;
-        if (body->size() < 64 * 1024)
-            body->append(data, n);  // enough to say why
+        std::string& body = a->result->body;
+        if (body.size() + n > a->limit) {
+            body.append(data, a->limit - body.size());
+            a->result->bodyCut = true;
+            return 0;
+        }
+        body.append(data, n);
         return n;
+    }
+    // The headers the forwarder uses; each answer's head starts them afresh
+    // (a 100 Continue comes before the real one).
+    static size_t onHeader(char* data, size_t size, size_t count, void* user) {
+        auto* a = static_cast<Answer*>(user);
+        const std::string line(data, size * count);
+        auto value = [&](const char* name) -> std::string* {
+            const std::size_t n = std::char_traits<char>::length(name);
+            if (line.size() <= n || line[n] != ':')
+                return nullptr;
+            for (std::size_t i = 0; i < n; ++i)
+                if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+                    return nullptr;
+            return name[0] == 'r' ? &a->result->retryAfter : &a->result->location;
+        };
+        if (line.rfind("HTTP/", 0) == 0) {
+            a->result->retryAfter.clear();
+            a->result->location.clear();
+        } else if (std::string* field = value("retry-after") ? value("retry-after") : value("location")) {
+            std::string v = line.substr(line.find(':') + 1);
+            while (!v.empty() && (v.back() == '\r' || v.back() == '\n' || v.back() == ' '))
+                v.pop_back();
+            *field = v.substr(std::min(v.find_first_not_of(' '), v.size()));
+        }
+        return size * count;
     }
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
         return static_cast<CurlTransport*>(user)->cancelled_ ? 1 : 0;

@@ -1,12 +1,28 @@
-// HTTP through WinHTTP, a system DLL. The system's certificate store decides
-// what is trusted; verification is WinHTTP's default (on).
+// HTTP through WinHTTP, a system DLL, in its asynchronous mode. The system's
+// certificate store decides what is trusted; verification is WinHTTP's
+// default (on).
+//
+// Each step (send, answer head, each read) is started and then waited for
+// here, against the request's one deadline: a server that trickles its answer
+// or never gives one costs totalTimeout and no more, whatever WinHTTP's own
+// per-step timeouts allow (each byte restarts those). When the deadline or a
+// cancel comes first the request handle is closed and post() returns at once;
+// WinHTTP may still finish the step in the background (under Wine a blocked
+// receive ends only at its own time-out), so what it writes into lives until
+// the handle's closing is reported.
+
 #include "share/HttpTransport.h"
+
+#include "share/HttpUrl.h"
 
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
-#include <mutex>
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace kestrel {
@@ -22,7 +38,77 @@ std::wstring Widen(const std::string& s) {
     return w;
 }
 
-HttpResult Failure(DWORD code) {
+std::string Narrow(const std::wstring& w) {
+    if (w.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(std::size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+// Why a certificate was not trusted, from the flags of the secure-failure
+// report; empty when none was given.
+std::string CertificateText(DWORD flags) {
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)
+        return "the server's certificate has expired or is not valid yet";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA)
+        return "the server's certificate comes from an authority this system does not trust";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)
+        return "the server's certificate is for another name";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED)
+        return "the server's certificate has been revoked";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED)
+        return "whether the server's certificate was revoked could not be checked";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT)
+        return "the server's certificate is not valid";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR)
+        return "the secure connection could not be set up";
+    return {};
+}
+
+// A sentence for an error code: the words of winhttp.dll's message table
+// where it has them (real Windows), else this program's own for the errors a
+// station meets (Wine's DLL has no table), with the number for searching.
+std::string ErrorText(DWORD code, DWORD certificateFlags) {
+    std::string text = code == ERROR_WINHTTP_SECURE_FAILURE ? CertificateText(certificateFlags) : std::string();
+    if (text.empty()) {
+        wchar_t* buf = nullptr;
+        const DWORD n =
+            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+        if (n && buf) {
+            text = Narrow(std::wstring(buf, n));
+            while (!text.empty() &&
+                   (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+                text.pop_back();
+        }
+        if (buf)
+            LocalFree(buf);
+    }
+    if (text.empty()) {
+        switch (code) {
+        case ERROR_WINHTTP_TIMEOUT: text = "the server did not answer in time"; break;
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED: text = "the server's name could not be looked up"; break;
+        case ERROR_WINHTTP_CANNOT_CONNECT:
+            text = "the server could not be connected to (refused or unreachable)";
+            break;
+        case ERROR_WINHTTP_CONNECTION_ERROR: text = "the connection to the server was broken off"; break;
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: text = "the server's answer was not HTTP"; break;
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+        case ERROR_WINHTTP_SECURE_INVALID_CA:
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+        case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+        case ERROR_WINHTTP_SECURE_INVALID_CERT:
+        case ERROR_WINHTTP_SECURE_FAILURE: text = "the server's certificate is not trusted"; break;
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: text = "the secure connection could not be set up"; break;
+        default: text = "WinHTTP failed"; break;
+        }
+    }
+    return text + " (WinHTTP error " + std::to_string(code) + ")";
+}
+
+HttpResult Failure(DWORD code, DWORD certificateFlags = 0) {
     HttpResult r;
     switch (code) {
     case ERROR_WINHTTP_TIMEOUT: r.kind = HttpResult::Kind::Timeout; break;
@@ -39,104 +125,194 @@ HttpResult Failure(DWORD code) {
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: r.kind = HttpResult::Kind::Tls; break;
-    case ERROR_WINHTTP_OPERATION_CANCELLED:
-    case ERROR_INVALID_HANDLE: r.kind = HttpResult::Kind::Cancelled; break;
+    case ERROR_WINHTTP_OPERATION_CANCELLED: r.kind = HttpResult::Kind::Cancelled; break;
     default: r.kind = HttpResult::Kind::Failed; break;
     }
-    r.detail = "WinHTTP error " + std::to_string(code);
+    r.detail = ErrorText(code, certificateFlags);
     return r;
+}
+
+// One request's share with WinHTTP's callback: the step's outcome, and the
+// read buffer. WinHTTP holds a reference until the handle's closing.
+struct Call {
+    Call() : done(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~Call() { CloseHandle(done); }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    HANDLE done;  // set when a step ends
+    std::atomic<DWORD> error{0};
+    std::atomic<DWORD> bytes{0};
+    std::atomic<DWORD> certificateFlags{0};
+    char buffer[16384];
+};
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    auto* keep = reinterpret_cast<std::shared_ptr<Call>*>(context);
+    if (!keep)
+        return;  // the connection's own reports
+    Call& call = **keep;
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        call.error = 0;
+        SetEvent(call.done);
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        call.error = 0;
+        call.bytes = length;
+        SetEvent(call.done);
+        break;
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+        if (info && length >= sizeof(DWORD))
+            call.certificateFlags = *static_cast<DWORD*>(info);
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        call.error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
+        SetEvent(call.done);
+        break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: delete keep; break;
+    default: break;
+    }
 }
 
 struct Handle {
     HINTERNET h = nullptr;
-    ~Handle() {
+    ~Handle() { close(); }
+    void close() {
         if (h)
             WinHttpCloseHandle(h);
+        h = nullptr;
     }
 };
 
 class WinHttpTransport final : public IHttpTransport {
 public:
-    WinHttpTransport() {
+    WinHttpTransport() : cancel_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         session_ = WinHttpOpen(L"kestrel-decoder", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0);
+                               WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+        if (session_)
+            WinHttpSetStatusCallback(session_, OnStatus,
+                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                                         WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                                     0);
     }
-    ~WinHttpTransport() override { closeSession(); }
+    ~WinHttpTransport() override {
+        if (session_)
+            WinHttpCloseHandle(session_);
+        CloseHandle(cancel_);
+    }
 
     HttpResult post(const HttpRequest& request) override {
-        HINTERNET session;
-        {
-            std::lock_guard lock(mutex_);
-            session = session_;
-        }
-        if (cancelled_ || !session)
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + request.totalTimeout;
+        if (cancelled_)
             return Failure(ERROR_WINHTTP_OPERATION_CANCELLED);
-        const std::wstring url = Widen(request.url);
-        URL_COMPONENTS parts{};
-        parts.dwStructSize = sizeof parts;
-        parts.dwHostNameLength = DWORD(-1);
-        parts.dwUrlPathLength = DWORD(-1);
-        parts.dwExtraInfoLength = DWORD(-1);
-        if (!WinHttpCrackUrl(url.c_str(), DWORD(url.size()), 0, &parts))
+        if (!session_)
             return Failure(GetLastError());
-        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-        std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
-        path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-        if (path.empty())
-            path = L"/";
-
-        const int connect = int(request.connectTimeout.count());
-        const int total = int(request.totalTimeout.count());
-        WinHttpSetTimeouts(session, connect, connect, total, total);
-        Handle connection{WinHttpConnect(session, host.c_str(), parts.nPort, 0)};
+        std::string why;
+        const std::optional<HttpUrl> url = SplitHttpUrl(request.url, why);
+        if (!url) {
+            HttpResult r;
+            r.detail = "the address " + why;
+            return r;
+        }
+        // WinHTTP takes an IPv6 literal with its brackets, as in the URL, and
+        // sends the Host header from it.
+        Handle connection{WinHttpConnect(session_, Widen(url->host).c_str(), url->port, 0)};
         if (!connection.h)
             return Failure(GetLastError());
-        const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-        Handle req{WinHttpOpenRequest(connection.h, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags)};
+        Handle req{WinHttpOpenRequest(connection.h, L"POST", Widen(url->path).c_str(), nullptr, WINHTTP_NO_REFERER,
+                                      WINHTTP_DEFAULT_ACCEPT_TYPES, url->https ? WINHTTP_FLAG_SECURE : 0)};
         if (!req.h)
             return Failure(GetLastError());
+        auto call = std::make_shared<Call>();
+        auto* keep = new std::shared_ptr<Call>(call);
+        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(keep);
+        if (!WinHttpSetOption(req.h, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+            const DWORD err = GetLastError();
+            delete keep;
+            return Failure(err);
+        }
+        // A POST is never sent on elsewhere, nor turned into a GET.
+        DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+        WinHttpSetOption(req.h, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+        DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+        WinHttpSetOption(req.h, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
+        // Each step bounded as well, so one that is cut off here still ends.
+        const int total = int(request.totalTimeout.count());
+        WinHttpSetTimeouts(req.h, total, int(std::min(request.connectTimeout, request.totalTimeout).count()), total,
+                           total);
+
+        // Waits for the step under way: 0 when it succeeded, else why not.
+        const auto step = [&]() -> DWORD {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            HANDLE events[2] = {call->done, cancel_};
+            switch (WaitForMultipleObjects(2, events, FALSE, DWORD(std::max<long long>(left.count(), 0)))) {
+            case WAIT_OBJECT_0: return call->error;
+            case WAIT_OBJECT_0 + 1: return ERROR_WINHTTP_OPERATION_CANCELLED;
+            default: return ERROR_WINHTTP_TIMEOUT;
+            }
+        };
         const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\n";
         const DWORD size = DWORD(request.form.size());
-        if (!WinHttpSendRequest(req.h, headers, DWORD(-1), const_cast<char*>(request.form.data()), size, size, 0) ||
-            !WinHttpReceiveResponse(req.h, nullptr))
-            return Failure(GetLastError());
+        DWORD err = 0;
+        if (!WinHttpSendRequest(req.h, headers, DWORD(-1), const_cast<char*>(request.form.data()), size, size, context))
+            err = GetLastError();
+        if (!err)
+            err = step();
+        if (!err && !WinHttpReceiveResponse(req.h, nullptr))
+            err = GetLastError();
+        if (!err)
+            err = step();
+        if (err)
+            return Failure(err, call->certificateFlags);
 
         HttpResult result;
         DWORD status = 0, statusSize = sizeof status;
         if (!WinHttpQueryHeaders(req.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
             return Failure(GetLastError());
+        result.retryAfter = header(req.h, WINHTTP_QUERY_RETRY_AFTER);
+        result.location = header(req.h, WINHTTP_QUERY_LOCATION);
         for (;;) {
-            char buf[4096];
-            DWORD got = 0;
-            if (!WinHttpReadData(req.h, buf, sizeof buf, &got))
+            // One byte past the limit tells whether more would come.
+            const std::size_t room = request.bodyLimit - result.body.size();
+            const DWORD want = DWORD(std::min(sizeof call->buffer, room + 1));
+            if (!WinHttpReadData(req.h, call->buffer, want, nullptr))
                 return Failure(GetLastError());
+            if ((err = step()) != 0)
+                return Failure(err);
+            const DWORD got = call->bytes;
             if (got == 0)
                 break;
-            if (result.body.size() < 64 * 1024)
-                result.body.append(buf, got);  // enough to say why
+            if (got > room) {
+                result.body.append(call->buffer, room);
+                result.bodyCut = true;  // the rest goes with the connection
+                break;
+            }
+            result.body.append(call->buffer, got);
         }
         result.kind = HttpResult::Kind::Answered;
         result.status = int(status);
         return result;
     }
 
-    // Closing the session ends a blocking call on its requests.
     void cancel() override {
         cancelled_ = true;
-        closeSession();
+        SetEvent(cancel_);
     }
 
 private:
-    void closeSession() {
-        std::lock_guard lock(mutex_);
-        if (session_)
-            WinHttpCloseHandle(session_);
-        session_ = nullptr;
+    static std::string header(HINTERNET request, DWORD which) {
+        wchar_t buf[512];
+        DWORD size = sizeof buf;
+        if (!WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, buf, &size, WINHTTP_NO_HEADER_INDEX))
+            return {};
+        return Narrow(std::wstring(buf, size / sizeof(wchar_t)));
     }
 
-    std::mutex mutex_;
+    HANDLE cancel_;
     HINTERNET session_ = nullptr;
     std::atomic<bool> cancelled_{false};
 };

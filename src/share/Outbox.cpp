@@ -1,118 +1,313 @@
+// The outbox's file: reading it back, appending records and marks, and what a
+// failed write, a damaged line or a kill leaves behind (see Outbox.h).
+
 #include "share/Outbox.h"
 
-#include <cerrno>
+#include "telemetry/InOutError.h"
+
+#include <algorithm>
 #include <charconv>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <exception>
 #include <map>
-#include <stdexcept>
-#include <string_view>
+#include <set>
 
 namespace kestrel {
 
 namespace {
 
-std::string Why(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
-}
+// Fifteen digits: far beyond any run, and no wrap to 0 anywhere near.
+constexpr std::uint64_t kHighestNumber = 999999999999999;
 
 bool ParseNumber(std::string_view text, std::uint64_t& n) {
+    if (text.empty() || text.size() > 15 || text.front() < '0' || text.front() > '9')
+        return false;
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    return ec == std::errc() && p == text.data() + text.size() && n > 0;
+    return ec == std::errc() && p == text.data() + text.size() && n > 0 && n <= kHighestNumber;
+}
+
+bool FormText(std::string_view form) {
+    return !form.empty() && std::all_of(form.begin(), form.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '.' ||
+               c == '_' || c == '~' || c == '%' || c == '&' || c == '=';
+    });
+}
+
+bool UrlText(std::string_view url) {
+    return !url.empty() &&
+           std::all_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) > ' ' && c != 127; });
+}
+
+std::string RecordLine(const OutboxRecord& r) {
+    return "Q " + std::to_string(r.number) + " " + r.url + " " + r.form + "\n";
+}
+
+std::string Why(const char* what, const std::string& path, const std::exception& e) {
+    return std::string(what) + " " + path + ": " + e.what();
 }
 
 }  // namespace
 
-Outbox::~Outbox() {
-    if (file_)
-        std::fclose(file_);
-}
-
-std::vector<OutboxRecord> Outbox::Open() {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
-    std::string text;
-    {
-        std::ifstream in(path_, std::ios::binary);
-        if (in)
-            text.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    // Queued records by number, in file order; marks remove them.
-    std::map<std::uint64_t, OutboxRecord> unsent;
-    std::uint64_t highest = 0;
+OutboxContents ReadOutboxText(std::string_view text) {
+    OutboxContents c;
+    std::set<std::uint64_t> queued;
+    // By number, which is file order in every file this program writes; a
+    // mark finds its record without a search.
+    std::map<std::uint64_t, OutboxRecord> waiting;
     std::size_t pos = 0;
     for (;;) {
         const std::size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos)
-            break;  // a torn last line is ignored
-        std::string_view line(text.data() + pos, eol - pos);
+        if (eol == std::string_view::npos)
+            break;  // a torn last line is not read
+        std::string_view line = text.substr(pos, eol - pos);
         pos = eol + 1;
-        if (line.size() < 3 || line[1] != ' ')
+        c.wholeLines = pos;
+        const std::string_view whole = line;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
             continue;
+        auto damaged = [&] { c.damaged.emplace_back(whole); };
+        if (line.size() > Outbox::kLongestLine || line.size() < 3 || line[1] != ' ') {
+            damaged();
+            continue;
+        }
         const std::string_view rest = line.substr(2);
         std::uint64_t n = 0;
         if (line[0] == 'Q') {
             const std::size_t b1 = rest.find(' ');
             const std::size_t b2 = b1 == std::string_view::npos ? b1 : rest.find(' ', b1 + 1);
-            if (b2 == std::string_view::npos || !ParseNumber(rest.substr(0, b1), n))
+            if (b2 == std::string_view::npos || !ParseNumber(rest.substr(0, b1), n) ||
+                !UrlText(rest.substr(b1 + 1, b2 - b1 - 1)) || !FormText(rest.substr(b2 + 1)) ||
+                !queued.insert(n).second) {
+                damaged();
                 continue;
-            unsent[n] =
-                OutboxRecord{n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)), std::string(rest.substr(b2 + 1))};
-            highest = std::max(highest, n);
+            }
+            waiting.emplace(
+                n, OutboxRecord{0, n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)), std::string(rest.substr(b2 + 1))});
+            c.highest = std::max(c.highest, n);
         } else if ((line[0] == 'S' || line[0] == 'R') && ParseNumber(rest, n)) {
-            unsent.erase(n);
+            // A mark for a record never queued here takes nothing away.
+            waiting.erase(n);
+        } else {
+            damaged();
         }
     }
-    const bool torn = pos < text.size();
-    const char* mode = unsent.empty() ? "wb" : "ab";  // nothing waits: start afresh
-    file_ = std::fopen(path_.c_str(), mode);
-    if (!file_)
-        throw std::runtime_error(Why("Cannot open the outbox", path_));
-    size_ = unsent.empty() ? 0 : text.size();
-    next_ = highest + 1;
-    if (torn && !unsent.empty())
-        write("\n");  // the next record starts on a line of its own
-    std::vector<OutboxRecord> records;
-    records.reserve(unsent.size());
-    for (auto& [n, r] : unsent)
-        records.push_back(std::move(r));
-    return records;
+    c.waiting.reserve(waiting.size());
+    for (auto& [n, r] : waiting)
+        c.waiting.push_back(std::move(r));
+    return c;
 }
 
-void Outbox::write(const std::string& line) {
-    if (!file_)
-        throw std::runtime_error("The outbox " + path_ + " is not open");
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
-        const std::string why = Why("Cannot write the outbox", path_);
-        std::clearerr(file_);
-        throw std::runtime_error(why);
+Outbox::Outbox(IFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+
+Outbox::~Outbox() {
+    if (file_ == kNoFile)
+        return;
+    try {
+        fs_.close(file_);
+    } catch (...) {
     }
-    size_ += line.size();
 }
 
-void Outbox::Append(OutboxRecord& record, const std::string& url, const std::string& form) {
-    record = OutboxRecord{next_++, url, form};
-    write("Q " + std::to_string(record.number) + " " + url + " " + form + "\n");
+std::string Outbox::DamagedPath() const {
+    const std::size_t cut = path_.find_last_of(kPathSeparator);
+    return JoinPath(cut == std::string::npos ? std::string() : path_.substr(0, cut), "outbox-damaged.txt");
 }
 
-void Outbox::mark(char kind, std::uint64_t number) {
-    write(std::string(1, kind) + " " + std::to_string(number) + "\n");
+void Outbox::ensureFolder() {
+    std::vector<std::string> missing;
+    std::string current = path_;
+    for (;;) {
+        const std::size_t cut = current.find_last_of(kPathSeparator);
+        if (cut == std::string::npos || cut == 0)
+            break;
+        current.erase(cut);
+        if (current.back() == ':' || fs_.directoryExists(current))
+            break;
+        missing.push_back(current);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+        fs_.createDirectory(*it);
 }
 
-void Outbox::Sync() {
-    if (file_)
-        SyncToDisk(file_);
+bool Outbox::Open() {
+    if (file_ != kNoFile)
+        return true;
+    try {
+        ensureFolder();
+        // A rewrite that a kill interrupted: the new file is whole once the
+        // old one is gone, and unfinished while the old one is there.
+        const std::string fresh = path_ + ".new";
+        if (fs_.fileExists(fresh)) {
+            if (fs_.fileExists(path_))
+                fs_.removeFile(fresh);
+            else
+                fs_.renameNoReplace(fresh, path_);
+        }
+        const std::string text = fs_.fileExists(path_) ? fs_.readFile(path_) : std::string();
+        OutboxContents c = ReadOutboxText(text);
+        // Renumbered from 1 when rewritten: numbers near the top of their
+        // range (a hand-edited file) would soon run out.
+        const bool renumber = !c.waiting.empty() && (!c.damaged.empty() || c.highest > kHighestNumber / 2);
+        if (renumber) {
+            std::uint64_t n = 0;
+            for (OutboxRecord& r : c.waiting)
+                r.number = ++n;
+            c.highest = n;
+        }
+        if (!c.damaged.empty()) {
+            std::string lines;
+            for (const std::string& l : c.damaged)
+                lines += l + "\n";
+            const FileHandle aside = fs_.openOrCreate(DamagedPath());
+            try {
+                fs_.write(aside, lines.data(), lines.size());
+                fs_.sync(aside);
+            } catch (...) {
+                fs_.close(aside);
+                throw;
+            }
+            fs_.close(aside);
+        }
+        if (renumber)
+            rewrite(c.waiting);
+        file_ = fs_.openOrCreate(path_);
+        if (c.waiting.empty()) {
+            if (!text.empty())
+                fs_.truncate(file_, 0);  // nothing waits: start afresh
+            size_ = 0;
+        } else if (!renumber) {
+            if (c.wholeLines < text.size())
+                fs_.truncate(file_, c.wholeLines);  // the torn line a kill left
+            size_ = c.wholeLines;
+        } else {
+            size_ = 0;
+            for (const OutboxRecord& r : c.waiting)
+                size_ += RecordLine(r).size();
+        }
+        damaged_ += c.damaged.size();
+        next_ = std::max(next_, c.highest + 1);
+        for (auto it = c.waiting.rbegin(); it != c.waiting.rend(); ++it) {
+            it->id = nextId_++;
+            queue_.push_front(std::move(*it));
+        }
+        problem_.clear();
+        return true;
+    } catch (const std::exception& e) {
+        if (file_ != kNoFile) {
+            try {
+                fs_.close(file_);
+            } catch (...) {
+            }
+            file_ = kNoFile;
+        }
+        problem_ = Why("Cannot open the outbox", path_, e);
+        return false;
+    }
 }
 
-void Outbox::Clear() {
-    if (file_)
-        std::fclose(file_);
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (!file_)
-        throw std::runtime_error(Why("Cannot empty the outbox", path_));
-    size_ = 0;
+// The waiting records alone, into a new file that replaces the old one once
+// it is whole on the disk.
+void Outbox::rewrite(const std::vector<OutboxRecord>& waiting) {
+    const std::string fresh = path_ + ".new";
+    fs_.removeFile(fresh);
+    std::string text;
+    for (const OutboxRecord& r : waiting)
+        text += RecordLine(r);
+    const FileHandle file = fs_.createFile(fresh);
+    try {
+        fs_.write(file, text.data(), text.size());
+        fs_.sync(file);
+    } catch (...) {
+        fs_.close(file);
+        fs_.removeFile(fresh);
+        throw;
+    }
+    fs_.close(file);
+    fs_.removeFile(path_);
+    fs_.renameNoReplace(fresh, path_);
+}
+
+bool Outbox::append(const std::string& line) {
+    const std::string text = brokenLine_ ? "\n" + line : line;
+    try {
+        fs_.write(file_, text.data(), text.size());
+    } catch (const EInOutError& e) {
+        problem_ = Why("Cannot write the outbox", path_, e);
+        // Cut back to the last whole line; failing that, the next record
+        // starts on a line of its own.
+        try {
+            fs_.truncate(file_, size_);
+            brokenLine_ = false;
+        } catch (const std::exception&) {
+            size_ += e.BytesWritten;
+            brokenLine_ = brokenLine_ || e.BytesWritten > 0;
+        }
+        return false;
+    }
+    size_ += text.size();
+    brokenLine_ = false;
+    problem_.clear();
+    return true;
+}
+
+bool Outbox::WriteHeld() {
+    if (file_ == kNoFile && !Open())
+        return false;
+    if (!held_ && marks_.empty())
+        return true;
+    while (!marks_.empty()) {
+        if (!append(marks_.front()))
+            return false;
+        marks_.erase(marks_.begin());
+    }
+    for (OutboxRecord& r : queue_) {
+        if (!held_)
+            break;
+        if (r.number)
+            continue;
+        r.number = next_;
+        if (!append(RecordLine(r))) {
+            r.number = 0;
+            return false;
+        }
+        ++next_;
+        --held_;
+    }
+    return true;
+}
+
+void Outbox::Add(const std::string& url, const std::string& form) {
+    queue_.push_back(OutboxRecord{nextId_++, 0, url, form});
+    ++held_;
+    WriteHeld();
+}
+
+void Outbox::Settle(std::uint64_t id, bool refused) {
+    const auto it = std::find_if(queue_.begin(), queue_.end(), [id](const OutboxRecord& r) { return r.id == id; });
+    if (it == queue_.end())
+        return;
+    if (it->number) {
+        const std::string mark = std::string(refused ? "R " : "S ") + std::to_string(it->number) + "\n";
+        if (!marks_.empty() || file_ == kNoFile || !append(mark))
+            marks_.push_back(mark);
+    } else {
+        --held_;  // taken before it was ever written: nothing to write now
+    }
+    queue_.erase(it);
+}
+
+void Outbox::Compact(std::uint64_t size) {
+    if (!queue_.empty() || file_ == kNoFile || size_ < size)
+        return;
+    try {
+        fs_.truncate(file_, 0);
+        size_ = 0;
+        marks_.clear();
+        brokenLine_ = false;
+    } catch (const std::exception& e) {
+        problem_ = Why("Cannot empty the outbox", path_, e);
+    }
 }
 
 }  // namespace kestrel

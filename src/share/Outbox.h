@@ -10,60 +10,107 @@
 //   R <number>                  the server refused it (4xx); see the rejects file
 //
 // A program killed at any moment leaves at worst a torn last line, which the
-// next start ignores. The file is read once, when opened; it is emptied only
-// when nothing in it waits to be sent.
+// next start cuts off. A write that fails part-way (a full disk) is cut back
+// to the last whole line, and what could not be written is held in memory and
+// written, in order, as soon as writing works again: no line ever holds two
+// records. Lines that are not records (a damaged or hand-edited file) are
+// moved whole to a file beside the outbox and never sent. The file is read
+// once, when opened; it is emptied only when nothing in it waits to be sent.
 //
-// Not thread-safe: the forwarder serialises every call.
+// Not thread-safe: the forwarder serialises every call. Only SyncHandle()'s
+// handle may be used outside that serialisation (it stays open until the
+// outbox goes).
+
+#include "telemetry/FileSystem.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrel {
 
 struct OutboxRecord {
-    std::uint64_t number = 0;
+    std::uint64_t id = 0;      // this run's own count, never 0
+    std::uint64_t number = 0;  // its number in the file; 0 while held in memory
     std::string url;
     std::string form;
 };
 
+// What a read of the outbox's text found.
+struct OutboxContents {
+    std::vector<OutboxRecord> waiting;  // queued and not marked, by number
+    std::vector<std::string> damaged;   // whole lines that are not records
+    std::uint64_t highest = 0;          // the highest record number seen
+    std::size_t wholeLines = 0;         // bytes up to the end of the last whole line
+};
+// The reading rules alone (no files): CR LF reads as LF; a record number is
+// 1 to 999999999999999; a line longer than kLongestLine, a record queued
+// twice or a line of any other form is damaged; a torn last line is not read.
+OutboxContents ReadOutboxText(std::string_view text);
+
 class Outbox {
 public:
-    explicit Outbox(std::string path) : path_(std::move(path)) {}
+    static constexpr std::size_t kLongestLine = 16 * 1024;
+
+    Outbox(IFileSystem& fs, std::string path);
     ~Outbox();
     Outbox(const Outbox&) = delete;
     Outbox& operator=(const Outbox&) = delete;
 
-    // Reads the file (creating it and its folder when missing) and returns what
-    // was not acknowledged, oldest first. Throws std::runtime_error saying why
-    // it cannot be read or written.
-    std::vector<OutboxRecord> Open();
+    // Reads the file (creating it and its folder when missing) and queues
+    // what was not acknowledged, oldest first, before anything added
+    // meanwhile. False when it cannot be read or written yet (Problem() says
+    // why); then records are held in memory and Add() tries again.
+    bool Open();
+    bool IsOpen() const { return file_ != kNoFile; }
 
-    // Appends a frame and hands it to the operating system (a killed program
-    // keeps it). Throws std::runtime_error when it cannot be written; the
-    // record is still returned through `record` for sending.
-    void Append(OutboxRecord& record, const std::string& url, const std::string& form);
-    void MarkSent(std::uint64_t number) { mark('S', number); }
-    void MarkRefused(std::uint64_t number) { mark('R', number); }
-    // Down to the disk (a power cut keeps what was appended so far).
-    void Sync();
-    // Empties the file; only for when nothing in it waits to be sent.
-    void Clear();
-    std::uint64_t Size() const { return size_; }
+    // Queues a frame and writes it (after anything still held in memory).
+    // Never throws: what cannot be written is held in memory.
+    void Add(const std::string& url, const std::string& form);
+    // The frame to send next; nullptr when none waits.
+    const OutboxRecord* Front() const { return queue_.empty() ? nullptr : &queue_.front(); }
+    // The server has had its say on the record with this id: marked (when it
+    // is in the file) and off the queue.
+    void Settle(std::uint64_t id, bool refused);
+    // Writes what is held in memory; true when nothing is held any longer.
+    bool WriteHeld();
+    // Empties the file when nothing waits and it has grown past `size`.
+    void Compact(std::uint64_t size);
+
+    std::size_t Waiting() const { return queue_.size(); }
+    // Records that are only in memory (lost if the program ends now).
+    std::size_t Held() const { return held_; }
+    // Records moved aside at opening, and where to.
+    std::size_t Damaged() const { return damaged_; }
+    std::string DamagedPath() const;
+    // Why the last open or write failed; empty once one succeeds.
+    const std::string& Problem() const { return problem_; }
     const std::string& Path() const { return path_; }
+    std::uint64_t Size() const { return size_; }
+    // The open file, for a sync to the disk (IFileSystem::sync) that need not
+    // hold the forwarder's lock; kNoFile when not open.
+    FileHandle SyncHandle() const { return file_; }
 
 private:
-    void write(const std::string& line);
-    void mark(char kind, std::uint64_t number);
+    bool openFile();
+    bool append(const std::string& line);
+    void rewrite(const std::vector<OutboxRecord>& waiting);
+    void ensureFolder();
 
-    std::string path_;
-    std::FILE* file_ = nullptr;
+    IFileSystem& fs_;
+    const std::string path_;
+    FileHandle file_ = kNoFile;
+    std::deque<OutboxRecord> queue_;
+    std::vector<std::string> marks_;  // marks not yet written
+    std::size_t held_ = 0;            // records of queue_ not in the file
+    std::uint64_t nextId_ = 1;
     std::uint64_t next_ = 1;
     std::uint64_t size_ = 0;
+    bool brokenLine_ = false;  // a failed write left part of a line that could not be cut off
+    std::size_t damaged_ = 0;
+    std::string problem_;
 };
-
-// Flushes a stdio stream's file to the disk; platform files FileSync*.cpp.
-bool SyncToDisk(std::FILE* file);
 
 }  // namespace kestrel

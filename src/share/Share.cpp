@@ -1,3 +1,6 @@
+// Forwarding as the station engine sees it: the settings, the forwarder's
+// start and stop, one beacon's form, and the status panel's few words.
+
 #include "share/Share.h"
 
 #include "serial/ProfileStore.h"
@@ -9,7 +12,8 @@
 
 namespace kestrel {
 
-void Share::Start(const std::string& settingsPath, const std::string& baseDirectory) {
+void Share::Start(const std::string& settingsPath, const std::string& baseDirectory, bool folderTaken, IFileSystem& fs,
+                  IClock& clock) {
     try {
         settings_.Load(*CreateProfileStore(), settingsPath);
     } catch (const std::exception& e) {
@@ -25,20 +29,25 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
         problem_ = settings_.shortProblem;
         return;
     }
+    if (folderTaken) {
+        // The other program forwards; its outbox is its own.
+        problem_ = "Share: in use";
+        return;
+    }
     const std::string folder = JoinPath(JoinPath(baseDirectory, "Telemetry"), "share");
     ForwarderOptions options;
     options.url = settings_.url;
     options.caFile = settings_.caFile;
     try {
         auto forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), JoinPath(folder, kOutboxName),
-                                                     JoinPath(folder, kRejectsName), options);
+                                                     JoinPath(folder, kRejectsName), options, fs, clock);
         forwarder->Start();
         forwarder_ = std::move(forwarder);
     } catch (const std::exception& e) {
         const std::string text = std::string("Telemetry is not forwarded: ") + e.what();
         std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
         notices_.push_back(text);
-        problem_ = "Share: no outbox";
+        problem_ = "Share: failed";
     }
 }
 
@@ -64,6 +73,8 @@ std::string Share::StatusText() const {
     if (!forwarder_)
         return problem_;
     const ForwarderState s = forwarder_->State();
+    if (s.held > 0)
+        return "In memory " + std::to_string(s.held);
     if (s.offline)
         return "Share offline";
     if (s.refusedLast)

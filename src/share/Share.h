@@ -7,10 +7,12 @@
 // Files, below the BaseDirectory's Telemetry folder:
 //   share/outbox.txt   frames not yet taken by the server (Outbox.h)
 //   share/rejects.txt  frames the server refused, with its answer, one a line
+//   share/outbox-damaged.txt  outbox lines that were not records, moved aside
 
 #include "share/Forwarder.h"
 #include "share/ShareSettings.h"
 #include "telemetry/Clock.h"
+#include "telemetry/FileSystem.h"
 
 #include <memory>
 #include <string>
@@ -22,17 +24,20 @@ namespace kestrel {
 class Share {
 public:
     // Reads [Share] from the settings file and starts forwarding when it is
-    // complete. What keeps it from forwarding goes to standard error, and to
-    // the status text and notices. Never throws.
-    void Start(const std::string& settingsPath, const std::string& baseDirectory);
+    // complete, unless folderTaken: another program holds the station
+    // folder's lock, and forwards itself. What keeps it from forwarding goes
+    // to standard error, and to the status text and notices. Never throws.
+    void Start(const std::string& settingsPath, const std::string& baseDirectory, bool folderTaken = false,
+               IFileSystem& fs = systemFileSystem(), IClock& clock = systemClock());
     // One beacon decoded live: the frame's bytes and when it was received.
     void Beacon(std::string_view frame, const SystemTime& utc);
     // Waits at most a second for a request in flight; runs once.
     void Stop();
 
     // For a status panel of 100 pixels: "Shared 120", "Queued 3",
-    // "Share offline", "Share refused", a settings fault, or empty when
-    // nothing is configured.
+    // "Share offline", "Share refused", "In memory 2" (frames the outbox
+    // could not take), "Share: in use" (another program forwards), a settings
+    // fault, or empty when nothing is configured.
     std::string StatusText() const;
     // What the operator should be told, each once (see Forwarder).
     std::vector<std::string> TakeNotices();

@@ -2,11 +2,14 @@
 
 #include "serial/ProfileStore.h"
 #include "share/HttpTransport.h"
+#include "share/HttpUrl.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 namespace kestrel {
 
@@ -19,13 +22,6 @@ bool ParseNumber(const std::string& text, double& value) {
     const char* end = text.data() + text.size();
     auto [p, ec] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
     return ec == std::errc() && p == end && std::isfinite(value);
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    for (std::size_t i = 0; prefix[i]; ++i)
-        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
 }
 
 }  // namespace
@@ -54,26 +50,35 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
         }
     };
     url = urlText == kAbsent ? std::string() : urlText;
-    // The URL goes into the outbox as one blank-separated word.
-    const bool urlClean = url.find_first_of(" \t\r\n") == std::string::npos;
+    std::string why;
     if (url.empty())
         fail("Url is missing", "Share: no Url");
-    else if (!urlClean || !(StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://")))
-        fail("Url \"" + url + "\" is not an http:// or https:// address", "Share: bad Url");
+    else if (!SplitHttpUrl(url, why))
+        // A password is not repeated on the screen or in a log either.
+        fail(why.find("password") != std::string::npos ? "Url " + why : "Url \"" + url + "\" " + why, "Share: bad Url");
 
-    const int32_t id = noradText == kAbsent ? 0 : ProfileIntegerFromText(noradText, 0);
+    // Digits alone: a sign, a 0x or a fraction is a mistake, not a number.
+    long id = 0;
+    if (noradText != kAbsent && !noradText.empty() && noradText.size() <= 9 &&
+        std::all_of(noradText.begin(), noradText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        id = std::stol(noradText);
     if (id <= 0)
-        fail("NoradId must be a positive whole number", "Share: NoradId?");
+        fail("NoradId must be a positive whole number (digits only)", "Share: NoradId?");
     noradId = id;
 
     callsign = callText == kAbsent ? std::string() : callText;
     if (callsign.empty())
         fail("Callsign is missing", "Share: Callsign?");
+    else if (callsign.size() > kLongestCallsign)
+        fail("Callsign is longer than " + std::to_string(kLongestCallsign) + " characters", "Share: Callsign?");
 
-    if (latText == kAbsent || !ParseNumber(latText, latitude) || latitude < -90 || latitude > 90)
+    const bool latOk = latText != kAbsent && ParseNumber(latText, latitude) && latitude >= -90 && latitude <= 90;
+    if (!latOk)
         fail("Latitude must be decimal degrees from -90 to 90", "Share: Latitude?");
-    if (lonText == kAbsent || !ParseNumber(lonText, longitude) || longitude < -180 || longitude > 180)
+    const bool lonOk = lonText != kAbsent && ParseNumber(lonText, longitude) && longitude >= -180 && longitude <= 180;
+    if (!lonOk)
         fail("Longitude must be decimal degrees from -180 to 180", "Share: Longitude?");
+    hasPosition = latOk && lonOk;
 
     if (caText != kAbsent && !caText.empty()) {
         caFile = caText;
@@ -85,6 +90,24 @@ void ShareSettings::Load(ProfileStore& store, const std::string& path) {
         else
             fail("CaFile " + caFile + " cannot be read", "Share: CaFile?");
     }
+}
+
+ShareSettings ShareSettings::InFolder(const std::string& folder) {
+    ShareSettings s;
+    try {
+        // The system's profile functions take a name without a folder as one
+        // in the Windows folder: the whole path.
+        namespace fs = std::filesystem;
+        const fs::path file = fs::absolute(fs::path(folder.empty() ? "." : folder) / "RS232Settings.ini");
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec))
+            return s;
+        const std::string path = file.string();
+        s.Load(*CreateProfileStore(), path);
+    } catch (const std::exception&) {  // an unreadable file, a name the system cannot spell
+        s = ShareSettings{};
+    }
+    return s;
 }
 
 }  // namespace kestrel

@@ -11,7 +11,8 @@
 //   CaFile=/path/team-ca.pem                    ; optional: certificates trusted
 //                                               ; besides the system's
 //
-// Without the section nothing is forwarded. A section that is present but
+// The Url may not hold a user name or password (HttpUrl.h). Without the
+// section nothing is forwarded. A section that is present but
 // incomplete forwards nothing either, and says why (problem); reception goes
 // on regardless. The program never writes the section back: it only reads it.
 
@@ -30,14 +31,23 @@ struct ShareSettings {
     std::string caFile;  // empty: the system's certificates only
 
     bool inFile = false;  // the section holds at least one key
+    // Latitude and Longitude are both there and valid (the station's place,
+    // whatever else the section lacks).
+    bool hasPosition = false;
     // Why a present section cannot be used: a sentence for standard error and
     // a few words for a status panel. Both empty when it can.
     std::string problem;
     std::string shortProblem;
 
     static constexpr const char* kSection = "Share";
+    // What the open telemetry database takes as a source; longer ones it refuses.
+    static constexpr std::size_t kLongestCallsign = 45;
 
     void Load(ProfileStore& store, const std::string& path);
+    // The section of the settings file in a station folder (nothing when it
+    // cannot be read: the caller goes without); for the trend windows'
+    // station position.
+    static ShareSettings InFolder(const std::string& folder);
     bool enabled() const { return inFile && problem.empty(); }
 };
 

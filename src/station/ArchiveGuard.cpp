@@ -31,15 +31,16 @@ void ArchiveGuard::retryRawByteLog() {
         archive_.retryRawByteLog();
 }
 
-void ArchiveGuard::noteReadTime() {
-    archive_.noteReadTime();
+std::int64_t ArchiveGuard::noteReadTime() {
+    const std::int64_t ms = archive_.noteReadTime();
     if (auto report = archive_.takeTimeIndexReport())
         continuation_.report(std::move(*report));
+    return ms;
 }
 
-void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) {
     try {
-        archive_.aSaveTempFileExecute(currentRecord);
+        archive_.aSaveTempFileExecute(currentRecord, utc);
         textLogFailing_ = false;
     } catch (const EInOutError& e) {
         ++unarchivedBeacons_;
@@ -48,9 +49,9 @@ void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
     }
 }
 
-void ArchiveGuard::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+void ArchiveGuard::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) {
     try {
-        archive_.aSaveBinFileExecute(rawFrameCopy);
+        archive_.aSaveBinFileExecute(rawFrameCopy, utc);
         rawFrameFileFailing_ = false;
     } catch (const EInOutError& e) {
         failed(rawFrameFileFailing_, "RawFrameFile", archive_.RawFrameFileTarget(), e);
@@ -64,21 +65,14 @@ void ArchiveGuard::failed(bool& failing, const char* kind, const std::string& pa
     continuation_.report(std::string(kind) + (path.empty() ? "" : " " + path) + " not written: " + error.what());
 }
 
-void ArchiveGuard::setIdleText(std::string text) {
-    if (text == idleText_)
-        return;
-    idleText_ = std::move(text);
-    showState();
-}
-
 void ArchiveGuard::showState() {
-    std::string text = idleText_;
+    std::string text;
     if (unarchivedBytes_ || unarchivedBeacons_) {
         text = "Unsaved " + std::to_string(unarchivedBytes_) + " B";
         if (unarchivedBeacons_)
             text += ", " + std::to_string(unarchivedBeacons_) + " bcn";
     }
-    display_.setStatus(StatusPanel::Archive, std::move(text));
+    display_.post(StatusSource::Archive, std::move(text));
 }
 
 }  // namespace kestrel

@@ -28,16 +28,13 @@ public:
     // A RawByteLog that could not be created is tried again.
     void retryRawByteLog();
     // A chunk read from the line: its time goes to the time index, whose
-    // failure is reported once like the logs'.
-    void noteReadTime();
+    // failure is reported once like the logs'. Returns the chunk's receive
+    // time (Archive::noteReadTime).
+    std::int64_t noteReadTime();
 
     // What the decoder stores through.
-    void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
-    void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
-
-    // What the panel shows while nothing is unsaved (on a KISS line the
-    // forwarding's state, whose own panel counts KISS frames there).
-    void setIdleText(std::string text);
+    void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) override;
+    void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) override;
 
     std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
     std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
@@ -55,7 +52,6 @@ private:
     bool rawFrameFileFailing_ = false;
     std::uint64_t unarchivedBytes_ = 0;
     std::uint32_t unarchivedBeacons_ = 0;
-    std::string idleText_;
 };
 
 }  // namespace kestrel

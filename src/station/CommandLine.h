@@ -18,6 +18,10 @@ struct CommandLineAnswer {
 // args: the arguments without the program's name.
 CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args);
 
+// kestrel-trends' command line (both programs): --help, --version, or at most
+// one PATH, which goes to `path` (empty: the current directory).
+CommandLineAnswer ReadTrendsCommandLine(const std::vector<std::string>& args, std::string& path);
+
 // "<program> <version>" and the licence lines, for every program's --version.
 std::string VersionText(const std::string& program);
 

@@ -3,8 +3,6 @@
 
 #include "station/DisplayQueue.h"
 
-#include <algorithm>
-
 namespace kestrel {
 
 std::string JoinLines(const std::vector<std::string>& lines) {
@@ -25,17 +23,14 @@ void DisplayQueue::appendByte(std::uint8_t b) {
 }
 
 void DisplayQueue::setReceiveStatus(std::string_view text) {
-    Status& s = status_[std::size_t(StatusPanel::Receive)];
-    s.text.assign(text);
-    s.dirty = true;
+    receiveStatus_.assign(text);
+    receiveStatusDirty_ = true;
 }
 
-void DisplayQueue::setStatus(StatusPanel panel, std::string text) {
-    Status& s = status_[std::size_t(panel)];
-    if (s.text == text)
+void DisplayQueue::post(StatusSource source, std::string text, std::string details) {
+    if (!statusBar_.post(source, std::move(text), std::move(details)))
         return;
-    s.text = std::move(text);
-    s.dirty = true;
+    statusBarDirty_ = true;
     changed();
 }
 
@@ -45,7 +40,7 @@ void DisplayQueue::setDecoded(const std::vector<std::string>& lines) {
 }
 
 void DisplayQueue::changed() {
-    const bool statusDirty = std::any_of(status_.begin(), status_.end(), [](const Status& s) { return s.dirty; });
+    const bool statusDirty = receiveStatusDirty_ || statusBarDirty_;
     if (tickPending_ || (rxText_.empty() && rxHex_.empty() && !statusDirty && !decodedDirty_))
         return;
     tickPending_ = true;
@@ -66,10 +61,21 @@ void DisplayQueue::flushPanes() {
 
 void DisplayQueue::flush() {
     flushPanes();
-    for (std::size_t i = 0; i < status_.size(); ++i) {
-        if (status_[i].dirty) {
-            status_[i].dirty = false;
-            view_.showStatus(StatusPanel(i), status_[i].text);
+    if (receiveStatusDirty_) {
+        receiveStatusDirty_ = false;
+        view_.showStatus(kReceivePanel, receiveStatus_, {});
+    }
+    if (statusBarDirty_) {
+        // Laid out here, not at each post: a KISS count may change with
+        // every frame, and only what is painted needs measuring.
+        statusBarDirty_ = false;
+        const StatusBar::Layout panels =
+            statusBar_.layout([this](std::string_view text) { return view_.statusTextFits(text); });
+        for (std::size_t i = 0; i < panels.size(); ++i) {
+            if (panels[i] == shown_[i])
+                continue;
+            shown_[i] = panels[i];
+            view_.showStatus(int(i) + 1, shown_[i].text, shown_[i].tip);
         }
     }
     if (decodedDirty_) {

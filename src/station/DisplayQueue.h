@@ -1,12 +1,13 @@
 #pragma once
 // What waits to be painted: received text for the two panes, the status
-// panels' texts and Memo1's lines. Receiving is cheap and painting dear (laying
+// bar (panel 0's text and the model of panels 1 to 3) and Memo1's lines. Receiving is cheap and painting dear (laying
 // out and drawing the panes costs more than handling their bytes), so a burst
 // is painted at one display tick, at most every kDisplayInterval, and at once
 // before any message box, at the one-second trim and at Clear.
 
 #include "station/RxPaneText.h"
 #include "station/StationView.h"
+#include "station/StatusBar.h"
 
 #include <array>
 #include <chrono>
@@ -30,8 +31,10 @@ public:
     // Panel 0's text as the frame finder sets it for every byte; painted with
     // the rest of the byte's display.
     void setReceiveStatus(std::string_view text);
-    // Another panel's text; a change asks for a display tick.
-    void setStatus(StatusPanel panel, std::string text);
+    // What a source has to say in panels 1 to 3 (StatusBar::post); a change
+    // asks for a display tick.
+    void post(StatusSource source, std::string text, std::string details = {});
+    const StatusBar& statusBar() const { return statusBar_; }
     // Memo1's new lines, joined once for both windows.
     void setDecoded(const std::vector<std::string>& lines);
 
@@ -50,11 +53,11 @@ private:
     IStationView& view_;
     RxPaneText rxText_{RxPaneText::Mode::Text};
     RxPaneText rxHex_{RxPaneText::Mode::Hex};
-    struct Status {
-        std::string text;
-        bool dirty = false;
-    };
-    std::array<Status, 4> status_;
+    std::string receiveStatus_;
+    bool receiveStatusDirty_ = false;
+    StatusBar statusBar_;
+    StatusBar::Layout shown_;  // panels 1 to 3 as the window has them
+    bool statusBarDirty_ = false;
     std::string decoded_;
     bool decodedDirty_ = false;
     bool tickPending_ = false;

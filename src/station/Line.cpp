@@ -91,11 +91,11 @@ void TcpKissLine::stateChanged(KissTcpLine::State state, const std::string& deta
     switch (state) {
     case KissTcpLine::State::Connected:
         reported_ = false;
-        display_.setStatus(StatusPanel::Port, "TNC online");
+        display_.post(StatusSource::Line, "TNC online");
         break;
-    case KissTcpLine::State::Connecting: display_.setStatus(StatusPanel::Port, "TNC offline"); break;
+    case KissTcpLine::State::Connecting: display_.post(StatusSource::Line, "TNC offline"); break;
     case KissTcpLine::State::Lost:
-        display_.setStatus(StatusPanel::Port, "TNC lost");
+        display_.post(StatusSource::Line, "TNC lost");
         if (!reported_) {
             reported_ = true;
             continuation_.report("The TNC at " + line_.Address() + " went away" +
@@ -103,7 +103,7 @@ void TcpKissLine::stateChanged(KissTcpLine::State state, const std::string& deta
                                  std::to_string(std::chrono::seconds(KissTcpLine::kRetryInterval).count()) + " s");
         }
         break;
-    case KissTcpLine::State::Closed: display_.setStatus(StatusPanel::Port, {}); break;
+    case KissTcpLine::State::Closed: display_.post(StatusSource::Line, {}); break;
     }
 }
 

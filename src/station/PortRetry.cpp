@@ -14,7 +14,7 @@ void PortRetry::lost() {
         port_.ClosePort();  // releases the dead device, so it can come back under its name
     } catch (...) {
     }
-    display_.setStatus(StatusPanel::Port, losses_ > 1 ? "Port lost (" + std::to_string(losses_) + ")" : "Port lost");
+    display_.post(StatusSource::Line, losses_ > 1 ? "Port lost (" + std::to_string(losses_) + ")" : "Port lost");
     continuation_.report("Port " + port_.Port() + " lost; trying to reopen it every " + std::to_string(kRetryTicks) +
                          " s");
 }
@@ -36,14 +36,14 @@ void PortRetry::tick(bool retryDue) {
     if (!port_.Connected())
         return;  // quietly: the next try comes in kRetryTicks
     lost_ = false;
-    display_.setStatus(StatusPanel::Port, "Port back (lost " + std::to_string(losses_) + ")");
+    display_.post(StatusSource::Line, "Port back (lost " + std::to_string(losses_) + ")");
 }
 
 void PortRetry::cancel() {
     if (!lost_)
         return;
     lost_ = false;
-    display_.setStatus(StatusPanel::Port, {});
+    display_.post(StatusSource::Line, {});
 }
 
 }  // namespace kestrel

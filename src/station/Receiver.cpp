@@ -38,7 +38,7 @@ void Receiver::slice(StationLine& line) {
             // The whole chunk goes to the RawByteLog before any of its bytes
             // is handled: one write instead of one per byte, and the file
             // still holds every byte handled so far.
-            archive_.noteReadTime();
+            readMs_ = archive_.noteReadTime();
             archive_.logRawBytes(chunk_);
         }
         // Taken from the chunk before it is handled: a byte whose handling
@@ -58,14 +58,14 @@ void Receiver::slice(StationLine& line) {
 void Receiver::handle(std::uint8_t b, bool kiss) {
     display_.appendByte(b);
     if (!kiss) {
-        analyse_(b);
+        finder_.aRXBufferAnalyse2Execute(b);
         return;
     }
     if (deframer_.Push(b)) {
         frame_.assign(deframer_.Frame());  // analysing may not outlive it
         frameTaken_ = false;
         for (char c : frame_)
-            analyse_(static_cast<std::uint8_t>(c));
+            finder_.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
     }
     showKissState();
 }
@@ -76,7 +76,7 @@ void Receiver::showKissState() {
         return;
     kissShownFrames_ = k.frames;
     kissShownDropped_ = k.damaged();
-    display_.setStatus(StatusPanel::Kiss, "KISS " + std::to_string(k.frames) + "/" + std::to_string(k.damaged()));
+    display_.post(StatusSource::Kiss, "KISS " + std::to_string(k.frames) + "/" + std::to_string(k.damaged()));
 }
 
 bool Receiver::waiting(StationLine& line) {

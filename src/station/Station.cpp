@@ -4,6 +4,7 @@
 #include "station/Station.h"
 
 #include "station/PortFailure.h"
+#include "telemetry/TimeIndex.h"
 
 #include <clocale>
 #include <cstdio>
@@ -40,7 +41,7 @@ Station::Station(IStationView& view, StationSeams seams)
       archive_(fileSystem_, clock_),
       decoder_(clock_, *this, guard_),
       finder_(*this),
-      receiver_(display_, guard_, continuation_, clock_, [this](std::uint8_t b) { analyse(b); }),
+      receiver_(display_, guard_, continuation_, clock_, finder_),
       console_(view_, clock_, [this](const std::string& bytes) { line_->send(bytes); }),
       beforeMessage_([this] { flushDisplay(); }) {
     designPortSettings(mailbox_);
@@ -96,15 +97,17 @@ void Station::FormCreate() {
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
-    share_.Start(settingsFilePath_, baseDirectory_);  // never stops reception
+    const bool folderTaken = stationLock_.take(baseDirectory_) == StationLock::State::Elsewhere;
+    share_.Start(settingsFilePath_, baseDirectory_, folderTaken, fileSystem_, clock_);  // never stops reception
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
-        archive_.openRunFiles(baseDirectory_);  // the run goes on without its files
+        archive_.openRunFiles(baseDirectory_, folderTaken);  // the run goes on without its files
     } catch (...) {
     }
     chooseLine();
     noteSettingsFallbacks();
+    noteSecondProgram();
     showShareState();
     try {
         line_->open();
@@ -113,8 +116,9 @@ void Station::FormCreate() {
     }
 }
 
-// Said once, not hidden: what the settings file holds that is not used as
-// written. The panel is one the line leaves free at start-up.
+// Not hidden: what the settings file holds that is not used as written, on
+// the status bar until the operator sets the port up (every note in the
+// panel's tooltip).
 void Station::noteSettingsFallbacks() {
     const std::vector<std::string>& notes = CPort.SettingsFileNotes();
     if (notes.empty())
@@ -124,7 +128,18 @@ void Station::noteSettingsFallbacks() {
     std::string text = "Settings: " + notes.front();
     if (notes.size() > 1)
         text += " (and " + std::to_string(notes.size() - 1) + " more)";
-    display_.setStatus(line_->kiss() ? StatusPanel::Port : StatusPanel::Kiss, std::move(text));
+    display_.post(StatusSource::Settings, std::move(text), notes.size() > 1 ? JoinLines(notes) : std::string());
+}
+
+// A second program on one station folder receives and archives under names
+// of its own; forwarding and the clean-up of temporaries stay the first's.
+void Station::noteSecondProgram() {
+    if (stationLock_.state() != StationLock::State::Elsewhere)
+        return;
+    std::string text = "Another program is using the station folder " + JoinPath(baseDirectory_, "Telemetry") +
+                       " (it holds " + stationLock_.path() + "). This one archives beside it under names of its own";
+    text += share_.Settings().enabled() ? " but does not forward telemetry: the other one does." : ".";
+    continuation_.report(std::move(text));
 }
 
 void Station::chooseLine() {
@@ -191,8 +206,9 @@ void Station::settingsAfterDialog() {
     }
     if (portReasonShown_) {
         portReasonShown_ = false;
-        display_.setStatus(StatusPanel::Port, {});
+        display_.post(StatusSource::Line, {});
     }
+    display_.post(StatusSource::Settings, {});  // the port is set as the operator chose now
 }
 
 void Station::Timer1Timer() {
@@ -218,19 +234,11 @@ void Station::Timer1Timer() {
     showShareState();
 }
 
-// Where the forwarding stands: the last panel, or on a KISS line (whose last
-// panel counts KISS frames) the archive's while the archive has nothing to say.
+// Where the forwarding stands; a [Share] fault's whole sentence in the tooltip.
 void Station::showShareState() {
     for (std::string& notice : share_.TakeNotices())
         continuation_.report(std::move(notice));
-    std::string text = share_.StatusText();
-    if (text.empty() && !shareShown_)
-        return;  // nothing to forward: the panel keeps what else it says (a settings note)
-    shareShown_ = true;
-    if (line_->kiss())
-        guard_.setIdleText(std::move(text));
-    else
-        display_.setStatus(StatusPanel::Kiss, std::move(text));
+    display_.post(StatusSource::Share, share_.StatusText(), share_.Settings().problem);
 }
 
 // ---- Receive path -----------------------------------------------------------
@@ -255,33 +263,25 @@ void Station::continueReceive() {
         receiveSlice();
 }
 
-void Station::analyse(std::uint8_t b) {
-    lastRxByte_.assign(1, static_cast<char>(b));
-    aRXBufferAnalyse2Execute();
-}
-
 void Station::aRXBufferAnalyse2Execute() {
-    if (lastRxByte_.size() != 1)
-        return;
-    finder_.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(lastRxByte_[0]));
+    if (const auto b = finder_.LastRxByte())
+        finder_.aRXBufferAnalyse2Execute(*b);
 }
 
 void Station::aDecodeTelemetry1Execute() {
-    decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), finder_.RawFrameCopy());
+    decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), finder_.RawFrameCopy(), beaconUtc_);
 }
 
-void Station::writeRawByte(std::uint8_t) {
-    // Nothing to do: the receiver wrote the byte with its read chunk.
-}
-
+// A beacon has one receive time, read once: the pane, the BeaconTextLog, the
+// RawFrameFile's name, forwarding and the trends all take this one.
 void Station::decodeFrame() {
+    beaconUtc_ = utcFromMilliseconds(receiver_.readTimeMs());
     aDecodeTelemetry1Execute();
-    const SystemTime utc = clock_.utcNow();
     if (!line_->kiss())
-        share_.Beacon({reinterpret_cast<const char*>(finder_.RawFrameCopy().data()), kBeaconFrameSize}, utc);
+        share_.Beacon({reinterpret_cast<const char*>(finder_.RawFrameCopy().data()), kBeaconFrameSize}, beaconUtc_);
     else if (const std::string* frame = receiver_.takeKissFrame())
-        share_.Beacon(*frame, utc);  // the whole data frame, as the TNC delivered it
-    view_.beaconDecoded(finder_.CurrentRecord(), utc);
+        share_.Beacon(*frame, beaconUtc_);  // the whole data frame, as the TNC delivered it
+    view_.beaconDecoded(finder_.CurrentRecord(), beaconUtc_);
 }
 
 // ---- Reports ------------------------------------------------------------------
@@ -291,7 +291,7 @@ void Station::decodeFrame() {
 void Station::portFailed(const char* message) {
     const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
     notices_.say(reason);
-    display_.setStatus(StatusPanel::Port, reason);
+    display_.post(StatusSource::Line, reason);
     portReasonShown_ = true;
     flushDisplay();
     view_.showMessage(message);

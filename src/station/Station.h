@@ -10,16 +10,18 @@
 //   PortRetry    a serial port that went away, opened again
 //   Receiver     receive slicing, KISS de-framing
 //   DisplayQueue what waits to be painted
+//   StatusBar    what status panels 1 to 3 say, by one rule
 //   ArchiveGuard archive failures counted and reported once
 //   Console      the send pane's key rule, F9, the test generator
 //   Continuation the one way to ask the event loop to come back
 // Where a feature hooks in: a decoded beacon reaches decodeFrame() (and
-// IStationView::beaconDecoded), the one-second tick Timer1Timer(), start-up
-// FormCreate(), shut-down FormClose().
+// IStationView::beaconDecoded) with its one receive time, the one-second tick
+// Timer1Timer(), start-up FormCreate(), shut-down FormClose().
 
 #include "kiss/LineSource.h"
 #include "serial/CPort.h"
 #include "share/Share.h"
+#include "telemetry/StationLock.h"
 #include "station/ArchiveGuard.h"
 #include "station/Console.h"
 #include "station/Continuation.h"
@@ -37,6 +39,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,11 +105,14 @@ public:
     void CPortRxByte();
     // The continuation asked for with continueSoon().
     void continueReceive();
+    // The actions of the receive path, each on the latest beacon (or byte) as
+    // the receive path left it; the receive path itself calls the frame
+    // finder and the decoder directly.
     void aRXBufferInitExecute() { finder_.aRXBufferInitExecute(); }
     void aRXBufferAnalyse2Execute();
     void aDecodeTelemetry1Execute();
-    void aSaveTempFileExecute() { archive_.aSaveTempFileExecute(finder_.CurrentRecord()); }
-    void aSaveBinFileExecute() { archive_.aSaveBinFileExecute(finder_.RawFrameCopy()); }
+    void aSaveTempFileExecute() { archive_.aSaveTempFileExecute(finder_.CurrentRecord(), beaconUtc_); }
+    void aSaveBinFileExecute() { archive_.aSaveBinFileExecute(finder_.RawFrameCopy(), beaconUtc_); }
     // Shows what is queued for the panes, the status bar and Memo1.
     void flushDisplay() { display_.flush(); }
 
@@ -135,28 +141,32 @@ public:
     // ---- State lent to the front end and the tests ----
     const std::string& BaseDirectory() const { return baseDirectory_; }
     const std::string& SettingsFilePath() const { return settingsFilePath_; }
-    const std::string& LastRxByte() const { return lastRxByte_; }
+    std::optional<std::uint8_t> LastRxByte() const { return finder_.LastRxByte(); }
+    // The receive time of the latest beacon (UTC): the time the chunk holding
+    // its last byte was read, as the time index records it.
+    const SystemTime& BeaconTime() const { return beaconUtc_; }
     FrameFinder& Finder() { return finder_; }
     Archive& TelemetryArchive() { return archive_; }
     const TestGenerator& Generator() const { return console_.Generator(); }
     std::int32_t BeaconCounter() const { return decoder_.BeaconCounter(); }
+    // The [Share] section as read at start-up (the station's position, for the map).
+    const ShareSettings& SharingSettings() const { return share_.Settings(); }
 
 private:
     void designPortSettings(MainThreadMailbox* mailbox);
     void chooseLine();
     void noteSettingsFallbacks();
     void receiveSlice();
-    void analyse(std::uint8_t b);
     void report(const std::string& text);
     // Called in the handler of a failed open: reason to panel and standard
     // error, then the designed message.
     void portFailed(const char* message);
     void showPendingReports();
     void showShareState();
+    void noteSecondProgram();
 
     // IFrameFinderHost
     void setReceiveStatus(std::string_view text) override { display_.setReceiveStatus(text); }
-    void writeRawByte(std::uint8_t byte) override;
     void decodeFrame() override;
     // IDecodedInfoPane
     void showDecodedInfo(const std::vector<std::string>& lines) override { display_.setDecoded(lines); }
@@ -165,6 +175,8 @@ private:
     IClock& clock_;
     IFileSystem& fileSystem_;
     MainThreadMailbox* mailbox_;
+    // Held from start-up to the end: one program per station folder.
+    StationLock stationLock_{fileSystem_};
     Notices notices_;
     Continuation continuation_{view_, notices_};
     DisplayQueue display_{view_};
@@ -176,14 +188,13 @@ private:
     Console console_;
     // Every beacon decoded live goes on to the telemetry server ([Share]).
     Share share_;
-    bool shareShown_ = false;  // the forwarding's state has had a panel
     TBeforeMessageHook beforeMessage_;
 
     LineSourceSettings lineSource_;
     std::unique_ptr<StationLine> line_;
     std::string baseDirectory_;
     std::string settingsFilePath_;
-    std::string lastRxByte_;
+    SystemTime beaconUtc_;
     int retryCountdown_ = kRetryTicks;
     bool closed_ = false;
     bool portReasonShown_ = false;

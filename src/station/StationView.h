@@ -11,10 +11,9 @@ namespace kestrel {
 
 enum class RxPane { Text, Hex };  // MemoRX, MEMORXHEX
 
-// The status bar's panels: the receive buffer ("N=..."), the line's state (a
-// lost port, the KISS-over-TCP connection), the archive's when it cannot be
-// written, and the KISS frames taken and dropped.
-enum class StatusPanel { Receive = 0, Port = 1, Archive = 2, Kiss = 3 };
+// The status bar: panel 0 shows the receive buffer ("N=..."); panels 1 to 3
+// what the engine's status-bar model (StatusBar.h) lays out there.
+inline constexpr int kReceivePanel = 0;
 
 class IStationView {
 public:
@@ -22,7 +21,10 @@ public:
 
     // Received text for a pane (Latin-1, '\n' line breaks), added at its end.
     virtual void appendReceived(RxPane pane, std::string_view text) = 0;
-    virtual void showStatus(StatusPanel panel, std::string_view text) = 0;
+    // A status panel's text and its tooltip ("" for none), both drawn as given.
+    virtual void showStatus(int panel, std::string_view text, std::string_view tip) = 0;
+    // Whether text fits a status panel (1 to 3) whole as the window draws it.
+    virtual bool statusTextFits(std::string_view text) = 0;
     // Replaces what Memo1 shows (Latin-1, '\n' line breaks).
     virtual void showDecodedText(std::string_view text) = 0;
     // Empties Memo1, then MEMORXHEX, then MemoRX.

@@ -176,17 +176,20 @@ FileHandle Archive::createUnique(const std::string& folderPath, const std::strin
     return file;
 }
 
-void Archive::writeTemporary(const std::string& folderPath, const std::string& tempPath, std::string_view bytes) {
+std::string Archive::writeTemporary(const std::string& folderPath, const std::string& finalPath,
+                                    std::string_view bytes) {
+    // Never one that exists: it may be another program's, being written.
+    // What a kill left goes at the next start (removeLeftovers).
+    std::string tempPath;
     FileHandle file = kNoFile;
-    try {
-        file = createInFolder(folderPath, tempPath);
-    } catch (const EInOutError& e) {
-        if (e.ErrorCode != kIoFileExists)
-            throw;
-        // What a kill left under this name after the start's clean-up (a
-        // second program on the same folder): it goes, and the file is made.
-        fs_.removeFile(tempPath);
-        file = createInFolder(folderPath, tempPath);
+    for (int n = 1; file == kNoFile; ++n) {
+        tempPath = finalPath + (n == 1 ? "" : "." + std::to_string(n)) + std::string(kTemporarySuffix);
+        try {
+            file = createInFolder(folderPath, tempPath);
+        } catch (const EInOutError& e) {
+            if (e.ErrorCode != kIoFileExists || n == kMaxNameProbes)
+                throw;
+        }
     }
     try {
         writeOrClose(file, bytes);
@@ -195,6 +198,7 @@ void Archive::writeTemporary(const std::string& folderPath, const std::string& t
         fs_.removeFile(tempPath);
         throw;
     }
+    return tempPath;
 }
 
 void Archive::removeLeftovers(const std::string& folderPath) {
@@ -216,12 +220,22 @@ void Archive::writeOrClose(FileHandle file, std::string_view bytes) {
     }
 }
 
-void Archive::openRunFiles(const std::string& baseDirectory) {
+void Archive::openRunFiles(const std::string& baseDirectory, bool folderShared) {
     openBeaconFiles(baseDirectory);
     // Files a kill caught before they were renamed into place.
-    removeLeftovers(folder(kRawDataFolder));
-    removeLeftovers(folder(kDecodedFolder));
+    if (!folderShared) {
+        removeLeftovers(folder(kRawDataFolder));
+        removeLeftovers(folder(kDecodedFolder));
+    }
     createRawByteLog();
+    // Another run took this second's RawByteLog name: its BeaconTextLog name
+    // is taken as well, so this run's log takes the same suffix.
+    if (rawByteLogPath_ != JoinPath(folder(kRawLogFolder), rawByteLogName(runStamp_))) {
+        const std::string name = beaconTextLogName(runStamp_);
+        const auto dot = name.find_last_of('.');
+        beaconTextLogPath_ = JoinPath(folder(kDecodedFolder),
+                                      name.substr(0, dot) + "_" + std::to_string(lastUniqueSuffix_) + name.substr(dot));
+    }
 }
 
 void Archive::createRawByteLog() {
@@ -272,13 +286,14 @@ void Archive::appendRawBytes(std::string_view bytes) {
     rawBytesStored_ += stored;
 }
 
-void Archive::noteReadTime() noexcept {
-    if (rawByteLog_ == kNoFile)
-        return;
+std::int64_t Archive::noteReadTime() noexcept {
+    // Without a RawByteLog there is no index to write, but the bytes still
+    // need their time: the same reading, no entry.
     try {
         timeIndex_.readTime(clock_.tickCount(), [this] { return utcMilliseconds(clock_.utcNow()); });
     } catch (...) {
     }
+    return timeIndex_.readMs();
 }
 
 void Archive::requireRunFiles() const {
@@ -287,22 +302,22 @@ void Archive::requireRunFiles() const {
         throw EInOutError::fromCode(kIoFileNotFound);
 }
 
-void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord) {
+void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) {
     requireRunFiles();
     // The log stays open between lines. One look per line that it is still
     // where it belongs: a log deleted or moved away meanwhile is made anew.
     if (textLog_ != kNoFile && !fs_.fileExists(beaconTextLogPath_))
         closeTextLog();
     std::string line = beaconTextLogFields(currentRecord);
-    utcStamp_ = clock_.utcNow();
+    utcStamp_ = utc;
     line += dateTimeTail(utcStamp_);
     if (textLog_ == kNoFile) {
         if (fs_.directoryExists(beaconTextLogPath_))
             beaconTextLogPath_ = freeTextLogName();
         if (!fs_.fileExists(beaconTextLogPath_)) {
             // A new log appears with its header and first line, or not at all.
-            const std::string temp = beaconTextLogPath_ + std::string(kTemporarySuffix);
-            writeTemporary(folder(kDecodedFolder), temp, beaconTextLogHeader() + line);
+            const std::string temp =
+                writeTemporary(folder(kDecodedFolder), beaconTextLogPath_, beaconTextLogHeader() + line);
             try {
                 fs_.renameNoReplace(temp, beaconTextLogPath_);
                 textLineBroken_ = false;
@@ -367,17 +382,17 @@ std::string Archive::freeTextLogName() const {
     return beaconTextLogPath_;
 }
 
-void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy) {
+void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) {
     requireRunFiles();
-    utcStamp_ = clock_.utcNow();
+    utcStamp_ = utc;
     const std::string rawDataFolder = folder(kRawDataFolder);
     // Written whole under a name of its own, then renamed into place: a short
     // file under a proper name would pass for a beacon.
     const std::string name = rawFrameFileName(utcStamp_);
     rawFrameFileTarget_ = JoinPath(rawDataFolder, name);
-    const std::string temp = rawFrameFileTarget_ + std::string(kTemporarySuffix);
-    writeTemporary(rawDataFolder, temp,
-                   std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
+    const std::string temp =
+        writeTemporary(rawDataFolder, rawFrameFileTarget_,
+                       std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
     try {
         firstFreeName(rawDataFolder, name, lastRawFrameFilePath_,
                       [&](const std::string& candidate) { fs_.renameNoReplace(temp, candidate); });

@@ -46,7 +46,11 @@ public:
 
     // Start-up: reads UtcStamp, fixes the BeaconTextLog path and creates the
     // RawByteLog. Throws EInOutError; the RawByteLog then stays not open.
-    void openRunFiles(const std::string& baseDirectory);
+    // folderShared: another program archives into the same folder (it holds
+    // the station lock), so what looks left over may be its work in progress.
+    // A RawByteLog name taken in the same second gets a suffix, and the run's
+    // BeaconTextLog the same one, so two programs never share a file.
+    void openRunFiles(const std::string& baseDirectory, bool folderShared = false);
     // The same without a RawByteLog, for beacons decoded again from recorded
     // bytes: reads UtcStamp and fixes the BeaconTextLog path; touches no file.
     void openBeaconFiles(const std::string& baseDirectory);
@@ -58,17 +62,21 @@ public:
     void appendRawByte(std::uint8_t byte) { appendRawBytes({reinterpret_cast<const char*>(&byte), 1}); }
 
     // The time of a chunk about to be handed on byte by byte: one tick count
-    // per chunk, never per byte, and the calendar clock when an entry is due. Never throws; the time index's
+    // per chunk, never per byte, and the calendar clock when an entry is due.
+    // Returns the receive time (ms since 1970, UTC) of the chunk's bytes as
+    // the time index gives it, so a beacon decoded live and decoded again
+    // from the index carry the same time. Never throws; the time index's
     // failures are counted and reported apart from the RawByteLog's.
-    void noteReadTime() noexcept;
+    std::int64_t noteReadTime() noexcept;
     std::uint64_t TimeIndexFailures() const { return timeIndex_.failures(); }
     std::optional<std::string> takeTimeIndexReport() { return timeIndex_.takeReport(); }
     const std::string& TimeIndexPath() const { return timeIndex_.path(); }
 
-    // A beacon's BeaconTextLog line and its RawFrameFile. Throw EInOutError;
-    // before openRunFiles they store nothing (code 2).
-    void aSaveTempFileExecute(const BeaconRecord& currentRecord) override;
-    void aSaveBinFileExecute(const RawFrame& rawFrameCopy) override;
+    // A beacon's BeaconTextLog line and its RawFrameFile, stamped with its
+    // receive time. Throw EInOutError; before openRunFiles they store nothing
+    // (code 2).
+    void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) override;
+    void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) override;
 
     // Creates the run's RawByteLog under the run's name if it could not be
     // created so far; true when it is open now. Never throws.
@@ -106,7 +114,9 @@ private:
     FileHandle createUnique(const std::string& folderPath, const std::string& name, std::string& chosenPath);
     // A file written whole and closed under its temporary name (nothing left
     // there when that fails).
-    void writeTemporary(const std::string& folderPath, const std::string& tempPath, std::string_view bytes);
+    // Returns the temporary's path: finalPath.part, or finalPath.N.part when
+    // another program's temporary has that name.
+    std::string writeTemporary(const std::string& folderPath, const std::string& finalPath, std::string_view bytes);
     void removeLeftovers(const std::string& folderPath);
     void writeOrClose(FileHandle file, std::string_view bytes);
 

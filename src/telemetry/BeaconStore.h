@@ -3,16 +3,17 @@
 // a fake in tests.
 
 #include "telemetry/BeaconFrame.h"
+#include "telemetry/Clock.h"
 
 namespace kestrel {
 
 class IBeaconStore {
 public:
     virtual ~IBeaconStore() = default;
-    // Appends the beacon's line to the BeaconTextLog.
-    virtual void aSaveTempFileExecute(const BeaconRecord& currentRecord) = 0;
-    // Writes the beacon's RawFrameFile.
-    virtual void aSaveBinFileExecute(const RawFrame& rawFrameCopy) = 0;
+    // Appends the beacon's line to the BeaconTextLog; utc: its receive time.
+    virtual void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) = 0;
+    // Writes the beacon's RawFrameFile, named by its receive time.
+    virtual void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) = 0;
 };
 
 }  // namespace kestrel

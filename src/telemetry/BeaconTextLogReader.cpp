@@ -6,6 +6,7 @@
 #include "telemetry/Archive.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 
@@ -16,17 +17,27 @@ constexpr std::size_t kLineFields = 30;
 constexpr std::string_view kFirstHeaderLine = "KESTREL (ZZ0KR) beacon data log file";
 
 // Whole-field parsers; each is false unless the field is exactly a number of
-// the form the archive writes and fits the type.
+// the form the archive writes and fits the type. Hand-written loops: a year
+// of BeaconTextLogs is half a million lines of 30 fields, read whenever the
+// trend window opens them.
 template <typename T>
 bool parseInteger(std::string_view text, T& out) {
-    if (text.empty())
-        return false;
-    if (text.front() == '-' && !std::numeric_limits<T>::is_signed)
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) {
+        if (!std::numeric_limits<T>::is_signed)
+            return false;
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 18)
         return false;
     long long v = 0;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (res.ec != std::errc() || res.ptr != text.data() + text.size())
-        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (negative)
+        v = -v;
     if (v < static_cast<long long>(std::numeric_limits<T>::min()) ||
         v > static_cast<long long>(std::numeric_limits<T>::max()))
         return false;
@@ -55,18 +66,37 @@ bool parseFixed(std::string_view text, T& out) {
     if (text.empty())
         return false;
     // Only "-digits.digits": from_chars alone would also take "nan" or "1e5".
-    std::size_t i = text.front() == '-' ? 1 : 0;
-    bool digits = false, point = false;
+    const bool negative = text.front() == '-';
+    std::size_t i = negative ? 1 : 0;
+    bool point = false;
+    int digits = 0, decimals = 0;
+    std::uint64_t mantissa = 0;
     for (; i < text.size(); ++i) {
-        if (text[i] >= '0' && text[i] <= '9')
-            digits = true;
-        else if (text[i] == '.' && !point)
+        if (text[i] >= '0' && text[i] <= '9') {
+            ++digits;
+            decimals += point;
+            if (digits <= 19)
+                mantissa = mantissa * 10 + std::uint64_t(text[i] - '0');
+        } else if (text[i] == '.' && !point) {
             point = true;
-        else
+        } else {
             return false;
+        }
     }
-    if (!digits)
+    if (digits == 0)
         return false;
+    // Few digits: the digits and the power of ten are exact in T, so one
+    // division rounds correctly, as from_chars does.
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    constexpr int kExactDigits = std::numeric_limits<T>::digits >= 53 ? 15 : 7;
+    constexpr int kExactPowers = std::numeric_limits<T>::digits >= 53 ? 22 : 10;
+    if (digits <= kExactDigits && decimals <= kExactPowers) {
+        out = T(mantissa) / T(kPowers[decimals]);
+        if (negative)
+            out = -out;
+        return true;
+    }
     const auto res = std::from_chars(text.data(), text.data() + text.size(), out, std::chars_format::fixed);
     return res.ec == std::errc() && res.ptr == text.data() + text.size();
 }
@@ -185,20 +215,30 @@ std::optional<BeaconLogEntry> parseBeaconTextLogLine(std::string_view line) {
     return e;
 }
 
+BeaconTextLogLine readBeaconTextLogLine(std::string_view line, BeaconLogEntry& entry) {
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    if (line.empty() || line == kFirstHeaderLine || line == kBeaconTextLogTitle)
+        return BeaconTextLogLine::Passed;
+    if (auto e = parseBeaconTextLogLine(line)) {
+        entry = *e;
+        return BeaconTextLogLine::Entry;
+    }
+    return BeaconTextLogLine::Skipped;
+}
+
 BeaconTextLogContents parseBeaconTextLog(std::string_view text) {
     BeaconTextLogContents contents;
+    BeaconLogEntry entry;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
+        const std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        if (line.empty() || line == kFirstHeaderLine || line == kBeaconTextLogTitle)
-            continue;
-        if (auto entry = parseBeaconTextLogLine(line))
-            contents.entries.push_back(*entry);
-        else
-            ++contents.skippedLines;
+        switch (readBeaconTextLogLine(line, entry)) {
+        case BeaconTextLogLine::Entry: contents.entries.push_back(entry); break;
+        case BeaconTextLogLine::Skipped: ++contents.skippedLines; break;
+        case BeaconTextLogLine::Passed: break;
+        }
     }
     return contents;
 }

@@ -41,6 +41,12 @@ BeaconLogEntry beaconLogEntry(const BeaconRecord& record, const SystemTime& utc)
 // One data line without its line end; nothing when it is not one.
 std::optional<BeaconLogEntry> parseBeaconTextLogLine(std::string_view line);
 
+// What a line of a BeaconTextLog is (its line end, CR LF or LF, taken off):
+// a beacon's (entry is set), one to pass over (a header line, an empty
+// line) or one that does not parse.
+enum class BeaconTextLogLine { Entry, Passed, Skipped };
+BeaconTextLogLine readBeaconTextLogLine(std::string_view line, BeaconLogEntry& entry);
+
 struct BeaconTextLogContents {
     std::vector<BeaconLogEntry> entries;
     // Lines that are neither header nor empty nor a data line.

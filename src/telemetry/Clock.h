@@ -28,6 +28,9 @@ public:
     virtual SystemTime utcNow() = 0;
     // Current date and time in the machine's local time zone.
     virtual SystemTime localNow() = 0;
+    // The local date and time of a moment given in UTC (a beacon's receive
+    // time as the operator's pane shows it).
+    virtual SystemTime localTime(const SystemTime& utc) = 0;
     // Milliseconds since the system started, wrapping at 2^32.
     virtual std::uint32_t tickCount() = 0;
 };

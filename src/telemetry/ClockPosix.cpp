@@ -35,6 +35,19 @@ class ClockPosix final : public IClock {
 public:
     SystemTime utcNow() override { return readCalendar(gmtime_r); }
     SystemTime localNow() override { return readCalendar(localtime_r); }
+    SystemTime localTime(const SystemTime& utc) override {
+        std::tm tm{};
+        tm.tm_year = utc.year - 1900;
+        tm.tm_mon = utc.month - 1;
+        tm.tm_mday = utc.day;
+        tm.tm_hour = utc.hour;
+        tm.tm_min = utc.minute;
+        tm.tm_sec = utc.second;
+        const std::time_t at = timegm(&tm);
+        std::tm local{};
+        localtime_r(&at, &local);
+        return toSystemTime(local, long(utc.millisecond) * 1000000);
+    }
 
     std::uint32_t tickCount() override {
         timespec ts{};

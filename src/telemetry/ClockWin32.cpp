@@ -34,6 +34,14 @@ public:
         return fromWin32(st);
     }
 
+    SystemTime localTime(const SystemTime& utc) override {
+        const SYSTEMTIME st{utc.year, utc.month,  utc.dayOfWeek, utc.day,
+                            utc.hour, utc.minute, utc.second,    utc.millisecond};
+        SYSTEMTIME local{};
+        if (!SystemTimeToTzSpecificLocalTime(nullptr, &st, &local))
+            return utc;
+        return fromWin32(local);
+    }
     std::uint32_t tickCount() override { return GetTickCount(); }
 };
 

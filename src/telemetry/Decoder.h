@@ -28,9 +28,11 @@ class Decoder {
 public:
     Decoder(IClock& clock, IDecodedInfoPane& pane, IBeaconStore& store) : clock_(clock), pane_(pane), store_(store) {}
 
-    // Decodes one beacon. Errors of the store go on to the caller; the beacon
-    // is counted and shown by then.
-    void aDecodeTelemetry1Execute(const BeaconRecord& currentRecord, const RawFrame& rawFrameCopy);
+    // Decodes one beacon received at utc (shown in local time, stored with
+    // utc). Errors of the store go on to the caller; the beacon is counted and
+    // shown by then.
+    void aDecodeTelemetry1Execute(const BeaconRecord& currentRecord, const RawFrame& rawFrameCopy,
+                                  const SystemTime& utc);
 
     // Beacons decoded since the program started; nothing resets it.
     std::int32_t BeaconCounter() const { return beaconCounter_; }

@@ -1,7 +1,8 @@
 #pragma once
-// The file operations the archive needs, behind a seam so tests can inject
-// failures. Platform implementations: FileSystemPosix.cpp, FileSystemWin32.cpp.
-// Every failure raises EInOutError (InOutError.h).
+// The file operations the archive and the forwarding's outbox need, behind a
+// seam so tests can inject failures. Platform implementations:
+// FileSystemPosix.cpp, FileSystemWin32.cpp. Every failure raises EInOutError
+// (InOutError.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +50,22 @@ public:
     // is a failure (kIoDiskFull); the error's BytesWritten says how many were.
     virtual void write(FileHandle file, const void* data, std::size_t size) = 0;
     virtual void close(FileHandle file) = 0;
+    // Opens a file for writing at its end, creating it when missing. For a file
+    // only this program writes (the station folder's lock keeps others out):
+    // truncate() works on what it returns.
+    virtual FileHandle openOrCreate(const std::string& path) = 0;
+    // Cuts a file from openOrCreate() back to size bytes; the next write goes
+    // on at the new end.
+    virtual void truncate(FileHandle file, std::uint64_t size) = 0;
+    // Down to the disk: what was written survives a power cut.
+    virtual void sync(FileHandle file) = 0;
+    // The whole content of a file (kIoFileNotFound when there is none).
+    virtual std::string readFile(const std::string& path) = 0;
+    // Takes the lock file at path (creating it when missing) for this process
+    // alone until the handle is closed: a POSIX record lock, an exclusive
+    // share mode on Windows. kNoFile when another process holds it; a file
+    // that cannot be made or opened raises EInOutError.
+    virtual FileHandle lockFile(const std::string& path) = 0;
     // Removes a file; false when it could not be removed.
     virtual bool removeFile(const std::string& path) noexcept = 0;
     // Removes the last `count` bytes of a file that is not open for writing

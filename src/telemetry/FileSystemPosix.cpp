@@ -1,5 +1,5 @@
-// The archive's file operations on Linux, with errno turned into the archive's
-// error codes and texts.
+// The archive's and the outbox's file operations on Linux, with errno turned
+// into the archive's error codes and texts.
 
 #include "telemetry/FileSystem.h"
 
@@ -92,6 +92,65 @@ public:
         // No retry on EINTR: the descriptor is released either way on Linux.
         if (::close(descriptor(file)) != 0 && errno != EINTR)
             throwErrno();
+    }
+
+    FileHandle openOrCreate(const std::string& path) override {
+        return openChecked(path, O_WRONLY | O_CREAT | O_APPEND);
+    }
+
+    void truncate(FileHandle file, std::uint64_t size) override {
+        int rc;
+        do {
+            rc = ::ftruncate(descriptor(file), static_cast<off_t>(size));
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0)
+            throwErrno();
+    }
+
+    void sync(FileHandle file) override {
+        if (::fdatasync(descriptor(file)) != 0)
+            throwErrno();
+    }
+
+    std::string readFile(const std::string& path) override {
+        const int fd = static_cast<int>(openChecked(path, O_RDONLY));
+        std::string text;
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                const int err = errno;
+                ::close(fd);
+                throw ioErrorFromErrno(err);
+            }
+            if (n == 0)
+                break;
+            text.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+        return text;
+    }
+
+    FileHandle lockFile(const std::string& path) override {
+        const int fd = static_cast<int>(openChecked(path, O_RDWR | O_CREAT));
+        // A lock of the open file, not of the process: a second open in this
+        // process is kept out as well. Wine turns a Windows program's file
+        // lock into a POSIX one, which this one conflicts with.
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        int rc = ::fcntl(fd, F_OFD_SETLK, &lock);
+        if (rc != 0 && errno == EINVAL)
+            rc = ::fcntl(fd, F_SETLK, &lock);  // a kernel without open-file locks
+        if (rc == 0)
+            return fd;
+        const int err = errno;
+        ::close(fd);
+        if (err == EAGAIN || err == EACCES)
+            return kNoFile;
+        throw ioErrorFromErrno(err);
     }
 
     bool removeFile(const std::string& path) noexcept override { return ::unlink(path.c_str()) == 0; }

@@ -1,5 +1,5 @@
-// The archive's file operations on Windows, with Win32 errors turned into the
-// archive's error codes and texts.
+// The archive's and the outbox's file operations on Windows, with Win32 errors
+// turned into the archive's error codes and texts.
 
 #include "telemetry/FileSystem.h"
 
@@ -174,6 +174,79 @@ public:
     void close(FileHandle file) override {
         if (!CloseHandle(handleOf(file)))
             throwLastError();
+    }
+
+    FileHandle openOrCreate(const std::string& path) override {
+        // Plain write access (appending alone could not be cut back); writes go
+        // to the end because nothing but this handle moves it.
+        const FileHandle file = openChecked(path, GENERIC_WRITE, OPEN_ALWAYS);
+        LARGE_INTEGER zero{};
+        if (!SetFilePointerEx(reinterpret_cast<HANDLE>(file), zero, nullptr, FILE_END)) {
+            const DWORD err = GetLastError();
+            CloseHandle(reinterpret_cast<HANDLE>(file));
+            throw ioErrorFromWin32(err);
+        }
+        return file;
+    }
+
+    void truncate(FileHandle file, std::uint64_t size) override {
+        HANDLE h = handleOf(file);
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(size);
+        if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))
+            throwLastError();
+    }
+
+    void sync(FileHandle file) override {
+        if (!FlushFileBuffers(handleOf(file)))
+            throwLastError();
+    }
+
+    std::string readFile(const std::string& path) override {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
+            throw err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? EInOutError::fromCode(kIoFileNotFound)
+                                                                             : ioErrorFromWin32(err);
+        }
+        std::string text;
+        char buf[65536];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(h, buf, sizeof buf, &got, nullptr)) {
+                const DWORD err = GetLastError();
+                CloseHandle(h);
+                throw ioErrorFromWin32(err);
+            }
+            if (got == 0)
+                break;
+            text.append(buf, got);
+        }
+        CloseHandle(h);
+        return text;
+    }
+
+    FileHandle lockFile(const std::string& path) override {
+        // No sharing at all: a second program's open fails. The byte lock on
+        // top is what Wine shows to Linux programs as a POSIX lock.
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
+            if (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION)
+                return kNoFile;
+            throw ioErrorFromWin32(err);
+        }
+        OVERLAPPED at{};
+        if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at)) {
+            const DWORD err = GetLastError();
+            CloseHandle(h);
+            if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING)
+                return kNoFile;
+            throw ioErrorFromWin32(err);
+        }
+        return reinterpret_cast<FileHandle>(h);
     }
 
     bool removeFile(const std::string& path) noexcept override {

@@ -1,5 +1,5 @@
-// The frame finder: each received byte to the raw log and the ReceiveBuffer,
-// the search for the trailer marker, and the cut after a found beacon.
+// The frame finder: each received byte into the ReceiveBuffer, the search for
+// the trailer marker, and the cut after a found beacon.
 
 #include "telemetry/FrameFinder.h"
 
@@ -17,8 +17,7 @@ void FrameFinder::cutFront(std::size_t count) {
 }
 
 void FrameFinder::aRXBufferAnalyse2Execute(std::uint8_t lastRxByte) {
-    host_.writeRawByte(lastRxByte);
-
+    lastRxByte_ = lastRxByte;
     // Between bytes the buffer holds at most kTrimLimit - 1 bytes, so there is room.
     buffer_[length_++] = lastRxByte;
 

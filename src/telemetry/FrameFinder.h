@@ -1,13 +1,15 @@
 #pragma once
-// The frame finder: every received byte goes to the raw log, into the
-// ReceiveBuffer and past the marker search. What the window shows and what
-// happens to a found frame is reached through IFrameFinderHost.
+// The frame finder: every received byte goes into the ReceiveBuffer and past
+// the marker search. What the window shows and what happens to a found frame
+// is reached through IFrameFinderHost. (The receive path writes the bytes to
+// the RawByteLog before they get here, a read chunk at a time.)
 
 #include "telemetry/BeaconFrame.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -19,9 +21,6 @@ public:
     // Status panel text after each byte, "N=<length>". The view is valid only
     // during the call.
     virtual void setReceiveStatus(std::string_view text) = 0;
-    // Writes the byte to the RawByteLog; throws EInOutError when that fails, and
-    // the byte is then not analysed.
-    virtual void writeRawByte(std::uint8_t byte) = 0;
     // A frame was found: CurrentRecord() and RawFrameCopy() hold it. Runs the
     // decoder; may throw.
     virtual void decodeFrame() = 0;
@@ -38,15 +37,16 @@ public:
     // Empties the ReceiveBuffer; the copies of the latest frame stay.
     void aRXBufferInitExecute() { length_ = 0; }
 
-    // Handles one received byte (the LastRxByte). A failure of the raw log, the
-    // decoder or the archive goes on to the caller; a found frame has left the
-    // buffer by then.
+    // Handles one received byte (the LastRxByte). A failure of the decoder or
+    // the archive goes on to the caller; a found frame has left the buffer by
+    // then.
     void aRXBufferAnalyse2Execute(std::uint8_t lastRxByte);
+    // The byte aRXBufferAnalyse2Execute handled last, none before the first.
+    std::optional<std::uint8_t> LastRxByte() const { return lastRxByte_; }
 
     // Recorded bytes (a RawByteLog being decoded again), as if each went through
     // aRXBufferAnalyse2Execute in turn: the same frames are decoded and the
-    // buffer ends the same, but the host's writeRawByte and setReceiveStatus are
-    // not called. Returns how many trailer markers these bytes completed in the
+    // buffer ends the same, but the host's setReceiveStatus is not called. Returns how many trailer markers these bytes completed in the
     // buffer. When decodeFrame throws, that byte is finished as the per-byte
     // path would, the bytes after it are left unhandled, and the error goes on.
     std::size_t analyseRecordedBytes(const std::uint8_t* data, std::size_t size);
@@ -64,6 +64,7 @@ private:
     std::size_t length_ = 0;
     BeaconRecord currentRecord_;
     RawFrame rawFrameCopy_{};
+    std::optional<std::uint8_t> lastRxByte_;
     // analyseRecordedBytes' scratch: the buffer followed by the new bytes, and
     // where the marker starts in them.
     std::vector<std::uint8_t> work_;

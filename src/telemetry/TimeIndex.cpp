@@ -1,3 +1,7 @@
+// The RawByteLog's time index: its encoding, reading it back with torn
+// entries left out, and the writer that keeps it beside the log (see
+// TimeIndex.h for the file layout).
+
 #include "telemetry/TimeIndex.h"
 
 #include "telemetry/InOutError.h"

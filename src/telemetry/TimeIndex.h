@@ -101,6 +101,10 @@ public:
         if (pending_)
             entryDue(offset);
     }
+    // The time the index gives the bytes of the latest chunk: its own read
+    // time, or that of the chunk up to kTimeIndexSpacingMs before it whose
+    // entry they fall under.
+    std::int64_t readMs() const { return pendingMs_; }
 
     const std::string& path() const { return path_; }
     std::uint64_t failures() const { return failures_; }

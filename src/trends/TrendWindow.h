@@ -1,85 +1,78 @@
 #pragma once
-// The trend window: battery voltage, currents, temperatures and magnetic field
-// of the beacons against their receive time (UTC), one chart each. It takes
-// beacons as the main window decodes them (addBeacon) and BeaconTextLogs from
-// an archive (openLog, openArchive), and saves the charts as a PNG.
+// The trend window on Qt: the tool bar, the tabs and the status line of the
+// trend window's design (plot/TrendDesign.h) around a canvas that draws what
+// the plot design (plot/TrendView.h) lays out: battery, currents,
+// temperatures and magnetic field against receive time (UTC), or the ground
+// track. It takes beacons as the main window decodes them (addBeacon) and
+// BeaconTextLogs or beacon CSVs from files, and saves the canvas as a PNG.
 
+#include "plot/GroundTrack.h"
+#include "plot/TrendFiles.h"
+#include "plot/TrendView.h"
 #include "telemetry/BeaconFrame.h"
-#include "telemetry/BeaconTextLogReader.h"
 #include "telemetry/Clock.h"
-#include "telemetry/TrendSamples.h"
 
-#include <QColor>
 #include <QString>
-#include <QStringList>
 #include <QWidget>
 
-#include <array>
-#include <cstdint>
-#include <vector>
+#include <optional>
 
-class QChart;
+class QAction;
 class QLabel;
-class QLineSeries;
+class QTabBar;
 
 namespace kestrel {
+
+class TTrendCanvas;
 
 class TTrendWindow : public QWidget {
     Q_OBJECT
 
 public:
     explicit TTrendWindow(QWidget* parent = nullptr);
+    ~TTrendWindow() override;
 
     // One beacon as it was decoded, received at `utc`. The main window calls
-    // this for every beacon it decodes.
+    // this for every beacon it decodes; while the window is hidden it only
+    // keeps the sample.
     void addBeacon(const BeaconRecord& record, const SystemTime& utc);
-
-    // Adds the beacons of one BeaconTextLog (Telemetry/Decoded/KR7_beacon_*.txt).
-    // Returns how many of its lines were skipped as unparseable, -1 when the
-    // file cannot be read.
-    int openLog(const QString& path);
-    // Adds every BeaconTextLog below dir/Telemetry/Decoded. Returns the lines
-    // skipped in all of them, -1 when there is no such folder.
+    // Adds the beacons of a station folder (the one holding Telemetry/), a
+    // Telemetry/ or Decoded/ folder. Returns the lines skipped, -1 when
+    // nothing could be read.
     int openArchive(const QString& dir);
-    // Writes the charts as they are shown to a PNG file; false on failure.
+    // Adds the beacons of one BeaconTextLog or beacon CSV; as openArchive.
+    int openLog(const QString& path);
+    // Writes the canvas as it is shown to a PNG file; false on failure.
     bool savePng(const QString& path);
-    // Forgets every beacon.
+    // The station's own position on the map, or none.
+    void setStation(std::optional<plot::GeoPoint> station);
     void clear();
 
-    int beaconCount() const { return static_cast<int>(samples_.size()); }
-    // Lines skipped by openLog and openArchive since the last clear.
+    int beaconCount() const { return static_cast<int>(view_.samples().size()); }
     int skippedLines() const { return skipped_; }
-    // Every plotted series; their names are the field names (Vbat, Iin, Bx, ...).
-    QList<QLineSeries*> series() const;
-    QLineSeries* series(const QString& name) const;
+    plot::TrendView& view() { return view_; }
+    QWidget* canvas() const;
+    QString statusText() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void showEvent(QShowEvent* event) override;
-    // Brings the charts up to the samples if they were added while hidden.
-    void ensureCurrent() const;
-    void addEntries(const std::vector<BeaconLogEntry>& entries);
-    void append(const BeaconLogEntry& entry);
-    void rebuild();
-    void updateRanges();
+    int opened(const plot::TrendLoad& load);
+    void changed();
     void updateStatus();
-    void askOpenLog();
     void askOpenArchive();
+    void askOpenLog();
     void askSavePng();
 
-    TrendSamples samples_;
-    // While the window is hidden, beacons only go into samples_: a live
-    // session must not pay for charts nobody looks at.
-    bool stale_ = false;
-    class QTimer* axesTimer_ = nullptr;
+    plot::TrendView view_;
+    TTrendCanvas* canvas_ = nullptr;
+    QTabBar* tabs_ = nullptr;
+    QAction* realTime_ = nullptr;
+    QLabel* status_ = nullptr;
     int skipped_ = 0;
     QString lastProblem_;
-    std::array<QLineSeries*, kTrendSeriesCount> series_{};
-    std::array<QColor, kTrendSeriesCount> colors_{};
-    // The drawn lines: per pass, one series per field.
-    std::vector<std::array<QLineSeries*, kTrendSeriesCount>> lines_;
-    std::vector<QChart*> charts_;
-    QWidget* chartArea_ = nullptr;
-    QLabel* status_ = nullptr;
 };
 
 }  // namespace kestrel

@@ -1,3 +1,5 @@
+// The Windows programs' command-line answers (see Win32CommandLine.h).
+
 #include "win32/Win32CommandLine.h"
 
 #include "Version.h"
@@ -38,7 +40,10 @@ std::string Unwrapped(const std::string& text) {
 
 bool AnswerWin32CommandLine(int& exitCode) {
     const std::vector<std::string> args(__argv + 1, __argv + __argc);
-    const CommandLineAnswer answer = ReadDecoderCommandLine(args);
+    return ShowWin32CommandLineAnswer(ReadDecoderCommandLine(args), exitCode);
+}
+
+bool ShowWin32CommandLineAnswer(const CommandLineAnswer& answer, int& exitCode) {
     if (answer.kind == CommandLineAnswer::Run)
         return false;
     exitCode = answer.exitCode;

@@ -1,7 +1,13 @@
 #pragma once
-// The Windows program's answer to --help, --version and other arguments.
+// The Windows programs' answers to --help, --version and other arguments.
+
+#include "station/CommandLine.h"
 
 namespace kestrel {
+
+// Shows an answer that is not Run (help, version, refusal): on the redirected
+// output, else in a message box; true then, with its exit code.
+bool ShowWin32CommandLineAnswer(const CommandLineAnswer& answer, int& exitCode);
 
 // Answers the command line when it holds anything and returns true, with the
 // exit code in exitCode; false: no arguments, start the window.

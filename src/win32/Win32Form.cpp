@@ -109,6 +109,9 @@ TForm1::TForm1(HINSTANCE instance)
     }
     const char clearKey = design::AcceleratorOf(design::kControls[design::bClear].caption);
     keys.push_back({FVIRTKEY | FALT, static_cast<WORD>(clearKey), idClear});
+    // F2, not a typed character: every Ctrl+letter belongs to the TNC.
+    keys.push_back({FVIRTKEY, VK_F2, idTrends});
+    trends_ = std::make_unique<TWin32TrendWindow>(instance, false);
     accelerators_ = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 
     SetTimer(Handle, tmTimer1, design::kTimer1Interval, nullptr);
@@ -190,8 +193,7 @@ HWND TForm1::makeControl(design::ControlId id) {
         break;
     case Kind::StatusBar:
         cls = STATUSCLASSNAMEW;
-        // Tooltips show a panel's text that the panel cuts off.
-        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | SBARS_TOOLTIPS;
+        style = CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
         break;
     }
     HWND w = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
@@ -243,6 +245,18 @@ void TForm1::buildControls() {
     for (std::size_t i = 0; i < design::kControls.size(); ++i)
         if (*design::kControls[i].hint && Controls[i])
             addHint(Controls[i], win32::Widen(design::kControls[i].hint));
+    // A status panel's tooltip is whatever the engine gives it (none while
+    // empty); the panels stay where they are, whatever the window's width.
+    for (int panel = 0; panel < design::kStatusPanels; ++panel) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_SUBCLASS;
+        tool.hwnd = StatusBar1;
+        tool.uId = UINT_PTR(panel);
+        SendMessageW(StatusBar1, SB_GETRECT, WPARAM(panel), reinterpret_cast<LPARAM>(&tool.rect));
+        tool.lpszText = statusTips_[std::size_t(panel)].data();
+        SendMessageW(Hints, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
 
     layoutControls();
 }
@@ -272,6 +286,14 @@ void TForm1::layoutControls() {
         const design::Rect r = design::InWindow(layout, design::ControlId(id));
         MoveWindow(Controls[std::size_t(id)], Scaled(r.left), Scaled(r.top), Scaled(r.width), Scaled(r.height), TRUE);
     }
+    // The send group lies over the right part of the top band, but Memo2,
+    // first in the tab order, lies above it in the z-order: Memo2 draws only
+    // left of the group, so the group's frame stays whole.
+    const design::Rect memo = design::InWindow(layout, design::Memo2);
+    const design::Rect group = design::InWindow(layout, design::GroupBox3);
+    const int visible = Scaled(group.left) - Scaled(memo.left);
+    const bool covered = memo.left + memo.width > group.left;
+    SetWindowRgn(Memo2, covered ? CreateRectRgn(0, 0, std::max(0, visible), Scaled(memo.height)) : nullptr, TRUE);
 }
 
 // ---- Messages ----------------------------------------------------------------
@@ -379,6 +401,15 @@ void TForm1::command(WORD id) {
     case idTest: Guarded([this] { aTestExecute(); }); break;
     case idM4: Guarded([this] { aM4Execute(); }); break;
     case idTNCSend: Guarded([this] { aTNCSendExecute(); }); break;
+    case idTrends:
+        Guarded([this] {
+            const ShareSettings& sharing = station_.SharingSettings();
+            trends_->setStation(sharing.hasPosition
+                                    ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
+                                    : std::nullopt);
+            trends_->Show();
+        });
+        break;
     }
 }
 
@@ -415,12 +446,22 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
         // and Tab is a key for the TNC.
         if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && (pane != MemoTX || GetKeyState(VK_SHIFT) < 0))
             code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        // Tabbing in must not select the send pane's text: the next key
+        // would replace it.
+        if (pane == MemoTX)
+            code &= ~static_cast<LRESULT>(DLGC_HASSETSEL);
         return code;
     }
+    case WM_SETFOCUS:
+        if (pane == MemoTX && GetKeyState(VK_TAB) < 0) {  // from the keyboard: the caret at the end
+            const LRESULT result = DefSubclassProc(pane, message, wParam, lParam);
+            const int end = GetWindowTextLengthW(MemoTX);
+            SendMessageW(MemoTX, EM_SETSEL, end, end);
+            SendMessageW(MemoTX, EM_SCROLLCARET, 0, 0);
+            return result;
+        }
+        break;
     case WM_KEYDOWN:
-        // Delete types no character; the rule still sends it.
-        if (pane == MemoTX && wParam == VK_DELETE && !typedKey(PaneKey::Delete, 0x7F))
-            return 0;
         // A multi-line edit would close its parent on Esc; the character
         // still comes as WM_CHAR.
         if (wParam == VK_ESCAPE)
@@ -500,11 +541,34 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
     (pane == RxPane::Text ? MemoRX : MEMORXHEX).appendText(text);
 }
 
-void TForm1::showStatus(StatusPanel panel, std::string_view text) {
+void TForm1::showStatus(int panel, std::string_view text, std::string_view tip) {
     const std::wstring shown = win32::Widen(text);
     SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
-    // The system shows it only when the panel cuts the text off.
-    SendMessageW(StatusBar1, SB_SETTIPTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
+    std::wstring& stored = statusTips_[std::size_t(panel)];
+    if (stored == win32::Widen(tip))
+        return;
+    stored = win32::Widen(tip);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = StatusBar1;
+    tool.uId = UINT_PTR(panel);
+    tool.lpszText = stored.data();
+    SendMessageW(Hints, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+bool TForm1::statusTextFits(std::string_view text) {
+    // The part less its sunken edges and the inset the bar draws its text at.
+    constexpr int kTextInsets = 8;
+    RECT part{};
+    SendMessageW(StatusBar1, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
+    const std::wstring wide = win32::Widen(text);
+    HDC dc = GetDC(StatusBar1);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(StatusBar1, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(StatusBar1, dc);
+    return size.cx <= part.right - part.left - Scaled(kTextInsets);
 }
 
 void TForm1::showDecodedText(std::string_view text) { SetWindowTextW(Memo1, win32::WidenLines(text).c_str()); }
@@ -532,6 +596,8 @@ void TForm1::setStreamTimer(bool on) {
 void TForm1::continueSoon() { PostMessageW(Handle, kContinueMessage, 0, 0); }
 
 void TForm1::beep() { MessageBeep(MB_OK); }
+
+void TForm1::beaconDecoded(const BeaconRecord& record, const SystemTime& utc) { trends_->addBeacon(record, utc); }
 
 void TForm1::displaySoon() {
     SetTimer(Handle, tmDisplay, static_cast<UINT>(Station::kDisplayInterval.count()), nullptr);

@@ -8,11 +8,13 @@
 #include "station/WindowDesign.h"
 #include "win32/Win32Mailbox.h"
 #include "win32/Win32RxPane.h"
+#include "win32/Win32TrendWindow.h"
 
 #include <windows.h>
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@ public:
         idTest = 1101,
         idM4,
         idTNCSend,
+        idTrends,  // F2: the trend window
     };
     // Timer identifiers.
     enum TimerId : UINT_PTR { tmTimer1 = 1, tmTimerX, tmDisplay, tmContinue };
@@ -88,6 +91,8 @@ public:
     void MemoTXKeyPress(char& Key);
 
     Station& Engine() { return station_; }
+    // The trend window of this session's beacons (F2), fed as they are decoded.
+    TWin32TrendWindow& Trends() { return *trends_; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -109,7 +114,8 @@ private:
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
-    void showStatus(StatusPanel panel, std::string_view text) override;
+    void showStatus(int panel, std::string_view text, std::string_view tip) override;
+    bool statusTextFits(std::string_view text) override;
     void showDecodedText(std::string_view text) override;
     void clearPanes() override;
     void trimPanes() override;
@@ -118,13 +124,16 @@ private:
     void continueSoon() override;
     void displaySoon() override;
     void beep() override;
+    void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) override;
 
     HINSTANCE instance_;
+    std::unique_ptr<TWin32TrendWindow> trends_;
     HACCEL accelerators_ = nullptr;
     HFONT windowFont_ = nullptr;
     HFONT paneFont_ = nullptr;
     HFONT infoFont_ = nullptr;  // Memo2's, chosen by what it measures
     std::vector<std::wstring> hintTexts_;
+    std::array<std::wstring, design::kStatusPanels> statusTips_;  // what each panel's tooltip points to
     HWND lastFocus_ = nullptr;  // the control that had the focus when the window was deactivated
 };
 

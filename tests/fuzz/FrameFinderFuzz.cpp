@@ -38,8 +38,9 @@ public:
     std::size_t shownLines = 0;
 
     void setReceiveStatus(std::string_view text) override { check(text.starts_with("N=")); }
-    void writeRawByte(std::uint8_t byte) override { archive.appendRawByte(byte); }
-    void decodeFrame() override { decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy()); }
+    void decodeFrame() override {
+        decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy(), clock.utc);
+    }
     void showDecodedInfo(const std::vector<std::string>& lines) override {
         shownLines = lines.size();
         for (const auto& l : lines)
@@ -63,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReceivePath path;
     path.archive.openRunFiles(path.fs.currentDirectory());
     for (std::size_t i = 0; i < size; ++i) {
+        path.archive.appendRawByte(data[i]);
         path.finder.aRXBufferAnalyse2Execute(data[i]);
         check(path.finder.ReceiveBufferLength() < FrameFinder::kTrimLimit);
     }

@@ -2,7 +2,7 @@
 
 #include "GuiTestSupport.h"
 #include "gui/QtMailbox.h"
-#include "serial/CPortSetup.h"
+#include "gui/CPortSetup.h"
 #include "serial/PortListPosix.h"
 
 #include <QPushButton>

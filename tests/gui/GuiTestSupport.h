@@ -4,7 +4,7 @@
 // library's working directory, pseudo-terminal and settings file.
 
 #include "gui/QtReport.h"
-#include "serial/CPortSetup.h"
+#include "gui/CPortSetup.h"
 #include "support/Eventually.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"

@@ -13,7 +13,6 @@
 #include <QStatusBar>
 #include <QFontInfo>
 #include <QLabel>
-#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -98,6 +97,8 @@ TEST_F(WindowTest, WindowShowsItsDesign) {
     for (std::size_t i = 0; i < design::kInfoLines.size(); ++i)
         EXPECT_EQ(info[qsizetype(i)], QString::fromLatin1(design::kInfoLines[i]));
     EXPECT_TRUE(form->StatusBar1->toolTip().isEmpty());
+    for (std::size_t i = 0; i < form->StatusPanels.size(); ++i)
+        EXPECT_EQ(form->StatusPanels[i]->mapTo(form->StatusBar1, QPoint()).x(), int(i) * design::kStatusPanelWidth);
     for (QLabel* panel : form->StatusPanels)
         EXPECT_EQ(panel->width(), design::kStatusPanelWidth);
 
@@ -161,9 +162,8 @@ TEST_F(WindowTest, ReceivedBytesReachPanesStatusDecoderAndArchive) {
     feed("z");
     EXPECT_EQ(status(), QStringLiteral("N=1"));
 
-    // The session's trend window has the beacon's point in every series.
-    for (QLineSeries* series : form->Trends()->series())
-        EXPECT_EQ(series->count(), 1) << series->name().toStdString();
+    // The session's trend window has the beacon.
+    EXPECT_EQ(form->Trends()->beaconCount(), 1);
     QTest::keyClick(form->MemoRX, Qt::Key_F2);
     EXPECT_TRUE(form->Trends()->isVisible());
 
@@ -254,7 +254,9 @@ TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
     EXPECT_EQ(paneAtReport, QStringLiteral("TNC RX\nx"));
     EXPECT_EQ(shownWhileUp, 1);
     ASSERT_EQ(messages.shown.size(), 2u) << "the different error follows the dismissed one";
-    EXPECT_EQ(messages.shown[0].text, ReportText(EInOutError::fromCode(kIoFileNotOpen).what()));
+    const QString& first = messages.shown[0].text;
+    EXPECT_TRUE(first.startsWith("RawByteLog ")) << "the box names the file that failed";
+    EXPECT_TRUE(first.endsWith(" not written: " + ReportText(EInOutError::fromCode(kIoFileNotOpen).what())));
     EXPECT_EQ(messages.shown[1].text, QStringLiteral("Another failure."));
     EXPECT_EQ(form->Finder().ReceiveBufferLength(), 4) << "reception goes on while the log fails";
 }
@@ -282,11 +284,12 @@ TEST_F(WindowTest, SettingsWithAWorkingPortOpensItWithoutAMessage) {
     }
     ASSERT_EQ(messages.texts(), std::vector<QString>{QStringLiteral("RS232 error. Check settings.")});
     ASSERT_FALSE(form->CPort.Connected());
-    // The reason is longer than its panel: the panel's tooltip has it whole.
-    QLabel* portPanel = form->StatusPanels[std::size_t(StatusPanel::Port)];
-    EXPECT_TRUE(portPanel->text().endsWith(QStringLiteral(": in use by another program")))
-        << portPanel->text().toStdString();
-    EXPECT_EQ(portPanel->toolTip(), portPanel->text());
+    // The reason is longer than its panel: cut at a word, whole in the tooltip.
+    QLabel* portPanel = form->StatusPanels[1];
+    EXPECT_TRUE(portPanel->toolTip().endsWith(QStringLiteral(": in use by another program")))
+        << portPanel->toolTip().toStdString();
+    EXPECT_TRUE(portPanel->text().endsWith(QStringLiteral("...")));
+    EXPECT_LE(portPanel->fontMetrics().horizontalAdvance(portPanel->text()), portPanel->contentsRect().width());
     test::DialogDriver driver([&](TComSetupFrm& dialog) -> int {
         const int index = dialog.Combo1->Select().Find(pty.PortName());
         EXPECT_GE(index, 0);

@@ -1,3 +1,6 @@
+// KISS de-framing and encoding: escaped beacons reach the frame finder
+// unchanged, what is not a whole data frame of port 0 is dropped and counted.
+
 #include "kiss/KissDeframer.h"
 
 #include "support/Beacons.h"

@@ -1,3 +1,6 @@
+// The settings file's [Line] section: each source read, a wrong one falling
+// back to the serial port, the section written only when it is needed.
+
 #include "kiss/LineSource.h"
 
 #include "serial/ProfileStore.h"

@@ -5,9 +5,14 @@
 #include "share/SidsForm.h"
 #include "support/Eventually.h"
 #include "support/Files.h"
+#include "support/ForwardingFileSystem.h"
 #include "support/SidsServer.h"
 
+#include "telemetry/InOutError.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -38,19 +43,40 @@ std::vector<std::string> Hexes(int from, int to) {
 
 // A forwarder on a scratch outbox, retrying quickly.
 struct Station {
-    Station(const ScratchDir& dir, std::string url, std::string caFile = {}) {
+    Station(const ScratchDir& dir, std::string url, std::string caFile = {}, IFileSystem& fs = systemFileSystem(),
+            std::chrono::milliseconds longestRetry = 100ms) {
         ForwarderOptions o;
         o.url = std::move(url);
         o.caFile = std::move(caFile);
         o.firstRetry = 20ms;
-        o.longestRetry = 100ms;
-        forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), outbox(dir), rejects(dir), o);
+        o.longestRetry = longestRetry;
+        forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), outbox(dir), rejects(dir), o, fs);
         forwarder->Start();
     }
     static std::string outbox(const ScratchDir& dir) { return (dir / "share" / "outbox.txt").string(); }
     static std::string rejects(const ScratchDir& dir) { return (dir / "share" / "rejects.txt").string(); }
-    static std::size_t waiting(const ScratchDir& dir) { return Outbox(outbox(dir)).Open().size(); }
+    static std::size_t waiting(const ScratchDir& dir) {
+        Outbox box(systemFileSystem(), outbox(dir));
+        box.Open();
+        return box.Waiting();
+    }
     std::unique_ptr<Forwarder> forwarder;
+};
+
+// The system's file system on which the outbox cannot be opened or written
+// while `full` says so.
+struct FullDisk : ForwardingFileSystem {
+    std::atomic<bool> full{false};
+    FileHandle openOrCreate(const std::string& p) override {
+        if (full)
+            throw EInOutError::fromCode(kIoDiskFull);
+        return target_.openOrCreate(p);
+    }
+    void write(FileHandle f, const void* data, std::size_t size) override {
+        if (full)
+            throw EInOutError::fromCode(kIoDiskFull);
+        target_.write(f, data, size);
+    }
 };
 
 bool Settled(Forwarder& f) { return f.State().queued == 0; }
@@ -159,14 +185,78 @@ TEST(Forwarder, TenThousandQueuedGoOutInOrderAfterARestart) {
     SidsServer server;
     constexpr int kQueued = 10000;
     {
-        Outbox box(Station::outbox(dir));
+        Outbox box(systemFileSystem(), Station::outbox(dir));
         box.Open();
-        OutboxRecord r;
         for (int i = 1; i <= kQueued; ++i)
-            box.Append(r, "http://127.0.0.1:9/old/", Form(i));
-        box.MarkSent(1);
+            box.Add("http://127.0.0.1:9/old/", Form(i));
+        box.Settle(box.Front()->id, false);
     }
     Station station(dir, server.url());
     ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 100s));
     EXPECT_EQ(server.taken(), Hexes(2, kQueued));
+}
+
+// A rate limit delays frames as long as the server asks, and loses none.
+TEST(Forwarder, ATemporaryRefusalWaitsAsAskedAndLosesNothing) {
+    ScratchDir dir;
+    SidsServer server;
+    server.answer(SidsServer::Answer::TooManyRequests);
+    server.retryAfter("1");
+    Station station(dir, server.url(), {}, systemFileSystem(), 5s);
+    for (int i = 1; i <= 3; ++i)
+        station.forwarder->Submit(Form(i));
+    ASSERT_TRUE(eventually([&] { return server.received().size() >= 2; }, 10s));
+    server.answer(SidsServer::Answer::Created);
+    ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
+    const auto got = server.received();
+    // Without the header the next try would come after 20 ms.
+    EXPECT_GE(got[1].at - got[0].at, 900ms);
+    EXPECT_EQ(server.taken(), Hexes(1, 3));
+    EXPECT_EQ(station.forwarder->State().refused, 0u);
+    EXPECT_TRUE(station.forwarder->TakeNotices().empty());
+    EXPECT_FALSE(std::filesystem::exists(Station::rejects(dir)));
+}
+
+TEST(Forwarder, ARedirectIsNotFollowedAndSaidOnce) {
+    ScratchDir dir;
+    SidsServer server;
+    server.answer(SidsServer::Answer::Moved);
+    Station station(dir, server.url());
+    station.forwarder->Submit(Form(1));
+    station.forwarder->Submit(Form(2));
+    ASSERT_TRUE(eventually([&] { return server.received().size() >= 3; }, 10s));
+    const auto notices = station.forwarder->TakeNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("HTTP 301 (moved to /api/moved/)"), std::string::npos) << notices[0];
+    EXPECT_TRUE(station.forwarder->State().offline);
+    server.answer(SidsServer::Answer::Created);
+    ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
+    EXPECT_EQ(server.taken(), Hexes(1, 2));
+    for (const auto& s : server.received())
+        EXPECT_TRUE(s.problems.empty()) << s.request;  // each one a POST to the same place
+}
+
+// A share folder that cannot be written, at start-up or later: frames are
+// still sent, held in memory, and written once it can be.
+TEST(Forwarder, FramesTheOutboxCannotTakeAreHeldAndWrittenLater) {
+    ScratchDir dir;
+    SidsServer server;
+    server.goDown();
+    FullDisk disk;
+    disk.full = true;
+    Station station(dir, server.url(), {}, disk);
+    station.forwarder->Submit(Form(1));
+    station.forwarder->Submit(Form(2));
+    EXPECT_EQ(station.forwarder->State().held, 2u);
+    const auto notices = station.forwarder->TakeNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("held in memory"), std::string::npos) << notices[0];
+    disk.full = false;  // written without another frame coming
+    ASSERT_TRUE(eventually([&] { return station.forwarder->State().held == 0; }, 10s));
+    EXPECT_EQ(Station::waiting(dir), 2u);
+    server.comeUp();
+    ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
+    EXPECT_EQ(server.taken(), Hexes(1, 2));
+    station.forwarder->Stop();
+    EXPECT_EQ(Station::waiting(dir), 0u);
 }

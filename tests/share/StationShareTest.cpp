@@ -3,28 +3,39 @@
 #include "station/Station.h"
 
 #include "share/SidsForm.h"
+#include "telemetry/TextFormat.h"
+#include "telemetry/TimeIndex.h"
 #include "support/ExpectedBeacon.h"
 #include "support/FakeComDevice.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/SidsServer.h"
 #include "support/TestMailbox.h"
+#include "station/Report.h"
 
 #include "support/Beacons.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+
 namespace kestrel {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
-// A window that only keeps its status bar.
+// A window that keeps its status bar, Memo1 and the trend samples' times.
 struct StatusView : IStationView {
     std::array<std::string, 4> panels;
+    std::string decoded;
+    std::vector<SystemTime> trendTimes;
     void appendReceived(RxPane, std::string_view) override {}
-    void showStatus(StatusPanel panel, std::string_view t) override { panels[std::size_t(panel)] = t; }
-    void showDecodedText(std::string_view) override {}
+    void showStatus(int panel, std::string_view t, std::string_view) override { panels[std::size_t(panel)] = t; }
+    bool statusTextFits(std::string_view) override { return true; }
+    void showDecodedText(std::string_view t) override { decoded = t; }
+    void beaconDecoded(const BeaconRecord&, const SystemTime& utc) override { trendTimes.push_back(utc); }
     void clearPanes() override {}
     void trimPanes() override {}
     void showMessage(const std::string&) override {}
@@ -40,6 +51,7 @@ protected:
         log.scriptedEvents = true;  // the port opens with an event thread that waits
         test::writeFile(work.path() / "RS232Settings.ini", test::SettingsFor("ttyTNC") + sections);
         StationSeams seams;
+        seams.clock = clock;
         seams.device = std::make_unique<test::FakeComDevice>(log);
         seams.mailbox = &mailbox;
         station = std::make_unique<Station>(view, std::move(seams));
@@ -60,6 +72,7 @@ protected:
         return view.panels;
     }
 
+    IClock* clock = nullptr;  // none: the system's
     test::WorkingDir work;
     test::SidsServer server;
     test::FakeDeviceLog log;
@@ -78,7 +91,7 @@ TEST_F(StationShare, APlainLineSendsTheBeaconFrameAndSaysSoInTheLastPanel) {
     station->FormClose();
 }
 
-TEST_F(StationShare, AKissLineSendsTheWholeDataFrameAndUsesTheArchivePanel) {
+TEST_F(StationShare, AKissLineSendsTheWholeDataFrameBesideTheKissCount) {
     start("[Line]\r\nSource=Serial KISS\r\n" + share());
     const std::string frame = test::ax25UiHeader() + test::escapedBeacon(3);
     receive(EncodeKissDataFrame(frame));
@@ -98,6 +111,82 @@ TEST_F(StationShare, AFaultySectionIsShownAndReceptionGoesOn) {
     EXPECT_TRUE(server.received().empty());
     EXPECT_NE(test::readFile(work.path() / "RS232Settings.ini").find("NoradId=0\r\n"), std::string::npos)
         << "the section is left as the operator wrote it";
+}
+
+// The calendar moves on a second at each reading: parts of a beacon that read
+// it apart would stamp it apart.
+class DriftingClock final : public IClock {
+public:
+    std::atomic<std::int64_t> ms = utcMilliseconds({2024, 3, 2, 5, 14, 15, 7, 250});
+    SystemTime utcNow() override { return utcFromMilliseconds(ms.fetch_add(1000)); }
+    SystemTime localNow() override { return localTime(utcNow()); }
+    SystemTime localTime(const SystemTime& utc) override {
+        return utcFromMilliseconds(utcMilliseconds(utc) + 3'600'000);
+    }
+    std::uint32_t tickCount() override { return 0; }
+};
+
+// One receive time, read once, in the pane (local time), the BeaconTextLog,
+// the RawFrameFile's name, the forwarded form and the trend sample.
+TEST_F(StationShare, ABeaconCarriesOneReceiveTimeEverywhere) {
+    DriftingClock drifting;
+    clock = &drifting;
+    start(share());
+    const SystemTime at = utcFromMilliseconds(drifting.ms);  // the next reading
+    receive(expected::firstBeacon(1500));
+    ASSERT_TRUE(test::eventually([&] { return server.received().size() == 1; }, 10s));
+    station->flushDisplay();
+    station->FormClose();
+
+    const SystemTime local = drifting.localTime(at);
+    EXPECT_NE(view.decoded.find("Received:  " + formatDate(local) + " " + formatTime(local) + "\n"), std::string::npos)
+        << view.decoded;
+    const Archive& archive = station->TelemetryArchive();
+    EXPECT_TRUE(
+        test::readFile(archive.BeaconTextLogPath()).ends_with("\t" + formatDate(at) + "\t" + formatTime(at) + "\r\n"));
+    EXPECT_EQ(fs::path(archive.LastRawFrameFilePath()).filename().string(), rawFrameFileName(at));
+    EXPECT_EQ(server.received().front().fields.at("timestamp"), SidsTimestamp(at));
+    EXPECT_EQ(view.trendTimes, std::vector<SystemTime>{at});
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// A second program on the same station folder: it says so, keeps to files
+// of its own and leaves forwarding to the first; nothing is sent twice.
+TEST_F(StationShare, ASecondProgramOnTheFolderSaysSoAndDoesNotForward) {
+    std::vector<std::string> reports;
+    SetReportPresenter([&](TMessageKind, const std::string& text) { reports.push_back(text); });
+    start(share());
+    StatusView secondView;
+    test::FakeDeviceLog secondLog;
+    secondLog.scriptedEvents = true;
+    StationSeams seams;
+    seams.device = std::make_unique<test::FakeComDevice>(secondLog);
+    seams.mailbox = &mailbox;
+    Station second(secondView, std::move(seams));
+    second.FormCreate();
+    second.continueReceive();
+    SetReportPresenter(nullptr);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("Another program is using the station folder"), std::string::npos) << reports[0];
+    EXPECT_NE(second.TelemetryArchive().RawByteLogPath(), station->TelemetryArchive().RawByteLogPath());
+
+    const std::string beacon = expected::firstBeacon(1500);
+    secondLog.rx += beacon;
+    second.CPortRxByte();
+    EXPECT_EQ(second.BeaconCounter(), 1);
+    receive(beacon);
+    ASSERT_TRUE(test::eventually([&] { return server.taken().size() == 1; }, 10s));
+    second.Timer1Timer();
+    second.flushDisplay();
+    EXPECT_EQ(secondView.panels[3], "Share: in use");
+    second.FormClose();
+    station->FormClose();
+    EXPECT_EQ(server.received().size(), 1u);
 }
 
 }  // namespace

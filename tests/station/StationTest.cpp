@@ -30,7 +30,8 @@ namespace fs = std::filesystem;
 // What the window would show, and what the engine asked of it.
 class FakeView : public IStationView {
 public:
-    std::string text, hex, status, portStatus, archiveStatus, kissStatus, decoded;
+    std::string text, hex, status, decoded;
+    std::array<std::string, 4> panels, tips;  // status panels 1 to 3 at [1] to [3]
     std::vector<std::string> messages;
     int paints = 0;  // calls that reached a pane, the status or Memo1
     int displayRequests = 0, continueRequests = 0, clears = 0, trims = 0, beeps = 0;
@@ -40,10 +41,17 @@ public:
         ++paints;
         (pane == RxPane::Text ? text : hex) += t;
     }
-    void showStatus(StatusPanel panel, std::string_view t) override {
+    void showStatus(int panel, std::string_view t, std::string_view tip) override {
         ++paints;
-        std::string* panels[] = {&status, &portStatus, &archiveStatus, &kissStatus};
-        *panels[std::size_t(panel)] = t;
+        (panel == kReceivePanel ? status : panels[std::size_t(panel)]) = t;
+        tips[std::size_t(panel)] = tip;
+    }
+    // About what a 100-pixel panel holds of the window's font.
+    bool statusTextFits(std::string_view t) override { return t.size() <= 14; }
+    // What a panel says whole: its tooltip when it has one.
+    std::string said(int panel) const {
+        const std::size_t i = std::size_t(panel);
+        return tips[i].empty() ? panels[i] : tips[i];
     }
     void showDecodedText(std::string_view t) override {
         ++paints;
@@ -150,20 +158,12 @@ TEST_F(StationTest, FirstStartWithoutSettingsUsesTheDesignAndStoresItAtShutDown)
     EXPECT_EQ(test::readFile(dir / "RS232Settings.ini"), test::SettingsFor("COM4"));
 }
 
-TEST_F(StationTest, ASettingThatFallsBackIsShownInAFreePanelAtStartUp) {
-    test::writeFile(dir / "RS232Settings.ini", "[CPort]\r\nPort=ttyTNC\r\nBaudRate=250000\r\n");
-    start("");
-    station->displayTick();
-    EXPECT_NE(view.kissStatus.find("BaudRate=250000"), std::string::npos) << view.kissStatus;
-    EXPECT_TRUE(view.messages.empty());
-}
-
 TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
     log.failures["Open"] = ENOENT;
     start();
     EXPECT_EQ(view.messages, std::vector<std::string>{Station::kStartUpPortError});
-    EXPECT_NE(view.portStatus.find("ttyTNC: no such device"), std::string::npos)
-        << "the box keeps its text; the reason goes to the port's panel: " << view.portStatus;
+    EXPECT_NE(view.said(1).find("ttyTNC: no such device"), std::string::npos)
+        << "the box keeps its text; the reason goes to the port's panel: " << view.said(1);
     EXPECT_FALSE(station->CPort.Connected());
     EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
 }
@@ -226,17 +226,53 @@ TEST_F(StationTest, ALongBurstIsHandledInSlicesAndNothingIsLost) {
 
 // The RawByteLog takes each read chunk in one write before any of its bytes
 // is handled; what a short write missed is counted byte for byte.
-// A value the program does not understand is said in the last panel, and the
-// ticks leave it there while nothing is forwarded.
-TEST_F(StationTest, ASettingsFallbackStaysInItsPanelAcrossTheTicks) {
+// ---- The status bar: every source keeps a panel while one is free ----
+
+// A value the program does not understand is said across the ticks beside
+// the forwarding's count, until the operator sets the port up.
+TEST_F(StationTest, ASettingsFallbackKeepsItsPanelBesideTheForwardingState) {
     std::string settings = test::SettingsFor("ttyTNC");
     settings.replace(settings.find("9600"), 4, "250000");
+    // Forwarding that has nothing to send yet: no server needed.
+    settings +=
+        "[Share]\r\nUrl=http://127.0.0.1:9/\r\nNoradId=99999\r\nCallsign=N0CALL\r\n"
+        "Latitude=49.7\r\nLongitude=8.9\r\n";
     test::writeFile(dir / "RS232Settings.ini", settings);
     start("");
     station->Timer1Timer();
     station->Timer1Timer();
     station->flushDisplay();
-    EXPECT_NE(view.kissStatus.find("BaudRate=250000"), std::string::npos) << view.kissStatus;
+    EXPECT_EQ(view.panels[2], "Settings:...") << "cut after a whole word";
+    EXPECT_NE(view.tips[2].find("BaudRate=250000"), std::string::npos) << view.tips[2];
+    EXPECT_EQ(view.panels[3], "Shared 0");
+    EXPECT_TRUE(view.messages.empty());
+    station->bSettingsClick([] {});
+    station->flushDisplay();
+    EXPECT_EQ(view.panels[2], "") << "the port is set up as the operator chose";
+    EXPECT_EQ(view.panels[3], "Shared 0");
+    station->FormClose();
+}
+
+// On a KISS line the frame count has the last panel; forwarding takes the
+// nearest free one, a [Share] fault is cut at a word with its sentence in the
+// tooltip, and archive trouble moves it on rather than hiding it.
+TEST_F(StationTest, OnAKissLineForwardingHasAPanelOfItsOwn) {
+    Reports reports;
+    test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") +
+                                                   "[Line]\r\nSource=Serial KISS\r\n"
+                                                   "[Share]\r\nUrl=http://127.0.0.1:9/\r\nNoradId=0\r\n");
+    start("");
+    receive(EncodeKissDataFrame(test::ax25UiHeader() + test::escapedBeacon(1)));
+    station->Timer1Timer();
+    EXPECT_EQ(view.panels[3], "KISS 1/0");
+    EXPECT_EQ(view.panels[2], "Share:...");
+    EXPECT_NE(view.tips[2].find("NoradId must be a positive whole number"), std::string::npos) << view.tips[2];
+    files.storeAtMost = 0;  // the next chunk is not archived
+    receive(EncodeKissDataFrame(test::ax25UiHeader() + test::escapedBeacon(2)));
+    station->Timer1Timer();
+    EXPECT_EQ(view.said(2).substr(0, 8), "Unsaved ") << view.said(2);
+    EXPECT_EQ(view.panels[1], "Share:...");
+    EXPECT_EQ(view.panels[3], "KISS 2/0");
 }
 
 TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOneMissed) {
@@ -277,7 +313,7 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     EXPECT_EQ(reports.texts[1].find("BeaconTextLog " + telemetry + "/Decoded/KR7_beacon_"), 0u) << reports.texts[1];
     EXPECT_EQ(reports.texts[2].find("RawFrameFile " + telemetry + "/raw_data/KR7_raw_"), 0u) << reports.texts[2];
     EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
-    EXPECT_EQ(view.archiveStatus, "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
+    EXPECT_EQ(view.said(2), "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
 
     fs::remove(dir / "Telemetry");
     station->Timer1Timer();
@@ -320,7 +356,7 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     station->continueReceive();
     EXPECT_EQ(reports.texts.size(), 1u);
     station->displayTick();
-    EXPECT_EQ(view.portStatus, "Port lost");
+    EXPECT_EQ(view.panels[1], "Port lost");
 
     log.failures["Open"] = ENOENT;  // not back yet: quiet retries every two ticks
     log.wakeUps.clear();
@@ -340,7 +376,7 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     receive("back");
     EXPECT_EQ(rawLog(), "back") << "into the same run's RawByteLog";
     station->displayTick();
-    EXPECT_EQ(view.portStatus, "Port back (lost 1)") << "the loss stays counted";
+    EXPECT_EQ(view.said(1), "Port back (lost 1)") << "the loss stays counted";
     EXPECT_EQ(reports.texts.size(), 1u);
 }
 
@@ -437,14 +473,14 @@ TEST_F(StationTest, SettingsClosesThePortAroundTheDialogAndReportsAPortThatFails
     station->settingsAfterDialog();
     EXPECT_EQ(view.messages, std::vector<std::string>{Station::kSettingsPortError});
     EXPECT_FALSE(station->CPort.Connected());
-    EXPECT_FALSE(view.portStatus.empty());
+    EXPECT_FALSE(view.panels[1].empty());
 
     station->settingsBeforeDialog();
     log.failures.clear();
     station->settingsAfterDialog();
     EXPECT_TRUE(station->CPort.Connected());
     station->flushDisplay();
-    EXPECT_EQ(view.portStatus, "") << "the reason goes when the port opens";
+    EXPECT_EQ(view.panels[1], "") << "the reason goes when the port opens";
 }
 
 TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
@@ -460,9 +496,10 @@ TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
     EXPECT_EQ(log.count("Open"), 1);
 }
 
-// One rule for both windows: every key goes out as a terminal sends it, the
-// pane edits with it as usual, and a character the line cannot carry as one
-// byte is neither sent nor shown.
+// One rule for both windows: every key that types a character goes out as a
+// terminal sends it, the pane edits with it as usual (Delete types nothing,
+// so it only deletes), and a character the line cannot carry as one byte is
+// neither sent nor shown.
 TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     start();
     struct Case {
@@ -479,7 +516,7 @@ TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(station->MemoTXKey(c.key, c.character), c.paneHandles) << int(c.character);
-    EXPECT_EQ(log.written, "\t\x7F\b\x1B\r\aA\xE9");
+    EXPECT_EQ(log.written, "\t\b\x1B\r\aA\xE9");
     EXPECT_EQ(view.beeps, 1);
     for (const Case& c : cases)
         EXPECT_TRUE(c.key == PaneKey::Character || PaneKeyOfCharacter(c.character) == c.key)
@@ -544,7 +581,7 @@ TEST_F(StationTest, ASerialKissLineIsDeframedAndAnsweredInKissFrames) {
     EXPECT_EQ(test::readFile(frames[0]), beacon + '\0');
     station->displayTick();
     EXPECT_EQ(view.hex.size(), 3 * line.size());
-    EXPECT_EQ(view.kissStatus, "KISS 1/0");
+    EXPECT_EQ(view.panels[3], "KISS 1/0");
 
     station->MemoTXKeyPress('A');
     station->aTestExecute();
@@ -578,7 +615,7 @@ TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
     tnc.dropClient();
     ASSERT_TRUE(test::eventually(mailbox, [&] {
         station->displayTick();
-        return view.portStatus == "TNC lost";
+        return view.panels[1] == "TNC lost";
     }));
     station->continueReceive();
     EXPECT_EQ(reports.texts.size(), 1u);

@@ -45,7 +45,6 @@ public:
     std::vector<RawFrame> frames;
 
     void setReceiveStatus(std::string_view) override {}
-    void writeRawByte(std::uint8_t) override {}
     void decodeFrame() override { frames.push_back(finder.RawFrameCopy()); }
 
     void feed(std::string_view bytes) {

@@ -4,6 +4,7 @@
 
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/Clock.h"
+#include "telemetry/TimeIndex.h"
 
 #include <string>
 
@@ -22,6 +23,10 @@ public:
         return utc;
     }
     SystemTime localNow() override { return local; }
+    // As far from UTC as local is from utc.
+    SystemTime localTime(const SystemTime& u) override {
+        return utcFromMilliseconds(utcMilliseconds(u) + utcMilliseconds(local) - utcMilliseconds(utc));
+    }
     std::uint32_t tickCount() override { return ticks += ticksPerRead; }
 };
 

@@ -21,6 +21,11 @@ public:
     FileHandle openForAppend(const std::string& p) override { return target_.openForAppend(p); }
     void write(FileHandle f, const void* data, std::size_t size) override { target_.write(f, data, size); }
     void close(FileHandle f) override { target_.close(f); }
+    FileHandle openOrCreate(const std::string& p) override { return target_.openOrCreate(p); }
+    void truncate(FileHandle f, std::uint64_t size) override { target_.truncate(f, size); }
+    void sync(FileHandle f) override { target_.sync(f); }
+    std::string readFile(const std::string& p) override { return target_.readFile(p); }
+    FileHandle lockFile(const std::string& p) override { return target_.lockFile(p); }
     bool removeFile(const std::string& p) noexcept override { return target_.removeFile(p); }
     void cutTail(const std::string& p, std::uint64_t count) override { target_.cutTail(p, count); }
     void renameNoReplace(const std::string& from, const std::string& to) override { target_.renameNoReplace(from, to); }

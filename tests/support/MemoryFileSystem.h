@@ -7,6 +7,7 @@
 #include "telemetry/FileSystem.h"
 #include "telemetry/InOutError.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -25,6 +26,7 @@ public:
     void revive() {
         changesLeft = -1;
         handles_.clear();
+        locks_.clear();
     }
 
     std::string currentDirectory() override { return "/station"; }
@@ -53,7 +55,36 @@ public:
     }
     void close(FileHandle file) override {
         change();
+        locks_.erase(handles_.at(static_cast<std::size_t>(file)));
         handles_.at(static_cast<std::size_t>(file)).clear();
+    }
+    FileHandle openOrCreate(const std::string& path) override {
+        if (!files.count(path))
+            change();
+        files[path];
+        return open(path);
+    }
+    void truncate(FileHandle file, std::uint64_t size) override {
+        change();
+        std::string& content = files.at(handles_.at(static_cast<std::size_t>(file)));
+        content.resize(std::min<std::size_t>(content.size(), size));
+    }
+    void sync(FileHandle) override { alive(); }
+    std::string readFile(const std::string& path) override {
+        alive();
+        const auto it = files.find(path);
+        if (it == files.end())
+            throw EInOutError::fromCode(kIoFileNotFound);
+        return it->second;
+    }
+    // One process: the lock is a file that is there while it is held.
+    FileHandle lockFile(const std::string& path) override {
+        change();
+        if (locks_.count(path))
+            return kNoFile;
+        locks_.insert(path);
+        files[path];
+        return open(path);
     }
     bool removeFile(const std::string& path) noexcept override { return changesLeft != 0 && files.erase(path) != 0; }
     void cutTail(const std::string& path, std::uint64_t count) override {
@@ -97,6 +128,7 @@ private:
         return static_cast<FileHandle>(handles_.size() - 1);
     }
     std::vector<std::string> handles_;
+    std::set<std::string> locks_;
 };
 
 }  // namespace kestrel::test

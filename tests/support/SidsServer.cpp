@@ -1,3 +1,6 @@
+// The forwarding tests' telemetry server: accepts form posts on 127.0.0.1
+// over plain HTTP or TLS, checks each field and answers as told.
+
 #include "support/SidsServer.h"
 
 #include <arpa/inet.h>
@@ -113,6 +116,7 @@ struct SidsServer::Impl {
     std::thread thread;
     mutable std::mutex mutex;
     Answer mode = Answer::Created;
+    std::string retryAfter;
     std::set<std::string> refused;
     std::vector<Submission> received;
     std::vector<int> held;  // connections never answered
@@ -218,23 +222,37 @@ struct SidsServer::Impl {
             return;
         }
         std::string reply;
+        std::string body = "server error";
         switch (a) {
         case Answer::Created:
             s.answered = 201;
             reply = "HTTP/1.1 201 Created\r\n";
+            body = "{\"status\": \"created\"}";
             break;
         case Answer::BadRequest:
             s.answered = 400;
             reply = "HTTP/1.1 400 Bad Request\r\n";
+            body = "{\"frame\": [\"This frame is not valid for this satellite.\"]}";
+            break;
+        case Answer::TooManyRequests:
+            s.answered = 429;
+            reply = "HTTP/1.1 429 Too Many Requests\r\n";
+            if (!retryAfter.empty())
+                reply += "Retry-After: " + retryAfter + "\r\n";
+            body = "{\"detail\": \"Request was throttled.\"}";
+            break;
+        case Answer::Moved:
+        case Answer::Found:
+        case Answer::TemporaryRedirect:
+            s.answered = a == Answer::Moved ? 301 : a == Answer::Found ? 302 : 307;
+            reply = "HTTP/1.1 " + std::to_string(s.answered) + " Elsewhere\r\nLocation: /api/moved/\r\n";
+            body = "";
             break;
         default:
             s.answered = 500;
             reply = "HTTP/1.1 500 Internal Server Error\r\n";
             break;
         }
-        const std::string body = s.answered == 201   ? "{\"status\": \"created\"}"
-                                 : s.answered == 400 ? "{\"frame\": [\"This frame is not valid for this satellite.\"]}"
-                                                     : "server error";
         reply +=
             "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
             "\r\n\r\n" + body;
@@ -298,6 +316,11 @@ void SidsServer::answer(Answer a) {
     impl_->mode = a;
     if (a != Answer::Never)
         impl_->dropHeld();
+}
+
+void SidsServer::retryAfter(const std::string& value) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->retryAfter = value;
 }
 
 void SidsServer::refuseFrame(const std::string& hex) {

@@ -22,7 +22,9 @@ struct TestPki {
 
 class SidsServer {
 public:
-    enum class Answer { Created, BadRequest, ServerError, Never };
+    // 201, 400, 500, none at all, 429 (with Retry-After when set), and the
+    // redirects 301, 302 and 307 to another path.
+    enum class Answer { Created, BadRequest, ServerError, Never, TooManyRequests, Moved, Found, TemporaryRedirect };
 
     struct Submission {
         std::string request;                        // as it came, head and body
@@ -42,6 +44,8 @@ public:
     // 400 whatever the answer).
     void answer(Answer a);
     void refuseFrame(const std::string& hex);
+    // The Retry-After header of a 429; empty: none.
+    void retryAfter(const std::string& value);
     // The listener closed (connections refused) and opened again on its port.
     void goDown();
     void comeUp();

@@ -10,10 +10,12 @@
 #include "support/Files.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace kestrel::test {
 
@@ -53,11 +55,17 @@ inline std::string shell(const std::string& command, int* status = nullptr) {
 }
 
 // The first visible window whose title matches the regular expression, or ""
-// when none shows within the bound.
+// when none shows within the bound. One search at a time: xdotool gives up a
+// search when a window it looks at goes away meanwhile, as Wine's hidden
+// windows do while a program starts.
 inline std::string waitForWindow(const std::string& titleRegex, int seconds = 30) {
-    const std::string ids = shell("timeout " + std::to_string(seconds) +
-                                  " xdotool search --sync --onlyvisible --name '" + titleRegex + "' 2>/dev/null");
-    return ids.substr(0, ids.find('\n'));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const std::string ids = shell("xdotool search --onlyvisible --name '" + titleRegex + "' 2>/dev/null");
+        if (!ids.empty() || std::chrono::steady_clock::now() > until)
+            return ids.substr(0, ids.find('\n'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 inline bool windowShows(const std::string& titleRegex) {

@@ -1,3 +1,7 @@
+// The archive: the BeaconTextLog's lines and header, file names from the
+// stamp, the RawByteLog written a chunk at a time, files never overwritten,
+// and what a failing disk leaves behind.
+
 #include "telemetry/Archive.h"
 
 #include "telemetry/InOutError.h"
@@ -102,8 +106,8 @@ protected:
     const fs::path rawData = telemetry / "raw_data";
 
     void storeBeacon(const BeaconRecord& r) {
-        archive.aSaveTempFileExecute(r);
-        archive.aSaveBinFileExecute(rawFrameOf(r));
+        archive.aSaveTempFileExecute(r, clock.utc);
+        archive.aSaveBinFileExecute(rawFrameOf(r), clock.utc);
     }
 };
 
@@ -156,8 +160,8 @@ TEST(ArchiveNames, StampsFromTheClock) {
 
 TEST_F(ArchiveTest, NothingIsStoredBeforeStartUp) {
     EXPECT_THROW(archive.appendRawByte(1), EInOutError);
-    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
-    EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}), EInOutError);
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
+    EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}, clock.utc), EInOutError);
     EXPECT_FALSE(fs::exists("Telemetry"));  // nothing relative to the current directory
 }
 
@@ -232,18 +236,19 @@ TEST_F(ArchiveTest, ManyBeaconsInOneSecondGetDistinctNamesWithoutRetestingTakenO
     archive.openRunFiles(dir.str());
     files.existsChecks = 0;
     for (int i = 0; i < 300; ++i)
-        archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()));
+        archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), clock.utc);
     EXPECT_TRUE(fs::exists(rawData / "KR7_raw_2024_03_05_141507_UTC_300.KR7"));
     EXPECT_EQ(std::distance(fs::directory_iterator(rawData), fs::directory_iterator()), 300);
     EXPECT_EQ(files.existsChecks, 0) << "the exclusive create reports a taken name itself";
 }
 
-TEST_F(ArchiveTest, LineTakesItsOwnClockReading) {
+// Stamped with the time given (the beacon's receive time), whatever the
+// clock reads when the file is written.
+TEST_F(ArchiveTest, EachFileTakesTheTimeItIsGiven) {
     archive.openRunFiles(dir.str());
-    clock.utc = {2024, 3, 2, 5, 23, 59, 59, 900};
-    archive.aSaveTempFileExecute(test::exampleRecord());
-    clock.utc = {2024, 3, 3, 6, 0, 0, 0, 100};
-    archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()));
+    clock.utc = {2024, 3, 6, 3, 9, 0, 0, 0};
+    archive.aSaveTempFileExecute(test::exampleRecord(), {2024, 3, 2, 5, 23, 59, 59, 900});
+    archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), {2024, 3, 3, 6, 0, 0, 0, 100});
     EXPECT_TRUE(crlfLines(test::readFile(textLog)).back().ends_with("\t2024-03-05\t23:59:59"));
     EXPECT_TRUE(fs::exists(rawData / "KR7_raw_2024_03_06_000000_UTC.KR7"));
     EXPECT_EQ(archive.UtcStamp().day, 6);
@@ -253,27 +258,42 @@ TEST_F(ArchiveTest, DeletedLogIsRecreatedWithHeaderAndExistingLogGetsNoSecondHea
     archive.openRunFiles(dir.str());
     fs::create_directories(textLog.parent_path());
     { std::ofstream(textLog, std::ios::binary) << "earlier\r\n"; }
-    archive.aSaveTempFileExecute(test::exampleRecord());
+    archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
     EXPECT_EQ(test::readFile(textLog), "earlier\r\n" + kExampleLine);
 #ifdef _WIN32
     GTEST_SKIP() << "Windows does not delete a log the program holds open";
 #endif
 
     fs::remove_all(telemetry / "Decoded");
-    archive.aSaveTempFileExecute(test::exampleRecord());
+    archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
     EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + kExampleLine);
 }
 
-TEST_F(ArchiveTest, SecondRunInTheSameSecondGetsItsOwnRawByteLog) {
+// Two programs on one folder, started in the same second: no file is shared,
+// and the second leaves what looks left over alone (it may be the first's
+// work in progress).
+TEST_F(ArchiveTest, SecondRunInTheSameSecondGetsFilesOfItsOwn) {
     archive.openRunFiles(dir.str());
     archive.appendRawByte('1');
+    const fs::path inFlight = rawData / "KR7_raw_2024_03_05_141507_UTC.KR7.part";
+    fs::create_directories(rawData);
+    test::writeFile(inFlight, "the first program's, being written");
     Archive other(files, clock);
-    other.openRunFiles(dir.str());
+    other.openRunFiles(dir.str(), true);
     other.appendRawByte('2');
     const fs::path rawLog = telemetry / "raw_log";
     EXPECT_EQ(test::readFile(rawLog / "log_raw_2024_03_05_141507_UTC.KR7"), "1");
     EXPECT_EQ(test::readFile(rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7"), "2");
     EXPECT_EQ(other.RawByteLogPath(), (rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7").string());
+    storeBeacon(test::exampleRecord());
+    other.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
+    other.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), clock.utc);
+    EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + kExampleLine);
+    EXPECT_EQ(test::readFile(telemetry / "Decoded" / "KR7_beacon_2024_03_05_141507_UTC_2.txt"),
+              beaconTextLogHeader() + kExampleLine);
+    EXPECT_EQ(test::readFile(inFlight), "the first program's, being written");
+    EXPECT_EQ(test::readFile(rawData / "KR7_raw_2024_03_05_141507_UTC.KR7").size(), kBeaconFrameSize + 1);
+    EXPECT_EQ(test::readFile(rawData / "KR7_raw_2024_03_05_141507_UTC_2.KR7").size(), kBeaconFrameSize + 1);
 }
 
 TEST_F(ArchiveTest, FileWhereTheFoldersMustBeFailsEverything) {
@@ -294,8 +314,8 @@ TEST_F(ArchiveTest, FileWhereTheFoldersMustBeFailsEverything) {
         EXPECT_EQ(e.ErrorCode, 103);
         EXPECT_STREQ(e.what(), "I/O error 103");
     }
-    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
-    EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}), EInOutError);
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
+    EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}, clock.utc), EInOutError);
 }
 
 #ifndef _WIN32
@@ -304,7 +324,7 @@ TEST_F(ArchiveTest, FullDiskUnderTheTextLog) {
     fs::create_directories(textLog.parent_path());
     fs::create_symlink("/dev/full", textLog);
     try {
-        archive.aSaveTempFileExecute(test::exampleRecord());
+        archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
         ADD_FAILURE();
     } catch (const EInOutError& e) {
         EXPECT_STREQ(e.what(), "Disk full");
@@ -319,25 +339,25 @@ TEST_F(ArchiveTest, FullDiskUnderTheTextLog) {
 TEST_F(ArchiveTest, WriteFailingPartWayReleasesTheFileAndLeavesNoHalfBeacon) {
     archive.openRunFiles(dir.str());
     files.failWrite = 1;  // header and first line go out in one write
-    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
     EXPECT_EQ(files.open.size(), 1u);
     EXPECT_EQ(test::filesIn(textLog.parent_path()).size(), 0u) << "a new log appears whole or not at all";
 
     files.writes = 0;
-    EXPECT_THROW(archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord())), EInOutError);
+    EXPECT_THROW(archive.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), clock.utc), EInOutError);
     EXPECT_EQ(files.open.size(), 1u);
     EXPECT_EQ(test::filesIn(rawData).size(), 0u);
 
     files.failWrite = 0;
-    archive.aSaveTempFileExecute(test::exampleRecord());
+    archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
     const std::string whole = test::readFile(textLog);
     files.failWrite = 1;  // a line failing part-way in an existing log
     files.writes = 0;
-    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
     EXPECT_EQ(test::readFile(textLog), whole);
     files.failCut = true;
     files.writes = 0;
-    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord()), EInOutError);
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
     const std::string halfLine = test::readFile(textLog);
     EXPECT_EQ(halfLine.size(), whole.size() + kExampleLine.size() / 2);
     files.failWrite = 0;
@@ -358,7 +378,7 @@ TEST_F(ArchiveTest, TextLogThatCannotBeCreatedLosesOnlyThatStep) {
     archive.openRunFiles(dir.str());
     files.failCreate = true;
     try {
-        archive.aSaveTempFileExecute(test::exampleRecord());
+        archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
         ADD_FAILURE();
     } catch (const EInOutError& e) {
         EXPECT_STREQ(e.what(), "File access denied");
@@ -366,7 +386,7 @@ TEST_F(ArchiveTest, TextLogThatCannotBeCreatedLosesOnlyThatStep) {
     EXPECT_TRUE(fs::is_directory(textLog.parent_path()));
     EXPECT_FALSE(fs::exists(textLog));
     files.failCreate = false;
-    archive.aSaveTempFileExecute(test::exampleRecord());
+    archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
     EXPECT_EQ(crlfLines(test::readFile(textLog)).size(), 5u);
 }
 
@@ -383,8 +403,8 @@ TEST(ArchiveKill, NoHalfFileUnderAFinalNameAndNoLeftoverAfterTheNextStart) {
         archive.openRunFiles(files.currentDirectory());
         files.changesLeft = killAt;
         try {
-            archive.aSaveTempFileExecute(record);
-            archive.aSaveBinFileExecute(rawFrameOf(record));
+            archive.aSaveTempFileExecute(record, clock.utc);
+            archive.aSaveBinFileExecute(rawFrameOf(record), clock.utc);
             killed = false;
         } catch (const test::MemoryFileSystem::Killed&) {
         }

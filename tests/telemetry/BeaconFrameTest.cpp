@@ -1,3 +1,6 @@
+// The beacon frame and record: little-endian fields at odd offsets, the
+// flags, access past the end refused, a frame built for the generator.
+
 #include "telemetry/BeaconFrame.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// Reading BeaconTextLogs back (for the trend window): what the archive
+// writes comes back, lines that are no data are skipped and counted.
+
 #include "telemetry/BeaconTextLogReader.h"
 
 #include "telemetry/Archive.h"

@@ -1,3 +1,6 @@
+// The decoder: the decoded pane's lines for worked and extreme records, and
+// the order count, show, store with a store that fails.
+
 #include "telemetry/Decoder.h"
 
 #include "telemetry/InOutError.h"
@@ -136,12 +139,12 @@ public:
         pane = lines;
         calls.push_back("pane");
     }
-    void aSaveTempFileExecute(const BeaconRecord& r) override {
+    void aSaveTempFileExecute(const BeaconRecord& r, const SystemTime&) override {
         calls.push_back("text " + std::to_string(r.FlightTime()));
         if (textLogFails)
             throw EInOutError::fromCode(kIoFileAccessDenied);
     }
-    void aSaveBinFileExecute(const RawFrame& raw) override {
+    void aSaveBinFileExecute(const RawFrame& raw, const SystemTime&) override {
         calls.push_back("bin " + std::to_string(raw[0]));
         if (binFails)
             throw EInOutError::fromCode(kIoDiskFull);
@@ -155,8 +158,8 @@ TEST(Decoder, CountsShowsThenStoresLineBeforeRawFrame) {
     const BeaconRecord r = test::exampleRecord();
     RawFrame raw{};
     raw[0] = 'B';
-    decoder.aDecodeTelemetry1Execute(r, raw);
-    decoder.aDecodeTelemetry1Execute(r, raw);
+    decoder.aDecodeTelemetry1Execute(r, raw, clock.utc);
+    decoder.aDecodeTelemetry1Execute(r, raw, clock.utc);
     EXPECT_EQ(decoder.BeaconCounter(), 2);
     EXPECT_EQ(store.pane[0], "Received ZZ0KR beacon packets= 2");
     EXPECT_EQ(store.pane[1], "Received:  2024-03-05 15:15:07");  // local time, not UTC
@@ -168,12 +171,12 @@ TEST(Decoder, StoreFailureEndsTheDecodeAfterCountingAndShowing) {
     FakeStore store;
     Decoder decoder(clock, store, store);
     store.textLogFails = true;
-    EXPECT_THROW(decoder.aDecodeTelemetry1Execute(BeaconRecord(), RawFrame{}), EInOutError);
+    EXPECT_THROW(decoder.aDecodeTelemetry1Execute(BeaconRecord(), RawFrame{}, clock.utc), EInOutError);
     EXPECT_EQ(decoder.BeaconCounter(), 1);
     EXPECT_EQ(store.calls, (std::vector<std::string>{"pane", "text 0"}));  // no raw frame file
     store.textLogFails = false;
     store.binFails = true;
-    EXPECT_THROW(decoder.aDecodeTelemetry1Execute(BeaconRecord(), RawFrame{}), EInOutError);
+    EXPECT_THROW(decoder.aDecodeTelemetry1Execute(BeaconRecord(), RawFrame{}, clock.utc), EInOutError);
     EXPECT_EQ(decoder.BeaconCounter(), 2);
     EXPECT_EQ(store.pane[0], "Received ZZ0KR beacon packets= 2");
 }

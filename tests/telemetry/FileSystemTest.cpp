@@ -66,6 +66,33 @@ TEST(FileSystem, CreatesWritesAppendsAndNeverReplaces) {
     EXPECT_EQ(names, (std::vector<std::string>{"f.bin", "h.bin"})) << "files only";
 }
 
+// What the forwarding's outbox and the station lock use.
+TEST(FileSystem, AnOwnFileIsCutBackAndALockIsHeldByOneOpenerAtATime) {
+    test::ScratchDir dir;
+    IFileSystem& fs = systemFileSystem();
+    const std::string file = join(dir, "outbox.txt");
+    EXPECT_EQ(codeOf([&] { fs.readFile(file); }), kIoFileNotFound);
+    FileHandle h = fs.openOrCreate(file);
+    fs.write(h, "one\ntwo", 7);
+    fs.truncate(h, 4);
+    fs.write(h, "three\n", 6);
+    fs.sync(h);
+    fs.close(h);
+    h = fs.openOrCreate(file);  // at the end
+    fs.write(h, "four\n", 5);
+    fs.close(h);
+    EXPECT_EQ(fs.readFile(file), "one\nthree\nfour\n");
+
+    const std::string lock = join(dir, "kestrel.lock");
+    const FileHandle first = fs.lockFile(lock);
+    ASSERT_NE(first, kNoFile);
+    EXPECT_EQ(fs.lockFile(lock), kNoFile);
+    fs.close(first);
+    const FileHandle again = fs.lockFile(lock);
+    EXPECT_NE(again, kNoFile);
+    fs.close(again);
+}
+
 TEST(FileSystem, FailuresCarryCodeAndText) {
     test::ScratchDir dir;
     IFileSystem& fs = systemFileSystem();

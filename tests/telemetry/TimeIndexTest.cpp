@@ -1,3 +1,6 @@
+// The RawByteLog's time index: milliseconds and dates both ways, entries
+// encoded and read back with a torn one left out, and the archive's writer.
+
 #include "telemetry/TimeIndex.h"
 
 #include "telemetry/Archive.h"
@@ -39,6 +42,11 @@ public:
         throw EInOutError::fromCode(kIoDiskFull);
     }
     void close(FileHandle f) override { real.close(f); }
+    FileHandle openOrCreate(const std::string& p) override { return named(real.openOrCreate(p), p); }
+    void truncate(FileHandle f, std::uint64_t size) override { real.truncate(f, size); }
+    void sync(FileHandle f) override { real.sync(f); }
+    std::string readFile(const std::string& p) override { return real.readFile(p); }
+    FileHandle lockFile(const std::string& p) override { return real.lockFile(p); }
     bool removeFile(const std::string& p) noexcept override { return real.removeFile(p); }
     void cutTail(const std::string& p, std::uint64_t count) override { real.cutTail(p, count); }
     void renameNoReplace(const std::string& from, const std::string& to) override { real.renameNoReplace(from, to); }

@@ -1,3 +1,6 @@
+// The simulated TNC's parts: its pseudo-terminal, the settings file it
+// writes, and the beacons it sends.
+
 #include "SimBeacons.h"
 #include "SimEcho.h"
 #include "SimPort.h"

@@ -48,7 +48,11 @@ TEST(StartUpSignal, ATermWithTwoReportsQueuedShutsDownAndOpensNoFurtherBox) {
     Child decoder({KESTREL_DECODER}, scratch.path(), scratch / "decoder.out", true);
 
     // Each failure is written down as it happens, before its box shows.
-    const auto reportsWritten = [&] { return countOf(readFile(scratch / "decoder.out"), " not written: I/O error"); };
+    // (The line a report that never opened gets at the close is not counted.)
+    const auto reportsWritten = [&] {
+        const std::string out = readFile(scratch / "decoder.out");
+        return countOf(out, " not written: I/O error") - countOf(out, "(closing, not shown) ");
+    };
     ASSERT_TRUE(eventually(
         [&] {
             pty.Send(kestrel::buildBeaconFrame(135, kestrel::BeaconRecord{}));

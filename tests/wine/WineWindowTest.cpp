@@ -11,18 +11,26 @@
 #include "support/Pty.h"
 #include "support/SidsServer.h"
 #include "support/StreamCheck.h"
+#include "support/PictureCompare.h"
+#include "support/TrendSample.h"
 #include "support/WineSupport.h"
 #include "station/WindowDesign.h"
+#include "plot/TrendDesign.h"
+#include "plot/TrendFiles.h"
 #include "telemetry/BeaconFrame.h"
+
+#include <QImage>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -38,6 +46,31 @@ std::string Middle(design::ControlId id) {
 const std::string kSettingsButton = Middle(design::bSettings);
 const std::string kSendPane = Middle(design::MemoTX);
 const std::string kDecodedPane = Middle(design::Memo1);
+const std::string kTextPane = Middle(design::MemoRX);
+const std::string kHexPane = Middle(design::MEMORXHEX);
+
+// A pane's text as the receive panes show bytes: a line break for CR, two
+// hex digits and a blank for each byte.
+std::string Shown(const std::string& bytes, bool hex) {
+    std::string s;
+    for (char c : bytes) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        const auto b = static_cast<unsigned char>(c);
+        s += hex ? std::string{kDigits[b >> 4], kDigits[b & 15], ' '} : std::string(1, c == '\r' ? '\n' : c);
+    }
+    return s;
+}
+
+// The lines of a copy of the text pane that a writer numbered ("S00042"),
+// without the heading and a line still coming in.
+std::vector<int> NumberedLines(const std::string& copy) {
+    std::vector<int> numbers;
+    std::istringstream lines(copy);
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() == 6 && line[0] == 'S')
+            numbers.push_back(std::stoi(line.substr(1)));
+    return numbers;
+}
 
 const char kOtherSection[] = "[Station]\r\nCallsign=KR7TEST\r\n";
 
@@ -85,6 +118,19 @@ protected:
     void click(const std::string& where) { shell("xdotool mousemove --window " + window_ + " " + where + " click 1"); }
     static void key(const std::string& keys) { shell("xdotool key --delay 50 " + keys); }
     std::string received(std::size_t want) { return readFor(peer_, want, std::chrono::seconds(5)); }
+    // Ctrl+A, Ctrl+C in the control that has the focus; the clipboard as X
+    // sees it (Wine hands it on), without carriage returns.
+    static std::string copied() {
+        key("ctrl+a ctrl+c");
+        std::this_thread::sleep_for(150ms);  // the program takes the keys in its own time
+        std::string text = shell("xclip -o -selection clipboard 2>/dev/null; echo .");  // keeps a last line break
+        text.pop_back();
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        for (const std::string heading : {"TNC RX\n", "TNC RX HEX\n"})
+            if (text.starts_with(heading))
+                text.erase(0, heading.size());
+        return text;
+    }
     void send(const std::string& bytes) {
         ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
@@ -169,9 +215,9 @@ TEST_F(WineWindow, KeysGoOutOnTheLineWhicheverControlHasTheFocus) {
     EXPECT_EQ(received(3), "AT\r") << "typed keys go out at once";
     key("F9");
     EXPECT_EQ(received(6), "AT\r\n\r");
-    key("Tab Delete ctrl+g");  // as a terminal sends them; Tab stays in the pane
+    key("Tab Delete ctrl+g");  // as a terminal sends them; Tab stays in the pane; Delete types nothing
     key("BackSpace F9");
-    EXPECT_EQ(received(9), std::string("\t\x7f\a\b") + "AT\r\n\r");
+    EXPECT_EQ(received(8), std::string("\t\a\b") + "AT\r\n\r");
 
     click(kDecodedPane);  // the shortcuts act from any control
     key("F9");
@@ -187,6 +233,118 @@ TEST_F(WineWindow, KeysGoOutOnTheLineWhicheverControlHasTheFocus) {
     key("ctrl+alt+m");
     drain();
     EXPECT_EQ(readFor(peer_, 1, std::chrono::seconds(1)), "") << "the stream did not stop";
+    closeProgram();
+}
+
+// Tabbing back into the send pane selects nothing and puts the caret at the
+// end; Delete deletes forward and sends nothing.
+TEST_F(WineWindow, TabbingIntoTheSendPaneKeepsItsTextAndDeleteSendsNothing) {
+    start();
+    click(kSendPane);
+    shell("xdotool type --delay 50 hello");
+    EXPECT_EQ(received(5), "hello");
+    key("Home shift+Tab Tab");
+    shell("xdotool type --delay 50 X");
+    key("Home Delete F9");
+    EXPECT_EQ(received(7), "XelloX\r");
+    closeProgram();
+}
+
+// The operator types into each receive pane while lines come in: the typed
+// text stays where it was typed, every received byte is shown after it, the
+// line gets nothing, and the trim takes the typed text with the oldest lines.
+TEST_F(WineWindow, TypedTextInAReceivePaneStaysWhileBytesArriveAndTheTrimTakesIt) {
+    start();
+    std::string all;  // every byte sent
+    for (const auto& [pane, hex] : {std::pair{kTextPane, false}, std::pair{kHexPane, true}}) {
+        std::atomic<bool> stop = false;
+        std::string round;
+        std::thread writer([&] {
+            for (int n = 0; !stop; ++n) {
+                const std::string line = "L" + std::to_string(100 + n) + "\r";
+                ASSERT_EQ(::write(peer_, line.data(), line.size()), ssize_t(line.size()));
+                round += line;
+                std::this_thread::sleep_for(200ms);
+            }
+        });
+        click(pane);
+        key("ctrl+End");
+        shell("xdotool type --delay 80 ' hellp'");
+        key("BackSpace");
+        shell("xdotool type --delay 80 o");
+        key("shift+Left shift+Left Delete");
+        stop = true;
+        writer.join();
+        all += round;
+        std::this_thread::sleep_for(400ms);
+        std::string copy = copied();
+        const std::size_t typed = copy.find(" hel");
+        ASSERT_NE(typed, std::string::npos) << copy;
+        copy.erase(typed, 4);
+        EXPECT_EQ(copy.find(" hel"), std::string::npos) << copy;
+        EXPECT_TRUE(Shown(all, hex).ends_with(copy)) << copy;
+        EXPECT_TRUE(copy.ends_with(Shown(round, hex))) << "every byte of the round shown: " << copy;
+
+        std::string more;
+        for (int n = 0; n < 60; ++n)
+            more += "M" + std::to_string(100 + n) + "\r";
+        send(more);
+        all += more;
+        std::this_thread::sleep_for(1500ms);  // a trim
+        copy = copied();
+        EXPECT_EQ(copy.find("hel"), std::string::npos) << copy;
+        EXPECT_TRUE(Shown(all, hex).ends_with(copy)) << copy;
+        if (!hex) {
+            EXPECT_EQ(std::count(copy.begin(), copy.end(), '\n'), 20) << "twenty lines: " << copy;
+        } else {
+            EXPECT_LE(copy.size(), 20u * 30u) << "twenty lines of ten cells at most: " << copy;
+        }
+    }
+    EXPECT_EQ(readFor(peer_, 1, 500ms), "") << "nothing typed goes to the line";
+    closeProgram();
+}
+
+// A writer sends "S00000" lines at 400 a second; the test copies the text pane
+// every 200 ms. Each copy holds whole consecutive lines; until a trim each
+// holds all that the one before held; the fullest holds most of a second.
+TEST_F(WineWindow, CopyOfTheTextPaneAtFourHundredLinesASecondHoldsEveryLineSinceTheTrim) {
+    start();
+    std::atomic<bool> stop = false;
+    std::thread writer([&] {
+        char line[16];
+        for (int n = 0; !stop; n += 10) {
+            std::string burst;
+            for (int i = n; i < n + 10; ++i) {
+                std::snprintf(line, sizeof line, "S%05d\r", i);
+                burst += line;
+            }
+            ASSERT_EQ(::write(peer_, burst.data(), burst.size()), ssize_t(burst.size()));
+            std::this_thread::sleep_for(25ms);
+        }
+    });
+    click(kTextPane);
+    std::vector<std::vector<int>> copies;
+    for (int i = 0; i < 14; ++i) {
+        std::this_thread::sleep_for(200ms);
+        copies.push_back(NumberedLines(copied()));
+    }
+    stop = true;
+    writer.join();
+    // A copy before the first lines are shown, or before the program took
+    // the keys, holds nothing of the stream.
+    std::erase_if(copies, [](const std::vector<int>& lines) { return lines.empty(); });
+    ASSERT_GE(copies.size(), 8u);
+    std::size_t fullest = 0;
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        const std::vector<int>& lines = copies[i];
+        for (std::size_t k = 1; k < lines.size(); ++k)
+            ASSERT_EQ(lines[k], lines[k - 1] + 1) << "copy " << i << " line " << k;
+        if (i > 0 && lines.front() == copies[i - 1].front()) {  // no trim between: nothing went
+            EXPECT_GE(lines.size(), copies[i - 1].size()) << "copy " << i;
+        }
+        fullest = std::max(fullest, lines.size());
+    }
+    EXPECT_GT(fullest, 200u) << "a second's lines, not a tail of them";
     closeProgram();
 }
 
@@ -360,6 +518,93 @@ TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
     for (const auto& s : server.received())
         EXPECT_TRUE(s.problems.empty()) << s.request;
     closeProgram();
+}
+
+// The window's picture as the X server shows it (Wine draws the frame).
+QImage windowPicture(const std::string& window, const fs::path& png) {
+    shell("import -window " + window + " " + png.string());
+    return QImage(QString::fromStdString(png.string()));
+}
+
+// Pixels of the battery's colour: the Vbat line the trend window draws.
+int vbatPixels(const QImage& picture) {
+    int n = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            n += picture.pixel(x, y) == qRgb(32, 159, 223);
+    return n;
+}
+
+// F2 opens the trend window, fed from the engine as beacons are decoded.
+TEST_F(WineWindow, F2OpensTheTrendWindowFedLive) {
+    start();
+    sim::BeaconSource source({.seed = 5});
+    for (int b = 0; b < 6; ++b)
+        send(source.nextTransmission(b).bytes);
+    EXPECT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == 6; }, 10s));
+    click(kDecodedPane);
+    key("F2");
+    const std::string trends = waitForWindow(std::string("^") + plot::design::kCaption + "$", 10);
+    ASSERT_FALSE(trends.empty()) << "F2 opened no trend window";
+    std::this_thread::sleep_for(1s);
+    const int before = vbatPixels(windowPicture(trends, scratch_ / "live1.png"));
+    EXPECT_GT(before, 20) << "the beacons so far are drawn";
+    for (int b = 6; b < 12; ++b)
+        send(source.nextTransmission(b).bytes);
+    EXPECT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == 12; }, 10s));
+    std::this_thread::sleep_for(1s);
+    EXPECT_NE(vbatPixels(windowPicture(trends, scratch_ / "live2.png")), before) << "new beacons are drawn live";
+    closeProgram();
+}
+
+// Compares a window's picture with docs/NAME (KESTREL_UPDATE_PICTURES=1
+// writes it there instead); the picture goes to build/pictures/NAME.
+void expectPicture(const std::string& window, const char* name) {
+    const fs::path made = fs::path(KESTREL_PICTURE_DIR) / name;
+    fs::create_directories(made.parent_path());
+    const QImage picture = windowPicture(window, made);
+    const fs::path reference = fs::path(KESTREL_SOURCE_DIR) / "docs" / name;
+    if (const char* update = std::getenv("KESTREL_UPDATE_PICTURES"); update && std::string(update) == "1")
+        fs::copy_file(made, reference, fs::copy_options::overwrite_existing);
+    const PictureDifference d = comparePictures(picture, QImage(QString::fromStdString(reference.string())));
+    EXPECT_TRUE(d.sameSize && d.share <= kPictureTolerance)
+        << name << ": " << d.describe() << "; compare " << made << " with " << reference;
+}
+
+// kestrel-trends.exe on the fixed sample, the pointer on the beacon the Qt
+// window's picture reads out, then the map: the reference pictures
+// docs/trends-windows.png and docs/ground-track-windows.png.
+TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
+    const auto line = WineLine::fromEnvironment();
+    ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
+    ScratchDir scratch("kestrel-wine-trends");
+    writeTrendSample(scratch.path() / "station");
+    const fs::path exe = fs::path(line->exe).parent_path() / "kestrel-trends.exe";
+    Child program({"/usr/bin/env", "wine", exe.string(), "station"}, scratch.path(), scratch.path() / "trends.out",
+                  false);
+    const std::string window = waitForWindow(std::string("^") + plot::design::kCaption + "$", 30);
+    ASSERT_FALSE(window.empty()) << readFile(scratch.path() / "trends.out");
+
+    // Where the design puts that beacon: the canvas below the tool bar and the tabs.
+    namespace td = plot::design;
+    plot::TrendView view;
+    plot::openTrendPath(view, scratch.path() / "station");
+    int width = td::kClientWidth, height = td::kClientHeight;  // as the window came out on this screen
+    std::sscanf(shell("xdotool getwindowgeometry " + window + " | sed -n 's/.*Geometry: //p'").c_str(), "%dx%d", &width,
+                &height);
+    view.setSize(width, height - td::kToolBarHeight - td::kTabHeight - td::kStatusHeight);
+    const plot::PointF at = view.pointOf(0, kTrendSampleBeaconsPerPass + 30);
+    const int canvasTop = td::kToolBarHeight + td::kTabHeight;
+    shell("xdotool mousemove --window " + window + " " + std::to_string(int(at.x)) + " " +
+          std::to_string(canvasTop + int(at.y)));
+    std::this_thread::sleep_for(2s);  // painted
+    expectPicture(window, "trends-windows.png");
+
+    shell("xdotool mousemove --window " + window + " 100 " + std::to_string(td::kToolBarHeight + 12) + " click 1");
+    std::this_thread::sleep_for(1s);
+    expectPicture(window, "ground-track-windows.png");
+    shell("wine taskkill /im kestrel-trends.exe >/dev/null 2>&1");
+    EXPECT_EQ(program.waitExit(std::chrono::seconds(20)), 0);
 }
 
 }  // namespace

@@ -105,6 +105,7 @@ public:
     void set(const SystemTime& t) { t_ = t; }
     SystemTime utcNow() override { return t_; }
     SystemTime localNow() override { return t_; }
+    SystemTime localTime(const SystemTime& utc) override { return utc; }
     std::uint32_t tickCount() override { return 0; }
 
 private:
@@ -115,16 +116,15 @@ private:
 // The first failure of the tree ends the tree; the sink still gets every beacon.
 class Store final : public IBeaconStore {
 public:
-    Store(Archive* archive, const Sinks& sinks, ReceiveClock& clock)
-        : archive_(archive), sinks_(sinks), clock_(clock) {}
-    void aSaveTempFileExecute(const BeaconRecord& record) override {
+    Store(Archive* archive, const Sinks& sinks) : archive_(archive), sinks_(sinks) {}
+    void aSaveTempFileExecute(const BeaconRecord& record, const SystemTime& utc) override {
         if (sinks_.beacon)
-            sinks_.beacon(beaconLogEntry(record, clock_.utcNow()));
-        if (tree([&] { archive_->aSaveTempFileExecute(record); }))
+            sinks_.beacon(beaconLogEntry(record, utc));
+        if (tree([&] { archive_->aSaveTempFileExecute(record, utc); }))
             ++lines;
     }
-    void aSaveBinFileExecute(const RawFrame& raw) override {
-        tree([&] { archive_->aSaveBinFileExecute(raw); });
+    void aSaveBinFileExecute(const RawFrame& raw, const SystemTime& utc) override {
+        tree([&] { archive_->aSaveBinFileExecute(raw, utc); });
     }
     std::uint64_t lines = 0;
     std::string failure;
@@ -146,7 +146,6 @@ private:
 
     Archive* archive_;
     const Sinks& sinks_;
-    ReceiveClock& clock_;
 };
 
 // A BeaconTextLog whose last line could not be written whole ends at its last
@@ -172,12 +171,12 @@ class Host final : public IFrameFinderHost, public IDecodedInfoPane {
 public:
     Decoder* decoder = nullptr;
     FrameFinder* finder = nullptr;
+    ReceiveClock* clock = nullptr;
     std::uint64_t frames = 0;  // the decoder's own count is a wrapping 32-bit one
     void setReceiveStatus(std::string_view) override {}
-    void writeRawByte(std::uint8_t) override {}  // the bytes come from a RawByteLog already
     void decodeFrame() override {
         ++frames;
-        decoder->aDecodeTelemetry1Execute(finder->CurrentRecord(), finder->RawFrameCopy());
+        decoder->aDecodeTelemetry1Execute(finder->CurrentRecord(), finder->RawFrameCopy(), clock->utcNow());
     }
     void showDecodedInfo(const std::vector<std::string>&) override {}
 };
@@ -255,12 +254,13 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
         archive.emplace(systemFileSystem(), clock);
         archive->openBeaconFiles(sinks.outDir);
     }
-    Store store(archive ? &*archive : nullptr, sinks, clock);
+    Store store(archive ? &*archive : nullptr, sinks);
     Host host;
     Decoder decoder(clock, host, store);
     FrameFinder finder(host);
     host.decoder = &decoder;
     host.finder = &finder;
+    host.clock = &clock;
 
     Summary summary;
     std::uint64_t markers = 0;

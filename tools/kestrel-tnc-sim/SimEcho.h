@@ -28,7 +28,6 @@ public:
 
 private:
     void setReceiveStatus(std::string_view) override {}
-    void writeRawByte(uint8_t) override {}
     void decodeFrame() override;
 
     FoundBeacon found_;

@@ -1,41 +1,38 @@
-// kestrel-trends [ARCHIVE_DIR]: the trend window on the BeaconTextLogs of an
-// archive folder (the one holding Telemetry/; default: the current directory).
+// kestrel-trends [PATH]: the trend window on an archive folder (the one
+// holding Telemetry/, or Telemetry/ or its Decoded/ folder), one
+// BeaconTextLog or a beacon CSV (default: the current directory).
 
+#include "plot/TrendFiles.h"
+#include "share/ShareSettings.h"
 #include "station/CommandLine.h"
 #include "trends/TrendWindow.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
-#include <cstring>
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::fputs(kestrel::VersionText("kestrel-trends").c_str(), stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            std::puts(
-                "Usage: kestrel-trends [ARCHIVE_DIR]\n\n"
-                "Shows battery voltage, currents, temperatures and magnetic field of the\n"
-                "beacons in every BeaconTextLog below ARCHIVE_DIR/Telemetry/Decoded against\n"
-                "their receive time (UTC). ARCHIVE_DIR defaults to the current directory.\n\n"
-                "  -h, --help   show this help\n"
-                "  --version    show the version");
-            return 0;
-        }
+    std::string path;
+    const kestrel::CommandLineAnswer answer =
+        kestrel::ReadTrendsCommandLine(std::vector<std::string>(argv + 1, argv + argc), path);
+    if (answer.kind != kestrel::CommandLineAnswer::Run) {
+        std::fputs(answer.text.c_str(), answer.exitCode == 0 ? stdout : stderr);
+        return answer.exitCode;
     }
     QApplication app(argc, argv);
-    const QStringList args = QApplication::arguments();
-    if (args.size() > 2) {
-        std::fputs("kestrel-trends: give at most one archive folder; see --help\n", stderr);
-        return 2;
-    }
-    const QString dir = args.size() == 2 ? args[1] : QDir::currentPath();
+    const QString where = path.empty() ? QDir::currentPath() : QString::fromLocal8Bit(path.c_str());
     kestrel::TTrendWindow window;
-    window.openArchive(dir);
+    if (QFileInfo(where).isDir())
+        window.openArchive(where);
+    else
+        window.openLog(where);
+    // The station's place from the settings file in the station folder, if any.
+    const kestrel::ShareSettings sharing = kestrel::ShareSettings::InFolder(
+        kestrel::plot::stationFolderOf(std::filesystem::path(where.toStdU16String())).string());
+    if (sharing.hasPosition)
+        window.setStation(kestrel::plot::GeoPoint{sharing.latitude, sharing.longitude});
     window.show();
     return app.exec();
 }

@@ -1,7 +1,7 @@
 // TComSetupFrm on Qt: the setup dialog built from its design, and
 // RunSetupDialog.
 
-#include "serial/CPortSetup.h"
+#include "gui/CPortSetup.h"
 
 #include "station/WindowDesign.h"
 

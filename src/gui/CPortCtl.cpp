@@ -1,6 +1,6 @@
 // TComComboBox: a Qt drop-down list over a TComSelect (see CPortCtl.h).
 
-#include "serial/CPortCtl.h"
+#include "gui/CPortCtl.h"
 
 namespace kestrel {
 

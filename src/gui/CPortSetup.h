@@ -4,7 +4,7 @@
 // shows it for a port and applies the choices on OK.
 
 #include "serial/CPort.h"
-#include "serial/CPortCtl.h"
+#include "gui/CPortCtl.h"
 
 #include <QDialog>
 

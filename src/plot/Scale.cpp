@@ -1,0 +1,158 @@
+// Value and time ticks (see Scale.h).
+
+#include "plot/Scale.h"
+
+#include "telemetry/TimeIndex.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+namespace kestrel::plot {
+namespace {
+
+constexpr std::int64_t kSecond = 1000, kMinute = 60 * kSecond, kHour = 60 * kMinute, kDay = 24 * kHour;
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+std::string twoDigits(int v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02d", v);
+    return buf;
+}
+
+// The first day of the month `months` after January of year 0, in milliseconds.
+std::int64_t monthStart(std::int64_t months) {
+    SystemTime t;
+    t.year = static_cast<std::uint16_t>(months / 12);
+    t.month = static_cast<std::uint16_t>(months % 12 + 1);
+    t.day = 1;
+    return utcMilliseconds(t);
+}
+
+}  // namespace
+
+ValueTicks niceTicks(double lo, double hi, int maxTicks) {
+    ValueTicks t;
+    maxTicks = std::max(2, maxTicks);
+    if (!(std::isfinite(lo) && std::isfinite(hi)) || lo > hi) {
+        lo = 0;
+        hi = 1;
+    }
+    if (hi - lo < 1e-9 * std::max(1.0, std::abs(hi))) {
+        // One value: an axis a little wider than it.
+        const double pad = std::max(std::abs(hi) * 0.05, 0.5);
+        lo -= pad;
+        hi += pad;
+    }
+    // The smallest step of 1, 2, 2.5 or 5 times a power of ten whose whole
+    // steps cover lo..hi in at most maxTicks ticks. Samples are floats: a
+    // value a ten-thousandth of a step past a tick counts as on it.
+    const double raw = (hi - lo) / (maxTicks - 1);
+    double step = 0, base = std::pow(10.0, std::floor(std::log10(raw)));
+    for (bool found = false; !found; base *= 10)
+        for (double m : {1.0, 2.0, 2.5, 5.0}) {
+            step = m * base;
+            if (step < raw * (1 - 1e-9))
+                continue;
+            const double first = std::floor(lo / step + 1e-4), last = std::ceil(hi / step - 1e-4);
+            if (last - first + 1 <= maxTicks) {
+                t.lo = first * step;
+                t.hi = last * step;
+                found = true;
+                break;
+            }
+        }
+    t.step = step;
+    const double e = std::floor(std::log10(step) + 1e-9);
+    const double mantissa = step / std::pow(10.0, e);
+    t.decimals = std::max(0, static_cast<int>(-e) + (std::abs(mantissa - 2.5) < 1e-6 ? 1 : 0));
+    const int n = static_cast<int>(std::llround((t.hi - t.lo) / step));
+    for (int i = 0; i <= n; ++i)
+        t.at.push_back(t.lo + i * step);
+    return t;
+}
+
+std::string formatValue(double v, int decimals) {
+    if (!std::isfinite(v))
+        return std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, 9), v);
+    std::string s = buf;
+    // Rounded to nothing, a small negative value reads "-0.0".
+    if (s.front() == '-' && s.find_first_not_of("-0.") == std::string::npos)
+        s.erase(0, 1);
+    return s;
+}
+
+TimeTicks timeTicks(std::int64_t t0, std::int64_t t1, int maxTicks) {
+    struct Step {
+        std::int64_t ms;
+        TimeLabel label;
+        int months;  // calendar months, when the step is one
+    };
+    static constexpr std::array<Step, 27> kSteps{{
+        {kSecond, TimeLabel::Seconds, 0},      {2 * kSecond, TimeLabel::Seconds, 0},
+        {5 * kSecond, TimeLabel::Seconds, 0},  {10 * kSecond, TimeLabel::Seconds, 0},
+        {15 * kSecond, TimeLabel::Seconds, 0}, {30 * kSecond, TimeLabel::Seconds, 0},
+        {kMinute, TimeLabel::Minutes, 0},      {2 * kMinute, TimeLabel::Minutes, 0},
+        {5 * kMinute, TimeLabel::Minutes, 0},  {10 * kMinute, TimeLabel::Minutes, 0},
+        {15 * kMinute, TimeLabel::Minutes, 0}, {30 * kMinute, TimeLabel::Minutes, 0},
+        {kHour, TimeLabel::Minutes, 0},        {2 * kHour, TimeLabel::Minutes, 0},
+        {3 * kHour, TimeLabel::Minutes, 0},    {6 * kHour, TimeLabel::Minutes, 0},
+        {12 * kHour, TimeLabel::Minutes, 0},   {kDay, TimeLabel::Days, 0},
+        {2 * kDay, TimeLabel::Days, 0},        {5 * kDay, TimeLabel::Days, 0},
+        {10 * kDay, TimeLabel::Days, 0},       {30 * kDay, TimeLabel::Months, 1},
+        {60 * kDay, TimeLabel::Months, 2},     {91 * kDay, TimeLabel::Months, 3},
+        {182 * kDay, TimeLabel::Months, 6},    {365 * kDay, TimeLabel::Years, 12},
+        {3650 * kDay, TimeLabel::Years, 120},
+    }};
+    TimeTicks t;
+    maxTicks = std::max(1, maxTicks);
+    if (t1 < t0)
+        std::swap(t0, t1);
+    const std::int64_t span = t1 - t0;
+    Step chosen = kSteps.back();
+    for (const Step& s : kSteps)
+        if (span / s.ms + 1 <= maxTicks) {
+            chosen = s;
+            break;
+        }
+    t.step = chosen.ms;
+    t.label = chosen.label;
+    if (chosen.months == 0) {
+        for (std::int64_t at = floorDiv(t0 + chosen.ms - 1, chosen.ms) * chosen.ms; at <= t1; at += chosen.ms)
+            t.at.push_back(at);
+        return t;
+    }
+    const SystemTime start = utcFromMilliseconds(t0);
+    std::int64_t m = std::int64_t{start.year} * 12 + (start.month - 1);
+    m = (m + chosen.months - 1) / chosen.months * chosen.months;
+    if (monthStart(m) < t0)
+        m += chosen.months;
+    for (std::int64_t at; (at = monthStart(m)) <= t1; m += chosen.months)
+        t.at.push_back(at);
+    return t;
+}
+
+std::string formatTime(std::int64_t ms, TimeLabel label) {
+    const SystemTime t = utcFromMilliseconds(ms);
+    switch (label) {
+    case TimeLabel::Seconds: return twoDigits(t.hour) + ":" + twoDigits(t.minute) + ":" + twoDigits(t.second);
+    case TimeLabel::Minutes: return twoDigits(t.hour) + ":" + twoDigits(t.minute);
+    case TimeLabel::Days: return twoDigits(t.month) + "-" + twoDigits(t.day);
+    case TimeLabel::Months: return std::to_string(t.year) + "-" + twoDigits(t.month);
+    case TimeLabel::Years: return std::to_string(t.year);
+    }
+    return {};
+}
+
+std::string formatDate(std::int64_t ms) {
+    const SystemTime t = utcFromMilliseconds(ms);
+    return std::to_string(t.year) + "-" + twoDigits(t.month) + "-" + twoDigits(t.day);
+}
+
+std::string formatDateTime(std::int64_t ms) { return formatDate(ms) + " " + formatTime(ms, TimeLabel::Seconds); }
+
+}  // namespace kestrel::plot

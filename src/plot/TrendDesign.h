@@ -1,0 +1,36 @@
+#pragma once
+// The trend window as designed, without a toolkit: caption, size, the tool
+// bar's commands, the tabs, the bands around the canvas. Both front ends (Qt
+// and Win32) build their trend window from it; what the canvas shows is
+// TrendView's.
+
+#include <array>
+
+namespace kestrel::plot::design {
+
+inline constexpr const char* kCaption = "KESTREL telemetry trends";
+inline constexpr int kClientWidth = 1200;
+inline constexpr int kClientHeight = 720;  // fits a 768-pixel screen with the frame
+inline constexpr int kMinimumWidth = 640, kMinimumHeight = 420;
+
+enum Command { OpenArchive, OpenFile, SavePng, RealTime, kCommandCount };
+struct ToolButton {
+    const char* caption;
+    const char* hint;
+    bool toggle;  // a check button
+};
+inline constexpr std::array<ToolButton, kCommandCount> kToolButtons{{
+    {"Open archive...", "Every BeaconTextLog below a station folder (the one holding Telemetry)", false},
+    {"Open log or CSV...", "One BeaconTextLog, or a CSV written by kestrel-redecode --csv", false},
+    {"Save as PNG...", "The plots or the map as shown, as a PNG picture", false},
+    {"Real time", "Show the hours between passes as they were instead of folding them", true},
+}};
+// The canvas's two views, in the order of plot::TrendTab.
+inline constexpr std::array<const char*, 2> kTabs{"Plots", "Ground track"};
+
+// Heights of the bands above and below the canvas, in pixels at 96 dpi.
+inline constexpr int kToolBarHeight = 30;
+inline constexpr int kTabHeight = 26;
+inline constexpr int kStatusHeight = 22;
+
+}  // namespace kestrel::plot::design

@@ -1,0 +1,464 @@
+// The trend window on Win32 (see Win32TrendWindow.h).
+
+#include "win32/Win32TrendWindow.h"
+
+#include "plot/TrendDesign.h"
+#include "share/ShareSettings.h"
+#include "station/Report.h"
+#include "win32/Win32DisplayList.h"
+#include "win32/Win32Util.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <initguid.h>  // the WIC class and format identifiers, defined here
+#include <shlobj.h>
+#include <wincodec.h>
+#include <windowsx.h>
+
+#include <stdexcept>
+
+namespace kestrel {
+namespace {
+
+namespace td = plot::design;  // the trend window's (design:: is the main window's)
+using win32::Scaled;
+
+constexpr int kFirstButton = 100;
+
+std::wstring wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring w(std::size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), n);
+    return w;
+}
+
+// Writes a bitmap as a PNG through the system's imaging component; the
+// reason when it cannot.
+std::string SavePng(HBITMAP bitmap, const std::wstring& path) {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    struct Release {
+        void operator()(IUnknown* p) const { p->Release(); }
+    };
+    std::string error;
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmap* source = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    IPropertyBag2* properties = nullptr;
+    UINT width = 0, height = 0;
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                  reinterpret_cast<void**>(&factory));
+    if (SUCCEEDED(hr))
+        hr = factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, &source);
+    if (SUCCEEDED(hr))
+        hr = source->GetSize(&width, &height);
+    if (SUCCEEDED(hr))
+        hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr))
+        hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
+    if (FAILED(hr) && error.empty() && stream)
+        error = "cannot write the file";
+    if (SUCCEEDED(hr))
+        hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+    if (SUCCEEDED(hr))
+        hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr))
+        hr = encoder->CreateNewFrame(&frame, &properties);
+    if (SUCCEEDED(hr))
+        hr = frame->Initialize(properties);
+    if (SUCCEEDED(hr))
+        hr = frame->SetSize(width, height);
+    if (SUCCEEDED(hr))
+        hr = frame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr))
+        hr = frame->WriteSource(source, nullptr);
+    if (SUCCEEDED(hr))
+        hr = frame->Commit();
+    if (SUCCEEDED(hr))
+        hr = encoder->Commit();
+    for (IUnknown* p : std::initializer_list<IUnknown*>{properties, frame, encoder, stream, source, factory})
+        if (p)
+            Release()(p);
+    if (FAILED(hr) && error.empty())
+        error = "the picture could not be encoded (error 0x" + [hr] {
+            char buf[16];
+            wsprintfA(buf, "%08lX", static_cast<unsigned long>(hr));
+            return std::string(buf);
+        }() + ")";
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    return error;
+}
+
+void RegisterClasses(HINSTANCE instance, WNDPROC window, WNDPROC canvas) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = window;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = TWin32TrendWindow::kClassName;
+    RegisterClassExW(&wc);  // a second registration fails harmlessly
+    wc.style = CS_DBLCLKS;  // a double-click zooms
+    wc.lpfnWndProc = canvas;
+    wc.hIcon = nullptr;
+    wc.hbrBackground = nullptr;  // the canvas covers every pixel
+    wc.lpszClassName = TWin32TrendWindow::kCanvasClassName;
+    RegisterClassExW(&wc);
+}
+
+}  // namespace
+
+TWin32TrendWindow::TWin32TrendWindow(HINSTANCE instance, bool endsProgram)
+    : instance_(instance), endsProgram_(endsProgram) {
+    RegisterClasses(instance, Proc, CanvasProc);
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    RECT r{0, 0, Scaled(td::kClientWidth), Scaled(td::kClientHeight)};
+    AdjustWindowRectEx(&r, style, FALSE, 0);
+    CreateWindowExW(0, kClassName, wide(td::kCaption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
+                    r.bottom - r.top, nullptr, nullptr, instance, this);
+    if (!window_)
+        throw std::runtime_error("The trend window cannot be created");
+    build();
+}
+
+TWin32TrendWindow::~TWin32TrendWindow() {
+    if (window_ && IsWindow(window_)) {
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+    if (buffer_)
+        DeleteObject(buffer_);
+    if (font_)
+        DeleteObject(font_);
+}
+
+void TWin32TrendWindow::build() {
+    font_ = win32::MakeFont(L"Tahoma", 13, false, false);
+    HDC dc = GetDC(window_);
+    const HGDIOBJ old = SelectObject(dc, font_);
+    hints_ =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
+    for (int c = 0; c < td::kCommandCount; ++c) {
+        const td::ToolButton& b = td::kToolButtons[std::size_t(c)];
+        const std::wstring caption = wide(b.caption);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, caption.c_str(), int(caption.size()), &size);
+        HWND button = CreateWindowExW(
+            0, WC_BUTTONW, caption.c_str(),
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | (b.toggle ? BS_AUTOCHECKBOX | BS_PUSHLIKE : BS_PUSHBUTTON), 0, 0,
+            size.cx + Scaled(24), 0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstButton + c)),
+            instance_, nullptr);
+        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        buttons_[std::size_t(c)] = button;
+        hintTexts_[std::size_t(c)] = wide(b.hint);
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = window_;
+        tool.uId = reinterpret_cast<UINT_PTR>(button);
+        tool.lpszText = hintTexts_[std::size_t(c)].data();
+        SendMessageW(hints_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    SelectObject(dc, old);
+    ReleaseDC(window_, dc);
+
+    tabs_ = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_TABS, 0, 0, 0, 0,
+                            window_, nullptr, instance_, nullptr);
+    SendMessageW(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    for (std::size_t t = 0; t < td::kTabs.size(); ++t) {
+        std::wstring text = wide(td::kTabs[t]);
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text.data();
+        SendMessageW(tabs_, TCM_INSERTITEMW, t, reinterpret_cast<LPARAM>(&item));
+    }
+    canvas_ = CreateWindowExW(0, kCanvasClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_, nullptr, instance_,
+                              nullptr);
+    SetWindowLongPtrW(canvas_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window_,
+                              nullptr, instance_, nullptr);
+    SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    layout();
+    updateStatus();
+}
+
+float TWin32TrendWindow::scale() const { return float(win32::ScreenDpi()) / 96.f; }
+
+void TWin32TrendWindow::layout() {
+    if (!status_)
+        return;
+    RECT client{};
+    GetClientRect(window_, &client);
+    const int band = Scaled(td::kToolBarHeight), tabHeight = Scaled(td::kTabHeight);
+    int x = Scaled(4);
+    for (HWND b : buttons_) {
+        RECT r{};
+        GetWindowRect(b, &r);
+        MoveWindow(b, x, Scaled(3), r.right - r.left, band - Scaled(6), TRUE);
+        x += r.right - r.left + Scaled(4);
+    }
+    SendMessageW(status_, WM_SIZE, 0, 0);
+    RECT s{};
+    GetWindowRect(status_, &s);
+    const int statusHeight = s.bottom - s.top;
+    MoveWindow(tabs_, 0, band, client.right, tabHeight, TRUE);
+    const int top = band + tabHeight;
+    const int height = std::max(0, int(client.bottom) - top - statusHeight);
+    MoveWindow(canvas_, 0, top, client.right, height, TRUE);
+    view_.setSize(int(float(client.right) / scale()), int(float(height) / scale()));
+}
+
+void TWin32TrendWindow::Show(int showCommand) {
+    ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : showCommand);
+    SetForegroundWindow(window_);
+    changed();
+}
+
+void TWin32TrendWindow::addBeacon(const BeaconRecord& record, const SystemTime& utc) {
+    // Hidden, the window only keeps the sample: a live session must not pay
+    // for plots nobody looks at.
+    if (view_.addBeacon(beaconLogEntry(record, utc)) && IsWindowVisible(window_))
+        changed();
+}
+
+void TWin32TrendWindow::opened(const plot::TrendLoad& load) {
+    skipped_ += load.skipped;
+    problem_ = load.problem;
+    changed();
+}
+
+void TWin32TrendWindow::open(const std::filesystem::path& path) {
+    opened(plot::openTrendPath(view_, path));
+    // The station's place from the settings file in the station folder, if any.
+    std::string folder;
+    try {
+        folder = plot::stationFolderOf(path).string();
+    } catch (const std::exception&) {  // a name outside the system's code page: no place
+    }
+    const ShareSettings sharing = ShareSettings::InFolder(folder);
+    setStation(sharing.hasPosition ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
+                                   : std::nullopt);
+}
+
+void TWin32TrendWindow::setStation(std::optional<plot::GeoPoint> station) {
+    view_.setStation(station);
+    changed();
+}
+
+void TWin32TrendWindow::changed() {
+    InvalidateRect(canvas_, nullptr, FALSE);
+    updateStatus();
+}
+
+std::wstring TWin32TrendWindow::statusText() const { return win32::WindowText(status_); }
+
+void TWin32TrendWindow::updateStatus() {
+    std::string text = view_.statusText();
+    if (skipped_ > 0)
+        text += "; " + std::to_string(skipped_) +
+                (skipped_ == 1 ? " unparseable line skipped" : " unparseable lines skipped");
+    if (!problem_.empty())
+        text += "; " + problem_;
+    const std::wstring shown = wide(text);
+    SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+    SetWindowTextW(status_, shown.c_str());
+}
+
+// ---- Messages ----------------------------------------------------------------------
+
+LRESULT CALLBACK TWin32TrendWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<TWin32TrendWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<TWin32TrendWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(window, message, wParam, lParam);
+    // Nothing throws through the system's dispatch.
+    try {
+        return self->handle(message, wParam, lParam);
+    } catch (...) {
+        ShowCurrentException();
+        return 0;
+    }
+}
+
+LRESULT CALLBACK TWin32TrendWindow::CanvasProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<TWin32TrendWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(window, message, wParam, lParam);
+    try {
+        return self->canvasMessage(message, wParam, lParam);
+    } catch (...) {
+        ShowCurrentException();
+        return 0;
+    }
+}
+
+LRESULT TWin32TrendWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE: layout(); return 0;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize = {Scaled(td::kMinimumWidth), Scaled(td::kMinimumHeight)};
+        return 0;
+    }
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) >= kFirstButton)
+            command(LOWORD(wParam) - kFirstButton);
+        return 0;
+    case WM_NOTIFY: {
+        const auto* n = reinterpret_cast<const NMHDR*>(lParam);
+        if (n->hwndFrom == tabs_ && n->code == TCN_SELCHANGE) {
+            const auto tab = SendMessageW(tabs_, TCM_GETCURSEL, 0, 0);
+            view_.setTab(tab == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
+            changed();
+        }
+        return 0;
+    }
+    case WM_CLOSE:
+        if (endsProgram_)
+            DestroyWindow(window_);
+        else
+            ShowWindow(window_, SW_HIDE);  // the main window feeds it on
+        return 0;
+    case WM_DESTROY:
+        if (endsProgram_)
+            PostQuitMessage(0);
+        return 0;
+    case WM_NCDESTROY: window_ = nullptr; break;
+    }
+    return DefWindowProcW(window_ ? window_ : HWND(nullptr), message, wParam, lParam);
+}
+
+LRESULT TWin32TrendWindow::canvasMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    const float s = scale();
+    const float x = float(GET_X_LPARAM(lParam)) / s, y = float(GET_Y_LPARAM(lParam)) / s;
+    switch (message) {
+    case WM_ERASEBKGND: return 1;  // the paint covers every pixel
+    case WM_PAINT: paintCanvas(); return 0;
+    case WM_MOUSEMOVE:
+        if (!tracking_) {
+            TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, canvas_, 0};
+            tracking_ = TrackMouseEvent(&t) != FALSE;
+        }
+        if (view_.pointerMoved(x, y))
+            InvalidateRect(canvas_, nullptr, FALSE);
+        return 0;
+    case WM_MOUSELEAVE:
+        tracking_ = false;
+        if (view_.pointerLeft())
+            InvalidateRect(canvas_, nullptr, FALSE);
+        return 0;
+    case WM_LBUTTONDOWN: SetFocus(canvas_); return 0;
+    case WM_LBUTTONDBLCLK:
+        if (view_.doubleClicked(x, y))
+            changed();
+        return 0;
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE && view_.back())
+            changed();
+        return 0;
+    }
+    return DefWindowProcW(canvas_, message, wParam, lParam);
+}
+
+void TWin32TrendWindow::paintCanvas() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(canvas_, &ps);
+    RECT client{};
+    GetClientRect(canvas_, &client);
+    if (!buffer_ || bufferSize_.cx != client.right || bufferSize_.cy != client.bottom) {
+        if (buffer_)
+            DeleteObject(buffer_);
+        buffer_ = CreateCompatibleBitmap(dc, std::max<LONG>(1, client.right), std::max<LONG>(1, client.bottom));
+        bufferSize_ = {client.right, client.bottom};
+    }
+    HDC memory = CreateCompatibleDC(dc);
+    const HGDIOBJ old = SelectObject(memory, buffer_);
+    // The list is in 96-dpi pixels: the screen's scale on top.
+    SetGraphicsMode(memory, GM_ADVANCED);
+    const float s = scale();
+    const XFORM scaling{s, 0, 0, s, 0, 0};
+    SetWorldTransform(memory, &scaling);
+    DrawDisplayList(memory, view_.display());
+    ModifyWorldTransform(memory, nullptr, MWT_IDENTITY);
+    BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    EndPaint(canvas_, &ps);
+}
+
+// ---- Commands ----------------------------------------------------------------------
+
+void TWin32TrendWindow::command(int id) {
+    switch (id) {
+    case td::OpenArchive: Guarded([this] { askOpenArchive(); }); break;
+    case td::OpenFile: Guarded([this] { askOpenFile(); }); break;
+    case td::SavePng: Guarded([this] { askSavePng(); }); break;
+    case td::RealTime: {
+        const bool on = SendMessageW(buttons_[td::RealTime], BM_GETCHECK, 0, 0) == BST_CHECKED;
+        view_.setRealTime(on);
+        changed();
+        break;
+    }
+    }
+}
+
+void TWin32TrendWindow::askOpenArchive() {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    BROWSEINFOW info{};
+    info.hwndOwner = window_;
+    info.lpszTitle = L"Open an archive (the folder holding Telemetry)";
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    if (PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info)) {
+        wchar_t path[MAX_PATH] = {};
+        if (SHGetPathFromIDListW(chosen, path))
+            open(std::filesystem::path(path));
+        CoTaskMemFree(chosen);
+    }
+    if (SUCCEEDED(init))
+        CoUninitialize();
+}
+
+void TWin32TrendWindow::askOpenFile() {
+    wchar_t path[MAX_PATH] = {};
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = window_;
+    ofn.lpstrFilter = L"BeaconTextLogs and CSV (*.txt;*.csv)\0*.txt;*.csv\0All files (*.*)\0*.*\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrTitle = L"Open a BeaconTextLog or a beacon CSV";
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (GetOpenFileNameW(&ofn))
+        open(std::filesystem::path(path));
+}
+
+void TWin32TrendWindow::askSavePng() {
+    wchar_t path[MAX_PATH] = L"trends.png";
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = window_;
+    ofn.lpstrFilter = L"PNG images (*.png)\0*.png\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"png";
+    ofn.lpstrTitle = L"Save as PNG";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&ofn))
+        return;
+    UpdateWindow(canvas_);  // the buffer holds what is shown
+    const std::string error = buffer_ ? SavePng(buffer_, path) : "nothing is shown";
+    problem_ = error.empty() ? std::string() : "cannot write " + win32::Narrow(path) + ": " + error;
+    updateStatus();
+}
+
+}  // namespace kestrel
