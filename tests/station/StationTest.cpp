@@ -287,11 +287,14 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     EXPECT_EQ(station->BeaconCounter(), 1);
     EXPECT_EQ(station->Finder().ReceiveBufferLength(), 3);
     ASSERT_EQ(reports.texts.size(), 3u) << "each file's failure once, naming it";
-    const std::string telemetry = (dir / "Telemetry").string();
-    EXPECT_EQ(reports.texts[0].find("RawByteLog " + telemetry + "/raw_log/log_raw_"), 0u) << reports.texts[0];
+    const fs::path telemetry = dir / "Telemetry";
+    const auto named = [&](std::size_t i, const std::string& kind, const fs::path& start) {
+        EXPECT_EQ(reports.texts[i].find(kind + " " + start.string()), 0u) << reports.texts[i];
+    };
+    named(0, "RawByteLog", telemetry / "raw_log" / "log_raw_");
     EXPECT_NE(reports.texts[0].find("_UTC.KR7 not written: "), std::string::npos) << reports.texts[0];
-    EXPECT_EQ(reports.texts[1].find("BeaconTextLog " + telemetry + "/Decoded/KR7_beacon_"), 0u) << reports.texts[1];
-    EXPECT_EQ(reports.texts[2].find("RawFrameFile " + telemetry + "/raw_data/KR7_raw_"), 0u) << reports.texts[2];
+    named(1, "BeaconTextLog", telemetry / "Decoded" / "KR7_beacon_");
+    named(2, "RawFrameFile", telemetry / "raw_data" / "KR7_raw_");
     EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
     EXPECT_EQ(view.said(2), "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
 
