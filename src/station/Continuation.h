@@ -9,6 +9,7 @@
 #include "station/Report.h"
 #include "station/StationView.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,15 @@ public:
         ask();
     }
     std::vector<std::string> takeReports() { return std::exchange(reports_, {}); }
+    // The oldest one, taken off alone: the Windows program may end inside
+    // its box's loop, and those behind it must still be here for shut-down.
+    std::optional<std::string> takeReport() {
+        if (reports_.empty())
+            return std::nullopt;
+        std::string text = std::move(reports_.front());
+        reports_.erase(reports_.begin());
+        return text;
+    }
     bool reportsWaiting() const { return !reports_.empty(); }
 
     // From shut-down on no box opens and no received byte is handled.

@@ -117,11 +117,9 @@ void ShowError(const std::string& what, bool notice) {
     } catch (...) {
         // A failing box must not leave the report blocked for good.
     }
-    for (const Entry& unshown : gReport.waiting)
-        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.text.c_str());
+    DropWaitingReports();
     gReport.showing = false;
     gReport.current.clear();
-    gReport.waiting.clear();
 }
 
 }  // namespace
@@ -131,6 +129,11 @@ void ShowException(const std::string& what) { ShowError(what, false); }
 void ShowNotice(const std::string& what) { ShowError(what, true); }
 
 void CloseReports() { gClosed = true; }
+void DropWaitingReports() {
+    for (const Entry& unshown : gReport.waiting)
+        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.text.c_str());
+    gReport.waiting.clear();
+}
 void ReopenReports() { gClosed = false; }
 bool ReportsClosed() { return gClosed; }
 void SetPendingCloseProbe(std::function<bool()> probe) { gPendingCloseProbe = std::move(probe); }

@@ -48,6 +48,10 @@ void ShowMessage(const std::string& text);
 // report: from here on no box opens, and what is up or still waiting is only
 // written to standard error. The front end dismisses the box that is up.
 void CloseReports();
+// Writes the reports waiting behind the box that is up to standard error as
+// never shown, and drops them: the program is shutting down and may end from
+// inside that box's loop.
+void DropWaitingReports();
 // The session's end was called off: boxes may open again.
 void ReopenReports();
 bool ReportsClosed();

@@ -177,6 +177,7 @@ void Station::FormClose() {
     // What was raised and not shown yet is written down already; it never opens.
     for (const std::string& text : continuation_.takeReports())
         std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", FormatReportText(text).c_str());
+    DropWaitingReports();  // the Windows program ends from inside the box's loop
     ShutDownStep(notices_, "taking the last received bytes", [&] { receiver_.drain(*line_); });
     ShutDownStep(notices_, "stopping the telemetry forwarding", [&] { share_.Stop(); });
     ShutDownStep(notices_, "closing the raw byte log", [&] { archive_.closeRawByteLog(); });
@@ -372,8 +373,8 @@ void Station::report(const std::string& text) {
 }
 
 void Station::showPendingReports() {
-    for (const std::string& text : continuation_.takeReports())
-        report(text);
+    while (const auto text = continuation_.takeReport())
+        report(*text);
 }
 
 }  // namespace kestrel

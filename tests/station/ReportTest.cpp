@@ -74,15 +74,21 @@ TEST(Report, ANoticeRaisedAgainWhileItsBoxIsUpShowsOnceMoreAfterIt) {
 
 TEST(Report, ACloseRequestWinsOverTheBoxUpAndEveryReportBehindIt) {
     Boxes boxes;
+    std::string dropped;
     boxes.onShow = [&] {
         ShowException("Waiting");
         CloseReports();  // the close arrives while the first box is up
+        // Shut-down (the Windows program ends from inside the box's loop).
+        testing::internal::CaptureStderr();
+        DropWaitingReports();
+        dropped = testing::internal::GetCapturedStderr();
     };
     ShowException("Up");
     ShowException("Later");
     ShowMessage("Plain");
     ReopenReports();
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"Up."});
+    EXPECT_EQ(dropped, "kestrel-decoder: (closing, not shown) Waiting.\n") << "written down, once";
 }
 
 TEST(Report, OnlyTheOwnerOfTheBeforeMessageHookRemovesIt) {

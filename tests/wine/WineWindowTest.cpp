@@ -427,8 +427,9 @@ TEST_F(WineWindow, CloseWithTwoReportsQueuedOpensNoFurtherBoxAndShutsDown) {
     ASSERT_FALSE(waitForWindow("^kestrel-decoder$", 10).empty()) << program_->output();
     EXPECT_NE(closeProgram().find("FlowControl=None\r\n"), std::string::npos);
     const std::string out = program_->output();
-    EXPECT_EQ(countOf(out, " not written: I/O error"), 2u) << "each written down as it happened:\n" << out;
-    EXPECT_EQ(countOf(out, "kestrel-decoder: (closing, not shown) "), 1u) << "a box opened after the close:\n" << out;
+    const std::size_t closing = countOf(out, "kestrel-decoder: (closing, not shown) ");
+    EXPECT_EQ(countOf(out, " not written: I/O error") - closing, 2u) << "each written down as it happened:\n" << out;
+    EXPECT_EQ(closing, 1u) << "a box opened after the close, or the one waiting was not written down:\n" << out;
 }
 
 // The adapter unplugged and plugged in again: COM11 is a pseudo-terminal
