@@ -7,7 +7,10 @@
 // several times (three by default) and the median printed, as one run on a
 // shared machine says little.
 // Run it through scripts/test-stages/31-windows-gui.sh (KESTREL_WINE_BENCH=1),
-// which sets up Wine, the display and the line.
+// which sets up Wine, the display and the line. With --under-load (the
+// stage's load test, scripts/wine-load-test.sh) the machine is kept busy
+// beside it: only a lost byte or beacon, or a loss the program reports,
+// fails a run; the pace it kept is printed, not judged.
 
 #include "support/Pty.h"
 #include "support/StreamCheck.h"
@@ -34,11 +37,21 @@ struct Run {
 
 double percent(double cpuSeconds, double wall) { return wall > 0 ? 100 * cpuSeconds / wall : 0; }
 
-Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
+struct Options {
+    double rate = 25600, seconds = 20;
+    int runs = 3;
+    bool max = false, underLoad = false;
+    std::size_t earlier = 0;  // RawFrameFiles of earlier runs in raw_data
+};
+
+Run runOnce(const WineLine& line, const Options& o) {
+    const double rate = o.rate, seconds = o.seconds;
+    const bool max = o.max;
     Run r;
     ScratchDir scratch("kestrel-wine-bench");
     const fs::path work = scratch / "station";
     fs::create_directories(work);
+    addEarlierRawFrameFiles(work, o.earlier);
     std::ofstream(work / "RS232Settings.ini", std::ios::binary) << "[CPort]\r\nPort=COM7\r\nBaudRate=256000\r\n";
     const int peer = openAsDecoder(line.peerPath);
     if (peer < 0)
@@ -112,13 +125,18 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
         sent, stream.beaconsIn(sent), r.achieved, r.largestBacklog, c.lostBytes,
         std::min(c.matchingLines, c.matchingRawFiles), stream.beaconsIn(sent), r.share.program, r.share.server,
         r.share.otherWine, r.share.xServer);
+    std::fflush(stdout);  // each run as it ends: a long series shows its progress
     r.problems = c.problems;
+    // A port the program took for lost lost bytes, even when the reopened port
+    // happened to catch up: it must never say so on a line that stayed up.
+    if (program.output().find(" lost") != std::string::npos)
+        r.problems.push_back("the program reported a loss");
     // What the program said (its reports go to standard error too) tells why.
-    if (!c.problems.empty() && !program.output().empty())
+    if (!r.problems.empty() && !program.output().empty())
         r.problems.push_back("the program said:\n" + program.output());
     if (exitStatus != 0)
         r.problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
-    if (!max && r.achieved < rate * 0.99)
+    if (!max && !o.underLoad && r.achieved < rate * 0.99)
         r.problems.push_back("rate " + std::to_string(static_cast<long>(r.achieved)) + " bytes/s below the pace");
     return r;
 }
@@ -126,22 +144,26 @@ Run runOnce(const WineLine& line, double rate, double seconds, bool max) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double rate = 25600, seconds = 20;
-    int runs = 3;
-    bool max = false;
+    Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--max")
-            max = true;
+            o.max = true;
+        else if (a == "--under-load")
+            o.underLoad = true;
         else if (a == "--rate" && i + 1 < argc)
-            rate = std::atof(argv[++i]);
+            o.rate = std::atof(argv[++i]);
         else if (a == "--seconds" && i + 1 < argc)
-            seconds = std::atof(argv[++i]);
+            o.seconds = std::atof(argv[++i]);
         else if (a == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
+            o.runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--earlier" && i + 1 < argc)
+            o.earlier = static_cast<std::size_t>(std::atol(argv[++i]));
         else {
-            std::fputs("usage: bench_receive_rate_wine [--rate BYTES_PER_S] [--seconds N] [--runs N] [--max]\n",
-                       stderr);
+            std::fputs(
+                "usage: bench_receive_rate_wine [--rate BYTES_PER_S] [--seconds N] [--runs N] [--max] "
+                "[--under-load] [--earlier FILES]\n",
+                stderr);
             return 2;
         }
     }
@@ -150,13 +172,16 @@ int main(int argc, char** argv) {
         std::fputs("bench_receive_rate_wine: run through scripts/test-stages/31-windows-gui.sh\n", stderr);
         return 2;
     }
-    std::printf("stream:   %s, %d runs of %.0f s\n",
-                max ? "as fast as taken" : ("paced at " + std::to_string(static_cast<long>(rate)) + " bytes/s").c_str(),
-                runs, seconds);
+    std::printf(
+        "stream:   %s, %d runs of %.0f s, %zu earlier RawFrameFiles in raw_data%s\n",
+        o.max ? "as fast as taken" : ("paced at " + std::to_string(static_cast<long>(o.rate)) + " bytes/s").c_str(),
+        o.runs, o.seconds, o.earlier, o.underLoad ? ", under load" : "");
     std::vector<double> achieved, backlog, program, server, other, xServer, total;
     std::vector<std::string> problems;
-    for (int i = 0; i < runs; ++i) {
-        const Run r = runOnce(*line, rate, seconds, max);
+    int failedRuns = 0;
+    for (int i = 0; i < o.runs; ++i) {
+        const Run r = runOnce(*line, o);
+        failedRuns += r.problems.empty() ? 0 : 1;
         for (const auto& p : r.problems)
             problems.push_back("run " + std::to_string(i + 1) + ": " + p);
         achieved.push_back(r.achieved);
@@ -172,6 +197,7 @@ int main(int argc, char** argv) {
         "%.1f, X server %.1f, together %.1f (other Wine processes %.1f)\n",
         median(achieved), median(backlog), median(program), median(server), median(xServer), median(total),
         median(other));
+    std::printf("runs with a problem: %d of %d\n", failedRuns, o.runs);
     for (const auto& p : problems)
         std::printf("FAILED: %s\n", p.c_str());
     return problems.empty() ? 0 : 1;

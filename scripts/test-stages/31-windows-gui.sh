@@ -11,9 +11,15 @@
 # sets the rate runs' length (default 15; 0 skips them), KESTREL_WINE_BENCH_RUNS
 # their count (default 3, the median is printed), KESTREL_WINE_BENCH_RATE their
 # pace in bytes/s (default 25600; 960 comes as a byte or two per write, a
-# 9600 baud line), KESTREL_WINE_BENCH_MAX=1 adds
+# 9600 baud line), KESTREL_WINE_BENCH_EARLIER=N puts N RawFrameFiles of
+# earlier runs into raw_data first (what a grown archive costs),
+# KESTREL_WINE_BENCH_MAX=1 adds
 # runs as fast as the program takes the bytes, KESTREL_WINE_BENCH_ONLY=1 skips
-# the window tests.
+# the window tests. Last, the load test: the same stream for
+# KESTREL_WINE_LOAD_SECONDS (default 30; 0 skips it) with two busy loops
+# beside the program, KESTREL_WINE_LOAD_RUNS times (default 1; the longer form
+# is scripts/wine-load-test.sh): every byte must reach the RawByteLog and the
+# program must report no loss.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -68,10 +74,26 @@ runs=${KESTREL_WINE_BENCH_RUNS:-3}
 if [ "$seconds" != 0 ]; then
   rate=${KESTREL_WINE_BENCH_RATE:-25600}
   echo "== receive rate under wine, $rate bytes/s for $seconds s, $runs runs"
-  build/bench_receive_rate_wine --rate "$rate" --seconds "$seconds" --runs "$runs"
+  build/bench_receive_rate_wine --rate "$rate" --seconds "$seconds" --runs "$runs" \
+    --earlier "${KESTREL_WINE_BENCH_EARLIER:-0}"
   if [ -n "${KESTREL_WINE_BENCH_MAX:-}" ]; then
     echo "== receive rate under wine, as fast as taken"
     build/bench_receive_rate_wine --max --seconds "$seconds" --runs "$runs"
   fi
+fi
+load_seconds=${KESTREL_WINE_LOAD_SECONDS:-30}
+if [ "$load_seconds" != 0 ]; then
+  load_runs=${KESTREL_WINE_LOAD_RUNS:-1}
+  echo "== receive under load: 25600 bytes/s for $load_seconds s beside two busy loops, $load_runs runs"
+  busy=()
+  for _ in 1 2; do
+    bash -c 'while :; do :; done' &
+    busy+=($!)
+  done
+  wine_on_exit "kill ${busy[*]} 2>/dev/null"
+  status=0
+  build/bench_receive_rate_wine --rate 25600 --seconds "$load_seconds" --runs "$load_runs" --under-load || status=$?
+  kill "${busy[@]}" 2>/dev/null || true
+  [ "$status" = 0 ] || exit "$status"
 fi
 echo "== windows GUI stage passed in $(( $(date +%s) - started )) s"

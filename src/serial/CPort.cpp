@@ -114,9 +114,10 @@ public:
 
 private:
     void Execute() {
+        ComWaitResult r;
         for (;;) {
             uint32_t mask = 0;
-            const ComWaitResult r = waiter_->Wait(mask);
+            r = waiter_->Wait(mask);
             if (r == ComWaitResult::Events) {
                 if (mask & kEvRxChar)
                     std::this_thread::sleep_for(kRxLatency);
@@ -126,9 +127,11 @@ private:
                 break;
             }
         }
-        // Results ignored: the device may be gone already.
+        // Results ignored: the device may be gone already. A thread that gave
+        // up discards nothing received: what the device still holds is its
+        // owner's to take.
         port_.device_->SetEventMask(0);
-        port_.device_->Purge(kPurgeTxClear | kPurgeRxClear);
+        port_.device_->Purge(r == ComWaitResult::Stopped ? kPurgeTxClear | kPurgeRxClear : kPurgeTxClear);
         finished_.store(true);
         if (mailbox_)
             mailbox_->Notify();

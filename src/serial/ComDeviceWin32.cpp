@@ -2,13 +2,12 @@
 // overlapped with a request of its own and waited for until done, so to the
 // engine each call blocks.
 
-#include "serial/ComDevice.h"
-
-#include <windows.h>
+#include "serial/ComDeviceWin32.h"
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -81,6 +80,22 @@ private:
 struct PendingWait {
     OVERLAPPED overlapped{};
     DWORD mask = 0;
+    std::chrono::steady_clock::time_point givenUp{};  // when it was left to the system
+
+    static PendingWait* Create() {
+        auto* wait = new PendingWait;
+        wait->overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+        if (!wait->overlapped.hEvent) {
+            delete wait;
+            return nullptr;
+        }
+        return wait;
+    }
+    void Free() {
+        CloseHandle(overlapped.hEvent);
+        delete this;
+    }
+    bool Finished() const { return HasOverlappedIoCompleted(&overlapped); }
 };
 
 // What the main thread's calls tell the event thread about the input queue,
@@ -92,13 +107,37 @@ struct InputAccount {
     std::atomic<uint32_t> heldErrors{0};  // line errors the event thread's queue check cleared
 };
 
+// Whether the device still answers: an unplugged USB adapter fails
+// ClearCommError and GetCommModemStatus (access denied, bad command, device
+// not connected); a line whose DSR was up at the open and is down now has
+// hung up (Wine's pseudo-terminal lines, a modem that dropped the call).
+// Line errors the check clears are kept for the engine. 0 or the OS error.
+int ProbeDevice(HANDLE device, bool readyAtOpen, InputAccount& account) {
+    DWORD errors = 0;
+    COMSTAT stat;
+    ZeroMemory(&stat, sizeof stat);
+    if (!ClearCommError(device, &errors, &stat))
+        return lastError();
+    if (errors)
+        account.heldErrors.fetch_or(errors);
+    DWORD lines = 0;
+    if (!GetCommModemStatus(device, &lines))
+        return lastError();
+    if (readyAtOpen && !(lines & MS_DSR_ON))
+        return ERROR_DEVICE_NOT_CONNECTED;
+    return 0;
+}
+
 class ComEventWaiterWin32 final : public ComEventWaiter {
 public:
-    ComEventWaiterWin32(HANDLE device, HANDLE stopSignal, PendingWait* wait, std::shared_ptr<InputAccount> account)
+    ComEventWaiterWin32(HANDLE device, HANDLE stopSignal, PendingWait* wait, std::shared_ptr<InputAccount> account,
+                        bool readyAtOpen, const ComWaitCalls& calls)
         : device_(device),
           stopSignal_(stopSignal),
           wait_(wait),
           account_(std::move(account)),
+          readyAtOpen_(readyAtOpen),
+          calls_(calls),
           discards_(account_->discards.load()),
           arrived_(account_->taken.load()) {}
 
@@ -113,10 +152,9 @@ public:
             SetCommMask(device_, 0);
             finished = WaitForSingleObject(wait_->overlapped.hEvent, kFinishLimitMs) == WAIT_OBJECT_0;
         }
-        if (finished) {
-            CloseHandle(wait_->overlapped.hEvent);
-            delete wait_;
-        }
+        if (finished)
+            wait_->Free();
+        sweepGivenUp(true);
         CloseHandle(stopSignal_);
     }
 
@@ -143,6 +181,12 @@ private:
     using Clock = std::chrono::steady_clock;
     static constexpr DWORD kFinishLimitMs = 2000;
     static constexpr std::chrono::milliseconds kMinRearmInterval{10};
+    // How long a device that answers may refuse every new wait before the
+    // event thread gives up on it.
+    static constexpr std::chrono::seconds kRefusalLimit{2};
+    // A wait given up on that the system never completed: Wine lost its
+    // result. Windows completes a cancelled wait within milliseconds.
+    static constexpr std::chrono::seconds kGivenUpLimit{10};
 
     // One WaitCommEvent, waited for together with the stop signal.
     ComWaitResult waitOnce(DWORD& seen) {
@@ -152,15 +196,27 @@ private:
             ResetEvent(wait_->overlapped.hEvent);
             wait_->mask = 0;
             lastArm_ = Clock::now();
-            if (WaitCommEvent(device_, &wait_->mask, &wait_->overlapped)) {
+            if (calls_.waitCommEvent(device_, &wait_->mask, &wait_->overlapped)) {
+                started();
                 seen = wait_->mask;
                 return ComWaitResult::Events;
             }
-            // A wait that cannot even start (a device without modem lines
-            // refuses modem events, a removed device) would fail again at once:
-            // give up instead of spinning.
-            if (GetLastError() != ERROR_IO_PENDING)
-                return ComWaitResult::Failed;
+            if (GetLastError() != ERROR_IO_PENDING) {
+                // A wait that cannot even start (a device without modem
+                // lines refuses modem events, a removed device) would fail
+                // again at once: give up instead of spinning. Once waits
+                // have started, though, a refusal is the system still
+                // finishing the last one (Wine, under load, refuses a new
+                // wait with ERROR_INVALID_PARAMETER until then): while the
+                // device answers, look at what it holds and try again.
+                const auto now = Clock::now();
+                if (refusedSince_ == Clock::time_point{})
+                    refusedSince_ = now;
+                if (!everStarted_ || now - refusedSince_ > kRefusalLimit || !deviceAnswers())
+                    return ComWaitResult::Failed;
+                return waiting(seen);
+            }
+            started();
             pending_ = true;
         }
         const HANDLE handles[2] = {stopSignal_, wait_->overlapped.hEvent};
@@ -169,15 +225,95 @@ private:
             return ComWaitResult::Stopped;  // the wait stays pending
         if (woke != WAIT_OBJECT_0 + 1)
             return ComWaitResult::Failed;
-        pending_ = false;
         DWORD unused = 0;
-        if (!GetOverlappedResult(device_, &wait_->overlapped, &unused, FALSE)) {
-            // Wine aborts some waits spuriously: wait again. Anything else
-            // (access denied, bad command, device removed) is a device gone.
-            return GetLastError() == ERROR_OPERATION_ABORTED ? ComWaitResult::Nothing : ComWaitResult::Failed;
+        if (calls_.getOverlappedResult(device_, &wait_->overlapped, &unused, FALSE)) {
+            pending_ = false;
+            seen = wait_->mask;
+            return ComWaitResult::Events;
         }
-        seen = wait_->mask;
-        return ComWaitResult::Events;
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_INCOMPLETE) {
+            pending_ = false;
+            // Wine aborts some waits spuriously: wait again.
+            if (error == ERROR_OPERATION_ABORTED)
+                return ComWaitResult::Nothing;
+            // Any other failure is a device gone only when the device no
+            // longer answers (access denied, bad command, device removed).
+            if (!deviceAnswers())
+                return ComWaitResult::Failed;
+        } else {
+            // Signalled without a result. Under load Wine's waiting thread
+            // can finish the wait and signal it before the call that started
+            // it marks it pending, which then stays so for good; Windows
+            // might signal a wait that is merely not finished. Either way the
+            // wait is ended and armed anew, and what arrived meanwhile is
+            // looked at at once.
+            giveUpWait();
+        }
+        return waiting(seen);
+    }
+
+    void started() {
+        everStarted_ = true;
+        refusedSince_ = {};
+    }
+
+    bool deviceAnswers() { return ProbeDevice(device_, readyAtOpen_, *account_) == 0; }
+
+    // What the device holds now, as the events a wait would have reported:
+    // bytes waiting, line errors.
+    ComWaitResult waiting(DWORD& seen) {
+        DWORD watched = 0;
+        GetCommMask(device_, &watched);
+        DWORD errors = 0;
+        COMSTAT stat;
+        ZeroMemory(&stat, sizeof stat);
+        if (!ClearCommError(device_, &errors, &stat))
+            return ComWaitResult::Nothing;  // the next wait tells whether it is gone
+        if (errors) {
+            account_->heldErrors.fetch_or(errors);
+            seen |= EV_ERR;
+        }
+        if (stat.cbInQue)
+            seen |= EV_RXCHAR;
+        seen &= watched;
+        return seen ? ComWaitResult::Events : ComWaitResult::Nothing;
+    }
+
+    // Ends the current wait: cancelled (Windows; Wine 8 has nothing to
+    // cancel and answers ERROR_NOT_FOUND) and its mask set again, which ends
+    // a pending wait on Windows and Wine's waiting thread alike. Its block is
+    // used again only once the system has finished with it; until then (for
+    // good, when Wine lost its result) it is kept aside and a fresh one waits.
+    void giveUpWait() {
+        pending_ = false;
+        CancelIoEx(device_, &wait_->overlapped);
+        DWORD watched = 0;
+        if (GetCommMask(device_, &watched))
+            SetCommMask(device_, watched);
+        sweepGivenUp(false);
+        if (wait_->Finished())
+            return;
+        PendingWait* fresh = PendingWait::Create();
+        if (!fresh)
+            return;  // no event to spare: wait on the old block again
+        wait_->givenUp = Clock::now();
+        givenUp_.push_back(wait_);
+        wait_ = fresh;
+    }
+
+    // Frees the blocks given up on that the system has finished with, or
+    // has not touched for kGivenUpLimit; at the end the others stay behind,
+    // as a current block that does not finish does.
+    void sweepGivenUp(bool atEnd) {
+        const auto now = Clock::now();
+        std::erase_if(givenUp_, [&](PendingWait* w) {
+            if (w->Finished() || now - w->givenUp >= kGivenUpLimit) {
+                w->Free();
+                return true;
+            }
+            return atEnd;
+        });
     }
 
     // Windows signals EV_RXCHAR once per arrival; Wine signals it again and
@@ -233,14 +369,20 @@ private:
     HANDLE stopSignal_;
     PendingWait* wait_;
     std::shared_ptr<InputAccount> account_;
+    bool readyAtOpen_;
+    ComWaitCalls calls_;
     uint32_t discards_;  // account_->discards when last looked at
     uint64_t arrived_;   // highest count of bytes taken plus waiting seen so far
     bool pending_ = false;
     Clock::time_point lastArm_{};
+    bool everStarted_ = false;          // a wait has started on this device
+    Clock::time_point refusedSince_{};  // the first of the refusals in a row
+    std::vector<PendingWait*> givenUp_;
 };
 
 class ComDeviceWin32 final : public ComDevice {
 public:
+    explicit ComDeviceWin32(const ComWaitCalls& calls) : calls_(calls) {}
     ~ComDeviceWin32() override { Close(); }
 
     int Open(const std::string& portName) override {
@@ -331,28 +473,7 @@ public:
         return 0;
     }
 
-    // An unplugged USB adapter fails ClearCommError and GetCommModemStatus
-    // (access denied, bad command, device not connected); a line whose DSR
-    // was up at the open and is down now has hung up (Wine's pseudo-terminal
-    // lines, a modem that dropped the call). Line errors the check clears
-    // are kept for the engine.
-    int Probe() override {
-        if (!IsOpen())
-            return 0;
-        DWORD errors = 0;
-        COMSTAT stat;
-        ZeroMemory(&stat, sizeof stat);
-        if (!ClearCommError(handle_, &errors, &stat))
-            return lastError();
-        if (errors)
-            account_->heldErrors.fetch_or(errors);
-        DWORD lines = 0;
-        if (!GetCommModemStatus(handle_, &lines))
-            return lastError();
-        if (readyAtOpen_ && !(lines & MS_DSR_ON))
-            return ERROR_DEVICE_NOT_CONNECTED;
-        return 0;
-    }
+    int Probe() override { return IsOpen() ? ProbeDevice(handle_, readyAtOpen_, *account_) : 0; }
 
     int Purge(uint32_t flags) override {
         const int result = resultOf(PurgeComm(handle_, flags));
@@ -382,20 +503,19 @@ public:
             error = lastError();
             return nullptr;
         }
-        auto* wait = new PendingWait;
-        wait->overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-        if (!wait->overlapped.hEvent) {
+        PendingWait* wait = PendingWait::Create();
+        if (!wait) {
             error = lastError();
-            delete wait;
             CloseHandle(stopSignal);
             return nullptr;
         }
-        return std::make_unique<ComEventWaiterWin32>(handle_, stopSignal, wait, account_);
+        return std::make_unique<ComEventWaiterWin32>(handle_, stopSignal, wait, account_, readyAtOpen_, calls_);
     }
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     bool readyAtOpen_ = false;  // DSR was up when the device was opened
+    ComWaitCalls calls_;
     std::shared_ptr<InputAccount> account_ = std::make_shared<InputAccount>();
 };
 
@@ -403,6 +523,10 @@ private:
 
 int WindowsErrorCode(int deviceResult) { return deviceResult; }  // GetLastError() already
 
-std::unique_ptr<ComDevice> CreateComDevice() { return std::make_unique<ComDeviceWin32>(); }
+std::unique_ptr<ComDevice> CreateComDeviceWin32(const ComWaitCalls& calls) {
+    return std::make_unique<ComDeviceWin32>(calls);
+}
+
+std::unique_ptr<ComDevice> CreateComDevice() { return CreateComDeviceWin32({}); }
 
 }  // namespace kestrel

@@ -1,4 +1,5 @@
-// Integer reading of profile values, shared by every platform's store.
+// What every platform's store shares: the rule for which settings files are
+// read, and integer reading of profile values.
 
 #include "serial/ProfileStore.h"
 
@@ -8,6 +9,22 @@
 #include <cstdlib>
 
 namespace kestrel {
+
+std::string ProfileFileRefusal(const ProfileFileFacts& facts) {
+    using Kind = ProfileFileFacts::Kind;
+    switch (facts.kind) {
+    case Kind::Missing: return {};
+    case Kind::Regular:
+        if (facts.size <= kProfileFileMax)
+            return {};
+        return "is larger than " + std::to_string(kProfileFileMax / (1024 * 1024)) + " MB";
+    case Kind::NotRegular: return "is not a regular file";
+    case Kind::LinkLoop: return "cannot be read: Too many levels of symbolic links";
+    case Kind::Denied: return "cannot be read: Permission denied";
+    case Kind::Unreadable: return "cannot be read: " + facts.reason;
+    }
+    return {};
+}
 
 int32_t ProfileIntegerFromText(const std::string& text, int32_t defaultValue) {
     std::string digits = text;

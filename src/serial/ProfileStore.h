@@ -54,4 +54,29 @@ int32_t ProfileIntegerFromText(const std::string& text, int32_t defaultValue);
 
 inline constexpr std::size_t kProfileValueMax = 2047;
 
+// What stands at a settings file's path, as the platform finds it before
+// reading; the rule below decides, the same for every platform, whether it
+// is read.
+struct ProfileFileFacts {
+    enum class Kind {
+        Missing,     // nothing there: the defaults, and the file is made at the next store
+        Regular,     // a file of `size` bytes
+        NotRegular,  // a folder, a FIFO, a device
+        LinkLoop,    // links that lead to one another
+        Denied,      // no permission to read it
+        Unreadable,  // any other failure, in the system's words (`reason`)
+    };
+    Kind kind = Kind::Missing;
+    std::uint64_t size = 0;
+    std::string reason;
+};
+
+// A settings file is a few hundred bytes; anything far larger is not one.
+inline constexpr std::uint64_t kProfileFileMax = 16 * 1024 * 1024;
+
+// Why a file with these facts is not read ("is not a regular file", "is
+// larger than 16 MB", "cannot be read: ..."), or "" when it is read (or
+// missing). A file that is not read is never written either.
+std::string ProfileFileRefusal(const ProfileFileFacts& facts);
+
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,37 +18,66 @@ namespace kestrel {
 
 namespace {
 
-// A settings file is a few hundred bytes; anything far larger is not one.
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
 constexpr int kMaxLinkHops = 40;
 
 enum class ReadResult { Ok, Missing, Failed };
 
-ReadResult readWhole(const std::string& path, std::string& text, struct stat& st) {
+ProfileFileFacts::Kind KindOfOpenError(int err) {
+    using Kind = ProfileFileFacts::Kind;
+    switch (err) {
+    case ENOENT: return Kind::Missing;
+    case ELOOP: return Kind::LinkLoop;
+    case EACCES:
+    case EPERM: return Kind::Denied;
+    }
+    return Kind::Unreadable;
+}
+
+// The file's text, or why it is not read (facts, for ProfileFileRefusal).
+ReadResult readWhole(const std::string& path, std::string& text, struct stat& st, ProfileFileFacts& facts) {
+    using Kind = ProfileFileFacts::Kind;
+    facts = {};
     // O_NONBLOCK: a FIFO at that name must not hang us; it is refused below.
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    if (fd < 0) {
+        facts.kind = KindOfOpenError(errno);
+        facts.reason = std::strerror(errno);
+        return facts.kind == Kind::Missing ? ReadResult::Missing : ReadResult::Failed;
+    }
     ReadResult result = ReadResult::Failed;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize) {
-        text.clear();
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) {
-                text.append(buf, static_cast<std::size_t>(n));
-                if (text.size() > static_cast<std::size_t>(kMaxFileSize))
-                    break;
-                continue;
+    if (::fstat(fd, &st) != 0) {
+        facts.kind = Kind::Unreadable;
+        facts.reason = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        facts.kind = Kind::NotRegular;
+    } else {
+        facts.kind = Kind::Regular;
+        facts.size = static_cast<std::uint64_t>(st.st_size);
+        if (ProfileFileRefusal(facts).empty()) {
+            text.clear();
+            char buf[4096];
+            for (;;) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0) {
+                    text.append(buf, static_cast<std::size_t>(n));
+                    facts.size = std::max<std::uint64_t>(facts.size, text.size());
+                    if (facts.size > kProfileFileMax)
+                        break;  // it grew while being read
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n == 0) {
+                    result = ReadResult::Ok;
+                } else {
+                    facts.kind = Kind::Unreadable;
+                    facts.reason = std::strerror(errno);
+                }
+                break;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n == 0)
-                result = ReadResult::Ok;
-            break;
         }
     }
     ::close(fd);
@@ -145,7 +175,8 @@ public:
                            const std::string& defaultValue) override {
         std::string text;
         struct stat st {};
-        if (readWhole(path, text, st) != ReadResult::Ok)
+        ProfileFileFacts facts;
+        if (readWhole(path, text, st, facts) != ReadResult::Ok)
             return defaultValue;
         return ProfileTextLookup(text, section, key).value_or(defaultValue);
     }
@@ -158,13 +189,9 @@ public:
     std::string WhyUnreadable(const std::string& path) override {
         std::string text;
         struct stat st {};
-        if (readWhole(path, text, st) != ReadResult::Failed)
-            return {};
-        if (st.st_mode != 0 && !S_ISREG(st.st_mode))
-            return "is not a regular file";
-        if (st.st_size > kMaxFileSize || text.size() > static_cast<std::size_t>(kMaxFileSize))
-            return "is larger than " + std::to_string(kMaxFileSize / (1024 * 1024)) + " MB";
-        return std::string("cannot be read: ") + std::strerror(errno);
+        ProfileFileFacts facts;
+        readWhole(path, text, st, facts);
+        return ProfileFileRefusal(facts);
     }
 
     bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {
@@ -173,7 +200,8 @@ public:
             return false;
         std::string text;
         struct stat st {};
-        switch (readWhole(target, text, st)) {
+        ProfileFileFacts facts;
+        switch (readWhole(target, text, st, facts)) {
         case ReadResult::Missing: return createNew(target, ProfileTextWithKeys("", section, keys));
         case ReadResult::Failed: return false;  // never replace what we could not read
         case ReadResult::Ok: break;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace kestrel {
 
@@ -15,10 +16,7 @@ void ArchiveGuard::logRawBytes(std::string_view chunk) {
         archive_.appendRawBytes(chunk);
     } catch (const EInOutError& e) {
         unarchivedBytes_ += chunk.size() - std::min(e.BytesWritten, chunk.size());
-        if (!rawByteLogFailing_) {
-            rawByteLogFailing_ = true;
-            continuation_.report(e.what());
-        }
+        failed(rawByteLogFailing_, "RawByteLog", archive_.RawByteLogTarget(), e);
         showState();
         return;
     }
@@ -43,27 +41,28 @@ std::int64_t ArchiveGuard::noteReadTime() {
 void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) {
     try {
         archive_.aSaveTempFileExecute(currentRecord, utc);
-        beaconFilesFailing_ = false;
+        textLogFailing_ = false;
     } catch (const EInOutError& e) {
         ++unarchivedBeacons_;
-        beaconFileFailed(e);
+        failed(textLogFailing_, "BeaconTextLog", archive_.BeaconTextLogPath(), e);
+        showState();
     }
 }
 
 void ArchiveGuard::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) {
     try {
         archive_.aSaveBinFileExecute(rawFrameCopy, utc);
+        rawFrameFileFailing_ = false;
     } catch (const EInOutError& e) {
-        beaconFileFailed(e);
+        failed(rawFrameFileFailing_, "RawFrameFile", archive_.RawFrameFileTarget(), e);
+        showState();
     }
 }
 
-void ArchiveGuard::beaconFileFailed(const EInOutError& error) {
-    if (!beaconFilesFailing_) {
-        beaconFilesFailing_ = true;
-        continuation_.report(error.what());
-    }
-    showState();
+void ArchiveGuard::failed(bool& failing, const char* kind, const std::string& path, const EInOutError& error) {
+    if (std::exchange(failing, true))
+        return;
+    continuation_.report(std::string(kind) + (path.empty() ? "" : " " + path) + " not written: " + error.what());
 }
 
 void ArchiveGuard::showState() {

@@ -1,8 +1,9 @@
 #pragma once
 // The archive as the receive path writes to it: a failure never ends
-// reception. Each kind of failure (the RawByteLog, the beacon files) is
-// reported once until writing works again; what was not archived is counted
-// and shown in the status bar ("Unsaved 4096 B, 3 bcn").
+// reception. Each file's failure (the RawByteLog, the BeaconTextLog, a
+// RawFrameFile) is reported once, naming the file, until writing it works
+// again; a later failure is a new episode and reported again. What was not
+// archived is counted and shown in the status bar ("Unsaved 4096 B, 3 bcn").
 
 #include "station/Continuation.h"
 #include "station/DisplayQueue.h"
@@ -39,14 +40,16 @@ public:
     std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
 
 private:
-    void beaconFileFailed(const EInOutError& error);
+    // The report of a failing file, once per episode: kind, path and reason.
+    void failed(bool& failing, const char* kind, const std::string& path, const EInOutError& error);
     void showState();
 
     Archive& archive_;
     DisplayQueue& display_;
     Continuation& continuation_;
     bool rawByteLogFailing_ = false;
-    bool beaconFilesFailing_ = false;
+    bool textLogFailing_ = false;
+    bool rawFrameFileFailing_ = false;
     std::uint64_t unarchivedBytes_ = 0;
     std::uint32_t unarchivedBeacons_ = 0;
 };

@@ -5,8 +5,11 @@
 // in its nested loop in the middle of a byte; one opened by a timer tick would
 // stop that timer while it is up).
 
+#include "station/Notices.h"
+#include "station/Report.h"
 #include "station/StationView.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +18,7 @@ namespace kestrel {
 
 class Continuation {
 public:
-    explicit Continuation(IStationView& view) : view_(view) {}
+    Continuation(IStationView& view, Notices& notices) : view_(view), notices_(notices) {}
 
     // Asks for Station::continueReceive(); asks made before it runs are one.
     // Nothing is asked for once shut-down has begun.
@@ -28,12 +31,22 @@ public:
     // The continuation runs now.
     void arrived() { pending_ = false; }
 
-    // A report to show once the loop is back.
+    // A report: written down at once (Notices), shown once the loop is back.
     void report(std::string text) {
+        notices_.say(FormatReportText(text));
         reports_.push_back(std::move(text));
         ask();
     }
     std::vector<std::string> takeReports() { return std::exchange(reports_, {}); }
+    // The oldest one, taken off alone: the Windows program may end inside
+    // its box's loop, and those behind it must still be here for shut-down.
+    std::optional<std::string> takeReport() {
+        if (reports_.empty())
+            return std::nullopt;
+        std::string text = std::move(reports_.front());
+        reports_.erase(reports_.begin());
+        return text;
+    }
     bool reportsWaiting() const { return !reports_.empty(); }
 
     // From shut-down on no box opens and no received byte is handled.
@@ -42,6 +55,7 @@ public:
 
 private:
     IStationView& view_;
+    Notices& notices_;
     bool pending_ = false;
     bool closing_ = false;
     std::vector<std::string> reports_;

@@ -9,11 +9,12 @@ namespace kestrel {
 
 void PortRetry::lost() {
     lost_ = true;
+    ++losses_;
     try {
         port_.ClosePort();  // releases the dead device, so it can come back under its name
     } catch (...) {
     }
-    display_.post(StatusSource::Line, "Port lost");
+    display_.post(StatusSource::Line, losses_ > 1 ? "Port lost (" + std::to_string(losses_) + ")" : "Port lost");
     continuation_.report("Port " + port_.Port() + " lost; trying to reopen it every " + std::to_string(kRetryTicks) +
                          " s");
 }
@@ -32,8 +33,10 @@ void PortRetry::tick(bool retryDue) {
         port_.OpenPort();
     } catch (...) {
     }
-    if (port_.Connected())
-        cancel();  // quietly otherwise: the next try comes in kRetryTicks
+    if (!port_.Connected())
+        return;  // quietly: the next try comes in kRetryTicks
+    lost_ = false;
+    display_.post(StatusSource::Line, "Port back (lost " + std::to_string(losses_) + ")");
 }
 
 void PortRetry::cancel() {

@@ -2,7 +2,8 @@
 // A serial port that went away (unplugged adapter, hang-up) is closed at once,
 // so the device can come back under its name, reported once, shown as "Port
 // lost" and opened again with the same settings, quietly, until it is back or
-// the operator chooses a port in Settings.
+// the operator chooses a port in Settings. The status bar counts the losses
+// ("Port lost (2)", "Port back (lost 2)"): each one lost what came meanwhile.
 
 #include "serial/CPort.h"
 #include "station/Continuation.h"
@@ -26,12 +27,14 @@ public:
     // The operator's choice replaces the waiting.
     void cancel();
     bool isLost() const { return lost_; }
+    int losses() const { return losses_; }
 
 private:
     TComPort& port_;
     DisplayQueue& display_;
     Continuation& continuation_;
     bool lost_ = false;
+    int losses_ = 0;  // since start-up
 };
 
 }  // namespace kestrel

@@ -34,6 +34,11 @@ void InstallApplicationReport(TReportPresenter presenter);
 
 // Shows what in the error report (adds the full stop itself).
 void ShowException(const std::string& what);
+// The same for what the station has written down already (station/
+// Notices.h): not written to standard error again (unless it never shows),
+// and one raised while a box with the same text is up is a new occurrence,
+// not a repeat of the failure: it shows again once that box is closed.
+void ShowNotice(const std::string& what);
 // The report for the exception being handled (call inside a catch block).
 void ShowCurrentException();
 // A plain message box ("RS232 error. Check settings.").
@@ -43,6 +48,10 @@ void ShowMessage(const std::string& text);
 // report: from here on no box opens, and what is up or still waiting is only
 // written to standard error. The front end dismisses the box that is up.
 void CloseReports();
+// Writes the reports waiting behind the box that is up to standard error as
+// never shown, and drops them: the program is shutting down and may end from
+// inside that box's loop.
+void DropWaitingReports();
 // The session's end was called off: boxes may open again.
 void ReopenReports();
 bool ReportsClosed();

@@ -27,15 +27,18 @@
 namespace kestrel {
 namespace {
 
-// Shut-down reports nothing on screen; what failed still goes somewhere.
+// Shut-down reports nothing on screen; what failed is still written down.
 template <class F>
-void ShutDownStep(const char* what, F&& step) noexcept {
+void ShutDownStep(Notices& notices, const char* what, F&& step) noexcept {
     try {
-        step();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "kestrel-decoder: %s failed at shut-down: %s\n", what, e.what());
+        try {
+            step();
+        } catch (const std::exception& e) {
+            notices.say(std::string(what) + " failed at shut-down: " + e.what());
+        } catch (...) {
+            notices.say(std::string(what) + " failed at shut-down");
+        }
     } catch (...) {
-        std::fprintf(stderr, "kestrel-decoder: %s failed at shut-down\n", what);
     }
 }
 
@@ -135,7 +138,7 @@ void Station::noteSettingsFallbacks() {
     if (notes.empty())
         return;
     for (const std::string& note : notes)
-        std::fprintf(stderr, "kestrel-decoder: %s: %s\n", kSettingsFileName, note.c_str());
+        notices_.say(std::string(kSettingsFileName) + ": " + note);
     std::string text = "Settings: " + notes.front();
     if (notes.size() > 1)
         text += " (and " + std::to_string(notes.size() - 1) + " more)";
@@ -150,7 +153,6 @@ void Station::noteSecondProgram() {
     std::string text = "Another program is using the station folder " + JoinPath(baseDirectory_, "Telemetry") +
                        " (it holds " + stationLock_.path() + "). This one archives beside it under names of its own";
     text += share_.Settings().enabled() ? " but does not forward telemetry: the other one does." : ".";
-    std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
     continuation_.report(std::move(text));
 }
 
@@ -172,15 +174,19 @@ void Station::FormClose() {
         return;
     closed_ = true;
     continuation_.close();  // from here on no box opens and no received byte is handled
-    ShutDownStep("taking the last received bytes", [&] { receiver_.drain(*line_); });
-    ShutDownStep("stopping the telemetry forwarding", [&] { share_.Stop(); });
-    ShutDownStep("closing the raw byte log", [&] { archive_.closeRawByteLog(); });
-    ShutDownStep("storing the settings", [&] {
+    // What was raised and not shown yet is written down already; it never opens.
+    for (const std::string& text : continuation_.takeReports())
+        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", FormatReportText(text).c_str());
+    DropWaitingReports();  // the Windows program ends from inside the box's loop
+    ShutDownStep(notices_, "taking the last received bytes", [&] { receiver_.drain(*line_); });
+    ShutDownStep(notices_, "stopping the telemetry forwarding", [&] { share_.Stop(); });
+    ShutDownStep(notices_, "closing the raw byte log", [&] { archive_.closeRawByteLog(); });
+    ShutDownStep(notices_, "storing the settings", [&] {
         CPort.SaveSettingsFile(settingsFilePath_);
         if (!lineSource_.Save(*CreateProfileStore(), settingsFilePath_))
             throw std::runtime_error("the [Line] section could not be written");
     });
-    ShutDownStep("closing the line", [&] { line_->close(); });
+    ShutDownStep(notices_, "closing the line", [&] { line_->close(); });
 }
 
 bool Station::closeRequested() noexcept {
@@ -279,6 +285,15 @@ void Station::Timer1Timer() {
     if (retryDue)
         retryCountdown_ = kRetryTicks;
     line_->tick(retryDue);
+    // Bytes the line holds that no receive event announced (one lost on the
+    // way, a read that came back empty) wait at most until this tick. What
+    // they raise is shown by the continuation, not by the tick.
+    try {
+        if (receiver_.waiting(*line_))
+            receiver_.slice(*line_);
+    } catch (const EComPort&) {
+        // A line that fails its count is the receive path's and the loss check's to report.
+    }
     if (retryDue)
         guard_.retryRawByteLog();
     showShareState();
@@ -340,25 +355,26 @@ void Station::decodeFrame() {
 // goes to the port's status panel and to standard error.
 void Station::portFailed(const char* message) {
     const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
-    std::fprintf(stderr, "kestrel-decoder: %s\n", reason.c_str());
+    notices_.say(reason);
     display_.post(StatusSource::Line, reason);
     portReasonShown_ = true;
     flushDisplay();
     ShowMessage(message);
 }
 
+// Written down when it was raised (Continuation::report); here it is shown.
 void Station::report(const std::string& text) {
     if (continuation_.closing()) {
-        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", FormatReportText(text).c_str());
         return;
     }
     flushDisplay();
-    ShowException(text);
+    ShowNotice(text);
 }
 
 void Station::showPendingReports() {
-    for (const std::string& text : continuation_.takeReports())
-        report(text);
+    while (const auto text = continuation_.takeReport())
+        report(*text);
 }
 
 }  // namespace kestrel

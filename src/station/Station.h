@@ -29,6 +29,7 @@
 #include "station/Continuation.h"
 #include "station/DisplayQueue.h"
 #include "station/Line.h"
+#include "station/Notices.h"
 #include "station/Receiver.h"
 #include "station/Report.h"
 #include "station/StationView.h"
@@ -151,6 +152,8 @@ public:
     void aTrendsExecute();
 
     // ---- Faults it rides out ----
+    // Where what went wrong is written down, as it happens.
+    Notices& StationNotices() { return notices_; }
     bool PortLost() const { return line_->portLost(); }
     std::uint64_t UnarchivedBytes() const { return guard_.UnarchivedBytes(); }
     std::uint32_t UnarchivedBeacons() const { return guard_.UnarchivedBeacons(); }
@@ -194,7 +197,8 @@ private:
     MainThreadMailbox* mailbox_;
     // Held from start-up to the end: one program per station folder.
     StationLock stationLock_{fileSystem_};
-    Continuation continuation_{view_};
+    Notices notices_;
+    Continuation continuation_{view_, notices_};
     DisplayQueue display_{view_};
     Archive archive_;
     ArchiveGuard guard_{archive_, display_, continuation_};

@@ -340,14 +340,28 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const Syst
         }
         textLog_ = fs_.openForAppend(beaconTextLogPath_);
     }
-    // The line goes out in one write; after a line that failed part-way the
-    // next one starts on a line of its own, so no two beacons share a line.
-    const std::string text = textLineBroken_ ? "\r\n" + line : line;
+    // The line goes out in one write. What a failing write stored of it is
+    // cut off again, so the log ends at its last whole line; should that
+    // fail too, the next line starts on a line of its own, so no two beacons
+    // share a line.
+    const bool brokenBefore = textLineBroken_;
+    const std::string text = brokenBefore ? "\r\n" + line : line;
     textLineBroken_ = true;
     try {
         fs_.write(textLog_, text.data(), text.size());
-    } catch (...) {
+    } catch (const EInOutError& e) {
         closeTextLog();  // released, so other programs and the next beacon get it
+        textLineBroken_ = brokenBefore;
+        if (e.BytesWritten > 0) {
+            try {
+                fs_.cutTail(beaconTextLogPath_, e.BytesWritten);
+            } catch (const EInOutError&) {
+                textLineBroken_ = true;
+            }
+        }
+        throw;
+    } catch (...) {
+        closeTextLog();
         throw;
     }
     textLineBroken_ = false;
@@ -384,8 +398,9 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime
     // Written whole under a name of its own, then renamed into place: a short
     // file under a proper name would pass for a beacon.
     const std::string name = rawFrameFileName(utcStamp_);
+    rawFrameFileTarget_ = JoinPath(rawDataFolder, name);
     const std::string temp =
-        writeTemporary(rawDataFolder, JoinPath(rawDataFolder, name),
+        writeTemporary(rawDataFolder, rawFrameFileTarget_,
                        std::string_view(reinterpret_cast<const char*>(rawFrameCopy.data()), rawFrameCopy.size()));
     try {
         firstFreeName(rawDataFolder, name, lastRawFrameFilePath_,
@@ -394,6 +409,12 @@ void Archive::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime
         fs_.removeFile(temp);
         throw;
     }
+}
+
+std::string Archive::RawByteLogTarget() const {
+    if (!rawByteLogPath_.empty() || beaconTextLogPath_.empty())
+        return rawByteLogPath_;
+    return JoinPath(folder(kRawLogFolder), rawByteLogName(runStamp_));
 }
 
 void Archive::closeRawByteLog() noexcept {

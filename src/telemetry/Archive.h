@@ -100,6 +100,10 @@ public:
     const std::string& RawByteLogPath() const { return rawByteLogPath_; }
     // Path of the latest RawFrameFile written (empty before the first).
     const std::string& LastRawFrameFilePath() const { return lastRawFrameFilePath_; }
+    // Where the failing file was to be, for the report: the run's RawByteLog
+    // (also when it could not be made), the latest RawFrameFile tried.
+    std::string RawByteLogTarget() const;
+    const std::string& RawFrameFileTarget() const { return rawFrameFileTarget_; }
 
 private:
     void requireRunFiles() const;
@@ -132,6 +136,7 @@ private:
     std::string beaconTextLogPath_;
     std::string rawByteLogPath_;
     std::string lastRawFrameFilePath_;
+    std::string rawFrameFileTarget_;
     FileHandle rawByteLog_ = kNoFile;
     FileHandle textLog_ = kNoFile;
     // Folders made sure of since start-up.

@@ -68,6 +68,9 @@ public:
     virtual FileHandle lockFile(const std::string& path) = 0;
     // Removes a file; false when it could not be removed.
     virtual bool removeFile(const std::string& path) noexcept = 0;
+    // Removes the last `count` bytes of a file that is not open for writing
+    // (the part of a line a failed write stored).
+    virtual void cutTail(const std::string& path, std::uint64_t count) = 0;
     // Gives a closed file another name in the same folder, in one step, never
     // replacing anything: a taken name fails with code kIoFileExists.
     virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;

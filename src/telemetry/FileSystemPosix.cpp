@@ -155,6 +155,15 @@ public:
 
     bool removeFile(const std::string& path) noexcept override { return ::unlink(path.c_str()) == 0; }
 
+    void cutTail(const std::string& path, std::uint64_t count) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            throwErrno();
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        if (::truncate(path.c_str(), static_cast<off_t>(count < size ? size - count : 0)) != 0)
+            throwErrno();
+    }
+
     void renameNoReplace(const std::string& from, const std::string& to) override {
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
             return;

@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <map>
+#include <mutex>
+
 namespace kestrel {
 
 const char kPathSeparator = '\\';
@@ -46,6 +49,69 @@ FileHandle openChecked(const std::string& path, DWORD access, DWORD disposition)
     return reinterpret_cast<FileHandle>(h);
 }
 
+std::wstring Widen(const std::string& text, UINT codePage) {
+    std::wstring wide(text.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                      static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return wide;
+}
+
+// Under Wine a name that is not in its folder costs a look through the whole
+// folder (Wine seeks it without regard to case), and raw_data holds tens of
+// thousands of RawFrameFiles: the names the archive creates, renames and
+// removes go through Wine's Unix namespace (\\?\unix\...), where a name is
+// looked up as it is written. Windows has neither that namespace nor that
+// cost: there, and for a folder Wine cannot name, the path stays as it is.
+class ExactNames {
+public:
+    ExactNames()
+        : toUnix_(reinterpret_cast<ToUnix>(
+              reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")))) {}
+
+    // The path for the W calls.
+    std::wstring operator()(const std::string& path) {
+        const auto cut = path.find_last_of('\\');
+        if (toUnix_ && cut != std::string::npos && path.size() > 2 && path[1] == ':' && path[2] == '\\') {
+            const std::wstring& folder = unixFolder(path.substr(0, cut));
+            if (!folder.empty())
+                return folder + Widen(path.substr(cut), CP_ACP);
+        }
+        return Widen(path, CP_ACP);
+    }
+
+private:
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+
+    const std::wstring& unixFolder(const std::string& folder) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto known = folders_.find(folder);
+        if (known != folders_.end())
+            return known->second;
+        std::wstring exact;
+        if (char* unix = toUnix_(Widen(folder, CP_ACP).c_str())) {
+            std::string name = unix;
+            HeapFree(GetProcessHeap(), 0, unix);
+            for (char& c : name)
+                if (c == '/')
+                    c = '\\';
+            exact = L"\\\\?\\unix" + Widen(name, CP_UTF8);
+            const DWORD attributes = GetFileAttributesW(exact.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                exact.clear();
+        }
+        // A folder not there yet is looked up again next time.
+        if (exact.empty())
+            return empty_;
+        return folders_.emplace(folder, std::move(exact)).first->second;
+    }
+
+    ToUnix toUnix_;
+    std::mutex mutex_;
+    std::map<std::string, std::wstring> folders_;
+    const std::wstring empty_;
+};
+
 class FileSystemWin32 final : public IFileSystem {
 public:
     std::string currentDirectory() override {
@@ -78,7 +144,13 @@ public:
         return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
     }
 
-    FileHandle createFile(const std::string& path) override { return openChecked(path, GENERIC_WRITE, CREATE_NEW); }
+    FileHandle createFile(const std::string& path) override {
+        HANDLE h = CreateFileW(exact_(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            throwLastError();
+        return reinterpret_cast<FileHandle>(h);
+    }
 
     FileHandle openForAppend(const std::string& path) override {
         // Append-only access: every write goes to the current end of the file.
@@ -177,11 +249,36 @@ public:
         return reinterpret_cast<FileHandle>(h);
     }
 
-    bool removeFile(const std::string& path) noexcept override { return DeleteFileA(path.c_str()) != 0; }
+    bool removeFile(const std::string& path) noexcept override {
+        try {
+            return DeleteFileW(exact_(path).c_str()) != 0;
+        } catch (...) {
+            return false;
+        }
+    }
+
+    void cutTail(const std::string& path, std::uint64_t count) override {
+        const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            throwLastError();
+        LARGE_INTEGER size{};
+        bool ok = GetFileSizeEx(h, &size) != 0;
+        if (ok) {
+            LARGE_INTEGER end{};
+            end.QuadPart =
+                static_cast<LONGLONG>(count) < size.QuadPart ? size.QuadPart - static_cast<LONGLONG>(count) : 0;
+            ok = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+        }
+        const DWORD err = GetLastError();
+        CloseHandle(h);
+        if (!ok)
+            throw ioErrorFromWin32(err);
+    }
 
     void renameNoReplace(const std::string& from, const std::string& to) override {
         // Without MOVEFILE_REPLACE_EXISTING a taken name fails.
-        if (!MoveFileExA(from.c_str(), to.c_str(), 0))
+        if (!MoveFileExW(exact_(from).c_str(), exact_(to).c_str(), 0))
             throwLastError();
     }
 
@@ -198,6 +295,9 @@ public:
         FindClose(search);
         return names;
     }
+
+private:
+    ExactNames exact_;
 };
 
 }  // namespace

@@ -11,8 +11,6 @@ namespace kestrel {
 namespace {
 
 HWND gOwner = nullptr;
-int gModalDepth = 0;
-HWND gCloseAfterModals = nullptr;
 
 HWND BoxOwner() {
     // Over the dialog when one is up, so that the box is modal to it.
@@ -23,9 +21,6 @@ HWND BoxOwner() {
 }
 
 void PresentBox(TMessageKind kind, const std::string& text) {
-    if (gCloseAfterModals)
-        return;  // closing: nothing more to read
-    TModalScope modal;
     const UINT icon = kind == TMessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
     MessageBoxW(BoxOwner(), win32::Widen(text).c_str(), win32::Widen(kApplicationTitle).c_str(), MB_OK | icon);
 }
@@ -60,24 +55,6 @@ void RemoveWin32Report() {
 
 void SetReportOwner(HWND owner) { gOwner = owner; }
 
-TModalScope::TModalScope() { ++gModalDepth; }
-
-TModalScope::~TModalScope() {
-    if (--gModalDepth == 0 && gCloseAfterModals) {
-        PostMessageW(gCloseAfterModals, WM_CLOSE, 0, 0);
-        gCloseAfterModals = nullptr;
-    }
-}
-
-int TModalScope::Depth() { return gModalDepth; }
-
-void CloseAfterModals(HWND window) {
-    gCloseAfterModals = window;
-    DismissModals();
-}
-
 void DismissModals() { EnumThreadWindows(GetCurrentThreadId(), DismissDialog, 0); }
-
-bool CloseRequested() { return gCloseAfterModals != nullptr; }
 
 }  // namespace kestrel

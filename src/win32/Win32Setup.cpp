@@ -135,7 +135,6 @@ bool TComSetupFrm::ShowModal(HWND owner) {
     t.header.cdit = 0;
     t.header.cx = 154;  // resized in WM_INITDIALOG
     t.header.cy = 133;
-    TModalScope modal;
     const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &t.header, owner, DialogProc,
                                                    reinterpret_cast<LPARAM>(this));
     Handle = nullptr;

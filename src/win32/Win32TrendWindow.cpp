@@ -12,7 +12,6 @@
 #include "share/ShareSettings.h"
 #include "station/Report.h"
 #include "win32/Win32DisplayList.h"
-#include "win32/Win32Report.h"
 #include "win32/Win32Util.h"
 
 #include <commctrl.h>
@@ -427,7 +426,6 @@ void TWin32TrendWindow::askOpenArchive() {
     info.hwndOwner = window_;
     info.lpszTitle = L"Open an archive (the folder holding Telemetry)";
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    TModalScope modal;
     if (PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info)) {
         wchar_t path[MAX_PATH] = {};
         if (SHGetPathFromIDListW(chosen, path))
@@ -448,7 +446,6 @@ void TWin32TrendWindow::askOpenFile() {
     ofn.nMaxFile = MAX_PATH;
     ofn.lpstrTitle = L"Open a BeaconTextLog or a beacon CSV";
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    TModalScope modal;
     if (GetOpenFileNameW(&ofn))
         open(std::filesystem::path(path));
 }
@@ -464,11 +461,8 @@ void TWin32TrendWindow::askSavePng() {
     ofn.lpstrDefExt = L"png";
     ofn.lpstrTitle = L"Save as PNG";
     ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    {
-        TModalScope modal;
-        if (!GetSaveFileNameW(&ofn))
-            return;
-    }
+    if (!GetSaveFileNameW(&ofn))
+        return;
     UpdateWindow(canvas_);  // the buffer holds what is shown
     const std::string error = buffer_ ? SavePng(buffer_, path) : "nothing is shown";
     problem_ = error.empty() ? std::string() : "cannot write " + win32::Narrow(path) + ": " + error;

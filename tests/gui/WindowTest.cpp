@@ -268,7 +268,9 @@ TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
     EXPECT_EQ(paneAtReport, QStringLiteral("TNC RX\nx"));
     EXPECT_EQ(shownWhileUp, 1);
     ASSERT_EQ(messages.shown.size(), 2u) << "the different error follows the dismissed one";
-    EXPECT_EQ(messages.shown[0].text, ReportText(EInOutError::fromCode(kIoFileNotOpen).what()));
+    const QString& first = messages.shown[0].text;
+    EXPECT_TRUE(first.startsWith("RawByteLog ")) << "the box names the file that failed";
+    EXPECT_TRUE(first.endsWith(" not written: " + ReportText(EInOutError::fromCode(kIoFileNotOpen).what())));
     EXPECT_EQ(messages.shown[1].text, QStringLiteral("Another failure."));
     EXPECT_EQ(form->Finder().ReceiveBufferLength(), 4) << "reception goes on while the log fails";
 }

@@ -491,20 +491,35 @@ TEST_F(SettingsFileTest, FallbacksAreNotedAndACutValueKeepsItsLine) {
     EXPECT_EQ(port.SettingsFileNotes().size(), 1u) << "stored as understood, only the long port remains";
 }
 
-#ifndef _WIN32
-TEST_F(SettingsFileTest, AFileThatIsNotReadSaysWhy) {
-    ASSERT_EQ(mkfifo(ini.c_str(), 0644), 0);
-    port.LoadSettingsFile(ini);
-    ASSERT_EQ(port.SettingsFileNotes().size(), 1u);
-    EXPECT_NE(port.SettingsFileNotes()[0].find("not a regular file"), std::string::npos);
+// What stands at the settings file's path and is not read says why, in the
+// same words on both programs, and is never replaced when the settings are
+// stored.
+TEST_F(SettingsFileTest, AFileThatIsNotReadSaysWhyAndStaysAsItIs) {
+    auto expectRefused = [&](const std::string& why) {
+        port.LoadSettingsFile(ini);
+        ASSERT_EQ(port.SettingsFileNotes().size(), 1u) << why;
+        EXPECT_EQ(port.SettingsFileNotes()[0], "the file " + why + "; the built-in settings are used");
+        EXPECT_NE(port.Port(), "COM9") << "read all the same";
+        EXPECT_THROW(port.SaveSettingsFile(ini), EComPort);
+    };
+    std::filesystem::create_directory(ini);
+    expectRefused("is not a regular file");
     std::filesystem::remove(ini);
-    test::writeFile(ini, "[CPort]\r\n");
+
+    test::writeFile(ini, "[CPort]\r\nPort=COM9\r\n");
     std::filesystem::resize_file(ini, 17 * 1024 * 1024);
-    port.LoadSettingsFile(ini);
-    ASSERT_EQ(port.SettingsFileNotes().size(), 1u);
-    EXPECT_NE(port.SettingsFileNotes()[0].find("larger than 16 MB"), std::string::npos);
-}
+    expectRefused("is larger than 16 MB");
+    EXPECT_EQ(std::filesystem::file_size(ini), 17u * 1024 * 1024);
+    std::filesystem::remove(ini);
+
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo(ini.c_str(), 0644), 0);
+    expectRefused("is not a regular file");
+    std::filesystem::remove(ini);
+    std::filesystem::create_symlink(ini, ini);
+    expectRefused("cannot be read: Too many levels of symbolic links");
 #endif
+}
 
 TEST_F(SettingsFileTest, CustomFlowControlLeavesTheFields) {
     port.FlowControl().SetControlRTS(rtsEnable);

@@ -59,17 +59,36 @@ TEST(Report, NeverStacksAndShowsADifferentErrorAfterTheFirst) {
     EXPECT_EQ(boxes.shown[3], "Broken.");
 }
 
+// A notice (written down already) raised again while its own box is up is a
+// new occurrence: it shows once more after that box, once.
+TEST(Report, ANoticeRaisedAgainWhileItsBoxIsUpShowsOnceMoreAfterIt) {
+    Boxes boxes;
+    boxes.onShow = [&] {
+        if (boxes.shown.size() == 1)
+            for (int i = 0; i < 3; ++i)
+                ShowNotice("Port COM7 lost");
+    };
+    ShowNotice("Port COM7 lost");
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{"Port COM7 lost.", "Port COM7 lost."}));
+}
+
 TEST(Report, ACloseRequestWinsOverTheBoxUpAndEveryReportBehindIt) {
     Boxes boxes;
+    std::string dropped;
     boxes.onShow = [&] {
         ShowException("Waiting");
         CloseReports();  // the close arrives while the first box is up
+        // Shut-down (the Windows program ends from inside the box's loop).
+        testing::internal::CaptureStderr();
+        DropWaitingReports();
+        dropped = testing::internal::GetCapturedStderr();
     };
     ShowException("Up");
     ShowException("Later");
     ShowMessage("Plain");
     ReopenReports();
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"Up."});
+    EXPECT_EQ(dropped, "kestrel-decoder: (closing, not shown) Waiting.\n") << "written down, once";
 }
 
 TEST(Report, OnlyTheOwnerOfTheBeforeMessageHookRemovesIt) {

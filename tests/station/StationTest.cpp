@@ -286,7 +286,15 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     EXPECT_EQ(view.hex.size(), 3 * bytes.size());
     EXPECT_EQ(station->BeaconCounter(), 1);
     EXPECT_EQ(station->Finder().ReceiveBufferLength(), 3);
-    EXPECT_EQ(reports.texts.size(), 2u) << "the RawByteLog's failure and the text log's, once each";
+    ASSERT_EQ(reports.texts.size(), 3u) << "each file's failure once, naming it";
+    const fs::path telemetry = dir / "Telemetry";
+    const auto named = [&](std::size_t i, const std::string& kind, const fs::path& start) {
+        EXPECT_EQ(reports.texts[i].find(kind + " " + start.string()), 0u) << reports.texts[i];
+    };
+    named(0, "RawByteLog", telemetry / "raw_log" / "log_raw_");
+    EXPECT_NE(reports.texts[0].find("_UTC.KR7 not written: "), std::string::npos) << reports.texts[0];
+    named(1, "BeaconTextLog", telemetry / "Decoded" / "KR7_beacon_");
+    named(2, "RawFrameFile", telemetry / "raw_data" / "KR7_raw_");
     EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
     EXPECT_EQ(view.said(2), "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
 
@@ -296,7 +304,26 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     ASSERT_TRUE(station->TelemetryArchive().rawByteLogOpen());
     receive("more");
     EXPECT_EQ(rawLog(), "more");
+    EXPECT_EQ(reports.texts.size(), 3u);
+}
+
+// Every failure episode is said, on standard error and to every listener of
+// the station's notices as it happens, and in a box once the box of the
+// earlier one (the same text) is closed.
+TEST_F(StationTest, ALaterFailureOfTheSameFileIsSaidAgain) {
+    Reports reports;
+    start();
+    std::vector<std::string> noticed;
+    station->StationNotices().listen([&](const std::string& text) { noticed.push_back(text); });
+    files.storeAtMost = 0;
+    receive("lost");
+    receive("kept");
+    files.storeAtMost = 0;
+    receive("lost again");
+    ASSERT_EQ(noticed.size(), 2u);
+    EXPECT_EQ(noticed[0], noticed[1]);
     EXPECT_EQ(reports.texts.size(), 2u);
+    EXPECT_EQ(rawLog(), "kept");
 }
 
 TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSettings) {
@@ -331,7 +358,7 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     receive("back");
     EXPECT_EQ(rawLog(), "back") << "into the same run's RawByteLog";
     station->displayTick();
-    EXPECT_EQ(view.panels[1], "");
+    EXPECT_EQ(view.said(1), "Port back (lost 1)") << "the loss stays counted";
     EXPECT_EQ(reports.texts.size(), 1u);
 }
 
@@ -354,6 +381,16 @@ TEST_F(StationTest, ADeviceThatNoLongerAnswersIsLostAtTheTickOrAtTheRead) {
     EXPECT_TRUE(station->PortLost()) << "a read that fails on a device gone";
     station->continueReceive();
     EXPECT_EQ(reports.texts.size(), 2u) << "one report per loss, none for the read";
+}
+
+// Bytes on the line that no receive event announced wait at most until the
+// next tick; the shut-down takes them too.
+TEST_F(StationTest, BytesNoEventAnnouncedAreTakenAtTheNextTick) {
+    start();
+    log.rx = "quiet";
+    station->Timer1Timer();
+    EXPECT_EQ(rawLog(), "quiet");
+    EXPECT_TRUE(log.rx.empty());
 }
 
 TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {

@@ -54,9 +54,16 @@ private:
     fs::path previous_;
 };
 
+// A read that fails part-way (a /proc file whose process just ended) gives
+// what was read so far.
 inline std::string readFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    } catch (const std::ios_base::failure&) {
+    }
+    return text;
 }
 
 inline void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }

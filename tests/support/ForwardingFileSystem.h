@@ -27,6 +27,7 @@ public:
     std::string readFile(const std::string& p) override { return target_.readFile(p); }
     FileHandle lockFile(const std::string& p) override { return target_.lockFile(p); }
     bool removeFile(const std::string& p) noexcept override { return target_.removeFile(p); }
+    void cutTail(const std::string& p, std::uint64_t count) override { target_.cutTail(p, count); }
     void renameNoReplace(const std::string& from, const std::string& to) override { target_.renameNoReplace(from, to); }
     std::vector<std::string> fileNames(const std::string& folder) override { return target_.fileNames(folder); }
 

@@ -87,6 +87,11 @@ public:
         return open(path);
     }
     bool removeFile(const std::string& path) noexcept override { return changesLeft != 0 && files.erase(path) != 0; }
+    void cutTail(const std::string& path, std::uint64_t count) override {
+        change();
+        std::string& content = files.at(path);
+        content.resize(count < content.size() ? content.size() - count : 0);
+    }
     void renameNoReplace(const std::string& from, const std::string& to) override {
         change();
         if (files.count(to))

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -106,6 +107,17 @@ inline ProcessFigures figuresOf(pid_t pid) {
     return f;
 }
 
+// RawFrameFiles of earlier runs a bench puts into raw_data beforehand (as a
+// station's folder holds them after months); the check leaves them out.
+inline constexpr std::string_view kEarlierRawFramePrefix = "KR7_raw_2000_";
+
+inline void addEarlierRawFrameFiles(const fs::path& work, std::size_t count) {
+    const fs::path folder = work / "Telemetry" / "raw_data";
+    fs::create_directories(folder);
+    for (std::size_t i = 0; i < count; ++i)
+        std::ofstream(folder / (std::string(kEarlierRawFramePrefix) + std::to_string(100000 + i) + "_UTC.KR7"));
+}
+
 // What the archive shows about the stream.
 struct ArchiveCheck {
     std::size_t lostBytes = 0;
@@ -151,7 +163,8 @@ inline ArchiveCheck checkArchive(const fs::path& work, const Stream& s, std::siz
 
     std::vector<std::string> stored;
     for (const auto& f : test::filesIn(telemetry / "raw_data"))
-        stored.push_back(test::readFile(f));
+        if (!f.filename().string().starts_with(kEarlierRawFramePrefix))
+            stored.push_back(test::readFile(f));
     c.rawFiles = stored.size();
     std::vector<std::string> expected;
     for (std::size_t i = 0; i < beacons; ++i)

@@ -35,6 +35,7 @@ public:
     int existsChecks = 0, folderChecks = 0;
     int failWrite = 0;  // 1-based number of the write that stores half and fails
     bool failCreate = false;
+    bool failCut = false;
 
     bool directoryExists(const std::string& p) override {
         ++folderChecks;
@@ -62,6 +63,11 @@ public:
     void close(FileHandle f) override {
         open.erase(f);
         real.close(f);
+    }
+    void cutTail(const std::string& p, std::uint64_t count) override {
+        if (failCut)
+            throw EInOutError::fromCode(kIoFileAccessDenied);
+        real.cutTail(p, count);
     }
 
 private:
@@ -327,8 +333,9 @@ TEST_F(ArchiveTest, FullDiskUnderTheTextLog) {
 }
 #endif
 
-// A write failing part-way releases the file; the next text line starts on a
-// line of its own, and a RawFrameFile is whole or not there at all.
+// A write failing part-way releases the file; the text log is cut back to
+// its last whole line (and when even that fails, the next line starts on a
+// line of its own), and a RawFrameFile is whole or not there at all.
 TEST_F(ArchiveTest, WriteFailingPartWayReleasesTheFileAndLeavesNoHalfBeacon) {
     archive.openRunFiles(dir.str());
     files.failWrite = 1;  // header and first line go out in one write
@@ -343,10 +350,16 @@ TEST_F(ArchiveTest, WriteFailingPartWayReleasesTheFileAndLeavesNoHalfBeacon) {
 
     files.failWrite = 0;
     archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
+    const std::string whole = test::readFile(textLog);
     files.failWrite = 1;  // a line failing part-way in an existing log
     files.writes = 0;
     EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
+    EXPECT_EQ(test::readFile(textLog), whole);
+    files.failCut = true;
+    files.writes = 0;
+    EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
     const std::string halfLine = test::readFile(textLog);
+    EXPECT_EQ(halfLine.size(), whole.size() + kExampleLine.size() / 2);
     files.failWrite = 0;
     storeBeacon(test::exampleRecord());
     EXPECT_EQ(test::readFile(textLog), halfLine + "\r\n" + std::string(kExampleLine));

@@ -48,6 +48,11 @@ TEST(FileSystem, CreatesWritesAppendsAndNeverReplaces) {
     fs.write(h, "de", 2);
     fs.close(h);
     EXPECT_EQ(test::readFile(file), "abcde");
+    fs.cutTail(file, 1);
+    EXPECT_EQ(test::readFile(file), "abcd");
+    h = fs.openForAppend(file);
+    fs.write(h, "e", 1);
+    fs.close(h);
     EXPECT_FALSE(fs.currentDirectory().empty());
 
     const std::string other = sub + kPathSeparator + "g.bin";

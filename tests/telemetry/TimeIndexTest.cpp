@@ -48,6 +48,7 @@ public:
     std::string readFile(const std::string& p) override { return real.readFile(p); }
     FileHandle lockFile(const std::string& p) override { return real.lockFile(p); }
     bool removeFile(const std::string& p) noexcept override { return real.removeFile(p); }
+    void cutTail(const std::string& p, std::uint64_t count) override { real.cutTail(p, count); }
     void renameNoReplace(const std::string& from, const std::string& to) override { real.renameNoReplace(from, to); }
     std::vector<std::string> fileNames(const std::string& folder) override { return real.fileNames(folder); }
 

@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 
+#include "serial/ComDeviceWin32.h"
 #include "support/PortOnTestLine.h"
 
 namespace kestrel {
@@ -102,6 +104,103 @@ TEST_F(ComPortWin32Test, CloseEndsTheEventThreadsPendingWaitPromptly) {
     // The port is free again at once.
     port.OpenPort();
     EXPECT_TRUE(port.Connected());
+}
+
+// What a line-event wait may answer that is no device gone, injected once
+// between the event thread and the system.
+enum class WaitFault {
+    None,
+    LostResult,       // signalled, its result then overwritten by "pending" (Wine under load)
+    EarlySignal,      // signalled while still under way
+    FailedAnswering,  // failed on a device that still answers
+    Refused,          // new waits refused for a while (Wine, until it has finished the last one)
+};
+std::atomic<WaitFault> gWaitFault{WaitFault::None};
+std::atomic<bool> gWaitPending{false};  // a wait is under way, none of them faulty
+std::atomic<int> gRefusals{0};
+
+bool takeFault(WaitFault fault) {
+    WaitFault expected = fault;
+    return gWaitFault.compare_exchange_strong(expected, WaitFault::None);
+}
+
+BOOL WINAPI FaultyWaitCommEvent(HANDLE device, LPDWORD mask, LPOVERLAPPED overlapped) {
+    if (gWaitFault == WaitFault::Refused && gRefusals.fetch_sub(1) > 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    takeFault(WaitFault::Refused);
+    const BOOL started = WaitCommEvent(device, mask, overlapped);
+    if (started || GetLastError() != ERROR_IO_PENDING)
+        return started;
+    if (takeFault(WaitFault::EarlySignal))
+        SetEvent(overlapped->hEvent);
+    else
+        gWaitPending = true;
+    SetLastError(ERROR_IO_PENDING);
+    return started;
+}
+
+BOOL WINAPI FaultyOverlappedResult(HANDLE device, LPOVERLAPPED overlapped, LPDWORD count, BOOL wait) {
+    gWaitPending = false;
+    if (HasOverlappedIoCompleted(overlapped) && takeFault(WaitFault::LostResult)) {
+        overlapped->Internal = STATUS_PENDING;  // and so it stays
+        SetLastError(ERROR_IO_INCOMPLETE);
+        return FALSE;
+    }
+    if (takeFault(WaitFault::FailedAnswering)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return GetOverlappedResult(device, overlapped, count, wait);
+}
+
+TEST_F(ComPortWin32Test, AWaitThatIsNotFinishedIsNoDeviceGoneAndNoByteIsMissed) {
+    TComPort faulty(CreateComDeviceWin32({FaultyWaitCommEvent, FaultyOverlappedResult}));
+    faulty.SetPort(line.PortName());
+    faulty.SetSyncMethod(smWindowSync);
+    faulty.SetMailbox(&mailbox);
+    std::string received;
+    faulty.OnRxChar = [&](TCustomComPort& p, int32_t count) {
+        std::string chunk;
+        p.ReadBytes(chunk, count);
+        received += chunk;
+    };
+    faulty.OpenPort();
+    std::string sent;
+    auto arrive = [&](const std::string& bytes) {
+        line.Send(bytes);
+        sent += bytes;
+        EXPECT_TRUE(test::eventually(mailbox, [&] { return received == sent; })) << received;
+    };
+    // Bytes that a wait under way will see (none that a wait finds waiting
+    // when it starts).
+    auto arriveWhileWaiting = [&](const std::string& bytes) {
+        ASSERT_TRUE(test::eventually(mailbox, [&] { return gWaitPending.load(); }));
+        arrive(bytes);
+    };
+    for (const WaitFault fault :
+         {WaitFault::LostResult, WaitFault::FailedAnswering, WaitFault::EarlySignal, WaitFault::Refused}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        gRefusals = 20;
+        gWaitFault = fault;
+        const std::string bytes = "fault" + std::to_string(static_cast<int>(fault));
+        if (fault == WaitFault::EarlySignal || fault == WaitFault::Refused) {
+            // These strike at the next waits: bytes end the one under way,
+            // and more come while the fault lasts.
+            arriveWhileWaiting("x");
+            arrive(bytes);
+        } else {
+            arriveWhileWaiting(bytes);
+        }
+        EXPECT_TRUE(test::eventually(mailbox, [&] { return gWaitFault == WaitFault::None; })) << "never struck";
+        arriveWhileWaiting("after");
+        EXPECT_TRUE(faulty.EventThreadActive());
+        EXPECT_FALSE(faulty.DeviceGone());
+    }
+    const auto start = std::chrono::steady_clock::now();
+    faulty.ClosePort();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
 }
 
 // The stage runs this once more without its modem-line shim: Wine on a
