@@ -1,5 +1,10 @@
 // The archive below BaseDirectory/Telemetry: naming the run's files, creating
 // and appending to them, and what a failure leaves behind.
+//
+// In order: the files' names and the BeaconTextLog's line; folders, unique
+// names and temporary files; the run's files opened, the RawByteLog retried
+// and appended to; a beacon's BeaconTextLog line (aSaveTempFileExecute) and
+// RawFrameFile (aSaveBinFileExecute); closing.
 
 #include "telemetry/Archive.h"
 

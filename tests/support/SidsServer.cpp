@@ -1,5 +1,9 @@
 // The forwarding tests' telemetry server: accepts form posts on 127.0.0.1
 // over plain HTTP or TLS, checks each field and answers as told.
+//
+// In order: the test certificates; checking a posted form field by field; the
+// server's thread (accept, TLS, read a request, answer as told); the public
+// calls that tell it how to answer and what it received.
 
 #include "support/SidsServer.h"
 

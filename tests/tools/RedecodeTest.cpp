@@ -1,5 +1,9 @@
 // kestrel-redecode against the live code path: the same bytes through the
 // program's frame finder, decoder and archive one by one, then through the tool.
+//
+// In order: a live run through the program's own receive path; the tool
+// against it (beacons and files, inputs left alone, stamps, CSV, a full disk);
+// then the engine itself against re-decoding (the same time per beacon).
 #include "Redecode.h"
 #ifdef KESTREL_DECODER
 #include "SimPort.h"
@@ -7,6 +11,7 @@
 #include "support/Child.h"
 #include "support/Eventually.h"
 #include "support/FakeComDevice.h"
+#include "support/FakeView.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/ForwardingFileSystem.h"
@@ -306,19 +311,7 @@ TEST(RedecodeLive, TheEngineAndReDecodingGiveEveryBeaconTheSameTime) {
     test::FakeDeviceLog log;
     log.scriptedEvents = true;
     test::TestMailbox mailbox;
-    struct : IStationView {
-        void appendReceived(RxPane, std::string_view) override {}
-        void showStatus(int, std::string_view, std::string_view) override {}
-        bool statusTextFits(std::string_view) override { return true; }
-        void showDecodedText(std::string_view) override {}
-        void clearPanes() override {}
-        void trimPanes() override {}
-        void showMessage(const std::string&) override {}
-        void setStreamTimer(bool) override {}
-        void continueSoon() override {}
-        void displaySoon() override {}
-        void beep() override {}
-    } view;
+    test::FakeView view;
     StationSeams seams;
     seams.clock = &clock;
     seams.fileSystem = &files;

@@ -2,6 +2,12 @@
 // Win32 front end adds to the engine (whose policy the station tests cover).
 // Keys and clicks go in through xdotool; the line is COM7, a pseudo-terminal
 // whose other end the test holds, or a KISS TCP port the test listens on.
+//
+// In order: the fixture (the program under Wine on COM7, xdotool, archive
+// checks); receiving and closing; keys and shortcuts; the receive panes'
+// editing and copying; the setup dialog; the start-up message and closing
+// with boxes up; an unplugged port; KISS lines; forwarding; the trend window
+// and kestrel-trends.exe's pictures.
 
 #include "support/Beacons.h"
 #include "support/TcpListener.h"
@@ -18,6 +24,7 @@
 #include "plot/TrendDesign.h"
 #include "plot/TrendFiles.h"
 #include "telemetry/BeaconFrame.h"
+#include "telemetry/Decoder.h"
 
 #include <QImage>
 
@@ -490,6 +497,41 @@ TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
     EXPECT_EQ(server.taken(), std::vector<std::string>{HexUpper(frame)});
     for (const auto& s : server.received())
         EXPECT_TRUE(s.problems.empty()) << s.request;
+    closeProgram();
+}
+
+// Memo1 after beacons with GPS on, off and on again (25, 21, 25 lines): the
+// engine hands the window only the lines that changed, and the window's edit
+// control, whose line breaks are CR LF, must still show the last beacon's.
+TEST_F(WineWindow, DecodedPaneShowsTheLastBeaconWhateverTheOneBeforeHad) {
+    start();
+    std::size_t sent = 0;
+    for (const bool gps : {true, false, true}) {
+        BeaconRecord r;
+        r.setFlightTime(std::uint32_t(100 + sent));
+        r.setVbat(std::uint16_t(7000 + sent));
+        r.setGpsOn(gps ? 1 : 0);
+        send(buildBeaconFrame(135, r));
+        ++sent;
+        ASSERT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == sent; }, 10s));
+        const std::vector<std::string> want = decodedInfoLines(r, std::uint32_t(sent), SystemTime{});
+        std::vector<std::string> shown;
+        const bool same = eventually(
+            [&] {
+                click(kDecodedPane);
+                key("ctrl+Home ctrl+shift+End ctrl+c");
+                std::this_thread::sleep_for(150ms);
+                std::istringstream text(shell("xclip -o -selection clipboard 2>/dev/null"));
+                shown.clear();
+                for (std::string line; std::getline(text, line);)
+                    shown.push_back(line.substr(0, line.find('\r')));
+                // The receive time is the program's, in its own time zone.
+                return shown.size() == want.size() && std::equal(want.begin() + 2, want.end(), shown.begin() + 2) &&
+                       shown[0] == want[0];
+            },
+            10s);
+        EXPECT_TRUE(same) << "beacon " << sent << ": " << shown.size() << " lines, want " << want.size();
+    }
     closeProgram();
 }
 

@@ -1,5 +1,10 @@
 // kestrel-redecode's work: a RawByteLog through the program's own receive path
 // into a fresh archive, and decoded beacons as CSV rows.
+//
+// In order: stamps read from file names; the CSV's number and time forms; the
+// clock, archive store and frame finder host that replay a log through the
+// program's receive path; the CSV header and row; redecodeRawByteLog and the
+// other entry points.
 
 #include "Redecode.h"
 #include "TreeParts.h"
