@@ -51,9 +51,14 @@ one() {
     "$(find "$corpus" -type f | wc -l)" "$status" >"build-fuzz/long-logs/$name.result"
 }
 
+running=0
 for name in "${names[@]}"; do
   one "$name" &
-  while [ "$(builtin jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  running=$((running + 1))
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
 done
 wait
 failed=0

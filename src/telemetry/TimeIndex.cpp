@@ -1,6 +1,9 @@
 // The RawByteLog's time index: its encoding, reading it back with torn
 // entries left out, and the writer that keeps it beside the log (see
 // TimeIndex.h for the file layout).
+//
+// In order: numbers and dates; the encoder; the reader (parseTimeIndex, and
+// TimeIndexReader's byte-by-byte segments); the writer.
 
 #include "telemetry/TimeIndex.h"
 

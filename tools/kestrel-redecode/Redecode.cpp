@@ -3,8 +3,8 @@
 //
 // In order: stamps read from file names; the CSV's number and time forms; the
 // clock, archive store and frame finder host that replay a log through the
-// program's receive path; the CSV header and row; redecodeRawByteLog and the
-// other entry points.
+// program's receive path; the time index read beside the log (TimeIndexFile);
+// the CSV header and row; redecodeRawByteLog and the other entry points.
 
 #include "Redecode.h"
 #include "TreeParts.h"

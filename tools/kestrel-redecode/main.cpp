@@ -2,9 +2,10 @@
 // tree, and exports beacons as CSV from RawByteLogs or BeaconTextLogs; reads the
 // frames every station sent to SatNOGS DB, saved or fetched, the same ways.
 //
-// In order: the usage text; the command line; where the output goes and what
-// kind of file each input is; the time a log's beacons get without an index;
-// the progress line and the CSV writer; main, file by file.
+// In order: the usage text; the command line; where the output goes (names
+// that are free and fit) and what kind of file each input is; the time a
+// log's beacons get, from its index or without one; the progress line and the
+// CSV writer; main (every file-system failure said), then run, file by file.
 
 #include "Pooled.h"
 #include "PooledFetch.h"
