@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# libFuzzer on the receive path (frame finder, decoder, archive on an
-# in-memory file system), on the settings-file rules, on the forwarding
-# outbox's reader, on the [Share] section's rules and on the reader of SatNOGS
-# DB's answers (API JSON, export lines), built with clang,
-# AddressSanitizer and UndefinedBehaviorSanitizer into build-fuzz/. Each
-# target runs from its seed corpus (tests/fuzz/corpus/) for a bounded time;
-# a crash, a leak, undefined behaviour or a hang fails the stage and leaves the
-# input that did it in build-fuzz/artifacts/.
+# libFuzzer on every reader of outside data: the receive path (frame finder,
+# decoder, archive on an in-memory file system), the KISS de-framer on a
+# serial line and over TCP, the time index, BeaconTextLogs as
+# kestrel-redecode --csv reads them, the settings-file rules, the forwarding
+# outbox's reader, the [Share] section's rules and the reader of SatNOGS DB's
+# answers (API JSON, export lines), built with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-fuzz/. Each target runs from its seed
+# corpus (tests/fuzz/corpus/) for a bounded time and its executions are
+# listed; a crash, a leak, undefined behaviour or a hang fails the stage and
+# leaves the input that did it in build-fuzz/artifacts/. scripts/fuzz-long.sh
+# runs them far longer.
 #
-# KESTREL_FUZZ_SECONDS: seconds per target (default 30).
+# KESTREL_FUZZ_SECONDS: seconds per target (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -16,17 +19,18 @@ cd "$(dirname "$0")/../.."
 need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
 
 cmake --preset fuzz >/dev/null
-cmake --build build-fuzz -j"$(jobs)" --target fuzz_frame_finder fuzz_settings_file fuzz_outbox fuzz_share_settings \
-  fuzz_pooled
+mapfile -t names <build-fuzz/fuzz-targets.txt
+cmake --build build-fuzz -j"$(jobs)" --target "${names[@]/#/fuzz_}"
 
-seconds=${KESTREL_FUZZ_SECONDS:-30}
+seconds=${KESTREL_FUZZ_SECONDS:-20}
 artifacts=build-fuzz/artifacts
 mkdir -p "$artifacts"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export UBSAN_OPTIONS="print_stacktrace=1 ${UBSAN_OPTIONS:-}"
 
-for name in frame_finder settings_file outbox share_settings pooled; do
+summary=""
+for name in "${names[@]}"; do
   echo "== fuzz: $name (${seconds}s)"
   mkdir -p "$work/$name"
   # New inputs go to the scratch corpus; the seeds in the repo stay as they are.
@@ -37,5 +41,8 @@ for name in frame_finder settings_file outbox share_settings pooled; do
     echo "fuzz_$name failed; the input is in $artifacts/"
     exit 1
   fi
-  grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$work/$name.log" || true
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log")
+  summary+=$(printf '%-16s %10s executions in %s s' "$name" "${runs:-?}" "$seconds")$'\n'
 done
+echo "== fuzz: every target clean"
+printf '%s' "$summary"

@@ -1,6 +1,9 @@
 // The RawByteLog's time index: its encoding, reading it back with torn
 // entries left out, and the writer that keeps it beside the log (see
 // TimeIndex.h for the file layout).
+//
+// In order: numbers and dates; the encoder; the reader (parseTimeIndex, and
+// TimeIndexReader's byte-by-byte segments); the writer.
 
 #include "telemetry/TimeIndex.h"
 
@@ -47,18 +50,6 @@ void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
     d = doy - (153 * mp + 2) / 5 + 1;
     m = mp < 10 ? mp + 3 : mp - 9;
     y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
-}
-
-// One number at bytes[at]; false when it is cut off or longer than 64 bits.
-bool readLeb128(std::string_view bytes, std::size_t& at, std::uint64_t& v) {
-    v = 0;
-    for (unsigned shift = 0; at < bytes.size() && shift < 64; shift += 7) {
-        const auto b = static_cast<std::uint8_t>(bytes[at++]);
-        v |= std::uint64_t{b & 0x7fu} << shift;
-        if (!(b & 0x80))
-            return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -126,53 +117,138 @@ bool looksLikeTimeIndex(std::string_view start) { return start.starts_with(kTime
 
 TimeIndexContents parseTimeIndex(std::string_view bytes) {
     TimeIndexContents c;
-    if (!looksLikeTimeIndex(bytes))
-        return c;
-    c.recognised = true;
-    std::size_t at = bytes.find(kSegmentMark, kTimeIndexHeader.size());
-    if (at != kTimeIndexHeader.size() && at != std::string_view::npos)
-        ++c.dropped;
-    while (at != std::string_view::npos) {
-        const std::size_t start = at + kSegmentMark.size();
-        const std::size_t next = bytes.find(kSegmentMark, start);
-        const std::string_view segment = bytes.substr(start, next == std::string_view::npos ? next : next - start);
-        std::size_t pos = 0;
-        TimeIndexEntry entry{};
-        std::uint64_t step = 0;
-        std::uint64_t a = 0, b = 0;
-        if (!readLeb128(segment, pos, a) || !readLeb128(segment, pos, b)) {
-            ++c.dropped;  // torn: the write that carried it failed or was cut off
-            pos = segment.size();
-        } else {
-            entry = {a, static_cast<std::int64_t>(b)};
-            if (!c.entries.empty() && entry.offset < c.entries.back().offset)
-                ++c.dropped;
-            else
-                c.entries.push_back(entry);
-        }
-        while (pos < segment.size()) {
-            std::uint64_t p = 0, late = 0;
-            if (!readLeb128(segment, pos, p) ||
-                ((p & kInlineTimeSteps) == kInlineTimeSteps && !readLeb128(segment, pos, late))) {
-                ++c.dropped;
-                break;
-            }
-            step += static_cast<std::uint64_t>(unzigzag(p >> 5));
-            entry.offset += step;
-            // Unsigned, so that a damaged index wraps instead of overflowing.
-            const std::uint64_t timeStep = kTimeIndexSpacingMs + ((p & kInlineTimeSteps) == kInlineTimeSteps
-                                                                      ? static_cast<std::uint64_t>(unzigzag(late))
-                                                                      : (p & kInlineTimeSteps));
-            entry.utcMs = static_cast<std::int64_t>(static_cast<std::uint64_t>(entry.utcMs) + timeStep);
-            if (!c.entries.empty() && entry.offset < c.entries.back().offset) {
-                ++c.dropped;
-                continue;
-            }
-            c.entries.push_back(entry);
-        }
-        at = next;
-    }
+    TimeIndexReader reader;
+    reader.feed(bytes, [&c](const TimeIndexEntry& e) { c.entries.push_back(e); });
+    reader.finish();
+    c.recognised = reader.recognised();
+    c.dropped = reader.dropped();
     return c;
+}
+
+// The reader sees the file as segments, each starting at a mark 0x80 0x00:
+// the first entry in whole numbers, then steps. A byte 0x80 waits for the
+// next to tell whether a mark starts (minimal LEB128 never holds 0x80 0x00).
+bool TimeIndexReader::push(std::uint8_t byte) {
+    switch (phase_) {
+    case Phase::Header:
+        if (byte != static_cast<std::uint8_t>(kTimeIndexHeader[headerSeen_])) {
+            phase_ = Phase::Foreign;
+            return false;
+        }
+        if (++headerSeen_ == kTimeIndexHeader.size())
+            phase_ = Phase::BeforeFirstMark;
+        return false;
+    case Phase::Foreign: return false;
+    default: break;
+    }
+    if (pendingMark_) {
+        pendingMark_ = false;
+        if (byte == 0x00) {
+            if (phase_ == Phase::BeforeFirstMark) {
+                if (strayBytes_)
+                    ++dropped_;
+            } else {
+                endSegment();
+            }
+            phase_ = Phase::Segment;
+            want_ = Want::Offset;
+            step_ = 0;
+            return false;
+        }
+        // The 0x80 was a number's byte (one that never ends a number); this
+        // one is handled in turn after it.
+        take(0x80);
+    }
+    if (byte == 0x80) {
+        pendingMark_ = true;
+        return false;
+    }
+    return take(byte);
+}
+
+// One byte of a segment's numbers; true when it completed an entry.
+bool TimeIndexReader::take(std::uint8_t byte) {
+    if (phase_ == Phase::BeforeFirstMark) {
+        strayBytes_ = true;
+        return false;
+    }
+    if (phase_ != Phase::Segment)
+        return false;
+    if (!inNumber_) {
+        value_ = 0;
+        shift_ = 0;
+        inNumber_ = true;
+    }
+    value_ |= std::uint64_t{byte & 0x7fu} << shift_;
+    if (byte & 0x80) {
+        shift_ += 7;
+        if (shift_ >= 64) {  // longer than 64 bits: the rest of the segment is lost
+            inNumber_ = false;
+            ++dropped_;
+            phase_ = Phase::SkipSegment;
+        }
+        return false;
+    }
+    inNumber_ = false;
+    return numberDone();
+}
+
+bool TimeIndexReader::numberDone() {
+    std::uint64_t late = 0;
+    switch (want_) {
+    case Want::Offset:
+        first_ = value_;
+        want_ = Want::Time;
+        return false;
+    case Want::Time:
+        entry_ = {first_, static_cast<std::int64_t>(value_)};
+        want_ = Want::Step;
+        break;
+    case Want::Step:
+        packed_ = value_;
+        if ((packed_ & kInlineTimeSteps) == kInlineTimeSteps) {
+            want_ = Want::LateTime;
+            return false;
+        }
+        [[fallthrough]];
+    case Want::LateTime: {
+        const bool lateTime = want_ == Want::LateTime;
+        if (lateTime)
+            late = value_;
+        want_ = Want::Step;
+        step_ += static_cast<std::uint64_t>(unzigzag(packed_ >> 5));
+        entry_.offset += step_;
+        // Unsigned, so that a damaged index wraps instead of overflowing.
+        const std::uint64_t timeStep = kTimeIndexSpacingMs + (lateTime ? static_cast<std::uint64_t>(unzigzag(late))
+                                                                       : (packed_ & kInlineTimeSteps));
+        entry_.utcMs = static_cast<std::int64_t>(static_cast<std::uint64_t>(entry_.utcMs) + timeStep);
+        break;
+    }
+    }
+    if (lastOffset_ && entry_.offset < *lastOffset_) {
+        ++dropped_;
+        return false;
+    }
+    lastOffset_ = entry_.offset;
+    return true;
+}
+
+void TimeIndexReader::finish() {
+    if (pendingMark_) {
+        pendingMark_ = false;
+        take(0x80);  // never ends a number
+    }
+    endSegment();
+    if (recognised())
+        phase_ = Phase::SkipSegment;
+}
+
+// A segment ends at the next mark or the file's end: an entry not whole
+// there is torn (the write that carried it failed or was cut off).
+void TimeIndexReader::endSegment() {
+    if (phase_ == Phase::Segment && (inNumber_ || want_ != Want::Step))
+        ++dropped_;
+    inNumber_ = false;
 }
 
 void TimeIndexWriter::open(const std::string& rawByteLogPath) noexcept {

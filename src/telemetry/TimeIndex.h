@@ -68,6 +68,46 @@ struct TimeIndexContents {
 bool looksLikeTimeIndex(std::string_view start);
 TimeIndexContents parseTimeIndex(std::string_view bytes);
 
+// The same reading a piece at a time, so that an index of any size is read
+// in memory of its own (kestrel-redecode walks it beside the log): feed the
+// file's bytes in any pieces, then finish(); entries come out in order, as
+// parseTimeIndex gives them.
+class TimeIndexReader {
+public:
+    // Entries completed by `bytes` go to sink(const TimeIndexEntry&).
+    template <class Sink>
+    void feed(std::string_view bytes, Sink&& sink) {
+        for (char c : bytes)
+            if (push(static_cast<std::uint8_t>(c)))
+                sink(entry_);
+    }
+    // The end of the file: an entry cut off there is counted as dropped.
+    void finish();
+    bool recognised() const { return phase_ != Phase::Header && phase_ != Phase::Foreign; }
+    std::size_t dropped() const { return dropped_; }
+
+private:
+    enum class Phase { Header, Foreign, BeforeFirstMark, Segment, SkipSegment };
+    bool push(std::uint8_t byte);
+    bool take(std::uint8_t byte);
+    bool numberDone();
+    void endSegment();
+
+    Phase phase_ = Phase::Header;
+    std::size_t headerSeen_ = 0;
+    bool pendingMark_ = false;  // the byte before was 0x80: a segment mark if 0x00 follows
+    bool strayBytes_ = false;   // bytes between the header and the first mark
+    std::size_t dropped_ = 0;
+    // The number being read and which of an entry's numbers it is.
+    std::uint64_t value_ = 0;
+    unsigned shift_ = 0;
+    bool inNumber_ = false;
+    enum class Want { Offset, Time, Step, LateTime } want_ = Want::Offset;
+    std::uint64_t first_ = 0, packed_ = 0, step_ = 0;
+    TimeIndexEntry entry_{};
+    std::optional<std::uint64_t> lastOffset_;  // of the last entry handed out
+};
+
 // The archive's side: told the time of each read chunk, it writes an entry for
 // the first byte stored after it when kTimeIndexSpacingMs have passed since the
 // last entry (or the last try at one). Failures never leave it: they are counted, the first of a series

@@ -28,6 +28,10 @@
 #include <regex>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace fs = std::filesystem;
 using namespace kestrel;
 
@@ -405,5 +409,53 @@ TEST(RedecodeLive, BeaconTextLogOfTheLiveRunComesBackWithItsTimes) {
     for (std::size_t i = 4; i < live.size(); ++i)
         EXPECT_EQ(again[i], live[i]) << "line for line, times included";
     EXPECT_GE(lineTime(live.back()) - lineTime(live[4]), 3000);
+}
+#endif
+
+#ifndef _WIN32
+// Paths an operator's machine can hold: each failure is said with its path and
+// the system's reason and ends with 1, never an abort; an index the tool cannot
+// trust is passed over with a sentence and the log decoded by its name's time.
+TEST_F(RedecodeTool, HostilePathsAreSaidWithTheirReasonAndNeverAbort) {
+    const fs::path loop = scratch / "loop";
+    fs::create_symlink(loop, loop);
+    EXPECT_EQ(runTool({"--out", loop.string(), rawLog.string()}, scratch.path(), output), 1);
+    EXPECT_NE(output.find("--out " + loop.string() + ": Too many levels of symbolic links"), std::string::npos)
+        << output;
+    EXPECT_EQ(runTool({"--csv", "-", loop.string()}, scratch.path(), output), 1);
+    EXPECT_NE(output.find(loop.string() + ": Too many levels of symbolic links"), std::string::npos) << output;
+
+    // The index: a FIFO would never end, one larger than the log could need
+    // is not read either; a link loop where the default tree would go is
+    // passed by.
+    const fs::path log = scratch / kRawLogName;
+    fs::copy_file(rawLog, log);
+    const fs::path index = timeIndexPath(log.string());
+    ASSERT_EQ(::mkfifo(index.c_str(), 0600), 0);
+    fs::create_symlink(scratch / "log_raw_2024_03_05_141507_UTC_redecoded",
+                       scratch / "log_raw_2024_03_05_141507_UTC_redecoded");
+    EXPECT_EQ(runTool({log.string()}, scratch.path(), output), 0);
+    EXPECT_NE(output.find(index.string() + " is not a regular file; not read"), std::string::npos) << output;
+    EXPECT_NE(output.find("3 beacons, 2 frames rejected, time from its name, 2024-03-05 14:15:07 UTC (its time index "
+                          "not read) -> " +
+                          (scratch / "log_raw_2024_03_05_141507_UTC_redecoded_2" / "Telemetry").string()),
+              std::string::npos)
+        << output;
+    fs::remove(index);
+    test::writeFile(index, std::string(kTimeIndexHeader));
+    fs::resize_file(index, 100 << 20);
+    EXPECT_EQ(runTool({"--csv", "-", log.string()}, scratch.path(), output), 0);
+    EXPECT_NE(output.find("holds 104857600 bytes, more than any index of this log could"), std::string::npos) << output;
+
+    // A name so long that "_redecoded" would not fit is cut.
+    const fs::path longLog = scratch / (std::string(250, 'k') + ".KR7");
+    fs::copy_file(rawLog, longLog);
+    EXPECT_EQ(runTool({"--start", "2024-03-05 14:15:07", longLog.string()}, scratch.path(), output), 0) << output;
+    EXPECT_TRUE(fs::is_directory(scratch / (std::string(200, 'k') + "_redecoded") / "Telemetry")) << output;
+
+    // A folder that cannot be made is named, with its reason.
+    EXPECT_EQ(runTool({"--out", "/proc/kestrel-tree", log.string()}, scratch.path(), output), 1);
+    EXPECT_NE(output.find("(no tree written: cannot make the folder /proc/kestrel-tree: "), std::string::npos)
+        << output;
 }
 #endif

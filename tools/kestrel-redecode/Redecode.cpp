@@ -3,8 +3,8 @@
 //
 // In order: stamps read from file names; the CSV's number and time forms; the
 // clock, archive store and frame finder host that replay a log through the
-// program's receive path; the CSV header and row; redecodeRawByteLog and the
-// other entry points.
+// program's receive path; the time index read beside the log (TimeIndexFile);
+// the CSV header and row; redecodeRawByteLog and the other entry points.
 
 #include "Redecode.h"
 #include "TreeParts.h"
@@ -116,6 +116,23 @@ std::string isoUtc(const SystemTime& t) {
     return formatDate(t) + "T" + formatTime(t) + "." + formatUnsigned(t.millisecond, 3) + "Z";
 }
 
+// Why `folder` cannot be made, with the first folder on the way that could
+// not and the system's reason; empty when it is there or could be made.
+std::string folderProblem(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> missing;
+    std::error_code ec;
+    for (fs::path p = folder; !p.empty() && !fs::is_directory(p, ec); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+        if (!fs::create_directory(*it, ec) && ec)
+            return "cannot make the folder " + it->string() + ": " + ec.message();
+    return {};
+}
+
 // What the decoder stores: the archive's two steps, and the beacon to the sink.
 // The first failure of the tree ends the tree; the sink still gets every beacon.
 class Store final : public IBeaconStore {
@@ -124,25 +141,29 @@ public:
     void aSaveTempFileExecute(const BeaconRecord& record, const SystemTime& utc) override {
         if (sinks_.beacon)
             sinks_.beacon(beaconLogEntry(record, utc));
-        if (tree([&] { archive_->aSaveTempFileExecute(record, utc); }))
+        if (tree([&] { archive_->aSaveTempFileExecute(record, utc); }, "Decoded"))
             ++lines;
     }
     void aSaveBinFileExecute(const RawFrame& raw, const SystemTime& utc) override {
-        tree([&] { archive_->aSaveBinFileExecute(raw, utc); });
+        tree([&] { archive_->aSaveBinFileExecute(raw, utc); }, "raw_data");
     }
     std::uint64_t lines = 0;
     std::string failure;
 
 private:
     template <class F>
-    bool tree(F&& step) {
+    bool tree(F&& step, const char* folder) {
         if (!archive_)
             return false;
         try {
             step();
             return true;
         } catch (const EInOutError& e) {
-            failure = e.what();
+            // A folder the archive could not make shows only as a file not
+            // found in it: the folder and the system's reason are said instead.
+            failure = folderProblem(std::filesystem::path(sinks_.outDir) / "Telemetry" / folder);
+            if (failure.empty())
+                failure = e.what();
             archive_ = nullptr;
             return false;
         }
@@ -192,6 +213,81 @@ void cutBackToWholeLines(const std::string& path) {
         fs::remove(path, ec);
     else if (keep < text.size())
         fs::resize_file(path, keep, ec);
+}
+
+TimeIndexFile::TimeIndexFile(const std::string& logPath, std::uint64_t logSize) : path_(timeIndexPath(logPath)) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(path_, ec);
+    // A name too long for an index cannot have one.
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::filename_too_long) {
+        // A link loop, a folder that may not be looked into: there is something.
+        present_ = true;
+        refusal_ = "its time index " + path_ + " cannot be read: " + ec.message();
+        return;
+    }
+    if (!fs::exists(st))
+        return;
+    present_ = true;
+    if (!fs::is_regular_file(st)) {
+        // A FIFO would never end, a device never stop.
+        refusal_ = "its time index " + path_ + " is not a regular file";
+        return;
+    }
+    const std::uint64_t size = fs::file_size(path_, ec);
+    const std::uint64_t most = kTimeIndexHeader.size() + kMostBytesPerLogByte * (logSize + 1);
+    if (ec) {
+        refusal_ = "its time index " + path_ + " cannot be read: " + ec.message();
+    } else if (size > most) {
+        refusal_ = "its time index " + path_ + " holds " + std::to_string(size) +
+                   " bytes, more than any index of this log could (" + std::to_string(most) + ")";
+    } else if (!(file_ = std::fopen(path_.c_str(), "rb"))) {
+        refusal_ = "its time index " + path_ + " cannot be read: " + std::strerror(errno);
+    }
+}
+
+TimeIndexFile::~TimeIndexFile() {
+    if (file_)
+        std::fclose(file_);
+}
+
+bool TimeIndexFile::fill() {
+    if (ended_ || !file_)
+        return false;
+    char block[64 * 1024];
+    const std::size_t n = std::fread(block, 1, sizeof block, file_);
+    const auto keep = [this](const TimeIndexEntry& e) { ready_.push_back(e); };
+    if (n > 0) {
+        read_ += n;
+        reader_.feed(std::string_view(block, n), keep);
+        return true;
+    }
+    if (std::ferror(file_))
+        readError_ = std::strerror(errno);
+    reader_.finish();
+    ended_ = true;
+    return false;
+}
+
+bool TimeIndexFile::recognised() {
+    while (!ended_ && read_ < kTimeIndexHeader.size() && fill()) {
+    }
+    return file_ && reader_.recognised();
+}
+
+bool TimeIndexFile::next(TimeIndexEntry& entry) {
+    while (ready_.empty())
+        if (!fill())
+            return false;
+    entry = ready_.front();
+    ready_.pop_front();
+    return true;
+}
+
+void TimeIndexFile::readToEnd() {
+    while (fill())
+        ready_.clear();  // only counted now
+    ready_.clear();
 }
 
 std::optional<SystemTime> rawByteLogStamp(std::string_view fileName) {
@@ -290,7 +386,15 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     };
     // The bytes go on in pieces that end where the next index entry starts, so
     // a beacon takes the time of the chunk its last byte came with.
-    auto nextTime = sinks.times.begin();
+    auto listed = sinks.times.begin();
+    const std::function<bool(TimeIndexEntry&)> pull = sinks.nextTime ? sinks.nextTime : [&](TimeIndexEntry& e) {
+        if (listed == sinks.times.end())
+            return false;
+        e = *listed++;
+        return true;
+    };
+    TimeIndexEntry nextEntry{};
+    bool haveNext = pull(nextEntry);
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
         if (n == 0)
@@ -301,10 +405,9 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
         std::size_t done = 0;
         while (done < n) {
             const std::uint64_t at = summary.bytes + done;
-            for (; nextTime != sinks.times.end() && nextTime->offset <= at; ++nextTime)
-                clock.set(utcFromMilliseconds(nextTime->utcMs));
-            const std::uint64_t until =
-                nextTime == sinks.times.end() ? summary.bytes + n : std::min(summary.bytes + n, nextTime->offset);
+            for (; haveNext && nextEntry.offset <= at; haveNext = pull(nextEntry))
+                clock.set(utcFromMilliseconds(nextEntry.utcMs));
+            const std::uint64_t until = !haveNext ? summary.bytes + n : std::min(summary.bytes + n, nextEntry.offset);
             feed(block.data() + done, static_cast<std::size_t>(until - at));
             done += static_cast<std::size_t>(until - at);
         }

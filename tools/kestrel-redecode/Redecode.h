@@ -8,7 +8,10 @@
 #include "telemetry/TimeIndex.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,10 +58,57 @@ struct Sinks {
     // or before the byte that completed it. Empty, or for bytes before its
     // first entry: the stamp given to redecodeRawByteLog.
     std::vector<TimeIndexEntry> times;
+    // Or the index read as the log is: the next entry, false after the last.
+    // Replaces `times` when set.
+    std::function<bool(TimeIndexEntry&)> nextTime;
     // Called for each beacon, with its receive time; may be empty.
     std::function<void(const BeaconLogEntry&)> beacon;
     // Bytes handled so far, after each block read.
     std::function<void(std::uint64_t done)> progress;
+};
+
+// A RawByteLog's time index (timeIndexPath), read a block at a time beside
+// the log, so that memory does not follow its size. An index that is not a
+// regular file, or larger than any index of the log could be, is refused.
+class TimeIndexFile {
+public:
+    // The most bytes an index needs per byte of its log: every entry (or
+    // torn try at one) has an offset of its own, and takes at most a segment
+    // mark and two 10-byte numbers.
+    static constexpr std::uint64_t kMostBytesPerLogByte = 22;
+
+    TimeIndexFile(const std::string& logPath, std::uint64_t logSize);
+    ~TimeIndexFile();
+    TimeIndexFile(const TimeIndexFile&) = delete;
+    TimeIndexFile& operator=(const TimeIndexFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Whether there is an index beside the log at all.
+    bool present() const { return present_; }
+    // Why a present index is not read, as a sentence; empty when it is read.
+    const std::string& refusal() const { return refusal_; }
+    // The header was found (false also for a refused or missing index).
+    bool recognised();
+    // The next entry in order; false after the last (or a read error, kept in
+    // readError()).
+    bool next(TimeIndexEntry& entry);
+    // Reads what is left, so that dropped() counts the whole file.
+    void readToEnd();
+    std::size_t dropped() const { return reader_.dropped(); }
+    const std::string& readError() const { return readError_; }
+
+private:
+    bool fill();
+
+    std::string path_;
+    bool present_ = false;
+    std::string refusal_;
+    std::FILE* file_ = nullptr;
+    TimeIndexReader reader_;
+    std::deque<TimeIndexEntry> ready_;
+    bool ended_ = false;
+    std::uint64_t read_ = 0;
+    std::string readError_;
 };
 
 // Decodes one RawByteLog again; beacons are stamped from sinks.times, else

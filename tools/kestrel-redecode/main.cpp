@@ -2,9 +2,10 @@
 // tree, and exports beacons as CSV from RawByteLogs or BeaconTextLogs; reads the
 // frames every station sent to SatNOGS DB, saved or fetched, the same ways.
 //
-// In order: the usage text; the command line; where the output goes and what
-// kind of file each input is; the time a log's beacons get without an index;
-// the progress line and the CSV writer; main, file by file.
+// In order: the usage text; the command line; where the output goes (names
+// that are free and fit) and what kind of file each input is; the time a
+// log's beacons get, from its index or without one; the progress line and the
+// CSV writer; main (every file-system failure said), then run, file by file.
 
 #include "Pooled.h"
 #include "PooledFetch.h"
@@ -22,10 +23,12 @@
 #include <cstring>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -136,7 +139,10 @@ Options:
 Prints a summary per file: bytes, beacons, frames rejected (trailer markers
 that did not end a beacon: damaged frames, lone markers) and the time source;
 for a KISS stream also its data frames and the frames dropped (other ports,
-commands, broken). A file that cannot be read is reported and skipped. Output
+commands, broken). A file that cannot be read is reported and skipped, with
+the system's reason; so is a time index that is not a regular file or is
+larger than any index of its log could be (the log then takes the next
+source of times). Output
 that could not be written whole never looks complete: a CSV is removed, a tree
 is reported "incomplete" with its BeaconTextLog ending at its last whole line,
 and the reason is given (Disk full, File access denied). The exit status is
@@ -276,15 +282,53 @@ std::optional<fs::path> enclosingArchive(const fs::path& path) {
     return std::nullopt;
 }
 
-// A new folder beside the archive that holds the input, or beside the input:
-// never inside Telemetry/, the folder the operator sends on as it is.
-fs::path defaultOutDir(const fs::path& input) {
-    const auto archive = enclosingArchive(folderOf(input));
-    const fs::path base = (archive ? archive->parent_path() : folderOf(input)) / (input.stem().string() + "_redecoded");
+// A file-system failure with the path it concerns and the system's reason.
+class PathError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string pathError(const fs::path& path, const std::error_code& ec) { return path.string() + ": " + ec.message(); }
+
+// Whether anything, even a dangling or looping link, has this name. Throws
+// PathError when that cannot be told (a name too long, a folder that may not
+// be looked into).
+bool nameTaken(const fs::path& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        throw PathError(pathError(path, ec));
+    return fs::exists(st);
+}
+
+// A name of at most `most` bytes: longer ones are cut, never inside a UTF-8
+// character.
+std::string cutName(std::string name, std::size_t most) {
+    if (name.size() <= most)
+        return name;
+    std::size_t end = most;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    name.resize(end);
+    return name;
+}
+
+// A folder name that is free: `base`, else base_2, base_3, ...
+fs::path freeFolder(const fs::path& base) {
     fs::path candidate = base;
-    for (int n = 2; fs::exists(candidate); ++n)
+    for (int n = 2; nameTaken(candidate); ++n)
         candidate = base.string() + "_" + std::to_string(n);
     return candidate;
+}
+
+// A new folder beside the archive that holds the input, or beside the input:
+// never inside Telemetry/, the folder the operator sends on as it is. A long
+// input name is cut so that the folder's name stays within the 255 bytes
+// file systems take.
+fs::path defaultOutDir(const fs::path& input) {
+    const auto archive = enclosingArchive(folderOf(input));
+    const std::string name = cutName(input.stem().string(), 200) + "_redecoded";
+    return freeFolder((archive ? archive->parent_path() : folderOf(input)) / name);
 }
 
 enum class Kind { RawBytes, BeaconTextLog, TimeIndex, PooledJson, PooledExport };
@@ -320,40 +364,59 @@ SystemTime modificationTime(const fs::path& file) {
 }
 
 // Where a recording's beacons get their times, and the words for the summary.
+// The index is read as the log is decoded, so memory does not follow its size.
 struct TimeSource {
-    SystemTime start;  // names the tree's BeaconTextLog; stamps beacons without an index
-    std::vector<TimeIndexEntry> times;
+    SystemTime start;                      // names the tree's BeaconTextLog; stamps beacons without an index
+    std::unique_ptr<TimeIndexFile> index;  // null when the beacons do without
+    std::optional<TimeIndexEntry> first;   // the index's first entry, taken to look
     std::string said;
+    // The summary's words once the log is decoded (torn entries are counted
+    // only by reading the index to its end).
+    std::string finalSaid() {
+        if (!index)
+            return said;
+        index->readToEnd();
+        std::string text = said;
+        if (index->dropped())
+            text += " (" + std::to_string(index->dropped()) + " torn entries left out)";
+        if (!index->readError().empty())
+            text += " (its time index could not be read to the end: " + index->readError() + ")";
+        return text;
+    }
 };
 
-TimeSource timeSourceOf(const fs::path& file, const std::optional<SystemTime>& start) {
+TimeSource timeSourceOf(const fs::path& file, std::uint64_t size, const std::optional<SystemTime>& start,
+                        const std::function<void(const std::string&)>& refused) {
     TimeSource ts;
-    std::string bytes;
-    TimeIndexContents index;
-    if (readWholeFile(timeIndexPath(file.string()), bytes))
-        index = parseTimeIndex(bytes);
+    auto index = std::make_unique<TimeIndexFile>(file.string(), size);
+    if (!index->refusal().empty())
+        refused(index->refusal() + "; not read, the beacons take the next source of times");
+    TimeIndexEntry first{};
+    const bool recognised = index->recognised();
+    if (index->next(first))
+        ts.first = first;
     const auto named = rawByteLogStamp(file.filename().string());
     if (named)
         ts.start = *named;
     else if (start)
         ts.start = *start;
-    else if (!index.entries.empty())
-        ts.start = utcFromMilliseconds(index.entries.front().utcMs);
+    else if (ts.first)
+        ts.start = utcFromMilliseconds(ts.first->utcMs);
     else
         ts.start = modificationTime(file);
-    if (!index.entries.empty()) {
+    if (ts.first) {
         ts.said = "times from its time index";
-        if (index.dropped)
-            ts.said += " (" + std::to_string(index.dropped) + " torn entries left out)";
-        ts.times = std::move(index.entries);
+        ts.index = std::move(index);
         return ts;
     }
     const std::string at = formatDate(ts.start) + " " + formatTime(ts.start) + " UTC";
     ts.said = named   ? "time from its name, " + at
               : start ? "time from --start, " + at
                       : "time from its modification time, " + at;
-    if (index.recognised)
+    if (recognised)
         ts.said += " (its time index holds no whole entry)";
+    else if (!index->refusal().empty())
+        ts.said += " (its time index not read)";
     return ts;
 }
 
@@ -438,10 +501,62 @@ private:
     std::uint64_t rows_ = 0;
 };
 
+// The system's reason for a failure (a file-system error's without the
+// library's wording around it).
+std::string why(const std::exception& e) {
+    if (const auto* f = dynamic_cast<const fs::filesystem_error*>(&e))
+        return f->code().message();
+    return e.what();
+}
+
+// The --out folder: what is there must be a folder, or nothing.
+void checkOutDir(const Options& o) {
+    const fs::path out = o.outDir;
+    std::error_code ec;
+    const fs::file_status st = fs::status(out, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        throw PathError("--out " + pathError(out, ec));
+    if (fs::exists(st) && !fs::is_directory(st))
+        usageError("--out " + o.outDir + " is not a folder");
+    if (nameTaken(out / "Telemetry"))
+        usageError("--out " + o.outDir +
+                   " already holds a Telemetry folder; the re-decoded archive goes to a "
+                   "new or empty folder, never into an existing archive");
+    if (enclosingArchive(out))
+        usageError("--out " + o.outDir + " lies inside the archive " + enclosingArchive(out)->string() +
+                   "; the re-decoded archive goes beside it, never into it");
+    for (const auto& f : o.files)
+        if (samePath(out, folderOf(f)))
+            usageError("--out " + o.outDir + " is the folder of the input " + f +
+                       "; the re-decoded archive goes to a new folder, never beside its input's own files");
+}
+
+int run(const Options& o);
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options o = parse(argc, argv);
+    // Whatever the file system does, the tool says so and ends with 1: a
+    // failure not met where it was expected still names its path.
+    try {
+        return run(o);
+    } catch (const PathError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kestrel-redecode: %s\n", e.what());
+    } catch (const fs::filesystem_error& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kestrel-redecode: %s: %s\n", e.path1().string().c_str(), e.code().message().c_str());
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kestrel-redecode: %s\n", e.what());
+    }
+    return 1;
+}
+
+namespace {
+
+int run(const Options& o) {
     const bool csv = !o.csvPath.empty();
     const bool tree = !o.outDir.empty() || !csv;
     CsvOut csvOut(o.csvPath);
@@ -449,22 +564,8 @@ int main(int argc, char** argv) {
     std::FILE* report = csv && csvOut.toStdout() ? stderr : stdout;
 
     // Refusals come before anything is written.
-    if (!o.outDir.empty()) {
-        const fs::path out = o.outDir;
-        if (fs::exists(out) && !fs::is_directory(out))
-            usageError("--out " + o.outDir + " is not a folder");
-        if (fs::exists(out / "Telemetry"))
-            usageError("--out " + o.outDir +
-                       " already holds a Telemetry folder; the re-decoded archive goes to a "
-                       "new or empty folder, never into an existing archive");
-        if (enclosingArchive(out))
-            usageError("--out " + o.outDir + " lies inside the archive " + enclosingArchive(out)->string() +
-                       "; the re-decoded archive goes beside it, never into it");
-        for (const auto& f : o.files)
-            if (samePath(out, folderOf(f)))
-                usageError("--out " + o.outDir + " is the folder of the input " + f +
-                           "; the re-decoded archive goes to a new folder, never beside its input's own files");
-    }
+    if (!o.outDir.empty())
+        checkOutDir(o);
     if (csv && !csvOut.toStdout())
         for (const auto& f : o.files)
             if (samePath(o.csvPath, f))
@@ -506,10 +607,9 @@ int main(int argc, char** argv) {
 
     if (o.satnogs) {
         const std::string name = "SatNOGS DB (NORAD " + std::to_string(*o.satnogs) + ")";
-        fs::path defaultTree = fs::absolute("satnogs_" + std::to_string(*o.satnogs) + "_redecoded");
-        for (int n = 2; fs::exists(defaultTree); ++n)
-            defaultTree = fs::absolute("satnogs_" + std::to_string(*o.satnogs) + "_redecoded_" + std::to_string(n));
-        PooledDecoding& decoding = pooledFor(defaultTree);
+        PooledDecoding& decoding = pooledFor(
+            o.outDir.empty() ? freeFolder(fs::absolute("satnogs_" + std::to_string(*o.satnogs) + "_redecoded"))
+                             : fs::path());
         FetchOptions fetch;
         fetch.url = o.satnogsUrl;
         fetch.noradId = *o.satnogs;
@@ -542,19 +642,23 @@ int main(int argc, char** argv) {
 
     for (const auto& file : o.files) {
         std::error_code ec;
-        if (!fs::is_regular_file(file, ec)) {
-            fail(file, fs::exists(file, ec) ? "not a file" : "no such file");
+        const fs::file_status st = fs::status(file, ec);
+        if (ec || !fs::is_regular_file(st)) {
+            fail(file, ec == std::errc::no_such_file_or_directory ? "no such file"
+                       : ec                                       ? ec.message()
+                                                                  : "not a regular file");
             continue;
         }
+        const std::uint64_t size = fs::file_size(file, ec);
         const Kind kind = kindOf(file);
         if (kind == Kind::TimeIndex) {
             std::fprintf(report, "%s: a time index, read with its RawByteLog\n", file.c_str());
             continue;
         }
         if (kind == Kind::PooledJson || kind == Kind::PooledExport) {
-            PooledDecoding& decoding = pooledFor(defaultOutDir(file));
+            PooledDecoding& decoding = pooledFor(o.outDir.empty() && tree ? defaultOutDir(file) : fs::path());
             const PooledSummary before = decoding.summary();
-            ProgressLine progress(!o.quiet, file, fs::file_size(file, ec));
+            ProgressLine progress(!o.quiet, file, size);
             const char* what = kind == Kind::PooledJson ? "SatNOGS DB telemetry (JSON)" : "SatNOGS DB export";
             try {
                 decoding.readFile(file, kind == Kind::PooledJson ? PooledFormat::Json : PooledFormat::Export,
@@ -566,7 +670,7 @@ int main(int argc, char** argv) {
                     std::fprintf(report, "%s: %s, %s\n", file.c_str(), what, framesSince(before).c_str());
             } catch (const std::exception& e) {
                 progress.clear();
-                fail(file, std::string("cannot read: ") + e.what() + " (" + framesSince(before) + " before it)");
+                fail(file, "cannot read: " + why(e) + " (" + framesSince(before) + " before it)");
             }
             continue;
         }
@@ -590,9 +694,11 @@ int main(int argc, char** argv) {
 
         TimeSource times;
         try {
-            times = timeSourceOf(file, o.start);
+            times = timeSourceOf(file, size, o.start, [&](const std::string& text) {
+                std::fprintf(stderr, "kestrel-redecode: %s: %s\n", file.c_str(), text.c_str());
+            });
         } catch (const std::exception& e) {
-            fail(file, std::string("cannot read: ") + e.what());
+            fail(file, "cannot read: " + why(e));
             continue;
         }
         Sinks sinks;
@@ -601,32 +707,40 @@ int main(int argc, char** argv) {
         if (csv)
             sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
         sinks.framing = o.framing;
-        sinks.times = std::move(times.times);
-        ProgressLine progress(!o.quiet, file, fs::file_size(file, ec));
+        if (times.index)
+            sinks.nextTime = [&times](TimeIndexEntry& e) {
+                if (times.first) {
+                    e = *std::exchange(times.first, std::nullopt);
+                    return true;
+                }
+                return times.index->next(e);
+            };
+        ProgressLine progress(!o.quiet, file, size);
         sinks.progress = [&progress](std::uint64_t done) { progress.update(done); };
         try {
             const Summary s = redecodeRawByteLog(file, times.start, sinks);
             progress.clear();
             // Like a live run, one without beacons leaves no files at all.
             const std::string telemetry = (fs::path(sinks.outDir) / "Telemetry").string();
-            const std::string where = !tree ? ""
-                                      : !s.treeFailure.empty()
-                                          ? " -> " + telemetry + " incomplete (" + std::to_string(s.treeBeacons) +
-                                                " beacons in it): " + s.treeFailure
-                                      : s.beacons == 0 ? " (nothing written)"
-                                                       : " -> " + telemetry;
+            const std::string where =
+                !tree                                          ? ""
+                : !s.treeFailure.empty() && s.treeBeacons == 0 ? " (no tree written: " + s.treeFailure + ")"
+                : !s.treeFailure.empty() ? " -> " + telemetry + " incomplete (" + std::to_string(s.treeBeacons) +
+                                               " beacons in it): " + s.treeFailure
+                : s.beacons == 0 ? " (nothing written)"
+                                 : " -> " + telemetry;
             const std::string kiss = !s.kiss ? ""
                                              : " (KISS: " + std::to_string(s.kissFrames) + " data frames, " +
                                                    std::to_string(s.kissDropped) + " frames dropped)";
             std::fprintf(report, "%s: %llu bytes%s, %llu beacons, %llu frames rejected, %s%s\n", file.c_str(),
                          static_cast<unsigned long long>(s.bytes), kiss.c_str(),
                          static_cast<unsigned long long>(s.beacons), static_cast<unsigned long long>(s.rejected),
-                         times.said.c_str(), where.c_str());
+                         times.finalSaid().c_str(), where.c_str());
             if (!s.treeFailure.empty())
                 status = 1;
         } catch (const std::exception& e) {
             progress.clear();
-            fail(file, std::string("cannot read: ") + e.what());
+            fail(file, "cannot read: " + why(e));
         }
     }
 
@@ -661,3 +775,5 @@ int main(int argc, char** argv) {
     }
     return status;
 }
+
+}  // namespace
