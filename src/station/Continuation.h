@@ -5,6 +5,8 @@
 // in its nested loop in the middle of a byte; one opened by a timer tick would
 // stop that timer while it is up).
 
+#include "station/Notices.h"
+#include "station/Report.h"
 #include "station/StationView.h"
 
 #include <string>
@@ -15,7 +17,7 @@ namespace kestrel {
 
 class Continuation {
 public:
-    explicit Continuation(IStationView& view) : view_(view) {}
+    Continuation(IStationView& view, Notices& notices) : view_(view), notices_(notices) {}
 
     // Asks for Station::continueReceive(); asks made before it runs are one.
     // Nothing is asked for once shut-down has begun.
@@ -28,8 +30,9 @@ public:
     // The continuation runs now.
     void arrived() { pending_ = false; }
 
-    // A report to show once the loop is back.
+    // A report: written down at once (Notices), shown once the loop is back.
     void report(std::string text) {
+        notices_.say(FormatReportText(text));
         reports_.push_back(std::move(text));
         ask();
     }
@@ -42,6 +45,7 @@ public:
 
 private:
     IStationView& view_;
+    Notices& notices_;
     bool pending_ = false;
     bool closing_ = false;
     std::vector<std::string> reports_;

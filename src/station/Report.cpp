@@ -16,28 +16,45 @@ TReportPresenter gPresenter;
 const TBeforeMessageHook* gHookOwner = nullptr;
 std::function<void()> gHook;
 
+struct Entry {
+    std::string text;
+    bool said = false;  // written to standard error already
+};
+
 struct ReportState {
     bool showing = false;
     std::string current;
-    std::deque<std::string> waiting;  // different texts raised while a box was up
+    std::deque<Entry> waiting;  // different texts (and notices) raised while a box was up
 };
 ReportState gReport;
 bool gClosed = false;
 constexpr std::size_t kMaxWaiting = 8;
 
 std::function<bool()> gPendingCloseProbe;
+std::function<void(const std::string&)> gErrorNotices;
 
-void Present(TMessageKind kind, const std::string& text) {
+// An error not written down yet: to the station's notices, or standard error.
+void Say(const std::string& text) {
+    if (gErrorNotices)
+        gErrorNotices(text);
+    else
+        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+}
+
+void Present(TMessageKind kind, const std::string& text, bool said = false) {
     if (!gClosed && gPendingCloseProbe && gPendingCloseProbe())
         gClosed = true;
     // Errors are written to standard error as well: a box may be closed
     // unread, and on a close request it does not open at all.
     if (gClosed) {
-        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", text.c_str());
+        if (kind == TMessageKind::Error && !said)
+            Say("(closing, not shown) " + text);
+        else
+            std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", text.c_str());
         return;
     }
-    if (kind == TMessageKind::Error)
-        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+    if (kind == TMessageKind::Error && !said)
+        Say(text);
     if (gHook)
         gHook();
     if (gPresenter)
@@ -85,36 +102,51 @@ void InstallApplicationReport(TReportPresenter presenter) {
     });
 }
 
-void ShowException(const std::string& what) {
+namespace {
+
+void ShowError(const std::string& what, bool notice) {
     std::string text = FormatReportText(what);
     if (gReport.showing) {
-        if (text == gReport.current)
+        if (text == gReport.current && !notice)
             return;
-        for (const std::string& w : gReport.waiting)
-            if (w == text)
+        for (const Entry& w : gReport.waiting)
+            if (w.text == text)
                 return;
         if (gReport.waiting.size() < kMaxWaiting)
-            gReport.waiting.push_back(std::move(text));
+            gReport.waiting.push_back({std::move(text), notice});
         return;
     }
     gReport.showing = true;
     gReport.current = text;
     try {
-        Present(TMessageKind::Error, text);
+        Present(TMessageKind::Error, text, notice);
         while (!gReport.waiting.empty() && !gClosed) {
-            gReport.current = gReport.waiting.front();
+            const Entry next = gReport.waiting.front();
             gReport.waiting.pop_front();
-            Present(TMessageKind::Error, gReport.current);
+            gReport.current = next.text;
+            Present(TMessageKind::Error, next.text, next.said);
         }
     } catch (...) {
         // A failing box must not leave the report blocked for good.
     }
-    for (const std::string& unshown : gReport.waiting)
-        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.c_str());
+    for (const Entry& unshown : gReport.waiting) {
+        if (unshown.said)
+            std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.text.c_str());
+        else
+            Say("(closing, not shown) " + unshown.text);
+    }
     gReport.showing = false;
     gReport.current.clear();
     gReport.waiting.clear();
 }
+
+}  // namespace
+
+void ShowException(const std::string& what) { ShowError(what, false); }
+
+void ShowNotice(const std::string& what) { ShowError(what, true); }
+
+void SetErrorNotices(std::function<void(const std::string& text)> say) { gErrorNotices = std::move(say); }
 
 void CloseReports() { gClosed = true; }
 void ReopenReports() { gClosed = false; }

@@ -34,8 +34,17 @@ void InstallApplicationReport(TReportPresenter presenter);
 
 // Shows what in the error report (adds the full stop itself).
 void ShowException(const std::string& what);
+// The same for what the station has written down already (station/
+// Notices.h): not written to standard error again (unless it never shows),
+// and one raised while a box with the same text is up is a new occurrence,
+// not a repeat of the failure: it shows again once that box is closed.
+void ShowNotice(const std::string& what);
 // The report for the exception being handled (call inside a catch block).
 void ShowCurrentException();
+// Where an error the report shows is written down besides the box: the
+// station's notices (standard error and the station log); none: standard
+// error alone. Notices are written down where they are raised.
+void SetErrorNotices(std::function<void(const std::string& text)> say);
 // A plain message box ("RS232 error. Check settings.").
 void ShowMessage(const std::string& text);
 
