@@ -16,6 +16,7 @@
 #include <QFontMetrics>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -447,6 +448,11 @@ std::optional<std::pair<PaneKey, char32_t>> TypedKey(const QKeyEvent& e) {
 }  // namespace
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == MemoTX && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            MemoTX->moveCursor(QTextCursor::End);  // from the keyboard: the caret at the end, nothing selected
+    }
     if (watched != MemoTX || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto typed = TypedKey(*static_cast<QKeyEvent*>(event));

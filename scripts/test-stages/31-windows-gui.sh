@@ -17,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick
+need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip
 started=$(date +%s)
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then

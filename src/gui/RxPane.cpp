@@ -1,4 +1,5 @@
-// The Qt receive pane: draws the model's lines in view (see RxPane.h).
+// The Qt receive pane: draws the model's rows in view and maps the keyboard
+// and the mouse to it (see RxPane.h).
 
 #include "gui/RxPane.h"
 
@@ -13,6 +14,7 @@
 #include <QScrollBar>
 
 #include <cmath>
+#include <tuple>
 
 namespace kestrel {
 namespace {
@@ -28,6 +30,39 @@ QString Shown(std::string_view line) {
     return s;
 }
 
+QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
+
+using Move = RxPaneModel::Move;
+using StandardKey = QKeySequence::StandardKey;
+// The platform's keys for each caret move, and with Shift the same move
+// selecting.
+const std::tuple<StandardKey, Move, bool> kMoveKeys[] = {
+    {QKeySequence::MoveToPreviousChar, Move::CharLeft, false},
+    {QKeySequence::SelectPreviousChar, Move::CharLeft, true},
+    {QKeySequence::MoveToNextChar, Move::CharRight, false},
+    {QKeySequence::SelectNextChar, Move::CharRight, true},
+    {QKeySequence::MoveToPreviousWord, Move::WordLeft, false},
+    {QKeySequence::SelectPreviousWord, Move::WordLeft, true},
+    {QKeySequence::MoveToNextWord, Move::WordRight, false},
+    {QKeySequence::SelectNextWord, Move::WordRight, true},
+    {QKeySequence::MoveToPreviousLine, Move::LineUp, false},
+    {QKeySequence::SelectPreviousLine, Move::LineUp, true},
+    {QKeySequence::MoveToNextLine, Move::LineDown, false},
+    {QKeySequence::SelectNextLine, Move::LineDown, true},
+    {QKeySequence::MoveToPreviousPage, Move::PageUp, false},
+    {QKeySequence::SelectPreviousPage, Move::PageUp, true},
+    {QKeySequence::MoveToNextPage, Move::PageDown, false},
+    {QKeySequence::SelectNextPage, Move::PageDown, true},
+    {QKeySequence::MoveToStartOfLine, Move::LineStart, false},
+    {QKeySequence::SelectStartOfLine, Move::LineStart, true},
+    {QKeySequence::MoveToEndOfLine, Move::LineEnd, false},
+    {QKeySequence::SelectEndOfLine, Move::LineEnd, true},
+    {QKeySequence::MoveToStartOfDocument, Move::TextStart, false},
+    {QKeySequence::SelectStartOfDocument, Move::TextStart, true},
+    {QKeySequence::MoveToEndOfDocument, Move::TextEnd, false},
+    {QKeySequence::SelectEndOfDocument, Move::TextEnd, true},
+};
+
 }  // namespace
 
 TRxPane::TRxPane(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -41,6 +76,7 @@ TRxPane::TRxPane(QWidget* parent) : QAbstractScrollArea(parent) {
     // Opaque, so that a repaint draws the pane alone and not the group box
     // beneath its frame as well.
     setAutoFillBackground(true);
+    verticalScrollBar()->installEventFilter(this);
     fitToViewport();
 }
 
@@ -66,16 +102,29 @@ void TRxPane::setPlainText(std::string_view text) {
     appendText(text);
 }
 
-QString TRxPane::toPlainText() const {
-    const std::string text = model_.text();
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
-}
+QString TRxPane::toPlainText() const { return Latin1(model_.text()); }
 
 void TRxPane::copy() const {
+    if (model_.hasSelection())
+        QApplication::clipboard()->setText(Latin1(model_.selectedText()));
+}
+
+void TRxPane::cut() {
     if (!model_.hasSelection())
         return;
-    const std::string text = model_.selectedText();
-    QApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    QApplication::clipboard()->setText(Latin1(model_.cut()));
+    showChanges();
+}
+
+void TRxPane::paste() {
+    // The pane holds Latin-1: what it cannot show becomes a question mark.
+    const QString text = QApplication::clipboard()->text();
+    std::string latin1;
+    latin1.reserve(std::size_t(text.size()));
+    for (QChar c : text)
+        latin1 += c.unicode() > 0xFF ? '?' : char(c.unicode());
+    model_.insert(latin1);
+    showChanges();
 }
 
 void TRxPane::selectAll() {
@@ -102,16 +151,19 @@ void TRxPane::fitToViewport() {
     showChanges();
 }
 
+void TRxPane::syncScrollBar() {
+    QScrollBar* bar = verticalScrollBar();
+    syncingScrollBar_ = true;
+    bar->setRange(0, model_.maxTop());
+    bar->setPageStep(model_.rows());
+    bar->setValue(model_.top());
+    syncingScrollBar_ = false;
+}
+
 // The scroll bar and the picture follow the model.
 void TRxPane::showChanges(bool scrollBar) {
-    if (scrollBar) {
-        QScrollBar* bar = verticalScrollBar();
-        syncingScrollBar_ = true;
-        bar->setRange(0, model_.maxTop());
-        bar->setPageStep(model_.rows());
-        bar->setValue(model_.top());
-        syncingScrollBar_ = false;
-    }
+    if (scrollBar)
+        syncScrollBar();
     const RxPaneModel::Repaint r = model_.takeRepaint();
     QWidget* view = viewport();
     if (r.all)
@@ -123,6 +175,15 @@ void TRxPane::showChanges(bool scrollBar) {
     const int y = kMargin + r.firstRow * lineHeight_;
     if (y < view->height())
         view->update(0, y, view->width(), view->height() - y);
+}
+
+// While the pane follows the end its scroll bar is only brought up to date
+// at the trim; once the pointer reaches for it, it must reach everything.
+bool TRxPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == verticalScrollBar() && model_.following() &&
+        (event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel))
+        syncScrollBar();
+    return QAbstractScrollArea::eventFilter(watched, event);
 }
 
 void TRxPane::scrollContentsBy(int, int) {
@@ -158,21 +219,29 @@ void TRxPane::drawLine(QPainter& painter, QPointF at, std::string_view line) {
     painter.drawGlyphRun(at, run_);
 }
 
+QRect TRxPane::caretRect() const {
+    const std::optional<RxPaneModel::Cell> cell = model_.caretCell();
+    if (!cell)
+        return {};
+    // After blanks that hang past the edge the caret stays at the edge.
+    const int column = std::min(cell->column, model_.columns());
+    return QRect(kMargin + int(std::lround(column * cellWidth_)), kMargin + cell->row * lineHeight_, 1, lineHeight_);
+}
+
 void TRxPane::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.setFont(font());
     const QPalette& pal = palette();
     const double ascent = QFontMetricsF(font()).ascent();
-    const int top = model_.top();
-    const int last = std::min(model_.lineCount(), top + model_.rows() + 1);
-    for (int i = top; i < last; ++i) {
-        const std::string_view line = model_.line(i);
-        const double y = kMargin + (i - top) * lineHeight_;
+    // One row more than whole rows fit: the last one shows in part.
+    for (int row = 0; row <= model_.rows(); ++row) {
+        const double y = kMargin + row * lineHeight_;
         if (y + lineHeight_ <= event->rect().top() || y >= event->rect().bottom() + 1)
             continue;
+        const std::string_view line = model_.rowText(row);
         painter.setPen(pal.color(QPalette::Text));
         drawLine(painter, QPointF(kMargin, y + ascent), line);
-        const RxPaneModel::Columns sel = model_.selectedColumns(i);
+        const RxPaneModel::Columns sel = model_.rowSelection(row);
         if (sel.first == sel.last)
             continue;
         const QRectF band(kMargin + sel.first * cellWidth_, y, (sel.last - sel.first) * cellWidth_, lineHeight_);
@@ -181,16 +250,52 @@ void TRxPane::paintEvent(QPaintEvent* event) {
         drawLine(painter, QPointF(band.left(), y + ascent),
                  line.substr(std::size_t(sel.first), std::size_t(sel.last - sel.first)));
     }
+    shownCaret_ = hasFocus() && caretOn_ ? caretRect() : QRect();
+    if (!shownCaret_.isNull())
+        painter.fillRect(shownCaret_, pal.color(QPalette::Text));
 }
 
-RxPaneModel::Pos TRxPane::positionAt(QPointF point) const {
-    return model_.positionAtPoint(point.x() - kMargin, point.y() - kMargin, cellWidth_, lineHeight_);
+void TRxPane::restartBlink() {
+    caretOn_ = true;
+    const int flash = QApplication::cursorFlashTime();
+    if (hasFocus() && flash > 0)
+        blink_.start(flash / 2, this);
+    else
+        blink_.stop();
+}
+
+void TRxPane::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != blink_.timerId())
+        return QAbstractScrollArea::timerEvent(event);
+    caretOn_ = !caretOn_;
+    // Where it was drawn (the picture may have scrolled since) and where it is.
+    viewport()->update(shownCaret_);
+    viewport()->update(caretRect());
+}
+
+void TRxPane::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    // From the keyboard the caret goes to the end, where the bytes come in.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        model_.caretToEnd();
+    restartBlink();
+    showChanges();
+    viewport()->update(caretRect());
+}
+
+void TRxPane::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    blink_.stop();
+    caretOn_ = false;
+    viewport()->update(shownCaret_);
 }
 
 void TRxPane::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return QAbstractScrollArea::mousePressEvent(event);
-    model_.press(positionAt(event->position()), event->modifiers() & Qt::ShiftModifier);
+    model_.press(event->position().x() - kMargin, event->position().y() - kMargin, cellWidth_, lineHeight_,
+                 event->modifiers() & Qt::ShiftModifier);
+    restartBlink();
     showChanges();
 }
 
@@ -203,36 +308,70 @@ void TRxPane::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TRxPane::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && model_.hasSelection() && QApplication::clipboard()->supportsSelection()) {
-        const std::string text = model_.selectedText();
-        QApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())),
-                                           QClipboard::Selection);
+    if (event->button() == Qt::LeftButton && model_.hasSelection() && QApplication::clipboard()->supportsSelection())
+        QApplication::clipboard()->setText(Latin1(model_.selectedText()), QClipboard::Selection);
+}
+
+// The editing keys; false for keys the pane leaves to the window.
+bool TRxPane::editKey(QKeyEvent* event) {
+    for (const auto& [key, move, extend] : kMoveKeys) {
+        if (event->matches(key)) {
+            model_.move(move, extend);
+            return true;
+        }
     }
+    if (event->matches(QKeySequence::Copy))
+        copy();
+    else if (event->matches(QKeySequence::Cut))
+        cut();
+    else if (event->matches(QKeySequence::Paste))
+        paste();
+    else if (event->matches(QKeySequence::SelectAll))
+        model_.selectAll();
+    else if (event->matches(QKeySequence::Delete))
+        model_.erase(true);
+    else if (event->matches(QKeySequence::Backspace) || event->key() == Qt::Key_Backspace)
+        model_.erase(false);
+    else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        model_.insert("\n");
+    else {
+        const QString text = event->text();
+        if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) || text.isEmpty() ||
+            text.front().unicode() < 0x20 || text.front().unicode() == 0x7F)
+            return false;
+        std::string latin1;
+        for (QChar c : text) {
+            if (c.unicode() > 0xFF) {  // the pane holds Latin-1, as the line brings it
+                QApplication::beep();
+                return true;
+            }
+            latin1 += char(c.unicode());
+        }
+        model_.insert(latin1);
+    }
+    return true;
 }
 
 void TRxPane::keyPressEvent(QKeyEvent* event) {
-    if (event == QKeySequence::Copy)
-        return copy();
-    if (event == QKeySequence::SelectAll)
-        return selectAll();
-    using Step = RxPaneModel::Step;
-    switch (event->key()) {
-    case Qt::Key_Up: model_.scroll(Step::LineUp); break;
-    case Qt::Key_Down: model_.scroll(Step::LineDown); break;
-    case Qt::Key_PageUp: model_.scroll(Step::PageUp); break;
-    case Qt::Key_PageDown: model_.scroll(Step::PageDown); break;
-    case Qt::Key_Home: model_.scroll(Step::Top); break;
-    case Qt::Key_End: model_.scroll(Step::End); break;
-    default: return event->ignore();  // the window's shortcuts
-    }
+    if (!editKey(event))
+        return event->ignore();  // the window's shortcuts
+    restartBlink();
     showChanges();
 }
 
 void TRxPane::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
+    const bool selected = model_.hasSelection();
+    QAction* cutAction = menu.addAction(tr("Cu&t"), this, [this] { cut(); });
+    cutAction->setShortcut(QKeySequence::Cut);
+    cutAction->setEnabled(selected);
     QAction* copyAction = menu.addAction(tr("&Copy"), this, [this] { copy(); });
     copyAction->setShortcut(QKeySequence::Copy);
-    copyAction->setEnabled(model_.hasSelection());
+    copyAction->setEnabled(selected);
+    QAction* pasteAction = menu.addAction(tr("&Paste"), this, [this] { paste(); });
+    pasteAction->setShortcut(QKeySequence::Paste);
+    pasteAction->setEnabled(!QApplication::clipboard()->text().isEmpty());
+    menu.addSeparator();
     QAction* all = menu.addAction(tr("Select All"), this, [this] { selectAll(); });
     all->setShortcut(QKeySequence::SelectAll);
     menu.exec(event->globalPos());

@@ -1,12 +1,15 @@
 #pragma once
-// A receive pane on Qt: draws the lines in view of its RxPaneModel with the
-// pane's fixed-pitch font, scrolls, and lets the operator select text with
-// the mouse and copy it (Ctrl+C, or the context menu). What the pane holds,
-// how it wraps and what the trim cuts is the model's; nothing is laid out.
+// A receive pane on Qt: draws the rows in view of its RxPaneModel with the
+// pane's fixed-pitch font, a blinking caret while it has the focus, and maps
+// the keyboard and the mouse to the model: typing, Backspace and Delete, the
+// cursor keys (with Shift to select), cut, copy and paste (keys or the context
+// menu). What the pane holds, how it wraps and what the trim cuts is the
+// model's; nothing is laid out.
 
 #include "station/RxPaneModel.h"
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QGlyphRun>
 #include <QRawFont>
 
@@ -33,9 +36,12 @@ public:
     // Displayed (wrapped) lines; an empty last line does not count.
     int displayedLineCount() const { return model_.countedLines(); }
     void copy() const;
+    void cut();
+    void paste();
     void selectAll();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -44,12 +50,18 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    bool editKey(QKeyEvent* event);
     void fitToViewport();
     void showChanges(bool scrollBar = true);
-    RxPaneModel::Pos positionAt(QPointF point) const;
+    void syncScrollBar();
+    void restartBlink();
+    QRect caretRect() const;
 
     void drawLine(QPainter& painter, QPointF at, std::string_view line);
 
@@ -66,6 +78,9 @@ private:
     double cellWidth_ = 8;
     int lineHeight_ = 16;
     bool syncingScrollBar_ = false;
+    QBasicTimer blink_;
+    bool caretOn_ = false;
+    QRect shownCaret_;
 };
 
 }  // namespace kestrel

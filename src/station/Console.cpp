@@ -21,7 +21,7 @@ SendPaneKeyEffect SendPaneKey(PaneKey key, char32_t character) {
     case PaneKey::Enter: return {'\r', true, false};
     case PaneKey::Tab: return {'\t', true, false};
     case PaneKey::Backspace: return {'\b', true, false};
-    case PaneKey::Delete: return {'\x7F', true, false};
+    case PaneKey::Delete: return {std::nullopt, true, false};
     case PaneKey::Escape: return {'\x1B', false, false};
     case PaneKey::Character: break;
     }

@@ -18,12 +18,13 @@ namespace kestrel {
 // a character is a Character.
 enum class PaneKey { Character, Enter, Tab, Backspace, Delete, Escape };
 
-// What a key press in the send pane does. The line gets every key at once as
-// a terminal would send it: Enter CR, Tab 0x09, Backspace 0x08, Delete 0x7F,
-// Esc 0x1B, Ctrl+letter its control character, any character of the 8-bit set
-// itself. The pane then edits with the key as usual (Tab inserts a tab and
-// keeps the focus, as in a terminal; Shift+Tab leaves the pane); Esc is only
-// sent. A character outside the 8-bit set cannot be sent as one byte: it is
+// What a key press in the send pane does. The line gets every key that types
+// a character at once, as a terminal would send it: Enter CR, Tab 0x09,
+// Backspace 0x08, Esc 0x1B, Ctrl+letter its control character, any character
+// of the 8-bit set itself. The pane then edits with the key as usual (Tab
+// inserts a tab and keeps the focus, as in a terminal; Shift+Tab leaves the
+// pane); Esc is only sent. Delete types no character: it only deletes forward
+// in the pane. A character outside the 8-bit set cannot be sent as one byte: it is
 // neither sent nor shown, and the window beeps, so the pane never shows what
 // the line did not get.
 struct SendPaneKeyEffect {

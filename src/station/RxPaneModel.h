@@ -1,44 +1,53 @@
 #pragma once
-// A receive pane's text as the operator sees it, without a toolkit: the
-// received paragraphs wrapped into displayed lines of a fixed number of
-// columns (the panes use a fixed-pitch font, so wrapping is counting), the
-// one-second trim, the bounded tail kept between trims, the scroll position
-// and the selection. Each window draws the lines in view from here and passes
-// on its mouse and keys; nothing is ever laid out that a cut removes again.
+// A receive pane's text as the operator sees it, without a toolkit: the text
+// the line brought and the operator typed, wrapped into displayed lines of a
+// fixed number of columns (the panes use a fixed-pitch font, so wrapping is
+// counting), the one-second trim, the caret and the selection, the keys that
+// edit and move them, and scrolling. Each window draws the rows in view from
+// here and passes on its mouse and keys, so both programs behave alike.
 //
-// Lines wrap as the toolkit's text panes wrap them: after the last blank that
-// still lets the line fit, and anywhere when a word alone is longer than a
-// line (see WrapRule for where the toolkits differ). A line starts only where
-// the line before it ended, so cutting whole first lines never moves a later
-// wrap: the pane shows exactly what appending byte by byte would show.
+// The wrap rule, that of a rich-text pane:
+// - A line break ('\n') ends a line; an empty paragraph is one empty line.
+// - A word is a run of characters that are not blanks (blank: space or tab;
+//   a tab is one blank cell, a control character one cell shown as a dot).
+//   A line takes as many whole words as fit in its columns; only blanks
+//   break a line, never a hyphen or other punctuation (received bytes are
+//   not prose).
+// - The blanks after the last word of a line stay on that line however many
+//   there are: they hang past the edge and never start the next line.
+// - A word longer than a whole line starts a line of its own and is broken
+//   where the line is full (all columns used); its rest starts the next line.
+// A line starts only where the line before it ended, so cutting whole first
+// lines never moves a later wrap.
+//
+// Between two trims the pane keeps everything; only what is shown or asked
+// for is wrapped (the rows in view and the trim need the last lines only; the
+// scroll bar, a caret above them or scrolling back need more), and what was
+// wrapped is kept until the text it covers changes.
 
 #include "station/WindowDesign.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kestrel {
 
-// Qt's text pane lets blanks at a line's end run past its edge; the Win32
-// edit control counts them into the line and breaks an overlong word one
-// column before the edge.
-enum class WrapRule { BlanksHang, BlanksCount };
-
 class RxPaneModel {
 public:
-    // A place in the text: counts every character ever added (line breaks
-    // included), so it keeps meaning the same character across cuts.
-    using Pos = std::uint64_t;
+    // A place in text(): before the character at that offset.
+    using Pos = std::size_t;
 
     static constexpr int kTrimLines = design::kTrimLines;
-    // Lines allowed above keepLines() before an insertion cuts.
-    static constexpr int kCutSlack = 8;
-
-    explicit RxPaneModel(WrapRule rule = WrapRule::BlanksHang);
+    // The most a pane holds should its trim not come: far more than the
+    // fastest serial line brings in a second (a 4 Mbaud line fills a hex pane
+    // with 1.2 MB a second), so only a stalled trim ever meets it; then the
+    // oldest half goes, in whole lines.
+    static constexpr std::size_t kDefaultCharLimit = std::size_t(16) << 20;
 
     // The wrap width in characters and the lines the window shows; both at
     // least 1. A new width wraps everything again.
@@ -46,44 +55,89 @@ public:
     void setRows(int rows);
     int columns() const { return columns_; }
     int rows() const { return rows_; }
+    void setCharLimit(std::size_t limit) { charLimit_ = std::max<std::size_t>(limit, 2); }
 
-    // Latin-1 text with '\n' line breaks, added at the end.
+    // ---- The text ----
+    // Received text (Latin-1, '\n' line breaks): always added at the end,
+    // wherever the caret is.
     void append(std::string_view text);
     // Deletes first displayed lines until at most maxLines remain (an empty
-    // last line does not count).
+    // last line does not count), typed text included.
     void trim(int maxLines);
     void clear();
-
-    // Lines kept after an insertion: more than the trim keeps, so a cut never
-    // falls on the last line, the only one whose wrap can still change, and
-    // more than the window shows, so between trims nothing seems cut.
-    int keepLines() const;
-
+    const std::string& text() const { return text_; }
     // Displayed lines, an empty last one included (the one new text goes to).
-    int lineCount() const { return lines_; }
+    // These wrap all of the text.
+    int lineCount() const;
     // Displayed lines as the trim counts them.
     int countedLines() const;
     // A displayed line's characters, blanks at its end included.
     std::string_view line(int index) const;
-    std::string text() const;
+
+    // ---- The operator's editing ----
+    // Typed or pasted text at the caret, in place of the selection; CR LF and
+    // CR become line breaks, zero characters are left out.
+    void insert(std::string_view text);
+    // Backspace (the character before the caret) or Delete (the one after
+    // it); either removes the selection when there is one.
+    void erase(bool forward);
+    // Removes the selection and returns it (Ctrl+X).
+    std::string cut();
+    enum class Move {
+        CharLeft,
+        CharRight,
+        WordLeft,
+        WordRight,
+        LineUp,
+        LineDown,
+        PageUp,
+        PageDown,
+        LineStart,
+        LineEnd,
+        TextStart,
+        TextEnd
+    };
+    // Moves the caret; with extend (Shift held) the selection grows with it.
+    // The view scrolls to keep the caret in sight.
+    void move(Move move, bool extend);
+    // Focus from the keyboard: the caret goes to the end, nothing selected.
+    void caretToEnd();
+    Pos caret() const { return caret_; }
+    Pos anchor() const { return anchor_; }
 
     // ---- Scrolling: the first line in view ----
-    int top() const { return following_ ? maxTop() : top_; }
-    int maxTop() const { return lines_ > rows_ ? lines_ - rows_ : 0; }
+    // These count lines from the top of the text, so they wrap all of it.
+    int top() const;
+    int maxTop() const;
     // Clamped; scrolled to the end, the pane follows new text again.
     void scrollTo(int top);
-    void scrollBy(int lines) { scrollTo(top() + lines); }
-    // The keys and scroll-bar arrows of both windows; a page keeps one line
-    // of the last in view.
+    void scrollBy(int lines);
+    // The scroll bar's arrows and the wheel; a page keeps one line of the
+    // last in view.
     enum class Step { LineUp, LineDown, PageUp, PageDown, Top, End };
     void scroll(Step step);
-    // Scrolled to the end: new text scrolls into view. A window's scroll bar
-    // then only moves to the end and grows a little between trims, so it is
-    // brought up to date at the trim rather than at every burst (redrawing
-    // it cost as much as the text).
+    // Scrolled to the end: new text scrolls into view. Scrolled back, the view
+    // stays on the lines it shows until the trim removes them; then it shows
+    // the first line left. A window's scroll bar only moves to the end while
+    // the pane follows, so it is brought up to date at the trim and when the
+    // pointer reaches for it rather than at every burst (redrawing it cost as
+    // much as the text).
     bool following() const { return following_; }
 
-    // ---- Painting ----
+    // ---- Drawing ----
+    // The line shown in row `row` of the view (empty below the text).
+    std::string_view rowText(int row) const;
+    // The selected columns [first, last) of a row; first == last when none.
+    struct Columns {
+        int first = 0, last = 0;
+    };
+    Columns rowSelection(int row) const;
+    // Where the caret shows, when it is in view (its column may lie past the
+    // last one after blanks that hang; a window draws it at the edge then).
+    struct Cell {
+        int row = 0, column = 0;
+    };
+    std::optional<Cell> caretCell() const;
     // What the window does to show the changes since the last call: move
     // what it shows up by scrollLines lines, then paint the rows from
     // firstRow to its bottom; or, with `all`, paint everything. A burst that
@@ -103,54 +157,73 @@ public:
     Pos positionAtPoint(double x, double y, double cellWidth, double lineHeight) const;
     void select(Pos anchor, Pos caret);
     void extendTo(Pos caret) { select(anchor_, caret); }
-    // A press of the mouse button starts a selection there; with Shift held
-    // it extends the one there is.
-    void press(Pos at, bool extend) { extend ? extendTo(at) : select(at, at); }
+    // A press of the mouse button puts the caret there; with Shift held it
+    // extends the selection there is.
+    void press(double x, double y, double cellWidth, double lineHeight, bool extend);
     // The mouse dragged to (x, y) of a window viewHeight high: dragging past
     // its top or bottom edge scrolls a line.
     void drag(double x, double y, double cellWidth, double lineHeight, double viewHeight);
     void selectAll();
-    bool hasSelection() const;
+    bool hasSelection() const { return anchor_ != caret_; }
     // Line breaks as '\n'; a wrap is no break.
     std::string selectedText() const;
-    // The selected columns [first, last) of a displayed line; first == last
-    // when none is selected.
-    struct Columns {
-        int first = 0, last = 0;
-    };
-    Columns selectedColumns(int line) const;
 
 private:
-    struct Paragraph {
-        std::string text;
-        std::vector<std::uint32_t> starts{0};  // where each displayed line begins
-    };
-    struct LineRef {
-        std::size_t paragraph;
-        std::size_t line;
+    static constexpr Pos kNone = SIZE_MAX;
+    // A caret and how it shows where a wrapped line ends: the place after
+    // the line's last character is also where the next line starts.
+    struct Place {
+        Pos pos = 0;
+        bool lineEnd = false;  // shown at the end of the line before
     };
 
-    LineRef locate(int line) const;
-    Pos paragraphStart(std::size_t paragraph) const;
-    Pos endPosition() const;
-    void wrapFrom(Paragraph& p, std::size_t line);
-    void cutLines(int count);
-    void resetTo(Pos base);
+    // ---- The wrapped lines (a cache; see wrapped_) ----
+    void settle(std::size_t lastLines) const;
+    void settleAll() const;
+    void coverFrom(Pos pos) const;
+    void coverLines(std::size_t lines) const;
+    void wrapForward(Pos from) const;
+    void wrapParagraphs(Pos from, Pos to, std::vector<Pos>& out) const;
+    void resetWrap();
+    std::size_t lineIndexOf(Pos pos) const;
+    std::string_view cachedLine(std::size_t index) const;
+    Pos lineEndOf(std::size_t index) const;
+    bool wrapsAfter(std::size_t index) const;
+    Pos paragraphStart(Pos pos) const;
+    std::size_t tailLines() const;
 
-    std::deque<Paragraph> paragraphs_;
-    Pos base_ = 0;  // where the first paragraph begins
-    int lines_ = 1;
-    WrapRule rule_;
+    // ---- The view and the caret ----
+    std::size_t topIndex() const;
+    std::size_t caretLine() const;
+    Place placeAt(std::size_t line, int column) const;
+    Place placeAtPoint(double x, double y, double cellWidth, double lineHeight) const;
+    void setCaret(Place place, bool extend);
+    void showCaret();
+    void scrollToIndex(std::size_t index);
+
+    // ---- Changing the text ----
+    void replace(Pos from, Pos to, std::string_view with);
+    void cutFront(Pos at);
+    void keepWithinLimit();
+
+    std::string text_;
+    // The wrapped lines: where each displayed line of a run of whole lines
+    // starts, from a paragraph's start to the end of the text. Text after
+    // wrappedTo_ is not wrapped yet (its last line may still grow).
+    mutable std::deque<Pos> starts_{0};
+    mutable Pos wrappedTo_ = 0;
+
     int columns_ = 80;
     int rows_ = 1;
-    int top_ = 0;
+    std::size_t charLimit_ = kDefaultCharLimit;
     bool following_ = true;
+    Pos topPos_ = 0;  // scrolled back: the start of the first line in view
     Pos anchor_ = 0, caret_ = 0;
-    // Lines are numbered from the first ever added, so a number keeps naming
-    // the same line across cuts.
-    std::uint64_t cutLines_ = 0;
-    std::uint64_t shownTop_ = 0;              // the top line at the last repaint
-    std::uint64_t changedFrom_ = UINT64_MAX;  // the first line whose text changed since
+    bool caretAtLineEnd_ = false;
+    int goalColumn_ = -1;       // the column Up and Down keep to
+    Pos shownTop_ = kNone;      // the top line's start at the last repaint
+    std::size_t shownCut_ = 0;  // lines of that picture cut since, above shownTop_
+    Pos changedFrom_ = kNone;   // the first place whose text changed since
     bool allChanged_ = true;
 };
 
@@ -166,7 +239,6 @@ inline char16_t PaneGlyph(char c) {
 
 // Where the displayed line that starts at `start` of a paragraph ends, and the
 // next begins; the paragraph's size when the rest fits.
-std::size_t NextLineStart(std::string_view paragraph, std::size_t start, std::size_t columns,
-                          WrapRule rule = WrapRule::BlanksHang);
+std::size_t NextLineStart(std::string_view paragraph, std::size_t start, std::size_t columns);
 
 }  // namespace kestrel

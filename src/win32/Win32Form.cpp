@@ -285,6 +285,14 @@ void TForm1::layoutControls() {
         const design::Rect r = design::InWindow(layout, design::ControlId(id));
         MoveWindow(Controls[std::size_t(id)], Scaled(r.left), Scaled(r.top), Scaled(r.width), Scaled(r.height), TRUE);
     }
+    // The send group lies over the right part of the top band, but Memo2,
+    // first in the tab order, lies above it in the z-order: Memo2 draws only
+    // left of the group, so the group's frame stays whole.
+    const design::Rect memo = design::InWindow(layout, design::Memo2);
+    const design::Rect group = design::InWindow(layout, design::GroupBox3);
+    const int visible = Scaled(group.left) - Scaled(memo.left);
+    const bool covered = memo.left + memo.width > group.left;
+    SetWindowRgn(Memo2, covered ? CreateRectRgn(0, 0, std::max(0, visible), Scaled(memo.height)) : nullptr, TRUE);
 }
 
 // ---- Messages ----------------------------------------------------------------
@@ -437,12 +445,22 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
         // and Tab is a key for the TNC.
         if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && (pane != MemoTX || GetKeyState(VK_SHIFT) < 0))
             code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        // Tabbing in must not select the send pane's text: the next key
+        // would replace it.
+        if (pane == MemoTX)
+            code &= ~static_cast<LRESULT>(DLGC_HASSETSEL);
         return code;
     }
+    case WM_SETFOCUS:
+        if (pane == MemoTX && GetKeyState(VK_TAB) < 0) {  // from the keyboard: the caret at the end
+            const LRESULT result = DefSubclassProc(pane, message, wParam, lParam);
+            const int end = GetWindowTextLengthW(MemoTX);
+            SendMessageW(MemoTX, EM_SETSEL, end, end);
+            SendMessageW(MemoTX, EM_SCROLLCARET, 0, 0);
+            return result;
+        }
+        break;
     case WM_KEYDOWN:
-        // Delete types no character; the rule still sends it.
-        if (pane == MemoTX && wParam == VK_DELETE && !typedKey(PaneKey::Delete, 0x7F))
-            return 0;
         // A multi-line edit would close its parent on Esc; the character
         // still comes as WM_CHAR.
         if (wParam == VK_ESCAPE)

@@ -1,17 +1,19 @@
-// The Win32 receive pane: draws the model's lines in view (see Win32RxPane.h).
+// The Win32 receive pane: draws the model's rows in view and maps the
+// keyboard and the mouse to it (see Win32RxPane.h).
 
 #include "win32/Win32RxPane.h"
 
 #include <windowsx.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace kestrel {
 namespace {
 
-enum MenuCommand : UINT { kCopy = 1, kSelectAll };
+enum MenuCommand : UINT { kCut = 1, kCopy, kPaste, kSelectAll };
 
 std::wstring Shown(std::string_view line) {
     std::wstring s(line.size(), L' ');
@@ -19,6 +21,8 @@ std::wstring Shown(std::string_view line) {
         s[i] = wchar_t(PaneGlyph(line[i]));
     return s;
 }
+
+bool Held(int key) { return GetKeyState(key) < 0; }
 
 }  // namespace
 
@@ -85,7 +89,7 @@ void TWin32RxPane::fitToClient() {
     RECT client{};
     GetClientRect(window_, &client);
     // Where a multi-line edit control of this size and font would put its
-    // text: the pane wraps its lines at the same width as the panes before it.
+    // text: the pane's margins are those of the system's text controls.
     RECT text = client;
     if (HWND probe = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_MULTILINE, 0, 0, client.right, client.bottom,
                                      window_, nullptr, nullptr, nullptr)) {
@@ -99,49 +103,74 @@ void TWin32RxPane::fitToClient() {
     showChanges();
 }
 
+void TWin32RxPane::syncScrollBar() {
+    const int max = std::max(0, model_.maxTop() + model_.rows() - 1), page = model_.rows(), pos = model_.top();
+    if (max == shownMax_ && page == shownPage_ && pos == shownPos_)
+        return;
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    // Always shown, so the wrap width never changes under the text.
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+    si.nMax = max;
+    si.nPage = UINT(page);
+    si.nPos = pos;
+    SetScrollInfo(window_, SB_VERT, &si, TRUE);
+    shownMax_ = max, shownPage_ = page, shownPos_ = pos;
+}
+
 void TWin32RxPane::showChanges(bool scrollBar) {
     if (!window_)
         return;
-    const int max = std::max(0, model_.lineCount() - 1), page = model_.rows(), pos = model_.top();
-    if (scrollBar && (max != shownMax_ || page != shownPage_ || pos != shownPos_)) {
-        SCROLLINFO si{};
-        si.cbSize = sizeof si;
-        // Always shown, so the wrap width never changes under the text.
-        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
-        si.nMax = max;
-        si.nPage = UINT(page);
-        si.nPos = pos;
-        SetScrollInfo(window_, SB_VERT, &si, TRUE);
-        shownMax_ = max, shownPage_ = page, shownPos_ = pos;
-    }
+    if (scrollBar)
+        syncScrollBar();
     const RxPaneModel::Repaint r = model_.takeRepaint();
     if (r.all) {
         InvalidateRect(window_, nullptr, FALSE);
-        return;
+    } else {
+        if (r.scrollLines > 0)
+            ScrollWindowEx(window_, 0, -r.scrollLines * lineHeight_, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
+        RECT client{};
+        GetClientRect(window_, &client);
+        client.top = r.firstRow * lineHeight_;
+        if (client.top < client.bottom)
+            InvalidateRect(window_, &client, FALSE);
     }
-    if (r.scrollLines > 0)
-        ScrollWindowEx(window_, 0, -r.scrollLines * lineHeight_, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
-    RECT client{};
-    GetClientRect(window_, &client);
-    client.top = r.firstRow * lineHeight_;
-    if (client.top < client.bottom)
-        InvalidateRect(window_, &client, FALSE);
+    placeCaret();
+}
+
+// The system caret, while the pane has the focus and the caret is in view.
+void TWin32RxPane::placeCaret() {
+    if (!caretMade_)
+        return;
+    const std::optional<RxPaneModel::Cell> cell = model_.caretCell();
+    if (cell) {
+        // After blanks that hang past the edge the caret stays at the edge.
+        SetCaretPos(textLeft_ + std::min(cell->column, model_.columns()) * cellWidth_, cell->row * lineHeight_);
+        if (!caretShown_)
+            caretShown_ = ShowCaret(window_) != FALSE;
+    } else if (caretShown_) {
+        HideCaret(window_);
+        caretShown_ = false;
+    }
 }
 
 void TWin32RxPane::paint() {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window_, &ps);
+    paintOn(dc, ps.rcPaint);
+    EndPaint(window_, &ps);
+}
+
+void TWin32RxPane::paintOn(HDC dc, const RECT& area) {
     RECT client{};
     GetClientRect(window_, &client);
     HGDIOBJ old = SelectObject(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(SYSTEM_FIXED_FONT));
     const COLORREF back = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
     std::vector<INT> advances;
-    const int top = model_.top();
-    int y = 0;
-    for (int i = top; i < model_.lineCount() && y < client.bottom; ++i, y += lineHeight_) {
-        if (y + lineHeight_ <= ps.rcPaint.top || y >= ps.rcPaint.bottom)
+    for (int row = 0, y = 0; y < client.bottom; ++row, y += lineHeight_) {
+        if (y + lineHeight_ <= area.top || y >= area.bottom)
             continue;
-        const std::wstring shown = Shown(model_.line(i));
+        const std::wstring shown = Shown(model_.rowText(row));
         advances.assign(shown.size(), cellWidth_);
         RECT band{client.left, y, client.right, y + lineHeight_};
         // One call draws the line and clears its band.
@@ -149,7 +178,7 @@ void TWin32RxPane::paint() {
         SetTextColor(dc, text);
         ExtTextOutW(dc, textLeft_, y, ETO_OPAQUE | ETO_CLIPPED, &band, shown.c_str(), UINT(shown.size()),
                     advances.data());
-        const RxPaneModel::Columns sel = model_.selectedColumns(i);
+        const RxPaneModel::Columns sel = model_.rowSelection(row);
         if (sel.first == sel.last)
             continue;
         RECT marked{textLeft_ + sel.first * cellWidth_, y, textLeft_ + sel.last * cellWidth_, y + lineHeight_};
@@ -158,13 +187,7 @@ void TWin32RxPane::paint() {
         ExtTextOutW(dc, marked.left, y, ETO_OPAQUE | ETO_CLIPPED, &marked, shown.c_str() + sel.first,
                     UINT(sel.last - sel.first), advances.data());
     }
-    if (y < client.bottom) {
-        RECT rest{client.left, y, client.right, client.bottom};
-        SetBkColor(dc, back);
-        ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rest, nullptr, 0, nullptr);
-    }
     SelectObject(dc, old);
-    EndPaint(window_, &ps);
 }
 
 void TWin32RxPane::scrollBar(int request) {
@@ -190,10 +213,6 @@ void TWin32RxPane::scrollBar(int request) {
     showChanges();
 }
 
-RxPaneModel::Pos TWin32RxPane::positionAt(LPARAM point) const {
-    return model_.positionAtPoint(GET_X_LPARAM(point) - textLeft_, GET_Y_LPARAM(point), cellWidth_, lineHeight_);
-}
-
 void TWin32RxPane::copy() const {
     if (!model_.hasSelection() || !OpenClipboard(window_))
         return;
@@ -213,6 +232,114 @@ void TWin32RxPane::copy() const {
     CloseClipboard();
 }
 
+void TWin32RxPane::cut() {
+    if (!model_.hasSelection())
+        return;
+    copy();
+    model_.erase(false);
+    showChanges();
+}
+
+void TWin32RxPane::paste() {
+    if (!OpenClipboard(window_))
+        return;
+    // The pane holds Latin-1: what it cannot show becomes a question mark.
+    std::string latin1;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
+            for (const wchar_t* c = text; *c; ++c)
+                latin1 += *c > 0xFF ? '?' : char(*c);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    model_.insert(latin1);
+    showChanges();
+}
+
+// The editing and cursor keys; false for keys the pane leaves alone.
+bool TWin32RxPane::keyDown(WPARAM key) {
+    using Move = RxPaneModel::Move;
+    const bool ctrl = Held(VK_CONTROL), shift = Held(VK_SHIFT);
+    if (ctrl && (key == 'C' || key == VK_INSERT)) {
+        copy();
+        return true;
+    }
+    if ((ctrl && key == 'X') || (shift && key == VK_DELETE)) {
+        cut();
+        return true;
+    }
+    if ((ctrl && key == 'V') || (shift && key == VK_INSERT)) {
+        paste();
+        return true;
+    }
+    std::optional<Move> move;
+    switch (key) {
+    case 'A':
+        if (!ctrl)
+            return false;
+        model_.selectAll();
+        break;
+    case VK_DELETE: model_.erase(true); break;
+    case VK_BACK: model_.erase(false); break;
+    case VK_LEFT: move = ctrl ? Move::WordLeft : Move::CharLeft; break;
+    case VK_RIGHT: move = ctrl ? Move::WordRight : Move::CharRight; break;
+    case VK_UP: move = Move::LineUp; break;
+    case VK_DOWN: move = Move::LineDown; break;
+    case VK_PRIOR: move = Move::PageUp; break;
+    case VK_NEXT: move = Move::PageDown; break;
+    case VK_HOME: move = ctrl ? Move::TextStart : Move::LineStart; break;
+    case VK_END: move = ctrl ? Move::TextEnd : Move::LineEnd; break;
+    default: return false;
+    }
+    if (move)
+        model_.move(*move, shift);
+    showChanges();
+    return true;
+}
+
+void TWin32RxPane::typed(wchar_t character) {
+    if (character == L'\r') {
+        model_.insert("\n");
+    } else if (character < 0x20 || character == 0x7F) {
+        return;  // Backspace came as its key; Ctrl+letters are no text here
+    } else if (character > 0xFF) {
+        MessageBeep(MB_OK);  // the pane holds Latin-1, as the line brings it
+        return;
+    } else {
+        model_.insert(std::string(1, char(character)));
+    }
+    showChanges();
+}
+
+void TWin32RxPane::contextMenu(LPARAM point) {
+    HMENU menu = CreatePopupMenu();
+    const UINT selected = model_.hasSelection() ? 0 : MF_GRAYED;
+    AppendMenuW(menu, MF_STRING | selected, kCut, L"Cu&t\tCtrl+X");
+    AppendMenuW(menu, MF_STRING | selected, kCopy, L"&Copy\tCtrl+C");
+    AppendMenuW(menu, MF_STRING | (IsClipboardFormatAvailable(CF_UNICODETEXT) ? 0 : MF_GRAYED), kPaste,
+                L"&Paste\tCtrl+V");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kSelectAll, L"Select &All\tCtrl+A");
+    POINT at{GET_X_LPARAM(point), GET_Y_LPARAM(point)};
+    if (at.x == -1 && at.y == -1) {  // from the keyboard
+        at = POINT{0, 0};
+        ClientToScreen(window_, &at);
+    }
+    const UINT chosen = UINT(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window_, nullptr));
+    DestroyMenu(menu);
+    switch (chosen) {
+    case kCut: cut(); break;
+    case kCopy: copy(); break;
+    case kPaste: paste(); break;
+    case kSelectAll:
+        model_.selectAll();
+        showChanges();
+        break;
+    default: break;
+    }
+}
+
 LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_SETFONT:
@@ -223,19 +350,50 @@ LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE: fitToClient(); return 0;
     case WM_ERASEBKGND: return 1;  // the paint covers every pixel
     case WM_PAINT: paint(); return 0;
+    case WM_PRINTCLIENT: {
+        RECT client{};
+        GetClientRect(window_, &client);
+        paintOn(reinterpret_cast<HDC>(wParam), client);
+        return 0;
+    }
     case WM_VSCROLL: scrollBar(LOWORD(wParam)); return 0;
+    case WM_NCMOUSEMOVE:
+    case WM_NCLBUTTONDOWN:
+        // While the pane follows the end its scroll bar is only brought up to
+        // date at the trim; once the pointer reaches for it, it must reach
+        // everything.
+        if (wParam == HTVSCROLL && model_.following())
+            syncScrollBar();
+        break;
     case WM_MOUSEWHEEL:
         model_.scrollBy(-GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3);
         showChanges();
         return 0;
-    case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
-    case WM_LBUTTONDOWN: {
-        SetFocus(window_);
-        SetCapture(window_);
-        model_.press(positionAt(lParam), (wParam & MK_SHIFT) != 0);
+    // Enter and the characters are the pane's; Tab still moves on (the
+    // window's dialog navigation takes it).
+    case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_WANTALLKEYS;
+    case WM_SETFOCUS: {
+        UINT width = 1;
+        SystemParametersInfoW(SPI_GETCARETWIDTH, 0, &width, 0);
+        caretMade_ = CreateCaret(window_, nullptr, int(std::max(1u, width)), lineHeight_) != FALSE;
+        caretShown_ = false;
+        // From the keyboard the caret goes to the end, where the bytes come in.
+        if (Held(VK_TAB))
+            model_.caretToEnd();
         showChanges();
         return 0;
     }
+    case WM_KILLFOCUS:
+        DestroyCaret();
+        caretMade_ = caretShown_ = false;
+        return 0;
+    case WM_LBUTTONDOWN:
+        SetFocus(window_);
+        SetCapture(window_);
+        model_.press(GET_X_LPARAM(lParam) - textLeft_, GET_Y_LPARAM(lParam), cellWidth_, lineHeight_,
+                     (wParam & MK_SHIFT) != 0);
+        showChanges();
+        return 0;
     case WM_MOUSEMOVE:
         if (GetCapture() != window_)
             return 0;
@@ -250,51 +408,12 @@ LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (GetCapture() == window_)
             ReleaseCapture();
         return 0;
-    case WM_KEYDOWN: {
-        const bool ctrl = GetKeyState(VK_CONTROL) < 0;
-        if (ctrl && (wParam == 'C' || wParam == VK_INSERT)) {
-            copy();
-            return 0;
-        }
-        if (ctrl && wParam == 'A') {
-            model_.selectAll();
-            showChanges();
-            return 0;
-        }
-        const int before = model_.top();
-        switch (wParam) {
-        case VK_UP: scrollBar(SB_LINEUP); break;
-        case VK_DOWN: scrollBar(SB_LINEDOWN); break;
-        case VK_PRIOR: scrollBar(SB_PAGEUP); break;
-        case VK_NEXT: scrollBar(SB_PAGEDOWN); break;
-        case VK_HOME: scrollBar(SB_TOP); break;
-        case VK_END: scrollBar(SB_BOTTOM); break;
-        default: break;
-        }
-        if (model_.top() != before)
+    case WM_KEYDOWN:
+        if (keyDown(wParam))
             return 0;
         break;
-    }
-    case WM_CONTEXTMENU: {
-        HMENU menu = CreatePopupMenu();
-        AppendMenuW(menu, MF_STRING | (model_.hasSelection() ? 0 : MF_GRAYED), kCopy, L"&Copy\tCtrl+C");
-        AppendMenuW(menu, MF_STRING, kSelectAll, L"Select &All\tCtrl+A");
-        POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        if (at.x == -1 && at.y == -1) {  // from the keyboard
-            at = POINT{0, 0};
-            ClientToScreen(window_, &at);
-        }
-        const UINT chosen =
-            UINT(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window_, nullptr));
-        DestroyMenu(menu);
-        if (chosen == kCopy)
-            copy();
-        else if (chosen == kSelectAll) {
-            model_.selectAll();
-            showChanges();
-        }
-        return 0;
-    }
+    case WM_CHAR: typed(wchar_t(wParam)); return 0;
+    case WM_CONTEXTMENU: contextMenu(lParam); return 0;
     default: break;
     }
     return DefWindowProcW(window_, msg, wParam, lParam);

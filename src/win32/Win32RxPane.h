@@ -1,10 +1,12 @@
 #pragma once
-// A receive pane on Win32: a window class of its own that draws the lines in
+// A receive pane on Win32: a window class of its own that draws the rows in
 // view of its RxPaneModel with ExtTextOutW in the pane's fixed-pitch font,
-// scrolls, and lets the operator select text with the mouse and copy it
-// (Ctrl+C, or the context menu). What the pane holds, how it wraps and what
-// the trim cuts is the model's; no text is laid out, and an update costs one
-// invalidation and, when the line count moved, one scroll-bar change.
+// shows the system caret while it has the focus, and maps the keyboard and the
+// mouse to the model: typing, Backspace and Delete, the cursor keys (with
+// Shift to select), cut, copy and paste (keys or the context menu). What the
+// pane holds, how it wraps and what the trim cuts is the model's; no text is
+// laid out, and an update costs one invalidation and, when the line count
+// moved, one scroll-bar change.
 
 #include "station/RxPaneModel.h"
 
@@ -33,22 +35,30 @@ public:
     void clear();
     const RxPaneModel& model() const { return model_; }
     void copy() const;
+    void cut();
+    void paste();
 
 private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT message(UINT message, WPARAM wParam, LPARAM lParam);
+    bool keyDown(WPARAM key);
+    void typed(wchar_t character);
+    void contextMenu(LPARAM point);
     void fitToClient();
     void showChanges(bool scrollBar = true);
+    void syncScrollBar();
+    void placeCaret();
     void paint();
+    void paintOn(HDC dc, const RECT& area);
     void scrollBar(int request);
-    RxPaneModel::Pos positionAt(LPARAM point) const;
 
     HWND window_ = nullptr;
     HFONT font_ = nullptr;
-    RxPaneModel model_{WrapRule::BlanksCount};
+    RxPaneModel model_;
     int cellWidth_ = 8, lineHeight_ = 16, textLeft_ = 2;
     // What the scroll bar shows, so that it is only told of a change.
     int shownMax_ = -1, shownPage_ = -1, shownPos_ = -1;
+    bool caretMade_ = false, caretShown_ = false;
 };
 
 }  // namespace kestrel

@@ -93,6 +93,21 @@ TEST_F(ConsoleTest, ControlKeysAreSentAndThePaneStillEditsWithThem) {
     QTest::sendKeyEvent(QTest::Click, form->MemoTX, Qt::Key_C, QStringLiteral("\x03"), Qt::ControlModifier);
     EXPECT_EQ(received(5), "xy\x08\x1b\x03");
     EXPECT_EQ(form->MemoTX->toPlainText(), QStringLiteral("x"));
+    QTest::keyClick(form->MemoTX, Qt::Key_Home);
+    QTest::keyClick(form->MemoTX, Qt::Key_Delete);  // types nothing: deletes forward, sends nothing
+    EXPECT_TRUE(form->MemoTX->toPlainText().isEmpty());
+    EXPECT_EQ(receivedUpToMarker(), "xy\x08\x1b\x03");
+}
+
+TEST_F(ConsoleTest, TabbingBackIntoThePaneKeepsItsTextAndPutsTheCaretAtTheEnd) {
+    start();
+    QTest::keyClicks(form->MemoTX, QStringLiteral("hello"));
+    QTest::keyClick(form->MemoTX, Qt::Key_Home);
+    QTest::keyClick(form->MemoTX, Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), form->MemoTX);
+    QTest::keyClick(form->MemoTX, 'X');
+    EXPECT_EQ(form->MemoTX->toPlainText(), QStringLiteral("helloX"));
 }
 
 // What only the window shows of the key rule: Tab is typed into the pane and

@@ -1,8 +1,10 @@
-// The Qt receive pane: wraps as the toolkit's text pane wrapped the same text
-// in the same font and width, and copies what the mouse selects.
+// The Qt receive pane: wraps as the toolkit's text pane wraps the same text
+// in the same font and width, draws the wrap table's lines, copies what the
+// mouse selects, and its scroll bar reaches everything.
 
 #include "gui/RxPane.h"
 #include "station/RxPaneText.h"
+#include "support/WrapTable.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -55,6 +57,7 @@ std::vector<std::string> ToolkitLines(const std::string& text, QSize size) {
 
 struct Pane {
     explicit Pane(QSize size) {
+        pane.setFocusPolicy(Qt::NoFocus);  // no caret in the pictures
         pane.setFont(PaneFont());
         pane.resize(size);
         pane.show();
@@ -69,7 +72,7 @@ struct Pane {
     TRxPane pane;
 };
 
-TEST(RxPane, WrapsWordsAndHexAsTheToolkitsTextPaneDid) {
+TEST(RxPane, WrapsWordsAndHexAsTheToolkitsTextPane) {
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> pct(0, 99), letter('a', 'z');
     std::string words;
@@ -86,15 +89,41 @@ TEST(RxPane, WrapsWordsAndHexAsTheToolkitsTextPaneDid) {
     }
 }
 
-TEST(RxPane, MouseSelectionIsCopiedWithCtrlCAndScrollingUpStopsFollowing) {
+// What the pane draws for each text of the table equals what it draws for the
+// table's lines, each a line of its own in a pane too wide to wrap them.
+TEST(RxPane, DrawsTheWrapTablesLines) {
+    for (const test::WrapCase& c : test::WrapTable()) {
+        Pane wrapped(QSize(20, 120));
+        int width = 20;
+        while (wrapped.pane.model().columns() < c.columns)
+            wrapped.pane.resize(++width, 120);
+        ASSERT_EQ(wrapped.pane.model().columns(), c.columns);
+        wrapped.pane.appendText(c.text);
+        std::string lines;
+        for (const std::string& line : c.lines)
+            lines += (lines.empty() ? "" : "\n") + line;
+        Pane unwrapped(QSize(700, 120));
+        unwrapped.pane.appendText(lines);
+        Pane empty(QSize(width, 120));
+        const QRect area = wrapped.pane.viewport()->rect();
+        const QImage drawn = wrapped.pane.viewport()->grab().toImage();
+        EXPECT_TRUE(drawn == unwrapped.pane.viewport()->grab(area).toImage()) << c.what;
+        if (c.text.find_first_not_of(" \t") != std::string::npos) {
+            EXPECT_FALSE(drawn == empty.pane.viewport()->grab().toImage()) << c.what << ": nothing drawn";
+        }
+    }
+}
+
+TEST(RxPane, MouseSelectionIsCopiedWithCtrlCAndTheScrollBarReachesEverything) {
     Pane p(QSize(343, 120));
     std::string text;
     for (int i = 0; i < 30; ++i)
         text += "line " + std::to_string(i) + "\n";
     p.pane.appendText(text);
-    p.pane.trimToLines(100);  // the tick brings the scroll bar up to date
     QScrollBar* bar = p.pane.verticalScrollBar();
-    EXPECT_GT(bar->maximum(), 0);
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(bar, &enter);  // the pointer reaches for it between two ticks
+    EXPECT_EQ(bar->maximum(), p.pane.model().lineCount() - p.pane.model().rows());
     EXPECT_EQ(bar->value(), bar->maximum());
     bar->setValue(0);
     p.pane.appendText("more\n");

@@ -1,8 +1,9 @@
-// The receive panes' model: wrapping, the trim, the bounded tail, scrolling
-// and the selection.
+// The receive panes' model: the wrap rule, keeping everything between trims,
+// the trim, the operator's editing and keys, scrolling back, repaints.
 
 #include "station/RxPaneModel.h"
 #include "station/RxPaneText.h"
+#include "support/WrapTable.h"
 
 #include <gtest/gtest.h>
 
@@ -13,51 +14,49 @@
 namespace kestrel {
 namespace {
 
-// The whole text wrapped afresh and its first line deleted one at a time: what
-// byte-by-byte appends and the trim would show.
-class ReferencePane {
-public:
-    explicit ReferencePane(int columns) : columns_(std::size_t(columns)) {}
-    void append(const std::string& s) { text_ += s; }
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        std::size_t from = 0;
-        for (;;) {
-            const std::size_t end = text_.find('\n', from);
-            const std::string_view p = std::string_view(text_).substr(from, end - from);
-            for (std::size_t at = 0;;) {
-                const std::size_t next = NextLineStart(p, at, columns_);
-                out.emplace_back(p.substr(at, next - at));
-                if ((at = next) >= p.size())
-                    break;
-            }
-            if (end == std::string::npos)
-                return out;
-            from = end + 1;
-        }
-    }
-    void trim(int maxLines) {
-        for (;;) {
-            std::vector<std::string> l = lines();
-            const int counted = int(l.size()) - (l.back().empty() ? 1 : 0);
-            if (counted <= maxLines)
-                return;
-            const std::size_t cut =
-                l[0].size() + (l.size() > 1 && text_.size() > l[0].size() && text_[l[0].size()] == '\n');
-            text_.erase(0, cut);
-        }
-    }
-    const std::string& text() const { return text_; }
+using Move = RxPaneModel::Move;
 
-private:
-    std::size_t columns_;
-    std::string text_;
-};
+// The whole text wrapped afresh, and its first line deleted one at a time:
+// what the pane must show, however lazily it wraps.
+std::vector<std::string> Wrapped(const std::string& text, int columns) {
+    std::vector<std::string> out;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n', from);
+        const std::string_view p = std::string_view(text).substr(from, end - from);
+        for (std::size_t at = 0;;) {
+            const std::size_t next = NextLineStart(p, at, std::size_t(columns));
+            out.emplace_back(p.substr(at, next - at));
+            if ((at = next) >= p.size())
+                break;
+        }
+        if (end == std::string::npos)
+            return out;
+        from = end + 1;
+    }
+}
+
+void TrimReference(std::string& text, int columns, int maxLines) {
+    for (;;) {
+        const std::vector<std::string> l = Wrapped(text, columns);
+        const int counted = int(l.size()) - (l.back().empty() ? 1 : 0);
+        if (counted <= maxLines)
+            return;
+        text.erase(0, l[0].size() + (l.size() > 1 && text.size() > l[0].size() && text[l[0].size()] == '\n'));
+    }
+}
 
 std::vector<std::string> LinesOf(const RxPaneModel& m) {
     std::vector<std::string> out;
     for (int i = 0; i < m.lineCount(); ++i)
         out.emplace_back(m.line(i));
+    return out;
+}
+
+std::vector<std::string> RowsOf(const RxPaneModel& m) {
+    std::vector<std::string> out;
+    for (int r = 0; r < m.rows(); ++r)
+        out.emplace_back(m.rowText(r));
     return out;
 }
 
@@ -73,54 +72,68 @@ std::string Noise(std::mt19937& rng, std::size_t n, int lineBreakPercent, int bl
     return s;
 }
 
-// Bytes in events of random size to the model, one by one to the reference,
-// both trimmed at random ticks and compared there.
+TEST(RxPaneModel, WrapsAsTheTableSays) {
+    for (const test::WrapCase& c : test::WrapTable()) {
+        RxPaneModel m;
+        m.setColumns(c.columns);
+        m.append(c.text);
+        EXPECT_EQ(LinesOf(m), c.lines) << c.what;
+    }
+}
+
+// Bytes in events of random size, the view read as a window reads it, typing
+// at random places, the whole text asked for now and then, trims at random
+// ticks: at every step the pane holds exactly what it was given and shows
+// what wrapping it afresh shows.
 void RunStream(RxPaneText::Mode mode, int columns, const std::string& bytes, std::mt19937& rng) {
     RxPaneModel model;
     model.setColumns(columns);
     model.setRows(12);
-    ReferencePane reference(columns);
-    RxPaneText queue(mode), single(mode);
-    std::uniform_int_distribution<int> eventSize(1, 700), tickEvery(1, 4);
-    int untilTick = tickEvery(rng), ticks = 0;
+    std::string reference;
+    RxPaneText queue(mode);
+    std::uniform_int_distribution<int> eventSize(1, 700), pct(0, 99);
+    int ticks = 0;
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = std::min<std::size_t>(eventSize(rng), bytes.size() - i);
-        for (std::size_t k = 0; k < n; ++k, ++i) {
+        for (std::size_t k = 0; k < n; ++k, ++i)
             queue.appendByte(std::uint8_t(bytes[i]));
-            single.appendByte(std::uint8_t(bytes[i]));
-            reference.append(single.take());
-        }
-        model.append(queue.take());
-        ASSERT_LE(model.countedLines(), model.keepLines() + RxPaneModel::kCutSlack);
-        ASSERT_TRUE(reference.text().ends_with(model.text()));
-        if (--untilTick == 0) {
-            untilTick = tickEvery(rng);
+        const std::string text = queue.take();
+        model.append(text);
+        reference += text;
+        ASSERT_EQ(model.text(), reference) << "nothing is cut before the tick";
+        const std::vector<std::string> lines = Wrapped(reference, columns);
+        const int r = pct(rng);
+        if (r < 40) {  // a paint while following the end
+            std::vector<std::string> tail(lines.end() - std::min<std::ptrdiff_t>(12, std::ssize(lines)), lines.end());
+            tail.resize(12);
+            ASSERT_EQ(RowsOf(model), tail);
+        } else if (r < 50) {  // the scroll bar asks for everything
+            ASSERT_EQ(LinesOf(model), lines);
+        } else if (r < 60) {  // the operator types at a random place
+            const int line = std::uniform_int_distribution<int>(0, int(lines.size()) - 1)(rng);
+            const RxPaneModel::Pos at = model.positionAt(line, pct(rng) % (columns + 2));
+            model.select(at, at);
+            model.insert(pct(rng) < 30 ? "typed words\n" : "x y");
+            reference.insert(at, model.text().substr(at, model.caret() - at));
+            ASSERT_EQ(model.text(), reference);
+            model.caretToEnd();  // and follows the end again
+        } else if (r < 80) {
             model.trim(RxPaneModel::kTrimLines);
-            reference.trim(RxPaneModel::kTrimLines);
-            ASSERT_EQ(model.text(), reference.text()) << "tick " << ticks;
-            ASSERT_EQ(LinesOf(model), reference.lines()) << "tick " << ticks;
+            TrimReference(reference, columns, RxPaneModel::kTrimLines);
+            ASSERT_EQ(model.text(), reference) << "tick " << ticks;
+            ASSERT_EQ(LinesOf(model), Wrapped(reference, columns)) << "tick " << ticks;
             ++ticks;
         }
     }
     EXPECT_GE(ticks, 2);
 }
 
-TEST(RxPaneModel, LinesBreakAfterTheLastBlankThatFitsAndALongWordAnywhere) {
-    EXPECT_EQ(NextLineStart("ab cd ef", 0, 5), 6u);
-    EXPECT_EQ(NextLineStart("ab cd ef", 0, 4), 3u);
-    EXPECT_EQ(NextLineStart("ab cde    f", 0, 6), 10u) << "blanks hang past the edge";
-    EXPECT_EQ(NextLineStart("abcdefgh ij", 0, 5), 5u);
-    EXPECT_EQ(NextLineStart("ab cdefghij", 3, 5), 8u);
-    EXPECT_EQ(NextLineStart("ab cd   ", 0, 5), 8u) << "the rest fits";
-    EXPECT_EQ(NextLineStart("00 01 02 03 ", 0, 8), 9u) << "three hex cells in eight columns";
-}
-
-TEST(RxPaneModel, AtEveryTickEqualsByteByByteAppendsAndTrim) {
+TEST(RxPaneModel, KeepsEverythingBetweenTicksAndShowsWhatWrappingAfreshShows) {
     std::mt19937 rng(7);
-    RunStream(RxPaneText::Mode::Hex, 32, Noise(rng, 6000, 1, 3), rng);
+    RunStream(RxPaneText::Mode::Hex, 32, Noise(rng, 8000, 1, 3), rng);
     for (int lineBreaks : {0, 1, 4, 30})
         for (int blanks : {0, 2, 15})
-            RunStream(RxPaneText::Mode::Text, 41, Noise(rng, 4000, lineBreaks, blanks), rng);
+            RunStream(RxPaneText::Mode::Text, 41, Noise(rng, 5000, lineBreaks, blanks), rng);
 }
 
 TEST(RxPaneModel, TrimKeepsTheNewestLinesAndAnEmptyLastLineDoesNotCount) {
@@ -137,56 +150,111 @@ TEST(RxPaneModel, TrimKeepsTheNewestLinesAndAnEmptyLastLineDoesNotCount) {
     EXPECT_EQ(m.lineCount(), 21);
 }
 
-TEST(RxPaneModel, LongBurstStaysBoundedAndEndsWithTheNewestBytes) {
+TEST(RxPaneModel, ALongBurstIsKeptWholeUntilTheTickAndSelectAllCopiesAllOfIt) {
     RxPaneModel m;
-    m.setColumns(32);
-    RxPaneText hex(RxPaneText::Mode::Hex);
-    for (int i = 0; i < 200000; ++i) {
-        hex.appendByte(std::uint8_t(i));
-        if (hex.flushDue())
-            m.append(hex.take());
-    }
-    m.append(hex.take());
-    EXPECT_LE(m.countedLines(), m.keepLines() + RxPaneModel::kCutSlack);
-    EXPECT_GE(m.countedLines(), m.keepLines());
-    EXPECT_TRUE(m.text().ends_with("3E 3F "));
-    EXPECT_EQ(m.line(0).size(), 33u) << "whole cells stay on a line after every cut";
+    m.setColumns(39);
+    m.setRows(30);
+    std::string lines;
+    for (int i = 0; i < 400; ++i)
+        lines += "S" + std::to_string(10000 + i) + "\n";
+    m.append(lines);
+    EXPECT_EQ(m.rowText(28), "S10399");
+    m.selectAll();
+    EXPECT_EQ(m.selectedText(), lines);
+    m.trim(RxPaneModel::kTrimLines);
+    EXPECT_EQ(m.line(0), "S10380");
+    EXPECT_EQ(m.selectedText(), m.text()) << "what the trim took is no longer selected";
 }
 
-TEST(RxPaneModel, FollowsTheEndUnlessScrolledUpAndACutKeepsTheSameLinesInView) {
+TEST(RxPaneModel, AStalledTrimCutsTheOldestHalfInWholeLines) {
+    RxPaneModel m;
+    m.setColumns(8);
+    m.setCharLimit(1000);
+    RxPaneText hex(RxPaneText::Mode::Hex);
+    for (int i = 0; i < 2000; ++i)
+        hex.appendByte(std::uint8_t(i));
+    m.append(hex.take());
+    EXPECT_LE(m.text().size(), 1000u);
+    EXPECT_TRUE(m.text().ends_with("CE CF "));
+    EXPECT_EQ(m.line(0).size(), 9u) << "whole cells stay on a line after the cut";
+}
+
+TEST(RxPaneModel, TypedTextStaysWhereItWasTypedWhileReceivedBytesGoToTheEnd) {
+    RxPaneModel m;
+    m.setColumns(20);
+    m.setRows(5);
+    m.append("TNC RX\nabc\n");
+    m.select(4, 4);  // "TNC |RX"
+    m.insert("X");
+    m.append("def");
+    m.insert("Y");
+    EXPECT_EQ(m.text(), "TNC XYRX\nabc\ndef");
+    m.erase(false);  // Backspace
+    m.erase(true);   // Delete
+    EXPECT_EQ(m.text(), "TNC XX\nabc\ndef");
+    m.select(0, 3);
+    m.insert("a\r\nb\rc");  // typing over a selection; pasted breaks become line breaks
+    EXPECT_EQ(m.text(), "a\nb\nc XX\nabc\ndef");
+    m.select(2, 5);
+    EXPECT_EQ(m.cut(), "b\nc");
+    EXPECT_EQ(m.text(), "a\n XX\nabc\ndef");
+    m.trim(2);
+    EXPECT_EQ(m.text(), "abc\ndef") << "the trim takes typed lines too";
+    EXPECT_EQ(m.caret(), 0u);
+}
+
+TEST(RxPaneModel, KeysMoveTheCaretAlongDisplayedLinesAndShiftSelects) {
+    RxPaneModel m;
+    m.setColumns(6);
+    m.setRows(3);
+    m.append("abc defgh ij\nklm");  // lines "abc ", "defgh ", "ij", "klm"
+    m.select(5, 5);                 // "d|efgh"
+    m.move(Move::LineEnd, false);
+    EXPECT_EQ(m.caret(), 10u);
+    EXPECT_EQ(m.caretCell()->column, 6) << "shown at the end of its line, not at the next one's start";
+    m.move(Move::LineStart, false);
+    EXPECT_EQ(m.caret(), 4u);
+    m.move(Move::CharRight, false);
+    m.move(Move::LineDown, false);
+    m.move(Move::LineDown, false);
+    EXPECT_EQ(m.caret(), 14u) << "column 1 of \"klm\"";
+    m.move(Move::LineUp, true);
+    EXPECT_EQ(m.selectedText(), "j\nk");
+    m.move(Move::WordLeft, false);
+    EXPECT_EQ(m.caret(), 10u);
+    m.move(Move::WordRight, true);
+    EXPECT_EQ(m.selectedText(), "ij\n");
+    m.move(Move::TextStart, false);
+    EXPECT_EQ(m.top(), 0) << "the view follows the caret";
+    EXPECT_FALSE(m.following());
+    m.move(Move::PageDown, false);
+    EXPECT_EQ(m.caret(), 10u);
+    m.move(Move::TextEnd, false);
+    EXPECT_TRUE(m.following());
+    EXPECT_EQ(m.caretCell()->row, 2);
+}
+
+TEST(RxPaneModel, ScrolledBackTheViewStaysUntilTheTrimTakesItsLinesThenShowsTheFirstLeft) {
     RxPaneModel m;
     m.setRows(5);
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 30; ++i)
         m.append("x" + std::to_string(i) + "\n");
     EXPECT_EQ(m.top(), m.maxTop());
     m.scrollTo(3);
-    m.append("more\n");
-    EXPECT_EQ(m.top(), 3);
-    EXPECT_EQ(m.line(m.top()), "x3");
-    m.trim(10);
-    EXPECT_EQ(m.line(m.top()), "x11") << "the top line was cut: the first kept one shows";
-    m.scrollTo(1000);
+    for (int i = 30; i < 300; ++i)
+        m.append("x" + std::to_string(i) + "\n");
+    EXPECT_EQ(m.rowText(0), "x3") << "nothing moves between ticks";
+    m.scrollTo(285);
+    m.trim(20);
+    EXPECT_EQ(m.rowText(0), "x285") << "its lines kept: the same view";
+    m.scrollTo(0);
+    m.append("x300\n");
+    m.trim(20);
+    EXPECT_EQ(m.rowText(0), "x281") << "its lines cut: the first line left";
+    EXPECT_FALSE(m.following());
+    m.scroll(RxPaneModel::Step::End);
     m.append("last\n");
-    EXPECT_EQ(m.top(), m.maxTop());
-}
-
-TEST(RxPaneModel, SelectionCopiesAcrossWrapsAndBreaksAndSurvivesCuts) {
-    RxPaneModel m;
-    m.setColumns(4);
-    m.setRows(10);
-    m.append("ab cdef\ngh");  // lines: "ab ", "cdef", "gh"
-    m.select(m.positionAt(0, 1), m.positionAt(2, 1));
-    EXPECT_EQ(m.selectedText(), "b cdef\ng");
-    EXPECT_EQ(m.selectedColumns(0).first, 1);
-    EXPECT_EQ(m.selectedColumns(1).last, 4);
-    EXPECT_EQ(m.selectedColumns(2).last, 1);
-    EXPECT_EQ(m.positionAtPoint(9.4, 25, 8, 12), m.positionAt(2, 1)) << "the nearest cell edge, third line";
-    m.trim(1);
-    EXPECT_EQ(m.selectedText(), "g") << "what the cut took is no longer selected";
-    m.selectAll();
-    EXPECT_EQ(m.selectedText(), "gh");
-    m.clear();
-    EXPECT_FALSE(m.hasSelection());
+    EXPECT_EQ(m.rowText(3), "last");
 }
 
 TEST(RxPaneModel, RepaintScrollsWhatIsShownAndPaintsOnlyTheChangedRows) {
@@ -205,6 +273,21 @@ TEST(RxPaneModel, RepaintScrollsWhatIsShownAndPaintsOnlyTheChangedRows) {
     EXPECT_EQ(r.firstRow, 2);
     m.append(std::string(10, '\n'));
     EXPECT_TRUE(m.takeRepaint().all) << "more new lines than rows";
+}
+
+TEST(RxPaneModel, SelectionCopiesAcrossWrapsAndBreaks) {
+    RxPaneModel m;
+    m.setColumns(4);
+    m.setRows(10);
+    m.append("ab cdef\ngh");  // lines: "ab ", "cdef", "gh"
+    m.select(m.positionAt(0, 1), m.positionAt(2, 1));
+    EXPECT_EQ(m.selectedText(), "b cdef\ng");
+    EXPECT_EQ(m.rowSelection(0).first, 1);
+    EXPECT_EQ(m.rowSelection(1).last, 4);
+    EXPECT_EQ(m.rowSelection(2).last, 1);
+    EXPECT_EQ(m.positionAtPoint(9.4, 25, 8, 12), m.positionAt(2, 1)) << "the nearest cell edge, third line";
+    m.clear();
+    EXPECT_FALSE(m.hasSelection());
 }
 
 TEST(RxPaneModel, ANewWidthWrapsEverythingAgain) {

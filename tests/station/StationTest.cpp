@@ -538,9 +538,10 @@ TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
     EXPECT_EQ(log.count("Open"), 1);
 }
 
-// One rule for both windows: every key goes out as a terminal sends it, the
-// pane edits with it as usual, and a character the line cannot carry as one
-// byte is neither sent nor shown.
+// One rule for both windows: every key that types a character goes out as a
+// terminal sends it, the pane edits with it as usual (Delete types nothing,
+// so it only deletes), and a character the line cannot carry as one byte is
+// neither sent nor shown.
 TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     start();
     struct Case {
@@ -557,7 +558,7 @@ TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(station->MemoTXKey(c.key, c.character), c.paneHandles) << int(c.character);
-    EXPECT_EQ(log.written, "\t\x7F\b\x1B\r\aA\xE9");
+    EXPECT_EQ(log.written, "\t\b\x1B\r\aA\xE9");
     EXPECT_EQ(view.beeps, 1);
     for (const Case& c : cases)
         EXPECT_TRUE(c.key == PaneKey::Character || PaneKeyOfCharacter(c.character) == c.key)

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace kestrel::test {
 
@@ -54,19 +55,16 @@ inline std::string shell(const std::string& command, int* status = nullptr) {
 }
 
 // The first visible window whose title matches the regular expression, or ""
-// when none shows within the bound.
+// when none shows within the bound. One search at a time: xdotool gives up a
+// search when a window it looks at goes away meanwhile, as Wine's hidden
+// windows do while a program starts.
 inline std::string waitForWindow(const std::string& titleRegex, int seconds = 30) {
-    // xdotool's search gives up early (BadWindow) when a window goes away while
-    // it looks, as Wine's do at start-up: ask again until the time is up.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::seconds>(until - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-            return {};
-        const std::string ids = shell("timeout " + std::to_string(left) +
-                                      " xdotool search --sync --onlyvisible --name '" + titleRegex + "' 2>/dev/null");
-        if (!ids.empty())
+        const std::string ids = shell("xdotool search --onlyvisible --name '" + titleRegex + "' 2>/dev/null");
+        if (!ids.empty() || std::chrono::steady_clock::now() > until)
             return ids.substr(0, ids.find('\n'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }
 

@@ -280,8 +280,8 @@ TEST_F(ArchiveTest, SecondRunInTheSameSecondGetsFilesOfItsOwn) {
     EXPECT_EQ(test::readFile(rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7"), "2");
     EXPECT_EQ(other.RawByteLogPath(), (rawLog / "log_raw_2024_03_05_141507_UTC_2.KR7").string());
     storeBeacon(test::exampleRecord());
-    other.aSaveTempFileExecute(test::exampleRecord());
-    other.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()));
+    other.aSaveTempFileExecute(test::exampleRecord(), clock.utc);
+    other.aSaveBinFileExecute(rawFrameOf(test::exampleRecord()), clock.utc);
     EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + kExampleLine);
     EXPECT_EQ(test::readFile(telemetry / "Decoded" / "KR7_beacon_2024_03_05_141507_UTC_2.txt"),
               beaconTextLogHeader() + kExampleLine);

@@ -1,9 +1,10 @@
-// The Win32 receive pane against the system's multi-line edit control, which
-// the panes were before: the same text in the same font and width wraps into
-// the same lines; and what the mouse selects is copied. Needs a display.
+// The Win32 receive pane, in the Windows window stage (it needs a display):
+// what it draws for each text of the wrap table equals what it draws for the
+// table's lines in a pane too wide to wrap them; what the mouse selects is
+// copied, and the scroll bar reaches everything.
 
 #include "win32/Win32RxPane.h"
-#include "station/RxPaneText.h"
+#include "support/WrapTable.h"
 
 #include <gtest/gtest.h>
 
@@ -25,77 +26,92 @@ struct Windows {
         parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 900, 700, nullptr, nullptr, nullptr, nullptr);
     }
     ~Windows() { DestroyWindow(parent); }
-    HWND child(const wchar_t* cls, DWORD style, int width) {
-        HWND w = CreateWindowExW(0, cls, L"", WS_CHILD | style, 0, 0, width, 400, parent, nullptr, nullptr, nullptr);
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(PaneFont()), FALSE);
+    HWND child(DWORD style, int width) {
+        HWND w = CreateWindowExW(0, TWin32RxPane::kClassName, L"", WS_CHILD | style, 0, 0, width, kHeight, parent,
+                                 nullptr, nullptr, nullptr);
         return w;
     }
+    static constexpr int kHeight = 300;
     HWND parent;
 };
 
-std::vector<std::string> EditLines(Windows& windows, const std::string& text, int width) {
-    HWND edit = windows.child(L"EDIT", ES_MULTILINE, width);
-    std::wstring wide;
-    for (char c : text)
-        wide += c == '\n' ? std::wstring(L"\r\n") : std::wstring(1, wchar_t(static_cast<unsigned char>(c)));
-    SetWindowTextW(edit, wide.c_str());
-    std::vector<std::string> lines;
-    const int n = int(SendMessageW(edit, EM_GETLINECOUNT, 0, 0));
-    for (int i = 0; i < n; ++i) {
-        const int start = int(SendMessageW(edit, EM_LINEINDEX, WPARAM(i), 0));
-        const int length = int(SendMessageW(edit, EM_LINELENGTH, WPARAM(start), 0));
-        std::string line;
-        for (int k = 0; k < length; ++k)
-            line += char(wide[std::size_t(start + k)]);
-        lines.push_back(line);
-    }
-    DestroyWindow(edit);
-    return lines;
+// The pane's client area as WM_PRINTCLIENT draws it, `width` pixels wide.
+std::vector<DWORD> Picture(HWND pane, int width) {
+    const int height = Windows::kHeight;
+    HDC dc = CreateCompatibleDC(nullptr);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(pane, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    GdiFlush();
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    std::vector<DWORD> picture(pixels, pixels + std::size_t(width) * height);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return picture;
 }
 
-std::vector<std::string> PaneLines(const TWin32RxPane& pane) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < pane.model().lineCount(); ++i)
-        lines.emplace_back(pane.model().line(i));
-    return lines;
-}
-
-TEST(Win32RxPane, WrapsAsTheSystemsEditControlDid) {
+TEST(Win32RxPane, DrawsTheWrapTablesLines) {
     Windows windows;
-    RxPaneText hex(RxPaneText::Mode::Hex);
-    for (int i = 0; i < 200; ++i)
-        hex.appendByte(std::uint8_t(i * 37));
-    const std::string texts[] = {
-        hex.take(),
-        "ab cd ef gh ij kl mn op qr st uv wx yz abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz abc\n"
-        "abcdefghij abcdefghij abcdefghij abcdefghij abcdefghij abcdefghij\n\nNORTHERN SKY BEACON x"};
-    // Wine's edit control wraps the first lines of a long hex paragraph a
-    // cell short at some widths and the later ones as here; these widths it
-    // wraps alike throughout.
-    const std::pair<const std::string&, std::vector<int>> cases[] = {{texts[0], {240, 244}},
-                                                                     {texts[1], {240, 244, 248, 320, 323, 328}}};
-    for (const auto& [text, widths] : cases)
-        for (int width : widths) {
-            TWin32RxPane pane;
-            pane.Attach(windows.child(TWin32RxPane::kClassName, 0, width), PaneFont());
-            pane.appendText(text);
-            EXPECT_EQ(PaneLines(pane), EditLines(windows, text, width)) << "width " << width;
-            DestroyWindow(pane.Handle());
+    for (const test::WrapCase& c : test::WrapTable()) {
+        TWin32RxPane wrapped, unwrapped, empty;
+        int width = 20;
+        wrapped.Attach(windows.child(0, width), PaneFont());
+        while (wrapped.model().columns() < c.columns)
+            MoveWindow(wrapped.Handle(), 0, 0, ++width, Windows::kHeight, FALSE);
+        ASSERT_EQ(wrapped.model().columns(), c.columns) << c.what;
+        wrapped.appendText(c.text);
+        std::string lines;
+        for (const std::string& line : c.lines)
+            lines += (lines.empty() ? "" : "\n") + line;
+        unwrapped.Attach(windows.child(0, 800), PaneFont());
+        unwrapped.appendText(lines);
+        empty.Attach(windows.child(0, width), PaneFont());
+        const std::vector<DWORD> drawn = Picture(wrapped.Handle(), width);
+        EXPECT_TRUE(drawn == Picture(unwrapped.Handle(), width)) << c.what;
+        if (c.text.find_first_not_of(" \t") != std::string::npos) {
+            EXPECT_FALSE(drawn == Picture(empty.Handle(), width)) << c.what << ": nothing drawn";
         }
+        for (const TWin32RxPane* pane : {&wrapped, &unwrapped, &empty})
+            DestroyWindow(pane->Handle());
+    }
 }
 
-TEST(Win32RxPane, DraggedSelectionIsCopied) {
+TEST(Win32RxPane, DraggedSelectionIsCopiedAndTheScrollBarReachesEverything) {
     Windows windows;
     TWin32RxPane pane;
-    pane.Attach(windows.child(TWin32RxPane::kClassName, 0, 320), PaneFont());
-    pane.appendText("line 0\nline 1\n");
+    pane.Attach(windows.child(WS_VSCROLL, 320), PaneFont());
+    std::string lines;
+    for (int i = 0; i < 100; ++i)
+        lines += "line " + std::to_string(i) + "\n";
+    pane.appendText(lines);
+    // Between two ticks the bar is only brought up to date when the pointer
+    // reaches for it.
+    SendMessageW(pane.Handle(), WM_NCMOUSEMOVE, HTVSCROLL, 0);
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_RANGE;
+    GetScrollInfo(pane.Handle(), SB_VERT, &si);
+    EXPECT_EQ(si.nMax, pane.model().lineCount() - 1);
+
+    SendMessageW(pane.Handle(), WM_VSCROLL, SB_TOP, 0);
     TEXTMETRICW tm{};
     HDC dc = GetDC(pane.Handle());
     SelectObject(dc, PaneFont());
     GetTextMetricsW(dc, &tm);
     ReleaseDC(pane.Handle(), dc);
     RECT text{};
-    HWND probe = windows.child(L"EDIT", ES_MULTILINE, 320);
+    HWND probe = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_MULTILINE, 0, 0, 320, 300, windows.parent, nullptr,
+                                 nullptr, nullptr);
+    SendMessageW(probe, WM_SETFONT, reinterpret_cast<WPARAM>(PaneFont()), FALSE);
     SendMessageW(probe, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
     DestroyWindow(probe);
     const auto at = [&](int column, int row) {

@@ -24,8 +24,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -41,6 +43,31 @@ std::string Middle(design::ControlId id) {
 const std::string kSettingsButton = Middle(design::bSettings);
 const std::string kSendPane = Middle(design::MemoTX);
 const std::string kDecodedPane = Middle(design::Memo1);
+const std::string kTextPane = Middle(design::MemoRX);
+const std::string kHexPane = Middle(design::MEMORXHEX);
+
+// A pane's text as the receive panes show bytes: a line break for CR, two
+// hex digits and a blank for each byte.
+std::string Shown(const std::string& bytes, bool hex) {
+    std::string s;
+    for (char c : bytes) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        const auto b = static_cast<unsigned char>(c);
+        s += hex ? std::string{kDigits[b >> 4], kDigits[b & 15], ' '} : std::string(1, c == '\r' ? '\n' : c);
+    }
+    return s;
+}
+
+// The lines of a copy of the text pane that a writer numbered ("S00042"),
+// without the heading and a line still coming in.
+std::vector<int> NumberedLines(const std::string& copy) {
+    std::vector<int> numbers;
+    std::istringstream lines(copy);
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() == 6 && line[0] == 'S')
+            numbers.push_back(std::stoi(line.substr(1)));
+    return numbers;
+}
 
 const char kOtherSection[] = "[Station]\r\nCallsign=KR7TEST\r\n";
 
@@ -88,6 +115,19 @@ protected:
     void click(const std::string& where) { shell("xdotool mousemove --window " + window_ + " " + where + " click 1"); }
     static void key(const std::string& keys) { shell("xdotool key --delay 50 " + keys); }
     std::string received(std::size_t want) { return readFor(peer_, want, std::chrono::seconds(5)); }
+    // Ctrl+A, Ctrl+C in the control that has the focus; the clipboard as X
+    // sees it (Wine hands it on), without carriage returns.
+    static std::string copied() {
+        key("ctrl+a ctrl+c");
+        std::this_thread::sleep_for(150ms);  // the program takes the keys in its own time
+        std::string text = shell("xclip -o -selection clipboard 2>/dev/null; echo .");  // keeps a last line break
+        text.pop_back();
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        for (const std::string heading : {"TNC RX\n", "TNC RX HEX\n"})
+            if (text.starts_with(heading))
+                text.erase(0, heading.size());
+        return text;
+    }
     void send(const std::string& bytes) {
         ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
@@ -172,9 +212,9 @@ TEST_F(WineWindow, KeysGoOutOnTheLineWhicheverControlHasTheFocus) {
     EXPECT_EQ(received(3), "AT\r") << "typed keys go out at once";
     key("F9");
     EXPECT_EQ(received(6), "AT\r\n\r");
-    key("Tab Delete ctrl+g");  // as a terminal sends them; Tab stays in the pane
+    key("Tab Delete ctrl+g");  // as a terminal sends them; Tab stays in the pane; Delete types nothing
     key("BackSpace F9");
-    EXPECT_EQ(received(9), std::string("\t\x7f\a\b") + "AT\r\n\r");
+    EXPECT_EQ(received(8), std::string("\t\a\b") + "AT\r\n\r");
 
     click(kDecodedPane);  // the shortcuts act from any control
     key("F9");
@@ -190,6 +230,118 @@ TEST_F(WineWindow, KeysGoOutOnTheLineWhicheverControlHasTheFocus) {
     key("ctrl+alt+m");
     drain();
     EXPECT_EQ(readFor(peer_, 1, std::chrono::seconds(1)), "") << "the stream did not stop";
+    closeProgram();
+}
+
+// Tabbing back into the send pane selects nothing and puts the caret at the
+// end; Delete deletes forward and sends nothing.
+TEST_F(WineWindow, TabbingIntoTheSendPaneKeepsItsTextAndDeleteSendsNothing) {
+    start();
+    click(kSendPane);
+    shell("xdotool type --delay 50 hello");
+    EXPECT_EQ(received(5), "hello");
+    key("Home shift+Tab Tab");
+    shell("xdotool type --delay 50 X");
+    key("Home Delete F9");
+    EXPECT_EQ(received(7), "XelloX\r");
+    closeProgram();
+}
+
+// The operator types into each receive pane while lines come in: the typed
+// text stays where it was typed, every received byte is shown after it, the
+// line gets nothing, and the trim takes the typed text with the oldest lines.
+TEST_F(WineWindow, TypedTextInAReceivePaneStaysWhileBytesArriveAndTheTrimTakesIt) {
+    start();
+    std::string all;  // every byte sent
+    for (const auto& [pane, hex] : {std::pair{kTextPane, false}, std::pair{kHexPane, true}}) {
+        std::atomic<bool> stop = false;
+        std::string round;
+        std::thread writer([&] {
+            for (int n = 0; !stop; ++n) {
+                const std::string line = "L" + std::to_string(100 + n) + "\r";
+                ASSERT_EQ(::write(peer_, line.data(), line.size()), ssize_t(line.size()));
+                round += line;
+                std::this_thread::sleep_for(200ms);
+            }
+        });
+        click(pane);
+        key("ctrl+End");
+        shell("xdotool type --delay 80 ' hellp'");
+        key("BackSpace");
+        shell("xdotool type --delay 80 o");
+        key("shift+Left shift+Left Delete");
+        stop = true;
+        writer.join();
+        all += round;
+        std::this_thread::sleep_for(400ms);
+        std::string copy = copied();
+        const std::size_t typed = copy.find(" hel");
+        ASSERT_NE(typed, std::string::npos) << copy;
+        copy.erase(typed, 4);
+        EXPECT_EQ(copy.find(" hel"), std::string::npos) << copy;
+        EXPECT_TRUE(Shown(all, hex).ends_with(copy)) << copy;
+        EXPECT_TRUE(copy.ends_with(Shown(round, hex))) << "every byte of the round shown: " << copy;
+
+        std::string more;
+        for (int n = 0; n < 60; ++n)
+            more += "M" + std::to_string(100 + n) + "\r";
+        send(more);
+        all += more;
+        std::this_thread::sleep_for(1500ms);  // a trim
+        copy = copied();
+        EXPECT_EQ(copy.find("hel"), std::string::npos) << copy;
+        EXPECT_TRUE(Shown(all, hex).ends_with(copy)) << copy;
+        if (!hex) {
+            EXPECT_EQ(std::count(copy.begin(), copy.end(), '\n'), 20) << "twenty lines: " << copy;
+        } else {
+            EXPECT_LE(copy.size(), 20u * 30u) << "twenty lines of ten cells at most: " << copy;
+        }
+    }
+    EXPECT_EQ(readFor(peer_, 1, 500ms), "") << "nothing typed goes to the line";
+    closeProgram();
+}
+
+// A writer sends "S00000" lines at 400 a second; the test copies the text pane
+// every 200 ms. Each copy holds whole consecutive lines; until a trim each
+// holds all that the one before held; the fullest holds most of a second.
+TEST_F(WineWindow, CopyOfTheTextPaneAtFourHundredLinesASecondHoldsEveryLineSinceTheTrim) {
+    start();
+    std::atomic<bool> stop = false;
+    std::thread writer([&] {
+        char line[16];
+        for (int n = 0; !stop; n += 10) {
+            std::string burst;
+            for (int i = n; i < n + 10; ++i) {
+                std::snprintf(line, sizeof line, "S%05d\r", i);
+                burst += line;
+            }
+            ASSERT_EQ(::write(peer_, burst.data(), burst.size()), ssize_t(burst.size()));
+            std::this_thread::sleep_for(25ms);
+        }
+    });
+    click(kTextPane);
+    std::vector<std::vector<int>> copies;
+    for (int i = 0; i < 14; ++i) {
+        std::this_thread::sleep_for(200ms);
+        copies.push_back(NumberedLines(copied()));
+    }
+    stop = true;
+    writer.join();
+    // A copy before the first lines are shown, or before the program took
+    // the keys, holds nothing of the stream.
+    std::erase_if(copies, [](const std::vector<int>& lines) { return lines.empty(); });
+    ASSERT_GE(copies.size(), 8u);
+    std::size_t fullest = 0;
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        const std::vector<int>& lines = copies[i];
+        for (std::size_t k = 1; k < lines.size(); ++k)
+            ASSERT_EQ(lines[k], lines[k - 1] + 1) << "copy " << i << " line " << k;
+        if (i > 0 && lines.front() == copies[i - 1].front()) {  // no trim between: nothing went
+            EXPECT_GE(lines.size(), copies[i - 1].size()) << "copy " << i;
+        }
+        fullest = std::max(fullest, lines.size());
+    }
+    EXPECT_GT(fullest, 200u) << "a second's lines, not a tail of them";
     closeProgram();
 }
 
