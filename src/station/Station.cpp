@@ -117,6 +117,8 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
+    if (std::string problem = TakeStartFolderProblem(); !problem.empty())
+        continuation_.report(std::move(problem));  // --station could not enter the station folder
     noteUnwritableFolder();
     noteSettingsFallbacks();
     noteSecondProgram();

@@ -21,6 +21,14 @@ std::string PersonalStationFolder();
 // folder, the system's reason and the folder the program stays in.
 std::string EnterStationFolder(const std::string& folder);
 
+// --station: enters the user's station folder for the rest of the process,
+// before any window exists. What went wrong waits for the engine's start-up,
+// which reports it (StartFolderProblem).
+void EnterPersonalStationFolder();
+// What the last EnterPersonalStationFolder could not do; "" when it did or
+// was not asked to. Taken: a second call returns "".
+std::string TakeStartFolderProblem();
+
 // Why no file can be made in folder, in the system's words ("Permission
 // denied", "Read-only file system"); "" when one can.
 std::string FolderWriteProblem(const std::string& folder);

@@ -1,6 +1,7 @@
 // The program's command line: --help and --version answer without a window
 // and without a file; anything else is refused.
 #include "support/Child.h"
+#include "support/Eventually.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>
@@ -41,10 +42,36 @@ TEST(DecoderCommandLine, HelpAndVersionAnswerWithoutWindowOrFiles) {
 }
 
 TEST(DecoderCommandLine, AnyOtherArgumentIsRefusedWithTheUsage) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"COM3"}, {"--version", "--help"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"COM3"}, {"--version", "--help"}, {"--station", "COM3"}}) {
         const Outcome o = runDecoder(args);
         EXPECT_EQ(o.exitCode, 2) << o.output;
         EXPECT_NE(o.output.find("Usage: kestrel-decoder"), std::string::npos) << o.output;
         EXPECT_TRUE(o.filesLeft.empty());
     }
+}
+
+// --station, as the menu entry starts it: ~/KESTREL is made and is where
+// everything goes; a home where it cannot be made is said with the reason,
+// and the program works where it was started.
+TEST(DecoderCommandLine, StationWorksInTheUsersStationFolderOrSaysWhyNot) {
+    ScratchDir home("kestrel-cli-home");
+    ScratchDir work("kestrel-cli");
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    writeFile(home / "file", "not a folder");
+    for (const bool usable : {true, false}) {
+        const fs::path homeDir = usable ? home.path() : home / "file";
+        setenv("HOME", homeDir.c_str(), 1);
+        Child decoder({KESTREL_DECODER, "--station"}, work.path(), home / "decoder.out", true);
+        const fs::path archive = (usable ? homeDir / "KESTREL" : work.path()) / "Telemetry" / "raw_log";
+        EXPECT_TRUE(eventually([&] { return fs::exists(archive) || !decoder.running(); }, 15s)) << usable;
+        EXPECT_EQ(decoder.terminate(), 0) << readFile(home / "decoder.out");
+        EXPECT_TRUE(fs::exists(archive)) << usable << ": " << readFile(home / "decoder.out");
+        const std::string said =
+            "The station folder " + (homeDir / "KESTREL").string() + " cannot be used (Not a directory)";
+        EXPECT_EQ(readFile(home / "decoder.out").find(said) != std::string::npos, !usable)
+            << readFile(home / "decoder.out");
+    }
+    setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_TRUE(fs::exists(home / "KESTREL" / "RS232Settings.ini")) << "settings stored in the station folder";
 }
