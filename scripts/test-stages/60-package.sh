@@ -95,7 +95,7 @@ for _ in $(seq 100); do grep -q 'FlowControl' "$station/RS232Settings.ini" 2>/de
 # shut-down must fail, and say so in the station log.
 menu_start "${KESTREL_PACKAGE_RUN_SECONDS:-5}" 'rm "$station/RS232Settings.ini" && mkdir "$station/RS232Settings.ini"'
 cat "$work/decoder.log"
-beacons=$(ls "$station"/Telemetry/raw_data 2>/dev/null | wc -l)
+beacons=$(find "$station/Telemetry/raw_data" -type f 2>/dev/null | wc -l)
 echo "decoded and archived in $station: $beacons beacons"
 [ "$beacons" -gt 0 ] || { echo "no beacon archived"; exit 1; }
 grep 'failed at shut-down' "$station/kestrel-decoder.log" ||
