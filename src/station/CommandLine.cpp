@@ -103,9 +103,12 @@ CommandLineAnswer ReadTrendsCommandLine(const std::vector<std::string>& args, st
             return a;
         }
     }
-    if (args.size() > 1 || (!args.empty() && args[0].rfind("-", 0) == 0 && args[0] != "-")) {
+    const bool option = !args.empty() && args[0].rfind("-", 0) == 0 && args[0] != "-";
+    if (args.size() > 1 || option) {
         a.kind = CommandLineAnswer::Refused;
-        a.text = "kestrel-trends: give at most one folder or file; see --help\n";
+        a.text = option ? "kestrel-trends: unknown option '" + args[0] + "'\n"
+                        : std::string("kestrel-trends: give at most one folder or file\n");
+        a.text += "Usage: kestrel-trends [PATH]  (see --help)\n";
         a.exitCode = 2;
         return a;
     }

@@ -51,6 +51,29 @@ TEST(DecoderCommandLine, AnyOtherArgumentIsRefusedWithTheUsage) {
     }
 }
 
+// An option a tool does not know ends it with 2 and its usage line, with or
+// without a display (kestrel-trends refuses before it needs one).
+TEST(ToolsCommandLine, AnUnknownOptionIsRefusedWithTheUsageLine) {
+    const std::string savedDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    unsetenv("DISPLAY");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{KESTREL_DECODER, "--bogus"},
+                                                 {KESTREL_TRENDS, "--bogus"},
+                                                 {KESTREL_TNC_SIM, "--quietx"},
+                                                 {KESTREL_REDECODE, "--bogus", "log.KR7"}}) {
+        ScratchDir work("kestrel-cli");
+        Child tool(args, work.path(), work / "out", false);
+        const int exitCode = tool.waitExit(10s);
+        const std::string out = readFile(work / "out");
+        const std::string name = fs::path(args[0]).filename().string();
+        EXPECT_EQ(exitCode, 2) << name << ": " << out;
+        EXPECT_NE(out.find("Usage: " + name), std::string::npos) << out;
+        EXPECT_NE(out.find(args[1]), std::string::npos) << "the option is not named: " << out;
+        EXPECT_EQ(out.find("needs a value"), std::string::npos) << out;
+    }
+    if (!savedDisplay.empty())
+        setenv("DISPLAY", savedDisplay.c_str(), 1);
+}
+
 // --station, as the menu entry starts it: ~/KESTREL is made and is where
 // everything goes; a home where it cannot be made is said with the reason,
 // and the program works where it was started.
