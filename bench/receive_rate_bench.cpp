@@ -8,6 +8,10 @@
 //
 // The pty queues tens of kilobytes, so what the writer got rid of says little;
 // progress is measured on the RawByteLog, which the program writes byte by byte.
+//
+// In order: the command line; one run (program started, stream sent at the
+// pace, progress read from the RawByteLog, CPU counted, archive checked);
+// main, which takes the median of the runs.
 
 #include "SimBeacons.h"
 #include "SimPort.h"

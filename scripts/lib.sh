@@ -20,11 +20,12 @@ need_packages() {
 
 # Packages the native build and its tests need.
 # libcurl and the CA store for forwarding telemetry; OpenSSL and its program for
-# the tests' HTTPS server and throw-away certificates.
+# the tests' HTTPS server and throw-away certificates; JSON for Modern C++ for
+# reading SatNOGS DB's telemetry pages.
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-dejavu-core
-  libcurl4-openssl-dev ca-certificates libssl-dev openssl)
+  libcurl4-openssl-dev ca-certificates libssl-dev openssl nlohmann-json3-dev)
 
 # Packages the Windows build (mingw-w64) and its runs under Wine need.
-WINE_PACKAGES=(cmake make gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat)
+WINE_PACKAGES=(cmake make gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat nlohmann-json3-dev)
 
 jobs() { nproc 2>/dev/null || echo 2; }

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip nsis
+need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip nsis nlohmann-json3-dev
 
 cmake --preset mingw >/dev/null
 cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends
@@ -215,6 +215,20 @@ comma needs to be told so:
   - LibreOffice Calc: open beacons.csv; in the Text Import dialog set
     Language to English (USA) and Separated by: Comma.
 Values that are no number read nan, inf or -inf.
+
+Every station's frames from SatNOGS DB
+--------------------------------------
+kestrel-redecode.exe also decodes the frames that every station sent to
+SatNOGS DB, with each station's name, and merges the copies of a beacon that
+several stations heard into one row. With the API token from your profile
+page on db.satnogs.org:
+
+    set SATNOGS_TOKEN=your-token
+    kestrel-redecode.exe --satnogs 99999 --csv all.csv
+
+fetches every page (99999: the satellite's NORAD ID). It also reads saved
+pages of the API (page1.json ...) and the export that the satellite's page
+mails on request (99999-...-week.csv) given as files.
 
 kestrel-decoder.exe --version (or --help) shows the version.
 TEXT

@@ -1,6 +1,13 @@
 // TForm1 on Qt: the main window's controls built from the window's design,
 // its actions, timers and the view the engine paints through; each handler is
 // one line into the engine.
+//
+// Sections:
+//   Controls and actions  the controls, timers and ActionList1 from the design
+//   Handlers              start-up, the close request, buttons and timers
+//   The view              IStationView: panes, status panels, Memo1, the send
+//                         pane, the trend window, dismissing boxes on a close
+//   Keys of the send pane Qt's key events turned into the engine's PaneKey
 
 #include "CP_Main.h"
 
@@ -27,7 +34,6 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStatusBar>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -90,6 +96,8 @@ StationSeams EngineSeams(const TForm1Seams& seams, MainThreadMailbox& mailbox) {
 }
 
 }  // namespace
+
+// ---- Controls and actions ------------------------------------------------------
 
 TForm1::TForm1(QWidget* parent, TForm1Seams seams)
     : QWidget(parent), station_(*this, EngineSeams(seams, mailbox_)), CPort(station_.CPort) {
@@ -239,57 +247,16 @@ void TForm1::buildControls() {
     layoutControls();
 }
 
-QAction* TForm1::addNamedAction(const design::Action& design, void (TForm1::*handler)(QObject*)) {
-    auto* action = new QAction(QString::fromLatin1(design.name), this);
-    action->setObjectName(QString::fromLatin1(design.name));
-    if (design.shortcut.any()) {
-        action->setShortcut(KeysOf(design.shortcut));
-        // Whichever control of the window has the focus.
-        action->setShortcutContext(Qt::WindowShortcut);
-    }
-    addAction(action);
-    connect(action, &QAction::triggered, this,
-            [this, action, handler] { Guarded([this, action, handler] { (this->*handler)(action); }); });
-    ActionList1.push_back(action);
-    return action;
-}
-
 void TForm1::buildActions() {
-    void (TForm1::*const handlers[])(QObject*) = {
-        &TForm1::aInitExecute,
-        &TForm1::aFillBufferExecute,
-        &TForm1::aRXBufferInitExecute,
-        &TForm1::aRXBufferAnalyse2Execute,
-        &TForm1::aDecodeTelemetry1Execute,
-        &TForm1::aSaveTempFileExecute,
-        &TForm1::aM4Execute,
-        &TForm1::aTestExecute,
-        &TForm1::aSaveBinFileExecute,
-        &TForm1::aTNCSendExecute,
-    };
-    QAction** named[] = {&aInit,         &aFillBuffer, &aRXBufferInit, &aRXBufferAnalyse2, &aDecodeTelemetry1,
-                         &aSaveTempFile, &aM4,         &aTest,         &aSaveBinFile,      &aTNCSend};
-    for (std::size_t i = 0; i < design::kActions.size(); ++i)
-        *named[i] = addNamedAction(design::kActions[i], handlers[i]);
-
-    // F2, not a typed character: every Ctrl+letter belongs to the TNC.
     trends_ = std::make_unique<TTrendWindow>();
-    aTrends = new QAction(QStringLiteral("Trends"), this);
-    aTrends->setObjectName(QStringLiteral("aTrends"));
-    aTrends->setShortcut(QKeySequence(Qt::Key_F2));
-    aTrends->setShortcutContext(Qt::WindowShortcut);
-    addAction(aTrends);
-    connect(aTrends, &QAction::triggered, this, [this] {
-        Guarded([this] {
-            const ShareSettings& sharing = station_.SharingSettings();
-            trends_->setStation(sharing.hasPosition
-                                    ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
-                                    : std::nullopt);
-            trends_->show();
-            trends_->raise();
-            trends_->activateWindow();
-        });
-    });
+    for (const design::Action& a : design::kActions) {
+        auto* action = ActionList1[a.id] = new QAction(QString::fromLatin1(a.caption), this);
+        action->setObjectName(QString::fromLatin1(a.name));
+        action->setShortcut(KeysOf(a.shortcut));
+        action->setShortcutContext(Qt::WindowShortcut);  // whichever control has the focus
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, id = a.id] { Guarded([&] { station_.runAction(id); }); });
+    }
 }
 
 void TForm1::layoutControls() {
@@ -303,19 +270,18 @@ void TForm1::resizeEvent(QResizeEvent* event) {
     layoutControls();
 }
 
-// ---- Start-up and shut-down -------------------------------------------------
+// ---- Handlers ----------------------------------------------------------------
 
 void TForm1::FormCreate(QObject* /*Sender*/) { station_.FormCreate(); }
 
-void TForm1::FormClose(QObject* /*Sender*/) { station_.FormClose(); }
-
 void TForm1::closeEvent(QCloseEvent* event) {
-    Guarded([this] { FormClose(this); });
+    if (!station_.closeRequested()) {
+        event->ignore();  // asked again once the boxes are gone
+        return;
+    }
     trends_->close();  // the program ends with its main window
     event->accept();
 }
-
-// ---- Buttons and timers ----------------------------------------------------
 
 void TForm1::bClearClick(QObject* /*Sender*/) { station_.bClearClick(); }
 
@@ -324,19 +290,11 @@ void TForm1::bSettingsClick(QObject* /*Sender*/) {
     bSettings->setFocus();
 }
 
+void TForm1::bClearTNCClick(QObject* /*Sender*/) { MemoTX->clear(); }
+
 void TForm1::Timer1Timer(QObject* /*Sender*/) { station_.Timer1Timer(); }
 
-// ---- Receive path -----------------------------------------------------------
-
-void TForm1::aRXBufferInitExecute(QObject* /*Sender*/) { station_.aRXBufferInitExecute(); }
-
-void TForm1::aRXBufferAnalyse2Execute(QObject* /*Sender*/) { station_.aRXBufferAnalyse2Execute(); }
-
-void TForm1::aDecodeTelemetry1Execute(QObject* /*Sender*/) { station_.aDecodeTelemetry1Execute(); }
-
-void TForm1::aSaveTempFileExecute(QObject* /*Sender*/) { station_.aSaveTempFileExecute(); }
-
-void TForm1::aSaveBinFileExecute(QObject* /*Sender*/) { station_.aSaveBinFileExecute(); }
+void TForm1::TimerXTimer(QObject* /*Sender*/) { station_.TimerXTimer(); }
 
 // ---- The view ---------------------------------------------------------------
 
@@ -356,34 +314,13 @@ bool TForm1::statusTextFits(std::string_view text) {
     return label->fontMetrics().horizontalAdvance(Latin1(text)) <= room;
 }
 
-void TForm1::showDecodedText(std::string_view text) {
-    // Line by line, and only the lines that changed: a new beacon's text
-    // mostly repeats the last one's labels, and laying the whole pane out
-    // again for every beacon cost more than receiving it.
-    const QStringList lines = Latin1(text).split(QChar('\n'));
-    QTextDocument* doc = Memo1->document();
-    QTextCursor c(doc);
-    c.beginEditBlock();
-    QTextBlock block = doc->begin();
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (!block.isValid()) {
-            c.movePosition(QTextCursor::End);
-            c.insertText(QChar('\n') + lines[i]);
-            continue;
-        }
-        if (block.text() != lines[i]) {
-            c.setPosition(block.position());
-            c.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
-            c.insertText(lines[i]);
-        }
-        block = block.next();
-    }
-    if (block.isValid()) {  // fewer lines than before: the rest goes
-        c.setPosition(block.position() - 1);
-        c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        c.removeSelectedText();
-    }
-    c.endEditBlock();
+std::string TForm1::decodedText() { return Memo1->toPlainText().toLatin1().toStdString(); }
+
+void TForm1::editDecodedText(const DecodedEdit& edit) {
+    QTextCursor c(Memo1->document());  // not the operator's cursor
+    c.setPosition(int(edit.at));
+    c.setPosition(int(edit.at + edit.length), QTextCursor::KeepAnchor);
+    c.insertText(Latin1(edit.text));
 }
 
 void TForm1::clearPanes() {
@@ -397,7 +334,30 @@ void TForm1::trimPanes() {
     MEMORXHEX->trimToLines(design::kTrimLines);
 }
 
-void TForm1::showMessage(const std::string& text) { ShowMessage(text); }
+std::string TForm1::sendPaneText() { return MemoTX->toPlainText().toLatin1().toStdString(); }
+
+void TForm1::insertInSendPane(std::string_view text) { MemoTX->insertPlainText(Latin1(text)); }
+
+void TForm1::showTrends(std::optional<StationPosition> station) {
+    trends_->setStation(station ? std::optional<plot::GeoPoint>({station->latitude, station->longitude})
+                                : std::nullopt);
+    trends_->show();
+    trends_->raise();
+    trends_->activateWindow();
+}
+
+bool TForm1::dismissModals() {
+    if (!QApplication::activeModalWidget())
+        return false;
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            break;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);  // once they have returned
+    return true;
+}
 
 void TForm1::setStreamTimer(bool on) {
     if (on)
@@ -458,18 +418,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     const auto typed = TypedKey(*static_cast<QKeyEvent*>(event));
     if (!typed)
         return QWidget::eventFilter(watched, event);
-    bool paneHandles = false;
-    try {
-        paneHandles = station_.MemoTXKey(typed->first, typed->second);
-    } catch (...) {
-        ShowCurrentException();
-        return true;  // a failed send is not inserted either
-    }
-    if (paneHandles && typed->first == PaneKey::Tab) {
-        MemoTX->insertPlainText(QStringLiteral("\t"));  // and the focus stays
-        return true;
-    }
-    return !paneHandles;
+    return !station_.MemoTXKey(typed->first, typed->second);
 }
 
 }  // namespace kestrel

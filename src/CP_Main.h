@@ -1,7 +1,7 @@
 #pragma once
-// TForm1: the main window on Qt. It builds the controls, owns the timers and
-// the action list and shows what the station engine (station/Station.h) hands
-// it; each handler keeps the name of its operation and calls the engine.
+// TForm1: the main window on Qt. It builds the controls and the action list
+// from the window's design, owns the timers and shows what the station engine
+// (station/Station.h) hands it; each handler is one call into the engine.
 
 #include "gui/QtMailbox.h"
 #include "gui/RxPane.h"
@@ -14,8 +14,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
 class QAction;
 class QFrame;
@@ -67,22 +67,10 @@ public:
     QTimer* TimerX;
     QTimer* Timer1;
 
-    // ActionList1, each action captioned with its own name.
-    QAction* aInit;
-    QAction* aFillBuffer;
-    QAction* aRXBufferInit;
-    QAction* aRXBufferAnalyse2;
-    QAction* aDecodeTelemetry1;
-    QAction* aSaveTempFile;
-    QAction* aM4;
-    QAction* aTest;
-    QAction* aSaveBinFile;
-    QAction* aTNCSend;
-    std::vector<QAction*> ActionList1;
-
-    // The trend window of this session's beacons (F2); not part of the
-    // designed layout, so its action stays outside ActionList1.
-    QAction* aTrends;
+    // ActionList1, in the order of design::ActionId; each runs its action in
+    // the engine.
+    std::array<QAction*, design::kActionCount> ActionList1{};
+    // The trend window of this session's beacons (F2).
     TTrendWindow* Trends() const { return trends_.get(); }
 
 private:
@@ -94,27 +82,11 @@ public:
 
     // ---- Handlers (Sender: the control or component the event came from) ----
     void FormCreate(QObject* Sender);
-    void FormClose(QObject* Sender);
     void bClearClick(QObject* Sender);
     void bSettingsClick(QObject* Sender);
-    void Timer1Timer(QObject* Sender);
-
-    void aRXBufferInitExecute(QObject* Sender);
-    void aRXBufferAnalyse2Execute(QObject* Sender);
-    void aDecodeTelemetry1Execute(QObject* Sender);
-    void aSaveTempFileExecute(QObject* Sender);
-    void aSaveBinFileExecute(QObject* Sender);
-
-    // TNC send pane and test generator (CP_MainConsole.cpp).
-    void aInitExecute(QObject* Sender);
-    void aFillBufferExecute(QObject* Sender);
-    void aTestExecute(QObject* Sender);
-    void aM4Execute(QObject* Sender);
-    void TimerXTimer(QObject* Sender);
-    void aTNCSendExecute(QObject* Sender);
     void bClearTNCClick(QObject* Sender);
-    // Sends one typed character at once (the key rule: eventFilter).
-    void MemoTXKeyPress(QObject* Sender, char& Key);
+    void Timer1Timer(QObject* Sender);
+    void TimerXTimer(QObject* Sender);
 
     // ---- State lent to the other parts ----
     Station& Engine() { return station_; }
@@ -139,16 +111,19 @@ private:
     QWidget* makeControl(design::ControlId id);
     void buildActions();
     void layoutControls();
-    QAction* addNamedAction(const design::Action& design, void (TForm1::*handler)(QObject*));
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
     void showStatus(int panel, std::string_view text, std::string_view tip) override;
     bool statusTextFits(std::string_view text) override;
-    void showDecodedText(std::string_view text) override;
+    std::string decodedText() override;
+    void editDecodedText(const DecodedEdit& edit) override;
     void clearPanes() override;
     void trimPanes() override;
-    void showMessage(const std::string& text) override;
+    std::string sendPaneText() override;
+    void insertInSendPane(std::string_view text) override;
+    void showTrends(std::optional<StationPosition> station) override;
+    bool dismissModals() override;
     void setStreamTimer(bool on) override;
     void continueSoon() override;
     void displaySoon() override;

@@ -3,11 +3,12 @@
 # virtual display (Xvfb), its COM7 a pseudo-terminal whose other end the test
 # driver holds: received bytes reach the archive, keys and shortcuts reach the
 # line, the setup dialog, the start-up message, closing with WM_CLOSE; the
-# receive pane against the edit control it replaced; the installer
-# (scripts/package-windows.sh) installed silently, the program started from
-# its Start-menu shortcut archiving a beacon in Documents\KESTREL, and
-# uninstalled again. Then a short receive-rate run at 256000 baud. Exits
-# non-zero when anything fails.
+# receive pane against the edit control it replaced; kestrel-redecode.exe
+# fetching SatNOGS DB's pages through WinHTTP from the test server; the
+# installer (scripts/package-windows.sh) installed silently, the program
+# started from its Start-menu shortcut archiving a beacon in
+# Documents\KESTREL, and uninstalled again. Then a short receive-rate run at
+# 256000 baud. Exits non-zero when anything fails.
 #
 # KESTREL_WINE_SKIP_BUILD=1 reuses the builds; KESTREL_WINE_BENCH_SECONDS=N
 # sets the rate runs' length (default 15; 0 skips them), KESTREL_WINE_BENCH_RUNS
@@ -26,7 +27,7 @@ started=$(date +%s)
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   echo "== windows program (build-win64/) and its native drivers (build/)"
   cmake --preset mingw >/dev/null
-  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-trends win32_pane_tests
+  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends win32_pane_tests
   cmake --preset default >/dev/null
   cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine kestrel-tnc-sim
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # libFuzzer on the receive path (frame finder, decoder, archive on an
 # in-memory file system), on the settings-file rules, on the forwarding
-# outbox's reader and on the [Share] section's rules, built with clang,
+# outbox's reader, on the [Share] section's rules and on the reader of SatNOGS
+# DB's answers (API JSON, export lines), built with clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer into build-fuzz/. Each
 # target runs from its seed corpus (tests/fuzz/corpus/) for a bounded time;
 # a crash, a leak, undefined behaviour or a hang fails the stage and leaves the
@@ -12,10 +13,11 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev
+need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
 
 cmake --preset fuzz >/dev/null
-cmake --build build-fuzz -j"$(jobs)" --target fuzz_frame_finder fuzz_settings_file fuzz_outbox fuzz_share_settings
+cmake --build build-fuzz -j"$(jobs)" --target fuzz_frame_finder fuzz_settings_file fuzz_outbox fuzz_share_settings \
+  fuzz_pooled
 
 seconds=${KESTREL_FUZZ_SECONDS:-30}
 artifacts=build-fuzz/artifacts
@@ -24,7 +26,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export UBSAN_OPTIONS="print_stacktrace=1 ${UBSAN_OPTIONS:-}"
 
-for name in frame_finder settings_file outbox share_settings; do
+for name in frame_finder settings_file outbox share_settings pooled; do
   echo "== fuzz: $name (${seconds}s)"
   mkdir -p "$work/$name"
   # New inputs go to the scratch corpus; the seeds in the repo stay as they are.

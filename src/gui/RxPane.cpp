@@ -1,5 +1,10 @@
 // The Qt receive pane: draws the model's rows in view and maps the keyboard
 // and the mouse to it (see RxPane.h).
+//
+// In order: the model fed (append, trim, clear, copy, cut, paste); the model
+// fitted to the viewport and the scroll bar kept with it; painting the rows in
+// view and the caret; focus, mouse and keys handed to the model; the context
+// menu.
 
 #include "gui/RxPane.h"
 

@@ -5,7 +5,6 @@
 
 #include "station/Report.h"
 
-#include <QApplication>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -62,17 +61,9 @@ TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
         char buf[64];
         while (::read(gPipe[0], buf, sizeof buf) > 0) {
         }
-        // A message box that is up (the start-up error, a report) would keep
-        // its own loop running: no further box may open, dismiss this one,
-        // then close as the operator would.
-        CloseReports();
-        while (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->close();
-            if (QApplication::activeModalWidget() == modal)
-                break;
-        }
-        QMetaObject::invokeMethod(
-            window_, [this] { Guarded([this] { window_->close(); }); }, Qt::QueuedConnection);
+        // As the operator would close it; the window's close dismisses a box
+        // that is up first (Station::closeRequested).
+        Guarded([this] { window_->close(); });
     });
 #endif
 }

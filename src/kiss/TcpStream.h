@@ -1,5 +1,5 @@
 #pragma once
-// One TCP client connection as KissTcpLine's reader thread drives it, with a
+// One TCP client connection as KissTcpClient's reader thread drives it, with a
 // wake signal its wait also returns on. TcpStreamPosix.cpp implements it with
 // poll() and an eventfd, TcpStreamWin32.cpp with WSAEventSelect and an event.
 //

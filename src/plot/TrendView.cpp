@@ -1,5 +1,14 @@
 // The trend window's canvas: layout, live updates and the display list (see
 // TrendView.h).
+//
+// Sections:
+//   Samples           a beacon added, what it damages, clearing
+//   What is shown     size, tab, real time, the station, the pointer, zoom
+//                     to a pass and back, the status text
+//   Layout            the plot rectangles, the folded time axis, pixel
+//                     columns, value axes, the map
+//   The readout       the nearest sample under the pointer
+//   The display list  the plots, the time axis, the readout, the map
 
 #include "plot/TrendView.h"
 

@@ -1,5 +1,16 @@
 // The engine of TComPort: opening and closing the device, handing the settings
 // to the driver, the event thread and the delivery of its events.
+//
+// Sections:
+//   Event codes              the device's events as the component's, their names
+//   The event thread         TComThread: waits on the device, hands each event
+//                            to the main thread and waits for its pick-up
+//   Construction             the component and its sub-objects
+//   Open and close           OpenPort, ClosePort and the thread's start and stop
+//   Applying the settings    line settings, time-outs and buffers to the driver
+//   Transfers                reads, writes, purges, modem signals
+//   Event dispatch           an event on the main thread, turned into handlers
+//   Handler calls            each handler called with its arguments, guarded
 
 #include "serial/CPort.h"
 

@@ -25,6 +25,14 @@
 // - Under smThreadSync the event thread waits for the handlers to finish, so
 //   a handler must not close the port there (it would wait for itself);
 //   under smWindowSync it may.
+//
+// Sections:
+//   Enumerations and their text forms  baud rates, stop and data bits, parity,
+//                                      flow control, events, ...
+//   The exception                      EComPort and its codes
+//   Sub-objects                        parity, flow control, time-outs, buffer
+//   Event handler types                what OnRxChar and the others take
+//   The component                      TCustomComPort and TComPort
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,13 @@
 // The settings of TComPort: text forms, setters and the settings file.
+//
+// Sections:
+//   Text forms     the settings' names in the settings file and the dialog
+//   EComPort       the error codes' texts and messages
+//   Sub-objects    parity, flow control, time-outs, buffer: setters that tell
+//                  the port a setting changed
+//   Port settings  the component's own setters
+//   Settings file  LoadSettingsFile and SaveSettingsFile, and the notes on
+//                  what a file held that is not used as written
 
 #include <cstdio>
 
@@ -6,6 +15,8 @@
 #include "serial/CPort.h"
 
 namespace kestrel {
+
+// ---- Text forms ----------------------------------------------------------------------
 
 namespace {
 

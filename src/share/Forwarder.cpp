@@ -250,8 +250,12 @@ void Forwarder::Run(std::shared_ptr<Shared> shared) {
                                          "; a power cut may lose the frames waiting in it");
         }
         lock.unlock();
-        HttpRequest request{s.options.url, record.form, s.options.caFile, s.options.connectTimeout,
-                            s.options.totalTimeout};
+        HttpRequest request;
+        request.url = s.options.url;
+        request.form = record.form;
+        request.caFile = s.options.caFile;
+        request.connectTimeout = s.options.connectTimeout;
+        request.totalTimeout = s.options.totalTimeout;
         const HttpResult result = s.transport->post(request);
         const bool answered = result.kind == HttpResult::Kind::Answered;
         const int status = answered ? result.status : 0;

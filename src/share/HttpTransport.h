@@ -1,6 +1,6 @@
 #pragma once
-// One HTTP POST of a form, as the platform does it: libcurl on Linux
-// (HttpTransportCurl.cpp), WinHTTP on Windows (HttpTransportWinHttp.cpp).
+// One HTTP POST of a form, or one GET, as the platform does it: libcurl on
+// Linux (HttpTransportCurl.cpp), WinHTTP on Windows (HttpTransportWinHttp.cpp).
 // Both behave alike: certificates are always verified against the system's
 // trusted ones, plus those of caFile when given (libcurl); redirects are
 // never followed (the 3xx comes back as the answer); totalTimeout bounds the
@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -21,7 +22,9 @@ struct HttpRequest {
     std::string caFile;  // extra trusted certificates (PEM); empty: none
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds totalTimeout{30000};
+    // A refusal's reason is short; a page that is read is not.
     std::size_t bodyLimit = 64 * 1024;
+    std::vector<std::string> headers;  // further request headers, "Name: value"
 };
 
 struct HttpResult {
@@ -41,6 +44,7 @@ struct HttpResult {
     bool bodyCut = false;    // the answer had more
     std::string retryAfter;  // the Retry-After header, when there is one
     std::string location;    // the Location header, when there is one
+    std::string link;        // the Link header, when there is one
     std::string detail;      // a readable reason when not answered
 };
 
@@ -50,6 +54,8 @@ public:
     // Blocks until answered, failed or cancelled (totalTimeout at most). One
     // call at a time.
     virtual HttpResult post(const HttpRequest& request) = 0;
+    // The same as a GET of request.url: no body, request.form unused.
+    virtual HttpResult get(const HttpRequest& request) = 0;
     // From any thread: the post in progress (or the next) ends soon as Cancelled.
     virtual void cancel() = 0;
 };

@@ -30,7 +30,14 @@ public:
             curl_easy_cleanup(curl_);
     }
 
-    HttpResult post(const HttpRequest& request) override {
+    HttpResult post(const HttpRequest& request) override { return perform(request, true); }
+    HttpResult get(const HttpRequest& request) override { return perform(request, false); }
+
+    void cancel() override { cancelled_ = true; }
+
+private:
+    // A POST of the form, or a GET: one way through for both.
+    HttpResult perform(const HttpRequest& request, bool isPost) {
         HttpResult result;
         if (!curl_) {
             result.detail = "libcurl could not be started";
@@ -48,14 +55,23 @@ public:
         CURL* c = curl_;
         curl_easy_reset(c);  // keeps the connection for the next frame
         char error[CURL_ERROR_SIZE] = "";
-        curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
-        headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
+        curl_slist* headers = nullptr;
+        if (isPost) {
+            headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+            headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
+        }
+        for (const std::string& h : request.headers)
+            headers = curl_slist_append(headers, h.c_str());
         curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);  // a POST is never sent on elsewhere
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.form.c_str());
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.form.size()));
+        if (isPost) {
+            curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.form.c_str());
+            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.form.size()));
+        } else {
+            curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        }
         curl_easy_setopt(c, CURLOPT_USERAGENT, "kestrel-decoder");
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout.count()));
@@ -107,9 +123,6 @@ public:
         return result;
     }
 
-    void cancel() override { cancelled_ = true; }
-
-private:
     struct Answer {
         HttpResult* result;
         std::size_t limit;
@@ -127,8 +140,8 @@ private:
         body.append(data, n);
         return n;
     }
-    // The headers the forwarder uses; each answer's head starts them afresh
-    // (a 100 Continue comes before the real one).
+    // The headers the forwarder and a fetch of pages use; each answer's head
+    // starts them afresh (a 100 Continue comes before the real one).
     static size_t onHeader(char* data, size_t size, size_t count, void* user) {
         auto* a = static_cast<Answer*>(user);
         const std::string line(data, size * count);
@@ -139,12 +152,15 @@ private:
             for (std::size_t i = 0; i < n; ++i)
                 if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
                     return nullptr;
-            return name[0] == 'r' ? &a->result->retryAfter : &a->result->location;
+            return name[0] == 'r' ? &a->result->retryAfter : name[1] == 'o' ? &a->result->location : &a->result->link;
         };
         if (line.rfind("HTTP/", 0) == 0) {
             a->result->retryAfter.clear();
             a->result->location.clear();
-        } else if (std::string* field = value("retry-after") ? value("retry-after") : value("location")) {
+            a->result->link.clear();
+        } else if (std::string* field = value("retry-after") ? value("retry-after")
+                                        : value("location")  ? value("location")
+                                                             : value("link")) {
             std::string v = line.substr(line.find(':') + 1);
             while (!v.empty() && (v.back() == '\r' || v.back() == '\n' || v.back() == ' '))
                 v.pop_back();

@@ -203,7 +203,17 @@ public:
         CloseHandle(cancel_);
     }
 
-    HttpResult post(const HttpRequest& request) override {
+    HttpResult post(const HttpRequest& request) override { return perform(request, true); }
+    HttpResult get(const HttpRequest& request) override { return perform(request, false); }
+
+    void cancel() override {
+        cancelled_ = true;
+        SetEvent(cancel_);
+    }
+
+private:
+    // A POST of the form, or a GET: one way through for both.
+    HttpResult perform(const HttpRequest& request, bool isPost) {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + request.totalTimeout;
         if (cancelled_)
@@ -222,8 +232,9 @@ public:
         Handle connection{WinHttpConnect(session_, Widen(url->host).c_str(), url->port, 0)};
         if (!connection.h)
             return Failure(GetLastError());
-        Handle req{WinHttpOpenRequest(connection.h, L"POST", Widen(url->path).c_str(), nullptr, WINHTTP_NO_REFERER,
-                                      WINHTTP_DEFAULT_ACCEPT_TYPES, url->https ? WINHTTP_FLAG_SECURE : 0)};
+        Handle req{WinHttpOpenRequest(connection.h, isPost ? L"POST" : L"GET", Widen(url->path).c_str(), nullptr,
+                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                      url->https ? WINHTTP_FLAG_SECURE : 0)};
         if (!req.h)
             return Failure(GetLastError());
         auto call = std::make_shared<Call>();
@@ -254,10 +265,14 @@ public:
             default: return ERROR_WINHTTP_TIMEOUT;
             }
         };
-        const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\n";
-        const DWORD size = DWORD(request.form.size());
+        std::wstring headers = isPost ? L"Content-Type: application/x-www-form-urlencoded\r\n" : L"";
+        for (const std::string& h : request.headers)
+            headers += Widen(h) + L"\r\n";
+        const DWORD size = isPost ? DWORD(request.form.size()) : 0;
+        void* body = isPost ? const_cast<char*>(request.form.data()) : WINHTTP_NO_REQUEST_DATA;
         DWORD err = 0;
-        if (!WinHttpSendRequest(req.h, headers, DWORD(-1), const_cast<char*>(request.form.data()), size, size, context))
+        if (!WinHttpSendRequest(req.h, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(), DWORD(-1),
+                                body, size, size, context))
             err = GetLastError();
         if (!err)
             err = step();
@@ -275,6 +290,7 @@ public:
             return Failure(GetLastError());
         result.retryAfter = header(req.h, WINHTTP_QUERY_RETRY_AFTER);
         result.location = header(req.h, WINHTTP_QUERY_LOCATION);
+        result.link = customHeader(req.h, L"Link");
         for (;;) {
             // One byte past the limit tells whether more would come.
             const std::size_t room = request.bodyLimit - result.body.size();
@@ -298,12 +314,20 @@ public:
         return result;
     }
 
-    void cancel() override {
-        cancelled_ = true;
-        SetEvent(cancel_);
+    // A header WinHTTP has no number for, however long (a Link holds two URLs).
+    static std::string customHeader(HINTERNET request, const wchar_t* name) {
+        DWORD size = 0;
+        WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                            WINHTTP_NO_HEADER_INDEX);
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
+            return {};
+        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+        if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, value.data(), &size, WINHTTP_NO_HEADER_INDEX))
+            return {};
+        value.resize(size / sizeof(wchar_t));
+        return Narrow(value);
     }
 
-private:
     static std::string header(HINTERNET request, DWORD which) {
         wchar_t buf[512];
         DWORD size = sizeof buf;

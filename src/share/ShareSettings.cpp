@@ -1,3 +1,5 @@
+// The [Share] section read and checked, each fault said in words (see ShareSettings.h).
+
 #include "share/ShareSettings.h"
 
 #include "serial/ProfileStore.h"

@@ -1,3 +1,5 @@
+// One frame as the telemetry server takes it: the form's fields and their encoding (see SidsForm.h).
+
 #include "share/SidsForm.h"
 
 #include "Version.h"

@@ -3,16 +3,66 @@
 
 #include "station/DisplayQueue.h"
 
+#include <algorithm>
+
 namespace kestrel {
 
-std::string JoinLines(const std::vector<std::string>& lines) {
+namespace {
+
+template <class Lines>
+std::string Joined(const Lines& lines, std::size_t from, std::size_t to) {
     std::string text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i)
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from)
             text += '\n';
         text += lines[i];
     }
     return text;
+}
+
+}  // namespace
+
+std::string JoinLines(const std::vector<std::string>& lines) { return Joined(lines, 0, lines.size()); }
+
+std::vector<DecodedEdit> DecodedEdits(std::string_view shown, const std::vector<std::string>& lines) {
+    // An empty text is one empty line, as a pane shows it.
+    std::vector<std::string_view> old;
+    std::vector<std::size_t> start;
+    for (std::size_t at = 0;;) {
+        const std::size_t end = std::min(shown.find('\n', at), shown.size());
+        start.push_back(at);
+        old.push_back(shown.substr(at, end - at));
+        if (end == shown.size())
+            break;
+        at = end + 1;
+    }
+    static const std::vector<std::string> kEmpty{std::string()};
+    const std::vector<std::string>& now = lines.empty() ? kEmpty : lines;
+    const std::size_t common = std::min(old.size(), now.size());
+    // The last common line takes the lines one side has beyond the other.
+    auto differs = [&](std::size_t i) { return old[i] != now[i] || (i + 1 == common && old.size() != now.size()); };
+    std::vector<DecodedEdit> edits;
+    for (std::size_t i = 0; i < common;) {
+        if (!differs(i)) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < common && differs(end))
+            ++end;
+        const std::size_t oldEnd = end == common ? old.size() : end;
+        const std::size_t newEnd = end == common ? now.size() : end;
+        DecodedEdit e;
+        e.firstLine = int(i);
+        e.lineCount = int(oldEnd - i);
+        e.at = start[i];
+        e.length = start[oldEnd - 1] + old[oldEnd - 1].size() - start[i];
+        e.text = Joined(now, i, newEnd);
+        edits.push_back(std::move(e));
+        i = end;
+    }
+    std::reverse(edits.begin(), edits.end());
+    return edits;
 }
 
 void DisplayQueue::appendByte(std::uint8_t b) {
@@ -35,7 +85,7 @@ void DisplayQueue::post(StatusSource source, std::string text, std::string detai
 }
 
 void DisplayQueue::setDecoded(const std::vector<std::string>& lines) {
-    decoded_ = JoinLines(lines);
+    decoded_ = lines;
     decodedDirty_ = true;
 }
 
@@ -78,10 +128,17 @@ void DisplayQueue::flush() {
             view_.showStatus(int(i) + 1, shown_[i].text, shown_[i].tip);
         }
     }
-    if (decodedDirty_) {
-        decodedDirty_ = false;
-        view_.showDecodedText(decoded_);
-    }
+    flushDecoded();
+}
+
+// Compared with what the pane shows, not with what was sent to it last: the
+// operator may have typed into it.
+void DisplayQueue::flushDecoded() {
+    if (!decodedDirty_)
+        return;
+    decodedDirty_ = false;
+    for (const DecodedEdit& edit : DecodedEdits(view_.decodedText(), decoded_))
+        view_.editDecodedText(edit);
 }
 
 void DisplayQueue::clear() {

@@ -1,9 +1,12 @@
 #pragma once
 // What waits to be painted: received text for the two panes, the status
-// bar (panel 0's text and the model of panels 1 to 3) and Memo1's lines. Receiving is cheap and painting dear (laying
-// out and drawing the panes costs more than handling their bytes), so a burst
-// is painted at one display tick, at most every kDisplayInterval, and at once
-// before any message box, at the one-second trim and at Clear.
+// bar (panel 0's text and the model of panels 1 to 3) and Memo1's lines.
+// Receiving is cheap and painting dear (laying out and drawing the panes costs
+// more than handling their bytes), so a burst is painted at one display tick,
+// at most every kDisplayInterval, and at once before any message box, at the
+// one-second trim and at Clear. Memo1 gets only the lines that changed: a new
+// beacon's text mostly repeats the last one's labels, and laying the whole
+// pane out again for every beacon cost more than receiving it.
 
 #include "station/RxPaneText.h"
 #include "station/StationView.h"
@@ -40,7 +43,7 @@ public:
     std::optional<StatusSource> shownSource(int panel) const {
         return panel >= 1 && panel <= int(shown_.size()) ? shown_[std::size_t(panel - 1)].source : std::nullopt;
     }
-    // Memo1's new lines, joined once for both windows.
+    // Memo1's new lines.
     void setDecoded(const std::vector<std::string>& lines);
 
     // Asks for a display tick when something waits and none is asked for.
@@ -54,6 +57,7 @@ public:
 
 private:
     void flushPanes();
+    void flushDecoded();
 
     IStationView& view_;
     RxPaneText rxText_{RxPaneText::Mode::Text};
@@ -63,12 +67,15 @@ private:
     StatusBar statusBar_;
     StatusBar::Layout shown_;  // panels 1 to 3 as the window has them
     bool statusBarDirty_ = false;
-    std::string decoded_;
+    std::vector<std::string> decoded_;
     bool decodedDirty_ = false;
     bool tickPending_ = false;
 };
 
 // The lines with '\n' between them.
 std::string JoinLines(const std::vector<std::string>& lines);
+// What turns Memo1's text shown into lines: the runs of lines that differ,
+// the last run first (see IStationView::editDecodedText).
+std::vector<DecodedEdit> DecodedEdits(std::string_view shown, const std::vector<std::string>& lines);
 
 }  // namespace kestrel

@@ -54,56 +54,56 @@ void SerialLine::closeForSettings() {
 TcpKissLine::TcpKissLine(const LineSourceSettings& settings, MainThreadMailbox* mailbox,
                          std::function<void()> onReceived, DisplayQueue& display, Continuation& continuation)
     : StationLine(true),
-      line_(mailbox),
+      client_(mailbox),
       host_(settings.host),
       port_(settings.port),
       display_(display),
       continuation_(continuation) {
-    line_.OnRxBytes = std::move(onReceived);
-    line_.OnStateChange = [this](KissTcpLine::State s, const std::string& detail) { stateChanged(s, detail); };
+    client_.OnRxBytes = std::move(onReceived);
+    client_.OnStateChange = [this](KissTcpClient::State s, const std::string& detail) { stateChanged(s, detail); };
 }
 
 TcpKissLine::~TcpKissLine() {
     // Nothing the reader still delivers may reach a half-destroyed engine.
-    line_.OnRxBytes = nullptr;
-    line_.OnStateChange = nullptr;
+    client_.OnRxBytes = nullptr;
+    client_.OnStateChange = nullptr;
 }
 
 std::int32_t TcpKissLine::bytesWaiting() {
     // A count, not a read: saturate rather than wrap (the read takes a chunk).
-    return static_cast<std::int32_t>(std::min<std::size_t>(line_.BytesWaiting(), INT32_MAX));
+    return static_cast<std::int32_t>(std::min<std::size_t>(client_.BytesWaiting(), INT32_MAX));
 }
 
 std::int32_t TcpKissLine::read(std::string& chunk, std::int32_t count, bool& fresh) {
     chunk.resize(std::size_t(count));
     fresh = false;
-    const std::size_t n = line_.Read(chunk.data(), chunk.size(), &fresh);
+    const std::size_t n = client_.Read(chunk.data(), chunk.size(), &fresh);
     chunk.resize(n);
     return static_cast<std::int32_t>(n);
 }
 
 void TcpKissLine::write(const std::string& bytes) {
-    if (!line_.Write(bytes))
-        throw std::runtime_error("The TNC at " + line_.Address() + " is not connected");
+    if (!client_.Write(bytes))
+        throw std::runtime_error("The TNC at " + client_.Address() + " is not connected");
 }
 
-void TcpKissLine::stateChanged(KissTcpLine::State state, const std::string& detail) {
+void TcpKissLine::stateChanged(KissTcpClient::State state, const std::string& detail) {
     switch (state) {
-    case KissTcpLine::State::Connected:
+    case KissTcpClient::State::Connected:
         reported_ = false;
         display_.post(StatusSource::Line, "TNC online");
         break;
-    case KissTcpLine::State::Connecting: display_.post(StatusSource::Line, "TNC offline"); break;
-    case KissTcpLine::State::Lost:
+    case KissTcpClient::State::Connecting: display_.post(StatusSource::Line, "TNC offline"); break;
+    case KissTcpClient::State::Lost:
         display_.post(StatusSource::Line, "TNC lost");
         if (!reported_) {
             reported_ = true;
-            continuation_.report("The TNC at " + line_.Address() + " went away" +
+            continuation_.report("The TNC at " + client_.Address() + " went away" +
                                  (detail.empty() ? std::string() : " (" + detail + ")") + "; connecting again every " +
-                                 std::to_string(std::chrono::seconds(KissTcpLine::kRetryInterval).count()) + " s");
+                                 std::to_string(std::chrono::seconds(KissTcpClient::kRetryInterval).count()) + " s");
         }
         break;
-    case KissTcpLine::State::Closed: display_.post(StatusSource::Line, {}); break;
+    case KissTcpClient::State::Closed: display_.post(StatusSource::Line, {}); break;
     }
 }
 

@@ -5,7 +5,7 @@
 // sent goes out as one data frame for port 0, never as raw bytes into the
 // TNC's framing.
 
-#include "kiss/KissTcpLine.h"
+#include "kiss/KissTcpClient.h"
 #include "kiss/LineSource.h"
 #include "serial/CPort.h"
 #include "station/Continuation.h"
@@ -88,15 +88,17 @@ private:
     PortRetry retry_;
 };
 
+// A software TNC's KISS port as the station's line: the adapter between the
+// engine and the TCP client (kiss/KissTcpClient.h) that keeps the connection.
 class TcpKissLine : public StationLine {
 public:
     TcpKissLine(const LineSourceSettings& settings, MainThreadMailbox* mailbox, std::function<void()> onReceived,
                 DisplayQueue& display, Continuation& continuation);
     ~TcpKissLine() override;
 
-    void open() override { line_.Open(host_, port_); }
-    void close() override { line_.Close(); }
-    bool isOpen() const override { return line_.IsOpen(); }
+    void open() override { client_.Open(host_, port_); }
+    void close() override { client_.Close(); }
+    bool isOpen() const override { return client_.IsOpen(); }
     std::int32_t bytesWaiting() override;
     std::int32_t read(std::string& chunk, std::int32_t count, bool& fresh) override;
     void purge() override {}  // no driver queue
@@ -107,9 +109,9 @@ protected:
     void write(const std::string& bytes) override;
 
 private:
-    void stateChanged(KissTcpLine::State state, const std::string& detail);
+    void stateChanged(KissTcpClient::State state, const std::string& detail);
 
-    KissTcpLine line_;
+    KissTcpClient client_;
     std::string host_;
     int port_;
     DisplayQueue& display_;

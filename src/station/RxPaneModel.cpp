@@ -1,5 +1,16 @@
 // A receive pane's text, wrapped lines, trim, caret, selection and scrolling
 // (see RxPaneModel.h).
+//
+// Sections:
+//   The wrapped lines         the wrap rule, wrapping on demand, line lookups
+//   Size, text and the trim   columns and rows, appending, the one-second trim,
+//                             Clear, cutting and replacing text
+//   Editing                   typing, deleting, the caret and its moves
+//   Scrolling                 the top line, scroll steps
+//   Drawing                   a row's text, selection and caret; what a repaint
+//                             must draw
+//   Selection                 positions under the mouse, press and drag,
+//                             select all, the selected text
 
 #include "station/RxPaneModel.h"
 

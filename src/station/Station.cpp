@@ -1,5 +1,16 @@
 // The station engine's conductor: builds and wires the parts, runs start-up,
 // shut-down and the ticks, and passes each window handler to its part.
+//
+// Sections:
+//   Construction            the parts wired; the port's designed settings
+//   Start-up and shut-down  FormCreate, the settings notes, the line chosen,
+//                           FormClose, closeRequested
+//   Actions                 runAction, the trend window, a key in the send pane
+//   Buttons and timers      Clear, Settings, the one-second tick, forwarding's
+//                           state on the status bar
+//   Receive path            a receive event and its continuation, a decoded
+//                           beacon's one receive time
+//   Reports                 a port that will not open, reports raised in a slice
 
 #include "station/Station.h"
 
@@ -12,6 +23,7 @@
 #include <exception>
 #include <locale>
 #include <stdexcept>
+#include <string>
 
 namespace kestrel {
 namespace {
@@ -35,6 +47,8 @@ void ShutDownStep(Notices& notices, const char* what, F&& step) noexcept {
 constexpr std::string_view kFailedAtShutDown = " failed at shut-down";
 
 }  // namespace
+
+// ---- Construction -------------------------------------------------------------
 
 Station::Station(IStationView& view, StationSeams seams)
     : CPort(std::move(seams.device)),
@@ -242,6 +256,56 @@ void Station::FormClose() {
     ShutDownStep(notices_, "closing the line", [&] { line_->close(); });
 }
 
+bool Station::closeRequested() noexcept {
+    CloseReports();
+    bool modalsUp = false;
+    Guarded([&] { modalsUp = view_.dismissModals(); });
+    if (modalsUp)
+        return false;
+    Guarded([this] { FormClose(); });
+    return true;
+}
+
+// ---- Actions -----------------------------------------------------------------
+
+void Station::runAction(design::ActionId id) {
+    switch (id) {
+    case design::aInit: aInitExecute(); return;
+    case design::aFillBuffer: aFillBufferExecute(); return;
+    case design::aRXBufferInit: aRXBufferInitExecute(); return;
+    case design::aRXBufferAnalyse2: aRXBufferAnalyse2Execute(); return;
+    case design::aDecodeTelemetry1: aDecodeTelemetry1Execute(); return;
+    case design::aSaveTempFile: aSaveTempFileExecute(); return;
+    case design::aM4: aM4Execute(); return;
+    case design::aTest: aTestExecute(); return;
+    case design::aSaveBinFile: aSaveBinFileExecute(); return;
+    case design::aTNCSend: aTNCSendExecute(); return;
+    case design::aTrends: aTrendsExecute(); return;
+    case design::kActionCount: break;
+    }
+    throw std::invalid_argument("no action " + std::to_string(int(id)));
+}
+
+void Station::aTrendsExecute() {
+    const ShareSettings& sharing = share_.Settings();
+    view_.showTrends(sharing.hasPosition ? std::optional<StationPosition>({sharing.latitude, sharing.longitude})
+                                         : std::nullopt);
+}
+
+bool Station::MemoTXKey(PaneKey key, char32_t character) noexcept {
+    try {
+        const bool paneHandles = console_.keyPressed(key, character);
+        if (paneHandles && key == PaneKey::Tab) {
+            view_.insertInSendPane("\t");  // and the focus stays
+            return false;
+        }
+        return paneHandles;
+    } catch (...) {
+        ShowCurrentException();
+        return false;  // what did not go out is not shown either
+    }
+}
+
 // ---- Buttons and timers ----------------------------------------------------
 
 void Station::bClearClick() {
@@ -355,7 +419,7 @@ void Station::portFailed(const char* message) {
     display_.post(StatusSource::Line, reason);
     portReasonShown_ = true;
     flushDisplay();
-    view_.showMessage(message);
+    ShowMessage(message);
 }
 
 // Written down when it was raised (Continuation::report); here it is shown.

@@ -2,7 +2,8 @@
 // The station engine: the main window's control logic without the window. A
 // front end builds the controls (from WindowDesign.h), owns the timers,
 // implements IStationView and calls the operation that belongs to each of its
-// handlers, one line each.
+// handlers, one line each: an action by its id (runAction), a close request
+// (closeRequested), a key in the send pane (MemoTXKey).
 //
 // Station is the conductor: it wires the parts together and runs start-up,
 // shut-down and the ticks. The parts, each in a file of its own:
@@ -16,7 +17,8 @@
 //   Continuation the one way to ask the event loop to come back
 // Where a feature hooks in: a decoded beacon reaches decodeFrame() (and
 // IStationView::beaconDecoded) with its one receive time, the one-second tick
-// Timer1Timer(), start-up FormCreate(), shut-down FormClose().
+// Timer1Timer(), start-up FormCreate(), shut-down FormClose(), a new action
+// design::kActions and runAction().
 
 #include "kiss/LineSource.h"
 #include "serial/CPort.h"
@@ -32,6 +34,7 @@
 #include "station/Report.h"
 #include "station/StationLog.h"
 #include "station/StationView.h"
+#include "station/WindowDesign.h"
 #include "telemetry/Archive.h"
 #include "telemetry/Decoder.h"
 #include "telemetry/FrameFinder.h"
@@ -90,6 +93,18 @@ public:
     // written down: standard error and the station log). Runs once.
     void FormClose();
     bool Closed() const { return closed_; }
+    // A close request (the window's close box, a signal, the system): it wins
+    // over every report, so no box opens from here on. While a box or the
+    // setup dialog is up the view dismisses them and asks again once they have
+    // returned (false: the window stays for now); otherwise shut-down runs and
+    // the window closes (true).
+    bool closeRequested() noexcept;
+
+    // ---- Actions ----
+    // Runs the action of the window's design (design::kActions) by its id:
+    // each window's shortcut table calls this one entry. What the action
+    // raises is not caught.
+    void runAction(design::ActionId id);
 
     // ---- Buttons and timers ----
     // Purge (not caught: with the port closed nothing is cleared), then the
@@ -126,11 +141,12 @@ public:
     void flushDisplay() { display_.flush(); }
 
     // ---- TNC send pane ----
-    // A key pressed in the send pane (the rule: SendPaneKey); true when the
-    // pane may handle it. Raises when the write fails.
-    bool MemoTXKey(PaneKey key, char32_t character) { return console_.keyPressed(key, character); }
-    void MemoTXKeyPress(char key) { console_.MemoTXKeyPress(key); }  // the byte goes out at once
-    void aTNCSendExecute(std::string_view paneText) { console_.aTNCSendExecute(paneText); }
+    // A key pressed in the send pane (the rule: SendPaneKey): true when the
+    // pane handles it itself. A Tab the engine types in (the pane would move
+    // on); a write that fails is reported and its key not typed either.
+    bool MemoTXKey(PaneKey key, char32_t character) noexcept;
+    // F9: the pane's text as the TNC expects it.
+    void aTNCSendExecute() { console_.aTNCSendExecute(view_.sendPaneText()); }
 
     // ---- Test generator ----
     void aInitExecute() { console_.aInitExecute(); }
@@ -139,6 +155,10 @@ public:
     void aM4Execute() { console_.aM4Execute(); }
     void TimerXTimer() { console_.TimerXTimer(); }
     bool streamOn() const { return console_.streamOn(); }
+
+    // ---- Trend window ----
+    // F2: the trend window, with the station's place on its map when known.
+    void aTrendsExecute();
 
     // ---- Faults it rides out ----
     // Where what went wrong is written down, as it happens: standard error

@@ -4,6 +4,8 @@
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/Clock.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,22 @@ enum class RxPane { Text, Hex };  // MemoRX, MEMORXHEX
 // what the engine's status-bar model (StatusBar.h) lays out there.
 inline constexpr int kReceivePanel = 0;
 
+// A change to Memo1's text: lineCount whole lines from firstLine on are
+// replaced by text. In the text with '\n' line breaks the first of them starts
+// at `at` and they take `length` characters, the breaks between them counted.
+struct DecodedEdit {
+    int firstLine = 0;
+    int lineCount = 0;
+    std::size_t at = 0;
+    std::size_t length = 0;
+    std::string text;  // whole lines, '\n' between them
+};
+
+// Where the station stands (the [Share] section), for the trend window's map.
+struct StationPosition {
+    double latitude = 0, longitude = 0;
+};
+
 class IStationView {
 public:
     virtual ~IStationView() = default;
@@ -25,14 +43,27 @@ public:
     virtual void showStatus(int panel, std::string_view text, std::string_view tip) = 0;
     // Whether text fits a status panel (1 to 3) whole as the window draws it.
     virtual bool statusTextFits(std::string_view text) = 0;
-    // Replaces what Memo1 shows (Latin-1, '\n' line breaks).
-    virtual void showDecodedText(std::string_view text) = 0;
+    // What Memo1 shows now (Latin-1, '\n' line breaks): the operator may
+    // have typed into it.
+    virtual std::string decodedText() = 0;
+    // Applies one change to Memo1; the engine sends a beacon's changes last
+    // line first, so each edit's place is still that of decodedText().
+    virtual void editDecodedText(const DecodedEdit& edit) = 0;
     // Empties Memo1, then MEMORXHEX, then MemoRX.
     virtual void clearPanes() = 0;
     // Cuts each receive pane to its newest kTrimLines displayed lines.
     virtual void trimPanes() = 0;
-    // A plain message box; returns when it is dismissed.
-    virtual void showMessage(const std::string& text) = 0;
+    // The send pane's text (Latin-1, '\n' line breaks), for F9.
+    virtual std::string sendPaneText() = 0;
+    // Types text into the send pane where its caret is (a Tab, which the
+    // pane itself would take as a move to the next control).
+    virtual void insertInSendPane(std::string_view text) = 0;
+    // Brings up the trend window of this session's beacons.
+    virtual void showTrends(std::optional<StationPosition> station) = 0;
+    // A close request came while a message box or the setup dialog is up:
+    // dismisses them and asks for the close again once they have returned
+    // (true); false when none is up.
+    virtual bool dismissModals() = 0;
     // Switches the generator's timer (TimerX) on or off.
     virtual void setStreamTimer(bool on) = 0;
     // Asks for Station::continueReceive() from the event loop as soon as it

@@ -2,10 +2,11 @@
 // The main window and the setup dialog as designed, without a toolkit: every
 // control's name, kind, parent, docking and designed rectangle, caption, hint
 // and font; the timers; the receive panes' trim count and headings; the
-// actions and their shortcuts; the setup dialog's labels, lists and geometry.
-// Both windows build their controls from it. Sizes are pixels at 96 dots per
-// inch; a docked control keeps its designed width (docked left) or height
-// (docked top or bottom) and takes the rest from its parent.
+// actions with their captions and shortcuts; the setup dialog's labels, lists
+// and geometry. Both windows build their controls and shortcut tables from it.
+// Sizes are pixels at 96 dots per inch; a docked control keeps its designed
+// width (docked left) or height (docked top or bottom) and takes the rest from
+// its parent.
 
 #include "serial/ComSelect.h"
 
@@ -134,7 +135,23 @@ inline constexpr int kTimerXInterval = 10;    // the random-byte stream
 // Lines each receive pane keeps at the trim.
 inline constexpr int kTrimLines = 20;
 
-// ActionList1: each action captioned with its own name.
+// ActionList1: the window's named operations, each run by the engine
+// (Station::runAction) and each window's shortcut table built from this one
+// list. An action's handler is its name with "Execute" (aTest: aTestExecute).
+enum ActionId {
+    aInit,
+    aFillBuffer,
+    aRXBufferInit,
+    aRXBufferAnalyse2,
+    aDecodeTelemetry1,
+    aSaveTempFile,
+    aM4,
+    aTest,
+    aSaveBinFile,
+    aTNCSend,
+    aTrends,  // the trend window of this session's beacons
+    kActionCount
+};
 struct Shortcut {
     bool ctrl = false, alt = false;
     char letter = 0;   // 'A' to 'Z', or
@@ -142,21 +159,35 @@ struct Shortcut {
     bool any() const { return letter || function; }
 };
 struct Action {
+    ActionId id;
     const char* name;
+    const char* caption;
     Shortcut shortcut;
 };
-inline constexpr std::array<Action, 10> kActions{{
-    {"aInit", {}},
-    {"aFillBuffer", {}},
-    {"aRXBufferInit", {}},
-    {"aRXBufferAnalyse2", {}},
-    {"aDecodeTelemetry1", {}},
-    {"aSaveTempFile", {}},
-    {"aM4", {true, true, 'M', 0}},
-    {"aTest", {true, false, 'T', 0}},
-    {"aSaveBinFile", {}},
-    {"aTNCSend", {false, false, 0, 9}},
+// In the order of ActionId. The shortcuts act whichever control has the focus;
+// the trend window's is F2, not a typed character: every Ctrl+letter belongs
+// to the TNC.
+inline constexpr std::array<Action, kActionCount> kActions{{
+    {aInit, "aInit", "aInit", {}},
+    {aFillBuffer, "aFillBuffer", "aFillBuffer", {}},
+    {aRXBufferInit, "aRXBufferInit", "aRXBufferInit", {}},
+    {aRXBufferAnalyse2, "aRXBufferAnalyse2", "aRXBufferAnalyse2", {}},
+    {aDecodeTelemetry1, "aDecodeTelemetry1", "aDecodeTelemetry1", {}},
+    {aSaveTempFile, "aSaveTempFile", "aSaveTempFile", {}},
+    {aM4, "aM4", "aM4", {true, true, 'M', 0}},
+    {aTest, "aTest", "aTest", {true, false, 'T', 0}},
+    {aSaveBinFile, "aSaveBinFile", "aSaveBinFile", {}},
+    {aTNCSend, "aTNCSend", "aTNCSend", {false, false, 0, 9}},
+    {aTrends, "aTrends", "Trends", {false, false, 0, 2}},
 }};
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kActions.size(); ++i)
+            if (kActions[i].id != ActionId(i))
+                return false;
+        return true;
+    }(),
+    "kActions in the order of ActionId");
 // A caption's Alt accelerator letter ("&Clear": 'C'), or 0.
 constexpr char AcceleratorOf(std::string_view caption) {
     const std::size_t at = caption.find('&');

@@ -1,5 +1,10 @@
 // The archive below BaseDirectory/Telemetry: naming the run's files, creating
 // and appending to them, and what a failure leaves behind.
+//
+// In order: the files' names and the BeaconTextLog's line; folders, unique
+// names and temporary files; the run's files opened, the RawByteLog retried
+// and appended to; a beacon's BeaconTextLog line (aSaveTempFileExecute) and
+// RawFrameFile (aSaveBinFileExecute); closing.
 
 #include "telemetry/Archive.h"
 
@@ -311,13 +316,17 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const Syst
     std::string line = beaconTextLogFields(currentRecord);
     utcStamp_ = utc;
     line += dateTimeTail(utcStamp_);
+    if (!extraFields_.empty())
+        line.insert(line.size() - kCrLf.size(), extraFields_);
     if (textLog_ == kNoFile) {
         if (fs_.directoryExists(beaconTextLogPath_))
             beaconTextLogPath_ = freeTextLogName();
         if (!fs_.fileExists(beaconTextLogPath_)) {
             // A new log appears with its header and first line, or not at all.
-            const std::string temp =
-                writeTemporary(folder(kDecodedFolder), beaconTextLogPath_, beaconTextLogHeader() + line);
+            std::string header = beaconTextLogHeader();
+            if (!extraTitles_.empty())
+                header.insert(header.size() - 2 * kCrLf.size(), extraTitles_);
+            const std::string temp = writeTemporary(folder(kDecodedFolder), beaconTextLogPath_, header + line);
             try {
                 fs_.renameNoReplace(temp, beaconTextLogPath_);
                 textLineBroken_ = false;

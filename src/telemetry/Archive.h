@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrel {
 
@@ -71,6 +72,12 @@ public:
     std::uint64_t TimeIndexFailures() const { return timeIndex_.failures(); }
     std::optional<std::string> takeTimeIndexReport() { return timeIndex_.takeReport(); }
     const std::string& TimeIndexPath() const { return timeIndex_.path(); }
+
+    // Columns a re-decoded tree's BeaconTextLog carries after the date and
+    // time: their titles (each after a tab, for the header of a log made from
+    // now on) and the next lines' values (each after a tab, no line break).
+    void setExtraColumns(std::string titles) { extraTitles_ = std::move(titles); }
+    void setExtraFields(std::string fields) { extraFields_ = std::move(fields); }
 
     // A beacon's BeaconTextLog line and its RawFrameFile, stamped with its
     // receive time. Throw EInOutError; before openRunFiles they store nothing
@@ -131,6 +138,7 @@ private:
     std::set<std::string> knownFolders_;
     std::uint64_t rawBytesStored_ = 0;  // the RawByteLog's size on disk
     TimeIndexWriter timeIndex_{fs_};
+    std::string extraTitles_, extraFields_;
     // The name createUnique made a file for last, and the suffix it took.
     std::string lastUniqueName_;
     int lastUniqueSuffix_ = 0;

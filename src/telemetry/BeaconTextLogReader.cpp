@@ -14,6 +14,9 @@ namespace kestrel {
 namespace {
 
 constexpr std::size_t kLineFields = 30;
+// Lines of a tree decoded from a telemetry database's frames add the
+// observers and the count of receptions.
+constexpr std::size_t kPooledLineFields = 32;
 constexpr std::string_view kFirstHeaderLine = "KESTREL (ZZ0KR) beacon data log file";
 
 // Whole-field parsers; each is false unless the field is exactly a number of
@@ -179,22 +182,24 @@ BeaconLogEntry beaconLogEntry(const BeaconRecord& r, const SystemTime& utc) {
         e.foto[i] = r.Foto(i);
     for (std::size_t i = 0; i < kStatusByteCount; ++i)
         e.statusBytes[i] = r.StatusByte(i);
+    e.boots = r.Boots();
+    e.lastBootCause = r.LastBootCause();
     return e;
 }
 
 std::optional<BeaconLogEntry> parseBeaconTextLogLine(std::string_view line) {
-    std::array<std::string_view, kLineFields> f;
+    std::array<std::string_view, kPooledLineFields> f;
     std::size_t n = 0;
     for (std::size_t start = 0;;) {
         const std::size_t tab = line.find('\t', start);
-        if (n == kLineFields)
+        if (n == kPooledLineFields)
             return std::nullopt;
         f[n++] = line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
         if (tab == std::string_view::npos)
             break;
         start = tab + 1;
     }
-    if (n != kLineFields)
+    if (n != kLineFields && n != kPooledLineFields)
         return std::nullopt;
 
     BeaconLogEntry e;
@@ -210,6 +215,10 @@ std::optional<BeaconLogEntry> parseBeaconTextLogLine(std::string_view line) {
     for (std::size_t i = 0; ok && i < kFotoCount; ++i)
         ok = parseInteger(f[21 + i], e.foto[i]);
     ok = ok && parseStatus(f[27], e.statusBytes) && parseDate(f[28], e.utc) && parseTime(f[29], e.utc);
+    if (ok && n == kPooledLineFields) {
+        e.observers = std::string(f[30]);
+        ok = parseInteger(f[31], e.receptions);
+    }
     if (!ok)
         return std::nullopt;
     return e;
@@ -218,7 +227,8 @@ std::optional<BeaconLogEntry> parseBeaconTextLogLine(std::string_view line) {
 BeaconTextLogLine readBeaconTextLogLine(std::string_view line, BeaconLogEntry& entry) {
     if (line.ends_with('\r'))
         line.remove_suffix(1);
-    if (line.empty() || line == kFirstHeaderLine || line == kBeaconTextLogTitle)
+    // A re-decoded tree's title line carries further column titles.
+    if (line.empty() || line == kFirstHeaderLine || line.starts_with(kBeaconTextLogTitle))
         return BeaconTextLogLine::Passed;
     if (auto e = parseBeaconTextLogLine(line)) {
         entry = *e;

@@ -16,7 +16,10 @@
 
 namespace kestrel {
 
-// The values of one BeaconTextLog line (fields 1 to 30), typed as in the record.
+// The values of one BeaconTextLog line (fields 1 to 30), typed as in the record,
+// and what only some sources know: the boot fields (a record has them, a
+// BeaconTextLog line not), and for beacons pooled by a telemetry database the
+// stations that heard them (fields 31 and 32 of a re-decoded tree's lines).
 struct BeaconLogEntry {
     SystemTime utc;  // fields 29 and 30; dayOfWeek and millisecond stay 0
     std::uint32_t flightTime = 0;
@@ -31,6 +34,10 @@ struct BeaconLogEntry {
     std::array<std::uint16_t, kIsunCount> isun{};
     std::array<std::uint16_t, kFotoCount> foto{};
     std::array<std::uint8_t, kStatusByteCount> statusBytes{};
+    std::optional<std::int32_t> boots;
+    std::optional<std::uint8_t> lastBootCause;
+    std::string observers;         // ';'-separated; empty when not known
+    std::uint32_t receptions = 0;  // frames that brought this beacon; 0 when not counted
 
     friend bool operator==(const BeaconLogEntry&, const BeaconLogEntry&) = default;
 };

@@ -110,7 +110,8 @@ std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::siz
     }
 
     length_ = pos - start;
-    std::memcpy(buffer_.data(), work_.data() + start, length_);
+    if (length_ > 0)  // an empty work_ may have no storage at all
+        std::memcpy(buffer_.data(), work_.data() + start, length_);
     if (failure)
         std::rethrow_exception(failure);
     return newMarkers;

@@ -1,5 +1,16 @@
 // The Win32 main window: its controls built from the window's design, its
 // messages, timers and accelerators, each handler one line into the engine.
+//
+// Sections:
+//   The window  its class, creation and start-up, the message loop's hook for
+//               the accelerators and dialog keys
+//   Controls    the controls, hints, status panels and the accelerator table
+//               from the design; the layout
+//   Messages    the window's messages, the close request, commands, timers,
+//               and what the panes' subclass takes first (the send pane's keys)
+//   Handlers    start-up, buttons and timers
+//   The view    IStationView: panes, status panels, Memo1, the send pane, the
+//               trend window, dismissing boxes on a close
 
 #include "win32/Win32Form.h"
 
@@ -72,6 +83,8 @@ std::string PaneText(HWND pane) {
 
 }  // namespace
 
+// ---- The window ------------------------------------------------------------------
+
 TForm1::TForm1(HINSTANCE instance)
     : station_(*this, EngineSeams(mailbox_)), CPort(station_.CPort), instance_(instance) {
     WNDCLASSEXW wc{};
@@ -97,21 +110,8 @@ TForm1::TForm1(HINSTANCE instance)
     SetReportOwner(Handle);
     buildControls();
 
-    std::vector<ACCEL> keys;
-    for (const design::Action& a : design::kActions) {
-        const WORD id = ActionCommand(a.name);
-        if (!a.shortcut.any() || !id)
-            continue;
-        const design::Shortcut& k = a.shortcut;
-        keys.push_back({static_cast<BYTE>(FVIRTKEY | (k.ctrl ? FCONTROL : 0) | (k.alt ? FALT : 0)),
-                        static_cast<WORD>(k.function ? VK_F1 + k.function - 1 : k.letter), id});
-    }
-    const char clearKey = design::AcceleratorOf(design::kControls[design::bClear].caption);
-    keys.push_back({FVIRTKEY | FALT, static_cast<WORD>(clearKey), idClear});
-    // F2, not a typed character: every Ctrl+letter belongs to the TNC.
-    keys.push_back({FVIRTKEY, VK_F2, idTrends});
     trends_ = std::make_unique<TWin32TrendWindow>(instance, false);
-    accelerators_ = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
+    buildAccelerators();
 
     SetTimer(Handle, tmTimer1, design::kTimer1Interval, nullptr);
     Guarded([this] { FormCreate(); });
@@ -260,6 +260,20 @@ void TForm1::buildControls() {
     layoutControls();
 }
 
+void TForm1::buildAccelerators() {
+    std::vector<ACCEL> keys;
+    for (const design::Action& a : design::kActions) {
+        const design::Shortcut& k = a.shortcut;
+        if (k.any())
+            keys.push_back({static_cast<BYTE>(FVIRTKEY | (k.ctrl ? FCONTROL : 0) | (k.alt ? FALT : 0)),
+                            static_cast<WORD>(k.function ? VK_F1 + k.function - 1 : k.letter),
+                            static_cast<WORD>(kActionCommands + a.id)});
+    }
+    const char clearKey = design::AcceleratorOf(design::kControls[design::bClear].caption);
+    keys.push_back({FVIRTKEY | FALT, static_cast<WORD>(clearKey), idClear});
+    accelerators_ = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
+}
+
 void TForm1::addHint(HWND control, std::wstring text) {
     hintTexts_.push_back(std::move(text));
     TTTOOLINFOW tool{};
@@ -366,7 +380,7 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ENDSESSION:
         // The process may end without another message: shut down now.
         if (wParam)
-            Guarded([this] { FormClose(); });
+            Guarded([this] { station_.FormClose(); });
         else
             ReopenReports();  // called off: the program goes on
         return 0;
@@ -382,34 +396,18 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TForm1::closeWindow() {
-    CloseReports();  // no report opens from here on, not even one queued before
-    if (TModalScope::Depth() > 0) {
-        // A box or the dialog is up with its own loop: dismiss it first.
-        CloseAfterModals(Handle);
-        return;
-    }
-    Guarded([this] { FormClose(); });
-    DestroyWindow(Handle);
+    if (station_.closeRequested())
+        DestroyWindow(Handle);
 }
 
 void TForm1::command(WORD id) {
     switch (id) {
-    case idSettings: Guarded([this] { bSettingsClick(); }); break;
-    case idClear: Guarded([this] { bClearClick(); }); break;
-    case idClearTNC: Guarded([this] { bClearTNCClick(); }); break;
-    case idTest: Guarded([this] { aTestExecute(); }); break;
-    case idM4: Guarded([this] { aM4Execute(); }); break;
-    case idTNCSend: Guarded([this] { aTNCSendExecute(); }); break;
-    case idTrends:
-        Guarded([this] {
-            const ShareSettings& sharing = station_.SharingSettings();
-            trends_->setStation(sharing.hasPosition
-                                    ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
-                                    : std::nullopt);
-            trends_->Show();
-        });
-        break;
+    case idSettings: Guarded([this] { bSettingsClick(); }); return;
+    case idClear: Guarded([this] { bClearClick(); }); return;
+    case idClearTNC: Guarded([this] { bClearTNCClick(); }); return;
     }
+    if (id >= kActionCommands && id < kActionCommands + design::kActionCount)
+        Guarded([&] { station_.runAction(design::ActionId(id - kActionCommands)); });
 }
 
 void TForm1::timer(UINT_PTR id) {
@@ -467,17 +465,8 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         break;
     case WM_CHAR:
-        if (pane == MemoTX) {
-            const PaneKey key = PaneKeyOfCharacter(char32_t(wParam));
-            if (!typedKey(key, char32_t(wParam)))
-                return 0;
-            if (key == PaneKey::Tab) {
-                // An edit control in a window with dialog navigation does not
-                // insert a tab itself.
-                SendMessageW(MemoTX, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"\t"));
-                return 0;
-            }
-        }
+        if (pane == MemoTX && !station_.MemoTXKey(PaneKeyOfCharacter(char32_t(wParam)), char32_t(wParam)))
+            return 0;
         if (wParam == 27)
             return 0;
         break;
@@ -486,22 +475,9 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
     return DefSubclassProc(pane, message, wParam, lParam);
 }
 
-bool TForm1::typedKey(PaneKey key, char32_t character) {
-    try {
-        return station_.MemoTXKey(key, character);
-    } catch (...) {
-        ShowCurrentException();
-        return false;  // a failed send is not inserted either
-    }
-}
-
-// ---- Start-up and shut-down -----------------------------------------------------
+// ---- Handlers -------------------------------------------------------------------
 
 void TForm1::FormCreate() { station_.FormCreate(); }
-
-void TForm1::FormClose() { station_.FormClose(); }
-
-// ---- Buttons and timers ---------------------------------------------------------
 
 void TForm1::bClearClick() { station_.bClearClick(); }
 
@@ -510,29 +486,11 @@ void TForm1::bSettingsClick() {
     SetFocus(bSettings);
 }
 
+void TForm1::bClearTNCClick() { SetWindowTextW(MemoTX, L""); }
+
 void TForm1::Timer1Timer() { station_.Timer1Timer(); }
 
-// ---- Test generator and TNC send pane -------------------------------------------
-
-void TForm1::aInitExecute() { station_.aInitExecute(); }
-
-void TForm1::aFillBufferExecute() { station_.aFillBufferExecute(); }
-
-void TForm1::aTestExecute() { station_.aTestExecute(); }
-
-void TForm1::aM4Execute() { station_.aM4Execute(); }
-
 void TForm1::TimerXTimer() { station_.TimerXTimer(); }
-
-void TForm1::MemoTXKeyPress(char& Key) { station_.MemoTXKeyPress(Key); }
-
-WORD TForm1::ActionCommand(std::string_view action) {
-    return action == "aTest" ? idTest : action == "aM4" ? idM4 : action == "aTNCSend" ? idTNCSend : 0;
-}
-
-void TForm1::aTNCSendExecute() { station_.aTNCSendExecute(PaneText(MemoTX)); }
-
-void TForm1::bClearTNCClick() { SetWindowTextW(MemoTX, L""); }
 
 // ---- The view -------------------------------------------------------------------
 
@@ -570,7 +528,24 @@ bool TForm1::statusTextFits(std::string_view text) {
     return size.cx <= part.right - part.left - Scaled(kTextInsets);
 }
 
-void TForm1::showDecodedText(std::string_view text) { SetWindowTextW(Memo1, win32::WidenLines(text).c_str()); }
+std::string TForm1::decodedText() { return PaneText(Memo1); }
+
+void TForm1::editDecodedText(const DecodedEdit& edit) {
+    // The control's line breaks are CR LF: one character more per break. The
+    // operator's selection and scroll position stay where they were.
+    const auto start = static_cast<WPARAM>(edit.at + std::size_t(edit.firstLine));
+    const auto end = static_cast<LPARAM>(start + edit.length + std::size_t(edit.lineCount - 1));
+    DWORD selStart = 0, selEnd = 0;
+    SendMessageW(Memo1, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+    const LRESULT firstVisible = SendMessageW(Memo1, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageW(Memo1, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(Memo1, EM_SETSEL, start, end);
+    SendMessageW(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(win32::WidenLines(edit.text).c_str()));
+    SendMessageW(Memo1, EM_SETSEL, selStart, selEnd);
+    SendMessageW(Memo1, EM_LINESCROLL, 0, firstVisible - SendMessageW(Memo1, EM_GETFIRSTVISIBLELINE, 0, 0));
+    SendMessageW(Memo1, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(Memo1, nullptr, TRUE);
+}
 
 void TForm1::clearPanes() {
     SetWindowTextW(Memo1, L"");
@@ -583,7 +558,24 @@ void TForm1::trimPanes() {
     MEMORXHEX.trimToLines(design::kTrimLines);
 }
 
-void TForm1::showMessage(const std::string& text) { ShowMessage(text); }
+std::string TForm1::sendPaneText() { return PaneText(MemoTX); }
+
+void TForm1::insertInSendPane(std::string_view text) {
+    SendMessageW(MemoTX, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(win32::WidenLines(text).c_str()));
+}
+
+void TForm1::showTrends(std::optional<StationPosition> station) {
+    trends_->setStation(station ? std::optional<plot::GeoPoint>({station->latitude, station->longitude})
+                                : std::nullopt);
+    trends_->Show();
+}
+
+bool TForm1::dismissModals() {
+    if (TModalScope::Depth() == 0)
+        return false;
+    CloseAfterModals(Handle);  // WM_CLOSE again once the last has returned
+    return true;
+}
 
 void TForm1::setStreamTimer(bool on) {
     if (on)

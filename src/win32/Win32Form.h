@@ -1,8 +1,8 @@
 #pragma once
 // TForm1: the main window on Win32, plain controls of the system. It builds
-// the controls, owns the timers and the accelerator table, and shows what the
-// station engine (station/Station.h) hands it; each handler keeps the name of
-// its operation and calls the engine, as the Qt window does.
+// the controls and the accelerator table from the window's design, owns the
+// timers, and shows what the station engine (station/Station.h) hands it;
+// each handler is one call into the engine, as in the Qt window.
 
 #include "station/Station.h"
 #include "station/WindowDesign.h"
@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,10 @@ namespace kestrel {
 
 class TForm1 : private IStationView {
 public:
-    // Command identifiers of the buttons and of the actions with shortcuts.
-    enum Command : WORD {
-        idSettings = 1001,
-        idClear,
-        idClearTNC,
-        idTest = 1101,
-        idM4,
-        idTNCSend,
-        idTrends,  // F2: the trend window
-    };
+    // Command identifiers of the buttons; an action's is kActionCommands
+    // plus its design::ActionId.
+    enum Command : WORD { idSettings = 1001, idClear, idClearTNC };
+    static constexpr WORD kActionCommands = 1100;
     // Timer identifiers.
     enum TimerId : UINT_PTR { tmTimer1 = 1, tmTimerX, tmDisplay, tmContinue };
     static constexpr UINT kContinueMessage = WM_APP + 2;
@@ -44,7 +39,7 @@ public:
     TForm1& operator=(const TForm1&) = delete;
 
     void Show(int showCommand);
-    // The accelerator table (Ctrl+T, Ctrl+Alt+M, F9, Alt+C) and the dialog
+    // The accelerator table (the actions' shortcuts and Alt+C) and the dialog
     // keys (Tab between controls); true when msg was handled.
     bool PreTranslate(MSG& msg);
 
@@ -76,19 +71,11 @@ public:
 
     // ---- Handlers ----
     void FormCreate();
-    void FormClose();
     void bClearClick();
     void bSettingsClick();
-    void Timer1Timer();
-    void aInitExecute();
-    void aFillBufferExecute();
-    void aTestExecute();
-    void aM4Execute();
-    void TimerXTimer();
-    void aTNCSendExecute();
     void bClearTNCClick();
-    // Sends one typed character at once (the key rule: typedKey).
-    void MemoTXKeyPress(char& Key);
+    void Timer1Timer();
+    void TimerXTimer();
 
     Station& Engine() { return station_; }
     // The trend window of this session's beacons (F2), fed as they are decoded.
@@ -103,11 +90,7 @@ private:
     HWND makeControl(design::ControlId id);
     void layoutControls();
     void addHint(HWND control, std::wstring text);
-    // A key in the send pane through the engine's rule; true when the pane
-    // may handle it (a failed send is reported, and not inserted).
-    bool typedKey(PaneKey key, char32_t character);
-    // The command of an action with a shortcut, or 0.
-    static WORD ActionCommand(std::string_view action);
+    void buildAccelerators();
     void command(WORD id);
     void timer(UINT_PTR id);
     void closeWindow();
@@ -116,10 +99,14 @@ private:
     void appendReceived(RxPane pane, std::string_view text) override;
     void showStatus(int panel, std::string_view text, std::string_view tip) override;
     bool statusTextFits(std::string_view text) override;
-    void showDecodedText(std::string_view text) override;
+    std::string decodedText() override;
+    void editDecodedText(const DecodedEdit& edit) override;
     void clearPanes() override;
     void trimPanes() override;
-    void showMessage(const std::string& text) override;
+    std::string sendPaneText() override;
+    void insertInSendPane(std::string_view text) override;
+    void showTrends(std::optional<StationPosition> station) override;
+    bool dismissModals() override;
     void setStreamTimer(bool on) override;
     void continueSoon() override;
     void displaySoon() override;

@@ -1,5 +1,11 @@
 // The Win32 receive pane: draws the model's rows in view and maps the
 // keyboard and the mouse to it (see Win32RxPane.h).
+//
+// In order: the window class and attaching; the model fed (append, trim,
+// clear); the model fitted to the client area and the scroll bar kept with it;
+// painting the rows in view and the caret; the scroll bar's requests; cut and
+// paste; keys and typed characters handed to the model; the context menu; the
+// message procedure.
 
 #include "win32/Win32RxPane.h"
 

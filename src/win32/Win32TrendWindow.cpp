@@ -1,4 +1,10 @@
 // The trend window on Win32 (see Win32TrendWindow.h).
+//
+// Sections:
+//   The window  its controls and layout, beacons fed live, a file opened
+//   Messages    the window's and the canvas's messages, painting the display
+//               list from the off-screen bitmap
+//   Commands    the tool bar: open an archive or a file, save a PNG
 
 #include "win32/Win32TrendWindow.h"
 
@@ -113,6 +119,8 @@ void RegisterClasses(HINSTANCE instance, WNDPROC window, WNDPROC canvas) {
 }
 
 }  // namespace
+
+// ---- The window ------------------------------------------------------------------------
 
 TWin32TrendWindow::TWin32TrendWindow(HINSTANCE instance, bool endsProgram)
     : instance_(instance), endsProgram_(endsProgram) {

@@ -1,12 +1,16 @@
 // kiss_direwolf_check [BEACONS]: beacons through a real software TNC and back.
 // Debian's gen_packets turns each beacon into AX.25 audio (1200 baud AFSK),
 // direwolf decodes the audio from its standard input and hands the packets
-// out on its KISS TCP port, where KissTcpLine, KissDeframer and the frame
+// out on its KISS TCP port, where KissTcpClient, KissDeframer and the frame
 // finder must find every beacon, byte for byte. Skips (exit 0) when direwolf
 // is not installed; prints what direwolf delivered.
+//
+// In order: beacons made and turned into audio; direwolf started on a free
+// port; the KISS client collecting what it delivers; the comparison, byte for
+// byte.
 
 #include "kiss/KissDeframer.h"
-#include "kiss/KissTcpLine.h"
+#include "kiss/KissTcpClient.h"
 
 #include "support/Beacons.h"
 #include "support/Eventually.h"
@@ -228,7 +232,7 @@ int main(int argc, char** argv) {
     ::close(audio[0]);
 
     TestMailbox mailbox;
-    KissTcpLine line(&mailbox);
+    KissTcpClient line(&mailbox);
     KissDeframer deframer;
     CollectingHost host;
     std::vector<std::string> contents;
@@ -248,7 +252,7 @@ int main(int argc, char** argv) {
     };
     line.Open("127.0.0.1", port);
     if (!eventually(
-            mailbox, [&] { return line.GetState() == KissTcpLine::State::Connected; }, 20000ms)) {
+            mailbox, [&] { return line.GetState() == KissTcpClient::State::Connected; }, 20000ms)) {
         ::kill(direwolf, SIGTERM);
         return fail("no connection to direwolf's KISS port " + std::to_string(port), log);
     }
@@ -282,7 +286,7 @@ int main(int argc, char** argv) {
     });
     // direwolf ends at the end of its input; the line then sees it go.
     eventually(
-        mailbox, [&] { return line.GetState() != KissTcpLine::State::Connected; }, 120000ms);
+        mailbox, [&] { return line.GetState() != KissTcpClient::State::Connected; }, 120000ms);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     feeder.join();
     line.Close();

@@ -1,5 +1,10 @@
 // The port engine on a real line: transfers, timeouts, event delivery through
 // the main-thread mailbox, closing while a delivery is pending, hang-up.
+//
+// In order: transfers and time-outs; events delivered through the mailbox;
+// opening and operating a closed or missing port; purge; closing while a
+// delivery is pending; a handler's escaping error; the sync methods; hang-up;
+// destruction.
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,9 @@
 // Settings of TComPort: text forms, combined flow control, what a change hands
 // to the driver, the settings file.
+//
+// In order: text forms, error texts, defaults, flow control and buffer rules;
+// what each setting hands to the fake device, opening and its failures;
+// then, under its marker, the settings file.
 
 #include <gtest/gtest.h>
 

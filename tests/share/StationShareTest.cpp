@@ -7,6 +7,7 @@
 #include "telemetry/TimeIndex.h"
 #include "support/ExpectedBeacon.h"
 #include "support/FakeComDevice.h"
+#include "support/FakeView.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/SidsServer.h"
@@ -26,23 +27,9 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// A window that keeps its status bar, Memo1 and the trend samples' times.
-struct StatusView : IStationView {
-    std::array<std::string, 4> panels;
-    std::string decoded;
-    std::vector<SystemTime> trendTimes;
-    void appendReceived(RxPane, std::string_view) override {}
-    void showStatus(int panel, std::string_view t, std::string_view) override { panels[std::size_t(panel)] = t; }
+// A window whose status panels take every text whole.
+struct StatusView : test::FakeView {
     bool statusTextFits(std::string_view) override { return true; }
-    void showDecodedText(std::string_view t) override { decoded = t; }
-    void beaconDecoded(const BeaconRecord&, const SystemTime& utc) override { trendTimes.push_back(utc); }
-    void clearPanes() override {}
-    void trimPanes() override {}
-    void showMessage(const std::string&) override {}
-    void setStreamTimer(bool) override {}
-    void continueSoon() override {}
-    void displaySoon() override {}
-    void beep() override {}
 };
 
 class StationShare : public ::testing::Test {
@@ -146,7 +133,7 @@ TEST_F(StationShare, ABeaconCarriesOneReceiveTimeEverywhere) {
         test::readFile(archive.BeaconTextLogPath()).ends_with("\t" + formatDate(at) + "\t" + formatTime(at) + "\r\n"));
     EXPECT_EQ(fs::path(archive.LastRawFrameFilePath()).filename().string(), rawFrameFileName(at));
     EXPECT_EQ(server.received().front().fields.at("timestamp"), SidsTimestamp(at));
-    EXPECT_EQ(view.trendTimes, std::vector<SystemTime>{at});
+    EXPECT_EQ(view.beaconTimes, std::vector<SystemTime>{at});
 }
 
 }  // namespace

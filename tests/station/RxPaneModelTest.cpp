@@ -1,5 +1,9 @@
 // The receive panes' model: the wrap rule, keeping everything between trims,
 // the trim, the operator's editing and keys, scrolling back, repaints.
+//
+// In order: the wrap table and its helpers; keeping everything between ticks
+// and the trim; the operator's typing and keys; scrolling back; repaints;
+// selection; a new width.
 
 #include "station/RxPaneModel.h"
 #include "station/RxPaneText.h"

@@ -1,11 +1,18 @@
 // The station engine's decisions, with a fake view, a fake serial device and a
 // scratch working directory: start-up and shut-down, Clear, Settings, the
 // receive loop and its display, the send pane and the test generator.
+//
+// In order: the fixture (scratch files, reports recorded); start-up; receiving
+// and the display tick; the status bar's panels; faults ridden out (archive,
+// lost port); shut-down; Clear and Settings; the send pane and the actions run
+// by id; Memo1's changed lines; the close request; the test generator; KISS
+// lines (serial and TCP).
 
 #include "station/Station.h"
 
 #include "support/ExpectedBeacon.h"
 #include "support/FakeComDevice.h"
+#include "support/FakeView.h"
 #include "support/ForwardingFileSystem.h"
 #include "support/TestMailbox.h"
 #include "support/Files.h"
@@ -21,55 +28,24 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
 
 namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-// What the window would show, and what the engine asked of it.
-class FakeView : public IStationView {
-public:
-    std::string text, hex, status, decoded;
-    std::array<std::string, 4> panels, tips;  // status panels 1 to 3 at [1] to [3]
-    std::vector<std::string> messages;
-    int paints = 0;  // calls that reached a pane, the status or Memo1
-    int displayRequests = 0, continueRequests = 0, clears = 0, trims = 0, beeps = 0;
-    bool streamTimer = false;
-
-    void appendReceived(RxPane pane, std::string_view t) override {
-        ++paints;
-        (pane == RxPane::Text ? text : hex) += t;
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines(1);
+    for (char c : text) {
+        if (c == '\n')
+            lines.emplace_back();
+        else
+            lines.back() += c;
     }
-    void showStatus(int panel, std::string_view t, std::string_view tip) override {
-        ++paints;
-        (panel == kReceivePanel ? status : panels[std::size_t(panel)]) = t;
-        tips[std::size_t(panel)] = tip;
-    }
-    // About what a 100-pixel panel holds of the window's font.
-    bool statusTextFits(std::string_view t) override { return t.size() <= 14; }
-    // What a panel says whole: its tooltip when it has one.
-    std::string said(int panel) const {
-        const std::size_t i = std::size_t(panel);
-        return tips[i].empty() ? panels[i] : tips[i];
-    }
-    void showDecodedText(std::string_view t) override {
-        ++paints;
-        decoded = t;
-    }
-    void clearPanes() override {
-        ++clears;
-        text.clear();
-        hex.clear();
-        decoded.clear();
-    }
-    void trimPanes() override { ++trims; }
-    void showMessage(const std::string& m) override { messages.push_back(m); }
-    void setStreamTimer(bool on) override { streamTimer = on; }
-    void continueSoon() override { ++continueRequests; }
-    void displaySoon() override { ++displayRequests; }
-    void beep() override { ++beeps; }
-};
+    return lines;
+}
 
 // The real file system with the scratch directory as the current one.
 class ScratchFileSystem : public test::ForwardingFileSystem {
@@ -92,13 +68,19 @@ private:
     std::string dir_;
 };
 
-// The application's report, recorded.
+// The application's report, recorded: errors and plain messages apart.
 struct Reports {
     Reports() {
-        SetReportPresenter([this](TMessageKind, const std::string& text) { texts.push_back(text); });
+        ReopenReports();
+        SetReportPresenter([this](TMessageKind kind, const std::string& text) {
+            (kind == TMessageKind::Error ? texts : messages).push_back(text);
+        });
     }
-    ~Reports() { SetReportPresenter(nullptr); }
-    std::vector<std::string> texts;
+    ~Reports() {
+        SetReportPresenter(nullptr);
+        ReopenReports();
+    }
+    std::vector<std::string> texts, messages;
 };
 
 class StationTest : public ::testing::Test {
@@ -131,7 +113,8 @@ protected:
     test::FixedClock clock;
     test::FakeDeviceLog log;
     test::TestMailbox mailbox;
-    FakeView view;
+    test::FakeView view;
+    Reports reports;
     std::unique_ptr<Station> station;
 };
 
@@ -143,7 +126,7 @@ TEST_F(StationTest, StartUpLoadsTheSettingsOpensTheRunFilesThenThePort) {
     EXPECT_EQ(fs::path(station->TelemetryArchive().RawByteLogPath()).parent_path(), dir / "Telemetry" / "raw_log");
     EXPECT_EQ(station->SettingsFilePath(), (dir / "RS232Settings.ini").string());
     EXPECT_FALSE(view.streamTimer);
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(reports.messages.empty());
 }
 
 TEST_F(StationTest, FirstStartWithoutSettingsUsesTheDesignAndStoresItAtShutDown) {
@@ -161,7 +144,7 @@ TEST_F(StationTest, FirstStartWithoutSettingsUsesTheDesignAndStoresItAtShutDown)
 TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
     log.failures["Open"] = ENOENT;
     start();
-    EXPECT_EQ(view.messages, std::vector<std::string>{Station::kStartUpPortError});
+    EXPECT_EQ(reports.messages, std::vector<std::string>{Station::kStartUpPortError});
     EXPECT_NE(view.said(1).find("ttyTNC: no such device"), std::string::npos)
         << "the box keeps its text; the reason goes to the port's panel: " << view.said(1);
     EXPECT_FALSE(station->CPort.Connected());
@@ -174,7 +157,7 @@ TEST_F(StationTest, AFolderThatCannotBeWrittenIsSaidWithItsPathAndReasonAndThePo
     Reports reports;
     test::writeFile(dir / "Telemetry", "a file where the folder must go");
     start();
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(reports.messages.empty());
     EXPECT_TRUE(station->CPort.Connected());
     EXPECT_FALSE(station->TelemetryArchive().rawByteLogOpen());
     station->continueReceive();
@@ -253,7 +236,7 @@ TEST_F(StationTest, ASettingsFallbackKeepsItsPanelBesideTheForwardingState) {
     EXPECT_EQ(view.panels[2], "Settings:...") << "cut after a whole word";
     EXPECT_NE(view.tips[2].find("BaudRate=250000"), std::string::npos) << view.tips[2];
     EXPECT_EQ(view.panels[3], "Shared 0");
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(reports.messages.empty());
     station->bSettingsClick([] {});
     station->flushDisplay();
     EXPECT_EQ(view.panels[2], "") << "the port is set up as the operator chose";
@@ -265,7 +248,6 @@ TEST_F(StationTest, ASettingsFallbackKeepsItsPanelBesideTheForwardingState) {
 // nearest free one, a [Share] fault is cut at a word with its sentence in the
 // tooltip, and archive trouble moves it on rather than hiding it.
 TEST_F(StationTest, OnAKissLineForwardingHasAPanelOfItsOwn) {
-    Reports reports;
     test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") +
                                                    "[Line]\r\nSource=Serial KISS\r\n"
                                                    "[Share]\r\nUrl=http://127.0.0.1:9/\r\nNoradId=0\r\n");
@@ -284,7 +266,6 @@ TEST_F(StationTest, OnAKissLineForwardingHasAPanelOfItsOwn) {
 }
 
 TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOneMissed) {
-    Reports reports;
     start();
     files.writeSizes.clear();  // the station log's first line
     const std::string chunk = "abc" + test::sampleBeacon(1);
@@ -305,7 +286,6 @@ TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOne
 // shown, analysed and decoded, each failure is reported once and counted, and
 // the RawByteLog is made as soon as it can be.
 TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
-    Reports reports;
     test::writeFile(dir / "Telemetry", "no folder here");
     start();
     const std::string bytes = "abc" + test::sampleBeacon(7) + "xyz";
@@ -329,7 +309,6 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
 }
 
 TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSettings) {
-    Reports reports;
     log.wakeUps = {test::kHangUp};  // the adapter goes away right after the open
     start();
     ASSERT_TRUE(test::eventually([&] { return !station->CPort.EventThreadActive(); }));
@@ -368,7 +347,6 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
 // Windows: the event thread may go on waiting on a device that is gone; the
 // tick asks the device itself, and a failing read counts as the loss.
 TEST_F(StationTest, ADeviceThatNoLongerAnswersIsLostAtTheTickOrAtTheRead) {
-    Reports reports;
     start();
     log.failures["Probe"] = 1167;
     station->Timer1Timer();
@@ -388,7 +366,6 @@ TEST_F(StationTest, ADeviceThatNoLongerAnswersIsLostAtTheTickOrAtTheRead) {
 }
 
 TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
-    Reports reports;
     start();
     log.rx = "late";
     station->FormClose();
@@ -441,12 +418,12 @@ TEST_F(StationTest, SettingsClosesThePortAroundTheDialogAndReportsAPortThatFails
     EXPECT_FALSE(station->CPort.Connected());
     station->settingsAfterDialog();
     EXPECT_TRUE(station->CPort.Connected());
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(reports.messages.empty());
 
     station->settingsBeforeDialog();
     log.failures["Open"] = ENOENT;
     station->settingsAfterDialog();
-    EXPECT_EQ(view.messages, std::vector<std::string>{Station::kSettingsPortError});
+    EXPECT_EQ(reports.messages, std::vector<std::string>{Station::kSettingsPortError});
     EXPECT_FALSE(station->CPort.Connected());
     EXPECT_FALSE(view.panels[1].empty());
 
@@ -540,8 +517,9 @@ TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
 
 // One rule for both windows: every key that types a character goes out as a
 // terminal sends it, the pane edits with it as usual (Delete types nothing,
-// so it only deletes), and a character the line cannot carry as one byte is
-// neither sent nor shown.
+// so it only deletes; a Tab the engine types in, as the pane would move on),
+// and a character the line cannot carry as one byte is neither sent nor
+// shown; nor is a key whose write fails, which is reported.
 TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     start();
     struct Case {
@@ -550,7 +528,7 @@ TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
         bool paneHandles;
     };
     const Case cases[] = {
-        {PaneKey::Tab, U'\t', true},         {PaneKey::Delete, 0x7F, true},
+        {PaneKey::Tab, U'\t', false},        {PaneKey::Delete, 0x7F, true},
         {PaneKey::Backspace, U'\b', true},   {PaneKey::Escape, 0x1B, false},
         {PaneKey::Enter, U'\r', true},       {PaneKey::Character, 0x07, true},
         {PaneKey::Character, U'A', true},    {PaneKey::Character, 0xE9, true},
@@ -559,26 +537,139 @@ TEST_F(StationTest, KeysInTheSendPaneGoOutAsATerminalSendsThem) {
     for (const Case& c : cases)
         EXPECT_EQ(station->MemoTXKey(c.key, c.character), c.paneHandles) << int(c.character);
     EXPECT_EQ(log.written, "\t\b\x1B\r\aA\xE9");
+    EXPECT_EQ(view.sendPane, "\t");
     EXPECT_EQ(view.beeps, 1);
     for (const Case& c : cases)
         EXPECT_TRUE(c.key == PaneKey::Character || PaneKeyOfCharacter(c.character) == c.key)
             << int(c.character) << ": a window that sees only the character";
 
     station->CPort.ClosePort();
-    EXPECT_THROW(station->MemoTXKey(PaneKey::Character, U'A'), EComPort);
+    EXPECT_FALSE(station->MemoTXKey(PaneKey::Character, U'A'));
+    EXPECT_FALSE(station->MemoTXKey(PaneKey::Tab, U'\t'));
+    EXPECT_EQ(reports.texts.size(), 2u);
+    EXPECT_EQ(view.sendPane, "\t");
 }
 
 TEST_F(StationTest, TypedKeysAndF9GoOutAsTheTncExpectsThem) {
     start();
     for (char key : std::string("AT\r"))
-        station->MemoTXKeyPress(key);
-    station->aTNCSendExecute("AT\n");
-    station->aTNCSendExecute("");
+        station->MemoTXKey(PaneKeyOfCharacter(char32_t(key)), char32_t(key));
+    view.sendPane = "AT\n";
+    station->runAction(design::aTNCSend);
+    view.sendPane.clear();
+    station->runAction(design::aTNCSend);
     EXPECT_EQ(log.written, "AT\rAT\r\n\r\r");
 
     station->CPort.ClosePort();
-    EXPECT_THROW(station->MemoTXKeyPress('A'), EComPort);
-    EXPECT_THROW(station->aTNCSendExecute("x"), EComPort);
+    EXPECT_THROW(station->runAction(design::aTNCSend), EComPort);
+}
+
+// Each action of the window's design, run by its id as both windows' shortcut
+// tables run it, does its own work on the latest beacon or byte.
+TEST_F(StationTest, EveryActionRunsByItsId) {
+    test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") +
+                                                   "[Share]\r\nUrl=http://127.0.0.1:9/\r\nNoradId=99999\r\n"
+                                                   "Callsign=N0CALL\r\nLatitude=49.5\r\nLongitude=8.25\r\n");
+    start("");
+    receive(test::sampleBeacon(1000) + "xy");
+    const fs::path decoded = test::filesIn(dir / "Telemetry" / "Decoded").at(0);
+    const auto rawFrames = [&] { return test::filesIn(dir / "Telemetry" / "raw_data").size(); };
+    const auto logLines = [&] {
+        const std::string t = test::readFile(decoded);
+        return std::count(t.begin(), t.end(), '\n');
+    };
+    const auto expectations = std::map<design::ActionId, std::function<void()>>{
+        {design::aInit, [&] { EXPECT_EQ(station->Generator().HeaderValue, kTestFrameHeader); }},
+        {design::aFillBuffer, [&] { EXPECT_EQ(station->Generator().TestFrame.size(), kBeaconFrameSize); }},
+        {design::aRXBufferInit, [&] { EXPECT_EQ(station->Finder().ReceiveBufferLength(), 0); }},
+        {design::aRXBufferAnalyse2, [&] { EXPECT_EQ(station->Finder().ReceiveBufferLength(), 1) << "the 'y' again"; }},
+        {design::aDecodeTelemetry1,
+         [&] {
+             EXPECT_EQ(station->BeaconCounter(), 2);
+             EXPECT_EQ(rawFrames(), 2u) << "and stored it";
+         }},
+        {design::aSaveTempFile, [&] { EXPECT_EQ(logLines(), 4 + 3) << "the header and the beacon three times"; }},
+        {design::aM4, [&] { EXPECT_TRUE(view.streamTimer); }},
+        {design::aTest, [&] { EXPECT_EQ(log.written.size(), kBeaconFrameSize); }},
+        {design::aSaveBinFile, [&] { EXPECT_EQ(rawFrames(), 3u); }},
+        {design::aTNCSend, [&] { EXPECT_EQ(log.written.substr(kBeaconFrameSize), "\r"); }},
+        {design::aTrends,
+         [&] {
+             ASSERT_EQ(view.trendsShown.size(), 1u);
+             ASSERT_TRUE(view.trendsShown[0]);
+             EXPECT_EQ(view.trendsShown[0]->latitude, 49.5);
+             EXPECT_EQ(view.trendsShown[0]->longitude, 8.25);
+         }},
+    };
+    ASSERT_EQ(expectations.size(), design::kActions.size());
+    for (const design::Action& a : design::kActions) {
+        station->runAction(a.id);
+        expectations.at(a.id)();
+    }
+    EXPECT_THROW(station->runAction(design::kActionCount), std::invalid_argument);
+    station->FormClose();
+}
+
+// Memo1 gets only the lines that changed, whatever the operator typed into
+// it, and the lines a beacon has beyond the last one's (GPS on) come and go.
+TEST_F(StationTest, TheDecodedPaneGetsOnlyTheLinesThatChanged) {
+    start();
+    receive(test::sampleBeacon(1000));
+    station->displayTick();
+    ASSERT_EQ(view.edits.size(), 1u) << "an empty pane takes the whole text";
+    const std::string first = view.decoded;
+
+    BeaconRecord r;
+    r.setMilliseconds(2000);
+    r.setFlightTime(2);
+    r.setVbat(6850);
+    r.setIsys(200);
+    r.setGpsOn(1);
+    view.edits.clear();
+    receive(buildBeaconFrame(135, r));
+    station->displayTick();
+    const std::vector<std::string> second = LinesOf(view.decoded);
+    EXPECT_GT(second.size(), LinesOf(first).size());
+    std::size_t linesEdited = 0;
+    for (const DecodedEdit& e : view.edits)
+        linesEdited += std::size_t(e.lineCount);
+    EXPECT_LT(linesEdited, 8u) << "the count, the time, the flight time and the GPS lines";
+    for (std::size_t i = 1; i < view.edits.size(); ++i)
+        EXPECT_LT(view.edits[i].at, view.edits[i - 1].at) << "the last run first";
+
+    // The operator typed a line into the pane; the next beacon (GPS off) puts
+    // the decoder's lines back, and only those.
+    view.decoded.insert(0, "typed\n");
+    view.edits.clear();
+    receive(test::sampleBeacon(3000));
+    station->displayTick();
+    EXPECT_EQ(LinesOf(view.decoded).size(), LinesOf(first).size());
+    EXPECT_EQ(view.decoded.find("typed"), std::string::npos);
+    EXPECT_EQ(view.decoded.substr(view.decoded.find("Vbat")), first.substr(first.find("Vbat")));
+
+    station->bClearClick();
+    view.edits.clear();
+    receive(test::sampleBeacon(4000));
+    station->displayTick();
+    EXPECT_EQ(view.edits.size(), 1u) << "after Clear the whole text again";
+}
+
+// A close request wins over every report; with a box up the box goes first
+// and shut-down waits for the request that comes once it has returned.
+TEST_F(StationTest, ACloseRequestWaitsForTheBoxesToGoAndOpensNoOther) {
+    start();
+    view.modalsUp = 1;
+    EXPECT_FALSE(station->closeRequested());
+    EXPECT_EQ(view.dismissals, 1);
+    EXPECT_FALSE(station->Closed());
+    ShowException("raised after the close request");
+    EXPECT_TRUE(reports.texts.empty());
+
+    view.modalsUp = 0;
+    EXPECT_TRUE(station->closeRequested());
+    EXPECT_TRUE(station->Closed());
+    EXPECT_FALSE(station->CPort.Connected());
+    EXPECT_TRUE(fs::exists(dir / "RS232Settings.ini"));
 }
 
 TEST_F(StationTest, CtrlTSendsAFreshBeaconAndTheStreamFollowsTheSequence) {
@@ -625,20 +716,19 @@ TEST_F(StationTest, ASerialKissLineIsDeframedAndAnsweredInKissFrames) {
     EXPECT_EQ(view.hex.size(), 3 * line.size());
     EXPECT_EQ(view.panels[3], "KISS 1/0");
 
-    station->MemoTXKeyPress('A');
+    station->MemoTXKey(PaneKey::Character, U'A');
     station->aTestExecute();
     EXPECT_EQ(log.written, EncodeKissDataFrame("A") + EncodeKissDataFrame(station->Generator().TestFrame));
 }
 
 #ifndef _WIN32
 TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
-    Reports reports;
     test::Listener tnc;
     test::writeFile(dir / "RS232Settings.ini", test::SettingsFor("ttyTNC") + "[Line]\r\nSource=KISS TCP\r\nTcpPort=" +
                                                    std::to_string(tnc.port()) + "\r\n");
     start("");
     EXPECT_EQ(log.count("Open"), 0) << "the serial port stays closed";
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(reports.messages.empty());
     ASSERT_TRUE(test::eventually(mailbox, [&] { return tnc.accept(); }));
 
     const std::string beacon = test::escapedBeacon(9);

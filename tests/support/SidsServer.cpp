@@ -1,5 +1,9 @@
 // The forwarding tests' telemetry server: accepts form posts on 127.0.0.1
 // over plain HTTP or TLS, checks each field and answers as told.
+//
+// In order: the test certificates; checking a posted form field by field; the
+// server's thread (accept, TLS, read a request, answer as told); the public
+// calls that tell it how to answer and what it received.
 
 #include "support/SidsServer.h"
 
@@ -120,6 +124,7 @@ struct SidsServer::Impl {
     std::set<std::string> refused;
     std::vector<Submission> received;
     std::vector<int> held;  // connections never answered
+    std::function<Reply(const std::string&)> gets;
     std::atomic<bool> stop{false};
 
     void listen() {
@@ -209,6 +214,8 @@ struct SidsServer::Impl {
         Submission s;
         s.request = in;
         s.at = std::chrono::system_clock::now();
+        if (head.rfind("GET ", 0) == 0)
+            return answerGet(fd, ssl, std::move(s), head);
         Check(s, head, in.substr(headEnd + 4, length));
         std::lock_guard lock(mutex);
         Answer a = mode;
@@ -257,6 +264,29 @@ struct SidsServer::Impl {
             "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
             "\r\n\r\n" + body;
         received.push_back(std::move(s));
+        if (ssl)
+            SSL_write(ssl, reply.data(), int(reply.size()));
+        else
+            (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        finish(fd, ssl);
+    }
+
+    void answerGet(int fd, SSL* ssl, Submission s, const std::string& head) {
+        std::function<Reply(const std::string&)> handler;
+        {
+            std::lock_guard lock(mutex);
+            handler = gets;
+        }
+        const Reply r = handler ? handler(head) : Reply{404, "", "{\"detail\": \"Not found.\"}"};
+        const std::string reply =
+            "HTTP/1.1 " + std::to_string(r.status) + " Answer\r\n" + r.headers +
+            "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " + std::to_string(r.body.size()) +
+            "\r\n\r\n" + r.body;
+        s.answered = r.status;
+        {
+            std::lock_guard lock(mutex);
+            received.push_back(std::move(s));
+        }
         if (ssl)
             SSL_write(ssl, reply.data(), int(reply.size()));
         else
@@ -318,6 +348,11 @@ void SidsServer::answer(Answer a) {
         impl_->dropHeld();
 }
 
+void SidsServer::answerGets(std::function<Reply(const std::string& head)> handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->gets = std::move(handler);
+}
+
 void SidsServer::retryAfter(const std::string& value) {
     std::lock_guard lock(impl_->mutex);
     impl_->retryAfter = value;
@@ -351,7 +386,7 @@ std::vector<std::string> SidsServer::taken() const {
     std::lock_guard lock(impl_->mutex);
     std::vector<std::string> frames;
     for (const auto& s : impl_->received)
-        if (s.answered / 100 == 2)
+        if (s.answered / 100 == 2 && s.fields.count("frame"))
             frames.push_back(s.fields.at("frame"));
     return frames;
 }

@@ -1,10 +1,12 @@
 #pragma once
 // A small telemetry server for the tests, POSIX sockets and OpenSSL: takes
 // SiDS form posts on 127.0.0.1, checks every field and its format, and answers
-// as the test tells it. Plain HTTP, or HTTPS with a certificate of TestPki.
+// as the test tells it; answers GETs (pages of telemetry) as the test's handler
+// says. Plain HTTP, or HTTPS with a certificate of TestPki.
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,6 +52,17 @@ public:
     void goDown();
     void comeUp();
 
+    // A GET's answer: status, further header lines (each ending in CR LF), body.
+    struct Reply {
+        int status = 200;
+        std::string headers;
+        std::string body;
+    };
+    // Answers each GET with what the handler makes of its request head (the
+    // request line and headers); without one a GET gets 404.
+    void answerGets(std::function<Reply(const std::string& head)> handler);
+
+    // Posts and GETs as they came; a GET's fields are empty.
     std::vector<Submission> received() const;
     // The frames of the requests answered 2xx, in order.
     std::vector<std::string> taken() const;

@@ -22,13 +22,22 @@ const SystemTime kStored{2024, 3, 0, 5, 14, 15, 7, 0};
 TEST(BeaconTextLogReader, ReadsBackWhatTheArchiveWrites) {
     // The worked example's line holds its values exactly, but for Tcpu, which
     // the line rounds to 30.6.
+    // A line has no boot fields.
     BeaconLogEntry expected = beaconLogEntry(test::exampleRecord(), kStored);
     expected.tcpu = 30.6;
-    const auto entry = parseBeaconTextLogLine(
+    expected.boots.reset();
+    expected.lastBootCause.reset();
+    const std::string line =
         "86400\t6850\t  95\t 200\t12.5\t-3.0\t0.0\t54.900000\t23.933300\t400050.0000\t1005.0000\t1\t30.6\t18\t-25\t"
-        "-21\t0\t0\t120\t0\t385\t1\t22\t333\t4000\t555\t6\t0x01000AFF00001080\t2024-03-05\t14:15:07");
+        "-21\t0\t0\t120\t0\t385\t1\t22\t333\t4000\t555\t6\t0x01000AFF00001080\t2024-03-05\t14:15:07";
+    const auto entry = parseBeaconTextLogLine(line);
     ASSERT_TRUE(entry);
     EXPECT_EQ(*entry, expected);
+    // A re-decoded tree of pooled frames adds the observers and the receptions.
+    expected.observers = "N0CALL-JN49ar;DL1ABC-JO62";
+    expected.receptions = 3;
+    EXPECT_EQ(parseBeaconTextLogLine(line + "\tN0CALL-JN49ar;DL1ABC-JO62\t3"), expected);
+    EXPECT_FALSE(parseBeaconTextLogLine(line + "\tN0CALL-JN49ar\tthree"));
 
     BeaconRecord odd = test::exampleRecord();
     odd.setBx(std::nanf(""));

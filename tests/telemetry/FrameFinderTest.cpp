@@ -230,6 +230,8 @@ TEST_F(FrameFinderTest, RecordedBytesFindWhatByteByByteFinds) {
         bulkHost = RecordingHost();
         FrameFinder bulk(bulkHost);
         bulkHost.finder = &bulk;
+        // Nothing at all, before any byte (a frame of no bytes), changes nothing.
+        EXPECT_EQ(bulk.analyseRecordedBytes(nullptr, 0), 0u);
         std::size_t markers = 0;
         for (std::size_t at = 0; at < stream.size(); at += chunk) {
             const std::string_view part = std::string_view(stream).substr(at, chunk);

@@ -1,5 +1,9 @@
 // kestrel-redecode against the live code path: the same bytes through the
 // program's frame finder, decoder and archive one by one, then through the tool.
+//
+// In order: a live run through the program's own receive path; the tool
+// against it (beacons and files, inputs left alone, stamps, CSV, a full disk);
+// then the engine itself against re-decoding (the same time per beacon).
 #include "Redecode.h"
 #ifdef KESTREL_DECODER
 #include "SimPort.h"
@@ -7,6 +11,7 @@
 #include "support/Child.h"
 #include "support/Eventually.h"
 #include "support/FakeComDevice.h"
+#include "support/FakeView.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/ForwardingFileSystem.h"
@@ -193,10 +198,16 @@ TEST(RedecodeCsv, WorkedExampleRowAndNonFiniteNumbers) {
     const std::string row =
         "2024-03-05T14:15:07.250Z,86400,6850,95,200,12.5,-3,0,54.9,23.9333,400050,1005,1,30.64764705882353,18,-25,-21,"
         "0,"
-        "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080\n";
+        "0,120,0,385,1,22,333,4000,555,6,0x01000AFF00001080,0,0,,\n";
     EXPECT_EQ(redecode::csvRow(e), row);
     const std::string header = redecode::csvHeader();
     EXPECT_EQ(std::count(header.begin(), header.end(), ','), std::count(row.begin(), row.end(), ','));
+
+    // Stations' names as SatNOGS DB gives them are free text.
+    e.observers = "N0CALL-JN49ar;Club \"Kestrel\", Lab-JO62";
+    e.receptions = 2;
+    EXPECT_TRUE(redecode::csvRow(e).ends_with(",0,0,\"N0CALL-JN49ar;Club \"\"Kestrel\"\", Lab-JO62\",2\n"))
+        << redecode::csvRow(e);
 
     e.bx = std::nanf("");
     e.by = INFINITY;
@@ -296,19 +307,7 @@ TEST(RedecodeLive, TheEngineAndReDecodingGiveEveryBeaconTheSameTime) {
     test::FakeDeviceLog log;
     log.scriptedEvents = true;
     test::TestMailbox mailbox;
-    struct : IStationView {
-        void appendReceived(RxPane, std::string_view) override {}
-        void showStatus(int, std::string_view, std::string_view) override {}
-        bool statusTextFits(std::string_view) override { return true; }
-        void showDecodedText(std::string_view) override {}
-        void clearPanes() override {}
-        void trimPanes() override {}
-        void showMessage(const std::string&) override {}
-        void setStreamTimer(bool) override {}
-        void continueSoon() override {}
-        void displaySoon() override {}
-        void beep() override {}
-    } view;
+    test::FakeView view;
     StationSeams seams;
     seams.clock = &clock;
     seams.fileSystem = &files;

@@ -2,6 +2,12 @@
 // Win32 front end adds to the engine (whose policy the station tests cover).
 // Keys and clicks go in through xdotool; the line is COM7, a pseudo-terminal
 // whose other end the test holds, or a KISS TCP port the test listens on.
+//
+// In order: the fixture (the program under Wine on COM7, xdotool, archive
+// checks); receiving and closing; keys and shortcuts; the receive panes'
+// editing and copying; the setup dialog; the start-up message and closing
+// with boxes up; an unplugged port; KISS lines; forwarding; the trend window
+// and kestrel-trends.exe's pictures.
 
 #include "support/Beacons.h"
 #include "support/TcpListener.h"
@@ -18,6 +24,7 @@
 #include "plot/TrendDesign.h"
 #include "plot/TrendFiles.h"
 #include "telemetry/BeaconFrame.h"
+#include "telemetry/Decoder.h"
 
 #include <QImage>
 
@@ -494,6 +501,41 @@ TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
     closeProgram();
 }
 
+// Memo1 after beacons with GPS on, off and on again (25, 21, 25 lines): the
+// engine hands the window only the lines that changed, and the window's edit
+// control, whose line breaks are CR LF, must still show the last beacon's.
+TEST_F(WineWindow, DecodedPaneShowsTheLastBeaconWhateverTheOneBeforeHad) {
+    start();
+    std::size_t sent = 0;
+    for (const bool gps : {true, false, true}) {
+        BeaconRecord r;
+        r.setFlightTime(std::uint32_t(100 + sent));
+        r.setVbat(std::uint16_t(7000 + sent));
+        r.setGpsOn(gps ? 1 : 0);
+        send(buildBeaconFrame(135, r));
+        ++sent;
+        ASSERT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == sent; }, 10s));
+        const std::vector<std::string> want = decodedInfoLines(r, std::uint32_t(sent), SystemTime{});
+        std::vector<std::string> shown;
+        const bool same = eventually(
+            [&] {
+                click(kDecodedPane);
+                key("ctrl+Home ctrl+shift+End ctrl+c");
+                std::this_thread::sleep_for(150ms);
+                std::istringstream text(shell("xclip -o -selection clipboard 2>/dev/null"));
+                shown.clear();
+                for (std::string line; std::getline(text, line);)
+                    shown.push_back(line.substr(0, line.find('\r')));
+                // The receive time is the program's, in its own time zone.
+                return shown.size() == want.size() && std::equal(want.begin() + 2, want.end(), shown.begin() + 2) &&
+                       shown[0] == want[0];
+            },
+            10s);
+        EXPECT_TRUE(same) << "beacon " << sent << ": " << shown.size() << " lines, want " << want.size();
+    }
+    closeProgram();
+}
+
 // The window's picture as the X server shows it (Wine draws the frame).
 QImage windowPicture(const std::string& window, const fs::path& png) {
     shell("import -window " + window + " " + png.string());
@@ -579,6 +621,52 @@ TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
     expectPicture(window, "ground-track-windows.png");
     shell("wine taskkill /im kestrel-trends.exe >/dev/null 2>&1");
     EXPECT_EQ(program.waitExit(std::chrono::seconds(20)), 0);
+}
+
+// kestrel-redecode.exe fetches SatNOGS DB's pages through WinHTTP: the token
+// sent, the Link header followed, a 429 waited out, the copies merged.
+TEST(WineRedecode, FetchesSatnogsPagesThroughWinHttp) {
+    const auto line = WineLine::fromEnvironment();
+    ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
+    ScratchDir scratch("kestrel-wine-redecode");
+    const auto entry = [](const std::string& frame, const char* observer, const char* time) {
+        return std::string(R"({"norad_cat_id": 99999, "frame": ")") + HexUpper(frame) + R"(", "observer": ")" +
+               observer + R"(", "timestamp": ")" + time + R"("})";
+    };
+    const std::string first = "[" + entry(sampleBeacon(2000), "N0CALL-JN49ar", "2026-12-09T10:00:20Z") + "]";
+    const std::string second = "[" + entry(ax25UiHeader() + sampleBeacon(2000), "DL1ABC-JO62", "2026-12-09T10:00:19Z") +
+                               "," + entry(sampleBeacon(1000), "DL1ABC-JO62", "2026-12-09T10:00:10Z") + "]";
+    SidsServer server;
+    std::atomic<int> gets{0};
+    server.answerGets([&](const std::string& head) {
+        SidsServer::Reply r;
+        ++gets;
+        if (head.find("\r\nAuthorization: Token wine-token\r\n") == std::string::npos)
+            r.status = 401;
+        else if (head.find("cursor=2") == std::string::npos) {
+            r.headers = "Link: <" + server.url() + "?cursor=2&satellite=99999>; rel=\"next\"\r\n";
+            r.body = first;
+        } else if (gets == 2) {
+            r.status = 429;
+            r.headers = "Retry-After: 1\r\n";
+        } else {
+            r.body = second;
+        }
+        return r;
+    });
+    const fs::path redecode = fs::path(line->exe).parent_path() / "kestrel-redecode.exe";
+    int status = -1;
+    const std::string output =
+        shell("cd '" + scratch.path().string() + "' && SATNOGS_TOKEN=wine-token wine '" + redecode.string() +
+                  "' --satnogs 99999 --satnogs-url " + server.url() + " --csv rows.csv 2>&1",
+              &status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("asks to wait 1 s (429 Too Many Requests)"), std::string::npos) << output;
+    EXPECT_NE(output.find("3 frames, 3 beacons in 2 rows (1 copies merged)"), std::string::npos) << output;
+    const std::string rows = readFile(scratch / "rows.csv");
+    EXPECT_NE(rows.find("2026-12-09T10:00:19.000Z,2,"), std::string::npos) << rows;
+    EXPECT_NE(rows.find(",N0CALL-JN49ar;DL1ABC-JO62,2\n"), std::string::npos) << rows;
+    EXPECT_EQ(gets, 3);
 }
 
 }  // namespace

@@ -1,7 +1,13 @@
 // kestrel-redecode's work: a RawByteLog through the program's own receive path
 // into a fresh archive, and decoded beacons as CSV rows.
+//
+// In order: stamps read from file names; the CSV's number and time forms; the
+// clock, archive store and frame finder host that replay a log through the
+// program's receive path; the CSV header and row; redecodeRawByteLog and the
+// other entry points.
 
 #include "Redecode.h"
+#include "TreeParts.h"
 
 #include "kiss/KissDeframer.h"
 
@@ -92,25 +98,23 @@ std::string number(T v) {
     return std::string(buf, res.ptr);
 }
 
+// Text as one CSV field: quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
 // To the millisecond: beacons timed from a time index carry them.
 std::string isoUtc(const SystemTime& t) {
     return formatDate(t) + "T" + formatTime(t) + "." + formatUnsigned(t.millisecond, 3) + "Z";
 }
-
-// The receive time of the bytes being decoded: set from the time index as the
-// bytes pass its entries, fixed otherwise.
-class ReceiveClock final : public IClock {
-public:
-    explicit ReceiveClock(const SystemTime& t) : t_(t) {}
-    void set(const SystemTime& t) { t_ = t; }
-    SystemTime utcNow() override { return t_; }
-    SystemTime localNow() override { return t_; }
-    SystemTime localTime(const SystemTime& utc) override { return utc; }
-    std::uint32_t tickCount() override { return 0; }
-
-private:
-    SystemTime t_;
-};
 
 // What the decoder stores: the archive's two steps, and the beacon to the sink.
 // The first failure of the tree ends the tree; the sink still gets every beacon.
@@ -148,24 +152,6 @@ private:
     const Sinks& sinks_;
 };
 
-// A BeaconTextLog whose last line could not be written whole ends at its last
-// whole line; one left with no beacon line at all goes.
-void cutBackToWholeLines(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec))
-        return;
-    std::string text;
-    if (!readWholeFile(path, text))
-        return;
-    const std::size_t end = text.rfind("\r\n");
-    const std::size_t keep = end == std::string::npos ? 0 : end + 2;
-    if (keep <= beaconTextLogHeader().size())
-        fs::remove(path, ec);
-    else if (keep < text.size())
-        fs::resize_file(path, keep, ec);
-}
-
 // The window's part, without a window: the pane and the status go nowhere.
 class Host final : public IFrameFinderHost, public IDecodedInfoPane {
 public:
@@ -187,6 +173,27 @@ struct FileCloser {
 
 }  // namespace
 
+void cutBackToWholeLines(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        return;
+    std::string text;
+    if (!readWholeFile(path, text))
+        return;
+    const std::size_t end = text.rfind("\r\n");
+    const std::size_t keep = end == std::string::npos ? 0 : end + 2;
+    // The header: its first line, an empty line, the title line (which may
+    // carry extra column titles), an empty line.
+    const std::size_t firstGap = text.find("\r\n\r\n");
+    const std::size_t titleEnd = firstGap == std::string::npos ? firstGap : text.find("\r\n\r\n", firstGap + 4);
+    const std::size_t headerSize = titleEnd == std::string::npos ? text.size() : titleEnd + 4;
+    if (keep <= headerSize)
+        fs::remove(path, ec);
+    else if (keep < text.size())
+        fs::resize_file(path, keep, ec);
+}
+
 std::optional<SystemTime> rawByteLogStamp(std::string_view fileName) {
     return stampedName(fileName, "log_raw_", ".KR7");
 }
@@ -204,7 +211,7 @@ std::string csvHeader() {
         h += ",Isun" + std::to_string(i) + " [mA]";
     for (std::size_t i = 1; i <= kFotoCount; ++i)
         h += ",Foto" + std::to_string(i);
-    return h + ",StatusBytes (hex)\n";
+    return h + ",StatusBytes (hex),Boots,LastBootCause,Observers,Receptions\n";
 }
 
 std::string csvRow(const BeaconLogEntry& e) {
@@ -240,6 +247,11 @@ std::string csvRow(const BeaconLogEntry& e) {
     for (auto b : e.statusBytes)
         status += formatHex2(b);
     add(status);
+    // A BeaconTextLog line has no boot fields; only pooled beacons have stations.
+    add(e.boots ? number(std::int64_t{*e.boots}) : "");
+    add(e.lastBootCause ? number(std::uint64_t{*e.lastBootCause}) : "");
+    add(csvField(e.observers));
+    add(e.receptions ? number(std::uint64_t{e.receptions}) : "");
     return row + "\n";
 }
 

@@ -1,8 +1,16 @@
 // kestrel-redecode: decodes recorded RawByteLogs again into a fresh archive
-// tree, and exports beacons as CSV from RawByteLogs or BeaconTextLogs.
+// tree, and exports beacons as CSV from RawByteLogs or BeaconTextLogs; reads the
+// frames every station sent to SatNOGS DB, saved or fetched, the same ways.
+//
+// In order: the usage text; the command line; where the output goes and what
+// kind of file each input is; the time a log's beacons get without an index;
+// the progress line and the CSV writer; main, file by file.
 
+#include "Pooled.h"
+#include "PooledFetch.h"
 #include "Redecode.h"
 
+#include "share/HttpTransport.h"
 #include "station/CommandLine.h"
 #include "telemetry/BeaconTextLogReader.h"
 #include "telemetry/InOutError.h"
@@ -14,6 +22,7 @@
 #include <cstring>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +51,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kUsage = R"(Usage: kestrel-redecode [options] FILE...
+       kestrel-redecode --satnogs NORAD [--token TOKEN] [options] [FILE...]
 
 Decodes KESTREL beacons again from recorded files. Each FILE may be
   - a RawByteLog (Telemetry/raw_log/log_raw_<UTC start>_UTC.KR7), or any other
@@ -50,7 +60,19 @@ Decodes KESTREL beacons again from recorded files. Each FILE may be
     decoder and archive, which write a fresh Telemetry/ tree: Decoded/ with the
     run's BeaconTextLog and raw_data/ with one RawFrameFile per beacon (no
     RawByteLog);
-  - with --csv, also a BeaconTextLog (Telemetry/Decoded/KR7_beacon_*.txt).
+  - with --csv, also a BeaconTextLog (Telemetry/Decoded/KR7_beacon_*.txt);
+  - the frames every station sent to SatNOGS DB: a saved page of its telemetry
+    API's JSON (several pages may follow one another in a file, or come as
+    files of their own, in the order fetched), or the data export of its web
+    pages (lines of "timestamp|frame_hex").
+
+Frames from SatNOGS DB take the database's time and its observer. The same
+beacon heard by several stations (the same frame bytes, times within
+--merge-seconds of one another) becomes one row that lists every observer
+(";" between them) and the earliest time; the CSV's last column, and the
+tree's BeaconTextLog's, counts the frames merged into it. Frames that hold no
+KESTREL beacon, and entries without a frame or a time, are counted and
+skipped. All SatNOGS DB inputs together make one tree (one BeaconTextLog).
 
 Receive times, in this order of preference:
   1. the time index beside the log (the same name with .tidx appended, which
@@ -83,8 +105,31 @@ Options:
                in KISS mode): de-frame them first and decode the contents of
                port 0's data frames, as the program does live
   --no-kiss    they hold a plain TNC's bytes. Default: a log that begins with
-               the KISS frame end byte (0xC0) and whose start is mostly frames
-               between such bytes is taken as KISS
+               a FEND byte (0xC0) and whose start is mostly FEND-delimited
+               frames is taken as KISS
+  --satnogs NORAD
+               fetch the satellite's frames from SatNOGS DB's telemetry API
+               over HTTPS, page after page along the Link headers, and decode
+               them as if saved (before any FILE). Progress goes to standard
+               error. A 429 answer is waited out as its Retry-After asks (up to
+               10 minutes); a server error or a broken connection is tried
+               again four times, 2 to 16 s apart. Without --out and --csv the
+               tree goes to a new folder satnogs_<NORAD>_redecoded here.
+  --token TOKEN
+               the SatNOGS DB API token (your profile page on db.satnogs.org),
+               sent with each request. Default: the environment variable
+               SATNOGS_TOKEN (which, unlike an argument, other users of the
+               machine cannot see)
+  --satnogs-url URL
+               the telemetry endpoint (default
+               https://db.satnogs.org/api/telemetry/)
+  --ca-file FILE
+               trust the certificates in FILE (PEM) besides the system's, for
+               a server with its own authority (Linux; on Windows add the
+               authority to the system's store)
+  --merge-seconds N
+               how far apart (seconds, 0 to 3600) the times of copies of one
+               beacon may be to merge into one row (default 5)
   --quiet      no progress display
   -h, --help   show this help
   --version    show the version
@@ -112,7 +157,22 @@ struct Options {
     std::optional<SystemTime> start;
     Framing framing = Framing::Auto;
     std::vector<std::string> files;
+    std::optional<long> satnogs;  // the NORAD ID to fetch
+    std::string token;
+    std::string satnogsUrl = kSatnogsTelemetryUrl;
+    std::string caFile;
+    std::int64_t mergeMs = 5000;
 };
+
+// A whole number from first to last; nothing otherwise.
+std::optional<long> wholeNumber(const std::string& text, long first, long last) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const long v = std::stol(text);
+    if (v < first || v > last)
+        return std::nullopt;
+    return v;
+}
 
 // "YYYY-MM-DD HH:MM:SS" (or with a T between), UTC.
 std::optional<SystemTime> parseStart(const std::string& text) {
@@ -161,15 +221,38 @@ Options parse(int argc, char** argv) {
             o.start = parseStart(argv[++i]);
             if (!o.start)
                 usageError(std::string("--start ") + argv[i] + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
-        } else if (a == "--out" || a == "--csv") {
+        } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 usageError(a + " needs a value");
-            (a == "--out" ? o.outDir : o.csvPath) = argv[++i];
+            (a == "--out"           ? o.outDir
+             : a == "--csv"         ? o.csvPath
+             : a == "--token"       ? o.token
+             : a == "--satnogs-url" ? o.satnogsUrl
+                                    : o.caFile) = argv[++i];
+        } else if (a == "--satnogs" || a == "--merge-seconds") {
+            if (i + 1 >= argc)
+                usageError(a + " needs a value");
+            const std::string v = argv[++i];
+            if (a == "--satnogs") {
+                o.satnogs = wholeNumber(v, 1, 999999999);
+                if (!o.satnogs)
+                    usageError("--satnogs " + v + ": not a NORAD ID (a positive whole number)");
+            } else {
+                const auto seconds = wholeNumber(v, 0, 3600);
+                if (!seconds)
+                    usageError("--merge-seconds " + v + ": not a whole number of seconds from 0 to 3600");
+                o.mergeMs = *seconds * 1000;
+            }
         } else
             usageError("unknown option " + a);
     }
-    if (o.files.empty())
+    if (o.files.empty() && !o.satnogs)
         usageError("no input file");
+    if (!o.satnogsUrl.starts_with("https://") && !o.satnogsUrl.starts_with("http://"))
+        usageError("--satnogs-url " + o.satnogsUrl + ": not an http:// or https:// address");
+    if (o.token.empty())
+        if (const char* env = std::getenv("SATNOGS_TOKEN"))
+            o.token = env;
     return o;
 }
 
@@ -206,7 +289,7 @@ fs::path defaultOutDir(const fs::path& input) {
     return candidate;
 }
 
-enum class Kind { RawBytes, BeaconTextLog, TimeIndex };
+enum class Kind { RawBytes, BeaconTextLog, TimeIndex, PooledJson, PooledExport };
 
 Kind kindOf(const fs::path& file) {
     const std::string name = file.filename().string();
@@ -214,8 +297,9 @@ Kind kindOf(const fs::path& file) {
         return Kind::RawBytes;
     if (hasBeaconTextLogName(name))
         return Kind::BeaconTextLog;
-    // A renamed BeaconTextLog still starts with its header, an index with its own.
-    char start[64] = {};
+    // A renamed BeaconTextLog still starts with its header, an index with its
+    // own; SatNOGS DB's answers start as JSON or an export line does.
+    char start[256] = {};
     std::size_t n = 0;
     if (std::FILE* f = std::fopen(file.string().c_str(), "rb")) {
         n = std::fread(start, 1, sizeof start, f);
@@ -224,7 +308,11 @@ Kind kindOf(const fs::path& file) {
     const std::string_view head(start, n);
     if (looksLikeBeaconTextLog(head))
         return Kind::BeaconTextLog;
-    return looksLikeTimeIndex(head) ? Kind::TimeIndex : Kind::RawBytes;
+    if (looksLikeTimeIndex(head))
+        return Kind::TimeIndex;
+    if (const auto pooled = pooledFormatOf(head))
+        return *pooled == PooledFormat::Json ? Kind::PooledJson : Kind::PooledExport;
+    return Kind::RawBytes;
 }
 
 SystemTime modificationTime(const fs::path& file) {
@@ -394,6 +482,66 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestrel-redecode: %s: %s\n", file.c_str(), why.c_str());
         status = 1;
     };
+
+    // Every SatNOGS DB input, fetched or saved, goes into one stream: copies
+    // of a beacon may sit in different pages. Its tree goes where the first
+    // such input says.
+    std::unique_ptr<PooledDecoding> pooled;
+    std::string pooledTree;
+    const auto pooledFor = [&](const fs::path& defaultTree) -> PooledDecoding& {
+        if (!pooled) {
+            PooledSinks sinks;
+            if (tree)
+                pooledTree = sinks.outDir = (o.outDir.empty() ? defaultTree : fs::path(o.outDir)).string();
+            if (csv)
+                sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
+            sinks.mergeWindowMs = o.mergeMs;
+            pooled = std::make_unique<PooledDecoding>(std::move(sinks));
+        }
+        return *pooled;
+    };
+    const auto framesSince = [&](const PooledSummary& before) {
+        const PooledSummary& now = pooled->summary();
+        return std::to_string(now.bytes - before.bytes) + " bytes, " + std::to_string(now.frames - before.frames) +
+               " frames";
+    };
+
+    if (o.satnogs) {
+        const std::string name = "SatNOGS DB (NORAD " + std::to_string(*o.satnogs) + ")";
+        fs::path defaultTree = fs::absolute("satnogs_" + std::to_string(*o.satnogs) + "_redecoded");
+        for (int n = 2; fs::exists(defaultTree); ++n)
+            defaultTree = fs::absolute("satnogs_" + std::to_string(*o.satnogs) + "_redecoded_" + std::to_string(n));
+        PooledDecoding& decoding = pooledFor(defaultTree);
+        FetchOptions fetch;
+        fetch.url = o.satnogsUrl;
+        fetch.noradId = *o.satnogs;
+        fetch.token = o.token;
+        fetch.caFile = o.caFile;
+        fetch.say = [&](const std::string& text) {
+            if (!o.quiet)
+                std::fprintf(stderr, "kestrel-redecode: %s: %s\n", name.c_str(), text.c_str());
+        };
+        std::uint64_t pages = 0;
+        bool ended = false;
+        try {
+            const auto transport = CreateHttpTransport();
+            fetchPooledFrames(*transport, fetch, [&](std::string_view body) {
+                const PooledSummary before = decoding.summary();
+                ++pages;
+                decoding.readJson(body);
+                fetch.say("page " + std::to_string(pages) + ": " + framesSince(before) + " (" +
+                          std::to_string(decoding.summary().frames) + " so far)");
+            });
+        } catch (const std::exception& e) {
+            fail(name, e.what());
+            ended = true;
+        }
+        // A fetch cut short says so beside its rows' count, not only on the error stream.
+        std::fprintf(report, "%s: %llu pages, %llu frames%s\n", name.c_str(), static_cast<unsigned long long>(pages),
+                     static_cast<unsigned long long>(decoding.summary().frames),
+                     ended ? " (ended early: the pages after these are missing)" : "");
+    }
+
     for (const auto& file : o.files) {
         std::error_code ec;
         if (!fs::is_regular_file(file, ec)) {
@@ -403,6 +551,25 @@ int main(int argc, char** argv) {
         const Kind kind = kindOf(file);
         if (kind == Kind::TimeIndex) {
             std::fprintf(report, "%s: a time index, read with its RawByteLog\n", file.c_str());
+            continue;
+        }
+        if (kind == Kind::PooledJson || kind == Kind::PooledExport) {
+            PooledDecoding& decoding = pooledFor(defaultOutDir(file));
+            const PooledSummary before = decoding.summary();
+            ProgressLine progress(!o.quiet, file, fs::file_size(file, ec));
+            const char* what = kind == Kind::PooledJson ? "SatNOGS DB telemetry (JSON)" : "SatNOGS DB export";
+            try {
+                decoding.readFile(file, kind == Kind::PooledJson ? PooledFormat::Json : PooledFormat::Export,
+                                  [&progress](std::uint64_t done) { progress.update(done); });
+                progress.clear();
+                if (decoding.summary().frames == before.frames && !decoding.detail().empty())
+                    fail(file, "no telemetry: SatNOGS DB said \"" + decoding.detail() + "\"");
+                else
+                    std::fprintf(report, "%s: %s, %s\n", file.c_str(), what, framesSince(before).c_str());
+            } catch (const std::exception& e) {
+                progress.clear();
+                fail(file, std::string("cannot read: ") + e.what() + " (" + framesSince(before) + " before it)");
+            }
             continue;
         }
         if (kind == Kind::BeaconTextLog) {
@@ -463,6 +630,25 @@ int main(int argc, char** argv) {
             progress.clear();
             fail(file, std::string("cannot read: ") + e.what());
         }
+    }
+
+    if (pooled) {
+        pooled->finish();
+        const PooledSummary& p = pooled->summary();
+        const std::string telemetry = (fs::path(pooledTree) / "Telemetry").string();
+        const std::string where = !tree                    ? ""
+                                  : !p.treeFailure.empty() ? " -> " + telemetry + " incomplete: " + p.treeFailure
+                                  : p.rows == 0            ? " (nothing written)"
+                                                           : " -> " + telemetry;
+        std::fprintf(report,
+                     "SatNOGS DB frames: %llu frames, %llu beacons in %llu rows (%llu copies merged), "
+                     "%llu frames without a KESTREL beacon and %llu unreadable entries skipped%s\n",
+                     static_cast<unsigned long long>(p.frames), static_cast<unsigned long long>(p.beacons),
+                     static_cast<unsigned long long>(p.rows), static_cast<unsigned long long>(p.beacons - p.rows),
+                     static_cast<unsigned long long>(p.notBeacons), static_cast<unsigned long long>(p.unreadable),
+                     where.c_str());
+        if (!p.treeFailure.empty())
+            status = 1;
     }
 
     if (csv) {

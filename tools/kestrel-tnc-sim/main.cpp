@@ -1,6 +1,10 @@
 // kestrel-tnc-sim: a simulated TNC. It offers the decoder a serial line (a
 // pseudo-terminal, or a real device), sends beacons or replays a recorded raw
 // log into it, and shows whatever the decoder sends back.
+//
+// In order: the usage text; the command line; the Simulator (the line opened,
+// beacons or a replayed log sent at the chosen pace, what comes back shown);
+// main.
 
 #include "SimBeacons.h"
 #include "SimEcho.h"

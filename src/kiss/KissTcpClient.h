@@ -26,7 +26,7 @@ namespace kestrel {
 class MainThreadMailbox;
 class TcpStream;
 
-class KissTcpLine {
+class KissTcpClient {
 public:
     enum class State {
         Closed,      // not opened, or closed
@@ -42,10 +42,10 @@ public:
     static constexpr std::size_t kMaxQueued = 1 << 20;
 
     // Deliveries go to `mailbox`; none: the application's (ApplicationMailbox()).
-    explicit KissTcpLine(MainThreadMailbox* mailbox = nullptr);
-    ~KissTcpLine();
-    KissTcpLine(const KissTcpLine&) = delete;
-    KissTcpLine& operator=(const KissTcpLine&) = delete;
+    explicit KissTcpClient(MainThreadMailbox* mailbox = nullptr);
+    ~KissTcpClient();
+    KissTcpClient(const KissTcpClient&) = delete;
+    KissTcpClient& operator=(const KissTcpClient&) = delete;
 
     // Main thread, as deliveries of the mailbox: bytes are waiting (drain with
     // Read() until BytesWaiting() is 0; a new call comes for bytes that arrive
@@ -128,6 +128,6 @@ private:
     std::string threadDetail_;
 };
 
-const char* KissTcpLineStateText(KissTcpLine::State state);
+const char* KissTcpClientStateText(KissTcpClient::State state);
 
 }  // namespace kestrel

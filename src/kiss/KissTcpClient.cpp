@@ -1,7 +1,12 @@
-// The KISS-over-TCP line: its reader thread (connect, wait, receive, send,
+// The KISS-over-TCP client: its reader thread (connect, wait, receive, send,
 // reconnect) and the main thread's side of the queues between them.
+//
+// Sections:
+//   Main thread    Open, Close, the queues read and written
+//   Reader thread  connecting, serving the socket, waiting out a retry,
+//                  delivering states and "bytes waiting" to the main thread
 
-#include "kiss/KissTcpLine.h"
+#include "kiss/KissTcpClient.h"
 
 #include "kiss/TcpStream.h"
 #include "serial/MainThreadMailbox.h"
@@ -22,25 +27,27 @@ int milliseconds(std::chrono::steady_clock::duration d) {
 }
 }  // namespace
 
-const char* KissTcpLineStateText(KissTcpLine::State state) {
+const char* KissTcpClientStateText(KissTcpClient::State state) {
     switch (state) {
-    case KissTcpLine::State::Connecting: return "connecting";
-    case KissTcpLine::State::Connected: return "connected";
-    case KissTcpLine::State::Lost: return "connection lost";
-    case KissTcpLine::State::Closed: break;
+    case KissTcpClient::State::Connecting: return "connecting";
+    case KissTcpClient::State::Connected: return "connected";
+    case KissTcpClient::State::Lost: return "connection lost";
+    case KissTcpClient::State::Closed: break;
     }
     return "closed";
 }
 
-KissTcpLine::KissTcpLine(MainThreadMailbox* mailbox) : mailbox_(mailbox) {}
+KissTcpClient::KissTcpClient(MainThreadMailbox* mailbox) : mailbox_(mailbox) {}
 
-KissTcpLine::~KissTcpLine() { Close(); }
+KissTcpClient::~KissTcpClient() { Close(); }
 
-void KissTcpLine::Open(const std::string& host, int port) {
+// ---- Main thread ---------------------------------------------------------------------
+
+void KissTcpClient::Open(const std::string& host, int port) {
     Close();
     MainThreadMailbox* mailbox = mailbox_ ? mailbox_ : ApplicationMailbox();
     if (!mailbox)
-        throw std::logic_error("KissTcpLine: no mailbox to deliver to");
+        throw std::logic_error("KissTcpClient: no mailbox to deliver to");
     active_ = mailbox;
     stream_ = CreateTcpStream();
     host_ = host;
@@ -61,7 +68,7 @@ void KissTcpLine::Open(const std::string& host, int port) {
     thread_ = std::thread([this] { run(); });
 }
 
-void KissTcpLine::Close() {
+void KissTcpClient::Close() {
     if (!thread_.joinable() || closing_)
         return;
     closing_ = true;
@@ -89,12 +96,12 @@ void KissTcpLine::Close() {
     closing_ = false;
 }
 
-std::size_t KissTcpLine::BytesWaiting() const {
+std::size_t KissTcpClient::BytesWaiting() const {
     std::lock_guard lock(mutex_);
     return rxSize_;
 }
 
-std::size_t KissTcpLine::Read(char* buffer, std::size_t size, bool* newConnection) {
+std::size_t KissTcpClient::Read(char* buffer, std::size_t size, bool* newConnection) {
     if (newConnection)
         *newConnection = false;
     bool wake = false;
@@ -122,7 +129,7 @@ std::size_t KissTcpLine::Read(char* buffer, std::size_t size, bool* newConnectio
     return n;
 }
 
-bool KissTcpLine::Write(std::string_view bytes) {
+bool KissTcpClient::Write(std::string_view bytes) {
     if (!thread_.joinable())
         return false;
     {
@@ -135,19 +142,19 @@ bool KissTcpLine::Write(std::string_view bytes) {
     return true;
 }
 
-std::uint64_t KissTcpLine::Connections() const {
+std::uint64_t KissTcpClient::Connections() const {
     std::lock_guard lock(mutex_);
     return connection_;
 }
 
 // ---- Reader thread -------------------------------------------------------------------
 
-bool KissTcpLine::stopping() const {
+bool KissTcpClient::stopping() const {
     std::lock_guard lock(mutex_);
     return stop_;
 }
 
-void KissTcpLine::run() {
+void KissTcpClient::run() {
     std::string failure;  // why the latest try failed
     while (!stopping()) {
         deliverState(State::Connecting, failure);
@@ -187,7 +194,7 @@ void KissTcpLine::run() {
     active_->Notify();
 }
 
-bool KissTcpLine::connect(std::string& why) {
+bool KissTcpClient::connect(std::string& why) {
     using Clock = std::chrono::steady_clock;
     int error = stream_->BeginConnect(host_, port_);
     auto deadline = Clock::now() + kConnectTimeout;
@@ -213,7 +220,7 @@ bool KissTcpLine::connect(std::string& why) {
     return false;
 }
 
-std::string KissTcpLine::serve() {
+std::string KissTcpClient::serve() {
     std::vector<char> block(kIoBlock);
     std::string sending;
     for (;;) {
@@ -259,7 +266,7 @@ std::string KissTcpLine::serve() {
     }
 }
 
-bool KissTcpLine::waitOrStop(std::chrono::steady_clock::duration d) {
+bool KissTcpClient::waitOrStop(std::chrono::steady_clock::duration d) {
     const auto deadline = std::chrono::steady_clock::now() + d;
     for (;;) {
         if (stopping())
@@ -271,7 +278,7 @@ bool KissTcpLine::waitOrStop(std::chrono::steady_clock::duration d) {
     }
 }
 
-void KissTcpLine::deliverState(State state, const std::string& detail) {
+void KissTcpClient::deliverState(State state, const std::string& detail) {
     if (state == threadState_ && detail == threadDetail_)
         return;
     threadState_ = state;
@@ -288,7 +295,7 @@ void KissTcpLine::deliverState(State state, const std::string& detail) {
         MainThreadMailbox::Release::PickedUp);
 }
 
-void KissTcpLine::notifyRx() {
+void KissTcpClient::notifyRx() {
     {
         std::lock_guard lock(mutex_);
         if (rxNotified_)

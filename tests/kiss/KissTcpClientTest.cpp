@@ -1,7 +1,7 @@
 // The TCP line against a listener of the test's own on 127.0.0.1.
 
 #include "kiss/KissDeframer.h"
-#include "kiss/KissTcpLine.h"
+#include "kiss/KissTcpClient.h"
 
 #include "support/Beacons.h"
 #include "support/TestMailbox.h"
@@ -26,13 +26,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class KissTcpLineTest : public ::testing::Test {
+class KissTcpClientTest : public ::testing::Test {
 protected:
     TestMailbox mailbox;
-    KissTcpLine line{&mailbox};
+    KissTcpClient line{&mailbox};
     std::string received;
     std::vector<bool> freshReads;  // newConnection of each read that got bytes
-    std::vector<KissTcpLine::State> states;
+    std::vector<KissTcpClient::State> states;
     bool reading = true;
 
     void SetUp() override {
@@ -46,12 +46,12 @@ protected:
                 freshReads.push_back(fresh);
             }
         };
-        line.OnStateChange = [this](KissTcpLine::State s, const std::string&) { states.push_back(s); };
+        line.OnStateChange = [this](KissTcpClient::State s, const std::string&) { states.push_back(s); };
     }
     bool until(const std::function<bool()>& cond, std::chrono::milliseconds limit = 8000ms) {
         return eventually(mailbox, cond, limit);
     }
-    bool connected() { return line.GetState() == KissTcpLine::State::Connected; }
+    bool connected() { return line.GetState() == KissTcpClient::State::Connected; }
     std::string sentToTnc(Listener& tnc, std::size_t size) {
         std::string got;
         until([&] {
@@ -77,7 +77,7 @@ double processCpuSeconds() {
 
 }  // namespace
 
-TEST_F(KissTcpLineTest, ReceivesAndSends) {
+TEST_F(KissTcpClientTest, ReceivesAndSends) {
     Listener tnc;
     line.Open("127.0.0.1", tnc.port());
     ASSERT_TRUE(until([&] { return tnc.accept(); }));
@@ -85,12 +85,12 @@ TEST_F(KissTcpLineTest, ReceivesAndSends) {
 
     // More than the line holds for the main thread: it must stop reading and
     // go on once the main thread has caught up, losing nothing.
-    const std::string big = pattern(KissTcpLine::kMaxQueued * 3 + 12345);
+    const std::string big = pattern(KissTcpClient::kMaxQueued * 3 + 12345);
     reading = false;
     std::thread sender([&] { tnc.send(big); });
-    EXPECT_TRUE(until([&] { return line.BytesWaiting() >= KissTcpLine::kMaxQueued; }));
+    EXPECT_TRUE(until([&] { return line.BytesWaiting() >= KissTcpClient::kMaxQueued; }));
     mailbox.ServiceUntil([] { return false; }, 200ms);
-    EXPECT_LE(line.BytesWaiting(), KissTcpLine::kMaxQueued + 64 * 1024);
+    EXPECT_LE(line.BytesWaiting(), KissTcpClient::kMaxQueued + 64 * 1024);
     reading = true;
     line.OnRxBytes();
     EXPECT_TRUE(until([&] { return received.size() == big.size(); }));
@@ -103,7 +103,7 @@ TEST_F(KissTcpLineTest, ReceivesAndSends) {
     EXPECT_EQ(sentToTnc(tnc, frame.size()), frame);
 }
 
-TEST_F(KissTcpLineTest, ReconnectsWhenThePeerGoesAwayAndComesBack) {
+TEST_F(KissTcpClientTest, ReconnectsWhenThePeerGoesAwayAndComesBack) {
     Listener tnc;
     line.Open("127.0.0.1", tnc.port());
     ASSERT_TRUE(until([&] { return tnc.accept(); }));
@@ -113,7 +113,7 @@ TEST_F(KissTcpLineTest, ReconnectsWhenThePeerGoesAwayAndComesBack) {
 
     for (bool reset : {false, true}) {
         tnc.dropClient(reset);
-        ASSERT_TRUE(until([&] { return line.GetState() == KissTcpLine::State::Lost; })) << "reset " << reset;
+        ASSERT_TRUE(until([&] { return line.GetState() == KissTcpClient::State::Lost; })) << "reset " << reset;
         EXPECT_FALSE(line.StateDetail().empty());
         EXPECT_FALSE(line.Write("x")) << "nothing is queued while not connected";
         ASSERT_TRUE(until([&] { return tnc.accept(); })) << "tries again by itself";
@@ -127,7 +127,7 @@ TEST_F(KissTcpLineTest, ReconnectsWhenThePeerGoesAwayAndComesBack) {
     EXPECT_EQ(sentToTnc(tnc, 2), "up");
 }
 
-TEST_F(KissTcpLineTest, WaitsQuietlyForATncThatIsNotThereYet) {
+TEST_F(KissTcpClientTest, WaitsQuietlyForATncThatIsNotThereYet) {
     int port;
     {
         Listener probe;  // a port nobody listens on once it is closed
@@ -135,7 +135,7 @@ TEST_F(KissTcpLineTest, WaitsQuietlyForATncThatIsNotThereYet) {
     }
     line.Open("127.0.0.1", port);
     ASSERT_TRUE(until([&] { return !line.StateDetail().empty(); }));
-    EXPECT_EQ(line.GetState(), KissTcpLine::State::Connecting);
+    EXPECT_EQ(line.GetState(), KissTcpClient::State::Connecting);
 
     const double cpu0 = processCpuSeconds();
     mailbox.ServiceUntil([] { return false; }, 2500ms);
@@ -145,6 +145,6 @@ TEST_F(KissTcpLineTest, WaitsQuietlyForATncThatIsNotThereYet) {
     ASSERT_TRUE(until([&] { return tnc.accept(); }));
     EXPECT_TRUE(until([&] { return connected(); }));
     line.Close();
-    EXPECT_EQ(line.GetState(), KissTcpLine::State::Closed);
-    EXPECT_EQ(states.front(), KissTcpLine::State::Connecting);
+    EXPECT_EQ(line.GetState(), KissTcpClient::State::Closed);
+    EXPECT_EQ(states.front(), KissTcpClient::State::Connecting);
 }
