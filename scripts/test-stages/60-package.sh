@@ -60,9 +60,9 @@ mkdir "$work/empty"
 (cd "$work/empty" && kestrel-decoder --version && kestrel-decoder --help >/dev/null) | tee "$work/version"
 head -n 1 "$work/version" | grep -qx "kestrel-decoder $version" || { echo "wrong version"; exit 1; }
 [ -z "$(ls -A "$work/empty")" ] || { echo "--version or --help left files: $(ls -A "$work/empty")"; exit 1; }
-kestrel-redecode --help | head -n 1
-kestrel-tnc-sim --version | head -n 1
-kestrel-trends --version | head -n 1
+kestrel-redecode --help | sed -n 1p
+kestrel-tnc-sim --version | sed -n 1p
+kestrel-trends --version | sed -n 1p
 
 echo "== the menu entry, as a new user starts it (Xvfb, from /, a fresh home)"
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/$app_id.desktop)
