@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the Windows programs (mingw-w64, build-win64/) and packs them with a
 # guide, the licence and the copyright notices into
-# dist/kestrel-decoder-<version>-win64.zip.
+# dist/kestrel-decoder-<version>-win64.zip, and into an installer (Debian's
+# nsis: packaging/windows/kestrel-decoder.nsi),
+# dist/kestrel-decoder-<version>-win64-setup.exe. Prints the zip's path, then
+# the installer's, then the zip's listing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip nlohmann-json3-dev
+need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip nsis nlohmann-json3-dev
 
 cmake --preset mingw >/dev/null
 cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends
@@ -41,9 +44,24 @@ What is in this folder
   copyright.txt         copyright, and the licences of the runtime libraries
                         built into the programs, and of the map's coastline
 
-No program needs an installation or other files. Copy the folder
+Windows 10 or 11, 64-bit. (The programs declare Windows 7 and later and are
+tested under Wine; a 32-bit Windows cannot run them.)
+
+Installing
+----------
+Either run kestrel-decoder-$version-win64-setup.exe: it installs the programs
+and this guide under C:\Program Files\KESTREL Telemetry Decoder and puts
+"KESTREL Telemetry Decoder" into the Start menu, which starts the program in
+its station folder Documents\KESTREL (made at the first start). Uninstall it
+with Settings, Apps (or Control Panel, "Uninstall a program"): the programs
+and the shortcuts go, the station folder with the settings and the archive
+stays.
+
+Or use the zip: first extract it (right-click it, "Extract All..."); a
+program started inside the zip runs in a temporary folder that Windows
+removes, and its settings and archive go with it. Copy the extracted folder
 anywhere you may write, for instance C:\Station (not below C:\Program Files,
-where a program may not write its archive).
+where a program may not write its archive). To uninstall, delete the folder.
 
 The first start: the SmartScreen warning
 ----------------------------------------
@@ -67,16 +85,29 @@ Finding the TNC's COM port
    maker (the box or the maker's web site names it), then look again.
 The program's Settings button also lists the COM ports Windows knows.
 
-Settings and archive: the working folder
+Settings and archive: the station folder
 ----------------------------------------
-The program works in the folder it is started from (its working folder):
-double-clicked in Explorer, that is the folder of the exe; from a shortcut,
-the shortcut's "Start in" folder. There it keeps
+Started from the Start menu, the program works in Documents\KESTREL;
+otherwise in the folder it is started from (its working folder):
+double-clicked in Explorer, that is the folder of the exe; from a shortcut of
+your own, the shortcut's "Start in" folder (add --station to its target to
+use Documents\KESTREL instead). There it keeps
 
   RS232Settings.ini     the TNC's port and line settings
+  kestrel-decoder.log   what went wrong, with its time (UTC): every error
+                        message, the port's reason, settings it could not use,
+                        forwarding trouble, a failure at shut-down; the
+                        program has no console, so this is where to look
+                        (kestrel-decoder.old.log holds the older part from
+                        1 MB on)
   Telemetry\raw_log\    every byte received in one run
   Telemetry\Decoded\    one line per decoded beacon
   Telemetry\raw_data\   the bytes of each decoded beacon
+
+A folder the program cannot write is said when it starts, with its path and
+Windows' reason. A failure at the last shut-down (the settings could not be
+stored, say) shows as "Exit failed" on the status bar at the next start; point
+at it to read what failed, click it to dismiss it.
 
 Put RS232Settings.ini into that folder with the TNC's COM port:
 
@@ -88,10 +119,16 @@ Put RS232Settings.ini into that folder with the TNC's COM port:
     Parity=None
     FlowControl=None
 
+Notepad saves a new file as "RS232Settings.ini.txt" unless told otherwise:
+in its Save As dialog choose "Save as type: All files (*.*)" and type the
+name RS232Settings.ini (Explorer hides the .txt that would give it away
+unless "File name extensions" is ticked on its View menu).
+
 Or start without it and pick the port with the Settings button; the program
-writes its settings to that file whenever it ends. "RS232 error. Check
-settings." means the port could not be opened: check the name, and that no
-other program holds the port.
+writes its settings to that file whenever it ends. Until a port is chosen,
+every start says "RS232 error. Check settings.": that is expected. Once one
+is chosen, the same message means the port could not be opened: check the
+name, and that no other program holds the port.
 
 Send the Telemetry folder as a whole to the address shown in the window.
 
@@ -118,7 +155,9 @@ comes, add:
     Latitude=49.73145
     Longitude=8.95564
 
-(decimal degrees, north and east positive). Frames wait in
+(decimal degrees, north and east positive). N0CALL, 99999 and the position
+are placeholders: put in your own callsign, the satellite's NORAD catalogue
+number the team gives you and your station's position. Frames wait in
 Telemetry\share\outbox.txt while the network or the server is away and go out
 in order when it is back; frames the server refuses go to
 Telemetry\share\rejects.txt with its answer. Certificates are checked against
@@ -157,7 +196,8 @@ Started without one, it opens the folder it is started in.
 The beacons in a spreadsheet
 ----------------------------
 kestrel-redecode.exe writes one row per beacon, with a header row naming
-each field and its unit. Open a Command Prompt in the station folder (type
+each field and, where it has one, its unit (Altitude, Velocity, the Foto
+readings and the flags have none). Open a Command Prompt in the station folder (type
 cmd into Explorer's address bar there and press Enter) and run
 
     kestrel-redecode.exe --csv beacons.csv Telemetry\Decoded\KR7_beacon_*.txt
@@ -167,8 +207,9 @@ the raw logs in Telemetry\raw_log\ and then decodes them again.
 kestrel-redecode.exe --help lists its options.
 
 The file uses commas between the fields and a full stop in numbers, whatever
-Windows' language; times are UTC (2024-03-05T14:15:07Z). A spreadsheet set
-to a language with a decimal comma needs to be told so:
+Windows' language; times are UTC, to the millisecond
+(2024-03-05T14:15:07.250Z). A spreadsheet set to a language with a decimal
+comma needs to be told so:
   - Excel: Data, From Text/CSV, choose beacons.csv, "File origin" or
     "Locale": English (United States), Delimiter: Comma, then Load.
   - LibreOffice Calc: open beacons.csv; in the Text Import dialog set
@@ -199,4 +240,10 @@ out="$PWD/dist/kestrel-decoder-$version-win64.zip"
 rm -f "$out"
 (cd "$stage" && zip -q -r "$out" "kestrel-decoder-$version")
 echo "$out"
+
+setup="$PWD/dist/kestrel-decoder-$version-win64-setup.exe"
+cp src/win32/kestrel-decoder.ico "$dir/"
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$dir" -DOUTFILE="$setup" \
+  packaging/windows/kestrel-decoder.nsi >"$stage/makensis.log" 2>&1 || { cat "$stage/makensis.log"; exit 1; }
+echo "$setup"
 unzip -l "$out"

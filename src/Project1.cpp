@@ -5,6 +5,7 @@
 #include "gui/Application.h"
 #include "gui/SignalClose.h"
 #include "station/CommandLine.h"
+#include "station/StationFolder.h"
 
 #include <QIcon>
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
         std::fputs(answer.text.c_str(), answer.exitCode == 0 ? stdout : stderr);
         return answer.exitCode;
     }
+    if (answer.stationFolder)
+        kestrel::EnterPersonalStationFolder();  // what fails is reported at start-up
     // Before anything else, so that a signal during start-up still ends in an
     // orderly shut-down (settings stored) rather than in death by the signal.
     kestrel::TSignalCloser::TakeOverSignals();

@@ -4,8 +4,11 @@
 # driver holds: received bytes reach the archive, keys and shortcuts reach the
 # line, the setup dialog, the start-up message, closing with WM_CLOSE; the
 # receive pane against the edit control it replaced; kestrel-redecode.exe
-# fetching SatNOGS DB's pages through WinHTTP from the test server. Then a
-# short receive-rate run at 256000 baud. Exits non-zero when anything fails.
+# fetching SatNOGS DB's pages through WinHTTP from the test server; the
+# installer (scripts/package-windows.sh) installed silently, the program
+# started from its Start-menu shortcut archiving a beacon in
+# Documents\KESTREL, and uninstalled again. Then a short receive-rate run at
+# 256000 baud. Exits non-zero when anything fails.
 #
 # KESTREL_WINE_SKIP_BUILD=1 reuses the builds; KESTREL_WINE_BENCH_SECONDS=N
 # sets the rate runs' length (default 15; 0 skips them), KESTREL_WINE_BENCH_RUNS
@@ -24,7 +27,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip
+need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip nsis zip
 started=$(date +%s)
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
@@ -32,7 +35,7 @@ if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   cmake --preset mingw >/dev/null
   cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends win32_pane_tests
   cmake --preset default >/dev/null
-  cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine
+  cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine kestrel-tnc-sim
 fi
 
 . scripts/lib-wine.sh
@@ -46,6 +49,10 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=":$(cat "$work/display")"
 unset WAYLAND_DISPLAY
+# A home of its own: the prefix's Documents may be linked to the home folder,
+# and the installer test's station folder must not land in the real one.
+mkdir -p "$work/home"
+export HOME="$work/home"
 wine_setup
 
 export KESTREL_WIN_EXE="${KESTREL_WIN_EXE:-$PWD/build-win64/kestrel-decoder.exe}" KESTREL_COM_PEER_PATH="$work/com8" \
@@ -67,6 +74,50 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   fi
   echo "== the window under wine (DISPLAY=$DISPLAY)"
   build/tests/wine_window_tests
+
+  echo "== the installer: silent install, a start from the Start menu, uninstall"
+  installer_started=$SECONDS
+  setup=$(bash scripts/package-windows.sh | grep -- "-setup.exe$")
+  wine "$setup" /S
+  programs="$WINEPREFIX/drive_c/Program Files/KESTREL Telemetry Decoder"
+  for f in kestrel-decoder.exe kestrel-redecode.exe kestrel-trends.exe README-windows.txt LICENSE.txt copyright.txt \
+    Uninstall.exe; do
+    [ -f "$programs/$f" ] || { ls -la "$programs" || true; echo "FAILED: the installer did not install $f"; exit 1; }
+  done
+  shortcut=$(find "$WINEPREFIX/drive_c/users" -name 'KESTREL Telemetry Decoder.lnk' | head -n 1)
+  [ -n "$shortcut" ] || { echo "FAILED: no Start-menu shortcut"; exit 1; }
+  station=$(ls -d "$WINEPREFIX"/drive_c/users/*/Documents/KESTREL | head -n 1)
+  [ -d "$station" ] || { echo "FAILED: no Documents\\KESTREL"; exit 1; }
+  printf '[CPort]\r\nPort=COM7\r\n' >"$station/RS232Settings.ini"
+  # As Explorer opens it: the shortcut's target, arguments and "Start in".
+  LD_PRELOAD="$work/modemshim.so" wine start "$(winepath -w "$shortcut")"
+  build/kestrel-tnc-sim --device "$work/com8" --no-wait --interval 0.5 --quiet >"$work/installed-sim.log" 2>&1 &
+  sim=$!
+  for _ in $(seq 150); do [ -s "$(ls "$station"/Telemetry/Decoded/*.txt 2>/dev/null | head -n 1)" ] && break; sleep 0.2; done
+  kill "$sim"; wait "$sim" 2>/dev/null || true
+  # WM_CLOSE, as a click on the window's close box: the settings are stored.
+  wine taskkill /IM kestrel-decoder.exe >/dev/null 2>&1 || true
+  for _ in $(seq 100); do grep -q FlowControl "$station/RS232Settings.ini" && break; sleep 0.2; done
+  # Gone before the uninstaller runs, as the user would close it first.
+  for _ in $(seq 50); do pgrep -f 'Telemetry Decoder.kestrel-decoder\.exe' >/dev/null || break; sleep 0.2; done
+  beacons=$(find "$station/Telemetry/raw_data" -type f 2>/dev/null | wc -l)
+  echo "archived in Documents\\KESTREL: $beacons beacons"
+  [ "$beacons" -gt 0 ] || {
+    cat "$work/installed-sim.log" "$station/kestrel-decoder.log" 2>/dev/null
+    echo "FAILED: nothing archived from the Start-menu start"
+    exit 1
+  }
+  grep -q FlowControl "$station/RS232Settings.ini" || { echo "FAILED: the settings were not stored"; exit 1; }
+  [ -s "$station/kestrel-decoder.log" ] || { echo "FAILED: no station log"; exit 1; }
+  [ ! -e "$programs/Telemetry" ] || { echo "FAILED: archived in Program Files"; exit 1; }
+  # The uninstaller runs from a copy of itself and returns at once.
+  wine "$programs/Uninstall.exe" /S
+  for _ in $(seq 100); do [ -e "$programs" ] || break; sleep 0.2; done
+  [ ! -e "$programs" ] || { ls -la "$programs"; echo "FAILED: left in Program Files"; exit 1; }
+  [ ! -e "$shortcut" ] || { echo "FAILED: the shortcut stayed"; exit 1; }
+  [ -d "$station/Telemetry/Decoded" ] && [ -f "$station/RS232Settings.ini" ] ||
+    { echo "FAILED: the uninstaller touched the station folder"; exit 1; }
+  echo "== the installer passed in $((SECONDS - installer_started)) s"
 fi
 
 seconds=${KESTREL_WINE_BENCH_SECONDS:-15}

@@ -121,10 +121,8 @@ struct Forwarder::Shared {
     bool refusalSaid = false, tlsSaid = false, outboxSaid = false, answerSaid = false, failedSaid = false,
          rejectsSaid = false, redirectSaid = false, syncSaid = false;
 
-    void say(std::string text) {
-        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
-        notices.push_back(std::move(text));
-    }
+    // The station takes the notices at its next tick and writes them down.
+    void say(std::string text) { notices.push_back(std::move(text)); }
     void notice(bool& said, std::string text) {
         if (said)
             return;
@@ -141,8 +139,7 @@ struct Forwarder::Shared {
                 "the outbox can be written");
         } else if (!held && outboxSaid && outbox.Problem().empty()) {
             outboxSaid = false;
-            std::fprintf(stderr, "kestrel-decoder: the outbox %s can be written again; no frame is held in memory\n",
-                         outbox.Path().c_str());
+            say("the outbox " + outbox.Path() + " can be written again; no frame is held in memory");
         }
         state.held = held;
         state.queued = outbox.Waiting();

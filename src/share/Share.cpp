@@ -7,7 +7,6 @@
 #include "share/SidsForm.h"
 #include "telemetry/FileSystem.h"
 
-#include <cstdio>
 #include <exception>
 
 namespace kestrel {
@@ -24,8 +23,7 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
     }
     if (!settings_.inFile)
         return;
-    if (!settings_.problem.empty()) {
-        std::fprintf(stderr, "kestrel-decoder: %s\n", settings_.problem.c_str());
+    if (!settings_.problem.empty()) {  // the station writes it down
         problem_ = settings_.shortProblem;
         return;
     }
@@ -44,9 +42,7 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
         forwarder->Start();
         forwarder_ = std::move(forwarder);
     } catch (const std::exception& e) {
-        const std::string text = std::string("Telemetry is not forwarded: ") + e.what();
-        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
-        notices_.push_back(text);
+        notices_.push_back(std::string("Telemetry is not forwarded: ") + e.what());
         problem_ = "Share: failed";
     }
 }

@@ -26,7 +26,8 @@ public:
     // Reads [Share] from the settings file and starts forwarding when it is
     // complete, unless folderTaken: another program holds the station
     // folder's lock, and forwards itself. What keeps it from forwarding goes
-    // to standard error, and to the status text and notices. Never throws.
+    // to the status text, and to Settings().problem or the notices, which
+    // the station writes down. Never throws.
     void Start(const std::string& settingsPath, const std::string& baseDirectory, bool folderTaken = false,
                IFileSystem& fs = systemFileSystem(), IClock& clock = systemClock());
     // One beacon decoded live: the frame's bytes and when it was received.

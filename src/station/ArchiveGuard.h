@@ -36,6 +36,10 @@ public:
     void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) override;
     void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) override;
 
+    // Start-up said already that the folder cannot be written: until writing
+    // works, failures are only counted, not reported again.
+    void failingFromStart() { rawByteLogFailing_ = beaconFilesFailing_ = true; }
+
     std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
     std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
 

@@ -9,7 +9,7 @@ namespace kestrel {
 
 namespace {
 
-const char* const kUsageLine = "Usage: kestrel-decoder [--help | --version]\n";
+const char* const kUsageLine = "Usage: kestrel-decoder [--station | --help | --version]\n";
 
 #ifdef _WIN32
 const char* const kHelpBody = R"(
@@ -18,9 +18,11 @@ port, shows every byte and each decoded beacon, and archives everything in the
 folder Telemetry below the folder it is started from.
 
 The TNC's port is read from RS232Settings.ini in that folder (choose it with
-the Settings button; the file is written whenever the program ends). There
-are no other options.
+the Settings button; the file is written whenever the program ends). What
+went wrong is also written to kestrel-decoder.log there.
 
+  --station    work in Documents\KESTREL instead (made when missing), as
+               the Start-menu shortcut does
   -h, --help   show this help
   --version    show the version
 )";
@@ -32,9 +34,12 @@ archives everything below Telemetry/ in the current directory.
 
 The line is read from RS232Settings.ini in the current directory (choose the
 port with the Settings button; the file is written whenever the program ends).
-There are no other options. To open a serial port, the user must be in the
-group dialout (sudo adduser $USER dialout, then log in again).
+What went wrong is also written to kestrel-decoder.log there. To open a serial
+port, the user must be in the group dialout (sudo adduser $USER dialout, then
+log in again).
 
+  --station    work in ~/KESTREL instead (made when missing), as the menu
+               entry does
   -h, --help   show this help
   --version    show the version
 )";
@@ -45,13 +50,19 @@ group dialout (sudo adduser $USER dialout, then log in again).
 CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args) {
     if (args.empty())
         return {};
+    if (args.size() == 1 && args[0] == "--station") {
+        CommandLineAnswer a;
+        a.stationFolder = true;
+        return a;
+    }
     const auto isHelp = [](const std::string& a) { return a == "--help" || a == "-h"; };
     const bool request = isHelp(args[0]) || args[0] == "--version";
     if (request && args.size() == 1)
         return isHelp(args[0]) ? CommandLineAnswer{CommandLineAnswer::Help, std::string(kUsageLine) + kHelpBody, 0}
                                : CommandLineAnswer{CommandLineAnswer::Version, VersionText("kestrel-decoder"), 0};
-    // A request takes nothing after it; anything else is not an option at all.
-    const std::string& odd = request ? args[1] : args[0];
+    // A request takes nothing after it, nor --station; anything else is not
+    // an option at all.
+    const std::string& odd = request || args[0] == "--station" ? args[1] : args[0];
     return {CommandLineAnswer::Refused,
             "kestrel-decoder: unexpected argument '" + odd +
                 "' (the program takes its settings from RS232Settings.ini)\n" + kUsageLine,
@@ -92,9 +103,12 @@ CommandLineAnswer ReadTrendsCommandLine(const std::vector<std::string>& args, st
             return a;
         }
     }
-    if (args.size() > 1 || (!args.empty() && args[0].rfind("-", 0) == 0 && args[0] != "-")) {
+    const bool option = !args.empty() && args[0].rfind("-", 0) == 0 && args[0] != "-";
+    if (args.size() > 1 || option) {
         a.kind = CommandLineAnswer::Refused;
-        a.text = "kestrel-trends: give at most one folder or file; see --help\n";
+        a.text = option ? "kestrel-trends: unknown option '" + args[0] + "'\n"
+                        : std::string("kestrel-trends: give at most one folder or file\n");
+        a.text += "Usage: kestrel-trends [PATH]  (see --help)\n";
         a.exitCode = 2;
         return a;
     }

@@ -1,7 +1,9 @@
 #pragma once
 // The decoder's command line. The program takes its configuration from the
 // settings file only; the command line can merely ask for the help or the
-// version, which both front ends answer before any window or file exists.
+// version, which both front ends answer before any window or file exists, or
+// for the user's station folder (--station: what the menu entry and the
+// Start-menu shortcut start it with).
 
 #include <string>
 #include <vector>
@@ -11,8 +13,9 @@ namespace kestrel {
 struct CommandLineAnswer {
     enum Kind { Run, Help, Version, Refused };
     Kind kind = Run;
-    std::string text;  // what to print: the help, the version or the refusal
-    int exitCode = 0;  // for everything but Run
+    std::string text;            // what to print: the help, the version or the refusal
+    int exitCode = 0;            // for everything but Run
+    bool stationFolder = false;  // Run in the user's station folder (StationFolder.h)
 };
 
 // args: the arguments without the program's name.

@@ -15,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,10 @@ public:
     // asks for a display tick.
     void post(StatusSource source, std::string text, std::string details = {});
     const StatusBar& statusBar() const { return statusBar_; }
+    // Whose text panel (1 to 3) shows as painted; none for an empty panel.
+    std::optional<StatusSource> shownSource(int panel) const {
+        return panel >= 1 && panel <= int(shown_.size()) ? shown_[std::size_t(panel - 1)].source : std::nullopt;
+    }
     // Memo1's new lines.
     void setDecoded(const std::vector<std::string>& lines);
 

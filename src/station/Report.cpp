@@ -31,6 +31,15 @@ bool gClosed = false;
 constexpr std::size_t kMaxWaiting = 8;
 
 std::function<bool()> gPendingCloseProbe;
+std::function<void(const std::string&)> gErrorNotices;
+
+// An error not written down yet: to the station's notices, or standard error.
+void Say(const std::string& text) {
+    if (gErrorNotices)
+        gErrorNotices(text);
+    else
+        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+}
 
 void Present(TMessageKind kind, const std::string& text, bool said = false) {
     if (!gClosed && gPendingCloseProbe && gPendingCloseProbe())
@@ -38,11 +47,14 @@ void Present(TMessageKind kind, const std::string& text, bool said = false) {
     // Errors are written to standard error as well: a box may be closed
     // unread, and on a close request it does not open at all.
     if (gClosed) {
-        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", text.c_str());
+        if (kind == TMessageKind::Error && !said)
+            Say("(closing, not shown) " + text);
+        else
+            std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", text.c_str());
         return;
     }
     if (kind == TMessageKind::Error && !said)
-        std::fprintf(stderr, "kestrel-decoder: %s\n", text.c_str());
+        Say(text);
     if (gHook)
         gHook();
     if (gPresenter)
@@ -128,10 +140,16 @@ void ShowException(const std::string& what) { ShowError(what, false); }
 
 void ShowNotice(const std::string& what) { ShowError(what, true); }
 
+void SetErrorNotices(std::function<void(const std::string& text)> say) { gErrorNotices = std::move(say); }
+
 void CloseReports() { gClosed = true; }
 void DropWaitingReports() {
-    for (const Entry& unshown : gReport.waiting)
-        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.text.c_str());
+    for (const Entry& unshown : gReport.waiting) {
+        if (unshown.said)
+            std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", unshown.text.c_str());
+        else
+            Say("(closing, not shown) " + unshown.text);
+    }
     gReport.waiting.clear();
 }
 void ReopenReports() { gClosed = false; }

@@ -41,6 +41,10 @@ void ShowException(const std::string& what);
 void ShowNotice(const std::string& what);
 // The report for the exception being handled (call inside a catch block).
 void ShowCurrentException();
+// Where an error the report shows is written down besides the box: the
+// station's notices (standard error and the station log); none: standard
+// error alone. Notices are written down where they are raised.
+void SetErrorNotices(std::function<void(const std::string& text)> say);
 // A plain message box ("RS232 error. Check settings.").
 void ShowMessage(const std::string& text);
 

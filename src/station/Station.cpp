@@ -15,6 +15,7 @@
 #include "station/Station.h"
 
 #include "station/PortFailure.h"
+#include "station/StationFolder.h"
 #include "telemetry/TimeIndex.h"
 
 #include <clocale>
@@ -42,6 +43,9 @@ void ShutDownStep(Notices& notices, const char* what, F&& step) noexcept {
     }
 }
 
+// How the station log tells a shut-down step that failed (ShutDownStep).
+constexpr std::string_view kFailedAtShutDown = " failed at shut-down";
+
 }  // namespace
 
 // ---- Construction -------------------------------------------------------------
@@ -61,11 +65,14 @@ Station::Station(IStationView& view, StationSeams seams)
     designPortSettings(mailbox_);
     line_ = std::make_unique<SerialLine>(CPort, false, display_, continuation_);
     CPort.OnRxChar = [this](TCustomComPort&, std::int32_t) { CPortRxByte(); };
+    notices_.listen([this](const std::string& text) { log_.write(text); });
+    SetErrorNotices([this](const std::string& text) { notices_.say(text); });
 }
 
 // The teardown order, for every front end: the lines go first, so nothing
 // they deliver reaches a half-destroyed engine or window.
 Station::~Station() {
+    SetErrorNotices(nullptr);
     line_.reset();
     CPort.OnRxChar = nullptr;
     try {
@@ -108,11 +115,15 @@ void Station::FormCreate() {
     std::setlocale(LC_NUMERIC, "C");
     std::locale::global(std::locale::classic());
     baseDirectory_ = fileSystem_.currentDirectory();
+    log_.open(baseDirectory_);  // before anything it may have to write down
+    showLastExit();
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
     const bool folderTaken = stationLock_.take(baseDirectory_) == StationLock::State::Elsewhere;
     share_.Start(settingsFilePath_, baseDirectory_, folderTaken, fileSystem_, clock_);  // never stops reception
+    if (!share_.Settings().problem.empty())
+        notices_.say(share_.Settings().problem);
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
@@ -120,6 +131,9 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
+    if (std::string problem = TakeStartFolderProblem(); !problem.empty())
+        continuation_.report(std::move(problem));  // --station could not enter the station folder
+    noteUnwritableFolder();
     noteSettingsFallbacks();
     noteSecondProgram();
     showShareState();
@@ -156,6 +170,56 @@ void Station::noteSecondProgram() {
     continuation_.report(std::move(text));
 }
 
+// A folder where nothing can be made (a launcher's "/", a read-only folder)
+// is said at once, with the system's reason: otherwise the beacons would
+// only be shown, and the first lost byte would say no more than an error
+// number. What the archive loses after this is counted in its panel.
+void Station::noteUnwritableFolder() {
+    if (stationLock_.state() != StationLock::State::Unusable) {
+        if (!log_.Problem().empty())
+            continuation_.report(log_.Problem());
+        return;
+    }
+    std::string where = baseDirectory_;
+    std::string why = FolderWriteProblem(where);
+    if (why.empty()) {  // then it is the Telemetry folder (a file in its place, say)
+        where = JoinPath(baseDirectory_, "Telemetry");
+        why = FolderWriteProblem(where);
+    }
+    if (why.empty())
+        why = stationLock_.why();
+    continuation_.report("Nothing received is archived in " + where + " (" + why +
+                         "): start the program in a folder you can write to, or from the menu");
+    guard_.failingFromStart();
+}
+
+// The last run's shut-down failures, as its log has them: whoever starts the
+// program next sees that the settings (or the logs) may not be as they were.
+void Station::showLastExit() {
+    std::string failures;
+    for (const std::string& line : log_.PreviousRun()) {
+        if (StationLogText(line).find(kFailedAtShutDown) == std::string_view::npos)
+            continue;
+        failures += failures.empty() ? "At the last shut-down (" + log_.path() + "):\n" : "\n";
+        failures += line;
+    }
+    if (failures.empty())
+        return;
+    display_.post(StatusSource::LastExit, kLastExitText, failures + "\n(Click to dismiss.)");
+    lastExitShownAt_ = clock_.tickCount();
+}
+
+void Station::dismissLastExit() {
+    lastExitShownAt_.reset();
+    display_.post(StatusSource::LastExit, {});
+}
+
+void Station::statusPanelClicked(int panel) {
+    if (display_.shownSource(panel) == StatusSource::LastExit)
+        dismissLastExit();
+    flushDisplay();
+}
+
 void Station::chooseLine() {
     switch (lineSource_.kind) {
     case LineSourceSettings::Serial: return;  // the line built with the engine
@@ -179,7 +243,11 @@ void Station::FormClose() {
         std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", FormatReportText(text).c_str());
     DropWaitingReports();  // the Windows program ends from inside the box's loop
     ShutDownStep(notices_, "taking the last received bytes", [&] { receiver_.drain(*line_); });
-    ShutDownStep(notices_, "stopping the telemetry forwarding", [&] { share_.Stop(); });
+    ShutDownStep(notices_, "stopping the telemetry forwarding", [&] {
+        share_.Stop();
+        for (const std::string& notice : share_.TakeNotices())  // the forwarder's last words
+            notices_.say(notice);
+    });
     ShutDownStep(notices_, "closing the raw byte log", [&] { archive_.closeRawByteLog(); });
     ShutDownStep(notices_, "storing the settings", [&] {
         CPort.SaveSettingsFile(settingsFilePath_);
@@ -297,6 +365,8 @@ void Station::Timer1Timer() {
     if (retryDue)
         guard_.retryRawByteLog();
     showShareState();
+    if (lastExitShownAt_ && clock_.tickCount() - *lastExitShownAt_ >= kLastExitShownMs)
+        dismissLastExit();
 }
 
 // Where the forwarding stands; a [Share] fault's whole sentence in the tooltip.
@@ -352,7 +422,7 @@ void Station::decodeFrame() {
 // ---- Reports ------------------------------------------------------------------
 
 // The designed box says only "Check settings."; why the port would not open
-// goes to the port's status panel and to standard error.
+// goes to the port's status panel and is written down (notices).
 void Station::portFailed(const char* message) {
     const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
     notices_.say(reason);

@@ -32,6 +32,7 @@
 #include "station/Notices.h"
 #include "station/Receiver.h"
 #include "station/Report.h"
+#include "station/StationLog.h"
 #include "station/StationView.h"
 #include "station/WindowDesign.h"
 #include "telemetry/Archive.h"
@@ -64,6 +65,10 @@ public:
     static constexpr const char* kSettingsPortError = "COM port error!";
     static constexpr auto kDisplayInterval = DisplayQueue::kDisplayInterval;
     static constexpr int kRetryTicks = PortRetry::kRetryTicks;
+    // The last run's shut-down failure, shown at the next start until clicked
+    // or until the first tick after a minute.
+    static constexpr const char* kLastExitText = "Exit failed";
+    static constexpr std::uint32_t kLastExitShownMs = 60'000;
 
     // Wires the port's receive event to CPortRxByte; the destructor takes the
     // lines down before anything they deliver to.
@@ -77,13 +82,15 @@ public:
     const LineSourceSettings& LineSource() const { return lineSource_; }
 
     // ---- Start-up and shut-down ----
-    // Formats, BaseDirectory, settings file, stream off, empty buffer, the
-    // run's files (silently), the line ("RS232 error. Check settings.").
-    // A failing settings file is not caught: the rest is skipped.
+    // Formats, BaseDirectory, the station log (and the last run's shut-down
+    // failure in a panel), settings file, stream off, empty buffer, the run's
+    // files (a folder that cannot be written is reported), the line ("RS232
+    // error. Check settings."). A failing settings file is not caught: the
+    // rest is skipped.
     void FormCreate();
     // What the line still holds taken, logs closed, settings stored, line
-    // closed; each step on its own, never reporting (what failed goes to
-    // standard error). Runs once.
+    // closed; each step on its own, never reporting on screen (what failed is
+    // written down: standard error and the station log). Runs once.
     void FormClose();
     bool Closed() const { return closed_; }
     // A close request (the window's close box, a signal, the system): it wins
@@ -114,6 +121,8 @@ public:
     // what has failed: a lost port, a RawByteLog that could not be created.
     void Timer1Timer();
     void displayTick() { display_.tick(); }  // asked for with displaySoon()
+    // A click on status panel 1 to 3: the last run's shut-down failure goes.
+    void statusPanelClicked(int panel);
 
     // ---- Receive path ----
     // One receive event: a slice of the bytes waiting (Receiver).
@@ -152,8 +161,10 @@ public:
     void aTrendsExecute();
 
     // ---- Faults it rides out ----
-    // Where what went wrong is written down, as it happens.
+    // Where what went wrong is written down, as it happens: standard error
+    // and the station log (kestrel-decoder.log in the station folder).
     Notices& StationNotices() { return notices_; }
+    const StationLog& Log() const { return log_; }
     bool PortLost() const { return line_->portLost(); }
     std::uint64_t UnarchivedBytes() const { return guard_.UnarchivedBytes(); }
     std::uint32_t UnarchivedBeacons() const { return guard_.UnarchivedBeacons(); }
@@ -184,6 +195,9 @@ private:
     void showPendingReports();
     void showShareState();
     void noteSecondProgram();
+    void noteUnwritableFolder();
+    void showLastExit();
+    void dismissLastExit();
 
     // IFrameFinderHost
     void setReceiveStatus(std::string_view text) override { display_.setReceiveStatus(text); }
@@ -197,6 +211,7 @@ private:
     MainThreadMailbox* mailbox_;
     // Held from start-up to the end: one program per station folder.
     StationLock stationLock_{fileSystem_};
+    StationLog log_{fileSystem_, clock_};
     Notices notices_;
     Continuation continuation_{view_, notices_};
     DisplayQueue display_{view_};
@@ -218,6 +233,7 @@ private:
     int retryCountdown_ = kRetryTicks;
     bool closed_ = false;
     bool portReasonShown_ = false;
+    std::optional<std::uint32_t> lastExitShownAt_;  // tick count when shown
 };
 
 }  // namespace kestrel

@@ -9,7 +9,7 @@ namespace kestrel {
 namespace {
 
 // Each source's home panel (0 is panel 1), in the order of precedence.
-constexpr std::array<std::size_t, kStatusSources> kHome{0, 1, 1, 2, 2};
+constexpr std::array<std::size_t, kStatusSources> kHome{0, 1, 1, 2, 2, 2};
 
 constexpr std::string_view kCut = "...";
 
@@ -53,6 +53,7 @@ StatusBar::Layout StatusBar::layout(const Fits& fits) const {
         }
         taken[best] = true;
         StatusPanelText& panel = panels[best];
+        panel.source = StatusSource(s);
         panel.text = fits(p.text) ? p.text : ShortenToFit(p.text, fits);
         if (!p.details.empty())
             panel.tip = p.details;

@@ -14,6 +14,8 @@
 //   Settings  2  a value of the settings file that is not used as written
 //   Kiss      3  "KISS 120/2": frames taken and dropped on a KISS line
 //   Share     3  "Shared 120", "Queued 3", "Share offline", a [Share] fault
+//   LastExit  3  "Exit failed": the last run's shut-down failed (station
+//                log), until the operator clicks it or a minute has passed
 // Taken in that order, each source with a text gets its home panel if it is
 // still free, else the free panel nearest to its home (the left one of two as
 // near). A source that finds no panel free is not lost: its text is added to
@@ -25,17 +27,19 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kestrel {
 
-enum class StatusSource { Line, Archive, Settings, Kiss, Share };
-inline constexpr std::size_t kStatusSources = 5;
+enum class StatusSource { Line, Archive, Settings, Kiss, Share, LastExit };
+inline constexpr std::size_t kStatusSources = 6;
 
 // One laid-out panel: what it shows and what its tooltip says ("" for none).
 struct StatusPanelText {
     std::string text, tip;
+    std::optional<StatusSource> source;  // whose text it is
     friend bool operator==(const StatusPanelText&, const StatusPanelText&) = default;
 };
 

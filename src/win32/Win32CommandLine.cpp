@@ -4,6 +4,7 @@
 
 #include "Version.h"
 #include "station/CommandLine.h"
+#include "station/StationFolder.h"
 #include "win32/Win32Util.h"
 
 #include <windows.h>
@@ -40,7 +41,10 @@ std::string Unwrapped(const std::string& text) {
 
 bool AnswerWin32CommandLine(int& exitCode) {
     const std::vector<std::string> args(__argv + 1, __argv + __argc);
-    return ShowWin32CommandLineAnswer(ReadDecoderCommandLine(args), exitCode);
+    const CommandLineAnswer answer = ReadDecoderCommandLine(args);
+    if (answer.stationFolder)
+        EnterPersonalStationFolder();  // what fails is reported at start-up
+    return ShowWin32CommandLineAnswer(answer, exitCode);
 }
 
 bool ShowWin32CommandLineAnswer(const CommandLineAnswer& answer, int& exitCode) {

@@ -9,8 +9,9 @@ namespace kestrel {
 // output, else in a message box; true then, with its exit code.
 bool ShowWin32CommandLineAnswer(const CommandLineAnswer& answer, int& exitCode);
 
-// Answers the command line when it holds anything and returns true, with the
-// exit code in exitCode; false: no arguments, start the window.
+// Answers the command line when it holds anything but --station and returns
+// true, with the exit code in exitCode; false: start the window (in the
+// station folder with --station).
 bool AnswerWin32CommandLine(int& exitCode);
 
 }  // namespace kestrel

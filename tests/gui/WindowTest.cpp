@@ -244,9 +244,12 @@ TEST_F(WindowTest, TickTrimsBothPanesToTheNewestTwentyLines) {
 
 // A RawByteLog that cannot be written fails every byte: the first report shows,
 // further ones do not open inside it, and the byte is shown before the box.
+// (Only its folder is taken: a Telemetry folder that cannot be made is said
+// at start-up instead.)
 TEST_F(WindowTest, FailingRawByteLogReportsOnceWhileTheBoxIsUp) {
     writeSettings();
-    test::writeFile(dir / "Telemetry", "no folder here");
+    std::filesystem::create_directories(dir / "Telemetry");
+    test::writeFile(dir / "Telemetry" / "raw_log", "no folder here");
     start();
     ASSERT_TRUE(form->CPort.Connected());
     int shownWhileUp = -1;

@@ -151,12 +151,20 @@ TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
     EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
 }
 
-TEST_F(StationTest, AnArchiveThatCannotBeCreatedIsSilentAndThePortStillOpens) {
+// A folder where nothing can be made is said once the window is up, with
+// the folder and the system's reason; the designed boxes stay as they are.
+TEST_F(StationTest, AFolderThatCannotBeWrittenIsSaidWithItsPathAndReasonAndThePortStillOpens) {
+    Reports reports;
     test::writeFile(dir / "Telemetry", "a file where the folder must go");
     start();
     EXPECT_TRUE(reports.messages.empty());
     EXPECT_TRUE(station->CPort.Connected());
     EXPECT_FALSE(station->TelemetryArchive().rawByteLogOpen());
+    station->continueReceive();
+    ASSERT_EQ(reports.texts.size(), 1u);
+    EXPECT_EQ(reports.texts[0].find("Nothing received is archived in " + (dir / "Telemetry").string() + " ("), 0u)
+        << reports.texts[0];
+    EXPECT_NE(reports.texts[0].find("start the program in a folder you can write to"), std::string::npos);
 }
 
 TEST_F(StationTest, ReceivedBytesAreArchivedAndAnalysedAtOnceAndPaintedAtTheDisplayTick) {
@@ -259,6 +267,7 @@ TEST_F(StationTest, OnAKissLineForwardingHasAPanelOfItsOwn) {
 
 TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOneMissed) {
     start();
+    files.writeSizes.clear();  // the station log's first line
     const std::string chunk = "abc" + test::sampleBeacon(1);
     receive(chunk);
     ASSERT_FALSE(files.writeSizes.empty());
@@ -286,15 +295,7 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     EXPECT_EQ(view.hex.size(), 3 * bytes.size());
     EXPECT_EQ(station->BeaconCounter(), 1);
     EXPECT_EQ(station->Finder().ReceiveBufferLength(), 3);
-    ASSERT_EQ(reports.texts.size(), 3u) << "each file's failure once, naming it";
-    const fs::path telemetry = dir / "Telemetry";
-    const auto named = [&](std::size_t i, const std::string& kind, const fs::path& start) {
-        EXPECT_EQ(reports.texts[i].find(kind + " " + start.string()), 0u) << reports.texts[i];
-    };
-    named(0, "RawByteLog", telemetry / "raw_log" / "log_raw_");
-    EXPECT_NE(reports.texts[0].find("_UTC.KR7 not written: "), std::string::npos) << reports.texts[0];
-    named(1, "BeaconTextLog", telemetry / "Decoded" / "KR7_beacon_");
-    named(2, "RawFrameFile", telemetry / "raw_data" / "KR7_raw_");
+    EXPECT_EQ(reports.texts.size(), 1u) << "said at start-up; the losses after it are counted";
     EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
     EXPECT_EQ(view.said(2), "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
 
@@ -304,7 +305,7 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     ASSERT_TRUE(station->TelemetryArchive().rawByteLogOpen());
     receive("more");
     EXPECT_EQ(rawLog(), "more");
-    EXPECT_EQ(reports.texts.size(), 3u);
+    EXPECT_EQ(reports.texts.size(), 1u);
 }
 
 // Every failure episode is said, on standard error and to every listener of
@@ -322,6 +323,8 @@ TEST_F(StationTest, ALaterFailureOfTheSameFileIsSaidAgain) {
     receive("lost again");
     ASSERT_EQ(noticed.size(), 2u);
     EXPECT_EQ(noticed[0], noticed[1]);
+    EXPECT_EQ(noticed[0].find("RawByteLog " + (dir / "Telemetry" / "raw_log" / "log_raw_").string()), 0u) << noticed[0];
+    EXPECT_NE(noticed[0].find("_UTC.KR7 not written: "), std::string::npos) << noticed[0];
     EXPECT_EQ(reports.texts.size(), 2u);
     EXPECT_EQ(rawLog(), "kept");
 }
@@ -461,6 +464,73 @@ TEST_F(StationTest, SettingsClosesThePortAroundTheDialogAndReportsAPortThatFails
     EXPECT_TRUE(station->CPort.Connected());
     station->flushDisplay();
     EXPECT_EQ(view.panels[1], "") << "the reason goes when the port opens";
+}
+
+// What a box shows, and what only standard error said (a fallback, the
+// port's reason), is in the station log too, each with its time.
+TEST_F(StationTest, EveryNoticeIsAlsoWrittenToTheStationLog) {
+    Reports reports;
+    log.failures["Open"] = ENOENT;
+    std::string settings = test::SettingsFor("ttyTNC");
+    settings.replace(settings.find("9600"), 4, "250000");
+    test::writeFile(dir / "RS232Settings.ini", settings);
+    start("");
+    Guarded([] { throw std::runtime_error("A handler failed"); });
+    station->FormClose();
+    const std::string text = test::readFile(dir / StationLog::kFileName);
+    for (const char* said : {"BaudRate=250000", "ttyTNC: no such device", "A handler failed."})
+        EXPECT_NE(text.find(said), std::string::npos) << said << " not in:\n" << text;
+    EXPECT_EQ(text.find(" UTC  A handler failed.\r\n"), text.rfind(" UTC  A handler failed.")) << "once";
+}
+
+// A failure at the last shut-down stands in a free panel at the next start
+// until the operator clicks it, or until the first tick after a minute.
+TEST_F(StationTest, AShutDownFailureIsShownAtTheNextStartUntilClickedOrAMinuteHasPassed) {
+    const auto failingClose = [&] {
+        fs::remove(dir / "RS232Settings.ini");
+        fs::create_directory(dir / "RS232Settings.ini");
+        station->FormClose();
+        fs::remove(dir / "RS232Settings.ini");
+    };
+    start();
+    failingClose();
+    EXPECT_NE(test::readFile(dir / StationLog::kFileName).find("storing the settings failed at shut-down"),
+              std::string::npos);
+
+    start();
+    station->flushDisplay();
+    const auto shownIn = [&]() -> int {
+        for (int p = 1; p <= 3; ++p)
+            if (view.panels[std::size_t(p)] == Station::kLastExitText)
+                return p;
+        return 0;
+    };
+    const int panel = shownIn();
+    ASSERT_NE(panel, 0);
+    EXPECT_NE(view.tips[std::size_t(panel)].find("storing the settings failed at shut-down"), std::string::npos)
+        << view.tips[std::size_t(panel)];
+    station->statusPanelClicked(panel == 1 ? 2 : 1);
+    EXPECT_EQ(shownIn(), panel) << "a click elsewhere leaves it";
+    station->statusPanelClicked(panel);
+    EXPECT_EQ(shownIn(), 0);
+    failingClose();
+
+    start();
+    station->flushDisplay();
+    EXPECT_NE(shownIn(), 0);
+    clock.ticks += Station::kLastExitShownMs - 1000;
+    station->Timer1Timer();
+    station->flushDisplay();
+    EXPECT_NE(shownIn(), 0);
+    clock.ticks += 1000;
+    station->Timer1Timer();
+    station->flushDisplay();
+    EXPECT_EQ(shownIn(), 0);
+    station->FormClose();
+
+    start();
+    station->flushDisplay();
+    EXPECT_EQ(shownIn(), 0) << "a clean shut-down leaves nothing to show";
 }
 
 TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {

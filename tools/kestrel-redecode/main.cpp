@@ -96,10 +96,11 @@ Options:
                folder that holds the input, or beside the input when it is not
                in an archive.
   --csv FILE   write one row per beacon to FILE ("-": standard output), with a
-               header row naming each field and its unit, the receive time in
-               ISO 8601 UTC to the millisecond, numbers with a "." and nan, inf,
-               -inf. With --csv no Telemetry/ tree is written unless --out is
-               given as well.
+               header row naming each field and, where it has one, its unit
+               (Altitude, Velocity, Foto and the flags have none), the receive
+               time in ISO 8601 UTC to the millisecond, numbers with a "." and
+               nan, inf, -inf. With --csv no Telemetry/ tree is written unless
+               --out is given as well.
   --start "YYYY-MM-DD HH:MM:SS"
                the UTC start of recordings that have neither a time index nor
                a stamp in their name
@@ -150,7 +151,8 @@ then 1 (2 for wrong usage).
 )";
 
 [[noreturn]] void usageError(const std::string& msg) {
-    std::fprintf(stderr, "kestrel-redecode: %s\nTry 'kestrel-redecode --help'.\n", msg.c_str());
+    std::fprintf(stderr, "kestrel-redecode: %s\nUsage: kestrel-redecode [options] FILE...  (see --help)\n",
+                 msg.c_str());
     std::exit(2);
 }
 

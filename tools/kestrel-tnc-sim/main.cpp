@@ -13,6 +13,7 @@
 #include "kiss/KissDeframer.h"
 #include "station/CommandLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -104,7 +105,7 @@ struct Options {
 };
 
 [[noreturn]] void usageError(const std::string& msg) {
-    std::cerr << "kestrel-tnc-sim: " << msg << "\nTry 'kestrel-tnc-sim --help'.\n";
+    std::cerr << "kestrel-tnc-sim: " << msg << "\nUsage: kestrel-tnc-sim [options]  (see --help)\n";
     std::exit(2);
 }
 
@@ -149,8 +150,13 @@ Options parse(int argc, char** argv) {
             o.beacons.escapeBytes = true;
             continue;
         }
+        static const char* const kValueOptions[] = {"--device",   "--tcp",    "--baud",  "--write-ini",
+                                                    "--interval", "--count",  "--noise", "--damage",
+                                                    "--seed",     "--replay", "--rate",  "--sent-log"};
+        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), a) == std::end(kValueOptions))
+            usageError(a.rfind("-", 0) == 0 ? "unknown option " + a : "unexpected argument " + a);
         if (i + 1 >= argc)
-            usageError(a.rfind("--", 0) == 0 ? a + " needs a value" : "unknown argument " + a);
+            usageError(a + " needs a value");
         const char* v = argv[++i];
         if (a == "--device")
             o.device = v;
