@@ -38,7 +38,7 @@ public:
 
     // Start-up said already that the folder cannot be written: until writing
     // works, failures are only counted, not reported again.
-    void failingFromStart() { rawByteLogFailing_ = beaconFilesFailing_ = true; }
+    void failingFromStart() { rawByteLogFailing_ = textLogFailing_ = rawFrameFileFailing_ = true; }
 
     std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
     std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
