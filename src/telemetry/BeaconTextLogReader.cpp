@@ -4,6 +4,7 @@
 #include "telemetry/BeaconTextLogReader.h"
 
 #include "telemetry/Archive.h"
+#include "telemetry/TextFormat.h"
 
 #include <charconv>
 #include <cstdint>
@@ -104,21 +105,11 @@ bool parseFixed(std::string_view text, T& out) {
     return res.ec == std::errc() && res.ptr == text.data() + text.size();
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool parseStatus(std::string_view text, std::array<std::uint8_t, kStatusByteCount>& out) {
     if (text.size() != 2 + 2 * kStatusByteCount || !text.starts_with("0x"))
         return false;
     for (std::size_t i = 0; i < kStatusByteCount; ++i) {
-        const int hi = hexDigit(text[2 + 2 * i]), lo = hexDigit(text[3 + 2 * i]);
+        const int hi = hexDigitValue(text[2 + 2 * i]), lo = hexDigitValue(text[3 + 2 * i]);
         if (hi < 0 || lo < 0)
             return false;
         out[i] = static_cast<std::uint8_t>(hi * 16 + lo);

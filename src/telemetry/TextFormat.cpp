@@ -69,4 +69,14 @@ std::string formatTime(const SystemTime& t) {
     return formatUnsigned(t.hour, 2) + ":" + formatUnsigned(t.minute, 2) + ":" + formatUnsigned(t.second, 2);
 }
 
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 }  // namespace kestrel

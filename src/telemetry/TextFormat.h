@@ -14,6 +14,8 @@ std::string formatUnsigned(std::uint64_t value, int minDigits = 0);
 std::string formatSigned(std::int64_t value, int minDigits = 0);
 // Two upper-case hexadecimal digits.
 std::string formatHex2(std::uint8_t value);
+// The value of one hex digit (either case), or -1 for any other character.
+int hexDigitValue(char c);
 // Right-aligned with blanks in width characters; longer numbers stay whole.
 std::string formatRightAligned(std::uint64_t value, int width);
 

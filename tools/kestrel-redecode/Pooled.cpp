@@ -10,6 +10,7 @@
 #include "telemetry/FileSystem.h"
 #include "telemetry/FrameFinder.h"
 #include "telemetry/InOutError.h"
+#include "telemetry/TextFormat.h"
 #include "telemetry/TimeIndex.h"
 
 #include <nlohmann/json.hpp>
@@ -36,23 +37,13 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Hex digits in pairs, nothing else; false otherwise.
 bool unhex(std::string_view hex, std::string& out) {
     if (hex.size() % 2 != 0)
         return false;
     out.resize(hex.size() / 2);
     for (std::size_t i = 0; i < out.size(); ++i) {
-        const int hi = hexValue(hex[2 * i]), lo = hexValue(hex[2 * i + 1]);
+        const int hi = hexDigitValue(hex[2 * i]), lo = hexDigitValue(hex[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         out[i] = static_cast<char>(hi * 16 + lo);
@@ -320,7 +311,7 @@ std::optional<PooledFormat> pooledFormatOf(std::string_view start) {
     if (bar == std::string_view::npos || !parsePooledTime(line.substr(0, bar)))
         return std::nullopt;
     const std::string_view hex = trim(line.substr(bar + 1));
-    if (hex.empty() || !std::all_of(hex.begin(), hex.end(), [](char c) { return hexValue(c) >= 0; }))
+    if (hex.empty() || !std::all_of(hex.begin(), hex.end(), [](char c) { return hexDigitValue(c) >= 0; }))
         return std::nullopt;
     return PooledFormat::Export;
 }
