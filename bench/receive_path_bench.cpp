@@ -21,25 +21,6 @@ using namespace kestrel;
 
 namespace {
 
-class Host : public IFrameFinderHost, public IDecodedInfoPane {
-public:
-    Host(Archive& archive, Decoder*& decoder, FrameFinder*& finder)
-        : archive_(archive), decoder_(decoder), finder_(finder) {}
-    void setReceiveStatus(std::string_view text) override { statusLength += text.size(); }
-    void decodeFrame() override {
-        decoder_->aDecodeTelemetry1Execute(finder_->CurrentRecord(), finder_->RawFrameCopy(), utc);
-    }
-    SystemTime utc;  // of the chunk being handled
-    void showDecodedInfo(const std::vector<std::string>& lines) override { lineCount += lines.size(); }
-    std::size_t statusLength = 0;
-    std::size_t lineCount = 0;
-
-private:
-    Archive& archive_;
-    Decoder*& decoder_;
-    FrameFinder*& finder_;
-};
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -84,13 +65,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
 
     Archive archive(systemFileSystem(), systemClock());
-    Decoder* decoder = nullptr;
-    FrameFinder* finder = nullptr;
-    Host host(archive, decoder, finder);
-    Decoder theDecoder(systemClock(), host, archive);
-    FrameFinder theFinder(host);
-    decoder = &theDecoder;
-    finder = &theFinder;
+    Decoder theDecoder(systemClock());
+    FrameFinder theFinder;
     archive.openRunFiles(dir.string());
 
     // One beacon per 1000 bytes, noise between.
@@ -104,22 +80,31 @@ int main(int argc, char** argv) {
     // In chunks of 205 bytes, as the receive path reads them: each chunk's
     // time, the chunk to the RawByteLog, then byte by byte.
     std::string chunk;
+    SystemTime utc;  // of the chunk being handled
+    std::size_t lineCount = 0;
     for (std::size_t i = 0; i < total; ++i) {
         if (i % 205 == 0) {
-            host.utc = utcFromMilliseconds(archive.noteReadTime());
+            utc = utcFromMilliseconds(archive.noteReadTime());
             chunk.clear();
             for (std::size_t j = i; j < std::min(total, i + 205); ++j)
                 chunk.push_back(block[j % block.size()]);
             archive.appendRawBytes(chunk);
         }
-        theFinder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(block[i % block.size()]));
+        // What the station does with a beacon: counted and its lines made,
+        // archived, shown.
+        if (const FoundFrame* f =
+                theFinder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(block[i % block.size()]))) {
+            lineCount += theDecoder.aDecodeTelemetry1Execute(f->record, utc).size();
+            archive.aSaveTempFileExecute(f->record, utc);
+            archive.aSaveBinFileExecute(f->raw, utc);
+        }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     archive.closeRawByteLog();
 
     const double rate = static_cast<double>(total) / seconds;
-    std::printf("receive path: %zu bytes, %d beacons in %.3f s: %.0f bytes/s (goal %.0f)\n", total,
-                theDecoder.BeaconCounter(), seconds, rate, goal);
+    std::printf("receive path: %zu bytes, %d beacons (%zu lines) in %.3f s: %.0f bytes/s (goal %.0f)\n", total,
+                theDecoder.BeaconCounter(), lineCount, seconds, rate, goal);
     timeIndexCost(dir);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);

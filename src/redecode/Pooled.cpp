@@ -440,15 +440,6 @@ std::size_t BeaconMerger::held() const { return impl_->held.size(); }
 
 namespace {
 
-// The frame finder's host: collects the beacons of one frame.
-class FrameHost final : public IFrameFinderHost {
-public:
-    FrameFinder finder{*this};
-    std::vector<RawFrame> found;
-    void setReceiveStatus(std::string_view) override {}
-    void decodeFrame() override { found.push_back(finder.RawFrameCopy()); }
-};
-
 // Observers and the reception count as the tree's extra BeaconTextLog fields:
 // no tab or line break inside a field.
 std::string treeFields(const std::string& observers, std::uint32_t receptions) {
@@ -477,7 +468,7 @@ struct PooledDecoding::Impl {
     PooledSinks sinks;
     PooledSummary summary;
     std::string detail;
-    FrameHost host;
+    FrameFinder finder;
     std::string bytes;  // scratch: the frame being decoded
     ReceiveClock clock{SystemTime{}};
     std::optional<Archive> archive;
@@ -497,19 +488,19 @@ struct PooledDecoding::Impl {
             ++summary.notBeacons;
             return;
         }
-        host.found.clear();
-        host.finder.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        host.finder.aRXBufferInitExecute();  // no frame reaches into the next
-        if (host.found.empty()) {
+        const auto& found =
+            finder.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()).frames;
+        finder.aRXBufferInitExecute();  // no frame reaches into the next
+        if (found.empty()) {
             ++summary.notBeacons;
             return;
         }
-        for (const RawFrame& raw : host.found) {
+        for (const auto& located : found) {
             ++summary.beacons;
             Reception r;
             r.utcMs = *utcMs;
             r.observer = std::string(trim(observer));
-            r.raw = raw;
+            r.raw = located.frame.raw;
             merger.add(std::move(r));
         }
     }

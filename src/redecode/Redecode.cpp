@@ -2,9 +2,9 @@
 // into a fresh archive, and decoded beacons as CSV rows.
 //
 // In order: stamps read from file names; the CSV's number and time forms; the
-// clock, archive store and frame finder host that replay a log through the
-// program's receive path; the time index read beside the log (TimeIndexFile);
-// the CSV header and row; redecodeRawByteLog and the other entry points.
+// store that archives what the frame finder finds in a replayed log; the time
+// index read beside the log (TimeIndexFile); the CSV header and row;
+// redecodeRawByteLog and the other entry points.
 
 #include "redecode/Redecode.h"
 #include "redecode/TreeParts.h"
@@ -12,7 +12,6 @@
 #include "kiss/KissDeframer.h"
 
 #include "telemetry/Archive.h"
-#include "telemetry/Decoder.h"
 #include "telemetry/FileSystem.h"
 #include "telemetry/FrameFinder.h"
 #include "telemetry/InOutError.h"
@@ -133,20 +132,20 @@ std::string folderProblem(const std::filesystem::path& folder) {
     return {};
 }
 
-// What the decoder stores: the archive's two steps, and the beacon to the sink.
-// The first failure of the tree ends the tree; the sink still gets every beacon.
-class Store final : public IBeaconStore {
+// Where a found beacon goes: to the sink, then the archive's two steps. The
+// first failure of the tree ends the tree; the sink still gets every beacon.
+class Store {
 public:
     Store(Archive* archive, const Sinks& sinks) : archive_(archive), sinks_(sinks) {}
-    void aSaveTempFileExecute(const BeaconRecord& record, const SystemTime& utc) override {
+    void store(const FoundFrame& frame, const SystemTime& utc) {
+        ++beacons;
         if (sinks_.beacon)
-            sinks_.beacon(beaconLogEntry(record, utc));
-        if (tree([&] { archive_->aSaveTempFileExecute(record, utc); }, "Decoded"))
+            sinks_.beacon(beaconLogEntry(frame.record, utc));
+        if (tree([&] { archive_->aSaveTempFileExecute(frame.record, utc); }, "Decoded"))
             ++lines;
+        tree([&] { archive_->aSaveBinFileExecute(frame.raw, utc); }, "raw_data");
     }
-    void aSaveBinFileExecute(const RawFrame& raw, const SystemTime& utc) override {
-        tree([&] { archive_->aSaveBinFileExecute(raw, utc); }, "raw_data");
-    }
+    std::uint64_t beacons = 0;  // the decoder's own count is a wrapping 32-bit one
     std::uint64_t lines = 0;
     std::string failure;
 
@@ -171,21 +170,6 @@ private:
 
     Archive* archive_;
     const Sinks& sinks_;
-};
-
-// The window's part, without a window: the pane and the status go nowhere.
-class Host final : public IFrameFinderHost, public IDecodedInfoPane {
-public:
-    Decoder* decoder = nullptr;
-    FrameFinder* finder = nullptr;
-    ReceiveClock* clock = nullptr;
-    std::uint64_t frames = 0;  // the decoder's own count is a wrapping 32-bit one
-    void setReceiveStatus(std::string_view) override {}
-    void decodeFrame() override {
-        ++frames;
-        decoder->aDecodeTelemetry1Execute(finder->CurrentRecord(), finder->RawFrameCopy(), clock->utcNow());
-    }
-    void showDecodedInfo(const std::vector<std::string>&) override {}
 };
 
 struct FileCloser {
@@ -363,25 +347,26 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
         archive->openBeaconFiles(sinks.outDir);
     }
     Store store(archive ? &*archive : nullptr, sinks);
-    Host host;
-    Decoder decoder(clock, host, store);
-    FrameFinder finder(host);
-    host.decoder = &decoder;
-    host.finder = &finder;
-    host.clock = &clock;
+    FrameFinder finder;
 
     Summary summary;
     std::uint64_t markers = 0;
     std::vector<std::uint8_t> block(1 << 20);
     KissDeframer deframer;
     summary.kiss = sinks.framing == Framing::Kiss;
+    const auto analyse = [&](const std::uint8_t* bytes, std::size_t n) {
+        const FrameFinder::RecordedFrames& found = finder.analyseRecordedBytes(bytes, n);
+        markers += found.markers;
+        for (const auto& located : found.frames)
+            store.store(located.frame, clock.utcNow());
+    };
     const auto feed = [&](const std::uint8_t* bytes, std::size_t n) {
         if (summary.kiss) {
             deframer.Feed(std::string_view(reinterpret_cast<const char*>(bytes), n), [&](std::string_view f) {
-                markers += finder.analyseRecordedBytes(reinterpret_cast<const std::uint8_t*>(f.data()), f.size());
+                analyse(reinterpret_cast<const std::uint8_t*>(f.data()), f.size());
             });
         } else {
-            markers += finder.analyseRecordedBytes(bytes, n);
+            analyse(bytes, n);
         }
     };
     // The bytes go on in pieces that end where the next index entry starts, so
@@ -425,9 +410,9 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     const KissCounters& k = deframer.Counters();
     summary.kissFrames = k.frames;
     summary.kissDropped = k.otherPort + k.otherCommand + k.damaged();
-    summary.beacons = host.frames;
+    summary.beacons = store.beacons;
     summary.treeBeacons = store.lines;
-    summary.rejected = markers > host.frames ? markers - host.frames : 0;
+    summary.rejected = markers > store.beacons ? markers - store.beacons : 0;
     return summary;
 }
 

@@ -38,20 +38,17 @@ std::int64_t ArchiveGuard::noteReadTime() {
     return ms;
 }
 
-void ArchiveGuard::aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) {
+void ArchiveGuard::archiveBeacon(const BeaconRecord& record, const RawFrame& raw, const SystemTime& utc) {
     try {
-        archive_.aSaveTempFileExecute(currentRecord, utc);
+        archive_.aSaveTempFileExecute(record, utc);
         textLogFailing_ = false;
     } catch (const EInOutError& e) {
         ++unarchivedBeacons_;
         failed(textLogFailing_, "BeaconTextLog", archive_.BeaconTextLogPath(), e);
         showState();
     }
-}
-
-void ArchiveGuard::aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) {
     try {
-        archive_.aSaveBinFileExecute(rawFrameCopy, utc);
+        archive_.aSaveBinFileExecute(raw, utc);
         rawFrameFileFailing_ = false;
     } catch (const EInOutError& e) {
         failed(rawFrameFileFailing_, "RawFrameFile", archive_.RawFrameFileTarget(), e);

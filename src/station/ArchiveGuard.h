@@ -8,7 +8,7 @@
 #include "station/Continuation.h"
 #include "station/DisplayQueue.h"
 #include "telemetry/Archive.h"
-#include "telemetry/BeaconStore.h"
+#include "telemetry/BeaconFrame.h"
 #include "telemetry/InOutError.h"
 
 #include <cstdint>
@@ -17,7 +17,7 @@
 
 namespace kestrel {
 
-class ArchiveGuard : public IBeaconStore {
+class ArchiveGuard {
 public:
     ArchiveGuard(Archive& archive, DisplayQueue& display, Continuation& continuation)
         : archive_(archive), display_(display), continuation_(continuation) {}
@@ -32,9 +32,9 @@ public:
     // time (Archive::noteReadTime).
     std::int64_t noteReadTime();
 
-    // What the decoder stores through.
-    void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) override;
-    void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) override;
+    // A decoded beacon, stamped with its receive time: its BeaconTextLog line,
+    // then its RawFrameFile, each tried whatever became of the other.
+    void archiveBeacon(const BeaconRecord& record, const RawFrame& raw, const SystemTime& utc);
 
     // Start-up said already that the folder cannot be written: until writing
     // works, failures are only counted, not reported again.

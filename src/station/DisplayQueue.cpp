@@ -72,11 +72,6 @@ void DisplayQueue::appendByte(std::uint8_t b) {
         flushPanes();
 }
 
-void DisplayQueue::setReceiveStatus(std::string_view text) {
-    receiveStatus_.assign(text);
-    receiveStatusDirty_ = true;
-}
-
 void DisplayQueue::post(StatusSource source, std::string text, std::string details) {
     if (!statusBar_.post(source, std::move(text), std::move(details)))
         return;
@@ -84,8 +79,8 @@ void DisplayQueue::post(StatusSource source, std::string text, std::string detai
     changed();
 }
 
-void DisplayQueue::setDecoded(const std::vector<std::string>& lines) {
-    decoded_ = lines;
+void DisplayQueue::setDecoded(std::vector<std::string> lines) {
+    decoded_ = std::move(lines);
     decodedDirty_ = true;
 }
 
@@ -113,7 +108,7 @@ void DisplayQueue::flush() {
     flushPanes();
     if (receiveStatusDirty_) {
         receiveStatusDirty_ = false;
-        view_.showStatus(kReceivePanel, receiveStatus_, {});
+        view_.showStatus(kReceivePanel, "N=" + std::to_string(receiveLength_), {});
     }
     if (statusBarDirty_) {
         // Laid out here, not at each post: a KISS count may change with

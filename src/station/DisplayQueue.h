@@ -32,9 +32,12 @@ public:
     // A received byte for both panes; a long burst is handed on in pieces, so
     // what waits stays bounded.
     void appendByte(std::uint8_t b);
-    // Panel 0's text as the frame finder sets it for every byte; painted with
-    // the rest of the byte's display.
-    void setReceiveStatus(std::string_view text);
+    // The ReceiveBuffer's length after the latest byte, shown in panel 0 as
+    // "N=<length>" with the rest of the byte's display.
+    void setReceiveLength(std::uint16_t length) {
+        receiveLength_ = length;
+        receiveStatusDirty_ = true;
+    }
     // What a source has to say in panels 1 to 3 (StatusBar::post); a change
     // asks for a display tick.
     void post(StatusSource source, std::string text, std::string details = {});
@@ -44,7 +47,7 @@ public:
         return panel >= 1 && panel <= int(shown_.size()) ? shown_[std::size_t(panel - 1)].source : std::nullopt;
     }
     // Memo1's new lines.
-    void setDecoded(const std::vector<std::string>& lines);
+    void setDecoded(std::vector<std::string> lines);
 
     // Asks for a display tick when something waits and none is asked for.
     void changed();
@@ -62,7 +65,7 @@ private:
     IStationView& view_;
     RxPaneText rxText_{RxPaneText::Mode::Text};
     RxPaneText rxHex_{RxPaneText::Mode::Hex};
-    std::string receiveStatus_;
+    std::uint16_t receiveLength_ = 0;
     bool receiveStatusDirty_ = false;
     StatusBar statusBar_;
     StatusBar::Layout shown_;  // panels 1 to 3 as the window has them

@@ -18,6 +18,7 @@
 #include "station/StationFolder.h"
 #include "telemetry/TimeIndex.h"
 
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <exception>
@@ -57,8 +58,7 @@ Station::Station(IStationView& view, StationSeams seams)
       fileSystem_(seams.fileSystem ? *seams.fileSystem : systemFileSystem()),
       mailbox_(seams.mailbox),
       archive_(fileSystem_, clock_),
-      decoder_(clock_, *this, guard_),
-      finder_(*this),
+      decoder_(clock_),
       receiver_(display_, guard_, continuation_, clock_, finder_),
       console_(view_, clock_, [this](const std::string& bytes) { line_->send(bytes); }),
       beforeMessage_([this] { flushDisplay(); }) {
@@ -242,7 +242,7 @@ void Station::FormClose() {
     for (const std::string& text : continuation_.takeReports())
         std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", FormatReportText(text).c_str());
     DropWaitingReports();  // the Windows program ends from inside the box's loop
-    ShutDownStep(notices_, "taking the last received bytes", [&] { receiver_.drain(*line_); });
+    ShutDownStep(notices_, "taking the last received bytes", [&] { drain(); });
     ShutDownStep(notices_, "stopping the telemetry forwarding", [&] {
         share_.Stop();
         for (const std::string& notice : share_.TakeNotices())  // the forwarder's last words
@@ -358,7 +358,7 @@ void Station::Timer1Timer() {
     // they raise is shown by the continuation, not by the tick.
     try {
         if (receiver_.waiting(*line_))
-            receiver_.slice(*line_);
+            receiveSlice();
     } catch (const EComPort&) {
         // A line that fails its count is the receive path's and the loss check's to report.
     }
@@ -385,8 +385,21 @@ void Station::CPortRxByte() {
 }
 
 void Station::receiveSlice() {
-    receiver_.slice(*line_);
+    {
+        Receiver::Slice slice = receiver_.slice(*line_);
+        while (const ReceivedFrame* received = slice.next())
+            decodeFrame(*received);
+    }
     showPendingReports();
+}
+
+void Station::drain() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < until && receiver_.waiting(*line_)) {
+        Receiver::Slice slice = receiver_.slice(*line_);
+        while (const ReceivedFrame* received = slice.next())
+            decodeFrame(*received);
+    }
 }
 
 void Station::continueReceive() {
@@ -399,24 +412,34 @@ void Station::continueReceive() {
 }
 
 void Station::aRXBufferAnalyse2Execute() {
-    if (const auto b = finder_.LastRxByte())
-        finder_.aRXBufferAnalyse2Execute(*b);
+    const auto b = finder_.LastRxByte();
+    if (!b)
+        return;
+    if (const FoundFrame* frame = finder_.aRXBufferAnalyse2Execute(*b))
+        decodeFrame({frame, receiver_.readTimeMs(), nullptr});
+    display_.setReceiveLength(finder_.LengthAfterLastByte());
 }
 
 void Station::aDecodeTelemetry1Execute() {
-    decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), finder_.RawFrameCopy(), beaconUtc_);
+    std::vector<std::string> lines = decoder_.aDecodeTelemetry1Execute(finder_.CurrentRecord(), beaconUtc_);
+    guard_.archiveBeacon(finder_.CurrentRecord(), finder_.RawFrameCopy(), beaconUtc_);
+    display_.setDecoded(std::move(lines));
 }
 
-// A beacon has one receive time, read once: the pane, the BeaconTextLog, the
-// RawFrameFile's name, forwarding and the trends all take this one.
-void Station::decodeFrame() {
-    beaconUtc_ = utcFromMilliseconds(receiver_.readTimeMs());
-    aDecodeTelemetry1Execute();
-    if (!line_->kiss())
-        share_.Beacon({reinterpret_cast<const char*>(finder_.RawFrameCopy().data()), kBeaconFrameSize}, beaconUtc_);
-    else if (const std::string* frame = receiver_.takeKissFrame())
-        share_.Beacon(*frame, beaconUtc_);  // the whole data frame, as the TNC delivered it
-    view_.beaconDecoded(finder_.CurrentRecord(), beaconUtc_);
+// What happens to a beacon, in this order. It has one receive time, read
+// once: the pane, the BeaconTextLog, the RawFrameFile's name, forwarding and
+// the trends all take this one.
+void Station::decodeFrame(const ReceivedFrame& received) {
+    const FoundFrame& frame = *received.frame;
+    beaconUtc_ = utcFromMilliseconds(received.readMs);
+    std::vector<std::string> lines = decoder_.aDecodeTelemetry1Execute(frame.record, beaconUtc_);  // counted
+    guard_.archiveBeacon(frame.record, frame.raw, beaconUtc_);  // archive: its BeaconTextLog line, its RawFrameFile
+    display_.setDecoded(std::move(lines));                      // the decoded pane
+    if (!line_->kiss())                                         // forwarding
+        share_.Beacon({reinterpret_cast<const char*>(frame.raw.data()), kBeaconFrameSize}, beaconUtc_);
+    else if (received.kissFrame)
+        share_.Beacon(*received.kissFrame, beaconUtc_);  // the whole data frame, as the TNC delivered it
+    view_.beaconDecoded(frame.record, beaconUtc_);       // the trend sample
 }
 
 // ---- Reports ------------------------------------------------------------------

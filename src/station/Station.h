@@ -15,8 +15,9 @@
 //   ArchiveGuard archive failures counted and reported once
 //   Console      the send pane's key rule, F9, the test generator
 //   Continuation the one way to ask the event loop to come back
-// Where a feature hooks in: a decoded beacon reaches decodeFrame() (and
-// IStationView::beaconDecoded) with its one receive time, the one-second tick
+// Where a feature hooks in: a decoded beacon's road is decodeFrame(), in
+// order (its one receive time, the archive, the decoded pane, forwarding, the
+// trend sample through IStationView::beaconDecoded); the one-second tick
 // Timer1Timer(), start-up FormCreate(), shut-down FormClose(), a new action
 // design::kActions and runAction().
 
@@ -58,7 +59,7 @@ struct StationSeams {
     MainThreadMailbox* mailbox = nullptr;  // where the port's events go; none: the application's
 };
 
-class Station : private IFrameFinderHost, private IDecodedInfoPane {
+class Station {
 public:
     static constexpr const char* kSettingsFileName = "RS232Settings.ini";
     static constexpr const char* kStartUpPortError = "RS232 error. Check settings.";
@@ -73,7 +74,7 @@ public:
     // Wires the port's receive event to CPortRxByte; the destructor takes the
     // lines down before anything they deliver to.
     explicit Station(IStationView& view, StationSeams seams = {});
-    ~Station() override;
+    ~Station();
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
@@ -187,7 +188,13 @@ private:
     void designPortSettings(MainThreadMailbox* mailbox);
     void chooseLine();
     void noteSettingsFallbacks();
+    // A receive slice, each frame it finds decoded on the way.
     void receiveSlice();
+    // Shut-down: what the line still holds, within a bound for a line that
+    // never falls silent.
+    void drain();
+    // A beacon's road, in order; see Station.cpp.
+    void decodeFrame(const ReceivedFrame& received);
     void report(const std::string& text);
     // Called in the handler of a failed open: reason to panel and standard
     // error, then the designed message.
@@ -198,12 +205,6 @@ private:
     void noteUnwritableFolder();
     void showLastExit();
     void dismissLastExit();
-
-    // IFrameFinderHost
-    void setReceiveStatus(std::string_view text) override { display_.setReceiveStatus(text); }
-    void decodeFrame() override;
-    // IDecodedInfoPane
-    void showDecodedInfo(const std::vector<std::string>& lines) override { display_.setDecoded(lines); }
 
     IStationView& view_;
     IClock& clock_;

@@ -6,7 +6,6 @@
 // and a new BeaconTextLog appear whole or not at all.
 
 #include "telemetry/BeaconFrame.h"
-#include "telemetry/BeaconStore.h"
 #include "telemetry/Clock.h"
 #include "telemetry/FileSystem.h"
 #include "telemetry/TimeIndex.h"
@@ -38,10 +37,10 @@ std::string rawFrameFileName(const SystemTime& stamp);
 // renamed into place; what a kill leaves so is removed at the next start.
 inline constexpr std::string_view kTemporarySuffix = ".part";
 
-class Archive : public IBeaconStore {
+class Archive {
 public:
     Archive(IFileSystem& fs, IClock& clock) : fs_(fs), clock_(clock) {}
-    ~Archive() override { closeRawByteLog(); }
+    ~Archive() { closeRawByteLog(); }
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
 
@@ -82,8 +81,8 @@ public:
     // A beacon's BeaconTextLog line and its RawFrameFile, stamped with its
     // receive time. Throw EInOutError; before openRunFiles they store nothing
     // (code 2).
-    void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc) override;
-    void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc) override;
+    void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc);
+    void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc);
 
     // Creates the run's RawByteLog under the run's name if it could not be
     // created so far; true when it is open now. Never throws.

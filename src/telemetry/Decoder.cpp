@@ -1,5 +1,4 @@
-// The decoder: the readable lines of a beacon's telemetry and handing it to
-// the archive.
+// The decoder: the readable lines of a beacon's telemetry.
 
 #include "telemetry/Decoder.h"
 
@@ -60,14 +59,10 @@ std::vector<std::string> decodedInfoLines(const BeaconRecord& r, std::uint32_t b
     return lines;
 }
 
-void Decoder::aDecodeTelemetry1Execute(const BeaconRecord& currentRecord, const RawFrame& rawFrameCopy,
-                                       const SystemTime& utc) {
+std::vector<std::string> Decoder::aDecodeTelemetry1Execute(const BeaconRecord& currentRecord, const SystemTime& utc) {
     // The counter wraps like the 32-bit integer it is.
     beaconCounter_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(beaconCounter_) + 1u);
-    pane_.showDecodedInfo(
-        decodedInfoLines(currentRecord, static_cast<std::uint32_t>(beaconCounter_), clock_.localTime(utc)));
-    store_.aSaveTempFileExecute(currentRecord, utc);
-    store_.aSaveBinFileExecute(rawFrameCopy, utc);
+    return decodedInfoLines(currentRecord, static_cast<std::uint32_t>(beaconCounter_), clock_.localTime(utc));
 }
 
 }  // namespace kestrel

@@ -4,9 +4,7 @@
 #include "telemetry/FrameFinder.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
-#include <exception>
 
 namespace kestrel {
 
@@ -16,47 +14,40 @@ void FrameFinder::cutFront(std::size_t count) {
     length_ -= count;
 }
 
-void FrameFinder::aRXBufferAnalyse2Execute(std::uint8_t lastRxByte) {
+void FrameFinder::keep(const std::uint8_t* bytes, std::uint8_t after) {
+    latest_.record = BeaconRecord::fromBytes(bytes + kFrameRecordOffset);
+    std::memcpy(latest_.raw.data(), bytes, kBeaconFrameSize);
+    latest_.raw[kBeaconFrameSize] = after;
+}
+
+const FoundFrame* FrameFinder::aRXBufferAnalyse2Execute(std::uint8_t lastRxByte) {
     lastRxByte_ = lastRxByte;
     // Between bytes the buffer holds at most kTrimLimit - 1 bytes, so there is room.
     buffer_[length_++] = lastRxByte;
+    lengthAfterLastByte_ = static_cast<std::uint16_t>(length_);
 
-    char status[16] = "N=";
-    const auto res = std::to_chars(status + 2, status + sizeof status, ReceiveBufferLength());
-    host_.setReceiveStatus(std::string_view(status, static_cast<std::size_t>(res.ptr - status)));
-
-    std::exception_ptr failure;
+    const FoundFrame* found = nullptr;
     if (length_ >= kSearchThreshold) {
         const std::string_view contents = ReceiveBuffer();
-        const std::size_t found = contents.find(TrailerMarker);
-        if (found != std::string_view::npos && found + 1 >= kLowestMarkerPosition) {
-            const std::size_t frameStart = found - kFrameMarkerOffset;  // 0-based
+        const std::size_t at = contents.find(TrailerMarker);
+        if (at != std::string_view::npos && at + 1 >= kLowestMarkerPosition) {
+            const std::size_t frameStart = at - kFrameMarkerOffset;  // 0-based
             if (buffer_[frameStart] == 'B' && buffer_[frameStart + 1] == 'b') {
-                currentRecord_ = BeaconRecord::fromBytes(buffer_.data() + frameStart + kFrameRecordOffset);
-                std::memcpy(rawFrameCopy_.data(), buffer_.data() + frameStart, kBeaconFrameSize);
                 const std::size_t after = frameStart + kBeaconFrameSize;
-                rawFrameCopy_[kBeaconFrameSize] = after < length_ ? buffer_[after] : 0;
-                // A failing decoder or archive must not leave the frame behind to
-                // be decoded again with the next byte.
-                try {
-                    host_.decodeFrame();
-                } catch (...) {
-                    failure = std::current_exception();
-                }
+                keep(buffer_.data() + frameStart, after < length_ ? buffer_[after] : 0);
+                found = &latest_;
             }
             // Through the marker and the byte after it.
-            cutFront(found + kTrailerMarkerSize + 1);
+            cutFront(at + kTrailerMarkerSize + 1);
         }
     }
 
     if (length_ >= kTrimLimit)
         cutFront(length_ - (kTrimLimit - 1));
-
-    if (failure)
-        std::rethrow_exception(failure);
+    return found;
 }
 
-std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::size_t size) {
+const FrameFinder::RecordedFrames& FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::size_t size) {
     // The buffer is always the latest bytes of the stream, so the per-byte steps
     // can be replayed on one array holding the buffer and the new bytes: `start`
     // is where the buffer begins in it, `pos` how many of its bytes have arrived.
@@ -69,39 +60,33 @@ std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::siz
     const std::string_view all(reinterpret_cast<const char*>(work_.data()), work_.size());
 
     markers_.clear();
-    std::size_t newMarkers = 0;
+    recorded_.frames.clear();
+    recorded_.markers = 0;
     // Step by one, not by the marker's length: its end blank may begin the next.
     for (std::size_t at = all.find(TrailerMarker); at != std::string_view::npos; at = all.find(TrailerMarker, at + 1)) {
         markers_.push_back(at);
         if (at + kTrailerMarkerSize > held)
-            ++newMarkers;
+            ++recorded_.markers;
     }
 
     std::size_t start = 0;
     std::size_t next = 0;  // index in markers_ of the first marker at or after start
     std::size_t pos = held;
-    std::exception_ptr failure;
-    while (pos < work_.size() && !failure) {
+    while (pos < work_.size()) {
         ++pos;
         if (pos - start >= kSearchThreshold) {
             while (next < markers_.size() && markers_[next] < start)
                 ++next;
             if (next < markers_.size()) {
-                const std::size_t found = markers_[next];
-                if (found + kTrailerMarkerSize <= pos && found - start + 1 >= kLowestMarkerPosition) {
-                    const std::size_t frameStart = found - kFrameMarkerOffset;
+                const std::size_t at = markers_[next];
+                if (at + kTrailerMarkerSize <= pos && at - start + 1 >= kLowestMarkerPosition) {
+                    const std::size_t frameStart = at - kFrameMarkerOffset;
                     if (work_[frameStart] == 'B' && work_[frameStart + 1] == 'b') {
-                        currentRecord_ = BeaconRecord::fromBytes(work_.data() + frameStart + kFrameRecordOffset);
-                        std::memcpy(rawFrameCopy_.data(), work_.data() + frameStart, kBeaconFrameSize);
                         const std::size_t after = frameStart + kBeaconFrameSize;
-                        rawFrameCopy_[kBeaconFrameSize] = after < pos ? work_[after] : 0;
-                        try {
-                            host_.decodeFrame();
-                        } catch (...) {
-                            failure = std::current_exception();
-                        }
+                        keep(work_.data() + frameStart, after < pos ? work_[after] : 0);
+                        recorded_.frames.push_back({pos - held, latest_});
                     }
-                    start = std::min(found + kTrailerMarkerSize + 1, pos);
+                    start = std::min(at + kTrailerMarkerSize + 1, pos);
                 }
             }
         }
@@ -112,9 +97,7 @@ std::size_t FrameFinder::analyseRecordedBytes(const std::uint8_t* data, std::siz
     length_ = pos - start;
     if (length_ > 0)  // an empty work_ may have no storage at all
         std::memcpy(buffer_.data(), work_.data() + start, length_);
-    if (failure)
-        std::rethrow_exception(failure);
-    return newMarkers;
+    return recorded_;
 }
 
 }  // namespace kestrel

@@ -28,20 +28,20 @@ void check(bool ok) {
 
 using test::MemoryFileSystem;
 
-class ReceivePath final : public IFrameFinderHost, public IDecodedInfoPane {
+class ReceivePath final {
 public:
     MemoryFileSystem fs;
     test::FixedClock clock;
     Archive archive{fs, clock};
-    Decoder decoder{clock, *this, archive};
-    FrameFinder finder{*this};
+    Decoder decoder{clock};
+    FrameFinder finder;
     std::size_t shownLines = 0;
 
-    void setReceiveStatus(std::string_view text) override { check(text.starts_with("N=")); }
-    void decodeFrame() override {
-        decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy(), clock.utc);
-    }
-    void showDecodedInfo(const std::vector<std::string>& lines) override {
+    // A found frame as the station takes it: decoded, archived, shown.
+    void decode(const FoundFrame& f) {
+        const std::vector<std::string> lines = decoder.aDecodeTelemetry1Execute(f.record, clock.utc);
+        archive.aSaveTempFileExecute(f.record, clock.utc);
+        archive.aSaveBinFileExecute(f.raw, clock.utc);
         shownLines = lines.size();
         for (const auto& l : lines)
             check(l.size() < 4096);
@@ -65,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     path.archive.openRunFiles(path.fs.currentDirectory());
     for (std::size_t i = 0; i < size; ++i) {
         path.archive.appendRawByte(data[i]);
-        path.finder.aRXBufferAnalyse2Execute(data[i]);
+        if (const FoundFrame* f = path.finder.aRXBufferAnalyse2Execute(data[i]))
+            path.decode(*f);
+        check(path.finder.LengthAfterLastByte() >= 1 && path.finder.LengthAfterLastByte() <= FrameFinder::kTrimLimit);
         check(path.finder.ReceiveBufferLength() < FrameFinder::kTrimLimit);
     }
     check(path.fs.files.at(path.archive.RawByteLogPath()) == std::string(reinterpret_cast<const char*>(data), size));

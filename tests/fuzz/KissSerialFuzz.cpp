@@ -23,19 +23,16 @@ void check(bool ok) {
         std::abort();
 }
 
-// Beacons go nowhere: the archive's own reading is fuzzed by the frame finder's target.
-class Beacons final : public IFrameFinderHost, public IDecodedInfoPane, public IBeaconStore {
-public:
+// Beacons go nowhere but through the decoder: the archive's own reading is
+// fuzzed by the frame finder's target.
+struct Beacons {
     test::FixedClock clock;
-    Decoder decoder{clock, *this, *this};
-    FrameFinder finder{*this};
-    void setReceiveStatus(std::string_view) override {}
-    void decodeFrame() override {
-        decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy(), clock.utc);
+    Decoder decoder{clock};
+    FrameFinder finder;
+    void analyse(std::uint8_t b) {
+        if (const FoundFrame* f = finder.aRXBufferAnalyse2Execute(b))
+            decoder.aDecodeTelemetry1Execute(f->record, clock.utc);
     }
-    void showDecodedInfo(const std::vector<std::string>&) override {}
-    void aSaveTempFileExecute(const BeaconRecord&, const SystemTime&) override {}
-    void aSaveBinFileExecute(const RawFrame&, const SystemTime&) override {}
 };
 
 }  // namespace
@@ -52,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(frame.size() <= kKissMaxFrameContents);
         frames.push_back(frame);
         for (char c : frame) {
-            beacons.finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
+            beacons.analyse(static_cast<std::uint8_t>(c));
             check(beacons.finder.ReceiveBufferLength() < FrameFinder::kTrimLimit);
         }
     }

@@ -172,8 +172,12 @@ TEST_F(StationTest, ReceivedBytesAreArchivedAndAnalysedAtOnceAndPaintedAtTheDisp
     const std::string frame = test::sampleBeacon(4242);
     receive(std::string("ab\r\n", 4));
     receive(frame.substr(0, 60));
+    files.writeSizes.clear();
     receive(frame.substr(60));
     EXPECT_EQ(rawLog(), std::string("ab\r\n") + frame) << "the archive is complete up to the last byte";
+    ASSERT_GE(files.writeSizes.size(), 2u);
+    EXPECT_EQ(files.writeSizes.back(), kBeaconFrameSize + 1) << "the beacon's RawFrameFile last";
+    EXPECT_GT(files.writeSizes.end()[-2], kBeaconFrameSize + 1) << "after its BeaconTextLog line";
     EXPECT_EQ(station->BeaconCounter(), 1);
     EXPECT_EQ(fs::directory_iterator(dir / "Telemetry" / "raw_data")->path().filename().string().substr(0, 8),
               "KR7_raw_");
@@ -294,6 +298,8 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     station->displayTick();
     EXPECT_EQ(view.hex.size(), 3 * bytes.size());
     EXPECT_EQ(station->BeaconCounter(), 1);
+    EXPECT_EQ(view.decoded.rfind("Received ZZ0KR beacon packets= 1\n", 0), 0u) << "shown, whatever the archive did";
+    EXPECT_EQ(view.beaconTimes.size(), 1u) << "and its trend sample taken";
     EXPECT_EQ(station->Finder().ReceiveBufferLength(), 3);
     EXPECT_EQ(reports.texts.size(), 1u) << "said at start-up; the losses after it are counted";
     EXPECT_EQ(station->UnarchivedBytes(), bytes.size());

@@ -39,17 +39,15 @@ inline std::string escapedBeacon(std::uint32_t n) {
 using sim::ax25UiHeader;
 
 // A frame finder fed by hand that keeps every frame it finds.
-class CollectingHost : public IFrameFinderHost {
+class CollectingHost {
 public:
-    FrameFinder finder{*this};
+    FrameFinder finder;
     std::vector<RawFrame> frames;
-
-    void setReceiveStatus(std::string_view) override {}
-    void decodeFrame() override { frames.push_back(finder.RawFrameCopy()); }
 
     void feed(std::string_view bytes) {
         for (char c : bytes)
-            finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
+            if (const FoundFrame* f = finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c)))
+                frames.push_back(f->raw);
     }
 };
 

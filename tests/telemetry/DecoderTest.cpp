@@ -1,9 +1,7 @@
 // The decoder: the decoded pane's lines for worked and extreme records, and
-// the order count, show, store with a store that fails.
+// the count.
 
 #include "telemetry/Decoder.h"
-
-#include "telemetry/InOutError.h"
 
 #include "support/Fixtures.h"
 
@@ -128,57 +126,16 @@ TEST(DecodedInfoLines, MidnightShowsTheDateAlone) {
     EXPECT_EQ(decodedInfoLines(r, 1, t)[1], "Received:  2024-01-09 00:00:01");
 }
 
-class FakeStore : public IBeaconStore, public IDecodedInfoPane {
-public:
-    std::vector<std::string> calls;
-    std::vector<std::string> pane;
-    bool textLogFails = false;
-    bool binFails = false;
-
-    void showDecodedInfo(const std::vector<std::string>& lines) override {
-        pane = lines;
-        calls.push_back("pane");
-    }
-    void aSaveTempFileExecute(const BeaconRecord& r, const SystemTime&) override {
-        calls.push_back("text " + std::to_string(r.FlightTime()));
-        if (textLogFails)
-            throw EInOutError::fromCode(kIoFileAccessDenied);
-    }
-    void aSaveBinFileExecute(const RawFrame& raw, const SystemTime&) override {
-        calls.push_back("bin " + std::to_string(raw[0]));
-        if (binFails)
-            throw EInOutError::fromCode(kIoDiskFull);
-    }
-};
-
-TEST(Decoder, CountsShowsThenStoresLineBeforeRawFrame) {
+TEST(Decoder, CountsAndGivesTheLinesInLocalTime) {
     test::FixedClock clock;
-    FakeStore store;
-    Decoder decoder(clock, store, store);
+    Decoder decoder(clock);
     const BeaconRecord r = test::exampleRecord();
-    RawFrame raw{};
-    raw[0] = 'B';
-    decoder.aDecodeTelemetry1Execute(r, raw, clock.utc);
-    decoder.aDecodeTelemetry1Execute(r, raw, clock.utc);
+    decoder.aDecodeTelemetry1Execute(r, clock.utc);
+    const std::vector<std::string> lines = decoder.aDecodeTelemetry1Execute(r, clock.utc);
     EXPECT_EQ(decoder.BeaconCounter(), 2);
-    EXPECT_EQ(store.pane[0], "Received ZZ0KR beacon packets= 2");
-    EXPECT_EQ(store.pane[1], "Received:  2024-03-05 15:15:07");  // local time, not UTC
-    EXPECT_EQ(store.calls, (std::vector<std::string>{"pane", "text 86400", "bin 66", "pane", "text 86400", "bin 66"}));
-}
-
-TEST(Decoder, StoreFailureEndsTheDecodeAfterCountingAndShowing) {
-    test::FixedClock clock;
-    FakeStore store;
-    Decoder decoder(clock, store, store);
-    store.textLogFails = true;
-    EXPECT_THROW(decoder.aDecodeTelemetry1Execute(BeaconRecord(), RawFrame{}, clock.utc), EInOutError);
-    EXPECT_EQ(decoder.BeaconCounter(), 1);
-    EXPECT_EQ(store.calls, (std::vector<std::string>{"pane", "text 0"}));  // no raw frame file
-    store.textLogFails = false;
-    store.binFails = true;
-    EXPECT_THROW(decoder.aDecodeTelemetry1Execute(BeaconRecord(), RawFrame{}, clock.utc), EInOutError);
-    EXPECT_EQ(decoder.BeaconCounter(), 2);
-    EXPECT_EQ(store.pane[0], "Received ZZ0KR beacon packets= 2");
+    EXPECT_EQ(lines[0], "Received ZZ0KR beacon packets= 2");
+    EXPECT_EQ(lines[1], "Received:  2024-03-05 15:15:07");  // local time, not UTC
+    EXPECT_EQ(lines, decodedInfoLines(r, 2, clock.localTime(clock.utc)));
 }
 
 }  // namespace

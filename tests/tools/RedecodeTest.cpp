@@ -41,26 +41,25 @@ const char* const kRawLogName = "log_raw_2024_03_05_141507_UTC.KR7";
 const char* const kTextLogName = "KR7_beacon_2024_03_05_141507_UTC.txt";
 
 // What the window does with each received byte, without the window.
-class LiveRun : public IFrameFinderHost, public IDecodedInfoPane {
+class LiveRun {
 public:
     explicit LiveRun(const fs::path& base) { archive.openRunFiles(base.string()); }
     void feed(const std::string& bytes) {
         for (char c : bytes) {
             archive.appendRawByte(static_cast<std::uint8_t>(c));
-            finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c));
+            if (const FoundFrame* f = finder.aRXBufferAnalyse2Execute(static_cast<std::uint8_t>(c))) {
+                decoder.aDecodeTelemetry1Execute(f->record, clock.utc);
+                archive.aSaveTempFileExecute(f->record, clock.utc);
+                archive.aSaveBinFileExecute(f->raw, clock.utc);
+            }
         }
         archive.closeRawByteLog();
     }
-    void setReceiveStatus(std::string_view) override {}
-    void decodeFrame() override {
-        decoder.aDecodeTelemetry1Execute(finder.CurrentRecord(), finder.RawFrameCopy(), clock.utc);
-    }
-    void showDecodedInfo(const std::vector<std::string>&) override {}
 
     test::FixedClock clock;
     Archive archive{systemFileSystem(), clock};
-    Decoder decoder{clock, *this, archive};
-    FrameFinder finder{*this};
+    Decoder decoder{clock};
+    FrameFinder finder;
 };
 
 std::string frame(std::uint32_t flightTime) {

@@ -36,14 +36,14 @@ std::string describeReceived(std::string_view bytes) {
 }
 
 void EchoDecoder::feed(std::string_view bytes) {
-    for (unsigned char c : bytes)
-        finder_.aRXBufferAnalyse2Execute(c);
-}
-
-void EchoDecoder::decodeFrame() {
-    ++count_;
-    if (found_)
-        found_(decodedInfoLines(finder_.CurrentRecord(), count_, systemClock().localNow()));
+    for (unsigned char c : bytes) {
+        const FoundFrame* frame = finder_.aRXBufferAnalyse2Execute(c);
+        if (!frame)
+            continue;
+        ++count_;
+        if (found_)
+            found_(decodedInfoLines(frame->record, count_, systemClock().localNow()));
+    }
 }
 
 }  // namespace kestrel::sim

@@ -17,19 +17,16 @@ namespace kestrel::sim {
 // escaped (\r, \n, \t, \xNN), then the bytes in hex.
 std::string describeReceived(std::string_view bytes);
 
-class EchoDecoder : private IFrameFinderHost {
+class EchoDecoder {
 public:
     // found is called with the decoded lines of every beacon in the stream.
     using FoundBeacon = std::function<void(const std::vector<std::string>& lines)>;
-    explicit EchoDecoder(FoundBeacon found) : found_(std::move(found)), finder_(*this) {}
+    explicit EchoDecoder(FoundBeacon found) : found_(std::move(found)) {}
 
     void feed(std::string_view bytes);
     uint32_t beaconsFound() const { return count_; }
 
 private:
-    void setReceiveStatus(std::string_view) override {}
-    void decodeFrame() override;
-
     FoundBeacon found_;
     FrameFinder finder_;
     uint32_t count_ = 0;
