@@ -91,15 +91,15 @@ public:
     // ---- State lent to the other parts ----
     Station& Engine() { return station_; }
     const std::string& BaseDirectory() const { return station_.BaseDirectory(); }
-    const std::string& SettingsFilePath() const { return station_.SettingsFilePath(); }
-    FrameFinder& Finder() { return station_.Finder(); }
-    Archive& TelemetryArchive() { return station_.TelemetryArchive(); }
+    const std::string& SettingsFilePath() const { return station_.settingsFilePath(); }
+    FrameFinder& Finder() { return station_.finder(); }
+    Archive& TelemetryArchive() { return station_.archive(); }
     int32_t BeaconCounter() const { return station_.BeaconCounter(); }
-    const TestGenerator& Generator() const { return station_.Generator(); }
+    const TestGenerator& Generator() const { return station_.generator(); }
     // A display tick is due (something received waits to be painted).
     bool DisplayPending() const;
     // True once shut-down has run.
-    bool Closed() const { return station_.Closed(); }
+    bool Closed() const { return station_.closed(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

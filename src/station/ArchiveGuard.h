@@ -40,8 +40,8 @@ public:
     // works, failures are only counted, not reported again.
     void failingFromStart() { rawByteLogFailing_ = textLogFailing_ = rawFrameFileFailing_ = true; }
 
-    std::uint64_t UnarchivedBytes() const { return unarchivedBytes_; }
-    std::uint32_t UnarchivedBeacons() const { return unarchivedBeacons_; }
+    std::uint64_t unarchivedBytes() const { return unarchivedBytes_; }
+    std::uint32_t unarchivedBeacons() const { return unarchivedBeacons_; }
 
 private:
     // The report of a failing file, once per episode: kind, path and reason.

@@ -76,7 +76,7 @@ public:
     void TimerXTimer();  // a failing write is ignored
     void setStream(bool on);
     bool streamOn() const { return streamOn_; }
-    const TestGenerator& Generator() const { return generator_; }
+    const TestGenerator& generator() const { return generator_; }
 
 private:
     IStationView& view_;

@@ -16,6 +16,31 @@ void StationLine::send(const std::string& bytes) { write(kiss_ ? EncodeKissDataF
 
 // ---- Serial port ---------------------------------------------------------------
 
+void DesignPortSettings(TComPort& port, MainThreadMailbox* mailbox) {
+    port.SetName("CPort");
+    port.SetPort("COM4");
+    port.SetBaudRate(br9600);
+    port.SetDataBits(dbEight);
+    port.Parity().SetBits(prNone);
+    port.SetStopBits(sbOneStopBit);
+    TComFlowControl& flow = port.FlowControl();
+    flow.SetOutCTSFlow(false);
+    flow.SetOutDSRFlow(false);
+    flow.SetControlDTR(dtrDisable);
+    flow.SetControlRTS(rtsDisable);
+    flow.SetXonXoffOut(false);
+    flow.SetXonXoffIn(false);
+    TComTimeouts& timeouts = port.Timeouts();
+    timeouts.SetReadInterval(100);
+    timeouts.SetReadTotalMultiplier(100);
+    timeouts.SetReadTotalConstant(100);
+    timeouts.SetWriteTotalMultiplier(1000);
+    timeouts.SetWriteTotalConstant(1000);
+    port.SetEvents(kAllComEvents);
+    port.SetSyncMethod(smWindowSync);
+    port.SetMailbox(mailbox);
+}
+
 template <class F>
 std::int32_t SerialLine::unlessLost(F&& call) {
     try {

@@ -58,6 +58,10 @@ private:
     bool kiss_;
 };
 
+// The port's settings as the window was designed; the settings file
+// overrides what it holds.
+void DesignPortSettings(TComPort& port, MainThreadMailbox* mailbox);
+
 class SerialLine : public StationLine {
 public:
     SerialLine(TComPort& port, bool kiss, DisplayQueue& display, Continuation& continuation)

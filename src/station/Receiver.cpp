@@ -16,7 +16,7 @@ Receiver::Slice::Slice(Receiver& receiver, StationLine& line)
 Receiver::Slice::~Slice() {
     // The status panel shows the buffer as the last byte left it.
     if (r_.analysed_)
-        r_.display_.setReceiveLength(r_.finder_.LengthAfterLastByte());
+        r_.display_.setReceiveLength(r_.finder_.lengthAfterLastByte());
     r_.display_.changed();
     if (std::uncaught_exceptions() > uncaught_)
         r_.continuation_.ask();

@@ -15,6 +15,7 @@
 #include "station/Station.h"
 
 #include "station/PortFailure.h"
+#include "station/RunNotes.h"
 #include "station/StationFolder.h"
 #include "telemetry/TimeIndex.h"
 
@@ -27,27 +28,6 @@
 #include <string>
 
 namespace kestrel {
-namespace {
-
-// Shut-down reports nothing on screen; what failed is still written down.
-template <class F>
-void ShutDownStep(Notices& notices, const char* what, F&& step) noexcept {
-    try {
-        try {
-            step();
-        } catch (const std::exception& e) {
-            notices.say(std::string(what) + " failed at shut-down: " + e.what());
-        } catch (...) {
-            notices.say(std::string(what) + " failed at shut-down");
-        }
-    } catch (...) {
-    }
-}
-
-// How the station log tells a shut-down step that failed (ShutDownStep).
-constexpr std::string_view kFailedAtShutDown = " failed at shut-down";
-
-}  // namespace
 
 // ---- Construction -------------------------------------------------------------
 
@@ -62,7 +42,7 @@ Station::Station(IStationView& view, StationSeams seams)
       receiver_(display_, guard_, continuation_, clock_, finder_),
       console_(view_, clock_, [this](const std::string& bytes) { line_->send(bytes); }),
       beforeMessage_([this] { flushDisplay(); }) {
-    designPortSettings(mailbox_);
+    DesignPortSettings(CPort, mailbox_);
     line_ = std::make_unique<SerialLine>(CPort, false, display_, continuation_);
     CPort.OnRxChar = [this](TCustomComPort&, std::int32_t) { CPortRxByte(); };
     notices_.listen([this](const std::string& text) { log_.write(text); });
@@ -79,32 +59,6 @@ Station::~Station() {
         CPort.ClosePort();
     } catch (...) {
     }
-}
-
-// The window's design values; the settings file overrides what it holds.
-void Station::designPortSettings(MainThreadMailbox* mailbox) {
-    CPort.SetName("CPort");
-    CPort.SetPort("COM4");
-    CPort.SetBaudRate(br9600);
-    CPort.SetDataBits(dbEight);
-    CPort.Parity().SetBits(prNone);
-    CPort.SetStopBits(sbOneStopBit);
-    TComFlowControl& flow = CPort.FlowControl();
-    flow.SetOutCTSFlow(false);
-    flow.SetOutDSRFlow(false);
-    flow.SetControlDTR(dtrDisable);
-    flow.SetControlRTS(rtsDisable);
-    flow.SetXonXoffOut(false);
-    flow.SetXonXoffIn(false);
-    TComTimeouts& timeouts = CPort.Timeouts();
-    timeouts.SetReadInterval(100);
-    timeouts.SetReadTotalMultiplier(100);
-    timeouts.SetReadTotalConstant(100);
-    timeouts.SetWriteTotalMultiplier(1000);
-    timeouts.SetWriteTotalConstant(1000);
-    CPort.SetEvents(kAllComEvents);
-    CPort.SetSyncMethod(smWindowSync);
-    CPort.SetMailbox(mailbox);
 }
 
 // ---- Start-up and shut-down -------------------------------------------------
@@ -133,9 +87,7 @@ void Station::FormCreate() {
     chooseLine();
     if (std::string problem = TakeStartFolderProblem(); !problem.empty())
         continuation_.report(std::move(problem));  // --station could not enter the station folder
-    noteUnwritableFolder();
-    noteSettingsFallbacks();
-    noteSecondProgram();
+    noteStartUp();
     showShareState();
     try {
         line_->open();
@@ -144,69 +96,30 @@ void Station::FormCreate() {
     }
 }
 
-// Not hidden: what the settings file holds that is not used as written, on
-// the status bar until the operator sets the port up (every note in the
-// panel's tooltip).
-void Station::noteSettingsFallbacks() {
-    const std::vector<std::string>& notes = CPort.SettingsFileNotes();
-    if (notes.empty())
-        return;
-    for (const std::string& note : notes)
+// Said at start-up: what the settings file holds that is not used as written
+// stays on the status bar until the operator sets the port up; a second
+// program on the folder and a folder nothing can be written to are reported;
+// the last run's shut-down failures stay until clicked or a minute has passed.
+void Station::noteStartUp() {
+    if (auto unwritable = UnwritableFolderNote(stationLock_, baseDirectory_)) {
+        continuation_.report(std::move(*unwritable));
+        guard_.failingFromStart();  // what the archive loses after this is counted in its panel
+    } else if (!log_.problem().empty()) {
+        continuation_.report(log_.problem());
+    }
+    for (const std::string& note : CPort.SettingsFileNotes())
         notices_.say(std::string(kSettingsFileName) + ": " + note);
-    std::string text = "Settings: " + notes.front();
-    if (notes.size() > 1)
-        text += " (and " + std::to_string(notes.size() - 1) + " more)";
-    display_.post(StatusSource::Settings, std::move(text), notes.size() > 1 ? JoinLines(notes) : std::string());
+    if (auto fallback = SettingsFallbackNote(CPort.SettingsFileNotes()))
+        display_.post(StatusSource::Settings, std::move(fallback->text), std::move(fallback->tip));
+    if (auto second = SecondProgramNote(stationLock_, baseDirectory_, share_.Settings().enabled()))
+        continuation_.report(std::move(*second));
 }
 
-// A second program on one station folder receives and archives under names
-// of its own; forwarding and the clean-up of temporaries stay the first's.
-void Station::noteSecondProgram() {
-    if (stationLock_.state() != StationLock::State::Elsewhere)
-        return;
-    std::string text = "Another program is using the station folder " + JoinPath(baseDirectory_, "Telemetry") +
-                       " (it holds " + stationLock_.path() + "). This one archives beside it under names of its own";
-    text += share_.Settings().enabled() ? " but does not forward telemetry: the other one does." : ".";
-    continuation_.report(std::move(text));
-}
-
-// A folder where nothing can be made (a launcher's "/", a read-only folder)
-// is said at once, with the system's reason: otherwise the beacons would
-// only be shown, and the first lost byte would say no more than an error
-// number. What the archive loses after this is counted in its panel.
-void Station::noteUnwritableFolder() {
-    if (stationLock_.state() != StationLock::State::Unusable) {
-        if (!log_.Problem().empty())
-            continuation_.report(log_.Problem());
-        return;
-    }
-    std::string where = baseDirectory_;
-    std::string why = FolderWriteProblem(where);
-    if (why.empty()) {  // then it is the Telemetry folder (a file in its place, say)
-        where = JoinPath(baseDirectory_, "Telemetry");
-        why = FolderWriteProblem(where);
-    }
-    if (why.empty())
-        why = stationLock_.why();
-    continuation_.report("Nothing received is archived in " + where + " (" + why +
-                         "): start the program in a folder you can write to, or from the menu");
-    guard_.failingFromStart();
-}
-
-// The last run's shut-down failures, as its log has them: whoever starts the
-// program next sees that the settings (or the logs) may not be as they were.
 void Station::showLastExit() {
-    std::string failures;
-    for (const std::string& line : log_.PreviousRun()) {
-        if (StationLogText(line).find(kFailedAtShutDown) == std::string_view::npos)
-            continue;
-        failures += failures.empty() ? "At the last shut-down (" + log_.path() + "):\n" : "\n";
-        failures += line;
+    if (auto failures = LastExitFailures(log_)) {
+        display_.post(StatusSource::LastExit, kLastExitText, *failures + "\n(Click to dismiss.)");
+        lastExitShownAt_ = clock_.tickCount();
     }
-    if (failures.empty())
-        return;
-    display_.post(StatusSource::LastExit, kLastExitText, failures + "\n(Click to dismiss.)");
-    lastExitShownAt_ = clock_.tickCount();
 }
 
 void Station::dismissLastExit() {
@@ -417,7 +330,7 @@ void Station::aRXBufferAnalyse2Execute() {
         return;
     if (const FoundFrame* frame = finder_.aRXBufferAnalyse2Execute(*b))
         decodeFrame({frame, receiver_.readTimeMs(), nullptr});
-    display_.setReceiveLength(finder_.LengthAfterLastByte());
+    display_.setReceiveLength(finder_.lengthAfterLastByte());
 }
 
 void Station::aDecodeTelemetry1Execute() {

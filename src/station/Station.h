@@ -80,7 +80,7 @@ public:
 
     TComPort CPort;
     // Where the bytes come from (the settings file's [Line] section).
-    const LineSourceSettings& LineSource() const { return lineSource_; }
+    const LineSourceSettings& lineSource() const { return lineSource_; }
 
     // ---- Start-up and shut-down ----
     // Formats, BaseDirectory, the station log (and the last run's shut-down
@@ -93,7 +93,7 @@ public:
     // closed; each step on its own, never reporting on screen (what failed is
     // written down: standard error and the station log). Runs once.
     void FormClose();
-    bool Closed() const { return closed_; }
+    bool closed() const { return closed_; }
     // A close request (the window's close box, a signal, the system): it wins
     // over every report, so no box opens from here on. While a box or the
     // setup dialog is up the view dismisses them and asks again once they have
@@ -164,30 +164,28 @@ public:
     // ---- Faults it rides out ----
     // Where what went wrong is written down, as it happens: standard error
     // and the station log (kestrel-decoder.log in the station folder).
-    Notices& StationNotices() { return notices_; }
-    const StationLog& Log() const { return log_; }
-    bool PortLost() const { return line_->portLost(); }
-    std::uint64_t UnarchivedBytes() const { return guard_.UnarchivedBytes(); }
-    std::uint32_t UnarchivedBeacons() const { return guard_.UnarchivedBeacons(); }
+    Notices& notices() { return notices_; }
+    const StationLog& stationLog() const { return log_; }
+    bool portLost() const { return line_->portLost(); }
+    std::uint64_t unarchivedBytes() const { return guard_.unarchivedBytes(); }
+    std::uint32_t unarchivedBeacons() const { return guard_.unarchivedBeacons(); }
 
     // ---- State lent to the front end and the tests ----
     const std::string& BaseDirectory() const { return baseDirectory_; }
-    const std::string& SettingsFilePath() const { return settingsFilePath_; }
+    const std::string& settingsFilePath() const { return settingsFilePath_; }
     std::optional<std::uint8_t> LastRxByte() const { return finder_.LastRxByte(); }
     // The receive time of the latest beacon (UTC): the time the chunk holding
     // its last byte was read, as the time index records it.
-    const SystemTime& BeaconTime() const { return beaconUtc_; }
-    FrameFinder& Finder() { return finder_; }
-    Archive& TelemetryArchive() { return archive_; }
-    const TestGenerator& Generator() const { return console_.Generator(); }
+    const SystemTime& beaconTime() const { return beaconUtc_; }
+    FrameFinder& finder() { return finder_; }
+    Archive& archive() { return archive_; }
+    const TestGenerator& generator() const { return console_.generator(); }
     std::int32_t BeaconCounter() const { return decoder_.BeaconCounter(); }
     // The [Share] section as read at start-up (the station's position, for the map).
-    const ShareSettings& SharingSettings() const { return share_.Settings(); }
+    const ShareSettings& sharingSettings() const { return share_.Settings(); }
 
 private:
-    void designPortSettings(MainThreadMailbox* mailbox);
     void chooseLine();
-    void noteSettingsFallbacks();
     // A receive slice, each frame it finds decoded on the way.
     void receiveSlice();
     // Shut-down: what the line still holds, within a bound for a line that
@@ -201,8 +199,7 @@ private:
     void portFailed(const char* message);
     void showPendingReports();
     void showShareState();
-    void noteSecondProgram();
-    void noteUnwritableFolder();
+    void noteStartUp();
     void showLastExit();
     void dismissLastExit();
 

@@ -31,8 +31,8 @@ public:
     StationLog& operator=(const StationLog&) = delete;
 
     // Opens (or makes) the log in folder and writes this run's first line;
-    // false when it cannot be written (Problem() says why). What the run
-    // before wrote after its own first line is kept for PreviousRun().
+    // false when it cannot be written (problem() says why). What the run
+    // before wrote after its own first line is kept for previousRun().
     bool open(const std::string& folder);
     // One line: "2026-12-09 22:10:03.250 UTC  " and text (line breaks in it
     // become blanks).
@@ -41,9 +41,9 @@ public:
 
     bool isOpen() const { return file_ != kNoFile; }
     const std::string& path() const { return path_; }
-    const std::string& Problem() const { return problem_; }
+    const std::string& problem() const { return problem_; }
     // The lines the last run wrote after its first line, as they stand.
-    const std::vector<std::string>& PreviousRun() const { return previousRun_; }
+    const std::vector<std::string>& previousRun() const { return previousRun_; }
 
 private:
     void append(const std::string& line);

@@ -41,11 +41,11 @@ public:
     // The buffer's length right after the last byte joined it, before a
     // frame or the trim left it: what the status panel shows ("N=131" on the
     // byte that completed a frame).
-    std::uint16_t LengthAfterLastByte() const { return lengthAfterLastByte_; }
+    std::uint16_t lengthAfterLastByte() const { return lengthAfterLastByte_; }
 
     // Recorded bytes (a RawByteLog being decoded again), as if each went
     // through aRXBufferAnalyse2Execute in turn: the same frames are found and
-    // the buffer ends the same (LastRxByte and LengthAfterLastByte, which only
+    // the buffer ends the same (LastRxByte and lengthAfterLastByte, which only
     // the live path shows, stay).
     struct LocatedFrame {
         std::size_t end;  // in the bytes given, just past the byte that completed the frame

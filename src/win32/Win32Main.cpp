@@ -19,7 +19,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     int exitCode = 0;
     try {
         kestrel::TForm1 Form1(instance);
-        if (!Form1.Engine().Closed()) {  // a close during start-up already ran shut-down
+        if (!Form1.Engine().closed()) {  // a close during start-up already ran shut-down
             Form1.Show(showCommand);
             exitCode = kestrel::win32::RunMessageLoop([&](MSG& msg) { return Form1.PreTranslate(msg); });
         }

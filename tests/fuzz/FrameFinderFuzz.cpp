@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         path.archive.appendRawByte(data[i]);
         if (const FoundFrame* f = path.finder.aRXBufferAnalyse2Execute(data[i]))
             path.decode(*f);
-        check(path.finder.LengthAfterLastByte() >= 1 && path.finder.LengthAfterLastByte() <= FrameFinder::kTrimLimit);
+        check(path.finder.lengthAfterLastByte() >= 1 && path.finder.lengthAfterLastByte() <= FrameFinder::kTrimLimit);
         check(path.finder.ReceiveBufferLength() < FrameFinder::kTrimLimit);
     }
     check(path.fs.files.at(path.archive.RawByteLogPath()) == std::string(reinterpret_cast<const char*>(data), size));

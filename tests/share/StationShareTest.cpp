@@ -128,7 +128,7 @@ TEST_F(StationShare, ABeaconCarriesOneReceiveTimeEverywhere) {
     const SystemTime local = drifting.localTime(at);
     EXPECT_NE(view.decoded.find("Received:  " + formatDate(local) + " " + formatTime(local) + "\n"), std::string::npos)
         << view.decoded;
-    const Archive& archive = station->TelemetryArchive();
+    const Archive& archive = station->archive();
     EXPECT_TRUE(
         test::readFile(archive.BeaconTextLogPath()).ends_with("\t" + formatDate(at) + "\t" + formatTime(at) + "\r\n"));
     EXPECT_EQ(fs::path(archive.LastRawFrameFilePath()).filename().string(), rawFrameFileName(at));
@@ -160,7 +160,7 @@ TEST_F(StationShare, ASecondProgramOnTheFolderSaysSoAndDoesNotForward) {
     SetReportPresenter(nullptr);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("Another program is using the station folder"), std::string::npos) << reports[0];
-    EXPECT_NE(second.TelemetryArchive().RawByteLogPath(), station->TelemetryArchive().RawByteLogPath());
+    EXPECT_NE(second.archive().RawByteLogPath(), station->archive().RawByteLogPath());
 
     const std::string beacon = expected::firstBeacon(1500);
     secondLog.rx += beacon;

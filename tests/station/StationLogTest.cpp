@@ -36,15 +36,15 @@ TEST_F(StationLogTest, WritesTimedLinesAndFindsTheLastRunsAtTheNextStart) {
 
     StationLog second(files, clock);
     ASSERT_TRUE(second.open("/station"));
-    ASSERT_EQ(second.PreviousRun().size(), 1u);
-    EXPECT_EQ(StationLogText(second.PreviousRun()[0]), "Port ttyTNC lost; trying again");
+    ASSERT_EQ(second.previousRun().size(), 1u);
+    EXPECT_EQ(StationLogText(second.previousRun()[0]), "Port ttyTNC lost; trying again");
     second.write("storing the settings failed at shut-down: Disk full");
     second.close();
 
     StationLog third(files, clock);
     ASSERT_TRUE(third.open("/station"));
-    ASSERT_EQ(third.PreviousRun().size(), 1u) << "only the run before, not the ones before it";
-    EXPECT_EQ(StationLogText(third.PreviousRun()[0]), "storing the settings failed at shut-down: Disk full");
+    ASSERT_EQ(third.previousRun().size(), 1u) << "only the run before, not the ones before it";
+    EXPECT_EQ(StationLogText(third.previousRun()[0]), "storing the settings failed at shut-down: Disk full");
     EXPECT_EQ(logText().find(first), 0u) << "appended, nothing replaced";
 }
 
@@ -87,7 +87,7 @@ TEST_F(StationLogTest, ALogThatCannotBeWrittenSaysWhyOnceAndFailsNothing) {
     StationLog log(disk, clock);
     disk.refuseOpen = true;
     EXPECT_FALSE(log.open("/station"));
-    EXPECT_EQ(log.Problem(), "The station log " + JoinPath("/station", StationLog::kFileName) +
+    EXPECT_EQ(log.problem(), "The station log " + JoinPath("/station", StationLog::kFileName) +
                                  " cannot be written: File access denied");
     log.write("goes nowhere");
 
@@ -95,7 +95,7 @@ TEST_F(StationLogTest, ALogThatCannotBeWrittenSaysWhyOnceAndFailsNothing) {
     ASSERT_TRUE(log.open("/station"));
     disk.refuseWrite = true;
     log.write("lost to a full disk");
-    EXPECT_NE(log.Problem().find("could not be written: Disk full"), std::string::npos) << log.Problem();
+    EXPECT_NE(log.problem().find("could not be written: Disk full"), std::string::npos) << log.problem();
     disk.refuseWrite = false;
     log.write("room again");
     EXPECT_NE(logText().find("UTC  room again\r\n"), std::string::npos) << "later lines are still tried";

@@ -106,7 +106,7 @@ protected:
         station->CPortRxByte();
     }
 
-    std::string rawLog() const { return test::readFile(station->TelemetryArchive().RawByteLogPath()); }
+    std::string rawLog() const { return test::readFile(station->archive().RawByteLogPath()); }
 
     test::ScratchDir dir;
     ScratchFileSystem files{dir.str()};
@@ -122,9 +122,9 @@ TEST_F(StationTest, StartUpLoadsTheSettingsOpensTheRunFilesThenThePort) {
     start("ttyTNC");
     EXPECT_EQ(log.calls.front(), "Open ttyTNC") << "the port opens with the loaded settings";
     EXPECT_TRUE(station->CPort.Connected());
-    EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
-    EXPECT_EQ(fs::path(station->TelemetryArchive().RawByteLogPath()).parent_path(), dir / "Telemetry" / "raw_log");
-    EXPECT_EQ(station->SettingsFilePath(), (dir / "RS232Settings.ini").string());
+    EXPECT_TRUE(station->archive().rawByteLogOpen());
+    EXPECT_EQ(fs::path(station->archive().RawByteLogPath()).parent_path(), dir / "Telemetry" / "raw_log");
+    EXPECT_EQ(station->settingsFilePath(), (dir / "RS232Settings.ini").string());
     EXPECT_FALSE(view.streamTimer);
     EXPECT_TRUE(reports.messages.empty());
 }
@@ -148,7 +148,7 @@ TEST_F(StationTest, AFailingPortShowsOneMessageAndTheRunFilesStillOpen) {
     EXPECT_NE(view.said(1).find("ttyTNC: no such device"), std::string::npos)
         << "the box keeps its text; the reason goes to the port's panel: " << view.said(1);
     EXPECT_FALSE(station->CPort.Connected());
-    EXPECT_TRUE(station->TelemetryArchive().rawByteLogOpen());
+    EXPECT_TRUE(station->archive().rawByteLogOpen());
 }
 
 // A folder where nothing can be made is said once the window is up, with
@@ -159,7 +159,7 @@ TEST_F(StationTest, AFolderThatCannotBeWrittenIsSaidWithItsPathAndReasonAndThePo
     start();
     EXPECT_TRUE(reports.messages.empty());
     EXPECT_TRUE(station->CPort.Connected());
-    EXPECT_FALSE(station->TelemetryArchive().rawByteLogOpen());
+    EXPECT_FALSE(station->archive().rawByteLogOpen());
     station->continueReceive();
     ASSERT_EQ(reports.texts.size(), 1u);
     EXPECT_EQ(reports.texts[0].find("Nothing received is archived in " + (dir / "Telemetry").string() + " ("), 0u)
@@ -281,7 +281,7 @@ TEST_F(StationTest, TheRawByteLogTakesAReadChunkInOneWriteAndCountsWhatAShortOne
     files.storeAtMost = 10;
     receive(std::string(50, 'n'));
     receive("tail");
-    EXPECT_EQ(station->UnarchivedBytes(), 40u);
+    EXPECT_EQ(station->unarchivedBytes(), 40u);
     EXPECT_EQ(rawLog(), chunk + std::string(10, 'n') + "tail");
     EXPECT_EQ(reports.texts.size(), 1u);
 }
@@ -300,15 +300,15 @@ TEST_F(StationTest, AFailingArchiveNeverStopsReception) {
     EXPECT_EQ(station->BeaconCounter(), 1);
     EXPECT_EQ(view.decoded.rfind("Received ZZ0KR beacon packets= 1\n", 0), 0u) << "shown, whatever the archive did";
     EXPECT_EQ(view.beaconTimes.size(), 1u) << "and its trend sample taken";
-    EXPECT_EQ(station->Finder().ReceiveBufferLength(), 3);
+    EXPECT_EQ(station->finder().ReceiveBufferLength(), 3);
     EXPECT_EQ(reports.texts.size(), 1u) << "said at start-up; the losses after it are counted";
-    EXPECT_EQ(station->UnarchivedBytes(), bytes.size());
+    EXPECT_EQ(station->unarchivedBytes(), bytes.size());
     EXPECT_EQ(view.said(2), "Unsaved " + std::to_string(bytes.size()) + " B, 1 bcn");
 
     fs::remove(dir / "Telemetry");
     station->Timer1Timer();
     station->Timer1Timer();
-    ASSERT_TRUE(station->TelemetryArchive().rawByteLogOpen());
+    ASSERT_TRUE(station->archive().rawByteLogOpen());
     receive("more");
     EXPECT_EQ(rawLog(), "more");
     EXPECT_EQ(reports.texts.size(), 1u);
@@ -321,7 +321,7 @@ TEST_F(StationTest, ALaterFailureOfTheSameFileIsSaidAgain) {
     Reports reports;
     start();
     std::vector<std::string> noticed;
-    station->StationNotices().listen([&](const std::string& text) { noticed.push_back(text); });
+    station->notices().listen([&](const std::string& text) { noticed.push_back(text); });
     files.storeAtMost = 0;
     receive("lost");
     receive("kept");
@@ -340,7 +340,7 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     start();
     ASSERT_TRUE(test::eventually([&] { return !station->CPort.EventThreadActive(); }));
     station->Timer1Timer();
-    EXPECT_TRUE(station->PortLost());
+    EXPECT_TRUE(station->portLost());
     EXPECT_FALSE(station->CPort.Connected()) << "the dead device is released at once";
     EXPECT_TRUE(reports.texts.empty()) << "a box opened by the tick would hold the tick up";
     ASSERT_EQ(view.continueRequests, 1);
@@ -361,7 +361,7 @@ TEST_F(StationTest, ALostPortIsReportedOnceAndReopenedByItselfWithTheSameSetting
     station->Timer1Timer();
     station->Timer1Timer();
     EXPECT_TRUE(station->CPort.Connected());
-    EXPECT_FALSE(station->PortLost());
+    EXPECT_FALSE(station->portLost());
     EXPECT_EQ(log.count("Open ttyTNC"), 4) << "the same port, with the same settings";
     EXPECT_EQ(log.lastLine.BaudRate, 9600u);
     receive("back");
@@ -377,7 +377,7 @@ TEST_F(StationTest, ADeviceThatNoLongerAnswersIsLostAtTheTickOrAtTheRead) {
     start();
     log.failures["Probe"] = 1167;
     station->Timer1Timer();
-    EXPECT_TRUE(station->PortLost());
+    EXPECT_TRUE(station->portLost());
     EXPECT_FALSE(station->CPort.Connected());
 
     log.failures.erase("Probe");
@@ -387,7 +387,7 @@ TEST_F(StationTest, ADeviceThatNoLongerAnswersIsLostAtTheTickOrAtTheRead) {
     log.failures["Probe"] = 1167;
     log.failures["Read"] = 22;
     receive("x");
-    EXPECT_TRUE(station->PortLost()) << "a read that fails on a device gone";
+    EXPECT_TRUE(station->portLost()) << "a read that fails on a device gone";
     station->continueReceive();
     EXPECT_EQ(reports.texts.size(), 2u) << "one report per loss, none for the read";
 }
@@ -406,7 +406,7 @@ TEST_F(StationTest, ShutDownTakesWhatIsQueuedAndThenHandlesNoMoreBytes) {
     start();
     log.rx = "late";
     station->FormClose();
-    EXPECT_EQ(test::readFile(station->TelemetryArchive().RawByteLogPath()), "late");
+    EXPECT_EQ(test::readFile(station->archive().RawByteLogPath()), "late");
     log.rx = "after";
     station->CPortRxByte();
     EXPECT_EQ(log.rx, "after") << "nothing is read once the logs are closed";
@@ -435,7 +435,7 @@ TEST_F(StationTest, ClearPurgesEmptiesThePanesAndTheBufferButKeepsTheStatus) {
     EXPECT_EQ(view.clears, 1);
     EXPECT_TRUE(view.text.empty() && view.hex.empty() && view.decoded.empty());
     EXPECT_EQ(view.status, "N=10");
-    EXPECT_EQ(station->Finder().ReceiveBufferLength(), 0);
+    EXPECT_EQ(station->finder().ReceiveBufferLength(), 0);
     receive("A");
     station->displayTick();
     EXPECT_EQ(view.text, "A");
@@ -545,8 +545,8 @@ TEST_F(StationTest, ShutDownClosesLogAndPortEvenWhenTheSettingsCannotBeStored) {
     fs::remove(dir / "RS232Settings.ini");
     fs::create_directory(dir / "RS232Settings.ini");
     station->FormClose();
-    EXPECT_TRUE(station->Closed());
-    EXPECT_FALSE(station->TelemetryArchive().rawByteLogOpen());
+    EXPECT_TRUE(station->closed());
+    EXPECT_FALSE(station->archive().rawByteLogOpen());
     EXPECT_FALSE(station->CPort.Connected()) << "a failed store no longer skips the close";
     station->FormClose();
     EXPECT_EQ(log.count("Open"), 1);
@@ -616,10 +616,10 @@ TEST_F(StationTest, EveryActionRunsByItsId) {
         return std::count(t.begin(), t.end(), '\n');
     };
     const auto expectations = std::map<design::ActionId, std::function<void()>>{
-        {design::aInit, [&] { EXPECT_EQ(station->Generator().HeaderValue, kTestFrameHeader); }},
-        {design::aFillBuffer, [&] { EXPECT_EQ(station->Generator().TestFrame.size(), kBeaconFrameSize); }},
-        {design::aRXBufferInit, [&] { EXPECT_EQ(station->Finder().ReceiveBufferLength(), 0); }},
-        {design::aRXBufferAnalyse2, [&] { EXPECT_EQ(station->Finder().ReceiveBufferLength(), 1) << "the 'y' again"; }},
+        {design::aInit, [&] { EXPECT_EQ(station->generator().HeaderValue, kTestFrameHeader); }},
+        {design::aFillBuffer, [&] { EXPECT_EQ(station->generator().TestFrame.size(), kBeaconFrameSize); }},
+        {design::aRXBufferInit, [&] { EXPECT_EQ(station->finder().ReceiveBufferLength(), 0); }},
+        {design::aRXBufferAnalyse2, [&] { EXPECT_EQ(station->finder().ReceiveBufferLength(), 1) << "the 'y' again"; }},
         {design::aDecodeTelemetry1,
          [&] {
              EXPECT_EQ(station->BeaconCounter(), 2);
@@ -698,13 +698,13 @@ TEST_F(StationTest, ACloseRequestWaitsForTheBoxesToGoAndOpensNoOther) {
     view.modalsUp = 1;
     EXPECT_FALSE(station->closeRequested());
     EXPECT_EQ(view.dismissals, 1);
-    EXPECT_FALSE(station->Closed());
+    EXPECT_FALSE(station->closed());
     ShowException("raised after the close request");
     EXPECT_TRUE(reports.texts.empty());
 
     view.modalsUp = 0;
     EXPECT_TRUE(station->closeRequested());
-    EXPECT_TRUE(station->Closed());
+    EXPECT_TRUE(station->closed());
     EXPECT_FALSE(station->CPort.Connected());
     EXPECT_TRUE(fs::exists(dir / "RS232Settings.ini"));
 }
@@ -755,7 +755,7 @@ TEST_F(StationTest, ASerialKissLineIsDeframedAndAnsweredInKissFrames) {
 
     station->MemoTXKey(PaneKey::Character, U'A');
     station->aTestExecute();
-    EXPECT_EQ(log.written, EncodeKissDataFrame("A") + EncodeKissDataFrame(station->Generator().TestFrame));
+    EXPECT_EQ(log.written, EncodeKissDataFrame("A") + EncodeKissDataFrame(station->generator().TestFrame));
 }
 
 #ifndef _WIN32
@@ -778,7 +778,7 @@ TEST_F(StationTest, AKissTcpTncIsReachedByItselfAndAgainAfterItWentAway) {
     std::string sent;
     ASSERT_TRUE(test::eventually(mailbox, [&] {
         sent += tnc.receiveSome();
-        return sent == EncodeKissDataFrame(station->Generator().TestFrame);
+        return sent == EncodeKissDataFrame(station->generator().TestFrame);
     }));
 
     tnc.dropClient();

@@ -32,7 +32,7 @@ protected:
 
     void analyse(std::uint8_t b) {
         const FoundFrame* f = finder.aRXBufferAnalyse2Execute(b);
-        status = "N=" + std::to_string(finder.LengthAfterLastByte());
+        status = "N=" + std::to_string(finder.lengthAfterLastByte());
         if (!f)
             return;
         decoded.push_back(f->record);
@@ -247,7 +247,7 @@ TEST_F(FrameFinderTest, RecordedBytesFindWhatByteByByteFinds) {
         EXPECT_EQ(bulkRaw, rawCopies);
         EXPECT_EQ(bulk.ReceiveBuffer(), finder.ReceiveBuffer());
         EXPECT_GT(markers, decoded.size());
-        EXPECT_EQ(bulk.LengthAfterLastByte(), 0) << "only the live path shows a length";
+        EXPECT_EQ(bulk.lengthAfterLastByte(), 0) << "only the live path shows a length";
     }
     ASSERT_GT(decoded.size(), 80u);
 }

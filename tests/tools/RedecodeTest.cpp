@@ -329,13 +329,13 @@ TEST(RedecodeLive, TheEngineAndReDecodingGiveEveryBeaconTheSameTime) {
     station.FormClose();
     ASSERT_EQ(station.BeaconCounter(), 60);
 
-    const std::string rawLog = station.TelemetryArchive().RawByteLogPath();
+    const std::string rawLog = station.archive().RawByteLogPath();
     redecode::Sinks sinks;
     sinks.outDir = (scratch / "again").string();
     sinks.times = parseTimeIndex(test::readFile(timeIndexPath(rawLog))).entries;
     ASSERT_LT(sinks.times.size(), stream.size() / 37 / 2) << "the index holds fewer entries than chunks";
     redecode::redecodeRawByteLog(rawLog, *redecode::rawByteLogStamp(fs::path(rawLog).filename().string()), sinks);
-    const auto live = linesOf(station.TelemetryArchive().BeaconTextLogPath());
+    const auto live = linesOf(station.archive().BeaconTextLogPath());
     const auto again = linesOf(test::filesIn(scratch / "again" / "Telemetry" / "Decoded").front());
     ASSERT_EQ(live.size(), 4u + 60u);
     ASSERT_EQ(again.size(), live.size());

@@ -1,0 +1,61 @@
+// What start-up and shut-down have to say (see RunNotes.h).
+
+#include "station/RunNotes.h"
+
+#include "station/DisplayQueue.h"
+#include "station/StationFolder.h"
+#include "telemetry/FileSystem.h"
+
+namespace kestrel {
+
+std::optional<PanelNote> SettingsFallbackNote(const std::vector<std::string>& notes) {
+    if (notes.empty())
+        return std::nullopt;
+    PanelNote note{"Settings: " + notes.front(), notes.size() > 1 ? JoinLines(notes) : std::string()};
+    if (notes.size() > 1)
+        note.text += " (and " + std::to_string(notes.size() - 1) + " more)";
+    return note;
+}
+
+std::optional<std::string> SecondProgramNote(const StationLock& lock, const std::string& baseDirectory,
+                                             bool forwarding) {
+    if (lock.state() != StationLock::State::Elsewhere)
+        return std::nullopt;
+    std::string text = "Another program is using the station folder " + JoinPath(baseDirectory, "Telemetry") +
+                       " (it holds " + lock.path() + "). This one archives beside it under names of its own";
+    return text + (forwarding ? " but does not forward telemetry: the other one does." : ".");
+}
+
+// Otherwise the beacons would only be shown, and the first lost byte would
+// say no more than an error number.
+std::optional<std::string> UnwritableFolderNote(const StationLock& lock, const std::string& baseDirectory) {
+    if (lock.state() != StationLock::State::Unusable)
+        return std::nullopt;
+    std::string where = baseDirectory;
+    std::string why = FolderWriteProblem(where);
+    if (why.empty()) {  // then it is the Telemetry folder (a file in its place, say)
+        where = JoinPath(baseDirectory, "Telemetry");
+        why = FolderWriteProblem(where);
+    }
+    if (why.empty())
+        why = lock.why();
+    return "Nothing received is archived in " + where + " (" + why +
+           "): start the program in a folder you can write to, or from the menu";
+}
+
+// Whoever starts the program next sees that the settings (or the logs) may
+// not be as they were.
+std::optional<std::string> LastExitFailures(const StationLog& log) {
+    std::string failures;
+    for (const std::string& line : log.previousRun()) {
+        if (StationLogText(line).find(kFailedAtShutDown) == std::string_view::npos)
+            continue;
+        failures += failures.empty() ? "At the last shut-down (" + log.path() + "):\n" : "\n";
+        failures += line;
+    }
+    if (failures.empty())
+        return std::nullopt;
+    return failures;
+}
+
+}  // namespace kestrel
