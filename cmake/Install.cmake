@@ -45,7 +45,7 @@ endif()
 # dpkg-shlibdeps; Qt's platform plugins sit in libqt6gui6, which it finds.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrel-decoder)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${KESTREL_PACKAGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "KESTREL team")
 set(CPACK_PACKAGE_CONTACT "KESTREL team <telemetry@kestrel.example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
