@@ -36,6 +36,9 @@ endforeach()
 list(TRANSFORM _man APPEND .gz)
 install(FILES ${_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${_gen}/changelog.gz ${_pkg}/copyright DESTINATION ${_doc})
+# The beacon's description for SatNOGS DB's decoders: data the team hands on
+# (and parses with), so not below doc/, which may be left out of an install.
+install(FILES ${_pkg}/satnogs/kestrel.ksy DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrel-decoder/satnogs)
 if(KESTREL_INSTALL_LICENSE_TEXT)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${_doc})
 endif()

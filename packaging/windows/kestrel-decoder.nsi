@@ -179,6 +179,9 @@ Section "Install"
   File "${STAGE}\README-windows.txt"
   File "${STAGE}\LICENSE.txt"
   File "${STAGE}\copyright.txt"
+  SetOutPath "$INSTDIR\satnogs"
+  File "${STAGE}\satnogs\kestrel.ksy"
+  SetOutPath "$INSTDIR"
 
   ; The shortcuts' "Start in" is the folder they create in; --station makes
   ; the decoder enter (and make) each user's own Documents\KESTREL even so.
@@ -221,6 +224,8 @@ Section "Uninstall"
   Delete "$INSTDIR\README-windows.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\copyright.txt"
+  Delete "$INSTDIR\satnogs\kestrel.ksy"
+  RMDir "$INSTDIR\satnogs"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -131,7 +131,7 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
 
   wine "$older_setup" /S
   for f in kestrel-decoder.exe kestrel-redecode.exe kestrel-trends.exe README-windows.txt LICENSE.txt copyright.txt \
-    Uninstall.exe; do
+    satnogs/kestrel.ksy Uninstall.exe; do
     [ -f "$programs/$f" ] || { ls -la "$programs" || true; echo "FAILED: the installer did not install $f"; exit 1; }
   done
   older_version=$(installed_version)
