@@ -135,6 +135,11 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
     [ -f "$programs/$f" ] || { ls -la "$programs" || true; echo "FAILED: the installer did not install $f"; exit 1; }
   done
   older_version=$(installed_version)
+  # Every file README-windows.txt says the folder holds is there.
+  tr -d '\r' <"$programs/README-windows.txt" | sed -n '/^What is in this folder/,/^$/p' | awk '/^  [^ ]/ { print $1 }' |
+    while read -r f; do
+      [ -f "$programs/${f//\\//}" ] || { echo "FAILED: README-windows.txt names $f, which is not installed"; exit 1; }
+    done
   shortcut=$(find "$WINEPREFIX/drive_c/users" -name 'KESTREL Telemetry Decoder.lnk' | head -n 1)
   [ -n "$shortcut" ] || { echo "FAILED: no Start-menu shortcut"; exit 1; }
   station=$(ls -d "$WINEPREFIX"/drive_c/users/*/Documents/KESTREL | head -n 1)
