@@ -7,6 +7,7 @@
 // log's beacons get, from its index or without one; the progress line and the
 // CSV writer; main (every file-system failure said), then run, file by file.
 
+#include "Outputs.h"
 #include "Pooled.h"
 #include "PooledFetch.h"
 #include "Redecode.h"
@@ -75,7 +76,10 @@ beacon heard by several stations (the same frame bytes, times within
 (";" between them) and the earliest time; the CSV's last column, and the
 tree's BeaconTextLog's, counts the frames merged into it. Frames that hold no
 KESTREL beacon, and entries without a frame or a time, are counted and
-skipped. All SatNOGS DB inputs together make one tree (one BeaconTextLog).
+skipped; an entry given again exactly (the same observer, time and frame, as
+SatNOGS DB's pages repeat frames when new ones arrive during a fetch) is
+counted once and dropped. All SatNOGS DB inputs together make one tree (one
+BeaconTextLog).
 
 Receive times, in this order of preference:
   1. the time index beside the log (the same name with .tidx appended, which
@@ -91,7 +95,8 @@ source each file used.
 Options:
   --out DIR    write the Telemetry/ tree below DIR. DIR must not be an input's
                own folder, lie inside a Telemetry folder, nor hold a Telemetry
-               folder already: the tool never writes into an archive.
+               folder other than one this tool wrote (which the run then
+               replaces): the tool never writes into an archive.
                Default: a new folder <name>_redecoded beside the Telemetry
                folder that holds the input, or beside the input when it is not
                in an archive.
@@ -143,11 +148,16 @@ for a KISS stream also its data frames and the frames dropped (other ports,
 commands, broken). A file that cannot be read is reported and skipped, with
 the system's reason; so is a time index that is not a regular file or is
 larger than any index of its log could be (the log then takes the next
-source of times). Output
-that could not be written whole never looks complete: a CSV is removed, a tree
-is reported "incomplete" with its BeaconTextLog ending at its last whole line,
-and the reason is given (Disk full, File access denied). The exit status is
-then 1 (2 for wrong usage).
+source of times).
+
+The CSV and the trees are written under temporary names (ending in
+".incomplete") and put in place only when the whole run succeeded. A run that
+fails (an input that cannot be read, a fetch or saved page that breaks off,
+output that does not fit: Disk full, File access denied) puts nothing in
+place, says for each output that an earlier file of its name is left as it
+was or that none is written, and ends with exit status 1 (2 for wrong usage).
+Frames are counted only from whole pages. A run interrupted (Ctrl+C) leaves
+its temporary files behind.
 )";
 
 [[noreturn]] void usageError(const std::string& msg) {
@@ -457,13 +467,14 @@ private:
 // Why a write failed, in the archive's words (Disk full, File access denied).
 std::string reason(int err) { return ioErrorFromErrno(err).what(); }
 
-// The CSV: rows go out as they come; the first failure stops it and keeps why.
+// The CSV: rows go out as they come (to a temporary name until the run is
+// over); the first failure stops it and keeps why.
 class CsvOut {
 public:
-    explicit CsvOut(std::string path) : path_(std::move(path)) {}
+    CsvOut(std::string path, std::string writtenTo) : path_(std::move(path)), writtenTo_(std::move(writtenTo)) {}
     bool toStdout() const { return path_ == "-"; }
     bool open() {
-        file_ = toStdout() ? stdout : std::fopen(path_.c_str(), "wb");
+        file_ = toStdout() ? stdout : std::fopen(writtenTo_.c_str(), "wb");
         if (!file_)
             error_ = reason(errno);
         else
@@ -474,14 +485,12 @@ public:
         if (put(csvRow(e)))
             ++rows_;
     }
-    // Flushes and closes; a CSV not written whole is removed. False then.
+    // Flushes and closes; false when the CSV was not written whole.
     bool finish() {
         if (error_.empty() && std::fflush(file_) != 0)
             error_ = reason(errno);
         if (!toStdout() && std::fclose(file_) != 0 && error_.empty())
             error_ = reason(errno);
-        if (!error_.empty() && !toStdout())
-            std::remove(path_.c_str());
         return error_.empty();
     }
     const std::string& error() const { return error_; }
@@ -497,7 +506,7 @@ private:
         return false;
     }
 
-    std::string path_;
+    std::string path_, writtenTo_;
     std::FILE* file_ = nullptr;
     std::string error_;
     std::uint64_t rows_ = 0;
@@ -520,10 +529,10 @@ void checkOutDir(const Options& o) {
         throw PathError("--out " + pathError(out, ec));
     if (fs::exists(st) && !fs::is_directory(st))
         usageError("--out " + o.outDir + " is not a folder");
-    if (nameTaken(out / "Telemetry"))
+    if (nameTaken(out / "Telemetry") && !isOwnTree(out / "Telemetry"))
         usageError("--out " + o.outDir +
-                   " already holds a Telemetry folder; the re-decoded archive goes to a "
-                   "new or empty folder, never into an existing archive");
+                   " already holds a Telemetry folder that kestrel-redecode did not write; the re-decoded archive "
+                   "goes to a new or empty folder, never into an existing archive");
     if (enclosingArchive(out))
         usageError("--out " + o.outDir + " lies inside the archive " + enclosingArchive(out)->string() +
                    "; the re-decoded archive goes beside it, never into it");
@@ -561,7 +570,9 @@ namespace {
 int run(const Options& o) {
     const bool csv = !o.csvPath.empty();
     const bool tree = !o.outDir.empty() || !csv;
-    CsvOut csvOut(o.csvPath);
+    // Nothing takes its place before the run has succeeded.
+    PendingOutputs outputs;
+    CsvOut csvOut(o.csvPath, csv && o.csvPath != "-" ? outputs.csv(o.csvPath).string() : o.csvPath);
     // With the CSV on standard output the summaries go to the error stream.
     std::FILE* report = csv && csvOut.toStdout() ? stderr : stdout;
 
@@ -592,8 +603,10 @@ int run(const Options& o) {
     const auto pooledFor = [&](const fs::path& defaultTree) -> PooledDecoding& {
         if (!pooled) {
             PooledSinks sinks;
-            if (tree)
-                pooledTree = sinks.outDir = (o.outDir.empty() ? defaultTree : fs::path(o.outDir)).string();
+            if (tree) {
+                pooledTree = (o.outDir.empty() ? defaultTree : fs::path(o.outDir)).string();
+                sinks.outDir = outputs.tree(pooledTree).string();
+            }
             if (csv)
                 sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
             sinks.mergeWindowMs = o.mergeMs;
@@ -627,8 +640,12 @@ int run(const Options& o) {
             const auto transport = CreateHttpTransport();
             fetchPooledFrames(*transport, fetch, [&](std::string_view body) {
                 const PooledSummary before = decoding.summary();
+                try {
+                    decoding.readJson(body);
+                } catch (const std::exception& e) {
+                    throw std::runtime_error("page " + std::to_string(pages + 1) + ": " + e.what());
+                }
                 ++pages;
-                decoding.readJson(body);
                 fetch.say("page " + std::to_string(pages) + ": " + framesSince(before) + " (" +
                           std::to_string(decoding.summary().frames) + " so far)");
             });
@@ -639,7 +656,7 @@ int run(const Options& o) {
         // A fetch cut short says so beside its rows' count, not only on the error stream.
         std::fprintf(report, "%s: %llu pages, %llu frames%s\n", name.c_str(), static_cast<unsigned long long>(pages),
                      static_cast<unsigned long long>(decoding.summary().frames),
-                     ended ? " (ended early: the pages after these are missing)" : "");
+                     ended ? " from whole pages (ended early: the pages after these are missing)" : "");
     }
 
     for (const auto& file : o.files) {
@@ -704,8 +721,9 @@ int run(const Options& o) {
             continue;
         }
         Sinks sinks;
+        const fs::path treeDir = !tree ? fs::path() : o.outDir.empty() ? defaultOutDir(file) : fs::path(o.outDir);
         if (tree)
-            sinks.outDir = (o.outDir.empty() ? defaultOutDir(file) : fs::path(o.outDir)).string();
+            sinks.outDir = outputs.tree(treeDir).string();
         if (csv)
             sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
         sinks.framing = o.framing;
@@ -723,14 +741,11 @@ int run(const Options& o) {
             const Summary s = redecodeRawByteLog(file, times.start, sinks);
             progress.clear();
             // Like a live run, one without beacons leaves no files at all.
-            const std::string telemetry = (fs::path(sinks.outDir) / "Telemetry").string();
-            const std::string where =
-                !tree                                          ? ""
-                : !s.treeFailure.empty() && s.treeBeacons == 0 ? " (no tree written: " + s.treeFailure + ")"
-                : !s.treeFailure.empty() ? " -> " + telemetry + " incomplete (" + std::to_string(s.treeBeacons) +
-                                               " beacons in it): " + s.treeFailure
-                : s.beacons == 0 ? " (nothing written)"
-                                 : " -> " + telemetry;
+            const std::string telemetry = (treeDir / "Telemetry").string();
+            const std::string where = !tree                    ? ""
+                                      : !s.treeFailure.empty() ? " (no tree written: " + s.treeFailure + ")"
+                                      : s.beacons == 0         ? " (nothing written)"
+                                                               : " -> " + telemetry;
             const std::string kiss = !s.kiss ? ""
                                              : " (KISS: " + std::to_string(s.kissFrames) + " data frames, " +
                                                    std::to_string(s.kissDropped) + " frames dropped)";
@@ -751,30 +766,39 @@ int run(const Options& o) {
         const PooledSummary& p = pooled->summary();
         const std::string telemetry = (fs::path(pooledTree) / "Telemetry").string();
         const std::string where = !tree                    ? ""
-                                  : !p.treeFailure.empty() ? " -> " + telemetry + " incomplete: " + p.treeFailure
+                                  : !p.treeFailure.empty() ? " (no tree written: " + p.treeFailure + ")"
                                   : p.rows == 0            ? " (nothing written)"
+                                  : status != 0            ? " (not put in place)"
                                                            : " -> " + telemetry;
         std::fprintf(report,
                      "SatNOGS DB frames: %llu frames, %llu beacons in %llu rows (%llu copies merged), "
-                     "%llu frames without a KESTREL beacon and %llu unreadable entries skipped%s\n",
+                     "%llu frames without a KESTREL beacon and %llu unreadable entries skipped, "
+                     "%llu duplicates dropped%s\n",
                      static_cast<unsigned long long>(p.frames), static_cast<unsigned long long>(p.beacons),
                      static_cast<unsigned long long>(p.rows), static_cast<unsigned long long>(p.beacons - p.rows),
                      static_cast<unsigned long long>(p.notBeacons), static_cast<unsigned long long>(p.unreadable),
-                     where.c_str());
+                     static_cast<unsigned long long>(p.duplicates), where.c_str());
         if (!p.treeFailure.empty())
             status = 1;
     }
 
-    if (csv) {
-        if (!csvOut.finish()) {
-            std::fprintf(stderr, "kestrel-redecode: %s not written whole: %s%s\n", o.csvPath.c_str(),
-                         csvOut.error().c_str(), csvOut.toStdout() ? "" : "; removed");
-            status = 1;
-        } else {
-            std::fprintf(report, "%llu rows written to %s\n", static_cast<unsigned long long>(csvOut.rows()),
-                         csvOut.toStdout() ? "standard output" : o.csvPath.c_str());
-        }
+    if (csv && !csvOut.finish()) {
+        std::fprintf(stderr, "kestrel-redecode: %s not written whole: %s\n", o.csvPath.c_str(), csvOut.error().c_str());
+        status = 1;
     }
+    if (status != 0) {
+        // A failed run changes no result: an earlier file stays as it was.
+        if (const std::string said = outputs.discard(); !said.empty())
+            std::fprintf(stderr, "kestrel-redecode: nothing put in place, the run did not succeed: %s\n", said.c_str());
+        return status;
+    }
+    for (const std::string& failure : outputs.commit()) {
+        std::fprintf(stderr, "kestrel-redecode: %s\n", failure.c_str());
+        status = 1;
+    }
+    if (csv && status == 0)
+        std::fprintf(report, "%llu rows written to %s\n", static_cast<unsigned long long>(csvOut.rows()),
+                     csvOut.toStdout() ? "standard output" : o.csvPath.c_str());
     return status;
 }
 
