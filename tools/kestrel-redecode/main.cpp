@@ -8,9 +8,10 @@
 // CSV writer; main (every file-system failure said), then run, file by file.
 
 #include "Outputs.h"
-#include "Pooled.h"
-#include "PooledFetch.h"
-#include "Redecode.h"
+
+#include "redecode/Pooled.h"
+#include "redecode/PooledFetch.h"
+#include "redecode/Redecode.h"
 
 #include "share/HttpTransport.h"
 #include "station/CommandLine.h"
