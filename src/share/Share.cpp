@@ -27,6 +27,8 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
         problem_ = settings_.shortProblem;
         return;
     }
+    if (!settings_.enabled())
+        return;  // switched off with an empty Url
     if (folderTaken) {
         // The other program forwards; its outbox is its own.
         problem_ = "Share: in use";
