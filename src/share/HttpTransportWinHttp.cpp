@@ -291,14 +291,20 @@ private:
         result.retryAfter = header(req.h, WINHTTP_QUERY_RETRY_AFTER);
         result.location = header(req.h, WINHTTP_QUERY_LOCATION);
         result.link = customHeader(req.h, L"Link");
+        result.date = header(req.h, WINHTTP_QUERY_DATE);
         for (;;) {
             // One byte past the limit tells whether more would come.
             const std::size_t room = request.bodyLimit - result.body.size();
             const DWORD want = DWORD(std::min(sizeof call->buffer, room + 1));
-            if (!WinHttpReadData(req.h, call->buffer, want, nullptr))
-                return Failure(GetLastError());
-            if ((err = step()) != 0)
+            err = WinHttpReadData(req.h, call->buffer, want, nullptr) ? step() : GetLastError();
+            if (err == ERROR_WINHTTP_OPERATION_CANCELLED)
                 return Failure(err);
+            if (err) {
+                // The head has come: the server has answered, only its body broke off.
+                result.bodyBroken = true;
+                result.detail = ErrorText(err, 0);
+                break;
+            }
             const DWORD got = call->bytes;
             if (got == 0)
                 break;
@@ -309,6 +315,13 @@ private:
             }
             result.body.append(call->buffer, got);
         }
+        // A connection closed early reads like the body's end here.
+        DWORD length = 0, lengthSize = sizeof length;
+        if (!result.bodyCut && !result.bodyBroken &&
+            WinHttpQueryHeaders(req.h, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                WINHTTP_HEADER_NAME_BY_INDEX, &length, &lengthSize, WINHTTP_NO_HEADER_INDEX) &&
+            length > result.body.size())
+            result.bodyBroken = true;
         result.kind = HttpResult::Kind::Answered;
         result.status = int(status);
         return result;
@@ -346,5 +359,11 @@ private:
 std::unique_ptr<IHttpTransport> CreateHttpTransport() { return std::make_unique<WinHttpTransport>(); }
 
 bool HttpTransportTakesCaFile() { return false; }
+
+std::string HttpProxyAdvice() {
+    return "the Windows program takes its proxy from the Windows proxy settings (automatic detection, a setup "
+           "script or a proxy given there), else from netsh winhttp, and gives a proxy no user name or password: "
+           "have the proxy let the station through";
+}
 
 }  // namespace kestrel

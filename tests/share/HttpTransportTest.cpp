@@ -84,6 +84,17 @@ TEST(HttpTransport, AnIpv6LiteralAndARefusedAddress) {
     EXPECT_NE(credentials.detail.find("user name or password"), std::string::npos) << credentials.detail;
 }
 
+// Once the head is whole the server has answered: a body that breaks off
+// after it is said, not taken for a failed request.
+TEST(HttpTransport, ABodyThatBreaksOffLeavesTheAnswer) {
+    RawHttpPeer peer(RawHttpPeer::Mode::Cut);
+    const HttpResult r = Post(peer.url());
+    ASSERT_EQ(r.kind, HttpResult::Kind::Answered) << r.detail;
+    EXPECT_EQ(r.status, 201);
+    EXPECT_TRUE(r.bodyBroken);
+    EXPECT_EQ(r.date, "Wed, 09 Dec 2026 08:57:00 GMT");
+}
+
 // The forwarder over this platform's transport: a redirect keeps the frames,
 // sends nothing elsewhere, and is said once.
 TEST(HttpTransport, TheForwarderKeepsFramesARedirectAnswersAndSaysSoOnce) {

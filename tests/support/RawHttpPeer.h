@@ -32,6 +32,7 @@ public:
         Redirect,  // `status` (301, 302, 307) to another path
         Huge,      // a 400 with a 100 MB body
         Created,   // a plain 201
+        Cut,       // a 201 with a Date, whose body breaks off
     };
 
     explicit RawHttpPeer(Mode mode, int status = 0, bool ipv6 = false) : mode_(mode), status_(status) {
@@ -163,6 +164,12 @@ private:
         }
         case Mode::Created:
             sendAll(s, "HTTP/1.1 201 Created\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+            return;
+        case Mode::Cut:
+            sendAll(s,
+                    "HTTP/1.1 201 Created\r\nDate: Wed, 09 Dec 2026 08:57:00 GMT\r\nContent-Length: 100\r\n"
+                    "Connection: close\r\n\r\n{\"id\": ");
+            ::shutdown(s, 2);  // both ways, on either system
             return;
         }
     }
