@@ -12,6 +12,7 @@
 #include "Redecode.h"
 
 #include "share/HttpTransport.h"
+#include "share/Requeue.h"
 #include "station/CommandLine.h"
 #include "telemetry/BeaconTextLogReader.h"
 #include "telemetry/InOutError.h"
@@ -55,6 +56,7 @@ namespace {
 
 const char* const kUsage = R"(Usage: kestrel-redecode [options] FILE...
        kestrel-redecode --satnogs NORAD [--token TOKEN] [options] [FILE...]
+       kestrel-redecode --requeue-rejects STATION_FOLDER
 
 Decodes KESTREL beacons again from recorded files. Each FILE may be
   - a RawByteLog (Telemetry/raw_log/log_raw_<UTC start>_UTC.KR7), or any other
@@ -133,6 +135,14 @@ Options:
   --merge-seconds N
                how far apart (seconds, 0 to 3600) the times of copies of one
                beacon may be to merge into one row (default 5)
+  --requeue-rejects STATION_FOLDER
+               send the frames the telemetry server refused (every
+               Telemetry/share/rejects*.txt of the station folder) again, once
+               what made it refuse them is mended: each is queued with the
+               station's NoradId, Callsign and position as the [Share] section
+               names them now, under its own receive time. A decoder running
+               on the folder sends them within seconds; otherwise the next
+               start does. Lines that hold no frame stay in the rejects file
   --quiet      no progress display
   -h, --help   show this help
   --version    show the version
@@ -168,6 +178,7 @@ struct Options {
     std::string satnogsUrl = kSatnogsTelemetryUrl;
     std::string caFile;
     std::int64_t mergeMs = 5000;
+    std::string requeue;  // the station folder whose rejects go out again
 };
 
 // A whole number from first to last; nothing otherwise.
@@ -227,14 +238,16 @@ Options parse(int argc, char** argv) {
             o.start = parseStart(argv[++i]);
             if (!o.start)
                 usageError(std::string("--start ") + argv[i] + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
-        } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file") {
+        } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file" ||
+                   a == "--requeue-rejects") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 usageError(a + " needs a value");
             (a == "--out"           ? o.outDir
              : a == "--csv"         ? o.csvPath
              : a == "--token"       ? o.token
              : a == "--satnogs-url" ? o.satnogsUrl
-                                    : o.caFile) = argv[++i];
+             : a == "--ca-file"     ? o.caFile
+                                    : o.requeue) = argv[++i];
         } else if (a == "--satnogs" || a == "--merge-seconds") {
             if (i + 1 >= argc)
                 usageError(a + " needs a value");
@@ -252,7 +265,9 @@ Options parse(int argc, char** argv) {
         } else
             usageError("unknown option " + a);
     }
-    if (o.files.empty() && !o.satnogs)
+    if (!o.requeue.empty() && (!o.files.empty() || o.satnogs))
+        usageError("--requeue-rejects takes no input files");
+    if (o.files.empty() && !o.satnogs && o.requeue.empty())
         usageError("no input file");
     if (!o.satnogsUrl.starts_with("https://") && !o.satnogsUrl.starts_with("http://"))
         usageError("--satnogs-url " + o.satnogsUrl + ": not an http:// or https:// address");
@@ -559,6 +574,15 @@ int main(int argc, char** argv) {
 namespace {
 
 int run(const Options& o) {
+    if (!o.requeue.empty()) {
+        const RequeueSummary r = RequeueRejects(o.requeue);
+        std::printf("%zu refused frame%s queued again in %s", r.queued, r.queued == 1 ? "" : "s", r.outbox.c_str());
+        if (r.unreadable)
+            std::printf("; %zu line%s holding no frame left in the rejects files", r.unreadable,
+                        r.unreadable == 1 ? "" : "s");
+        std::printf("\n");
+        return 0;
+    }
     const bool csv = !o.csvPath.empty();
     const bool tree = !o.outDir.empty() || !csv;
     CsvOut csvOut(o.csvPath);
