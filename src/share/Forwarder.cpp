@@ -280,27 +280,24 @@ Forwarder::~Forwarder() { Stop(); }
 // the lock (a large one takes a moment), then queued before the own frames.
 void Forwarder::Adopt(Shared& s, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    std::vector<std::unique_ptr<Outbox>> found;
-    std::vector<std::string> empty;
+    std::vector<std::pair<std::unique_ptr<Outbox>, bool>> found;  // and whether it was read
     for (const std::string& path : s.options.adoption->adopt()) {
         auto box = std::make_unique<Outbox>(s.fs, path);
-        if (box->Open() && box->Front())
-            found.push_back(std::move(box));
-        else
-            empty.push_back(path);
-        // An outbox that cannot be read stays where it is, for the next start.
+        const bool read = box->Open();
+        found.emplace_back(std::move(box), read);
     }
     lock.lock();
-    for (auto& box : found) {
-        s.say(std::to_string(box->Waiting()) + " frame" + (box->Waiting() == 1 ? "" : "s") +
-              " left by a program that ended on this station folder (" + box->Path() + ") are sent by this one");
+    for (auto& [box, read] : found) {
+        Outbox& b = *box;
         s.adopted.push_back(std::move(box));
-    }
-    for (const std::string& path : empty) {
-        auto box = std::make_unique<Outbox>(s.fs, path);
-        const bool read = box->Open();
-        s.adopted.push_back(std::move(box));
-        s.letGo(*s.adopted.back(), read);
+        if (b.Damaged())
+            s.say(std::to_string(b.Damaged()) + " damaged line" + (b.Damaged() == 1 ? "" : "s") + " of " + b.Path() +
+                  " copied to " + b.DamagedPath() + " and not sent");
+        if (b.Front())
+            s.say(std::to_string(b.Waiting()) + " frame" + (b.Waiting() == 1 ? "" : "s") +
+                  " left by a program that ended on this station folder (" + b.Path() + ") are sent by this one");
+        else  // an outbox that cannot be read stays where it is, for the next look
+            s.letGo(b, read);
     }
     s.outboxHealth();
 }
