@@ -105,6 +105,10 @@ void Append(IFileSystem& fs, const std::string& path, const std::string& text) {
 }  // namespace
 
 RequeueSummary RequeueRejects(const std::string& baseDirectory, IFileSystem& fs) {
+    if (!fs.directoryExists(baseDirectory))
+        throw std::runtime_error(baseDirectory + " is not a folder");
+    if (!fs.fileExists(JoinPath(baseDirectory, "RS232Settings.ini")))
+        throw std::runtime_error(baseDirectory + " holds no RS232Settings.ini: it is not a station folder");
     const ShareSettings settings = ShareSettings::InFolder(baseDirectory);
     if (!settings.enabled())
         throw std::runtime_error(settings.inFile ? settings.problem
