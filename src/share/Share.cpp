@@ -28,6 +28,8 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
         problem_ = settings_.shortProblem;
         return;
     }
+    if (!settings_.enabled())
+        return;  // switched off with an empty Url
     const std::string folder = ShareFolder(baseDirectory);
     outboxPath_ = JoinPath(folder, OutboxName(slot));
     ForwarderOptions options;

@@ -80,6 +80,14 @@ TEST(ShareSettings, CompleteAbsentAndMalformedSections) {
     EXPECT_FALSE(absent.enabled());
     EXPECT_TRUE(absent.problem.empty());
 
+    // An empty Url is forwarding switched off: nothing else is asked for, the
+    // position is still the station's.
+    const ShareSettings off = Load(
+        dir, Replace(Replace(kComplete, "https://db.example.org/api/telemetry/", ""), "NoradId=99999", "NoradId=many"));
+    EXPECT_FALSE(off.enabled());
+    EXPECT_TRUE(off.problem.empty()) << off.problem;
+    EXPECT_TRUE(off.hasPosition);
+
     const std::pair<std::string, std::string> faults[] = {
         {"Url=https://db.example.org/api/telemetry/\r\n", ""},
         {"https://db", "ftp://db"},
