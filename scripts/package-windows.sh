@@ -181,9 +181,18 @@ are placeholders: put in your own callsign, the satellite's NORAD catalogue
 number the team gives you and your station's position. Frames wait in
 Telemetry\share\outbox.txt while the network or the server is away and go out
 in order when it is back; frames the server refuses go to
-Telemetry\share\rejects.txt with its answer. Certificates are checked against
-the Windows certificate store: for a team's own authority, add its
-certificate there (certutil -addstore Root team-ca.pem).
+Telemetry\share\rejects.txt with its answer (after a fix,
+kestrel-redecode.exe --requeue-rejects "%USERPROFILE%\Documents\KESTREL" sends
+them again). A wrong Url path, a token the server does not take or a proxy
+that wants credentials keeps the frames waiting and says what to mend; they
+go out once it is mended and the program started again. Certificates are
+checked against the Windows certificate store: for a team's own authority,
+add its certificate there (certutil -addstore Root team-ca.pem). The proxy
+is the one in Settings, Network & Internet, Proxy (automatic detection, a
+setup script or a proxy given there), else netsh winhttp's; a proxy that
+asks for a user name and password must let the station through. A second
+program on the same station folder forwards its own beacons, and takes over
+the frames a program that ended left waiting.
 
 Keys
 ----

@@ -37,7 +37,7 @@ if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   cmake --preset mingw >/dev/null
   cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends win32_pane_tests
   cmake --preset default >/dev/null
-  cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine kestrel-tnc-sim
+  cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine kestrel-tnc-sim kestrel-decoder
 fi
 
 . scripts/lib-wine.sh

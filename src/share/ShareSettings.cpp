@@ -64,8 +64,8 @@ void ShareSettings::Check(const Texts& texts, const std::string& path) {
     if (url.empty())
         fail("Url is missing", "Share: no Url");
     else if (!SplitHttpUrl(url, why))
-        // A password is not repeated on the screen or in a log either.
-        fail(why.find("password") != std::string::npos ? "Url " + why : "Url \"" + url + "\" " + why, "Share: bad Url");
+        // A password or token is not repeated on the screen or in a log.
+        fail("Url \"" + MaskedUrl(url) + "\" " + why, "Share: bad Url");
 
     // Digits alone: a sign, a 0x or a fraction is a mistake, not a number.
     long id = 0;

@@ -18,12 +18,12 @@ std::optional<PanelNote> SettingsFallbackNote(const std::vector<std::string>& no
 }
 
 std::optional<std::string> SecondProgramNote(const StationLock& lock, const std::string& baseDirectory,
-                                             bool forwarding) {
-    if (lock.state() != StationLock::State::Elsewhere)
+                                             const std::string& outboxPath) {
+    if (!lock.shared())
         return std::nullopt;
     std::string text = "Another program is using the station folder " + JoinPath(baseDirectory, "Telemetry") +
-                       " (it holds " + lock.path() + "). This one archives beside it under names of its own";
-    return text + (forwarding ? " but does not forward telemetry: the other one does." : ".");
+                       ". This one archives beside it under names of its own";
+    return text + (outboxPath.empty() ? "." : " and forwards its beacons through " + outboxPath + ".");
 }
 
 // Otherwise the beacons would only be shown, and the first lost byte would

@@ -42,10 +42,12 @@ struct PanelNote {
 // What the settings file holds that is not used as written: the first note
 // and how many more, every note in the tooltip. None without notes.
 std::optional<PanelNote> SettingsFallbackNote(const std::vector<std::string>& notes);
-// A second program on one station folder receives and archives under names of
-// its own; forwarding and the clean-up of temporaries stay the first's.
+// A second program on one station folder receives, archives under names of
+// its own and forwards through an outbox of its own (outboxPath, empty when it
+// does not forward); the clean-up of temporaries is left to a program alone
+// on the folder.
 std::optional<std::string> SecondProgramNote(const StationLock& lock, const std::string& baseDirectory,
-                                             bool forwarding);
+                                             const std::string& outboxPath);
 // A folder where nothing can be made (a launcher's "/", a read-only folder),
 // with the system's reason; none when the lock could be taken.
 std::optional<std::string> UnwritableFolderNote(const StationLock& lock, const std::string& baseDirectory);

@@ -74,14 +74,14 @@ void Station::FormCreate() {
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
-    const bool folderTaken = stationLock_.take(baseDirectory_) == StationLock::State::Elsewhere;
-    share_.Start(settingsFilePath_, baseDirectory_, folderTaken, fileSystem_, clock_);  // never stops reception
+    stationLock_.take(baseDirectory_);
+    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);  // never stops reception
     if (!share_.Settings().problem.empty())
         notices_.say(share_.Settings().problem);
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
-        archive_.openRunFiles(baseDirectory_, folderTaken);  // the run goes on without its files
+        archive_.openRunFiles(baseDirectory_, stationLock_.shared());  // the run goes on without its files
     } catch (...) {
     }
     chooseLine();
@@ -111,7 +111,8 @@ void Station::noteStartUp() {
         notices_.say(std::string(kSettingsFileName) + ": " + note);
     if (auto fallback = SettingsFallbackNote(CPort.SettingsFileNotes()))
         display_.post(StatusSource::Settings, std::move(fallback->text), std::move(fallback->tip));
-    if (auto second = SecondProgramNote(stationLock_, baseDirectory_, share_.Settings().enabled()))
+    if (auto second =
+            SecondProgramNote(stationLock_, baseDirectory_, share_.Forwarding() ? share_.OutboxPath() : std::string()))
         continuation_.report(std::move(*second));
 }
 
@@ -286,7 +287,7 @@ void Station::Timer1Timer() {
 void Station::showShareState() {
     for (std::string& notice : share_.TakeNotices())
         continuation_.report(std::move(notice));
-    display_.post(StatusSource::Share, share_.StatusText(), share_.Settings().problem);
+    display_.post(StatusSource::Share, share_.StatusText(), share_.StatusTip());
 }
 
 // ---- Receive path -----------------------------------------------------------
