@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <tuple>
@@ -69,6 +71,22 @@ const std::tuple<StandardKey, Move, bool> kMoveKeys[] = {
 };
 
 }  // namespace
+
+QFont TRxPane::designFont() {
+    const design::FontRequest& d = design::kPaneFont;
+    QFont f(QString::fromLatin1(d.face));
+    for (const char* face : design::kPaneFontFaces)
+        if (QFontDatabase::hasFamily(QString::fromLatin1(face))) {
+            f.setFamily(QString::fromLatin1(face));
+            break;
+        }
+    f.setStyleHint(QFont::TypeWriter);
+    f.setFixedPitch(true);
+    f.setPixelSize(d.pixelHeight);
+    f.setBold(d.bold);
+    f.setHintingPreference(QFont::PreferFullHinting);
+    return f;
+}
 
 TRxPane::TRxPane(QWidget* parent) : QAbstractScrollArea(parent) {
     // A scroll bar that comes and goes would change the wrap width under the text.
@@ -139,7 +157,8 @@ void TRxPane::selectAll() {
 
 void TRxPane::fitToViewport() {
     const QFontMetricsF metrics(font());
-    cellWidth_ = std::max(1.0, metrics.horizontalAdvance(QLatin1Char('0')));
+    // Whole pixels, as the Windows pane measures its cells.
+    cellWidth_ = std::max(1.0, std::round(metrics.horizontalAdvance(QLatin1Char('0'))));
     rawFont_ = QRawFont::fromFont(font());
     QString all(256, Qt::Uninitialized);
     for (int c = 0; c < 256; ++c)
@@ -150,8 +169,8 @@ void TRxPane::fitToViewport() {
     run_.setRawFont(rawFont_);
     lineHeight_ = std::max(1, int(std::ceil(metrics.height())));
     // The toolkit's panes keep a margin on each side and a pixel for the caret.
-    const int width = viewport()->width() - 2 * kMargin - 1;
-    model_.setColumns(int(std::floor(width / cellWidth_)));
+    const int room = viewport()->width() - 2 * kMargin - 1;
+    model_.setColumns(std::min(design::PaneColumns(width(), int(cellWidth_)), int(std::floor(room / cellWidth_))));
     model_.setRows(std::max(1, (viewport()->height() - kMargin) / lineHeight_));
     showChanges();
 }

@@ -9,6 +9,8 @@
 
 #include "win32/Win32RxPane.h"
 
+#include "win32/Win32Util.h"
+
 #include <windowsx.h>
 
 #include <algorithm>
@@ -104,7 +106,11 @@ void TWin32RxPane::fitToClient() {
         DestroyWindow(probe);
     }
     textLeft_ = text.left;
-    model_.setColumns((text.right - text.left) / cellWidth_);
+    RECT outer{};
+    GetWindowRect(window_, &outer);
+    model_.setColumns(std::min(design::PaneColumns(MulDiv(outer.right - outer.left, 96, win32::ScreenDpi()),
+                                                   MulDiv(cellWidth_, 96, win32::ScreenDpi())),
+                               int(text.right - text.left) / cellWidth_));
     model_.setRows(std::max<int>(1, client.bottom / lineHeight_));
     showChanges();
 }
