@@ -204,10 +204,22 @@ void TRxPane::showChanges(bool scrollBar) {
 // While the pane follows the end its scroll bar is only brought up to date
 // at the trim; once the pointer reaches for it, it must reach everything.
 bool TRxPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == verticalScrollBar() && event->type() == QEvent::Wheel) {
+        wheelEvent(static_cast<QWheelEvent*>(event));  // over the bar as over the text
+        return true;
+    }
     if (watched == verticalScrollBar() && model_.following() &&
-        (event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel))
+        (event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress))
         syncScrollBar();
     return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+// The model scrolls, not the scroll bar: with all of the text in view the
+// bar cannot move, and the view must still hold.
+void TRxPane::wheelEvent(QWheelEvent* event) {
+    model_.wheel(event->angleDelta().y(), QApplication::wheelScrollLines());
+    showChanges();
+    event->accept();
 }
 
 void TRxPane::scrollContentsBy(int, int) {

@@ -377,10 +377,14 @@ LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (wParam == HTVSCROLL && model_.following())
             syncScrollBar();
         break;
-    case WM_MOUSEWHEEL:
-        model_.scrollBy(-GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3);
+    case WM_MOUSEWHEEL: {
+        UINT lines = 3;
+        SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+        // A page a notch when so set.
+        model_.wheel(GET_WHEEL_DELTA_WPARAM(wParam), int(std::min<UINT>(lines, UINT(model_.rows()))));
         showChanges();
         return 0;
+    }
     // Enter and the characters are the pane's; Tab still moves on (the
     // window's dialog navigation takes it).
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_WANTALLKEYS;

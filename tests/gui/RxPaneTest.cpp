@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +140,17 @@ TEST(RxPane, MouseSelectionIsCopiedWithCtrlCAndTheScrollBarReachesEverything) {
                         QPoint(4 + 2 * fm.horizontalAdvance('0'), y + fm.height()));
     QTest::keyClick(&p.pane, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("line 0\nli"));
+}
+
+// The wheel reaches the model, not only the scroll bar, which cannot move
+// while all of the text is in view.
+TEST(RxPane, TheWheelScrollsBackEvenWithAllOfTheTextInView) {
+    Pane p(QSize(343, 300));
+    p.pane.appendText("a\nb\n");
+    QWheelEvent up(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(p.pane.viewport(), &up);
+    EXPECT_FALSE(p.pane.model().following());
 }
 
 }  // namespace
