@@ -2,14 +2,11 @@
 // holding Telemetry/, or Telemetry/ or its Decoded/ folder), one
 // BeaconTextLog or a beacon CSV (default: the current directory).
 
-#include "plot/TrendFiles.h"
-#include "share/ShareSettings.h"
 #include "station/CommandLine.h"
 #include "trends/TrendWindow.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -24,15 +21,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString where = path.empty() ? QDir::currentPath() : QString::fromLocal8Bit(path.c_str());
     kestrel::TTrendWindow window;
-    if (QFileInfo(where).isDir())
-        window.openArchive(where);
-    else
-        window.openLog(where);
-    // The station's place from the settings file in the station folder, if any.
-    const kestrel::ShareSettings sharing = kestrel::ShareSettings::InFolder(
-        kestrel::plot::stationFolderOf(std::filesystem::path(where.toStdU16String())).string());
-    if (sharing.hasPosition)
-        window.setStation(kestrel::plot::GeoPoint{sharing.latitude, sharing.longitude});
+    window.open(where);
     window.show();
     return app.exec();
 }
