@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -127,9 +128,26 @@ bool followLinks(const std::string& path, std::string& target) {
     return false;
 }
 
-// A file that was not there: created exclusively under its own name, so
-// nothing that appeared there meanwhile is overwritten.
+// A file that was not there: written whole under a temporary name and then
+// linked to its own name, which fails when something appeared there meanwhile,
+// so nothing is overwritten and no reader finds it half written. Where the
+// file system has no links, it is created exclusively under its own name.
 bool createNew(const std::string& target, const std::string& text) {
+    // Opened as the file itself would be, so the umask gives it its mode.
+    static std::atomic<unsigned> serial{0};
+    const std::string temp = target + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    const int tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (tempFd >= 0) {
+        bool ok = writeAll(tempFd, text);
+        ok = ::close(tempFd) == 0 && ok;
+        const bool linked = ok && ::link(temp.c_str(), target.c_str()) == 0;
+        const int linkError = errno;
+        ::unlink(temp.c_str());
+        if (linked)
+            return true;
+        if (!ok || (linkError != EPERM && linkError != ENOSYS && linkError != EOPNOTSUPP))
+            return false;
+    }
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
         return false;
@@ -195,6 +213,15 @@ public:
     }
 
     bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {
+        return WriteSections(path, {{section, keys}});
+    }
+
+    bool WriteSections(const std::string& path, const ProfileSections& sections) override {
+        auto withKeys = [&](std::string text) {
+            for (const auto& [section, keys] : sections)
+                text = ProfileTextWithKeys(text, section, keys);
+            return text;
+        };
         std::string target;
         if (!followLinks(path, target))
             return false;
@@ -202,7 +229,7 @@ public:
         struct stat st {};
         ProfileFileFacts facts;
         switch (readWhole(target, text, st, facts)) {
-        case ReadResult::Missing: return createNew(target, ProfileTextWithKeys("", section, keys));
+        case ReadResult::Missing: return createNew(target, withKeys(""));
         case ReadResult::Failed: return false;  // never replace what we could not read
         case ReadResult::Ok: break;
         }
@@ -210,7 +237,7 @@ public:
         // the file and for root alike; the rename would not ask.
         if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
-        return replace(target, st, ProfileTextWithKeys(text, section, keys));
+        return replace(target, st, withKeys(std::move(text)));
     }
 };
 

@@ -25,4 +25,9 @@ struct HttpUrl {
 // send them alike.
 std::optional<HttpUrl> SplitHttpUrl(std::string_view url, std::string& why);
 
+// The URL as it may be shown or stored: a query's values (where a token or key
+// goes) masked, "?token=***", a user name and password masked, a fragment
+// left out. Works on any text, also one SplitHttpUrl refuses.
+std::string MaskedUrl(std::string_view url);
+
 }  // namespace kestrel
