@@ -106,7 +106,7 @@ TEST(TrendWindow, AtItsLeastSizeDrawsTheSampleAsItsReferencePicture) {
     test::ScratchDir dir;
     test::writeTrendSample(dir.path() / "station");
     TTrendWindow w;
-    w.openArchive(QString::fromStdString((dir.path() / "station").string()));
+    EXPECT_EQ(w.open(QString::fromStdString((dir.path() / "station").string())), 0);
     w.show();
     w.resize(plot::design::kMinimumWidth, plot::design::kMinimumHeight);
     expectPicture(w, "trends-min.png");
