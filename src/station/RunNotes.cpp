@@ -21,8 +21,8 @@ std::optional<std::string> SecondProgramNote(const StationLock& lock, const std:
                                              const std::string& outboxPath) {
     if (!lock.shared())
         return std::nullopt;
-    std::string text = "Another program is using the station folder " + JoinPath(baseDirectory, "Telemetry") +
-                       ". This one archives beside it under names of its own";
+    std::string text = "Another program is using the station folder " + baseDirectory +
+                       ". This one archives in its Telemetry folder under names of its own";
     return text + (outboxPath.empty() ? "." : " and forwards its beacons through " + outboxPath + ".");
 }
 
