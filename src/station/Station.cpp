@@ -24,6 +24,7 @@
 #include <locale>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -121,9 +122,7 @@ void Station::FormCreate() {
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
     stationLock_.take(baseDirectory_);
-    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);  // never stops reception
-    if (!share_.Settings().problem.empty())
-        notices_.say(share_.Settings().problem);
+    startSharing();
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
@@ -221,9 +220,18 @@ void Station::statusPanelClicked(int panel) {
     flushDisplay();
 }
 
+// Forwarding as the settings file's [Share] says; it never stops reception.
+void Station::startSharing() {
+    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);
+    if (!share_.Settings().problem.empty())
+        notices_.say(share_.Settings().problem);
+}
+
 void Station::chooseLine() {
     switch (lineSource_.kind) {
-    case LineSourceSettings::Serial: return;  // the line built with the engine
+    case LineSourceSettings::Serial:
+        line_ = std::make_unique<SerialLine>(CPort, false, display_, continuation_);
+        return;
     case LineSourceSettings::SerialKiss:
         line_ = std::make_unique<SerialLine>(CPort, true, display_, continuation_);
         return;
@@ -283,12 +291,15 @@ void Station::runAction(design::ActionId id) {
     case design::aSaveBinFile: aSaveBinFileExecute(); return;
     case design::aTNCSend: aTNCSendExecute(); return;
     case design::aTrends: aTrendsExecute(); return;
+    case design::aStation: aStationExecute(); return;
     case design::kActionCount: break;
     }
     throw std::invalid_argument("no action " + std::to_string(int(id)));
 }
 
 void Station::aTrendsExecute() {
+    if (!std::exchange(earlierBeaconsShown_, true))
+        view_.loadEarlierBeacons(baseDirectory_, archive_.BeaconTextLogPath());
     const ShareSettings& sharing = share_.Settings();
     view_.showTrends(sharing.hasPosition ? std::optional<StationPosition>({sharing.latitude, sharing.longitude})
                                          : std::nullopt);
@@ -338,8 +349,8 @@ void Station::settingsAfterDialog() {
         portFailed(kSettingsPortError);
         return;
     }
-    if (portReasonShown_) {
-        portReasonShown_ = false;
+    if (!lineProblem_.empty()) {
+        lineProblem_.clear();
         display_.post(StatusSource::Line, {});
     }
     display_.post(StatusSource::Settings, {});  // the port is set as the operator chose now
@@ -428,7 +439,7 @@ void Station::portFailed(const char* message) {
     const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
     notices_.say(reason);
     display_.post(StatusSource::Line, reason);
-    portReasonShown_ = true;
+    lineProblem_ = reason;
     flushDisplay();
     ShowMessage(message);
 }
