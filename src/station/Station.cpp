@@ -130,9 +130,7 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
-    if (std::string problem = TakeStartFolderProblem(); !problem.empty())
-        continuation_.report(std::move(problem));  // --station could not enter the station folder
-    noteUnwritableFolder();
+    noteUnwritableFolder(TakeStartFolderProblem());
     noteSettingsFallbacks();
     noteSecondProgram();
     showShareState();
@@ -174,8 +172,12 @@ void Station::noteSecondProgram() {
 // is said at once, with the system's reason: otherwise the beacons would
 // only be shown, and the first lost byte would say no more than an error
 // number. What the archive loses after this is counted in its panel.
-void Station::noteUnwritableFolder() {
+// startProblem: why --station could not enter the station folder; said in
+// the same box, which it explains.
+void Station::noteUnwritableFolder(std::string startProblem) {
     if (stationLock_.state() != StationLock::State::Unusable) {
+        if (!startProblem.empty())
+            continuation_.report(std::move(startProblem));
         if (!log_.Problem().empty())
             continuation_.report(log_.Problem());
         return;
@@ -188,8 +190,16 @@ void Station::noteUnwritableFolder() {
     }
     if (why.empty())
         why = stationLock_.why();
-    continuation_.report("Nothing received is archived in " + where + " (" + why +
-                         "): start the program in a folder you can write to, or from the menu");
+    // Started from the menu, "start it from the menu" would send the operator
+    // back where they are: the station folder itself must be mended.
+    const std::string station = StartedForStationFolder() ? PersonalStationFolder() : std::string();
+    const std::string advice =
+        !StartedForStationFolder() ? "start the program in a folder you can write to, or from the menu"
+        : station.empty()
+            ? "start the program from a terminal in a folder you can write to"
+            : "make " + station + " a folder you can write to (or free its disk) and start the program again";
+    std::string text = "Nothing received is archived in " + where + " (" + why + "): " + advice;
+    continuation_.report(startProblem.empty() ? std::move(text) : std::move(startProblem) + ". " + text);
     guard_.failingFromStart();
 }
 

@@ -213,7 +213,7 @@ private:
     void showPendingReports();
     void showShareState();
     void noteSecondProgram();
-    void noteUnwritableFolder();
+    void noteUnwritableFolder(std::string startProblem);
     void showLastExit();
     void dismissLastExit();
 
