@@ -39,8 +39,15 @@ std::optional<std::string> UnwritableFolderNote(const StationLock& lock, const s
     }
     if (why.empty())
         why = lock.why();
-    return "Nothing received is archived in " + where + " (" + why +
-           "): start the program in a folder you can write to, or from the menu";
+    // Started from the menu, "start it from the menu" would send the operator
+    // back where they are: the station folder itself must be mended.
+    const std::string station = StartedForStationFolder() ? PersonalStationFolder() : std::string();
+    const std::string advice =
+        !StartedForStationFolder() ? "start the program in a folder you can write to, or from the menu"
+        : station.empty()
+            ? "start the program from a terminal in a folder you can write to"
+            : "make " + station + " a folder you can write to (or free its disk) and start the program again";
+    return "Nothing received is archived in " + where + " (" + why + "): " + advice;
 }
 
 // Whoever starts the program next sees that the settings (or the logs) may

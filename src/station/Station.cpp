@@ -26,6 +26,7 @@
 #include <locale>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kestrel {
 
@@ -75,9 +76,7 @@ void Station::FormCreate() {
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
     stationLock_.take(baseDirectory_);
-    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);  // never stops reception
-    if (!share_.Settings().problem.empty())
-        notices_.say(share_.Settings().problem);
+    startSharing();
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
@@ -85,9 +84,7 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
-    if (std::string problem = TakeStartFolderProblem(); !problem.empty())
-        continuation_.report(std::move(problem));  // --station could not enter the station folder
-    noteStartUp();
+    noteStartUp(TakeStartFolderProblem());
     showShareState();
     try {
         line_->open();
@@ -98,14 +95,20 @@ void Station::FormCreate() {
 
 // Said at start-up: what the settings file holds that is not used as written
 // stays on the status bar until the operator sets the port up; a second
-// program on the folder and a folder nothing can be written to are reported;
+// program on the folder, a folder nothing can be written to and why --station
+// could not enter the station folder (startProblem) are reported;
 // the last run's shut-down failures stay until clicked or a minute has passed.
-void Station::noteStartUp() {
+void Station::noteStartUp(std::string startProblem) {
     if (auto unwritable = UnwritableFolderNote(stationLock_, baseDirectory_)) {
-        continuation_.report(std::move(*unwritable));
+        // Why --station could not enter the station folder explains it: one box.
+        continuation_.report(startProblem.empty() ? std::move(*unwritable)
+                                                  : std::move(startProblem) + ". " + *unwritable);
         guard_.failingFromStart();  // what the archive loses after this is counted in its panel
-    } else if (!log_.problem().empty()) {
-        continuation_.report(log_.problem());
+    } else {
+        if (!startProblem.empty())
+            continuation_.report(std::move(startProblem));
+        if (!log_.problem().empty())
+            continuation_.report(log_.problem());
     }
     for (const std::string& note : CPort.SettingsFileNotes())
         notices_.say(std::string(kSettingsFileName) + ": " + note);
@@ -134,9 +137,18 @@ void Station::statusPanelClicked(int panel) {
     flushDisplay();
 }
 
+// Forwarding as the settings file's [Share] says; it never stops reception.
+void Station::startSharing() {
+    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);
+    if (!share_.Settings().problem.empty())
+        notices_.say(share_.Settings().problem);
+}
+
 void Station::chooseLine() {
     switch (lineSource_.kind) {
-    case LineSourceSettings::Serial: return;  // the line built with the engine
+    case LineSourceSettings::Serial:
+        line_ = std::make_unique<SerialLine>(CPort, false, display_, continuation_);
+        return;
     case LineSourceSettings::SerialKiss:
         line_ = std::make_unique<SerialLine>(CPort, true, display_, continuation_);
         return;
@@ -196,12 +208,15 @@ void Station::runAction(design::ActionId id) {
     case design::aSaveBinFile: aSaveBinFileExecute(); return;
     case design::aTNCSend: aTNCSendExecute(); return;
     case design::aTrends: aTrendsExecute(); return;
+    case design::aStation: aStationExecute(); return;
     case design::kActionCount: break;
     }
     throw std::invalid_argument("no action " + std::to_string(int(id)));
 }
 
 void Station::aTrendsExecute() {
+    if (!std::exchange(earlierBeaconsShown_, true))
+        view_.loadEarlierBeacons(baseDirectory_, archive_.BeaconTextLogPath());
     const ShareSettings& sharing = share_.Settings();
     view_.showTrends(sharing.hasPosition ? std::optional<StationPosition>({sharing.latitude, sharing.longitude})
                                          : std::nullopt);
@@ -251,8 +266,8 @@ void Station::settingsAfterDialog() {
         portFailed(kSettingsPortError);
         return;
     }
-    if (portReasonShown_) {
-        portReasonShown_ = false;
+    if (!lineProblem_.empty()) {
+        lineProblem_.clear();
         display_.post(StatusSource::Line, {});
     }
     display_.post(StatusSource::Settings, {});  // the port is set as the operator chose now
@@ -364,7 +379,7 @@ void Station::portFailed(const char* message) {
     const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
     notices_.say(reason);
     display_.post(StatusSource::Line, reason);
-    portReasonShown_ = true;
+    lineProblem_ = reason;
     flushDisplay();
     ShowMessage(message);
 }
