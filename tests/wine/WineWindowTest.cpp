@@ -787,14 +787,16 @@ TEST_F(WineWindow, F2OpensTheTrendWindowFedLive) {
     key("F2");
     const std::string trends = waitForWindow(std::string("^") + plot::design::kCaption + "$", 10);
     ASSERT_FALSE(trends.empty()) << "F2 opened no trend window";
-    std::this_thread::sleep_for(1s);
-    const int before = vbatPixels(windowPicture(trends, scratch_ / "live1.png"));
-    EXPECT_GT(before, 20) << "the beacons so far are drawn";
+    // Drawn once the window has painted: waited for, not slept on.
+    int before = 0;
+    EXPECT_TRUE(
+        eventually([&] { return (before = vbatPixels(windowPicture(trends, scratch_ / "live1.png"))) > 20; }, 10s))
+        << "the beacons so far are drawn";
     for (int b = 6; b < 12; ++b)
         send(source.nextTransmission(b).bytes);
     EXPECT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == 12; }, 10s));
-    std::this_thread::sleep_for(1s);
-    EXPECT_NE(vbatPixels(windowPicture(trends, scratch_ / "live2.png")), before) << "new beacons are drawn live";
+    EXPECT_TRUE(eventually([&] { return vbatPixels(windowPicture(trends, scratch_ / "live2.png")) != before; }, 10s))
+        << "new beacons are drawn live";
     closeProgram();
 }
 
