@@ -30,17 +30,22 @@ namespace {
 
 // Shut-down reports nothing on screen; what failed is still written down.
 template <class F>
-void ShutDownStep(Notices& notices, const char* what, F&& step) noexcept {
+void ShutDownStep(Notices& notices, const std::string& what, F&& step) noexcept {
     try {
         try {
             step();
         } catch (const std::exception& e) {
-            notices.say(std::string(what) + " failed at shut-down: " + e.what());
+            notices.say(what + " failed at shut-down: " + e.what());
         } catch (...) {
-            notices.say(std::string(what) + " failed at shut-down");
+            notices.say(what + " failed at shut-down");
         }
     } catch (...) {
     }
+}
+
+// A failure's text with the system's reason after it, when there is one.
+std::string WithReason(const std::string& text, const std::string& reason) {
+    return reason.empty() ? text : text + " (" + reason + ")";
 }
 
 // How the station log tells a shut-down step that failed (ShutDownStep).
@@ -249,10 +254,15 @@ void Station::FormClose() {
             notices_.say(notice);
     });
     ShutDownStep(notices_, "closing the raw byte log", [&] { archive_.closeRawByteLog(); });
-    ShutDownStep(notices_, "storing the settings", [&] {
-        CPort.SaveSettingsFile(settingsFilePath_);
-        if (!lineSource_.Save(*CreateProfileStore(), settingsFilePath_))
-            throw std::runtime_error("the [Line] section could not be written");
+    ShutDownStep(notices_, "storing the settings in " + settingsFilePath_, [&] {
+        try {
+            CPort.SaveSettingsFile(settingsFilePath_);
+        } catch (const EComPort& e) {
+            throw std::runtime_error(WithReason(e.what(), CPort.SettingsStoreProblem()));
+        }
+        const auto store = CreateProfileStore();
+        if (!lineSource_.Save(*store, settingsFilePath_))
+            throw std::runtime_error(WithReason("the [Line] section could not be written", store->WhyNotWritten()));
     });
     ShutDownStep(notices_, "closing the line", [&] { line_->close(); });
 }
