@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 need_packages "${NATIVE_PACKAGES[@]}"
+# The tools are run under a decimal-comma locale too.
+need_locale de_DE.UTF-8
 
 echo "== native build (build/)"
 start=$SECONDS
