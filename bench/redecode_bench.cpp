@@ -6,7 +6,7 @@
 // Usage: bench_redecode [megabytes [bytes per beacon [goal MB/s]]] [--no-index]
 // (--no-index: every beacon stamped with the name's time, for comparison)
 
-#include "Redecode.h"
+#include "redecode/Redecode.h"
 
 #include "telemetry/TimeIndex.h"
 

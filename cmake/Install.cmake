@@ -35,8 +35,12 @@ foreach(_file IN LISTS _man ITEMS ${_gen}/changelog)
 endforeach()
 list(TRANSFORM _man APPEND .gz)
 install(FILES ${_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${_gen}/changelog.gz ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/USER-GUIDE.md ${_pkg}/copyright
+install(FILES ${_gen}/changelog.gz ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/USER-GUIDE.md
+              ${PROJECT_SOURCE_DIR}/docs/BEACON.md ${_pkg}/copyright
         DESTINATION ${_doc})
+# The beacon's description for SatNOGS DB's decoders: data the team hands on
+# (and parses with), so not below doc/, which may be left out of an install.
+install(FILES ${_pkg}/satnogs/kestrel.ksy DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrel-decoder/satnogs)
 if(KESTREL_INSTALL_LICENSE_TEXT)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${_doc})
 endif()

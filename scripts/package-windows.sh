@@ -28,6 +28,9 @@ done
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf LICENSE "$dir/LICENSE.txt"
 crlf packaging/copyright "$dir/copyright.txt"
+# As SatNOGS' collection takes it: LF line ends, byte for byte.
+mkdir "$dir/satnogs"
+cp packaging/satnogs/kestrel.ksy "$dir/satnogs/"
 cat >"$stage/README-windows.txt" <<TEXT
 KESTREL telemetry decoder $version for Windows (64-bit)
 ========================================================
@@ -43,6 +46,8 @@ What is in this folder
   LICENSE.txt           the licence: GNU GPL version 3 or later
   copyright.txt         copyright, and the licences of the runtime libraries
                         built into the programs, and of the map's coastline
+  satnogs\kestrel.ksy   the beacon's description for SatNOGS DB's decoders
+                        (Kaitai Struct), for the satellite team
 
 Windows 10 or 11, 64-bit. (The programs declare Windows 7 and later and are
 tested under Wine; a 32-bit Windows cannot run them.)
@@ -229,6 +234,9 @@ page on db.satnogs.org:
 fetches every page (99999: the satellite's NORAD ID). It also reads saved
 pages of the API (page1.json ...) and the export that the satellite's page
 mails on request (99999-...-week.csv) given as files.
+
+satnogs\kestrel.ksy is the description of the beacon that SatNOGS DB decodes
+it with, once the team has it added to SatNOGS' collection of decoders.
 
 kestrel-decoder.exe --version (or --help) shows the version.
 TEXT

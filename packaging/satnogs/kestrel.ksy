@@ -1,3 +1,4 @@
+---
 # The KESTREL beacon for SatNOGS DB's decoders: what a ground station running
 # kestrel-decoder forwards, in both of its forms, with the values scaled as the
 # decoder shows them. The :field list names each value after the column of
@@ -7,6 +8,7 @@ meta:
   title: KESTREL telemetry beacon
   license: GPL-3.0-or-later
   endian: le
+doc-ref: docs/BEACON.md in the KESTREL telemetry decoder's sources (the beacon's layout)
 doc: |
   The KESTREL telemetry beacon as ground stations forward it to SatNOGS DB,
   in either of two forms:
@@ -25,21 +27,27 @@ doc: |
   Longitude in degrees, Tcpu, Tpsu, ToutMin and ToutMax in degrees Celsius;
   Altitude, Velocity and Foto1 to Foto6 carry no unit. GpsOn and
   TransponderOn count as on only when they are 1; the position fields hold
-  whatever the satellite sent while GpsOn is not. StatusBytes is the eight
-  status bytes as one number, the first byte the most significant (the hex
-  digits read as the decoder shows them).
+  whatever the satellite sent while GpsOn is not.
+
+  Every field fits what SatNOGS DB's dashboard stores (InfluxDB): the eight
+  status bytes are the fields Status1 to Status8, 0 to 255 each, as the
+  decoder shows them (kestrel-redecode's CSV holds them as one hex number,
+  StatusBytes, Status1 its most significant byte); a float field that is NaN
+  or infinite has no value in that frame's point (its path gives none) rather
+  than one InfluxDB refuses. The raw values stay in the structure (status,
+  bx, latitude, ...).
 
   :field FlightTime: beacon.record.flight_time
   :field Vbat: beacon.record.vbat
   :field Iin: beacon.record.iin
   :field Isys: beacon.record.isys
-  :field Bx: beacon.record.bx
-  :field By: beacon.record.by
-  :field Bz: beacon.record.bz
-  :field Latitude: beacon.record.latitude
-  :field Longitude: beacon.record.longitude
-  :field Altitude: beacon.record.altitude
-  :field Velocity: beacon.record.velocity
+  :field Bx: beacon.record.bx_finite
+  :field By: beacon.record.by_finite
+  :field Bz: beacon.record.bz_finite
+  :field Latitude: beacon.record.latitude_finite
+  :field Longitude: beacon.record.longitude_finite
+  :field Altitude: beacon.record.altitude_finite
+  :field Velocity: beacon.record.velocity_finite
   :field GpsOn: beacon.record.gps_on
   :field Tcpu: beacon.record.tcpu
   :field Tpsu: beacon.record.tpsu
@@ -56,7 +64,14 @@ doc: |
   :field Foto4: beacon.record.foto4
   :field Foto5: beacon.record.foto5
   :field Foto6: beacon.record.foto6
-  :field StatusBytes: beacon.record.status_bytes
+  :field Status1: beacon.record.status1
+  :field Status2: beacon.record.status2
+  :field Status3: beacon.record.status3
+  :field Status4: beacon.record.status4
+  :field Status5: beacon.record.status5
+  :field Status6: beacon.record.status6
+  :field Status7: beacon.record.status7
+  :field Status8: beacon.record.status8
   :field Boots: beacon.record.boots
   :field LastBootCause: beacon.record.last_boot_cause
 
@@ -228,7 +243,47 @@ types:
       status_bytes:
         pos: 8
         type: u8be
-        doc: The eight status bytes as one number, the first the most significant.
+        doc: The eight status bytes as one number, the first the most significant (as kestrel-redecode's CSV shows them).
+      status1:
+        value: status[0]
+      status2:
+        value: status[1]
+      status3:
+        value: status[2]
+      status4:
+        value: status[3]
+      status5:
+        value: status[4]
+      status6:
+        value: status[5]
+      status7:
+        value: status[6]
+      status8:
+        value: status[7]
+      bx_finite:
+        value: bx
+        if: bx - bx == 0.0
+        doc: |
+          The value when it is a number; none when it is NaN or infinite
+          (x - x is 0 for every finite x, NaN otherwise).
+      by_finite:
+        value: by
+        if: by - by == 0.0
+      bz_finite:
+        value: bz
+        if: bz - bz == 0.0
+      latitude_finite:
+        value: latitude
+        if: latitude - latitude == 0.0
+      longitude_finite:
+        value: longitude
+        if: longitude - longitude == 0.0
+      altitude_finite:
+        value: altitude
+        if: altitude - altitude == 0.0
+      velocity_finite:
+        value: velocity
+        if: velocity - velocity == 0.0
       gps_is_on:
         value: gps_on == 1
       transponder_is_on:

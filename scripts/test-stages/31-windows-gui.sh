@@ -81,7 +81,7 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   wine "$setup" /S
   programs="$WINEPREFIX/drive_c/Program Files/KESTREL Telemetry Decoder"
   for f in kestrel-decoder.exe kestrel-redecode.exe kestrel-trends.exe README-windows.txt LICENSE.txt copyright.txt \
-    Uninstall.exe; do
+    satnogs/kestrel.ksy Uninstall.exe; do
     [ -f "$programs/$f" ] || { ls -la "$programs" || true; echo "FAILED: the installer did not install $f"; exit 1; }
   done
   shortcut=$(find "$WINEPREFIX/drive_c/users" -name 'KESTREL Telemetry Decoder.lnk' | head -n 1)

@@ -54,6 +54,8 @@ echo "== appstreamcli validate --no-net"
 appstreamcli validate --no-net /usr/share/metainfo/$app_id.metainfo.xml
 [ -s /usr/share/icons/hicolor/scalable/apps/$app_id.svg ] || { echo "no icon installed"; exit 1; }
 zcat /usr/share/man/man1/kestrel-decoder.1.gz | grep -q dialout || { echo "the man page does not name dialout"; exit 1; }
+cmp packaging/satnogs/kestrel.ksy /usr/share/kestrel-decoder/satnogs/kestrel.ksy ||
+  { echo "the SatNOGS DB decoder description is not installed as it is in the sources"; exit 1; }
 
 echo "== the installed programs"
 mkdir "$work/empty"

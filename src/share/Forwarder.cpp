@@ -148,12 +148,14 @@ struct Forwarder::Shared {
 
 Forwarder::Forwarder(std::unique_ptr<IHttpTransport> transport, std::string outboxPath, std::string rejectsPath,
                      ForwarderOptions options, IFileSystem& fs, IClock& clock)
-    : shared_(std::make_shared<Shared>(std::move(transport), std::move(outboxPath), std::move(rejectsPath),
+    : shared_(std::make_unique<Shared>(std::move(transport), std::move(outboxPath), std::move(rejectsPath),
                                        std::move(options), fs, clock)) {}
 
 Forwarder::~Forwarder() { Stop(); }
 
 void Forwarder::Start() {
+    if (thread_.joinable())
+        return;
     Shared& s = *shared_;
     {
         std::lock_guard lock(s.mutex);
@@ -165,8 +167,7 @@ void Forwarder::Start() {
                   " of the outbox moved to " + s.outbox.DamagedPath() + " and not sent");
         s.state.queued = s.outbox.Waiting();
     }
-    std::thread(Run, shared_).detach();
-    started_ = true;
+    thread_ = std::thread([this] { run(); });
 }
 
 void Forwarder::Submit(const std::string& form) {
@@ -189,21 +190,26 @@ std::vector<std::string> Forwarder::TakeNotices() {
 }
 
 void Forwarder::Stop(std::chrono::milliseconds wait) {
-    if (!started_)
+    if (!thread_.joinable())
         return;
-    started_ = false;
     Shared& s = *shared_;
-    std::unique_lock lock(s.mutex);
-    s.stop = true;
-    s.wake.notify_one();
-    // A request about to be answered may still be marked sent; one that is
-    // not is cut off and its frame waits for the next start.
-    if (!s.finished.wait_for(lock, wait, [&] { return s.done; }))
-        s.transport->cancel();
+    {
+        std::unique_lock lock(s.mutex);
+        s.stop = true;
+        s.wake.notify_one();
+        // A request about to be answered may still be marked sent; one that
+        // is not is cut off and its frame waits for the next start.
+        if (!s.finished.wait_for(lock, wait, [&] { return s.done; }))
+            s.transport->cancel();
+    }
+    // The thread holds the outbox until it ends: nothing of it may outlive
+    // the stop (on Windows the next opener of the file would be refused).
+    thread_.join();
+    s.outbox.Close();
 }
 
-void Forwarder::Run(std::shared_ptr<Shared> shared) {
-    Shared& s = *shared;
+void Forwarder::run() {
+    Shared& s = *shared_;
     std::unique_lock lock(s.mutex);
     std::chrono::milliseconds retry = s.options.firstRetry;
     // Waits until stop or until `until`, trying held frames again meanwhile.

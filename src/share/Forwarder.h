@@ -3,15 +3,16 @@
 // at a time and in the order received, from a thread of its own.
 //
 // Threads. Start(), Submit(), State(), TakeNotices() and Stop() belong to one
-// thread, the owner's (the window's). They never wait for the network nor for
-// the disk's sync: they take a lock that the sending thread holds only while
-// it touches the outbox's records or the queue, never during a request, a
-// sync or a write of the rejects file. Submit() appends to the outbox file;
-// the sending thread posts, marks frames sent or refused, syncs and empties
-// the outbox. Stop() lets a request in flight finish for at most the time it
-// is given, then cuts it off and returns; the thread ends on its own (it keeps
-// what it uses alive), and the frame stays in the outbox, so the next start
-// sends it again.
+// thread, the owner's (the window's). All but Stop() never wait for the
+// network nor for the disk's sync: they take a lock that the sending thread
+// holds only while it touches the outbox's records or the queue, never during
+// a request, a sync or a write of the rejects file. Submit() appends to the
+// outbox file; the sending thread posts, marks frames sent or refused, syncs
+// and empties the outbox. Stop() lets a request in flight finish for at most
+// the time it is given, then cancels it (both transports end a cancelled
+// request at once) and waits for the thread to end; it returns with the
+// outbox's file closed, so another opener (the next start) finds it free. A
+// frame cut off stays in the outbox, and the next start sends it again.
 //
 // Outcomes: a 2xx marks the frame sent. 408, 425, 429 and 5xx are temporary:
 // the same frame is tried again, after the answer's Retry-After (seconds or
@@ -38,6 +39,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kestrel {
@@ -89,13 +91,14 @@ public:
     // the faults waiting will not cure, an outbox or rejects file that
     // cannot be written, damaged outbox lines moved aside.
     std::vector<std::string> TakeNotices();
+    // Returns with the thread ended and the outbox's file closed.
     void Stop(std::chrono::milliseconds wait = kShutDownWait);
 
 private:
     struct Shared;
-    static void Run(std::shared_ptr<Shared> shared);
-    std::shared_ptr<Shared> shared_;
-    bool started_ = false;
+    void run();
+    std::unique_ptr<Shared> shared_;
+    std::thread thread_;
 };
 
 }  // namespace kestrel

@@ -1,7 +1,9 @@
 // HTTP through libcurl (OpenSSL flavour). Peer and host verification stay at
 // libcurl's defaults (on); a CaFile is trusted besides the system's
 // certificates, not instead of them, so a team's server and the public one
-// both work.
+// both work. Requests run on a multi handle of their own, whose wait a
+// cancel() wakes: a request in flight ends at once, not at libcurl's next
+// progress call (up to a second apart while nothing moves).
 #include "share/HttpTransport.h"
 
 #include "share/HttpUrl.h"
@@ -24,22 +26,29 @@ public:
         static std::once_flag once;
         std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
         curl_ = curl_easy_init();
+        multi_ = curl_multi_init();
     }
     ~CurlTransport() override {
         if (curl_)
             curl_easy_cleanup(curl_);
+        if (multi_)
+            curl_multi_cleanup(multi_);
     }
 
     HttpResult post(const HttpRequest& request) override { return perform(request, true); }
     HttpResult get(const HttpRequest& request) override { return perform(request, false); }
 
-    void cancel() override { cancelled_ = true; }
+    void cancel() override {
+        cancelled_ = true;
+        if (multi_)
+            curl_multi_wakeup(multi_);
+    }
 
 private:
     // A POST of the form, or a GET: one way through for both.
     HttpResult perform(const HttpRequest& request, bool isPost) {
         HttpResult result;
-        if (!curl_) {
+        if (!curl_ || !multi_) {
             result.detail = "libcurl could not be started";
             return result;
         }
@@ -82,16 +91,13 @@ private:
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
         curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlTransport::onHeader);
         curl_easy_setopt(c, CURLOPT_HEADERDATA, &answer);
-        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlTransport::onProgress);
-        curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
         if (!trust(c, request.caFile)) {
             curl_slist_free_all(headers);
             result.kind = HttpResult::Kind::Tls;
             result.detail = "cannot read the certificates of " + request.caFile;
             return result;
         }
-        CURLcode rc = curl_easy_perform(c);
+        CURLcode rc = run(c);
         curl_slist_free_all(headers);
         if (rc == CURLE_WRITE_ERROR && result.bodyCut)
             rc = CURLE_OK;  // the rest of a long answer is not wanted
@@ -121,6 +127,34 @@ private:
         default: result.kind = HttpResult::Kind::Failed; break;
         }
         return result;
+    }
+
+    // The transfer on the multi handle, until it ends or cancel() is called;
+    // the connection stays in the multi handle's cache for the next request.
+    CURLcode run(CURL* c) {
+        if (curl_multi_add_handle(multi_, c) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        CURLcode rc = CURLE_FAILED_INIT;
+        for (;;) {
+            int running = 0;
+            if (curl_multi_perform(multi_, &running) != CURLM_OK)
+                break;
+            if (!running) {
+                int left = 0;
+                while (CURLMsg* m = curl_multi_info_read(multi_, &left))
+                    if (m->msg == CURLMSG_DONE && m->easy_handle == c)
+                        rc = m->data.result;
+                break;
+            }
+            if (cancelled_) {
+                rc = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (curl_multi_poll(multi_, nullptr, 0, 1000, nullptr) != CURLM_OK)
+                break;
+        }
+        curl_multi_remove_handle(multi_, c);
+        return rc;
     }
 
     struct Answer {
@@ -168,9 +202,6 @@ private:
         }
         return size * count;
     }
-    static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<CurlTransport*>(user)->cancelled_ ? 1 : 0;
-    }
 
     // What is trusted. Parsing a whole bundle costs tens of milliseconds per
     // connection; libcurl keeps a parsed bundle file between connections, but
@@ -211,6 +242,7 @@ private:
     }
 
     CURL* curl_ = nullptr;
+    CURLM* multi_ = nullptr;
     std::atomic<bool> cancelled_{false};
     std::string bundle_, bundleFile_;
     curl_blob blob_{};

@@ -100,13 +100,25 @@ OutboxContents ReadOutboxText(std::string_view text) {
 
 Outbox::Outbox(IFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
 
-Outbox::~Outbox() {
+Outbox::~Outbox() { Close(); }
+
+void Outbox::Close() noexcept {
     if (file_ == kNoFile)
         return;
+    try {
+        WriteHeld();
+    } catch (...) {
+    }
     try {
         fs_.close(file_);
     } catch (...) {
     }
+    file_ = kNoFile;
+    queue_.clear();
+    marks_.clear();
+    held_ = 0;
+    size_ = 0;
+    brokenLine_ = false;
 }
 
 std::string Outbox::DamagedPath() const {

@@ -65,6 +65,9 @@ public:
     // why); then records are held in memory and Add() tries again.
     bool Open();
     bool IsOpen() const { return file_ != kNoFile; }
+    // Writes what it can of what is held, lets the file go and forgets the
+    // queue: the file says what waits, and the next Open() reads it afresh.
+    void Close() noexcept;
 
     // Queues a frame and writes it (after anything still held in memory).
     // Never throws: what cannot be written is held in memory.

@@ -4,8 +4,8 @@
 // checks the counts add up: every frame read is a beacon, no beacon or
 // unreadable, and no more rows come out than beacons went in.
 
-#include "Pooled.h"
-#include "Redecode.h"
+#include "redecode/Pooled.h"
+#include "redecode/Redecode.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // is one CSV line and that every value the trend window's CSV reader takes
 // from it is the one written.
 
-#include "Redecode.h"
+#include "redecode/Redecode.h"
 
 #include "telemetry/BeaconCsvReader.h"
 #include "telemetry/BeaconTextLogReader.h"

@@ -3,7 +3,7 @@
 #include "kiss/KissDeframer.h"
 
 #include "support/Beacons.h"
-#include "Redecode.h"
+#include "redecode/Redecode.h"
 #include "SimBeacons.h"
 
 #include <gtest/gtest.h>

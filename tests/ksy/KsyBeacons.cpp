@@ -36,6 +36,16 @@ std::string withDigipeater(std::string header) {
     return header.insert(14, repeater);
 }
 
+void setFloats(BeaconRecord& r, float f, double d) {
+    r.setBx(f);
+    r.setBy(f);
+    r.setBz(f);
+    r.setLatitude(d);
+    r.setLongitude(d);
+    r.setAltitude(d);
+    r.setVelocity(d);
+}
+
 // Edge values, one set per beacon in turn; the rest keep the generator's.
 void edges(BeaconRecord& r, unsigned set) {
     constexpr float kInfF = std::numeric_limits<float>::infinity();
@@ -67,7 +77,8 @@ void edges(BeaconRecord& r, unsigned set) {
         r.setToutMax(-1);
         r.setBoots(std::numeric_limits<std::int32_t>::min());
         r.setFlightTime(0);
-        r.setStatusByte(0, 0x80);
+        for (std::size_t i = 0; i < kStatusByteCount; ++i)  // 0x80 first, 0x01 last: each bit once
+            r.setStatusByte(i, static_cast<std::uint8_t>(0x80 >> i));
         break;
     case 2:  // GPS on, with a position; transponder on
         r.setGpsOn(1);
@@ -100,10 +111,17 @@ void edges(BeaconRecord& r, unsigned set) {
         r.setAltitude(1e-300);
         r.setVelocity(123456789.123456789);
         break;
+    case 6:  // no number in any float, one with the sign bit set
+        setFloats(r, std::nanf(""), -std::nan(""));
+        break;
+    case 7: setFloats(r, kInfF, kInf); break;
+    case 8: setFloats(r, -kInfF, -kInf); break;
     default:  // the generator's own values
         break;
     }
 }
+
+constexpr unsigned kEdgeSets = 12;  // 9 above, 3 of the generator's own
 
 }  // namespace
 
@@ -120,8 +138,8 @@ int main(int argc, char** argv) {
     for (long i = 0; i < count; ++i) {
         generator.Init(static_cast<std::uint32_t>(i * 997 + 13));
         BeaconRecord r = generator.TestRecord;
-        edges(r, static_cast<unsigned>(i / 2 % 8));
-        r.setMilliseconds(static_cast<std::uint32_t>(i));  // no two beacons alike
+        edges(r, static_cast<unsigned>(i / 2 % kEdgeSets));  // each set in both forms
+        r.setMilliseconds(static_cast<std::uint32_t>(i));    // no two beacons alike
         std::string frame = buildBeaconFrame(generator.HeaderValue, r);
         if (i % 2 == 1)
             frame = (i % 10 == 3 ? digipeated : header) + frame;

@@ -3,20 +3,22 @@
 export parsed with the Python that the Kaitai Struct compiler made of
 kestrel.ksy, and every :field of its top doc compared with the column of
 kestrel-redecode's CSV of the same name (the unit left off), row by row.
+Status1 to Status8 are the bytes of the CSV's StatusBytes, the first the most
+significant; a field with no value stands for a CSV value that is no number.
 
     check_ksy.py PYTHON_DIR EXPORT CSV
 
 Exits 1 naming each field, frame and both values that disagree."""
 
 import csv
-import functools
 import math
 import re
 import struct
 import sys
 
-# The pattern SatNOGS DB reads :field lines with.
-FIELD_REGEX = re.compile(r':field (?P<field>[\*\w]+): (?P<attribute>.*?)(?:(?=:field)|\Z|\n)', re.S)
+import satnogs
+
+STATUS_REGEX = re.compile(r'Status([1-8])')
 # "Vbat [mV]", "StatusBytes (hex)", "ReceiveTime (UTC)": the name before the unit.
 UNIT_REGEX = re.compile(r'\s*[\[(][^\])]*[\])]\s*$')
 
@@ -25,10 +27,25 @@ def column_name(header):
     return UNIT_REGEX.sub('', header).strip()
 
 
+def csv_text(name, row, columns):
+    """The CSV's text for a :field; None when the CSV has no such value."""
+    if name in columns:
+        return row[columns[name]]
+    status = STATUS_REGEX.fullmatch(name)
+    if status and 'StatusBytes' in columns:
+        digits = row[columns['StatusBytes']].removeprefix('0x')
+        byte = int(status.group(1))
+        return str(int(digits[2 * byte - 2:2 * byte], 16)) if len(digits) == 16 else ''
+    return None
+
+
 def same(ksy_value, text):
     """Whether the .ksy's value is the CSV's text: integers exactly (the status
     bytes as hex), floats exactly as the double or, for a 4-byte float, as the
-    float32 the text reads back to; no number equals no number."""
+    float32 the text reads back to; no value (InfluxDB's stand-in for NaN and
+    the infinities) equals any of those; no number equals no number."""
+    if ksy_value is None:
+        return text in ('nan', 'inf', '-inf')
     if isinstance(ksy_value, bool):
         return False
     if isinstance(ksy_value, int):
@@ -58,10 +75,8 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     python_dir, export_path, csv_path = sys.argv[1:]
-    sys.path.insert(0, python_dir)
-    from kestrel import Kestrel  # pylint: disable=import-outside-toplevel,import-error
-
-    fields = FIELD_REGEX.findall(Kestrel.__doc__)
+    decoder = satnogs.load_decoder(python_dir)
+    fields = satnogs.field_list(decoder)
     if not fields:
         print('kestrel.ksy: no :field in its top doc')
         return 1
@@ -74,7 +89,7 @@ def main():
             print('kestrel-redecode CSV: no ReceiveTime column')
             return 1
         rows = {row[columns['ReceiveTime']]: row for row in reader}
-    missing = [name for name, _ in fields if name not in columns]
+    missing = [name for name, _ in fields if csv_text(name, header, columns) is None]
     if missing:
         print('kestrel.ksy: :field without a CSV column of that name: ' + ', '.join(missing))
         return 1
@@ -82,27 +97,26 @@ def main():
     problems = []
     frames = {'plain': 0, 'KISS': 0}
     values = 0
-    with open(export_path, encoding='ascii') as f:
-        for number, line in enumerate(f, 1):
-            stamp, hexframe = line.strip().split('|')
-            time = stamp.replace(' ', 'T') + '.000Z'
-            row = rows.get(time)
-            if row is None:
-                problems.append(f'frame {number} ({time}): no CSV row')
-                continue
-            try:
-                parsed = Kestrel.from_bytes(bytes.fromhex(hexframe))
-            except Exception as e:  # pylint: disable=broad-except
-                problems.append(f'frame {number} ({time}): the .ksy does not parse it: {e!r}')
-                continue
-            frames['plain' if parsed.is_plain else 'KISS'] += 1
-            for name, path in fields:
-                value = functools.reduce(getattr, path.split('.'), parsed)
-                text = row[columns[name]]
-                values += 1
-                if not same(value, text):
-                    problems.append(f'{name}: frame {number} ({time}, {"plain" if parsed.is_plain else "KISS"}): '
-                                    f'.ksy {value!r}, CSV {text!r}')
+    for number, stamp, frame in satnogs.read_export(export_path):
+        time = stamp.replace('Z', '.000Z')
+        row = rows.get(time)
+        if row is None:
+            problems.append(f'frame {number} ({time}): no CSV row')
+            continue
+        try:
+            parsed = decoder.from_bytes(frame)
+        except Exception as e:  # pylint: disable=broad-except
+            problems.append(f'frame {number} ({time}): the .ksy does not parse it: {e!r}')
+            continue
+        frames['plain' if parsed.is_plain else 'KISS'] += 1
+        got = satnogs.get_fields(parsed, fields)
+        for name, _ in fields:
+            value = got.get(name, 'no such path')
+            text = csv_text(name, row, columns)
+            values += 1
+            if not same(value, text):
+                problems.append(f'{name}: frame {number} ({time}, {"plain" if parsed.is_plain else "KISS"}): '
+                                f'.ksy {value!r}, CSV {text!r}')
 
     total = frames['plain'] + frames['KISS']
     if problems:
@@ -115,7 +129,7 @@ def main():
     if frames['plain'] == 0 or frames['KISS'] == 0:
         print(f'kestrel.ksy: both forms are needed, got {frames}')
         return 1
-    print(f'kestrel.ksy agrees with kestrel-redecode: {total} frames ({frames["plain"]} plain, '
+    print(f'kestrel.ksy ({python_dir}) agrees with kestrel-redecode: {total} frames ({frames["plain"]} plain, '
           f'{frames["KISS"]} KISS), {len(fields)} fields each, {values} values')
     return 0
 

@@ -3,7 +3,7 @@
 
 #include "plot/TrendFiles.h"
 
-#include "Redecode.h"
+#include "redecode/Redecode.h"
 #include "support/Files.h"
 #include "support/Fixtures.h"
 #include "telemetry/Archive.h"

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -109,4 +110,43 @@ TEST(HttpTransport, TheForwarderKeepsFramesARedirectAnswersAndSaysSoOnce) {
     Outbox box(systemFileSystem(), outbox);
     ASSERT_TRUE(box.Open());
     EXPECT_EQ(box.Waiting(), 2u);
+}
+
+// A cancel from another thread ends a request the server never answers at
+// once, not at its deadline; and a forwarder stopped with a request in flight
+// has let go of its outbox when Stop() returns, its frames all in it.
+TEST(HttpTransport, ACancelEndsARequestInFlightAndStopLetsGoOfTheOutbox) {
+    RawHttpPeer peer(RawHttpPeer::Mode::Silent);
+    {
+        auto transport = CreateHttpTransport();
+        HttpRequest request;
+        request.url = peer.url();
+        request.form = "noradID=99999&frame=4262";
+        request.totalTimeout = 60s;
+        HttpResult result;
+        std::thread poster([&] { result = transport->post(request); });
+        const bool seen = eventually([&] { return peer.requests().size() == 1; }, 20s);
+        const auto cancelled = std::chrono::steady_clock::now();
+        transport->cancel();
+        poster.join();
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(result.kind, HttpResult::Kind::Cancelled) << result.detail;
+        EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 20s);  // bounded: the deadline is 60 s
+    }
+    ScratchDir dir;
+    const std::string outbox = (dir / "share" / "outbox.txt").string();
+    ForwarderOptions o;
+    o.url = peer.url();
+    o.totalTimeout = 60s;
+    for (std::size_t run = 1; run <= 5; ++run) {
+        const std::size_t before = peer.requests().size();
+        Forwarder forwarder(CreateHttpTransport(), outbox, (dir / "share" / "rejects.txt").string(), o);
+        forwarder.Start();
+        forwarder.Submit("noradID=99999&frame=" + std::to_string(run));
+        ASSERT_TRUE(eventually([&] { return peer.requests().size() > before; }, 20s));
+        forwarder.Stop(10ms);
+        Outbox box(systemFileSystem(), outbox);
+        ASSERT_TRUE(box.Open()) << box.Problem() << " after run " << run;
+        EXPECT_EQ(box.Waiting(), run);
+    }
 }

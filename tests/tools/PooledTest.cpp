@@ -1,9 +1,9 @@
 // kestrel-redecode on what SatNOGS DB gives back: saved pages of its telemetry
 // API and its web export, pages fetched from a local server, and copies of a
 // beacon heard by several stations merged into one row.
-#include "Pooled.h"
-#include "PooledFetch.h"
-#include "Redecode.h"
+#include "redecode/Pooled.h"
+#include "redecode/PooledFetch.h"
+#include "redecode/Redecode.h"
 
 #include "share/SidsForm.h"
 #include "support/Beacons.h"

@@ -4,7 +4,7 @@
 // In order: a live run through the program's own receive path; the tool
 // against it (beacons and files, inputs left alone, stamps, CSV, a full disk);
 // then the engine itself against re-decoding (the same time per beacon).
-#include "Redecode.h"
+#include "redecode/Redecode.h"
 #ifdef KESTREL_DECODER
 #include "SimPort.h"
 #endif

@@ -7,9 +7,9 @@
 // log's beacons get, from its index or without one; the progress line and the
 // CSV writer; main (every file-system failure said), then run, file by file.
 
-#include "Pooled.h"
-#include "PooledFetch.h"
-#include "Redecode.h"
+#include "redecode/Pooled.h"
+#include "redecode/PooledFetch.h"
+#include "redecode/Redecode.h"
 
 #include "share/HttpTransport.h"
 #include "station/CommandLine.h"

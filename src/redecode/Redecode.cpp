@@ -6,8 +6,8 @@
 // program's receive path; the time index read beside the log (TimeIndexFile);
 // the CSV header and row; redecodeRawByteLog and the other entry points.
 
-#include "Redecode.h"
-#include "TreeParts.h"
+#include "redecode/Redecode.h"
+#include "redecode/TreeParts.h"
 
 #include "kiss/KissDeframer.h"
 

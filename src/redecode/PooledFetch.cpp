@@ -1,7 +1,7 @@
 // SatNOGS DB's telemetry pages, one after the other along their Link headers,
 // with the waits a busy server asks for.
 
-#include "PooledFetch.h"
+#include "redecode/PooledFetch.h"
 
 #include <nlohmann/json.hpp>
 

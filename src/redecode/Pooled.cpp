@@ -2,9 +2,9 @@
 // SAX parser (nlohmann/json), the export's lines, each frame through the
 // program's frame finder, merging, and the rows and tree that come of it.
 
-#include "Pooled.h"
+#include "redecode/Pooled.h"
 
-#include "TreeParts.h"
+#include "redecode/TreeParts.h"
 
 #include "telemetry/Archive.h"
 #include "telemetry/FileSystem.h"
