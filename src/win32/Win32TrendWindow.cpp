@@ -11,6 +11,7 @@
 #include "plot/TrendDesign.h"
 #include "share/ShareSettings.h"
 #include "station/Report.h"
+#include "telemetry/FileSystem.h"
 #include "win32/Win32DisplayList.h"
 #include "win32/Win32Util.h"
 
@@ -244,12 +245,7 @@ void TWin32TrendWindow::opened(const plot::TrendLoad& load) {
 void TWin32TrendWindow::open(const std::filesystem::path& path) {
     opened(plot::openTrendPath(view_, path));
     // The station's place from the settings file in the station folder, if any.
-    std::string folder;
-    try {
-        folder = plot::stationFolderOf(path).string();
-    } catch (const std::exception&) {  // a name outside the system's code page: no place
-    }
-    const ShareSettings sharing = ShareSettings::InFolder(folder);
+    const ShareSettings sharing = ShareSettings::InFolder(utf8Of(plot::stationFolderOf(path)));
     setStation(sharing.hasPosition ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
                                    : std::nullopt);
 }
