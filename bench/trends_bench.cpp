@@ -81,7 +81,7 @@ int open(int argc, char** argv, const fs::path& dir, bool live) {
     const double cpu0 = cpuMs();
     const auto t0 = Clock::now();
     TTrendWindow w;
-    w.openArchive(QString::fromStdString(dir.string()));
+    w.open(QString::fromStdString(dir.string()));
     const auto read = Clock::now();
     w.show();
     QApplication::processEvents();  // the window laid out: the canvas has its size

@@ -383,26 +383,18 @@ bool TForm1::DisplayPending() const { return displayTimer_->isActive(); }
 
 namespace {
 
-// The key the rule is asked about, or none for keys that type nothing
-// (cursor keys, Shift+Tab, ...).
-std::optional<std::pair<PaneKey, char32_t>> TypedKey(const QKeyEvent& e) {
-    switch (e.key()) {
-    case Qt::Key_Tab:
-        if (e.modifiers() & (Qt::ControlModifier | Qt::AltModifier))
-            return std::nullopt;
-        return std::pair{PaneKey::Tab, U'\t'};
-    case Qt::Key_Backtab: return std::nullopt;
+// The keys the send pane's rule names, by Qt's names.
+std::optional<PaneKey> NamedKey(int key) {
+    switch (key) {
+    case Qt::Key_Tab: return PaneKey::Tab;
+    case Qt::Key_Backtab: return PaneKey::Tab;  // Shift+Tab
     case Qt::Key_Return:
-    case Qt::Key_Enter: return std::pair{PaneKey::Enter, U'\r'};
-    case Qt::Key_Backspace: return std::pair{PaneKey::Backspace, U'\b'};
-    case Qt::Key_Delete: return std::pair{PaneKey::Delete, char32_t(0x7F)};
-    case Qt::Key_Escape: return std::pair{PaneKey::Escape, char32_t(0x1B)};
+    case Qt::Key_Enter: return PaneKey::Enter;
+    case Qt::Key_Backspace: return PaneKey::Backspace;
+    case Qt::Key_Delete: return PaneKey::Delete;
+    case Qt::Key_Escape: return PaneKey::Escape;
+    default: return std::nullopt;
     }
-    const QList<uint> text = e.text().toUcs4();
-    if (text.isEmpty())
-        return std::nullopt;
-    // Several characters from one key (a composed sequence) are not one byte.
-    return std::pair{PaneKey::Character, text.size() == 1 ? char32_t(text[0]) : char32_t(0xFFFFFFFF)};
 }
 
 }  // namespace
@@ -415,10 +407,14 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched != MemoTX || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
-    const auto typed = TypedKey(*static_cast<QKeyEvent*>(event));
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers();
+    const auto typed =
+        SendPaneInputOf(NamedKey(key->key()), key->key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier),
+                        mods & (Qt::ControlModifier | Qt::AltModifier), key->text().toStdU32String());
     if (!typed)
         return QWidget::eventFilter(watched, event);
-    return !station_.MemoTXKey(typed->first, typed->second);
+    return !station_.MemoTXKey(typed->key, typed->character);
 }
 
 }  // namespace kestrel

@@ -8,6 +8,8 @@
 
 #include "gui/RxPane.h"
 
+#include "station/RxPaneKeys.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -19,7 +21,7 @@
 #include <QScrollBar>
 
 #include <cmath>
-#include <tuple>
+#include <optional>
 
 namespace kestrel {
 namespace {
@@ -37,36 +39,29 @@ QString Shown(std::string_view line) {
 
 QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 
-using Move = RxPaneModel::Move;
-using StandardKey = QKeySequence::StandardKey;
-// The platform's keys for each caret move, and with Shift the same move
-// selecting.
-const std::tuple<StandardKey, Move, bool> kMoveKeys[] = {
-    {QKeySequence::MoveToPreviousChar, Move::CharLeft, false},
-    {QKeySequence::SelectPreviousChar, Move::CharLeft, true},
-    {QKeySequence::MoveToNextChar, Move::CharRight, false},
-    {QKeySequence::SelectNextChar, Move::CharRight, true},
-    {QKeySequence::MoveToPreviousWord, Move::WordLeft, false},
-    {QKeySequence::SelectPreviousWord, Move::WordLeft, true},
-    {QKeySequence::MoveToNextWord, Move::WordRight, false},
-    {QKeySequence::SelectNextWord, Move::WordRight, true},
-    {QKeySequence::MoveToPreviousLine, Move::LineUp, false},
-    {QKeySequence::SelectPreviousLine, Move::LineUp, true},
-    {QKeySequence::MoveToNextLine, Move::LineDown, false},
-    {QKeySequence::SelectNextLine, Move::LineDown, true},
-    {QKeySequence::MoveToPreviousPage, Move::PageUp, false},
-    {QKeySequence::SelectPreviousPage, Move::PageUp, true},
-    {QKeySequence::MoveToNextPage, Move::PageDown, false},
-    {QKeySequence::SelectNextPage, Move::PageDown, true},
-    {QKeySequence::MoveToStartOfLine, Move::LineStart, false},
-    {QKeySequence::SelectStartOfLine, Move::LineStart, true},
-    {QKeySequence::MoveToEndOfLine, Move::LineEnd, false},
-    {QKeySequence::SelectEndOfLine, Move::LineEnd, true},
-    {QKeySequence::MoveToStartOfDocument, Move::TextStart, false},
-    {QKeySequence::SelectStartOfDocument, Move::TextStart, true},
-    {QKeySequence::MoveToEndOfDocument, Move::TextEnd, false},
-    {QKeySequence::SelectEndOfDocument, Move::TextEnd, true},
-};
+// The pane's keys by the names the rule (station/RxPaneKeys.h) knows.
+std::optional<PaneEditKey> EditKeyOf(int key) {
+    switch (key) {
+    case Qt::Key_Left: return PaneEditKey::Left;
+    case Qt::Key_Right: return PaneEditKey::Right;
+    case Qt::Key_Up: return PaneEditKey::Up;
+    case Qt::Key_Down: return PaneEditKey::Down;
+    case Qt::Key_PageUp: return PaneEditKey::PageUp;
+    case Qt::Key_PageDown: return PaneEditKey::PageDown;
+    case Qt::Key_Home: return PaneEditKey::Home;
+    case Qt::Key_End: return PaneEditKey::End;
+    case Qt::Key_Delete: return PaneEditKey::Delete;
+    case Qt::Key_Backspace: return PaneEditKey::Backspace;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return PaneEditKey::Enter;
+    case Qt::Key_Insert: return PaneEditKey::Insert;
+    case Qt::Key_A: return PaneEditKey::A;
+    case Qt::Key_C: return PaneEditKey::C;
+    case Qt::Key_V: return PaneEditKey::V;
+    case Qt::Key_X: return PaneEditKey::X;
+    default: return std::nullopt;
+    }
+}
 
 }  // namespace
 
@@ -122,13 +117,7 @@ void TRxPane::cut() {
 }
 
 void TRxPane::paste() {
-    // The pane holds Latin-1: what it cannot show becomes a question mark.
-    const QString text = QApplication::clipboard()->text();
-    std::string latin1;
-    latin1.reserve(std::size_t(text.size()));
-    for (QChar c : text)
-        latin1 += c.unicode() > 0xFF ? '?' : char(c.unicode());
-    model_.insert(latin1);
+    RxPanePaste(model_, QApplication::clipboard()->text().toStdU16String());
     showChanges();
 }
 
@@ -317,42 +306,22 @@ void TRxPane::mouseReleaseEvent(QMouseEvent* event) {
         QApplication::clipboard()->setText(Latin1(model_.selectedText()), QClipboard::Selection);
 }
 
-// The editing keys; false for keys the pane leaves to the window.
+// The editing keys and typed text as the rule has them; false for keys the
+// pane leaves to the window.
 bool TRxPane::editKey(QKeyEvent* event) {
-    for (const auto& [key, move, extend] : kMoveKeys) {
-        if (event->matches(key)) {
-            model_.move(move, extend);
-            return true;
-        }
-    }
-    if (event->matches(QKeySequence::Copy))
-        copy();
-    else if (event->matches(QKeySequence::Cut))
-        cut();
-    else if (event->matches(QKeySequence::Paste))
-        paste();
-    else if (event->matches(QKeySequence::SelectAll))
-        model_.selectAll();
-    else if (event->matches(QKeySequence::Delete))
-        model_.erase(true);
-    else if (event->matches(QKeySequence::Backspace) || event->key() == Qt::Key_Backspace)
-        model_.erase(false);
-    else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        model_.insert("\n");
-    else {
-        const QString text = event->text();
-        if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) || text.isEmpty() ||
-            text.front().unicode() < 0x20 || text.front().unicode() == 0x7F)
-            return false;
-        std::string latin1;
-        for (QChar c : text) {
-            if (c.unicode() > 0xFF) {  // the pane holds Latin-1, as the line brings it
-                QApplication::beep();
-                return true;
-            }
-            latin1 += char(c.unicode());
-        }
-        model_.insert(latin1);
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    PaneEditResult result = PaneEditResult::NotMine;
+    if (const auto key = EditKeyOf(event->key()); key && !(mods & (Qt::AltModifier | Qt::MetaModifier)))
+        result = RxPaneEditKey(model_, *key, mods & Qt::ControlModifier, mods & Qt::ShiftModifier);
+    if (result == PaneEditResult::NotMine && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        result = RxPaneType(model_, event->text().toStdU16String());
+    switch (result) {
+    case PaneEditResult::NotMine: return false;
+    case PaneEditResult::Copy: copy(); break;
+    case PaneEditResult::Cut: cut(); break;
+    case PaneEditResult::Paste: paste(); break;
+    case PaneEditResult::Beep: QApplication::beep(); break;
+    case PaneEditResult::Done: break;
     }
     return true;
 }

@@ -58,6 +58,7 @@ public:
     bool realTime() const { return realTime_; }
     // The station's own position on the map ([Share]), or none.
     void setStation(std::optional<GeoPoint> station);
+    std::optional<GeoPoint> station() const { return station_; }
 
     // ---- The pointer; each true when the picture changed ----
     bool pointerMoved(float x, float y);

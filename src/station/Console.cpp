@@ -16,6 +16,24 @@ PaneKey PaneKeyOfCharacter(char32_t character) {
     }
 }
 
+std::optional<SendPaneInput> SendPaneInputOf(std::optional<PaneKey> named, bool shift, bool ctrlOrAlt,
+                                             std::u32string_view text) {
+    switch (named.value_or(PaneKey::Character)) {
+    case PaneKey::Tab:
+        if (shift || ctrlOrAlt)
+            return std::nullopt;
+        return SendPaneInput{PaneKey::Tab, U'\t'};
+    case PaneKey::Enter: return SendPaneInput{PaneKey::Enter, U'\r'};
+    case PaneKey::Backspace: return SendPaneInput{PaneKey::Backspace, U'\b'};
+    case PaneKey::Delete: return SendPaneInput{PaneKey::Delete, 0x7F};
+    case PaneKey::Escape: return SendPaneInput{PaneKey::Escape, 0x1B};
+    case PaneKey::Character: break;
+    }
+    if (text.empty())
+        return std::nullopt;
+    return SendPaneInput{PaneKey::Character, text.size() == 1 ? text[0] : char32_t(0xFFFFFFFF)};
+}
+
 SendPaneKeyEffect SendPaneKey(PaneKey key, char32_t character) {
     switch (key) {
     case PaneKey::Enter: return {'\r', true, false};

@@ -36,6 +36,23 @@ SendPaneKeyEffect SendPaneKey(PaneKey key, char32_t character = 0);
 // The key a typed character stands for (CR is Enter, 8 Backspace, ...).
 PaneKey PaneKeyOfCharacter(char32_t character);
 
+// A key event in the send pane as a toolkit gives it: `named` when it is one
+// of the keys the rule names (Shift with Tab is Shift+Tab), else the text it
+// types (UTF-32). Nothing for keys that type nothing there: cursor keys,
+// Shift+Tab (which leaves the pane), Ctrl or Alt with Tab (the window's).
+// Several characters from one key (a composed sequence) are not one byte.
+struct SendPaneInput {
+    PaneKey key;
+    char32_t character;
+};
+std::optional<SendPaneInput> SendPaneInputOf(std::optional<PaneKey> named, bool shift, bool ctrlOrAlt,
+                                             std::u32string_view text);
+// Tab moves the focus on from every pane of the window but the send pane,
+// where Tab is a key for the TNC and only Shift+Tab leaves. A pane given the
+// focus from the keyboard puts its caret at the end, nothing selected (the
+// next key would replace a selection).
+inline bool TabMovesFocus(bool sendPane, bool shift) { return !sendPane || shift; }
+
 class Console {
 public:
     using Send = std::function<void(const std::string& bytes)>;

@@ -3,8 +3,6 @@
 #include "trends/TrendWindow.h"
 
 #include "plot/TrendDesign.h"
-#include "plot/TrendFiles.h"
-#include "telemetry/BeaconTextLogReader.h"
 #include "trends/QtDisplayList.h"
 
 #include <QAction>
@@ -89,7 +87,7 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
             realTime_ = a;
     }
     connect(realTime_, &QAction::toggled, this, [this](bool on) {
-        view_.setRealTime(on);
+        view().setRealTime(on);
         changed();
     });
     tabs_ = new QTabBar(this);
@@ -97,11 +95,11 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
     for (const char* tab : design::kTabs)
         tabs_->addTab(QString::fromUtf8(tab));
     connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
-        view_.setTab(index == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
+        view().setTab(index == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
         changed();
     });
     canvas_ = new TTrendCanvas(
-        view_, [this] { changed(); }, this);
+        view(), [this] { changed(); }, this);
     status_ = new QLabel(this);
     status_->setFixedHeight(design::kStatusHeight);
     status_->setContentsMargins(6, 0, 6, 0);
@@ -123,17 +121,13 @@ TTrendWindow::~TTrendWindow() = default;
 QWidget* TTrendWindow::canvas() const { return canvas_; }
 
 void TTrendWindow::addBeacon(const BeaconRecord& record, const SystemTime& utc) {
-    // Hidden, the window only keeps the sample: a live session must not pay
-    // for plots nobody looks at.
-    if (!view_.addBeacon(beaconLogEntry(record, utc)) || !isVisible())
-        return;
-    // Only what the beacon changed is painted again.
-    const plot::TrendView::Damage d = view_.takeDamage();
+    const plot::TrendView::Damage d = model_.addBeacon(record, utc, isVisible());
     if (d.all)
         canvas_->update();
     for (const plot::RectF& r : d.rects)
         canvas_->update(QRectF(r.left, r.top, r.width, r.height).toAlignedRect());
-    updateStatus();
+    if (d.all || !d.rects.empty())
+        updateStatus();
 }
 
 void TTrendWindow::showEvent(QShowEvent* event) {
@@ -142,77 +136,62 @@ void TTrendWindow::showEvent(QShowEvent* event) {
 }
 
 void TTrendWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && view_.back()) {
+    if (event->key() == Qt::Key_Escape && view().back()) {
         changed();
         return;
     }
     QWidget::keyPressEvent(event);
 }
 
-int TTrendWindow::opened(const plot::TrendLoad& load) {
-    skipped_ += static_cast<int>(load.skipped);
-    lastProblem_ = QString::fromStdString(load.problem);
+int TTrendWindow::open(const QString& path) {
+    const int skipped = model_.open(pathOf(path));
     changed();
-    return load.beacons == 0 && !load.problem.empty() ? -1 : static_cast<int>(load.skipped);
+    return skipped;
 }
-
-int TTrendWindow::openArchive(const QString& dir) { return opened(plot::openTrendArchive(view_, pathOf(dir))); }
-
-int TTrendWindow::openLog(const QString& path) { return opened(plot::openTrendFile(view_, pathOf(path))); }
 
 bool TTrendWindow::savePng(const QString& path) {
     if (layout())
         layout()->activate();
     const bool saved = canvas_->grab().save(path, "PNG");
-    if (!saved) {
-        lastProblem_ = tr("cannot write %1").arg(QDir::toNativeSeparators(path));
-        updateStatus();
-    }
+    if (saved)
+        model_.saved();
+    else
+        model_.notSaved(QDir::toNativeSeparators(path).toStdString(), {});
+    updateStatus();
     return saved;
 }
 
 void TTrendWindow::setStation(std::optional<plot::GeoPoint> station) {
-    view_.setStation(station);
+    model_.setStation(station);
     changed();
 }
 
 void TTrendWindow::clear() {
-    view_.clear();
-    skipped_ = 0;
-    lastProblem_.clear();
+    model_.clear();
     changed();
 }
 
 void TTrendWindow::changed() {
-    view_.takeDamage();  // all of it
+    view().takeDamage();  // all of it
     canvas_->update();
     updateStatus();
 }
 
 QString TTrendWindow::statusText() const { return status_->text(); }
 
-void TTrendWindow::updateStatus() {
-    QString text = QString::fromStdString(view_.statusText());
-    if (skipped_ > 0)
-        text += (skipped_ == 1 ? QStringLiteral("; %1 unparseable line skipped")
-                               : QStringLiteral("; %1 unparseable lines skipped"))
-                    .arg(skipped_);
-    if (!lastProblem_.isEmpty())
-        text += QStringLiteral("; ") + lastProblem_;
-    status_->setText(text);
-}
+void TTrendWindow::updateStatus() { status_->setText(QString::fromStdString(model_.statusText())); }
 
 void TTrendWindow::askOpenArchive() {
     const QString dir = QFileDialog::getExistingDirectory(this, tr("Open an archive (the folder holding Telemetry)"));
     if (!dir.isEmpty())
-        openArchive(dir);
+        open(dir);
 }
 
 void TTrendWindow::askOpenLog() {
     const QString path = QFileDialog::getOpenFileName(this, tr("Open a BeaconTextLog or a beacon CSV"), QString(),
                                                       tr("BeaconTextLogs and CSV (*.txt *.csv);;All files (*)"));
     if (!path.isEmpty())
-        openLog(path);
+        open(path);
 }
 
 void TTrendWindow::askSavePng() {

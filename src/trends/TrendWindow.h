@@ -4,11 +4,10 @@
 // the plot design (plot/TrendView.h) lays out: battery, currents,
 // temperatures and magnetic field against receive time (UTC), or the ground
 // track. It takes beacons as the main window decodes them (addBeacon) and
-// BeaconTextLogs or beacon CSVs from files, and saves the canvas as a PNG.
+// BeaconTextLogs or beacon CSVs from files, and saves the canvas as a PNG;
+// what each of these does is the window's model's (plot/TrendWindowModel.h).
 
-#include "plot/GroundTrack.h"
-#include "plot/TrendFiles.h"
-#include "plot/TrendView.h"
+#include "plot/TrendWindowModel.h"
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/Clock.h"
 
@@ -32,25 +31,22 @@ public:
     explicit TTrendWindow(QWidget* parent = nullptr);
     ~TTrendWindow() override;
 
-    // One beacon as it was decoded, received at `utc`. The main window calls
-    // this for every beacon it decodes; while the window is hidden it only
-    // keeps the sample.
+    // One beacon as it was decoded, received at `utc`: the main window calls
+    // this for every beacon it decodes.
     void addBeacon(const BeaconRecord& record, const SystemTime& utc);
     // Adds the beacons of a station folder (the one holding Telemetry/), a
-    // Telemetry/ or Decoded/ folder. Returns the lines skipped, -1 when
-    // nothing could be read.
-    int openArchive(const QString& dir);
-    // Adds the beacons of one BeaconTextLog or beacon CSV; as openArchive.
-    int openLog(const QString& path);
+    // Telemetry/ or Decoded/ folder, one BeaconTextLog or a beacon CSV, and
+    // takes the station's position from its settings. Returns the lines
+    // skipped, -1 when nothing could be read.
+    int open(const QString& path);
     // Writes the canvas as it is shown to a PNG file; false on failure.
     bool savePng(const QString& path);
     // The station's own position on the map, or none.
     void setStation(std::optional<plot::GeoPoint> station);
     void clear();
 
-    int beaconCount() const { return static_cast<int>(view_.samples().size()); }
-    int skippedLines() const { return skipped_; }
-    plot::TrendView& view() { return view_; }
+    int beaconCount() const { return static_cast<int>(model_.view().samples().size()); }
+    plot::TrendView& view() { return model_.view(); }
     QWidget* canvas() const;
     QString statusText() const;
 
@@ -59,20 +55,17 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    int opened(const plot::TrendLoad& load);
     void changed();
     void updateStatus();
     void askOpenArchive();
     void askOpenLog();
     void askSavePng();
 
-    plot::TrendView view_;
+    plot::TrendWindowModel model_;
     TTrendCanvas* canvas_ = nullptr;
     QTabBar* tabs_ = nullptr;
     QAction* realTime_ = nullptr;
     QLabel* status_ = nullptr;
-    int skipped_ = 0;
-    QString lastProblem_;
 };
 
 }  // namespace kestrel

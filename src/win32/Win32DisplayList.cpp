@@ -2,6 +2,8 @@
 
 #include "win32/Win32DisplayList.h"
 
+#include "win32/Win32Util.h"
+
 #include <cmath>
 #include <map>
 #include <string>
@@ -13,14 +15,6 @@ namespace {
 
 COLORREF colorOf(plot::Rgb c) { return RGB(c.r, c.g, c.b); }
 int px(float v) { return int(std::lround(v)); }
-
-std::wstring wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring w(std::size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), n);
-    return w;
-}
 
 // The pens, brushes and fonts of one drawing, made once each and selected
 // as the items need them.
@@ -76,7 +70,7 @@ private:
 
 }  // namespace
 
-void DrawDisplayList(HDC dc, const plot::DisplayList& list) {
+void DrawDisplayList(HDC dc, const plot::DisplayList& list, const plot::RectF& clip) {
     using plot::Op;
     GdiObjects gdi(dc);
     SetBkMode(dc, TRANSPARENT);
@@ -84,6 +78,8 @@ void DrawDisplayList(HDC dc, const plot::DisplayList& list) {
     std::vector<POINT> points;
     std::vector<INT> counts;
     for (const plot::Item& i : list.items) {
+        if (!list.mayShow(i, clip))
+            continue;
         const RECT r{px(i.rect.left), px(i.rect.top), px(i.rect.right()), px(i.rect.bottom())};
         switch (i.op) {
         case Op::FillRect: FillRect(dc, &r, gdi.brush(i.fill)); break;
@@ -93,13 +89,16 @@ void DrawDisplayList(HDC dc, const plot::DisplayList& list) {
             Rectangle(dc, r.left, r.top, r.right, r.bottom);
             break;
         case Op::Line:
-        case Op::Polyline:
+        case Op::Polyline: {
             points.clear();
-            for (std::uint32_t k = i.first; k < i.first + i.count; ++k)
+            const auto [from, to] =
+                i.op == Op::Polyline ? list.pointsIn(i, clip) : std::pair(i.first, i.first + i.count);
+            for (std::uint32_t k = from; k < to; ++k)
                 points.push_back({px(list.points[k].x - 0.5f), px(list.points[k].y - 0.5f)});
             gdi.pen(i.color, i.width, i.dashed);
             Polyline(dc, points.data(), int(points.size()));
             break;
+        }
         case Op::Polygon: {
             points.clear();
             counts.clear();
@@ -133,7 +132,7 @@ void DrawDisplayList(HDC dc, const plot::DisplayList& list) {
                 y += (tm.tmAscent - tm.tmDescent) / 2;
             }
             SetTextAlign(dc, align);
-            const std::wstring text = wide(list.texts[i.text]);
+            const std::wstring text = win32::WidenUtf8(list.texts[i.text]);
             TextOutW(dc, px(i.rect.left), y, text.c_str(), int(text.size()));
             break;
         }

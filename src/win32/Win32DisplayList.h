@@ -9,7 +9,7 @@
 namespace kestrel {
 
 // Draws into dc, whose units are the list's pixels (the caller scales for
-// the screen's DPI).
-void DrawDisplayList(HDC dc, const plot::DisplayList& list);
+// the screen's DPI), what may show inside clip (the part being repainted).
+void DrawDisplayList(HDC dc, const plot::DisplayList& list, const plot::RectF& clip);
 
 }  // namespace kestrel

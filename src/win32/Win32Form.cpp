@@ -92,7 +92,7 @@ TForm1::TForm1(HINSTANCE instance)
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;  // the layout spans the whole window
-    wc.lpfnWndProc = WindowProc;
+    wc.lpfnWndProc = win32::WindowProcOf<TForm1, &TForm1::Handle, &TForm1::handle>;
     wc.hInstance = instance;
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
@@ -313,24 +313,6 @@ void TForm1::layoutControls() {
 
 // ---- Messages ----------------------------------------------------------------
 
-LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->Handle = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcW(window, message, wParam, lParam);
-    // Nothing throws through the system's dispatch.
-    try {
-        return self->handle(message, wParam, lParam);
-    } catch (...) {
-        ShowCurrentException();
-        return 0;
-    }
-}
-
 LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_SIZE:
@@ -446,9 +428,8 @@ LRESULT TForm1::paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lPara
     case WM_GETDLGCODE: {
         LRESULT code = DefSubclassProc(pane, message, wParam, lParam);
         const auto* msg = reinterpret_cast<const MSG*>(lParam);
-        // Tab moves on, except in the send pane, where only Shift+Tab leaves
-        // and Tab is a key for the TNC.
-        if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && (pane != MemoTX || GetKeyState(VK_SHIFT) < 0))
+        if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB &&
+            TabMovesFocus(pane == MemoTX, GetKeyState(VK_SHIFT) < 0))
             code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
         // Tabbing in must not select the send pane's text: the next key
         // would replace it.

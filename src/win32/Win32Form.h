@@ -82,7 +82,6 @@ public:
     TWin32TrendWindow& Trends() { return *trends_; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT paneMessage(HWND pane, UINT message, WPARAM wParam, LPARAM lParam);

@@ -4,6 +4,7 @@
 #include "win32/Win32CommandLine.h"
 #include "win32/Win32Form.h"
 #include "win32/Win32Report.h"
+#include "win32/Win32Util.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -20,17 +21,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         kestrel::TForm1 Form1(instance);
         if (!Form1.Engine().Closed()) {  // a close during start-up already ran shut-down
             Form1.Show(showCommand);
-            MSG msg;
-            BOOL got;
-            while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
-                if (got == -1)
-                    break;
-                if (!Form1.PreTranslate(msg)) {
-                    TranslateMessage(&msg);
-                    DispatchMessageW(&msg);
-                }
-            }
-            exitCode = static_cast<int>(msg.wParam);
+            exitCode = kestrel::win32::RunMessageLoop([&](MSG& msg) { return Form1.PreTranslate(msg); });
         }
     } catch (...) {
         kestrel::ShowCurrentException();

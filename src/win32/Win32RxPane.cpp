@@ -9,6 +9,9 @@
 
 #include "win32/Win32RxPane.h"
 
+#include "station/RxPaneKeys.h"
+#include "win32/Win32Util.h"
+
 #include <windowsx.h>
 
 #include <algorithm>
@@ -30,13 +33,35 @@ std::wstring Shown(std::string_view line) {
 
 bool Held(int key) { return GetKeyState(key) < 0; }
 
+// The pane's keys by the names the rule (station/RxPaneKeys.h) knows.
+std::optional<PaneEditKey> EditKeyOf(WPARAM key) {
+    switch (key) {
+    case VK_LEFT: return PaneEditKey::Left;
+    case VK_RIGHT: return PaneEditKey::Right;
+    case VK_UP: return PaneEditKey::Up;
+    case VK_DOWN: return PaneEditKey::Down;
+    case VK_PRIOR: return PaneEditKey::PageUp;
+    case VK_NEXT: return PaneEditKey::PageDown;
+    case VK_HOME: return PaneEditKey::Home;
+    case VK_END: return PaneEditKey::End;
+    case VK_DELETE: return PaneEditKey::Delete;
+    case VK_BACK: return PaneEditKey::Backspace;
+    case VK_INSERT: return PaneEditKey::Insert;
+    case 'A': return PaneEditKey::A;
+    case 'C': return PaneEditKey::C;
+    case 'V': return PaneEditKey::V;
+    case 'X': return PaneEditKey::X;
+    default: return std::nullopt;  // Enter comes as the character CR
+    }
+}
+
 }  // namespace
 
 void TWin32RxPane::Register(HINSTANCE instance) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = Proc;
+    wc.lpfnWndProc = win32::WindowProcOf<TWin32RxPane, &TWin32RxPane::window_, &TWin32RxPane::message>;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32513));  // the I-beam
     wc.lpszClassName = kClassName;
@@ -48,18 +73,6 @@ void TWin32RxPane::Attach(HWND window, HFONT font) {
     font_ = font;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     fitToClient();
-}
-
-LRESULT CALLBACK TWin32RxPane::Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<TWin32RxPane*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcW(window, msg, wParam, lParam);
-    if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        self->window_ = nullptr;
-        return DefWindowProcW(window, msg, wParam, lParam);
-    }
-    return self->message(msg, wParam, lParam);
 }
 
 void TWin32RxPane::appendText(std::string_view text) {
@@ -249,73 +262,40 @@ void TWin32RxPane::cut() {
 void TWin32RxPane::paste() {
     if (!OpenClipboard(window_))
         return;
-    // The pane holds Latin-1: what it cannot show becomes a question mark.
-    std::string latin1;
+    std::u16string text;
     if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
-            for (const wchar_t* c = text; *c; ++c)
-                latin1 += *c > 0xFF ? '?' : char(*c);
+        if (const auto* units = static_cast<const char16_t*>(GlobalLock(data))) {
+            text = units;
             GlobalUnlock(data);
         }
     }
     CloseClipboard();
-    model_.insert(latin1);
+    RxPanePaste(model_, text);
     showChanges();
 }
 
-// The editing and cursor keys; false for keys the pane leaves alone.
+// The editing and cursor keys as the rule has them; false for keys the pane
+// leaves alone.
 bool TWin32RxPane::keyDown(WPARAM key) {
-    using Move = RxPaneModel::Move;
-    const bool ctrl = Held(VK_CONTROL), shift = Held(VK_SHIFT);
-    if (ctrl && (key == 'C' || key == VK_INSERT)) {
-        copy();
-        return true;
-    }
-    if ((ctrl && key == 'X') || (shift && key == VK_DELETE)) {
-        cut();
-        return true;
-    }
-    if ((ctrl && key == 'V') || (shift && key == VK_INSERT)) {
-        paste();
-        return true;
-    }
-    std::optional<Move> move;
-    switch (key) {
-    case 'A':
-        if (!ctrl)
-            return false;
-        model_.selectAll();
-        break;
-    case VK_DELETE: model_.erase(true); break;
-    case VK_BACK: model_.erase(false); break;
-    case VK_LEFT: move = ctrl ? Move::WordLeft : Move::CharLeft; break;
-    case VK_RIGHT: move = ctrl ? Move::WordRight : Move::CharRight; break;
-    case VK_UP: move = Move::LineUp; break;
-    case VK_DOWN: move = Move::LineDown; break;
-    case VK_PRIOR: move = Move::PageUp; break;
-    case VK_NEXT: move = Move::PageDown; break;
-    case VK_HOME: move = ctrl ? Move::TextStart : Move::LineStart; break;
-    case VK_END: move = ctrl ? Move::TextEnd : Move::LineEnd; break;
-    default: return false;
-    }
-    if (move)
-        model_.move(*move, shift);
-    showChanges();
-    return true;
+    const auto name = EditKeyOf(key);
+    return name && edited(RxPaneEditKey(model_, *name, Held(VK_CONTROL), Held(VK_SHIFT)));
 }
 
 void TWin32RxPane::typed(wchar_t character) {
-    if (character == L'\r') {
-        model_.insert("\n");
-    } else if (character < 0x20 || character == 0x7F) {
-        return;  // Backspace came as its key; Ctrl+letters are no text here
-    } else if (character > 0xFF) {
-        MessageBeep(MB_OK);  // the pane holds Latin-1, as the line brings it
-        return;
-    } else {
-        model_.insert(std::string(1, char(character)));
+    const char16_t unit = char16_t(character);
+    edited(RxPaneType(model_, std::u16string_view(&unit, 1)));
+}
+
+bool TWin32RxPane::edited(PaneEditResult result) {
+    switch (result) {
+    case PaneEditResult::NotMine: return false;
+    case PaneEditResult::Copy: copy(); return true;
+    case PaneEditResult::Cut: cut(); return true;
+    case PaneEditResult::Paste: paste(); return true;
+    case PaneEditResult::Beep: MessageBeep(MB_OK); return true;
+    case PaneEditResult::Done: showChanges(); return true;
     }
-    showChanges();
+    return false;
 }
 
 void TWin32RxPane::contextMenu(LPARAM point) {

@@ -8,6 +8,7 @@
 // laid out, and an update costs one invalidation and, when the line count
 // moved, one scroll-bar change.
 
+#include "station/RxPaneKeys.h"
 #include "station/RxPaneModel.h"
 
 #include <windows.h>
@@ -39,10 +40,10 @@ public:
     void paste();
 
 private:
-    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT message(UINT message, WPARAM wParam, LPARAM lParam);
     bool keyDown(WPARAM key);
     void typed(wchar_t character);
+    bool edited(PaneEditResult result);
     void contextMenu(LPARAM point);
     void fitToClient();
     void showChanges(bool scrollBar = true);

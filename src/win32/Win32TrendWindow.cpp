@@ -9,9 +9,7 @@
 #include "win32/Win32TrendWindow.h"
 
 #include "plot/TrendDesign.h"
-#include "share/ShareSettings.h"
 #include "station/Report.h"
-#include "telemetry/FileSystem.h"
 #include "win32/Win32DisplayList.h"
 #include "win32/Win32Util.h"
 
@@ -22,6 +20,7 @@
 #include <wincodec.h>
 #include <windowsx.h>
 
+#include <cmath>
 #include <stdexcept>
 
 namespace kestrel {
@@ -29,16 +28,9 @@ namespace {
 
 namespace td = plot::design;  // the trend window's (design:: is the main window's)
 using win32::Scaled;
+using win32::WidenUtf8;
 
 constexpr int kFirstButton = 100;
-
-std::wstring wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring w(std::size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), n);
-    return w;
-}
 
 // Writes a bitmap as a PNG through the system's imaging component; the
 // reason when it cannot.
@@ -124,12 +116,14 @@ void RegisterClasses(HINSTANCE instance, WNDPROC window, WNDPROC canvas) {
 
 TWin32TrendWindow::TWin32TrendWindow(HINSTANCE instance, bool endsProgram)
     : instance_(instance), endsProgram_(endsProgram) {
-    RegisterClasses(instance, Proc, CanvasProc);
+    RegisterClasses(
+        instance, win32::WindowProcOf<TWin32TrendWindow, &TWin32TrendWindow::window_, &TWin32TrendWindow::handle>,
+        win32::WindowProcOf<TWin32TrendWindow, &TWin32TrendWindow::canvas_, &TWin32TrendWindow::canvasMessage>);
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT r{0, 0, Scaled(td::kClientWidth), Scaled(td::kClientHeight)};
     AdjustWindowRectEx(&r, style, FALSE, 0);
-    CreateWindowExW(0, kClassName, wide(td::kCaption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
-                    r.bottom - r.top, nullptr, nullptr, instance, this);
+    CreateWindowExW(0, kClassName, WidenUtf8(td::kCaption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                    r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, this);
     if (!window_)
         throw std::runtime_error("The trend window cannot be created");
     build();
@@ -155,7 +149,7 @@ void TWin32TrendWindow::build() {
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
     for (int c = 0; c < td::kCommandCount; ++c) {
         const td::ToolButton& b = td::kToolButtons[std::size_t(c)];
-        const std::wstring caption = wide(b.caption);
+        const std::wstring caption = WidenUtf8(b.caption);
         SIZE size{};
         GetTextExtentPoint32W(dc, caption.c_str(), int(caption.size()), &size);
         HWND button = CreateWindowExW(
@@ -165,7 +159,7 @@ void TWin32TrendWindow::build() {
             instance_, nullptr);
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         buttons_[std::size_t(c)] = button;
-        hintTexts_[std::size_t(c)] = wide(b.hint);
+        hintTexts_[std::size_t(c)] = WidenUtf8(b.hint);
         TTTOOLINFOW tool{};
         tool.cbSize = sizeof tool;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -181,15 +175,13 @@ void TWin32TrendWindow::build() {
                             window_, nullptr, instance_, nullptr);
     SendMessageW(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     for (std::size_t t = 0; t < td::kTabs.size(); ++t) {
-        std::wstring text = wide(td::kTabs[t]);
+        std::wstring text = WidenUtf8(td::kTabs[t]);
         TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = text.data();
         SendMessageW(tabs_, TCM_INSERTITEMW, t, reinterpret_cast<LPARAM>(&item));
     }
-    canvas_ = CreateWindowExW(0, kCanvasClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_, nullptr, instance_,
-                              nullptr);
-    SetWindowLongPtrW(canvas_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    CreateWindowExW(0, kCanvasClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_, nullptr, instance_, this);
     status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window_,
                               nullptr, instance_, nullptr);
     SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -220,7 +212,7 @@ void TWin32TrendWindow::layout() {
     const int top = band + tabHeight;
     const int height = std::max(0, int(client.bottom) - top - statusHeight);
     MoveWindow(canvas_, 0, top, client.right, height, TRUE);
-    view_.setSize(int(float(client.right) / scale()), int(float(height) / scale()));
+    view().setSize(int(float(client.right) / scale()), int(float(height) / scale()));
 }
 
 void TWin32TrendWindow::Show(int showCommand) {
@@ -230,32 +222,36 @@ void TWin32TrendWindow::Show(int showCommand) {
 }
 
 void TWin32TrendWindow::addBeacon(const BeaconRecord& record, const SystemTime& utc) {
-    // Hidden, the window only keeps the sample: a live session must not pay
-    // for plots nobody looks at.
-    if (view_.addBeacon(beaconLogEntry(record, utc)) && IsWindowVisible(window_))
-        changed();
+    const plot::TrendView::Damage d = model_.addBeacon(record, utc, IsWindowVisible(window_) != FALSE);
+    if (d.all)
+        InvalidateRect(canvas_, nullptr, FALSE);
+    for (const plot::RectF& r : d.rects)
+        repaint(r);
+    if (d.all || !d.rects.empty())
+        updateStatus();
 }
 
-void TWin32TrendWindow::opened(const plot::TrendLoad& load) {
-    skipped_ += load.skipped;
-    problem_ = load.problem;
-    changed();
+// A part of the canvas in the list's pixels, painted again; a pixel more on
+// each side for the rounding of the screen's scale.
+void TWin32TrendWindow::repaint(const plot::RectF& r) {
+    const float s = scale();
+    const RECT area{LONG(std::floor(r.left * s)) - 1, LONG(std::floor(r.top * s)) - 1,
+                    LONG(std::ceil(r.right() * s)) + 1, LONG(std::ceil(r.bottom() * s)) + 1};
+    InvalidateRect(canvas_, &area, FALSE);
 }
 
 void TWin32TrendWindow::open(const std::filesystem::path& path) {
-    opened(plot::openTrendPath(view_, path));
-    // The station's place from the settings file in the station folder, if any.
-    const ShareSettings sharing = ShareSettings::InFolder(utf8Of(plot::stationFolderOf(path)));
-    setStation(sharing.hasPosition ? std::optional<plot::GeoPoint>({sharing.latitude, sharing.longitude})
-                                   : std::nullopt);
+    model_.open(path);
+    changed();
 }
 
 void TWin32TrendWindow::setStation(std::optional<plot::GeoPoint> station) {
-    view_.setStation(station);
+    model_.setStation(station);
     changed();
 }
 
 void TWin32TrendWindow::changed() {
+    view().takeDamage();  // all of it
     InvalidateRect(canvas_, nullptr, FALSE);
     updateStatus();
 }
@@ -263,48 +259,12 @@ void TWin32TrendWindow::changed() {
 std::wstring TWin32TrendWindow::statusText() const { return win32::WindowText(status_); }
 
 void TWin32TrendWindow::updateStatus() {
-    std::string text = view_.statusText();
-    if (skipped_ > 0)
-        text += "; " + std::to_string(skipped_) +
-                (skipped_ == 1 ? " unparseable line skipped" : " unparseable lines skipped");
-    if (!problem_.empty())
-        text += "; " + problem_;
-    const std::wstring shown = wide(text);
+    const std::wstring shown = WidenUtf8(model_.statusText());
     SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
     SetWindowTextW(status_, shown.c_str());
 }
 
 // ---- Messages ----------------------------------------------------------------------
-
-LRESULT CALLBACK TWin32TrendWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TWin32TrendWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<TWin32TrendWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcW(window, message, wParam, lParam);
-    // Nothing throws through the system's dispatch.
-    try {
-        return self->handle(message, wParam, lParam);
-    } catch (...) {
-        ShowCurrentException();
-        return 0;
-    }
-}
-
-LRESULT CALLBACK TWin32TrendWindow::CanvasProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<TWin32TrendWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcW(window, message, wParam, lParam);
-    try {
-        return self->canvasMessage(message, wParam, lParam);
-    } catch (...) {
-        ShowCurrentException();
-        return 0;
-    }
-}
 
 LRESULT TWin32TrendWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -322,7 +282,7 @@ LRESULT TWin32TrendWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         const auto* n = reinterpret_cast<const NMHDR*>(lParam);
         if (n->hwndFrom == tabs_ && n->code == TCN_SELCHANGE) {
             const auto tab = SendMessageW(tabs_, TCM_GETCURSEL, 0, 0);
-            view_.setTab(tab == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
+            view().setTab(tab == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
             changed();
         }
         return 0;
@@ -337,9 +297,8 @@ LRESULT TWin32TrendWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (endsProgram_)
             PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY: window_ = nullptr; break;
     }
-    return DefWindowProcW(window_ ? window_ : HWND(nullptr), message, wParam, lParam);
+    return DefWindowProcW(window_, message, wParam, lParam);
 }
 
 LRESULT TWin32TrendWindow::canvasMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -353,21 +312,21 @@ LRESULT TWin32TrendWindow::canvasMessage(UINT message, WPARAM wParam, LPARAM lPa
             TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, canvas_, 0};
             tracking_ = TrackMouseEvent(&t) != FALSE;
         }
-        if (view_.pointerMoved(x, y))
+        if (view().pointerMoved(x, y))
             InvalidateRect(canvas_, nullptr, FALSE);
         return 0;
     case WM_MOUSELEAVE:
         tracking_ = false;
-        if (view_.pointerLeft())
+        if (view().pointerLeft())
             InvalidateRect(canvas_, nullptr, FALSE);
         return 0;
     case WM_LBUTTONDOWN: SetFocus(canvas_); return 0;
     case WM_LBUTTONDBLCLK:
-        if (view_.doubleClicked(x, y))
+        if (view().doubleClicked(x, y))
             changed();
         return 0;
     case WM_KEYDOWN:
-        if (wParam == VK_ESCAPE && view_.back())
+        if (wParam == VK_ESCAPE && view().back())
             changed();
         return 0;
     }
@@ -379,22 +338,30 @@ void TWin32TrendWindow::paintCanvas() {
     HDC dc = BeginPaint(canvas_, &ps);
     RECT client{};
     GetClientRect(canvas_, &client);
+    RECT area = ps.rcPaint;
     if (!buffer_ || bufferSize_.cx != client.right || bufferSize_.cy != client.bottom) {
         if (buffer_)
             DeleteObject(buffer_);
         buffer_ = CreateCompatibleBitmap(dc, std::max<LONG>(1, client.right), std::max<LONG>(1, client.bottom));
         bufferSize_ = {client.right, client.bottom};
+        area = client;  // a new buffer holds nothing yet
     }
     HDC memory = CreateCompatibleDC(dc);
     const HGDIOBJ old = SelectObject(memory, buffer_);
+    // Only the part asked for (a live beacon's columns) is drawn again; the
+    // rest of the buffer still holds it.
+    IntersectClipRect(memory, area.left, area.top, area.right, area.bottom);
     // The list is in 96-dpi pixels: the screen's scale on top.
     SetGraphicsMode(memory, GM_ADVANCED);
     const float s = scale();
     const XFORM scaling{s, 0, 0, s, 0, 0};
     SetWorldTransform(memory, &scaling);
-    DrawDisplayList(memory, view_.display());
+    const plot::RectF clip{float(area.left) / s - 1, float(area.top) / s - 1, float(area.right - area.left) / s + 2,
+                           float(area.bottom - area.top) / s + 2};
+    DrawDisplayList(memory, view().display(), clip);
     ModifyWorldTransform(memory, nullptr, MWT_IDENTITY);
-    BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, memory, area.left, area.top,
+           SRCCOPY);
     SelectObject(memory, old);
     DeleteDC(memory);
     EndPaint(canvas_, &ps);
@@ -409,7 +376,7 @@ void TWin32TrendWindow::command(int id) {
     case td::SavePng: Guarded([this] { askSavePng(); }); break;
     case td::RealTime: {
         const bool on = SendMessageW(buttons_[td::RealTime], BM_GETCHECK, 0, 0) == BST_CHECKED;
-        view_.setRealTime(on);
+        view().setRealTime(on);
         changed();
         break;
     }
@@ -461,7 +428,10 @@ void TWin32TrendWindow::askSavePng() {
         return;
     UpdateWindow(canvas_);  // the buffer holds what is shown
     const std::string error = buffer_ ? SavePng(buffer_, path) : "nothing is shown";
-    problem_ = error.empty() ? std::string() : "cannot write " + win32::Narrow(path) + ": " + error;
+    if (error.empty())
+        model_.saved();
+    else
+        model_.notSaved(win32::Narrow(path), error);
     updateStatus();
 }
 

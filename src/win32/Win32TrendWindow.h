@@ -2,12 +2,13 @@
 // The trend window on Win32: a top-level window class of its own with the
 // tool bar, tabs and status line of the trend window's design
 // (plot/TrendDesign.h) around a double-buffered canvas that draws what the
-// plot design (plot/TrendView.h) lays out, as the Qt window does. The main
-// window feeds it every decoded beacon (addBeacon) and shows it on F2;
-// kestrel-trends.exe opens it on a folder or file and ends with it.
+// plot design (plot/TrendView.h) lays out, as the Qt window does; what each
+// beacon, file and command does is the window's model's
+// (plot/TrendWindowModel.h). The main window feeds it every decoded beacon
+// (addBeacon) and shows it on F2; kestrel-trends.exe opens it on a folder or
+// file and ends with it.
 
-#include "plot/TrendFiles.h"
-#include "plot/TrendView.h"
+#include "plot/TrendWindowModel.h"
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/Clock.h"
 
@@ -35,27 +36,24 @@ public:
     void Show(int showCommand = SW_SHOWNORMAL);
     HWND Handle() const { return window_; }
 
-    // One beacon as it was decoded, received at utc; hidden, the window only
-    // keeps the sample.
+    // One beacon as it was decoded, received at utc.
     void addBeacon(const BeaconRecord& record, const SystemTime& utc);
     // A station folder, Telemetry/ or Decoded/ folder, a BeaconTextLog or a CSV.
     void open(const std::filesystem::path& path);
     void setStation(std::optional<plot::GeoPoint> station);
-    plot::TrendView& view() { return view_; }
+    plot::TrendView& view() { return model_.view(); }
     std::wstring statusText() const;
 
 private:
-    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK CanvasProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT canvasMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void build();
     void layout();
     void paintCanvas();
+    void repaint(const plot::RectF& r);
     void changed();
     void updateStatus();
     void command(int id);
-    void opened(const plot::TrendLoad& load);
     void askOpenArchive();
     void askOpenFile();
     void askSavePng();
@@ -73,9 +71,7 @@ private:
     HBITMAP buffer_ = nullptr;  // the canvas drawn off screen, then copied
     SIZE bufferSize_{};
     bool tracking_ = false;  // asked for WM_MOUSELEAVE
-    plot::TrendView view_;
-    std::size_t skipped_ = 0;
-    std::string problem_;
+    plot::TrendWindowModel model_;
     std::array<std::wstring, 4> hintTexts_;
 };
 

@@ -41,13 +41,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         kestrel::SetReportOwner(window.Handle());
         window.open(wideArgs.empty() ? std::filesystem::current_path() : std::filesystem::path(wideArgs[0]));
         window.Show(showCommand);
-        MSG msg;
-        BOOL got;
-        while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0 && got != -1) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        exitCode = static_cast<int>(msg.wParam);
+        exitCode = kestrel::win32::RunMessageLoop();
     } catch (...) {
         kestrel::ShowCurrentException();
         exitCode = 1;

@@ -40,6 +40,14 @@ std::string Narrow(std::wstring_view text) {
     return bytes;
 }
 
+std::wstring WidenUtf8(std::string_view utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring w(std::size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), n);
+    return w;
+}
+
 HFONT MakeFont(const wchar_t* face, int pixelHeight, bool bold, bool fixedPitch) {
     return CreateFontW(-Scaled(pixelHeight), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -56,6 +64,18 @@ std::wstring WindowText(HWND window) {
     const int got = GetWindowTextW(window, text.data(), n + 1);
     text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
     return text;
+}
+
+int RunMessageLoop(const std::function<bool(MSG&)>& preTranslate) {
+    MSG msg{};
+    BOOL got;
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0 && got != -1) {
+        if (preTranslate && preTranslate(msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
 }
 
 }  // namespace kestrel::win32

@@ -1,11 +1,15 @@
 #pragma once
-// Small pieces the Win32 window and dialog share: the DPI scale of the designed
-// 96-dpi sizes, Latin-1 text to and from the controls' UTF-16, fonts.
+// Small pieces the Win32 windows and dialog share: the DPI scale of the
+// designed 96-dpi sizes, Latin-1 and UTF-8 text to and from the controls'
+// UTF-16, fonts, the window procedure that hands each window's messages to
+// its object, and the message loop.
 
+#include "station/Report.h"
 #include "station/WindowDesign.h"
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +26,8 @@ std::wstring Widen(std::string_view latin1);
 std::wstring WidenLines(std::string_view latin1);
 // Characters beyond Latin-1 become '?'.
 std::string Narrow(std::wstring_view text);
+// UTF-8 (the trend window's texts, its design's captions) as UTF-16.
+std::wstring WidenUtf8(std::string_view utf8);
 
 // A font pixelHeight designed pixels high (the character height, as the
 // designer gives it), scaled.
@@ -30,5 +36,39 @@ HFONT MakeFont(const design::FontRequest& font);
 
 // The text of a control.
 std::wstring WindowText(HWND window);
+
+// The window procedure of windows that belong to an object of T: the object
+// comes as CreateWindowEx's last parameter (or is set as the window's user
+// data before the messages that matter), its member `window` holds the handle
+// from creation to destruction, and `handle` answers every message between.
+// Nothing throws through the system's dispatch: what escapes goes to the
+// application's report.
+template <class T, HWND T::*window, LRESULT (T::*handle)(UINT, WPARAM, LPARAM)>
+LRESULT CALLBACK WindowProcOf(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE)
+        if (auto* created = static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams)) {
+            created->*window = hwnd;
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+        }
+    auto* self = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {  // nothing reaches the object after its window
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->*window = nullptr;
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    try {
+        return (self->*handle)(message, wParam, lParam);
+    } catch (...) {
+        ShowCurrentException();
+        return 0;
+    }
+}
+
+// Gets and dispatches messages until WM_QUIT and returns its exit code.
+// `preTranslate` sees each message first (accelerators, dialog keys) and
+// returns true for those it took.
+int RunMessageLoop(const std::function<bool(MSG&)>& preTranslate = {});
 
 }  // namespace kestrel::win32

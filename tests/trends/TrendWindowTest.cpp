@@ -86,10 +86,10 @@ TEST(TrendWindow, DrawsTheFixedSampleAsItsReferencePictures) {
     test::writeTrendSample(dir.path() / "station");
     TTrendWindow w;
     w.resize(plot::design::kClientWidth, plot::design::kClientHeight);
-    EXPECT_EQ(w.openArchive(QString::fromStdString((dir.path() / "station").string())), 0);
-    const ShareSettings sharing = ShareSettings::InFolder((dir.path() / "station").string());
-    ASSERT_TRUE(sharing.hasPosition) << "the sample's [Share] has Latitude and Longitude";
-    w.setStation(plot::GeoPoint{sharing.latitude, sharing.longitude});
+    // The station's position comes from the opened folder's settings file.
+    EXPECT_EQ(w.open(QString::fromStdString((dir.path() / "station").string())), 0);
+    ASSERT_TRUE(ShareSettings::InFolder((dir.path() / "station").string()).hasPosition)
+        << "the sample's [Share] has Latitude and Longitude";
     w.show();
     QApplication::processEvents();
     EXPECT_EQ(w.statusText(),
@@ -131,8 +131,8 @@ TEST(TrendWindow, TakesLiveBeaconsAndSaysWhatItCouldNotRead) {
     std::ofstream(log, std::ios::binary) << beaconTextLogHeader()
                                          << beaconTextLogLine(test::exampleRecord(), {2024, 3, 0, 5, 7, 0, 0, 0})
                                          << "86400\t6850\tbroken\r\n";
-    EXPECT_EQ(w.openLog(QString::fromStdString(log.string())), 1);
-    EXPECT_EQ(w.openLog(QString::fromStdString((dir.path() / "missing.txt").string())), -1);
+    EXPECT_EQ(w.open(QString::fromStdString(log.string())), 1);
+    EXPECT_EQ(w.open(QString::fromStdString((dir.path() / "missing.txt").string())), -1);
     EXPECT_EQ(w.beaconCount(), 4);
     EXPECT_NE(w.statusText().indexOf(QStringLiteral("1 unparseable line skipped; cannot read")), -1)
         << w.statusText().toStdString();

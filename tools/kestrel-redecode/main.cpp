@@ -1,51 +1,26 @@
 // kestrel-redecode: decodes recorded RawByteLogs again into a fresh archive
 // tree, and exports beacons as CSV from RawByteLogs or BeaconTextLogs; reads the
 // frames every station sent to SatNOGS DB, saved or fetched, the same ways.
+// The work is the team's room's (src/redecode); this is its command line.
 //
-// In order: the usage text; the command line; where the output goes (names
-// that are free and fit) and what kind of file each input is; the time a
-// log's beacons get, from its index or without one; the progress line and the
-// CSV writer; main (every file-system failure said), then run, file by file.
+// In order: the usage text; the command line; the progress line; main (every
+// file-system failure said).
 
-#include "redecode/Pooled.h"
-#include "redecode/PooledFetch.h"
-#include "redecode/Redecode.h"
+#include "Terminal.h"
 
-#include "share/HttpTransport.h"
+#include "redecode/Inputs.h"
+#include "redecode/Outputs.h"
+#include "redecode/Run.h"
+
 #include "station/CommandLine.h"
-#include "telemetry/BeaconTextLogReader.h"
-#include "telemetry/InOutError.h"
-#include "telemetry/TextFormat.h"
-#include "telemetry/TimeIndex.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <chrono>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
-#include <vector>
-
-#ifdef _WIN32
-#include <io.h>
-#define KESTREL_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define KESTREL_ISATTY(f) isatty(fileno(f))
-#endif
-
-#ifdef __MINGW32__
-// cmd.exe hands a wildcard such as Decoded\KR7_beacon_*.txt over as typed;
-// the runtime expands it, as a Unix shell does.
-extern "C" {
-int _dowildcard = -1;
-}
-#endif
 
 using namespace kestrel;
 using namespace kestrel::redecode;
@@ -157,17 +132,8 @@ then 1 (2 for wrong usage).
 }
 
 struct Options {
-    std::string outDir;
-    std::string csvPath;
+    RunOptions run;
     bool quiet = false;
-    std::optional<SystemTime> start;
-    Framing framing = Framing::Auto;
-    std::vector<std::string> files;
-    std::optional<long> satnogs;  // the NORAD ID to fetch
-    std::string token;
-    std::string satnogsUrl = kSatnogsTelemetryUrl;
-    std::string caFile;
-    std::int64_t mergeMs = 5000;
 };
 
 // A whole number from first to last; nothing otherwise.
@@ -180,31 +146,13 @@ std::optional<long> wholeNumber(const std::string& text, long first, long last) 
     return v;
 }
 
-// "YYYY-MM-DD HH:MM:SS" (or with a T between), UTC.
-std::optional<SystemTime> parseStart(const std::string& text) {
-    unsigned y, mo, d, h, mi, se;
-    char sep, end;
-    if (std::sscanf(text.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%c", &y, &mo, &d, &sep, &h, &mi, &se, &end) != 7 ||
-        (sep != ' ' && sep != 'T') || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59)
-        return std::nullopt;
-    SystemTime t{static_cast<std::uint16_t>(y),
-                 static_cast<std::uint16_t>(mo),
-                 0,
-                 static_cast<std::uint16_t>(d),
-                 static_cast<std::uint16_t>(h),
-                 static_cast<std::uint16_t>(mi),
-                 static_cast<std::uint16_t>(se),
-                 0};
-    return utcFromMilliseconds(utcMilliseconds(t));  // fills in the day of the week
-}
-
 Options parse(int argc, char** argv) {
     Options o;
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
-            o.files.push_back(a);
+            o.run.files.push_back(a);
             continue;
         }
         if (a == "--")
@@ -218,215 +166,55 @@ Options parse(int argc, char** argv) {
         } else if (a == "--quiet")
             o.quiet = true;
         else if (a == "--kiss")
-            o.framing = Framing::Kiss;
+            o.run.framing = Framing::Kiss;
         else if (a == "--no-kiss")
-            o.framing = Framing::Plain;
+            o.run.framing = Framing::Plain;
         else if (a == "--start") {
             if (i + 1 >= argc)
                 usageError(a + " needs a value");
-            o.start = parseStart(argv[++i]);
-            if (!o.start)
+            o.run.start = parseUtcTime(argv[++i]);
+            if (!o.run.start)
                 usageError(std::string("--start ") + argv[i] + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
         } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 usageError(a + " needs a value");
-            (a == "--out"           ? o.outDir
-             : a == "--csv"         ? o.csvPath
-             : a == "--token"       ? o.token
-             : a == "--satnogs-url" ? o.satnogsUrl
-                                    : o.caFile) = argv[++i];
+            (a == "--out"           ? o.run.outDir
+             : a == "--csv"         ? o.run.csvPath
+             : a == "--token"       ? o.run.token
+             : a == "--satnogs-url" ? o.run.satnogsUrl
+                                    : o.run.caFile) = argv[++i];
         } else if (a == "--satnogs" || a == "--merge-seconds") {
             if (i + 1 >= argc)
                 usageError(a + " needs a value");
             const std::string v = argv[++i];
             if (a == "--satnogs") {
-                o.satnogs = wholeNumber(v, 1, 999999999);
-                if (!o.satnogs)
+                o.run.satnogs = wholeNumber(v, 1, 999999999);
+                if (!o.run.satnogs)
                     usageError("--satnogs " + v + ": not a NORAD ID (a positive whole number)");
             } else {
                 const auto seconds = wholeNumber(v, 0, 3600);
                 if (!seconds)
                     usageError("--merge-seconds " + v + ": not a whole number of seconds from 0 to 3600");
-                o.mergeMs = *seconds * 1000;
+                o.run.mergeMs = *seconds * 1000;
             }
         } else
             usageError("unknown option " + a);
     }
-    if (o.files.empty() && !o.satnogs)
+    if (o.run.files.empty() && !o.run.satnogs)
         usageError("no input file");
-    if (!o.satnogsUrl.starts_with("https://") && !o.satnogsUrl.starts_with("http://"))
-        usageError("--satnogs-url " + o.satnogsUrl + ": not an http:// or https:// address");
-    if (o.token.empty())
+    if (!o.run.satnogsUrl.starts_with("https://") && !o.run.satnogsUrl.starts_with("http://"))
+        usageError("--satnogs-url " + o.run.satnogsUrl + ": not an http:// or https:// address");
+    if (o.run.token.empty())
         if (const char* env = std::getenv("SATNOGS_TOKEN"))
-            o.token = env;
+            o.run.token = env;
     return o;
-}
-
-bool samePath(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec);
-}
-
-fs::path folderOf(const fs::path& file) {
-    fs::path parent = fs::absolute(file).parent_path();
-    return parent.empty() ? fs::current_path() : parent;
-}
-
-// The Telemetry folder a path lies in, if any.
-std::optional<fs::path> enclosingArchive(const fs::path& path) {
-    std::error_code ec;
-    fs::path p = fs::weakly_canonical(fs::absolute(path), ec);
-    if (ec)
-        p = fs::absolute(path);
-    for (; !p.empty() && p != p.root_path(); p = p.parent_path())
-        if (p.filename() == "Telemetry")
-            return p;
-    return std::nullopt;
-}
-
-// A file-system failure with the path it concerns and the system's reason.
-class PathError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-std::string pathError(const fs::path& path, const std::error_code& ec) { return path.string() + ": " + ec.message(); }
-
-// Whether anything, even a dangling or looping link, has this name. Throws
-// PathError when that cannot be told (a name too long, a folder that may not
-// be looked into).
-bool nameTaken(const fs::path& path) {
-    std::error_code ec;
-    const fs::file_status st = fs::symlink_status(path, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory)
-        throw PathError(pathError(path, ec));
-    return fs::exists(st);
-}
-
-// A name of at most `most` bytes: longer ones are cut, never inside a UTF-8
-// character.
-std::string cutName(std::string name, std::size_t most) {
-    if (name.size() <= most)
-        return name;
-    std::size_t end = most;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
-        --end;
-    name.resize(end);
-    return name;
-}
-
-// A folder name that is free: `base`, else base_2, base_3, ...
-fs::path freeFolder(const fs::path& base) {
-    fs::path candidate = base;
-    for (int n = 2; nameTaken(candidate); ++n)
-        candidate = base.string() + "_" + std::to_string(n);
-    return candidate;
-}
-
-// A new folder beside the archive that holds the input, or beside the input:
-// never inside Telemetry/, the folder the operator sends on as it is. A long
-// input name is cut so that the folder's name stays within the 255 bytes
-// file systems take.
-fs::path defaultOutDir(const fs::path& input) {
-    const auto archive = enclosingArchive(folderOf(input));
-    const std::string name = cutName(input.stem().string(), 200) + "_redecoded";
-    return freeFolder((archive ? archive->parent_path() : folderOf(input)) / name);
-}
-
-enum class Kind { RawBytes, BeaconTextLog, TimeIndex, PooledJson, PooledExport };
-
-Kind kindOf(const fs::path& file) {
-    const std::string name = file.filename().string();
-    if (rawByteLogStamp(name))
-        return Kind::RawBytes;
-    if (hasBeaconTextLogName(name))
-        return Kind::BeaconTextLog;
-    // A renamed BeaconTextLog still starts with its header, an index with its
-    // own; SatNOGS DB's answers start as JSON or an export line does.
-    char start[256] = {};
-    std::size_t n = 0;
-    if (std::FILE* f = std::fopen(file.string().c_str(), "rb")) {
-        n = std::fread(start, 1, sizeof start, f);
-        std::fclose(f);
-    }
-    const std::string_view head(start, n);
-    if (looksLikeBeaconTextLog(head))
-        return Kind::BeaconTextLog;
-    if (looksLikeTimeIndex(head))
-        return Kind::TimeIndex;
-    if (const auto pooled = pooledFormatOf(head))
-        return *pooled == PooledFormat::Json ? Kind::PooledJson : Kind::PooledExport;
-    return Kind::RawBytes;
-}
-
-SystemTime modificationTime(const fs::path& file) {
-    const auto t = fs::last_write_time(file);
-    const auto sys = std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::file_clock::to_sys(t));
-    return utcFromMilliseconds(sys.time_since_epoch().count());
-}
-
-// Where a recording's beacons get their times, and the words for the summary.
-// The index is read as the log is decoded, so memory does not follow its size.
-struct TimeSource {
-    SystemTime start;                      // names the tree's BeaconTextLog; stamps beacons without an index
-    std::unique_ptr<TimeIndexFile> index;  // null when the beacons do without
-    std::optional<TimeIndexEntry> first;   // the index's first entry, taken to look
-    std::string said;
-    // The summary's words once the log is decoded (torn entries are counted
-    // only by reading the index to its end).
-    std::string finalSaid() {
-        if (!index)
-            return said;
-        index->readToEnd();
-        std::string text = said;
-        if (index->dropped())
-            text += " (" + std::to_string(index->dropped()) + " torn entries left out)";
-        if (!index->readError().empty())
-            text += " (its time index could not be read to the end: " + index->readError() + ")";
-        return text;
-    }
-};
-
-TimeSource timeSourceOf(const fs::path& file, std::uint64_t size, const std::optional<SystemTime>& start,
-                        const std::function<void(const std::string&)>& refused) {
-    TimeSource ts;
-    auto index = std::make_unique<TimeIndexFile>(file.string(), size);
-    if (!index->refusal().empty())
-        refused(index->refusal() + "; not read, the beacons take the next source of times");
-    TimeIndexEntry first{};
-    const bool recognised = index->recognised();
-    if (index->next(first))
-        ts.first = first;
-    const auto named = rawByteLogStamp(file.filename().string());
-    if (named)
-        ts.start = *named;
-    else if (start)
-        ts.start = *start;
-    else if (ts.first)
-        ts.start = utcFromMilliseconds(ts.first->utcMs);
-    else
-        ts.start = modificationTime(file);
-    if (ts.first) {
-        ts.said = "times from its time index";
-        ts.index = std::move(index);
-        return ts;
-    }
-    const std::string at = formatDate(ts.start) + " " + formatTime(ts.start) + " UTC";
-    ts.said = named   ? "time from its name, " + at
-              : start ? "time from --start, " + at
-                      : "time from its modification time, " + at;
-    if (recognised)
-        ts.said += " (its time index holds no whole entry)";
-    else if (!index->refusal().empty())
-        ts.said += " (its time index not read)";
-    return ts;
 }
 
 // "\r<name>: 42 %" on a terminal, for files large enough to wait for.
 class ProgressLine {
 public:
     ProgressLine(bool enabled, const std::string& name, std::uint64_t size)
-        : enabled_(enabled && size >= (16u << 20) && KESTREL_ISATTY(stderr)), name_(name), size_(size) {}
+        : enabled_(enabled && size >= (16u << 20) && errorStreamIsTerminal()), name_(name), size_(size) {}
     ~ProgressLine() { clear(); }
     void clear() {
         if (shown_)
@@ -454,328 +242,51 @@ private:
     bool shown_ = false;
 };
 
-// Why a write failed, in the archive's words (Disk full, File access denied).
-std::string reason(int err) { return ioErrorFromErrno(err).what(); }
-
-// The CSV: rows go out as they come; the first failure stops it and keeps why.
-class CsvOut {
-public:
-    explicit CsvOut(std::string path) : path_(std::move(path)) {}
-    bool toStdout() const { return path_ == "-"; }
-    bool open() {
-        file_ = toStdout() ? stdout : std::fopen(path_.c_str(), "wb");
-        if (!file_)
-            error_ = reason(errno);
-        else
-            put(csvHeader());
-        return file_ != nullptr;
-    }
-    void row(const BeaconLogEntry& e) {
-        if (put(csvRow(e)))
-            ++rows_;
-    }
-    // Flushes and closes; a CSV not written whole is removed. False then.
-    bool finish() {
-        if (error_.empty() && std::fflush(file_) != 0)
-            error_ = reason(errno);
-        if (!toStdout() && std::fclose(file_) != 0 && error_.empty())
-            error_ = reason(errno);
-        if (!error_.empty() && !toStdout())
-            std::remove(path_.c_str());
-        return error_.empty();
-    }
-    const std::string& error() const { return error_; }
-    std::uint64_t rows() const { return rows_; }
-
-private:
-    bool put(const std::string& text) {
-        if (!error_.empty())
-            return false;
-        if (std::fwrite(text.data(), 1, text.size(), file_) == text.size())
-            return true;
-        error_ = reason(errno);
-        return false;
-    }
-
-    std::string path_;
-    std::FILE* file_ = nullptr;
-    std::string error_;
-    std::uint64_t rows_ = 0;
-};
-
-// The system's reason for a failure (a file-system error's without the
-// library's wording around it).
-std::string why(const std::exception& e) {
-    if (const auto* f = dynamic_cast<const fs::filesystem_error*>(&e))
-        return f->code().message();
-    return e.what();
+// What a run says: summaries on standard output (on the error stream when the
+// CSV goes to standard output), the rest on the error stream.
+RunVoice voiceOf(const Options& o, std::unique_ptr<ProgressLine>& progress) {
+    std::FILE* report = o.run.csvPath == "-" ? stderr : stdout;
+    RunVoice voice;
+    voice.summary = [report](const std::string& line) { std::fprintf(report, "%s\n", line.c_str()); };
+    voice.note = [](const std::string& subject, const std::string& text) {
+        std::fprintf(stderr, "kestrel-redecode: %s: %s\n", subject.c_str(), text.c_str());
+    };
+    if (o.quiet)
+        return voice;
+    voice.fetchNote = voice.note;
+    voice.progress = [&progress](const std::string& file, std::uint64_t done, std::uint64_t size) {
+        if (!progress)
+            progress = std::make_unique<ProgressLine>(true, file, size);
+        progress->update(done);
+    };
+    voice.progressEnded = [&progress] { progress.reset(); };
+    return voice;
 }
 
-// The --out folder: what is there must be a folder, or nothing.
-void checkOutDir(const Options& o) {
-    const fs::path out = o.outDir;
-    std::error_code ec;
-    const fs::file_status st = fs::status(out, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory)
-        throw PathError("--out " + pathError(out, ec));
-    if (fs::exists(st) && !fs::is_directory(st))
-        usageError("--out " + o.outDir + " is not a folder");
-    if (nameTaken(out / "Telemetry"))
-        usageError("--out " + o.outDir +
-                   " already holds a Telemetry folder; the re-decoded archive goes to a "
-                   "new or empty folder, never into an existing archive");
-    if (enclosingArchive(out))
-        usageError("--out " + o.outDir + " lies inside the archive " + enclosingArchive(out)->string() +
-                   "; the re-decoded archive goes beside it, never into it");
-    for (const auto& f : o.files)
-        if (samePath(out, folderOf(f)))
-            usageError("--out " + o.outDir + " is the folder of the input " + f +
-                       "; the re-decoded archive goes to a new folder, never beside its input's own files");
+void failed(std::unique_ptr<ProgressLine>& progress, const std::string& text) {
+    progress.reset();
+    std::fflush(stdout);
+    std::fprintf(stderr, "kestrel-redecode: %s\n", text.c_str());
 }
-
-int run(const Options& o);
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options o = parse(argc, argv);
+    std::unique_ptr<ProgressLine> progress;
     // Whatever the file system does, the tool says so and ends with 1: a
     // failure not met where it was expected still names its path.
     try {
-        return run(o);
+        // Refusals come before anything is written.
+        if (const auto refusal = runRefusal(o.run))
+            usageError(*refusal);
+        return runRedecode(o.run, voiceOf(o, progress));
     } catch (const PathError& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kestrel-redecode: %s\n", e.what());
+        failed(progress, e.what());
     } catch (const fs::filesystem_error& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kestrel-redecode: %s: %s\n", e.path1().string().c_str(), e.code().message().c_str());
+        failed(progress, e.path1().string() + ": " + e.code().message());
     } catch (const std::exception& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kestrel-redecode: %s\n", e.what());
+        failed(progress, e.what());
     }
     return 1;
 }
-
-namespace {
-
-int run(const Options& o) {
-    const bool csv = !o.csvPath.empty();
-    const bool tree = !o.outDir.empty() || !csv;
-    CsvOut csvOut(o.csvPath);
-    // With the CSV on standard output the summaries go to the error stream.
-    std::FILE* report = csv && csvOut.toStdout() ? stderr : stdout;
-
-    // Refusals come before anything is written.
-    if (!o.outDir.empty())
-        checkOutDir(o);
-    if (csv && !csvOut.toStdout())
-        for (const auto& f : o.files)
-            if (samePath(o.csvPath, f))
-                usageError("--csv " + o.csvPath + " would overwrite its input");
-
-    if (csv && !csvOut.open()) {
-        std::fprintf(stderr, "kestrel-redecode: cannot write %s: %s\n", o.csvPath.c_str(), csvOut.error().c_str());
-        return 1;
-    }
-
-    int status = 0;
-    const auto fail = [&status](const std::string& file, const std::string& why) {
-        std::fprintf(stderr, "kestrel-redecode: %s: %s\n", file.c_str(), why.c_str());
-        status = 1;
-    };
-
-    // Every SatNOGS DB input, fetched or saved, goes into one stream: copies
-    // of a beacon may sit in different pages. Its tree goes where the first
-    // such input says.
-    std::unique_ptr<PooledDecoding> pooled;
-    std::string pooledTree;
-    const auto pooledFor = [&](const fs::path& defaultTree) -> PooledDecoding& {
-        if (!pooled) {
-            PooledSinks sinks;
-            if (tree)
-                pooledTree = sinks.outDir = (o.outDir.empty() ? defaultTree : fs::path(o.outDir)).string();
-            if (csv)
-                sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
-            sinks.mergeWindowMs = o.mergeMs;
-            pooled = std::make_unique<PooledDecoding>(std::move(sinks));
-        }
-        return *pooled;
-    };
-    const auto framesSince = [&](const PooledSummary& before) {
-        const PooledSummary& now = pooled->summary();
-        return std::to_string(now.bytes - before.bytes) + " bytes, " + std::to_string(now.frames - before.frames) +
-               " frames";
-    };
-
-    if (o.satnogs) {
-        const std::string name = "SatNOGS DB (NORAD " + std::to_string(*o.satnogs) + ")";
-        PooledDecoding& decoding = pooledFor(
-            o.outDir.empty() ? freeFolder(fs::absolute("satnogs_" + std::to_string(*o.satnogs) + "_redecoded"))
-                             : fs::path());
-        FetchOptions fetch;
-        fetch.url = o.satnogsUrl;
-        fetch.noradId = *o.satnogs;
-        fetch.token = o.token;
-        fetch.caFile = o.caFile;
-        fetch.say = [&](const std::string& text) {
-            if (!o.quiet)
-                std::fprintf(stderr, "kestrel-redecode: %s: %s\n", name.c_str(), text.c_str());
-        };
-        std::uint64_t pages = 0;
-        bool ended = false;
-        try {
-            const auto transport = CreateHttpTransport();
-            fetchPooledFrames(*transport, fetch, [&](std::string_view body) {
-                const PooledSummary before = decoding.summary();
-                ++pages;
-                decoding.readJson(body);
-                fetch.say("page " + std::to_string(pages) + ": " + framesSince(before) + " (" +
-                          std::to_string(decoding.summary().frames) + " so far)");
-            });
-        } catch (const std::exception& e) {
-            fail(name, e.what());
-            ended = true;
-        }
-        // A fetch cut short says so beside its rows' count, not only on the error stream.
-        std::fprintf(report, "%s: %llu pages, %llu frames%s\n", name.c_str(), static_cast<unsigned long long>(pages),
-                     static_cast<unsigned long long>(decoding.summary().frames),
-                     ended ? " (ended early: the pages after these are missing)" : "");
-    }
-
-    for (const auto& file : o.files) {
-        std::error_code ec;
-        const fs::file_status st = fs::status(file, ec);
-        if (ec || !fs::is_regular_file(st)) {
-            fail(file, ec == std::errc::no_such_file_or_directory ? "no such file"
-                       : ec                                       ? ec.message()
-                                                                  : "not a regular file");
-            continue;
-        }
-        const std::uint64_t size = fs::file_size(file, ec);
-        const Kind kind = kindOf(file);
-        if (kind == Kind::TimeIndex) {
-            std::fprintf(report, "%s: a time index, read with its RawByteLog\n", file.c_str());
-            continue;
-        }
-        if (kind == Kind::PooledJson || kind == Kind::PooledExport) {
-            PooledDecoding& decoding = pooledFor(o.outDir.empty() && tree ? defaultOutDir(file) : fs::path());
-            const PooledSummary before = decoding.summary();
-            ProgressLine progress(!o.quiet, file, size);
-            const char* what = kind == Kind::PooledJson ? "SatNOGS DB telemetry (JSON)" : "SatNOGS DB export";
-            try {
-                decoding.readFile(file, kind == Kind::PooledJson ? PooledFormat::Json : PooledFormat::Export,
-                                  [&progress](std::uint64_t done) { progress.update(done); });
-                progress.clear();
-                if (decoding.summary().frames == before.frames && !decoding.detail().empty())
-                    fail(file, "no telemetry: SatNOGS DB said \"" + decoding.detail() + "\"");
-                else
-                    std::fprintf(report, "%s: %s, %s\n", file.c_str(), what, framesSince(before).c_str());
-            } catch (const std::exception& e) {
-                progress.clear();
-                fail(file, "cannot read: " + why(e) + " (" + framesSince(before) + " before it)");
-            }
-            continue;
-        }
-        if (kind == Kind::BeaconTextLog) {
-            if (!csv) {
-                fail(file, "a BeaconTextLog: only --csv reads those");
-                continue;
-            }
-            std::string text;
-            if (!readWholeFile(file, text)) {
-                fail(file, "cannot read: " + reason(errno));
-                continue;
-            }
-            const BeaconTextLogContents log = parseBeaconTextLog(text);
-            for (const auto& e : log.entries)
-                csvOut.row(e);
-            std::fprintf(report, "%s: %zu beacons, %zu lines skipped (unparseable)\n", file.c_str(), log.entries.size(),
-                         log.skippedLines);
-            continue;
-        }
-
-        TimeSource times;
-        try {
-            times = timeSourceOf(file, size, o.start, [&](const std::string& text) {
-                std::fprintf(stderr, "kestrel-redecode: %s: %s\n", file.c_str(), text.c_str());
-            });
-        } catch (const std::exception& e) {
-            fail(file, "cannot read: " + why(e));
-            continue;
-        }
-        Sinks sinks;
-        if (tree)
-            sinks.outDir = (o.outDir.empty() ? defaultOutDir(file) : fs::path(o.outDir)).string();
-        if (csv)
-            sinks.beacon = [&csvOut](const BeaconLogEntry& e) { csvOut.row(e); };
-        sinks.framing = o.framing;
-        if (times.index)
-            sinks.nextTime = [&times](TimeIndexEntry& e) {
-                if (times.first) {
-                    e = *std::exchange(times.first, std::nullopt);
-                    return true;
-                }
-                return times.index->next(e);
-            };
-        ProgressLine progress(!o.quiet, file, size);
-        sinks.progress = [&progress](std::uint64_t done) { progress.update(done); };
-        try {
-            const Summary s = redecodeRawByteLog(file, times.start, sinks);
-            progress.clear();
-            // Like a live run, one without beacons leaves no files at all.
-            const std::string telemetry = (fs::path(sinks.outDir) / "Telemetry").string();
-            const std::string where =
-                !tree                                          ? ""
-                : !s.treeFailure.empty() && s.treeBeacons == 0 ? " (no tree written: " + s.treeFailure + ")"
-                : !s.treeFailure.empty() ? " -> " + telemetry + " incomplete (" + std::to_string(s.treeBeacons) +
-                                               " beacons in it): " + s.treeFailure
-                : s.beacons == 0 ? " (nothing written)"
-                                 : " -> " + telemetry;
-            const std::string kiss = !s.kiss ? ""
-                                             : " (KISS: " + std::to_string(s.kissFrames) + " data frames, " +
-                                                   std::to_string(s.kissDropped) + " frames dropped)";
-            std::fprintf(report, "%s: %llu bytes%s, %llu beacons, %llu frames rejected, %s%s\n", file.c_str(),
-                         static_cast<unsigned long long>(s.bytes), kiss.c_str(),
-                         static_cast<unsigned long long>(s.beacons), static_cast<unsigned long long>(s.rejected),
-                         times.finalSaid().c_str(), where.c_str());
-            if (!s.treeFailure.empty())
-                status = 1;
-        } catch (const std::exception& e) {
-            progress.clear();
-            fail(file, "cannot read: " + why(e));
-        }
-    }
-
-    if (pooled) {
-        pooled->finish();
-        const PooledSummary& p = pooled->summary();
-        const std::string telemetry = (fs::path(pooledTree) / "Telemetry").string();
-        const std::string where = !tree                    ? ""
-                                  : !p.treeFailure.empty() ? " -> " + telemetry + " incomplete: " + p.treeFailure
-                                  : p.rows == 0            ? " (nothing written)"
-                                                           : " -> " + telemetry;
-        std::fprintf(report,
-                     "SatNOGS DB frames: %llu frames, %llu beacons in %llu rows (%llu copies merged), "
-                     "%llu frames without a KESTREL beacon and %llu unreadable entries skipped%s\n",
-                     static_cast<unsigned long long>(p.frames), static_cast<unsigned long long>(p.beacons),
-                     static_cast<unsigned long long>(p.rows), static_cast<unsigned long long>(p.beacons - p.rows),
-                     static_cast<unsigned long long>(p.notBeacons), static_cast<unsigned long long>(p.unreadable),
-                     where.c_str());
-        if (!p.treeFailure.empty())
-            status = 1;
-    }
-
-    if (csv) {
-        if (!csvOut.finish()) {
-            std::fprintf(stderr, "kestrel-redecode: %s not written whole: %s%s\n", o.csvPath.c_str(),
-                         csvOut.error().c_str(), csvOut.toStdout() ? "" : "; removed");
-            status = 1;
-        } else {
-            std::fprintf(report, "%llu rows written to %s\n", static_cast<unsigned long long>(csvOut.rows()),
-                         csvOut.toStdout() ? "standard output" : o.csvPath.c_str());
-        }
-    }
-    return status;
-}
-
-}  // namespace

@@ -2,14 +2,11 @@
 // holding Telemetry/, or Telemetry/ or its Decoded/ folder), one
 // BeaconTextLog or a beacon CSV (default: the current directory).
 
-#include "plot/TrendFiles.h"
-#include "share/ShareSettings.h"
 #include "station/CommandLine.h"
 #include "trends/TrendWindow.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <clocale>
 #include <cstdio>
@@ -28,15 +25,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     const QString where = path.empty() ? QDir::currentPath() : QString::fromLocal8Bit(path.c_str());
     kestrel::TTrendWindow window;
-    if (QFileInfo(where).isDir())
-        window.openArchive(where);
-    else
-        window.openLog(where);
-    // The station's place from the settings file in the station folder, if any.
-    const kestrel::ShareSettings sharing = kestrel::ShareSettings::InFolder(
-        kestrel::plot::stationFolderOf(std::filesystem::path(where.toStdU16String())).string());
-    if (sharing.hasPosition)
-        window.setStation(kestrel::plot::GeoPoint{sharing.latitude, sharing.longitude});
+    window.open(where);
     window.show();
     return app.exec();
 }

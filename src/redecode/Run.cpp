@@ -1,0 +1,290 @@
+// One run of kestrel-redecode (see Run.h).
+//
+// In order: the refusals made before anything is written; the run's state and
+// how a failure is said; the fetch from SatNOGS DB; each input by its kind (a
+// saved SatNOGS DB answer, a BeaconTextLog, a recording of a TNC's bytes); the
+// merged SatNOGS DB rows and the CSV finished.
+
+#include "redecode/Run.h"
+
+#include "redecode/Inputs.h"
+#include "redecode/Outputs.h"
+#include "redecode/Pooled.h"
+#include "share/HttpTransport.h"
+#include "telemetry/TextFormat.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <system_error>
+
+namespace kestrel::redecode {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> runRefusal(const RunOptions& o) {
+    if (!o.outDir.empty())
+        if (const auto why = outDirRefusal(o.outDir, o.files))
+            return "--out " + o.outDir + " " + *why;
+    if (!o.csvPath.empty() && o.csvPath != "-")
+        for (const auto& f : o.files)
+            if (samePath(o.csvPath, f))
+                return "--csv " + o.csvPath + " would overwrite its input";
+    return std::nullopt;
+}
+
+namespace {
+
+// The system's reason for a failure (a file-system error's without the
+// library's wording around it).
+std::string why(const std::exception& e) {
+    if (const auto* f = dynamic_cast<const fs::filesystem_error*>(&e))
+        return f->code().message();
+    return e.what();
+}
+
+std::string count(std::uint64_t n) { return std::to_string(n); }
+
+class Run {
+public:
+    Run(const RunOptions& o, const RunVoice& voice)
+        : o_(o), voice_(voice), csv_(o.csvPath), wantCsv_(!o.csvPath.empty()), tree_(!o.outDir.empty() || !wantCsv_) {}
+
+    int go() {
+        if (wantCsv_ && !csv_.open()) {
+            voice_.note("cannot write " + o_.csvPath, csv_.error());
+            return 1;
+        }
+        if (o_.satnogs)
+            fetch(*o_.satnogs);
+        for (const auto& file : o_.files)
+            input(file);
+        if (pooled_)
+            finishPooled();
+        if (wantCsv_)
+            finishCsv();
+        return status_;
+    }
+
+private:
+    void fail(const std::string& subject, const std::string& text) {
+        voice_.note(subject, text);
+        status_ = 1;
+    }
+    void progress(const std::string& file, std::uint64_t done, std::uint64_t size) {
+        if (voice_.progress)
+            voice_.progress(file, done, size);
+    }
+    void progressEnded() {
+        if (voice_.progressEnded)
+            voice_.progressEnded();
+    }
+    void csvRowsToo(std::function<void(const BeaconLogEntry&)>& sink) {
+        if (wantCsv_)
+            sink = [this](const BeaconLogEntry& e) { csv_.row(e); };
+    }
+
+    // Every SatNOGS DB input, fetched or saved, goes into one stream: copies
+    // of a beacon may sit in different pages. Its tree goes where the first
+    // such input says.
+    PooledDecoding& pooledFor(const fs::path& defaultTree) {
+        if (!pooled_) {
+            PooledSinks sinks;
+            if (tree_)
+                pooledTree_ = sinks.outDir = (o_.outDir.empty() ? defaultTree : fs::path(o_.outDir)).string();
+            csvRowsToo(sinks.beacon);
+            sinks.mergeWindowMs = o_.mergeMs;
+            pooled_ = std::make_unique<PooledDecoding>(std::move(sinks));
+        }
+        return *pooled_;
+    }
+    std::string framesSince(const PooledSummary& before) const {
+        const PooledSummary& now = pooled_->summary();
+        return count(now.bytes - before.bytes) + " bytes, " + count(now.frames - before.frames) + " frames";
+    }
+
+    void fetch(long norad);
+    void input(const std::string& file);
+    void pooledFile(const std::string& file, std::uint64_t size, InputKind kind);
+    void textLog(const std::string& file);
+    void rawBytes(const std::string& file, std::uint64_t size);
+    void finishPooled();
+    void finishCsv();
+
+    const RunOptions& o_;
+    const RunVoice& voice_;
+    CsvOut csv_;
+    const bool wantCsv_;
+    const bool tree_;
+    std::unique_ptr<PooledDecoding> pooled_;
+    std::string pooledTree_;
+    int status_ = 0;
+};
+
+// ---- The fetch ---------------------------------------------------------------
+
+void Run::fetch(long norad) {
+    const std::string name = "SatNOGS DB (NORAD " + count(static_cast<std::uint64_t>(norad)) + ")";
+    PooledDecoding& decoding = pooledFor(
+        o_.outDir.empty() ? freeFolder(fs::absolute("satnogs_" + std::to_string(norad) + "_redecoded")) : fs::path());
+    FetchOptions fetch;
+    fetch.url = o_.satnogsUrl;
+    fetch.noradId = norad;
+    fetch.token = o_.token;
+    fetch.caFile = o_.caFile;
+    fetch.say = [&](const std::string& text) {
+        if (voice_.fetchNote)
+            voice_.fetchNote(name, text);
+    };
+    std::uint64_t pages = 0;
+    bool ended = false;
+    try {
+        const auto transport = CreateHttpTransport();
+        fetchPooledFrames(*transport, fetch, [&](std::string_view body) {
+            const PooledSummary before = decoding.summary();
+            ++pages;
+            decoding.readJson(body);
+            fetch.say("page " + count(pages) + ": " + framesSince(before) + " (" + count(decoding.summary().frames) +
+                      " so far)");
+        });
+    } catch (const std::exception& e) {
+        fail(name, e.what());
+        ended = true;
+    }
+    // A fetch cut short says so beside its rows' count, not only on the error stream.
+    voice_.summary(name + ": " + count(pages) + " pages, " + count(decoding.summary().frames) + " frames" +
+                   (ended ? " (ended early: the pages after these are missing)" : ""));
+}
+
+// ---- The inputs --------------------------------------------------------------
+
+void Run::input(const std::string& file) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(file, ec);
+    if (ec || !fs::is_regular_file(st)) {
+        fail(file, ec == std::errc::no_such_file_or_directory ? "no such file"
+                   : ec                                       ? ec.message()
+                                                              : "not a regular file");
+        return;
+    }
+    const std::uint64_t size = fs::file_size(file, ec);
+    switch (const InputKind kind = inputKindOf(file)) {
+    case InputKind::TimeIndex: voice_.summary(file + ": a time index, read with its RawByteLog"); return;
+    case InputKind::PooledJson:
+    case InputKind::PooledExport: pooledFile(file, size, kind); return;
+    case InputKind::BeaconTextLog: textLog(file); return;
+    case InputKind::RawBytes: rawBytes(file, size); return;
+    }
+}
+
+void Run::pooledFile(const std::string& file, std::uint64_t size, InputKind kind) {
+    PooledDecoding& decoding = pooledFor(o_.outDir.empty() && tree_ ? defaultOutDir(file) : fs::path());
+    const PooledSummary before = decoding.summary();
+    const bool json = kind == InputKind::PooledJson;
+    try {
+        decoding.readFile(file, json ? PooledFormat::Json : PooledFormat::Export,
+                          [&](std::uint64_t done) { progress(file, done, size); });
+        progressEnded();
+        if (decoding.summary().frames == before.frames && !decoding.detail().empty())
+            fail(file, "no telemetry: SatNOGS DB said \"" + decoding.detail() + "\"");
+        else
+            voice_.summary(file + ": " + (json ? "SatNOGS DB telemetry (JSON)" : "SatNOGS DB export") + ", " +
+                           framesSince(before));
+    } catch (const std::exception& e) {
+        progressEnded();
+        fail(file, "cannot read: " + why(e) + " (" + framesSince(before) + " before it)");
+    }
+}
+
+void Run::textLog(const std::string& file) {
+    if (!wantCsv_) {
+        fail(file, "a BeaconTextLog: only --csv reads those");
+        return;
+    }
+    std::string text;
+    if (!readWholeFile(file, text)) {
+        fail(file, "cannot read: " + writeFailure(errno));
+        return;
+    }
+    const BeaconTextLogContents log = parseBeaconTextLog(text);
+    for (const auto& e : log.entries)
+        csv_.row(e);
+    voice_.summary(file + ": " + count(log.entries.size()) + " beacons, " + count(log.skippedLines) +
+                   " lines skipped (unparseable)");
+}
+
+// The summary's words for where a recording's tree went. Like a live run, one
+// without beacons leaves no files at all.
+std::string treeWords(const Summary& s, const std::string& telemetry) {
+    if (!s.treeFailure.empty() && s.treeBeacons == 0)
+        return " (no tree written: " + s.treeFailure + ")";
+    if (!s.treeFailure.empty())
+        return " -> " + telemetry + " incomplete (" + count(s.treeBeacons) + " beacons in it): " + s.treeFailure;
+    return s.beacons == 0 ? " (nothing written)" : " -> " + telemetry;
+}
+
+void Run::rawBytes(const std::string& file, std::uint64_t size) {
+    TimeSource times;
+    try {
+        times = timeSourceOf(file, size, o_.start, [&](const std::string& text) { voice_.note(file, text); });
+    } catch (const std::exception& e) {
+        fail(file, "cannot read: " + why(e));
+        return;
+    }
+    Sinks sinks;
+    if (tree_)
+        sinks.outDir = (o_.outDir.empty() ? defaultOutDir(file) : fs::path(o_.outDir)).string();
+    csvRowsToo(sinks.beacon);
+    sinks.framing = o_.framing;
+    if (times.index)
+        sinks.nextTime = [&times](TimeIndexEntry& e) { return times.next(e); };
+    sinks.progress = [&](std::uint64_t done) { progress(file, done, size); };
+    try {
+        const Summary s = redecodeRawByteLog(file, times.start, sinks);
+        progressEnded();
+        const std::string where = tree_ ? treeWords(s, (fs::path(sinks.outDir) / "Telemetry").string()) : "";
+        const std::string kiss =
+            !s.kiss ? ""
+                    : " (KISS: " + count(s.kissFrames) + " data frames, " + count(s.kissDropped) + " frames dropped)";
+        voice_.summary(file + ": " + count(s.bytes) + " bytes" + kiss + ", " + count(s.beacons) + " beacons, " +
+                       count(s.rejected) + " frames rejected, " + times.finalSaid() + where);
+        if (!s.treeFailure.empty())
+            status_ = 1;
+    } catch (const std::exception& e) {
+        progressEnded();
+        fail(file, "cannot read: " + why(e));
+    }
+}
+
+// ---- The end -----------------------------------------------------------------
+
+void Run::finishPooled() {
+    pooled_->finish();
+    const PooledSummary& p = pooled_->summary();
+    const std::string telemetry = (fs::path(pooledTree_) / "Telemetry").string();
+    const std::string where = !tree_                   ? ""
+                              : !p.treeFailure.empty() ? " -> " + telemetry + " incomplete: " + p.treeFailure
+                              : p.rows == 0            ? " (nothing written)"
+                                                       : " -> " + telemetry;
+    voice_.summary("SatNOGS DB frames: " + count(p.frames) + " frames, " + count(p.beacons) + " beacons in " +
+                   count(p.rows) + " rows (" + count(p.beacons - p.rows) + " copies merged), " + count(p.notBeacons) +
+                   " frames without a KESTREL beacon and " + count(p.unreadable) + " unreadable entries skipped" +
+                   where);
+    if (!p.treeFailure.empty())
+        status_ = 1;
+}
+
+void Run::finishCsv() {
+    if (!csv_.finish()) {
+        fail(o_.csvPath + " not written whole", csv_.error() + (csv_.toStdout() ? "" : "; removed"));
+        return;
+    }
+    voice_.summary(count(csv_.rows()) + " rows written to " + (csv_.toStdout() ? "standard output" : o_.csvPath));
+}
+
+}  // namespace
+
+int runRedecode(const RunOptions& options, const RunVoice& voice) { return Run(options, voice).go(); }
+
+}  // namespace kestrel::redecode
