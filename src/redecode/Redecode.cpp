@@ -139,7 +139,7 @@ std::string folderProblem(const std::filesystem::path& folder) {
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
         if (!fs::create_directory(*it, ec) && ec)
-            return "cannot make the folder " + it->string() + ": " + ec.message();
+            return "cannot make the folder " + utf8Of(*it) + ": " + ec.message();
     return {};
 }
 
@@ -171,7 +171,7 @@ private:
         } catch (const EInOutError& e) {
             // A folder the archive could not make shows only as a file not
             // found in it: the folder and the system's reason are said instead.
-            failure = folderProblem(std::filesystem::path(sinks_.outDir) / "Telemetry" / folder);
+            failure = folderProblem(pathFromUtf8(sinks_.outDir) / "Telemetry" / folder);
             if (failure.empty())
                 failure = e.what();
             archive_ = nullptr;
@@ -204,13 +204,14 @@ struct FileCloser {
 
 }  // namespace
 
-void cutBackToWholeLines(const std::string& path) {
+void cutBackToWholeLines(const std::string& utf8Path) {
     namespace fs = std::filesystem;
+    const fs::path path = pathFromUtf8(utf8Path);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec))
         return;
     std::string text;
-    if (!readWholeFile(path, text))
+    if (!readWholeFile(utf8Path, text))
         return;
     const std::size_t end = text.rfind("\r\n");
     const std::size_t keep = end == std::string::npos ? 0 : end + 2;

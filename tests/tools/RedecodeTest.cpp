@@ -156,6 +156,33 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
     EXPECT_FALSE(fs::exists(rawLog.parent_path() / "log_raw_2024_03_05_141507_UTC_redecoded"));
 }
 
+// A run that went on in a piece, given as a shell lists raw_log/*: one
+// recording, the beacon across the cut included; the piece is said to be read
+// with its run. Given alone, the first piece brings its pieces along.
+TEST_F(RedecodeTool, ReadsARunInPiecesAsOneRecording) {
+    const std::size_t cut = stream.find(frame(2)) + 50;  // inside the second beacon
+    const fs::path piece = rawLog.parent_path() / "log_raw_2024_03_05_141507_UTC_part2.KR7";
+    test::writeFile(rawLog, stream.substr(0, cut));
+    test::writeFile(piece, stream.substr(cut));
+    const fs::path csv = scratch / "beacons.csv";
+    for (const auto& inputs :
+         {std::vector<std::string>{rawLog.string(), piece.string()},
+          std::vector<std::string>{piece.string(), rawLog.string()}, std::vector<std::string>{rawLog.string()}}) {
+        std::vector<std::string> args{"--csv", csv.string()};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        ASSERT_EQ(runTool(args, scratch.path(), output), 0) << output;
+        EXPECT_NE(output.find(rawLog.string() + ": " + std::to_string(stream.size()) + " bytes in 2 pieces, 3 beacons"),
+                  std::string::npos)
+            << output;
+        if (inputs.size() == 2) {
+            EXPECT_NE(output.find(piece.string() + ": a piece of a run, read with its first piece"), std::string::npos)
+                << output;
+        }
+        const std::string rows = test::readFile(csv);
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + 3) << rows;
+    }
+}
+
 TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveAndGoesOnPastUnreadableFiles) {
     const fs::path rawLogFolder = rawLog.parent_path();
     EXPECT_EQ(runTool({"--out", rawLogFolder.string(), rawLog.string()}, scratch.path(), output), 2);
