@@ -235,7 +235,9 @@ page on db.satnogs.org:
 
 fetches every page (99999: the satellite's NORAD ID). It also reads saved
 pages of the API (page1.json ...) and the export that the satellite's page
-mails on request (99999-...-week.csv) given as files.
+mails on request (99999-...-week.csv) given as files. Run again, it replaces
+all.csv; a run that fails (a token no longer valid, a page cut short) leaves
+the earlier all.csv as it was and says so.
 
 satnogs\kestrel.ksy is the description of the beacon that SatNOGS DB decodes
 it with, once the team has it added to SatNOGS' collection of decoders.

@@ -24,6 +24,7 @@
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kestrel::redecode {
 namespace {
@@ -474,9 +475,22 @@ std::string joined(const std::vector<std::string>& observers) {
 }  // namespace
 
 struct PooledDecoding::Impl {
+    // An entry as read, held until its page is whole.
+    struct Read {
+        std::optional<std::string> frame;
+        std::string observer;
+        std::optional<std::int64_t> utcMs;
+    };
+
     PooledSinks sinks;
     PooledSummary summary;
     std::string detail;
+    std::vector<Read> pending;
+    // The last entries decoded (observer, time, frame bytes): each key once,
+    // in the set; the queue points at them, oldest first (a set's elements
+    // stay where they are).
+    std::unordered_set<std::string> recentKeys;
+    std::deque<const std::string*> recent;
     FrameHost host;
     std::string bytes;  // scratch: the frame being decoded
     ReceiveClock clock{SystemTime{}};
@@ -488,11 +502,17 @@ struct PooledDecoding::Impl {
         : sinks(std::move(s)), merger(sinks.mergeWindowMs, [this](MergedBeacon&& b) { row(std::move(b)); }) {}
 
     void entry(std::string_view frame, std::string_view observer, const std::optional<std::int64_t>& utcMs) {
-        ++summary.frames;
         if (!utcMs || !unhex(trim(frame), bytes)) {
+            ++summary.frames;
             ++summary.unreadable;
             return;
         }
+        observer = trim(observer);
+        if (duplicate(observer, *utcMs)) {
+            ++summary.duplicates;
+            return;
+        }
+        ++summary.frames;
         if (bytes.size() < kBeaconFrameSize) {
             ++summary.notBeacons;
             return;
@@ -508,10 +528,34 @@ struct PooledDecoding::Impl {
             ++summary.beacons;
             Reception r;
             r.utcMs = *utcMs;
-            r.observer = std::string(trim(observer));
+            r.observer = std::string(observer);
             r.raw = raw;
             merger.add(std::move(r));
         }
+    }
+
+    // Whether this entry (its bytes in `bytes`) was among the last ones; it is
+    // one of them from now on.
+    bool duplicate(std::string_view observer, std::int64_t utcMs) {
+        std::string key(observer);
+        key.push_back('\0');
+        key.append(reinterpret_cast<const char*>(&utcMs), sizeof utcMs);
+        key += bytes;
+        const auto [at, added] = recentKeys.insert(std::move(key));
+        if (!added)
+            return true;
+        recent.push_back(&*at);
+        if (recent.size() > kRecentEntries) {
+            recentKeys.erase(recentKeys.find(*recent.front()));
+            recent.pop_front();
+        }
+        return false;
+    }
+
+    void flush() {
+        for (Read& r : pending)
+            entry(r.frame ? std::string_view(*r.frame) : std::string_view(), r.observer, r.utcMs);
+        pending.clear();
     }
 
     void row(MergedBeacon&& b) {
@@ -544,11 +588,14 @@ struct PooledDecoding::Impl {
         }
     }
 
-    void json(Source& source) {
+    // `eachValue`: each JSON value (a saved page) counts once it is whole;
+    // otherwise only the whole input does (a fetched page with anything after
+    // its value is broken).
+    void json(Source& source, bool eachValue) {
         Cursor cursor(source);
         TelemetrySax sax([this](Entry& e) {
-            entry(e.frame ? std::string_view(*e.frame) : std::string_view(), e.observer,
-                  e.frame && e.timestamp ? parsePooledTime(*e.timestamp) : std::nullopt);
+            const auto utcMs = e.frame && e.timestamp ? parsePooledTime(*e.timestamp) : std::nullopt;
+            pending.push_back({std::move(e.frame), std::move(e.observer), utcMs});
         });
         // One value after another: several saved pages may follow each other.
         while (cursor.skipBlanks()) {
@@ -556,9 +603,13 @@ struct PooledDecoding::Impl {
             if (!nlohmann::json::sax_parse(CursorIterator(cursor), CursorIterator(), &sax,
                                            nlohmann::json::input_format_t::json, false)) {
                 summary.bytes += cursor.offset();
+                pending.clear();
                 throw std::runtime_error(sax.error.empty() ? "not JSON" : sax.error);
             }
+            if (eachValue)
+                flush();
         }
+        flush();
         summary.bytes += cursor.offset();
         if (!sax.detail.empty())
             detail = sax.detail;
@@ -616,14 +667,14 @@ void PooledDecoding::readFile(const std::string& path, PooledFormat format,
                               const std::function<void(std::uint64_t)>& progress) {
     FileSource source(path, progress);
     if (format == PooledFormat::Json)
-        impl_->json(source);
+        impl_->json(source, true);
     else
         impl_->exportLines(source);
 }
 
 void PooledDecoding::readJson(std::string_view text) {
     MemorySource source(text);
-    impl_->json(source);
+    impl_->json(source, false);
 }
 
 void PooledDecoding::readExport(std::string_view text) {

@@ -66,7 +66,8 @@ private:
 
 struct PooledSummary {
     std::uint64_t bytes = 0;       // read from files and pages
-    std::uint64_t frames = 0;      // frames the database gave
+    std::uint64_t frames = 0;      // frames the database gave, duplicates not counted
+    std::uint64_t duplicates = 0;  // entries given again exactly (observer, time, frame): dropped
     std::uint64_t beacons = 0;     // beacons decoded from them
     std::uint64_t rows = 0;        // beacons after merging
     std::uint64_t notBeacons = 0;  // frames without a beacon of this satellite: skipped
@@ -85,9 +86,16 @@ struct PooledSinks {
 };
 
 // The frames of every file and page given, as one stream: merging reaches
-// across files, so give a fetch's pages in the order fetched.
+// across files, so give a fetch's pages in the order fetched. An entry exactly
+// like one of the last kRecentEntries (the same observer, time and frame) is a
+// duplicate and dropped: SatNOGS DB pages newest first by page number, so the
+// frames that arrive during a fetch push earlier ones onto the next page again.
+// A page counts only once it is whole: the frames of a page that breaks off
+// are never decoded.
 class PooledDecoding {
 public:
+    static constexpr std::size_t kRecentEntries = 10000;
+
     explicit PooledDecoding(PooledSinks sinks);
     ~PooledDecoding();
     PooledDecoding(const PooledDecoding&) = delete;
@@ -95,10 +103,11 @@ public:
 
     // A saved page (or several, one after another) of the API's JSON, or an
     // export; `progress` gets the bytes read so far. Throws std::runtime_error
-    // when the file cannot be read or its JSON breaks off; the frames before
-    // that point count.
+    // when the file cannot be read or its JSON breaks off; the frames of the
+    // whole pages before that point count.
     void readFile(const std::string& path, PooledFormat format, const std::function<void(std::uint64_t)>& progress);
-    // The same from memory: a fetched page, or a file's contents.
+    // The same from memory: a fetched page, or a file's contents; counts only
+    // when all of it is whole.
     void readJson(std::string_view text);
     void readExport(std::string_view text);
     // What the database said instead of frames ({"detail": "..."}), if it did.

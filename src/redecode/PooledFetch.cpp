@@ -57,6 +57,29 @@ std::string kindText(const HttpResult& r) {
     }
 }
 
+// A redirect is not followed (the token would go along to wherever it points):
+// where it points is said, and the usual cause, an endpoint given without its
+// trailing slash, with the address to give instead.
+std::string redirectText(const std::string& url, const std::string& endpoint, const HttpResult& r) {
+    std::string text = url + ": SatNOGS DB answered " + std::to_string(r.status) + " (moved";
+    std::string to;
+    for (char c : r.location)
+        if (static_cast<unsigned char>(c) >= 0x20)
+            to += c;
+    if (to.empty())
+        return text + " without saying where); give the telemetry endpoint's address with --satnogs-url";
+    if (to.starts_with("/"))
+        to = originOf(url) + to;
+    text += " to " + to + "); not followed";
+    const auto path = [](const std::string& u) { return u.substr(0, u.find('?')); };
+    if (path(to) == path(url) + "/") {
+        const std::size_t query = endpoint.find('?');
+        return text + ": the address lacks its trailing slash, give --satnogs-url " + endpoint.substr(0, query) + "/" +
+               (query == std::string::npos ? "" : endpoint.substr(query));
+    }
+    return text + ": if that is SatNOGS DB's telemetry endpoint, give --satnogs-url " + path(to);
+}
+
 }  // namespace
 
 std::string firstPageUrl(const std::string& endpoint, long noradId) {
@@ -205,6 +228,8 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
                 "SatNOGS DB refused the request (" + std::to_string(r.status) + "): " + reasonIn(r.body) +
                 (o.token.empty() ? "; give your API token with --token (your profile page on db.satnogs.org)"
                                  : "; check the token given with --token"));
+        if (r.status >= 300 && r.status < 400)
+            throw std::runtime_error(redirectText(url, o.url, r));
         if (r.status != 200)
             throw std::runtime_error(url + ": SatNOGS DB answered " + std::to_string(r.status) + ": " +
                                      reasonIn(r.body));

@@ -3,7 +3,8 @@
 // In order: the refusals made before anything is written; the run's state and
 // how a failure is said; the fetch from SatNOGS DB; each input by its kind (a
 // saved SatNOGS DB answer, a BeaconTextLog, a recording of a TNC's bytes); the
-// merged SatNOGS DB rows and the CSV finished.
+// merged SatNOGS DB rows and the CSV finished; the outputs put in place, or
+// removed when the run did not succeed.
 
 #include "redecode/Run.h"
 
@@ -49,7 +50,12 @@ std::string count(std::uint64_t n) { return std::to_string(n); }
 class Run {
 public:
     Run(const RunOptions& o, const RunVoice& voice)
-        : o_(o), voice_(voice), csv_(o.csvPath), wantCsv_(!o.csvPath.empty()), tree_(!o.outDir.empty() || !wantCsv_) {}
+        : o_(o),
+          voice_(voice),
+          csv_(o.csvPath,
+               o.csvPath.empty() || o.csvPath == "-" ? o.csvPath : utf8Of(outputs_.csv(pathFromUtf8(o.csvPath)))),
+          wantCsv_(!o.csvPath.empty()),
+          tree_(!o.outDir.empty() || !wantCsv_) {}
 
     int go() {
         if (wantCsv_ && !csv_.open()) {
@@ -62,9 +68,9 @@ public:
             input(file);
         if (pooled_)
             finishPooled();
-        if (wantCsv_)
-            finishCsv();
-        return status_;
+        if (wantCsv_ && !csv_.finish())
+            fail(o_.csvPath + " not written whole", csv_.error());
+        return placeOutputs();
     }
 
 private:
@@ -91,8 +97,10 @@ private:
     PooledDecoding& pooledFor(const fs::path& defaultTree) {
         if (!pooled_) {
             PooledSinks sinks;
-            if (tree_)
-                pooledTree_ = sinks.outDir = utf8Of(o_.outDir.empty() ? defaultTree : pathFromUtf8(o_.outDir));
+            if (tree_) {
+                pooledTree_ = utf8Of(o_.outDir.empty() ? defaultTree : pathFromUtf8(o_.outDir));
+                sinks.outDir = utf8Of(outputs_.tree(pathFromUtf8(pooledTree_)));
+            }
             csvRowsToo(sinks.beacon);
             sinks.mergeWindowMs = o_.mergeMs;
             pooled_ = std::make_unique<PooledDecoding>(std::move(sinks));
@@ -111,10 +119,12 @@ private:
     bool readWithItsRun(const std::string& file) const;
     void rawBytes(const std::string& file, std::uint64_t size);
     void finishPooled();
-    void finishCsv();
+    int placeOutputs();
 
     const RunOptions& o_;
     const RunVoice& voice_;
+    // Nothing takes its place before the run has succeeded.
+    PendingOutputs outputs_;
     CsvOut csv_;
     const bool wantCsv_;
     const bool tree_;
@@ -144,8 +154,12 @@ void Run::fetch(long norad) {
         const auto transport = CreateHttpTransport();
         fetchPooledFrames(*transport, fetch, [&](std::string_view body) {
             const PooledSummary before = decoding.summary();
+            try {
+                decoding.readJson(body);
+            } catch (const std::exception& e) {
+                throw std::runtime_error("page " + count(pages + 1) + ": " + e.what());
+            }
             ++pages;
-            decoding.readJson(body);
             fetch.say("page " + count(pages) + ": " + framesSince(before) + " (" + count(decoding.summary().frames) +
                       " so far)");
         });
@@ -155,7 +169,7 @@ void Run::fetch(long norad) {
     }
     // A fetch cut short says so beside its rows' count, not only on the error stream.
     voice_.summary(name + ": " + count(pages) + " pages, " + count(decoding.summary().frames) + " frames" +
-                   (ended ? " (ended early: the pages after these are missing)" : ""));
+                   (ended ? " from whole pages (ended early: the pages after these are missing)" : ""));
 }
 
 // ---- The inputs --------------------------------------------------------------
@@ -216,13 +230,11 @@ void Run::textLog(const std::string& file) {
                    " lines skipped (unparseable)");
 }
 
-// The summary's words for where a recording's tree went. Like a live run, one
+// The summary's words for where a recording's tree goes. Like a live run, one
 // without beacons leaves no files at all.
 std::string treeWords(const Summary& s, const std::string& telemetry) {
-    if (!s.treeFailure.empty() && s.treeBeacons == 0)
-        return " (no tree written: " + s.treeFailure + ")";
     if (!s.treeFailure.empty())
-        return " -> " + telemetry + " incomplete (" + count(s.treeBeacons) + " beacons in it): " + s.treeFailure;
+        return " (no tree written: " + s.treeFailure + ")";
     return s.beacons == 0 ? " (nothing written)" : " -> " + telemetry;
 }
 
@@ -261,8 +273,11 @@ void Run::rawBytes(const std::string& file, std::uint64_t size) {
         return;
     }
     Sinks sinks;
+    const fs::path treeDir = !tree_                ? fs::path()
+                             : o_.outDir.empty() ? defaultOutDir(pathFromUtf8(file))
+                                                 : pathFromUtf8(o_.outDir);
     if (tree_)
-        sinks.outDir = utf8Of(o_.outDir.empty() ? defaultOutDir(pathFromUtf8(file)) : pathFromUtf8(o_.outDir));
+        sinks.outDir = utf8Of(outputs_.tree(treeDir));
     csvRowsToo(sinks.beacon);
     sinks.framing = o_.framing;
     if (times.index)
@@ -271,7 +286,7 @@ void Run::rawBytes(const std::string& file, std::uint64_t size) {
     try {
         const Summary s = redecodeRawByteLog(pieces, times.start, sinks);
         progressEnded();
-        const std::string where = tree_ ? treeWords(s, utf8Of(pathFromUtf8(sinks.outDir) / "Telemetry")) : "";
+        const std::string where = tree_ ? treeWords(s, utf8Of(treeDir / "Telemetry")) : "";
         const std::string kiss =
             !s.kiss ? ""
                     : " (KISS: " + count(s.kissFrames) + " data frames, " + count(s.kissDropped) + " frames dropped)";
@@ -293,23 +308,30 @@ void Run::finishPooled() {
     const PooledSummary& p = pooled_->summary();
     const std::string telemetry = utf8Of(pathFromUtf8(pooledTree_) / "Telemetry");
     const std::string where = !tree_                   ? ""
-                              : !p.treeFailure.empty() ? " -> " + telemetry + " incomplete: " + p.treeFailure
+                              : !p.treeFailure.empty() ? " (no tree written: " + p.treeFailure + ")"
                               : p.rows == 0            ? " (nothing written)"
+                              : status_ != 0           ? " (not put in place)"
                                                        : " -> " + telemetry;
     voice_.summary("SatNOGS DB frames: " + count(p.frames) + " frames, " + count(p.beacons) + " beacons in " +
                    count(p.rows) + " rows (" + count(p.beacons - p.rows) + " copies merged), " + count(p.notBeacons) +
-                   " frames without a KESTREL beacon and " + count(p.unreadable) + " unreadable entries skipped" +
-                   where);
+                   " frames without a KESTREL beacon and " + count(p.unreadable) + " unreadable entries skipped, " +
+                   count(p.duplicates) + " duplicates dropped" + where);
     if (!p.treeFailure.empty())
         status_ = 1;
 }
 
-void Run::finishCsv() {
-    if (!csv_.finish()) {
-        fail(o_.csvPath + " not written whole", csv_.error() + (csv_.toStdout() ? "" : "; removed"));
-        return;
+// A failed run changes no result: an earlier file stays as it was.
+int Run::placeOutputs() {
+    if (status_ != 0) {
+        if (const std::string said = outputs_.discard(); !said.empty())
+            voice_.note("nothing put in place, the run did not succeed", said);
+        return status_;
     }
-    voice_.summary(count(csv_.rows()) + " rows written to " + (csv_.toStdout() ? "standard output" : o_.csvPath));
+    for (const auto& [place, why] : outputs_.commit())
+        fail(place, "not put in place: " + why);
+    if (wantCsv_ && status_ == 0)
+        voice_.summary(count(csv_.rows()) + " rows written to " + (csv_.toStdout() ? "standard output" : o_.csvPath));
+    return status_;
 }
 
 }  // namespace

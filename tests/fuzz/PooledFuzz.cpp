@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         else
             decoding.readJson(text);
     } catch (const std::runtime_error&) {
-        // Broken JSON is reported; what came before it stays counted.
+        // Broken JSON is reported; the whole pages before it stay counted.
     }
     decoding.finish();
     const PooledSummary& s = decoding.summary();

@@ -79,10 +79,13 @@ int runTool(const std::vector<std::string>& args, const fs::path& cwd, std::stri
 // whose frame carries the AX.25 header) and beacon 2, whose copies straddle
 // two pages; beacon 2 came again an hour earlier (a repeat, not a copy).
 struct Pages {
+    // The end of the first page: what a fetch finds again at the start of the
+    // second when two frames arrive meanwhile.
+    std::string last2 = entry(quoted("\x03\xF0 another satellite's frame"), "DL1ABC-JO62", "2026-12-09T10:00:15Z") +
+                        ",\n" + entry(quoted(beacon(2)), "N0CALL-JN49ar", "2026-12-09T10:00:10.250Z");
     std::string first = "[" + entry(quoted(beacon(3)), "N0CALL-JN49ar", "2026-12-09T10:00:20.500000Z") + ",\n" +
                         entry(quoted(test::ax25UiHeader() + beacon(3)), "DL1ABC-JO62", "2026-12-09T10:00:18Z") + ",\n" +
-                        entry(quoted("\x03\xF0 another satellite's frame"), "DL1ABC-JO62", "2026-12-09T10:00:15Z") +
-                        ",\n" + entry(quoted(beacon(2)), "N0CALL-JN49ar", "2026-12-09T10:00:10.250Z") + "]";
+                        last2 + "]";
     std::string second =
         "[" + entry(quoted(test::ax25UiHeader() + beacon(2)), "DL1ABC-JO62", "2026-12-09T10:00:09.750+00:00") + ",\n" +
         entry(quoted(beacon(2)), "N0CALL-JN49ar", "2026-12-09T09:00:10Z") + ",\n" +
@@ -96,7 +99,7 @@ struct Pages {
     }
     static constexpr const char* kSummary =
         "SatNOGS DB frames: 8 frames, 6 beacons in 4 rows (2 copies merged), "
-        "1 frames without a KESTREL beacon and 1 unreadable entries skipped";
+        "1 frames without a KESTREL beacon and 1 unreadable entries skipped, 0 duplicates dropped";
 };
 
 }  // namespace
@@ -154,13 +157,15 @@ TEST(PooledTool, ExportLinesWithCopiesAcrossStationsMergeWithoutObservers) {
                                                                       rowOf(beacon(2), "2026-12-09 10:00:11", "", 1)}));
 }
 
-// A page that breaks off is reported where it breaks, its frames before that
-// still decoded; an error answer saved in place of a page is said as such.
-TEST(PooledTool, BrokenPagesAndErrorAnswersAreReportedWhatCameBeforeStays) {
+// A page that breaks off is reported where it breaks, counting only the frames
+// of the whole pages before it; an error answer saved in place of a page is
+// said as such. Neither run changes the earlier CSV.
+TEST(PooledTool, BrokenPagesAndErrorAnswersAreReportedAndLeaveTheEarlierCsv) {
     test::ScratchDir scratch("kestrel-pooled-broken");
     const std::string good = entry(quoted(beacon(5)), "N0CALL-JN49ar", "2026-12-09T10:00:00Z");
-    test::writeFile(scratch / "cut.json", "[" + good + ",\n" + good.substr(0, 60));
+    test::writeFile(scratch / "cut.json", "[" + good + "]\n[" + good + ",\n" + good.substr(0, 60));
     test::writeFile(scratch / "refused.json", R"({"detail": "Invalid token."})");
+    test::writeFile(scratch / "rows.csv", "the earlier rows\n");
     std::string output;
     EXPECT_EQ(runTool({"--csv", "rows.csv", "cut.json", "refused.json"}, scratch.path(), output), 1) << output;
     EXPECT_TRUE(std::regex_search(
@@ -168,7 +173,10 @@ TEST(PooledTool, BrokenPagesAndErrorAnswersAreReportedWhatCameBeforeStays) {
         << output;
     EXPECT_NE(output.find("refused.json: no telemetry: SatNOGS DB said \"Invalid token.\""), std::string::npos)
         << output;
-    EXPECT_EQ(rowsOf(scratch / "rows.csv").size(), 1u);
+    EXPECT_NE(output.find("nothing put in place, the run did not succeed: rows.csv left as it was"), std::string::npos)
+        << output;
+    EXPECT_EQ(test::readFile(scratch / "rows.csv"), "the earlier rows\n");
+    EXPECT_EQ(test::filesIn(scratch.path()).size(), 4u);  // no temporary file left
 }
 
 TEST(PooledMerging, CopiesWithinTheWindowEitherWayHeldBeaconsBounded) {
@@ -258,6 +266,9 @@ struct FakeSatnogs {
             if (head.rfind("GET /api/telemetry/?satellite=99999&format=json ", 0) == 0) {
                 r.headers = "Link: <" + server.url() + "?cursor=cD0y&satellite=99999&format=json>; rel=\"next\"\r\n";
                 r.body = pages.first;
+            } else if (head.rfind("GET /api/telemetry?", 0) == 0) {
+                r.status = 301;
+                r.headers = "Location: /api/telemetry/?satellite=99999&format=json\r\n";
             } else if (head.rfind("GET /api/telemetry/?cursor=cD0y&satellite=99999&format=json ", 0) == 0) {
                 if (!throttled.exchange(true)) {
                     r.status = 429;
@@ -266,7 +277,7 @@ struct FakeSatnogs {
                     return r;
                 }
                 r.headers = "Link: <" + server.url() + "?satellite=99999&format=json>; rel=\"prev\"\r\n";
-                r.body = pages.second;
+                r.body = secondPage;
             } else {
                 r.status = 404;
             }
@@ -274,6 +285,7 @@ struct FakeSatnogs {
         });
     }
     Pages pages;
+    std::string secondPage = pages.second;
     std::atomic<bool> throttled{false};
     test::SidsServer server;
 };
@@ -308,6 +320,67 @@ TEST(PooledFetch, ToolFetchesEveryPageOverHttpsWaitsOutA429AndSaysWhyItStops) {
                       scratch.path(), output, {"SATNOGS_TOKEN="}),
               1);
     EXPECT_NE(output.find("SatNOGS DB refused the request (401): Invalid token.; give your API token with --token"),
+              std::string::npos)
+        << output;
+    // An address without its trailing slash: where the server points, and the fix.
+    std::string endpoint = db.server.url();
+    endpoint.pop_back();
+    EXPECT_EQ(runTool({"--satnogs", "99999", "--satnogs-url", endpoint, "--ca-file", ca, "--csv", "-"}, scratch.path(),
+                      output, {"SATNOGS_TOKEN=secret-token"}),
+              1);
+    EXPECT_NE(output.find("SatNOGS DB answered 301 (moved to " + db.server.url() +
+                          "?satellite=99999&format=json); not followed: the address lacks its trailing slash, give "
+                          "--satnogs-url " +
+                          db.server.url()),
+              std::string::npos)
+        << output;
+}
+
+// The guide's fetch run again replaces its CSV and tree; a fetch that fails
+// (a token no longer valid, a page that is no JSON) leaves both as they were.
+TEST(PooledFetch, FailedFetchesLeaveTheEarlierResultAndRunsAgainReplaceIt) {
+    test::ScratchDir scratch("kestrel-pooled-again");
+    FakeSatnogs db;
+    db.throttled = true;
+    const std::vector<std::string> args{"--satnogs", "99999",   "--satnogs-url", db.server.url(),
+                                        "--csv",     "all.csv", "--out",         "all"};
+    std::string output;
+    for (int run = 0; run < 2; ++run)
+        ASSERT_EQ(runTool(args, scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}), 0) << output;
+    EXPECT_EQ(rowsOf(scratch / "all.csv"), db.pages.rows());
+    const auto tree = test::filesIn(scratch / "all" / "Telemetry" / "raw_data");
+    EXPECT_EQ(tree.size(), 4u);
+    const std::string csv = test::readFile(scratch / "all.csv");
+
+    EXPECT_EQ(runTool(args, scratch.path(), output, {"SATNOGS_TOKEN=expired"}), 1);
+    EXPECT_NE(output.find("nothing put in place, the run did not succeed: all.csv left as it was, " +
+                          (fs::path("all") / "Telemetry").string() + " left as it was"),
+              std::string::npos)
+        << output;
+    db.secondPage = "<html><body>Service unavailable</body></html>";
+    EXPECT_EQ(runTool(args, scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}), 1);
+    EXPECT_NE(output.find("SatNOGS DB (NORAD 99999): page 2: not JSON at byte 1"), std::string::npos) << output;
+    EXPECT_NE(output.find("1 pages, 4 frames from whole pages (ended early"), std::string::npos) << output;
+    EXPECT_EQ(test::readFile(scratch / "all.csv"), csv);
+    EXPECT_EQ(test::filesIn(scratch / "all" / "Telemetry" / "raw_data"), tree);
+    EXPECT_EQ(test::filesIn(scratch / "all").size(), 1u) << output;  // the tree alone, nothing temporary
+}
+
+// Two frames arrived between the fetch of page 1 and page 2, so page 2 starts
+// with the last two of page 1 again: they are dropped, not counted twice.
+TEST(PooledFetch, FramesRepeatedByShiftingPagesAreDroppedAndCounted) {
+    test::ScratchDir scratch("kestrel-pooled-shift");
+    FakeSatnogs db;
+    db.throttled = true;
+    db.secondPage = "[" + db.pages.last2 + ",\n" + db.pages.second.substr(1);
+    std::string output;
+    ASSERT_EQ(runTool({"--satnogs", "99999", "--satnogs-url", db.server.url(), "--csv", "rows.csv"}, scratch.path(),
+                      output, {"SATNOGS_TOKEN=secret-token"}),
+              0)
+        << output;
+    EXPECT_EQ(rowsOf(scratch / "rows.csv"), db.pages.rows());
+    EXPECT_NE(output.find("SatNOGS DB frames: 8 frames, 6 beacons in 4 rows (2 copies merged), 1 frames without a "
+                          "KESTREL beacon and 1 unreadable entries skipped, 2 duplicates dropped"),
               std::string::npos)
         << output;
 }

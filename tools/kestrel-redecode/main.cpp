@@ -55,7 +55,10 @@ beacon heard by several stations (the same frame bytes, times within
 (";" between them) and the earliest time; the CSV's last column, and the
 tree's BeaconTextLog's, counts the frames merged into it. Frames that hold no
 KESTREL beacon, and entries without a frame or a time, are counted and
-skipped. All SatNOGS DB inputs together make one tree (one BeaconTextLog).
+skipped; an entry given again exactly (the same observer, time and frame, as
+SatNOGS DB's pages repeat frames when new ones arrive during a fetch) is
+counted once and dropped. All SatNOGS DB inputs together make one tree (one
+BeaconTextLog).
 
 Receive times, in this order of preference:
   1. the time index beside the log (the same name with .tidx appended, which
@@ -71,7 +74,8 @@ source each file used.
 Options:
   --out DIR    write the Telemetry/ tree below DIR. DIR must not be an input's
                own folder, lie inside a Telemetry folder, nor hold a Telemetry
-               folder already: the tool never writes into an archive.
+               folder other than one this tool wrote (which the run then
+               replaces): the tool never writes into an archive.
                Default: a new folder <name>_redecoded beside the Telemetry
                folder that holds the input, or beside the input when it is not
                in an archive.
@@ -123,11 +127,15 @@ for a KISS stream also its data frames and the frames dropped (other ports,
 commands, broken). A file that cannot be read is reported and skipped, with
 the system's reason; so is a time index that is not a regular file or is
 larger than any index of its log could be (the log then takes the next
-source of times). Output
-that could not be written whole never looks complete: a CSV is removed, a tree
-is reported "incomplete" with its BeaconTextLog ending at its last whole line,
-and the reason is given (Disk full, File access denied). The exit status is
-then 1 (2 for wrong usage).
+source of times).
+
+The CSV and the trees are written under temporary names (ending in
+".incomplete") and put in place only when the whole run succeeded. A run that
+fails (an input that cannot be read, a fetch or saved page that breaks off,
+output that does not fit: Disk full, File access denied) puts nothing in
+place, says for each output that an earlier file of its name is left as it
+was or that none is written, and ends with exit status 1 (2 for wrong usage).
+Frames count only from whole pages; Ctrl+C leaves the temporary files behind.
 )";
 
 [[noreturn]] void usageError(const std::string& msg) {
