@@ -3,6 +3,7 @@
 
 #include "share/Forwarder.h"
 
+#include "share/HttpUrl.h"
 #include "telemetry/TimeIndex.h"
 
 #include <algorithm>
@@ -302,7 +303,7 @@ void Forwarder::run() {
                 std::string answer = OneLine(result.body);
                 if (answer.size() > 200)
                     answer = answer.substr(0, 200) + "...";
-                s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + std::to_string(status) +
+                s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + httpStatusText(status) +
                                             (answer.empty() ? "" : ": " + answer) + "); it is kept in " +
                                             s.rejectsPath + " and not sent again");
             }
@@ -322,7 +323,7 @@ void Forwarder::run() {
                                          "); frames are not sent anywhere else: correct the Url in [Share]" + waiting);
         else if (answered && !Temporary(status))
             s.notice(s.answerSaid,
-                     "The telemetry server at " + s.options.url + " answered HTTP " + std::to_string(status) + waiting);
+                     "The telemetry server at " + s.options.url + " answered HTTP " + httpStatusText(status) + waiting);
         std::chrono::milliseconds wait = retry;
         if (answered && Temporary(status))
             if (const auto asked = RetryAfterWait(result.retryAfter, s.clock.utcNow()))

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <utility>
 
 namespace kestrel {
 
@@ -88,6 +89,38 @@ std::optional<HttpUrl> SplitHttpUrl(std::string_view url, std::string& why) {
     rest = rest.substr(0, rest.find('#'));  // a fragment is never sent
     u.path = rest.empty() || rest.front() != '/' ? "/" + std::string(rest) : std::string(rest);
     return u;
+}
+
+std::string httpStatusText(int status) {
+    static constexpr std::pair<int, const char*> kWords[] = {
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {303, "See Other"},
+        {307, "Temporary Redirect"},
+        {308, "Permanent Redirect"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {408, "Request Timeout"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {413, "Content Too Large"},
+        {415, "Unsupported Media Type"},
+        {422, "Unprocessable Content"},
+        {425, "Too Early"},
+        {429, "Too Many Requests"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+    };
+    for (const auto& [number, words] : kWords)
+        if (number == status)
+            return std::to_string(status) + " " + words;
+    return std::to_string(status);
 }
 
 }  // namespace kestrel

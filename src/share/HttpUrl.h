@@ -25,4 +25,8 @@ struct HttpUrl {
 // send them alike.
 std::optional<HttpUrl> SplitHttpUrl(std::string_view url, std::string& why);
 
+// An answer's status with its standard words, as a status line has them:
+// "503 Service Unavailable"; the number alone for one without.
+std::string httpStatusText(int status);
+
 }  // namespace kestrel
