@@ -28,6 +28,8 @@ cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
 need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip nsis zip
+# A German Windows for the test in a folder named outside its code page.
+need_locale de_DE.UTF-8
 started=$(date +%s)
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
@@ -78,6 +80,16 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   echo "== the installer: silent install, a start from the Start menu, uninstall"
   installer_started=$SECONDS
   setup=$(bash scripts/package-windows.sh | grep -- "-setup.exe$")
+  # A German Windows whose Documents folder is named outside its code page,
+  # as a user's named in another script is: the installer, the shortcut's
+  # start and the program must all work there.
+  export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8
+  documents='C:\Dokumente 空 Документы Έγγραφα'
+  for key in 'User Shell Folders' 'Shell Folders'; do
+    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\'"$key" /v Personal /t REG_SZ \
+      /d "$documents" /f >/dev/null
+  done
+  mkdir -p "$(winepath -u "$documents")"  # a user's Documents folder is there
   wine "$setup" /S
   programs="$WINEPREFIX/drive_c/Program Files/KESTREL Telemetry Decoder"
   for f in kestrel-decoder.exe kestrel-redecode.exe kestrel-trends.exe README-windows.txt LICENSE.txt copyright.txt \
@@ -86,8 +98,8 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   done
   shortcut=$(find "$WINEPREFIX/drive_c/users" -name 'KESTREL Telemetry Decoder.lnk' | head -n 1)
   [ -n "$shortcut" ] || { echo "FAILED: no Start-menu shortcut"; exit 1; }
-  station=$(ls -d "$WINEPREFIX"/drive_c/users/*/Documents/KESTREL | head -n 1)
-  [ -d "$station" ] || { echo "FAILED: no Documents\\KESTREL"; exit 1; }
+  station="$(winepath -u "$documents")/KESTREL"
+  [ -d "$station" ] || { ls "$(dirname "$station")"; echo "FAILED: no $documents\\KESTREL"; exit 1; }
   printf '[CPort]\r\nPort=COM7\r\n' >"$station/RS232Settings.ini"
   # As Explorer opens it: the shortcut's target, arguments and "Start in".
   LD_PRELOAD="$work/modemshim.so" wine start "$(winepath -w "$shortcut")"
@@ -117,6 +129,9 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   [ ! -e "$shortcut" ] || { echo "FAILED: the shortcut stayed"; exit 1; }
   [ -d "$station/Telemetry/Decoded" ] && [ -f "$station/RS232Settings.ini" ] ||
     { echo "FAILED: the uninstaller touched the station folder"; exit 1; }
+  grep -qF "started in $documents\\KESTREL" "$station/kestrel-decoder.log" ||
+    { cat "$station/kestrel-decoder.log"; echo "FAILED: the station log does not name its folder in UTF-8"; exit 1; }
+  unset LANG LC_ALL
   echo "== the installer passed in $((SECONDS - installer_started)) s"
 fi
 
