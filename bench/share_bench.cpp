@@ -57,7 +57,7 @@ double StartUp(int queued, const std::string& url) {
         Outbox box(systemFileSystem(), outbox);
         box.Open();
         for (int i = 1; i <= queued; ++i)
-            box.Add(url, Form(i));
+            box.Add(Form(i));
     }
     const auto t0 = steady_clock::now();
     ForwarderOptions o;

@@ -35,21 +35,39 @@ foreach(_file IN LISTS _man ITEMS ${_gen}/changelog)
 endforeach()
 list(TRANSFORM _man APPEND .gz)
 install(FILES ${_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${_gen}/changelog.gz ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/USER-GUIDE.md
-              ${PROJECT_SOURCE_DIR}/docs/BEACON.md ${_pkg}/copyright
-        DESTINATION ${_doc})
+install(FILES ${_gen}/changelog.gz ${_pkg}/copyright DESTINATION ${_doc})
 # The beacon's description for SatNOGS DB's decoders: data the team hands on
 # (and parses with), so not below doc/, which may be left out of an install.
 install(FILES ${_pkg}/satnogs/kestrel.ksy DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrel-decoder/satnogs)
 if(KESTREL_INSTALL_LICENSE_TEXT)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${_doc})
 endif()
+# The README, and the guides with their pictures in docs/ beside it, laid out
+# as in the source tree so that their links and pictures work where they are
+# installed. The README's links to the changelog and the licence go where the
+# package puts them (changelog.gz; the copyright file when the licence text
+# is not installed).
+file(READ ${PROJECT_SOURCE_DIR}/README.md _readme)
+string(REPLACE "](packaging/changelog)" "](changelog.gz)" _readme "${_readme}")
+if(NOT KESTREL_INSTALL_LICENSE_TEXT)
+  string(REPLACE "](LICENSE)" "](copyright)" _readme "${_readme}")
+endif()
+set(_written "")
+if(EXISTS ${_gen}/README.md)
+  file(READ ${_gen}/README.md _written)
+endif()
+if(NOT "${_written}" STREQUAL "${_readme}")
+  file(WRITE ${_gen}/README.md "${_readme}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+install(FILES ${_gen}/README.md DESTINATION ${_doc})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${_doc}/docs FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 # The Debian package. Its dependencies on shared libraries come from
 # dpkg-shlibdeps; Qt's platform plugins sit in libqt6gui6, which it finds.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrel-decoder)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${KESTREL_PACKAGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "KESTREL team")
 set(CPACK_PACKAGE_CONTACT "KESTREL team <telemetry@kestrel.example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -67,7 +85,8 @@ on a serial port, or a software TNC such as direwolf on its KISS TCP port,
 passes on the downlink; kestrel-decoder shows every byte as text and
 hexadecimal, decodes each beacon into readable lines (flight time, battery,
 currents, magnetic field, temperatures, GPS position, transponder state) and
-archives everything in a Telemetry folder of its working directory.
+archives everything in the Telemetry folder of its station folder: ~/KESTREL
+when started from the menu, the current directory when started from a shell.
 
 Opening a serial port such as /dev/ttyUSB0 needs membership in the group
 dialout (adduser USER dialout, then log in again).

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Linux programs for release into build-deb/ (Debian's hardening
 # flags from dpkg-buildflags, no tests) and packs them with cpack into
-# dist/kestrel-decoder_<version>_<arch>.deb; the package's dependencies come
-# from dpkg-shlibdeps. Prints the package's path last.
+# dist/kestrel-decoder_<version>_<arch>.deb (version: 1.83 and the number of
+# commits, or KESTREL_BUILD_NUMBER from the environment; see CMakeLists.txt),
+# replacing an older one there; the package's dependencies come from
+# dpkg-shlibdeps. Prints the package's path last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -27,6 +29,8 @@ cmake --build build-deb -j"$(jobs)" --target kestrel-decoder kestrel-redecode ke
 rm -rf build-deb/cpack
 (cd build-deb && cpack -G DEB -B "$PWD/cpack" >/dev/null)
 mkdir -p dist
+# One package in dist/, so that ./dist/kestrel-decoder_*_amd64.deb names it.
+rm -f dist/kestrel-decoder_*.deb
 deb=$(ls build-deb/cpack/*.deb)
 cp "$deb" dist/
 out="$PWD/dist/$(basename "$deb")"

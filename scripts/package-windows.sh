@@ -3,8 +3,10 @@
 # guide, the licence and the copyright notices into
 # dist/kestrel-decoder-<version>-win64.zip, and into an installer (Debian's
 # nsis: packaging/windows/kestrel-decoder.nsi),
-# dist/kestrel-decoder-<version>-win64-setup.exe. Prints the zip's path, then
-# the installer's, then the zip's listing.
+# dist/kestrel-decoder-<version>-win64-setup.exe, replacing older ones there
+# (version: 1.83 and the number of commits, or KESTREL_BUILD_NUMBER from the
+# environment; see CMakeLists.txt). Prints the zip's path, then the
+# installer's, then the zip's listing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -13,8 +15,10 @@ need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zi
 
 cmake --preset mingw >/dev/null
 cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends
-version=$(sed -n 's/^#define KESTREL_VERSION_TEXT "\(.*\)"$/\1/p' build-win64/generated/Version.h)
-[ -n "$version" ] || { echo "no version in build-win64/generated/Version.h"; exit 1; }
+version=$(sed -n 's/^#define KESTREL_PACKAGE_VERSION "\(.*\)"$/\1/p' build-win64/generated/BuildVersion.h)
+[ -n "$version" ] || { echo "no version in build-win64/generated/BuildVersion.h"; exit 1; }
+caption=$(sed -n 's/.*kMainCaption = "\(.*\)" KESTREL_VERSION_TEXT;$/\1/p' build-win64/generated/Version.h)
+caption="$caption$(sed -n 's/^#define KESTREL_VERSION_TEXT "\(.*\)"$/\1/p' build-win64/generated/Version.h)"
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -56,11 +60,23 @@ Installing
 ----------
 Either run kestrel-decoder-$version-win64-setup.exe: it installs the programs
 and this guide under C:\Program Files\KESTREL Telemetry Decoder and puts
-"KESTREL Telemetry Decoder" into the Start menu, which starts the program in
-its station folder Documents\KESTREL (made at the first start). Uninstall it
-with Settings, Apps (or Control Panel, "Uninstall a program"): the programs
-and the shortcuts go, the station folder with the settings and the archive
-stays.
+into the Start menu "KESTREL Telemetry Decoder", which starts the program in
+its station folder Documents\KESTREL (made at the first start), "KESTREL
+Trends" (the trend window on that folder) and "KESTREL Command Prompt" (a
+Command Prompt in that folder in which the programs run by their names, for
+the commands below). Its last page offers to start the decoder.
+
+A newer installer installs over an older one the same way; the station
+folder stays as it is. If the decoder (or another of the programs) is
+running, the installer says so and closes it as its close box would (the
+decoder stores its settings first); Cancel there leaves everything as it
+was. The version is in Settings, Apps, and kestrel-decoder.exe --version
+shows it.
+
+Uninstall it with Settings, Apps (or Control Panel, "Uninstall a program"):
+the programs and the shortcuts go, the station folder with the settings, the
+archive and the station log stays. A running decoder is closed first, as by
+the installer.
 
 Or use the zip: first extract it (right-click it, "Extract All..."); a
 program started inside the zip runs in a temporary folder that Windows
@@ -167,9 +183,18 @@ are placeholders: put in your own callsign, the satellite's NORAD catalogue
 number the team gives you and your station's position. Frames wait in
 Telemetry\share\outbox.txt while the network or the server is away and go out
 in order when it is back; frames the server refuses go to
-Telemetry\share\rejects.txt with its answer. Certificates are checked against
-the Windows certificate store: for a team's own authority, add its
-certificate there (certutil -addstore Root team-ca.pem).
+Telemetry\share\rejects.txt with its answer (after a fix,
+kestrel-redecode.exe --requeue-rejects "%USERPROFILE%\Documents\KESTREL" sends
+them again). A wrong Url path, a token the server does not take or a proxy
+that wants credentials keeps the frames waiting and says what to mend; they
+go out once it is mended and the program started again. Certificates are
+checked against the Windows certificate store: for a team's own authority,
+add its certificate there (certutil -addstore Root team-ca.pem). The proxy
+is the one in Settings, Network & Internet, Proxy (automatic detection, a
+setup script or a proxy given there), else netsh winhttp's; a proxy that
+asks for a user name and password must let the station through. A second
+program on the same station folder forwards its own beacons, and takes over
+the frames a program that ended left waiting.
 
 Keys
 ----
@@ -191,27 +216,43 @@ value and time of the nearest beacon; double-click a plot to zoom to one
 pass, double-click again (or Esc) to go back. "Save as PNG..." saves what is
 shown.
 
-kestrel-trends.exe opens the same window on recorded beacons: drag the
-station folder (the one holding Telemetry), the Telemetry folder, a
-BeaconTextLog or a CSV written by kestrel-redecode.exe onto it, or run
+kestrel-trends.exe opens the same window on recorded beacons: "KESTREL
+Trends" in the Start menu opens Documents\KESTREL; drag a station folder (the
+one holding Telemetry), a Telemetry folder, a BeaconTextLog or a CSV written
+by kestrel-redecode.exe onto the exe, or run (see "Commands" below)
 
     kestrel-trends.exe C:\Station
     kestrel-trends.exe beacons.csv
 
 Started without one, it opens the folder it is started in.
 
+Commands
+--------
+kestrel-redecode.exe runs in a Command Prompt, and the commands below are
+typed there. Installed: start "KESTREL Command Prompt" from the Start menu;
+it opens in Documents\KESTREL and runs the programs by their names, so the
+commands work as written. From the zip: open a Command Prompt in the station
+folder (type cmd into Explorer's address bar there and press Enter) and type
+the program's path in quotes in place of its name, for instance
+
+    "C:\Station\kestrel-redecode.exe" --help
+
+(the same for an installed program from another Command Prompt:
+"C:\Program Files\KESTREL Telemetry Decoder\kestrel-redecode.exe", quoted
+because of the blanks).
+
 The beacons in a spreadsheet
 ----------------------------
 kestrel-redecode.exe writes one row per beacon, with a header row naming
 each field and, where it has one, its unit (Altitude, Velocity, the Foto
-readings and the flags have none). Open a Command Prompt in the station folder (type
-cmd into Explorer's address bar there and press Enter) and run
+readings and the flags have none). In the station folder's Command Prompt
+(see "Commands") run
 
     kestrel-redecode.exe --csv beacons.csv Telemetry\Decoded\KR7_beacon_*.txt
 
-(if kestrel-redecode.exe lies elsewhere, give its full path). It also reads
-the raw logs in Telemetry\raw_log\ and then decodes them again.
-kestrel-redecode.exe --help lists its options.
+and open beacons.csv, which it writes there. It also reads the raw logs in
+Telemetry\raw_log\ and then decodes them again. kestrel-redecode.exe --help
+lists its options.
 
 The file uses commas between the fields and a full stop in numbers, whatever
 Windows' language; times are UTC, to the millisecond
@@ -228,7 +269,7 @@ Every station's frames from SatNOGS DB
 kestrel-redecode.exe also decodes the frames that every station sent to
 SatNOGS DB, with each station's name, and merges the copies of a beacon that
 several stations heard into one row. With the API token from your profile
-page on db.satnogs.org:
+page on db.satnogs.org, in the Command Prompt (see "Commands"):
 
     set SATNOGS_TOKEN=your-token
     kestrel-redecode.exe --satnogs 99999 --csv all.csv
@@ -248,14 +289,15 @@ crlf "$stage/README-windows.txt" "$dir/README-windows.txt"
 rm "$stage/README-windows.txt"
 
 mkdir -p dist
+# The newest build only, so that dist/kestrel-decoder-*-win64-setup.exe names one.
+rm -f dist/kestrel-decoder-*-win64.zip dist/kestrel-decoder-*-win64-setup.exe
 out="$PWD/dist/kestrel-decoder-$version-win64.zip"
-rm -f "$out"
 (cd "$stage" && zip -q -r "$out" "kestrel-decoder-$version")
 echo "$out"
 
 setup="$PWD/dist/kestrel-decoder-$version-win64-setup.exe"
 cp src/win32/kestrel-decoder.ico "$dir/"
-makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$dir" -DOUTFILE="$setup" \
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$dir" -DOUTFILE="$setup" -DCAPTION="$caption" \
   packaging/windows/kestrel-decoder.nsi >"$stage/makensis.log" 2>&1 || { cat "$stage/makensis.log"; exit 1; }
 echo "$setup"
 unzip -l "$out"

@@ -28,12 +28,15 @@ export KESTREL_TEST_SERIALCOMM="$serialcomm"
 echo "== windows tests under wine"
 LD_PRELOAD="$work/modemshim.so" ctest --test-dir build-win64 --output-on-failure -j"$(jobs)"
 
-# extra_pass FILTER: one case of the Windows-only tests that needs a machine
-# changed for it, run outside ctest; it must run and pass.
+# extra_pass FILTER [EXE]: one case of the Windows-only tests (or of EXE) that
+# needs a machine changed for it, run outside ctest; it must run and pass.
 extra_pass() {
-  wine build-win64/tests/win32_platform_tests.exe --gtest_filter="$1" 2>&1 | tr -d '\r' | tee "$work/pass.log"
+  wine "build-win64/tests/${2:-win32_platform_tests}.exe" --gtest_filter="$1" 2>&1 | tr -d '\r' | tee "$work/pass.log"
   grep -q '^\[  PASSED  \] 1 test' "$work/pass.log"
 }
+# The user's proxy settings (HKCU) set to the test's and back.
+echo "== WinHTTP through the proxy of the Windows settings"
+KESTREL_TEST_SET_PROXY=1 extra_pass 'HttpTransport.TheProxyOfTheWindowsSettings' share_tests
 # Without the shim: a port whose device has no modem lines.
 echo "== windows port without modem lines"
 KESTREL_TEST_NO_MODEM_LINES=1 extra_pass 'ComPortWin32Test.WithoutModemLines*'

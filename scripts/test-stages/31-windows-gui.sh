@@ -5,10 +5,12 @@
 # line, the setup dialog, the start-up message, closing with WM_CLOSE; the
 # receive pane against the edit control it replaced; kestrel-redecode.exe
 # fetching SatNOGS DB's pages through WinHTTP from the test server; the
-# installer (scripts/package-windows.sh) installed silently, the program
-# started from its Start-menu shortcut archiving a beacon in
-# Documents\KESTREL, and uninstalled again. Then a short receive-rate run at
-# 256000 baud. Exits non-zero when anything fails.
+# installers (scripts/package-windows.sh): an older build's installed
+# silently, the program started from its Start-menu shortcut archiving a
+# beacon in Documents\KESTREL, this build's installed over it while it runs,
+# README-windows.txt's spreadsheet command, and the uninstaller while the
+# program runs again. Then a short receive-rate run at 256000 baud. Exits
+# non-zero when anything fails.
 #
 # KESTREL_WINE_SKIP_BUILD=1 reuses the builds; KESTREL_WINE_BENCH_SECONDS=N
 # sets the rate runs' length (default 15; 0 skips them), KESTREL_WINE_BENCH_RUNS
@@ -27,8 +29,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip nsis zip
-# A German Windows for the test in a folder named outside its code page.
+need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip nsis zip git
+# A German Windows for the tests in folders named outside its code page.
 need_locale de_DE.UTF-8
 started=$(date +%s)
 
@@ -37,7 +39,7 @@ if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   cmake --preset mingw >/dev/null
   cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends win32_pane_tests
   cmake --preset default >/dev/null
-  cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine kestrel-tnc-sim
+  cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine kestrel-tnc-sim kestrel-decoder
 fi
 
 . scripts/lib-wine.sh
@@ -77,12 +79,61 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   echo "== the window under wine (DISPLAY=$DISPLAY)"
   build/tests/wine_window_tests
 
-  echo "== the installer: silent install, a start from the Start menu, uninstall"
+  echo "== the installer: an older build, this one over it and the uninstaller, each while the decoder runs"
   installer_started=$SECONDS
+  # The older build first (the build number one lower), so that dist/ and
+  # build-win64/ hold this one afterwards.
+  build_number=$(git rev-list --count HEAD)
+  older_setup=$(KESTREL_BUILD_NUMBER=$((build_number - 1)) bash scripts/package-windows.sh | grep -- "-setup.exe$")
+  mv "$older_setup" "$work/"
+  older_setup="$work/$(basename "$older_setup")"
   setup=$(bash scripts/package-windows.sh | grep -- "-setup.exe$")
+  programs="$WINEPREFIX/drive_c/Program Files/KESTREL Telemetry Decoder"
+  # installed_version: what the installed exe's --version says (into a file:
+  # without one it shows a box).
+  installed_version() {
+    (cd "$work" && wine "$programs/kestrel-decoder.exe" --version >version.txt 2>/dev/null) || true
+    tr -d '\r' <"$work/version.txt" | sed -n '1s/^kestrel-decoder //p'
+  }
+  # start_from_menu: as Explorer opens the shortcut (its target, arguments and
+  # "Start in"), with the simulated TNC on COM8 until a beacon more is archived.
+  archived() { { find "$station/Telemetry/raw_data" -type f 2>/dev/null || true; } | wc -l; }
+  start_from_menu() {
+    local before sim
+    before=$(archived)
+    LD_PRELOAD="$work/modemshim.so" wine start "$(winepath -w "$shortcut")"
+    build/kestrel-tnc-sim --device "$work/com8" --no-wait --interval 0.5 --quiet >"$work/installed-sim.log" 2>&1 &
+    sim=$!
+    for _ in $(seq 150); do
+      [ "$(archived)" -gt "$before" ] && break
+      sleep 0.2
+    done
+    kill "$sim"
+    wait "$sim" 2>/dev/null || true
+    [ "$(archived)" -gt "$before" ] || {
+      cat "$work/installed-sim.log" "$station/kestrel-decoder.log" 2>/dev/null
+      echo "FAILED: nothing archived from the Start-menu start"
+      exit 1
+    }
+  }
+  # decoder_running: an installed decoder of this prefix runs (others may run
+  # in other prefixes meanwhile).
+  decoder_running() {
+    local p
+    for p in $(pgrep -f 'Telemetry Decoder.kestrel-decoder\.exe'); do
+      tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+  }
+  # decoder_ended: the process gone within 10 s (its exe was free before).
+  decoder_ended() {
+    for _ in $(seq 50); do decoder_running || return 0; sleep 0.2; done
+    return 1
+  }
+
   # A German Windows whose Documents folder is named outside its code page,
-  # as a user's named in another script is: the installer, the shortcut's
-  # start and the program must all work there.
+  # as a user's named in another script is: the installers, the shortcut's
+  # starts and the programs must all work there.
   export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8
   documents='C:\Dokumente 空 Документы Έγγραφα'
   for key in 'User Shell Folders' 'Shell Folders'; do
@@ -90,47 +141,70 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
       /d "$documents" /f >/dev/null
   done
   mkdir -p "$(winepath -u "$documents")"  # a user's Documents folder is there
-  wine "$setup" /S
-  programs="$WINEPREFIX/drive_c/Program Files/KESTREL Telemetry Decoder"
+
+  wine "$older_setup" /S
   for f in kestrel-decoder.exe kestrel-redecode.exe kestrel-trends.exe README-windows.txt LICENSE.txt copyright.txt \
     satnogs/kestrel.ksy Uninstall.exe; do
     [ -f "$programs/$f" ] || { ls -la "$programs" || true; echo "FAILED: the installer did not install $f"; exit 1; }
   done
+  older_version=$(installed_version)
+  # Every file README-windows.txt says the folder holds is there.
+  tr -d '\r' <"$programs/README-windows.txt" | sed -n '/^What is in this folder/,/^$/p' | awk '/^  [^ ]/ { print $1 }' |
+    while read -r f; do
+      [ -f "$programs/${f//\\//}" ] || { echo "FAILED: README-windows.txt names $f, which is not installed"; exit 1; }
+    done
   shortcut=$(find "$WINEPREFIX/drive_c/users" -name 'KESTREL Telemetry Decoder.lnk' | head -n 1)
   [ -n "$shortcut" ] || { echo "FAILED: no Start-menu shortcut"; exit 1; }
   station="$(winepath -u "$documents")/KESTREL"
   [ -d "$station" ] || { ls "$(dirname "$station")"; echo "FAILED: no $documents\\KESTREL"; exit 1; }
-  printf '[CPort]\r\nPort=COM7\r\n' >"$station/RS232Settings.ini"
-  # As Explorer opens it: the shortcut's target, arguments and "Start in".
-  LD_PRELOAD="$work/modemshim.so" wine start "$(winepath -w "$shortcut")"
-  build/kestrel-tnc-sim --device "$work/com8" --no-wait --interval 0.5 --quiet >"$work/installed-sim.log" 2>&1 &
-  sim=$!
-  for _ in $(seq 150); do [ -s "$(ls "$station"/Telemetry/Decoded/*.txt 2>/dev/null | head -n 1)" ] && break; sleep 0.2; done
-  kill "$sim"; wait "$sim" 2>/dev/null || true
-  # WM_CLOSE, as a click on the window's close box: the settings are stored.
-  wine taskkill /IM kestrel-decoder.exe >/dev/null 2>&1 || true
-  for _ in $(seq 100); do grep -q FlowControl "$station/RS232Settings.ini" && break; sleep 0.2; done
-  # Gone before the uninstaller runs, as the user would close it first.
-  for _ in $(seq 50); do pgrep -f 'Telemetry Decoder.kestrel-decoder\.exe' >/dev/null || break; sleep 0.2; done
-  beacons=$(find "$station/Telemetry/raw_data" -type f 2>/dev/null | wc -l)
-  echo "archived in Documents\\KESTREL: $beacons beacons"
-  [ "$beacons" -gt 0 ] || {
-    cat "$work/installed-sim.log" "$station/kestrel-decoder.log" 2>/dev/null
-    echo "FAILED: nothing archived from the Start-menu start"
-    exit 1
-  }
+  printf '; my station\r\n[CPort]\r\nPort=COM7\r\n[Share]\r\nCallsign=DL1ABC\r\n' >"$station/RS232Settings.ini"
+  start_from_menu
+  decoder_running || { echo "FAILED: the decoder is not running"; exit 1; }
+
+  # This build over the older one while the decoder runs: the installer closes
+  # it as its close box would (the settings stored) and replaces the programs.
+  status=0
+  wine "$setup" /S || status=$?
+  [ "$status" = 0 ] || { echo "FAILED: the installer over the running decoder ended with $status"; exit 1; }
+  decoder_ended || { echo "FAILED: the decoder still runs"; exit 1; }
+  version=$(installed_version)
+  echo "installed $older_version, then $version over it while the decoder ran"
+  [ -n "$older_version" ] && [ "$version" != "$older_version" ] &&
+    [ "$version" = "$(sed -n 's/^#define KESTREL_PACKAGE_VERSION "\(.*\)"$/\1/p' build-win64/generated/BuildVersion.h)" ] ||
+    { echo "FAILED: the programs were not replaced ($older_version, then $version)"; exit 1; }
   grep -q FlowControl "$station/RS232Settings.ini" || { echo "FAILED: the settings were not stored"; exit 1; }
+  grep -q '^; my station' "$station/RS232Settings.ini" && grep -q '^Callsign=DL1ABC' "$station/RS232Settings.ini" ||
+    { cat "$station/RS232Settings.ini"; echo "FAILED: the settings file lost the operator's lines"; exit 1; }
   [ -s "$station/kestrel-decoder.log" ] || { echo "FAILED: no station log"; exit 1; }
-  [ ! -e "$programs/Telemetry" ] || { echo "FAILED: archived in Program Files"; exit 1; }
-  # The uninstaller runs from a copy of itself and returns at once.
-  wine "$programs/Uninstall.exe" /S
-  for _ in $(seq 100); do [ -e "$programs" ] || break; sleep 0.2; done
-  [ ! -e "$programs" ] || { ls -la "$programs"; echo "FAILED: left in Program Files"; exit 1; }
-  [ ! -e "$shortcut" ] || { echo "FAILED: the shortcut stayed"; exit 1; }
-  [ -d "$station/Telemetry/Decoded" ] && [ -f "$station/RS232Settings.ini" ] ||
-    { echo "FAILED: the uninstaller touched the station folder"; exit 1; }
   grep -qF "started in $documents\\KESTREL" "$station/kestrel-decoder.log" ||
     { cat "$station/kestrel-decoder.log"; echo "FAILED: the station log does not name its folder in UTF-8"; exit 1; }
+  [ ! -e "$programs/Telemetry" ] || { echo "FAILED: archived in Program Files"; exit 1; }
+
+  # README-windows.txt's spreadsheet command as typed in a Command Prompt in
+  # the station folder: in the KESTREL Command Prompt (the shortcut's PATH),
+  # and in any other with the quoted full path.
+  ls "$(dirname "$shortcut")/KESTREL Command Prompt.lnk" >/dev/null || { echo "FAILED: no Command Prompt shortcut"; exit 1; }
+  csv='--csv beaconsNN.csv Telemetry\Decoded\KR7_beacon_*.txt'
+  printf '%s\r\n' '@echo off' \
+    "cmd /c \"set \"PATH=C:\\Program Files\\KESTREL Telemetry Decoder;%PATH%\" && kestrel-redecode.exe ${csv//NN/1}\"" \
+    "\"C:\\Program Files\\KESTREL Telemetry Decoder\\kestrel-redecode.exe\" ${csv//NN/2}" >"$station/commands.bat"
+  (cd "$station" && wine cmd /c commands.bat >"$work/csv.log" 2>&1) ||
+    { cat "$work/csv.log"; echo "FAILED: README-windows.txt's spreadsheet command"; exit 1; }
+  [ "$(wc -l <"$station/beacons1.csv")" -gt 1 ] && cmp -s "$station/beacons1.csv" "$station/beacons2.csv" ||
+    { cat "$work/csv.log"; echo "FAILED: the spreadsheet command wrote no beacons"; exit 1; }
+  rm "$station/commands.bat" "$station/beacons1.csv" "$station/beacons2.csv"
+
+  # The uninstaller while the decoder runs: closed first, then everything of
+  # the installer's goes and the station stays.
+  start_from_menu
+  wine "$programs/Uninstall.exe" /S
+  # The uninstaller runs from a copy of itself and returns at once.
+  for _ in $(seq 150); do [ -e "$programs" ] || break; sleep 0.2; done
+  [ ! -e "$programs" ] || { ls -la "$programs"; echo "FAILED: left in Program Files"; exit 1; }
+  decoder_ended || { echo "FAILED: the decoder still runs"; exit 1; }
+  [ ! -e "$shortcut" ] || { echo "FAILED: the shortcut stayed"; exit 1; }
+  [ "$(find "$station/Telemetry/raw_log" -name '*.KR7' | wc -l)" -ge 2 ] && [ -f "$station/RS232Settings.ini" ] ||
+    { echo "FAILED: the uninstaller touched the station folder"; exit 1; }
   unset LANG LC_ALL
   echo "== the installer passed in $((SECONDS - installer_started)) s"
 fi

@@ -4,7 +4,6 @@
 #include "kiss/LineSource.h"
 
 #include "serial/AsciiCase.h"
-#include "serial/ProfileStore.h"
 
 namespace kestrel {
 
@@ -49,13 +48,18 @@ void LineSourceSettings::Load(ProfileStore& store, const std::string& path) {
     }
 }
 
-bool LineSourceSettings::Save(ProfileStore& store, const std::string& path) const {
+bool LineSourceSettings::NeedsWriting() const {
     LineSourceSettings defaults;
     defaults.inFile = inFile;
-    if (!inFile && *this == defaults)
-        return true;
-    return store.WriteStrings(
-        path, kSection, {{kSourceKey, LineSourceKindText(kind)}, {kHostKey, host}, {kPortKey, std::to_string(port)}});
+    return inFile || !(*this == defaults);
+}
+
+ProfileKeys LineSourceSettings::Keys() const {
+    return {{kSourceKey, LineSourceKindText(kind)}, {kHostKey, host}, {kPortKey, std::to_string(port)}};
+}
+
+bool LineSourceSettings::Save(ProfileStore& store, const std::string& path) const {
+    return !NeedsWriting() || store.WriteStrings(path, kSection, Keys());
 }
 
 }  // namespace kestrel

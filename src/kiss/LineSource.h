@@ -11,11 +11,11 @@
 // serial port [CPort] describes; "KISS TCP" a software TNC's KISS port. A file
 // without the section behaves as before and does not get one written.
 
+#include "serial/ProfileStore.h"
+
 #include <string>
 
 namespace kestrel {
-
-class ProfileStore;
 
 struct LineSourceSettings {
     enum Kind { Serial, SerialKiss, KissTcp } kind = Serial;
@@ -30,6 +30,9 @@ struct LineSourceSettings {
     // Writes the section, unless it was absent when loaded and nothing here
     // differs from the defaults. False when the file cannot be written.
     bool Save(ProfileStore& store, const std::string& path) const;
+    // Whether Save writes the section, and the keys it writes.
+    bool NeedsWriting() const;
+    ProfileKeys Keys() const;
 
     // Whether the bytes come in KISS framing.
     bool kiss() const { return kind != Serial; }

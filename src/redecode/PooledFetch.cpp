@@ -202,6 +202,8 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
         int waits = 0;
         for (;;) {
             r = transport.get(request);
+            if (r.kind == HttpResult::Kind::Answered && r.bodyBroken)
+                r.kind = HttpResult::Kind::Dropped;  // half a page is no page: fetched again
             const bool answered = r.kind == HttpResult::Kind::Answered;
             if (answered && r.status == 429) {
                 const auto wait = retryAfter(r.retryAfter, std::chrono::system_clock::now())

@@ -21,6 +21,8 @@ namespace kestrel {
 
 // Keys and their values, in writing order.
 using ProfileKeys = std::vector<std::pair<std::string, std::string>>;
+// Sections, each with its keys, in writing order.
+using ProfileSections = std::vector<std::pair<std::string, ProfileKeys>>;
 
 class ProfileStore {
 public:
@@ -42,6 +44,15 @@ public:
     virtual bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) {
         for (const auto& [key, value] : keys)
             if (!WriteString(path, section, key, value))
+                return false;
+        return true;
+    }
+    // The keys of several sections, likewise: in one replacement where the
+    // store rewrites whole files, so a reader never finds some sections new
+    // and others old.
+    virtual bool WriteSections(const std::string& path, const ProfileSections& sections) {
+        for (const auto& [section, keys] : sections)
+            if (!WriteStrings(path, section, keys))
                 return false;
         return true;
     }

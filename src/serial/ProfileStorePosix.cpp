@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -130,9 +131,30 @@ bool followLinks(const std::string& path, std::string& target) {
 // The system's words for the errno a failed step left.
 std::string lastReason() { return std::strerror(errno); }
 
-// A file that was not there: created exclusively under its own name, so
-// nothing that appeared there meanwhile is overwritten. "" or why not.
+// A file that was not there: written whole under a temporary name and then
+// linked to its own name, which fails when something appeared there meanwhile,
+// so nothing is overwritten and no reader finds it half written. Where the
+// file system has no links, it is created exclusively under its own name.
+// "" when written, else why not.
 std::string createNew(const std::string& target, const std::string& text) {
+    // Opened as the file itself would be, so the umask gives it its mode.
+    static std::atomic<unsigned> serial{0};
+    const std::string temp = target + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    const int tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (tempFd >= 0) {
+        std::string why = writeAll(tempFd, text) ? std::string() : lastReason();
+        if (::close(tempFd) != 0 && why.empty())
+            why = lastReason();
+        const bool linked = why.empty() && ::link(temp.c_str(), target.c_str()) == 0;
+        const int linkError = errno;
+        ::unlink(temp.c_str());
+        if (linked)
+            return {};
+        if (!why.empty())
+            return why;
+        if (linkError != EPERM && linkError != ENOSYS && linkError != EOPNOTSUPP)
+            return std::strerror(linkError);
+    }
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
         return lastReason();
@@ -147,7 +169,7 @@ std::string createNew(const std::string& target, const std::string& text) {
 // An existing file: the new text goes into a temporary file of its own beside
 // it (created exclusively, never through a name that is already there), takes
 // the file's owner and mode, and is renamed over it, so a failed write never
-// leaves a half-written file behind. "" or why not.
+// leaves a half-written file behind. "" when written, else why not.
 std::string replace(const std::string& target, const struct stat& st, const std::string& text) {
     std::string temp = target + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -203,7 +225,11 @@ public:
     }
 
     bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {
-        whyNotWritten_ = write(path, section, keys);
+        return WriteSections(path, {{section, keys}});
+    }
+
+    bool WriteSections(const std::string& path, const ProfileSections& sections) override {
+        whyNotWritten_ = write(path, sections);
         return whyNotWritten_.empty();
     }
 
@@ -211,7 +237,12 @@ public:
 
 private:
     // "" when written, else why not.
-    static std::string write(const std::string& path, const std::string& section, const ProfileKeys& keys) {
+    static std::string write(const std::string& path, const ProfileSections& sections) {
+        auto withKeys = [&](std::string text) {
+            for (const auto& [section, keys] : sections)
+                text = ProfileTextWithKeys(text, section, keys);
+            return text;
+        };
         std::string target;
         if (!followLinks(path, target))
             return "the file is a link that leads nowhere or in a loop";
@@ -219,7 +250,7 @@ private:
         struct stat st {};
         ProfileFileFacts facts;
         switch (readWhole(target, text, st, facts)) {
-        case ReadResult::Missing: return createNew(target, ProfileTextWithKeys("", section, keys));
+        case ReadResult::Missing: return createNew(target, withKeys(""));
         case ReadResult::Failed:
             return "the file " + ProfileFileRefusal(facts);  // never replace what we could not read
         case ReadResult::Ok: break;
@@ -230,7 +261,7 @@ private:
             return "the file is read-only";
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return lastReason();
-        return replace(target, st, ProfileTextWithKeys(text, section, keys));
+        return replace(target, st, withKeys(std::move(text)));
     }
 
     std::string whyNotWritten_;

@@ -14,20 +14,29 @@
 // outbox's file closed, so another opener (the next start) finds it free. A
 // frame cut off stays in the outbox, and the next start sends it again.
 //
-// Outcomes: a 2xx marks the frame sent. 408, 425, 429 and 5xx are temporary:
-// the same frame is tried again, after the answer's Retry-After (seconds or
-// an HTTP date, at most 5 minutes) when it gives one. Other 4xx refuse it for
-// good: it goes to the rejects file with the answer, is marked refused and not
-// sent again. A redirect (3xx) is never followed: the frame waits, and the
-// operator is told once where the server points. Anything else (time-outs,
-// refused or broken connections, failed name look-ups, untrusted
-// certificates, other answers, other failures) is tried again as well. Without
-// a Retry-After the wait is 2 s, then twice as long each time up to 5
-// minutes; a success starts it at 2 s again. Only what waiting will not cure
-// is said, once: an untrusted certificate, a redirect, an answer of no known
-// class, a failure of another kind (an address libcurl or WinHTTP cannot
-// use), and an outbox that cannot be written (frames are then held in memory,
-// sent all the same, and written to the outbox as soon as it can be).
+// Outboxes taken over (ForwarderOptions::adoption) are the sending thread's
+// alone: found, read, sent oldest first before the own one's frames, and
+// removed once nothing in them waits. Their reading and the search for them
+// happen without the lock.
+//
+// Outcomes: a 2xx marks the frame sent (also when its body breaks off). 400,
+// 413 and 422 say the frame itself is bad: it goes to the rejects file with
+// the answer, is marked refused and not sent again (kestrel-redecode
+// --requeue-rejects queues such frames again). 408, 425, 429 and 5xx are
+// temporary: the same frame is tried again, after the answer's Retry-After
+// (seconds or an HTTP date, at most 5 minutes) when it asks for longer than
+// the usual wait. Answers that say the station's settings or the way is wrong
+// (401, 403, 404, 405, a proxy's 407 or refusal) keep the frames waiting, as
+// do a redirect (3xx, never followed) and an answer of no known class; each is
+// said once, with what to mend, and shown while it lasts. Anything else
+// (time-outs, refused or broken connections, failed name look-ups, untrusted
+// certificates, other failures) is tried again as well. The wait is 2 s, then
+// twice as long each time up to 5 minutes; a success starts it at 2 s again.
+// Besides those answers, only what waiting will not cure is said, once: an
+// untrusted certificate, a failure of another kind (an address libcurl or
+// WinHTTP cannot use), and an outbox that cannot be written (frames are then
+// held in memory, sent all the same, and written to the outbox as soon as it
+// can be). No Url's query (where tokens go) is written to a file or a notice.
 
 #include "share/HttpTransport.h"
 #include "share/Outbox.h"
@@ -37,12 +46,25 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace kestrel {
+
+// Outboxes that no running program sends (a dead program's), taken over by
+// this forwarder: found and locked by adopt(), let go by release(). Called
+// from the sending thread only.
+class IOutboxAdoption {
+public:
+    virtual ~IOutboxAdoption() = default;
+    // The outboxes newly this forwarder's to send (their locks taken).
+    virtual std::vector<std::string> adopt() = 0;
+    // Done with one (sent, or the forwarder stops): its lock is let go.
+    virtual void release(const std::string& path) = 0;
+};
 
 struct ForwarderOptions {
     // Where every frame goes, those that waited from an earlier run included:
@@ -53,21 +75,34 @@ struct ForwarderOptions {
     std::chrono::milliseconds longestRetry{300000};
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds totalTimeout{30000};
+    // Where to look for outboxes left by programs that ended (none: only the
+    // own one is sent), and how often.
+    std::shared_ptr<IOutboxAdoption> adoption;
+    std::chrono::milliseconds adoptionCheck{5000};
 };
 
 struct ForwarderState {
     std::uint64_t sent = 0;     // taken by the server since Start()
     std::uint64_t refused = 0;  // refused for good since Start()
-    std::size_t queued = 0;     // waiting, the one in flight included
+    std::size_t queued = 0;     // waiting, the one in flight and those taken over included
     std::size_t held = 0;       // of those, the ones only in memory (the outbox cannot be written)
     bool offline = false;       // the last attempt failed and will be repeated
     bool refusedLast = false;   // the last frame answered was refused
+    // What keeps the frames waiting that waiting will not cure, while it
+    // lasts: a sentence, and a few words for a status panel ("Share: HTTP
+    // 404", "Proxy: HTTP 407"). Empty otherwise.
+    std::string fault;
+    std::string faultText;
 };
 
-// The wait a Retry-After value asks for (delta-seconds, or an IMF-fixdate
-// such as "Wed, 09 Dec 2026 08:57:00 GMT" against utcNow); nothing when it is
+// An HTTP date (IMF-fixdate, "Wed, 09 Dec 2026 08:57:00 GMT"); nothing when
+// the text is not one.
+std::optional<SystemTime> ParseHttpDate(const std::string& value);
+// The wait a Retry-After value asks for (delta-seconds, or an HTTP date
+// against now: the server's own Date where it gave one, so that a station
+// clock ahead of the server's does not shorten it); nothing when it is
 // neither. A date in the past asks for no wait.
-std::optional<std::chrono::milliseconds> RetryAfterWait(const std::string& value, const SystemTime& utcNow);
+std::optional<std::chrono::milliseconds> RetryAfterWait(const std::string& value, const SystemTime& now);
 
 class Forwarder {
 public:
@@ -97,6 +132,7 @@ public:
 private:
     struct Shared;
     void run();
+    static void Adopt(Shared& s, std::unique_lock<std::mutex>& lock);
     std::unique_ptr<Shared> shared_;
     std::thread thread_;
 };

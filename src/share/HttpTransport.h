@@ -6,7 +6,9 @@
 // never followed (the 3xx comes back as the answer); totalTimeout bounds the
 // whole request, name look-up and connection included; an answer's body is
 // kept up to bodyLimit bytes, and the rest is not read (the connection is
-// dropped instead); a URL with a user name or password is not sent.
+// dropped instead); a URL with a user name or password is not sent. Once an
+// answer's head has come whole, the answer counts as given: a connection that
+// breaks off in its body leaves an Answered result with bodyBroken set.
 
 #include <chrono>
 #include <cstddef>
@@ -40,11 +42,16 @@ struct HttpResult {
     };
     Kind kind = Kind::Failed;
     int status = 0;
-    std::string body;        // at most bodyLimit bytes of it
-    bool bodyCut = false;    // the answer had more
+    std::string body;         // at most bodyLimit bytes of it
+    bool bodyCut = false;     // the answer had more
+    bool bodyBroken = false;  // the connection broke off before the body's end
+    // The answer is a proxy's refusal of the way (its answer to CONNECT), not
+    // the server's.
+    bool fromProxy = false;
     std::string retryAfter;  // the Retry-After header, when there is one
     std::string location;    // the Location header, when there is one
     std::string link;        // the Link header, when there is one
+    std::string date;        // the Date header, when there is one
     std::string detail;      // a readable reason when not answered
 };
 
@@ -64,5 +71,8 @@ std::unique_ptr<IHttpTransport> CreateHttpTransport();
 // Whether HttpRequest::caFile is honoured here; where it is not, certificates
 // are trusted through the system's own store.
 bool HttpTransportTakesCaFile();
+// Where this platform's requests take their proxy from, and its credentials:
+// the end of a sentence about a proxy that wants them.
+std::string HttpProxyAdvice();
 
 }  // namespace kestrel

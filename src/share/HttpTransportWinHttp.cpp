@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -189,20 +190,17 @@ struct Handle {
 class WinHttpTransport final : public IHttpTransport {
 public:
     WinHttpTransport() : cancel_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        session_ = WinHttpOpen(L"kestrel-decoder", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-        if (session_)
-            WinHttpSetStatusCallback(session_, OnStatus,
-                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
-                                         WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
-                                     0);
+        // Synchronous, for reading a proxy's setup script only.
+        resolver_ = WinHttpOpen(L"kestrel-decoder", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                WINHTTP_NO_PROXY_BYPASS, 0);
     }
     ~WinHttpTransport() override {
-        if (session_)
-            WinHttpCloseHandle(session_);
+        for (const auto& [way, session] : sessions_)
+            WinHttpCloseHandle(session);
+        if (resolver_)
+            WinHttpCloseHandle(resolver_);
         CloseHandle(cancel_);
     }
-
     HttpResult post(const HttpRequest& request) override { return perform(request, true); }
     HttpResult get(const HttpRequest& request) override { return perform(request, false); }
 
@@ -212,14 +210,101 @@ public:
     }
 
 private:
+    // How requests to a server go: straight, through a named proxy, or as
+    // the system's WinHTTP default (netsh winhttp) says; `said` names it for
+    // a failure's reason.
+    struct Way {
+        DWORD access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+        std::wstring proxy, bypass;
+        std::string said;
+        std::chrono::steady_clock::time_point until;  // chosen anew after this
+    };
+
+    // The user's proxy as Windows has it (the Internet settings: automatic
+    // detection, a setup script, or a proxy given there), as a browser takes
+    // it; else WinHTTP's own default. WinHttpOpen's automatic proxy would do
+    // the same from Windows 8.1 on, but Wine takes it for no proxy at all.
+    Way chooseWay(const std::string& url) {
+        Way way;
+        WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
+        if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
+            if (resolver_ && (ie.fAutoDetect || ie.lpszAutoConfigUrl)) {
+                WINHTTP_AUTOPROXY_OPTIONS o{};
+                o.dwFlags = (ie.lpszAutoConfigUrl ? WINHTTP_AUTOPROXY_CONFIG_URL : 0) |
+                            (ie.fAutoDetect ? WINHTTP_AUTOPROXY_AUTO_DETECT : 0);
+                o.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+                o.lpszAutoConfigUrl = ie.lpszAutoConfigUrl;
+                o.fAutoLogonIfChallenged = TRUE;
+                WINHTTP_PROXY_INFO info{};
+                if (WinHttpGetProxyForUrl(resolver_, Widen(url).c_str(), &o, &info)) {
+                    way.access = info.lpszProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY;
+                    if (info.lpszProxy)
+                        way.proxy = info.lpszProxy;
+                    if (info.lpszProxyBypass)
+                        way.bypass = info.lpszProxyBypass;
+                    way.said = ie.lpszAutoConfigUrl ? "the Windows proxy settings' setup script"
+                                                    : "the Windows proxy settings' automatic detection";
+                    GlobalFree(info.lpszProxy);
+                    GlobalFree(info.lpszProxyBypass);
+                }
+            }
+            if (way.said.empty() && ie.lpszProxy) {
+                way.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+                way.proxy = ie.lpszProxy;
+                if (ie.lpszProxyBypass)
+                    way.bypass = ie.lpszProxyBypass;
+                way.said = "the Windows proxy settings";
+            }
+            GlobalFree(ie.lpszAutoConfigUrl);
+            GlobalFree(ie.lpszProxy);
+            GlobalFree(ie.lpszProxyBypass);
+        }
+        if (way.said.empty()) {
+            WINHTTP_PROXY_INFO info{};
+            if (WinHttpGetDefaultProxyConfiguration(&info) && info.lpszProxy) {
+                way.proxy = info.lpszProxy;  // said only; the default session takes it itself
+                way.said = "WinHTTP's setting (netsh winhttp)";
+            }
+            GlobalFree(info.lpszProxy);
+            GlobalFree(info.lpszProxyBypass);
+        }
+        // A laptop carried elsewhere meets another proxy: looked at again now and then.
+        way.until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        return way;
+    }
+
+    // A session of its own for each way: Wine ignores a proxy set on a
+    // request handle.
+    HINTERNET sessionFor(const Way& way) {
+        const std::wstring key = std::to_wstring(way.access) + L"|" + way.proxy + L"|" + way.bypass;
+        if (const auto it = sessions_.find(key); it != sessions_.end())
+            return it->second;
+        const bool named = way.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        HINTERNET session = WinHttpOpen(
+            L"kestrel-decoder", way.access, named ? way.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+            named && !way.bypass.empty() ? way.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+        if (!session)
+            return nullptr;
+        WinHttpSetStatusCallback(session, OnStatus,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                                     WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                                 0);
+        sessions_[key] = session;
+        return session;
+    }
+
     // A POST of the form, or a GET: one way through for both.
     HttpResult perform(const HttpRequest& request, bool isPost) {
+        HttpResult r = attempt(request, isPost);
+        if (r.kind != HttpResult::Kind::Answered && r.kind != HttpResult::Kind::Cancelled && !way_.proxy.empty())
+            r.detail += ", through the proxy " + Narrow(way_.proxy) + " (from " + way_.said + ")";
+        return r;
+    }
+
+    HttpResult attempt(const HttpRequest& request, bool isPost) {
         using Clock = std::chrono::steady_clock;
-        const Clock::time_point deadline = Clock::now() + request.totalTimeout;
         if (cancelled_)
             return Failure(ERROR_WINHTTP_OPERATION_CANCELLED);
-        if (!session_)
-            return Failure(GetLastError());
         std::string why;
         const std::optional<HttpUrl> url = SplitHttpUrl(request.url, why);
         if (!url) {
@@ -227,9 +312,18 @@ private:
             r.detail = "the address " + why;
             return r;
         }
+        if (request.url != wayUrl_ || Clock::now() >= way_.until) {
+            way_ = chooseWay(request.url);
+            wayUrl_ = request.url;
+        }
+        HINTERNET session = sessionFor(way_);
+        if (!session)
+            return Failure(GetLastError());
+        // From here: a setup script's fetch above does not shorten the request.
+        const Clock::time_point deadline = Clock::now() + request.totalTimeout;
         // WinHTTP takes an IPv6 literal with its brackets, as in the URL, and
         // sends the Host header from it.
-        Handle connection{WinHttpConnect(session_, Widen(url->host).c_str(), url->port, 0)};
+        Handle connection{WinHttpConnect(session, Widen(url->host).c_str(), url->port, 0)};
         if (!connection.h)
             return Failure(GetLastError());
         Handle req{WinHttpOpenRequest(connection.h, isPost ? L"POST" : L"GET", Widen(url->path).c_str(), nullptr,
@@ -291,14 +385,20 @@ private:
         result.retryAfter = header(req.h, WINHTTP_QUERY_RETRY_AFTER);
         result.location = header(req.h, WINHTTP_QUERY_LOCATION);
         result.link = customHeader(req.h, L"Link");
+        result.date = header(req.h, WINHTTP_QUERY_DATE);
         for (;;) {
             // One byte past the limit tells whether more would come.
             const std::size_t room = request.bodyLimit - result.body.size();
             const DWORD want = DWORD(std::min(sizeof call->buffer, room + 1));
-            if (!WinHttpReadData(req.h, call->buffer, want, nullptr))
-                return Failure(GetLastError());
-            if ((err = step()) != 0)
+            err = WinHttpReadData(req.h, call->buffer, want, nullptr) ? step() : GetLastError();
+            if (err == ERROR_WINHTTP_OPERATION_CANCELLED)
                 return Failure(err);
+            if (err) {
+                // The head has come: the server has answered, only its body broke off.
+                result.bodyBroken = true;
+                result.detail = ErrorText(err, 0);
+                break;
+            }
             const DWORD got = call->bytes;
             if (got == 0)
                 break;
@@ -309,6 +409,13 @@ private:
             }
             result.body.append(call->buffer, got);
         }
+        // A connection closed early reads like the body's end here.
+        DWORD length = 0, lengthSize = sizeof length;
+        if (!result.bodyCut && !result.bodyBroken &&
+            WinHttpQueryHeaders(req.h, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                WINHTTP_HEADER_NAME_BY_INDEX, &length, &lengthSize, WINHTTP_NO_HEADER_INDEX) &&
+            length > result.body.size())
+            result.bodyBroken = true;
         result.kind = HttpResult::Kind::Answered;
         result.status = int(status);
         return result;
@@ -337,7 +444,10 @@ private:
     }
 
     HANDLE cancel_;
-    HINTERNET session_ = nullptr;
+    HINTERNET resolver_ = nullptr;
+    std::map<std::wstring, HINTERNET> sessions_;  // by way
+    Way way_;
+    std::string wayUrl_;  // the URL way_ was chosen for
     std::atomic<bool> cancelled_{false};
 };
 
@@ -346,5 +456,11 @@ private:
 std::unique_ptr<IHttpTransport> CreateHttpTransport() { return std::make_unique<WinHttpTransport>(); }
 
 bool HttpTransportTakesCaFile() { return false; }
+
+std::string HttpProxyAdvice() {
+    return "the Windows program takes its proxy from the Windows proxy settings (automatic detection, a setup "
+           "script or a proxy given there), else from netsh winhttp, and gives a proxy no user name or password: "
+           "have the proxy let the station through, or name the server among the proxy's exceptions";
+}
 
 }  // namespace kestrel

@@ -91,6 +91,32 @@ std::optional<HttpUrl> SplitHttpUrl(std::string_view url, std::string& why) {
     return u;
 }
 
+std::string MaskedUrl(std::string_view url) {
+    const std::size_t cut = std::min(url.find_first_of("?#"), url.size());
+    std::string shown(url.substr(0, cut));
+    const std::size_t scheme = shown.find("://");
+    const std::size_t from = scheme == std::string::npos ? 0 : scheme + 3;
+    const std::size_t at = shown.rfind('@', std::min(shown.find('/', from), shown.size()));
+    if (at != std::string::npos && at >= from)
+        shown.replace(from, at - from, "***");
+    if (cut == url.size() || url[cut] != '?')
+        return shown;
+    std::string_view query = url.substr(cut + 1);
+    query = query.substr(0, std::min(query.find('#'), query.size()));
+    shown += '?';
+    for (std::size_t pos = 0; pos <= query.size();) {
+        const std::size_t end = std::min(query.find('&', pos), query.size());
+        const std::string_view pair = query.substr(pos, end - pos);
+        const std::size_t eq = pair.find('=');
+        if (pos > 0)
+            shown += '&';
+        // A name is shown (which key is wrong helps), its value never.
+        shown += eq == std::string_view::npos ? std::string("***") : std::string(pair.substr(0, eq)) + "=***";
+        pos = end + 1;
+    }
+    return shown;
+}
+
 std::string httpStatusText(int status) {
     static constexpr std::pair<int, const char*> kWords[] = {
         {301, "Moved Permanently"},
@@ -103,6 +129,7 @@ std::string httpStatusText(int status) {
         {403, "Forbidden"},
         {404, "Not Found"},
         {405, "Method Not Allowed"},
+        {407, "Proxy Authentication Required"},
         {408, "Request Timeout"},
         {409, "Conflict"},
         {410, "Gone"},

@@ -25,6 +25,11 @@ struct HttpUrl {
 // send them alike.
 std::optional<HttpUrl> SplitHttpUrl(std::string_view url, std::string& why);
 
+// The URL as it may be shown or stored: a query's values (where a token or key
+// goes) masked, "?token=***", a user name and password masked, a fragment
+// left out. Works on any text, also one SplitHttpUrl refuses.
+std::string MaskedUrl(std::string_view url);
+
 // An answer's status with its standard words, as a status line has them:
 // "503 Service Unavailable"; the number alone for one without.
 std::string httpStatusText(int status);

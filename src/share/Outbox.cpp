@@ -37,9 +37,7 @@ bool UrlText(std::string_view url) {
            std::all_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) > ' ' && c != 127; });
 }
 
-std::string RecordLine(const OutboxRecord& r) {
-    return "Q " + std::to_string(r.number) + " " + r.url + " " + r.form + "\n";
-}
+std::string RecordLine(const OutboxRecord& r) { return "Q " + std::to_string(r.number) + " - " + r.form + "\n"; }
 
 std::string Why(const char* what, const std::string& path, const std::exception& e) {
     return std::string(what) + " " + path + ": " + e.what();
@@ -82,8 +80,8 @@ OutboxContents ReadOutboxText(std::string_view text) {
                 damaged();
                 continue;
             }
-            waiting.emplace(
-                n, OutboxRecord{0, n, std::string(rest.substr(b1 + 1, b2 - b1 - 1)), std::string(rest.substr(b2 + 1))});
+            // The Url an earlier version wrote is not used.
+            waiting.emplace(n, OutboxRecord{0, n, std::string(rest.substr(b2 + 1))});
             c.highest = std::max(c.highest, n);
         } else if ((line[0] == 'S' || line[0] == 'R') && ParseNumber(rest, n)) {
             // A mark for a record never queued here takes nothing away.
@@ -122,8 +120,57 @@ void Outbox::Close() noexcept {
 }
 
 std::string Outbox::DamagedPath() const {
+    // outbox.txt: outbox-damaged.txt; outbox-2.txt: outbox-2-damaged.txt.
     const std::size_t cut = path_.find_last_of(kPathSeparator);
-    return JoinPath(cut == std::string::npos ? std::string() : path_.substr(0, cut), "outbox-damaged.txt");
+    const std::size_t dot = path_.rfind('.');
+    const std::size_t stem = dot == std::string::npos || (cut != std::string::npos && dot < cut) ? path_.size() : dot;
+    return path_.substr(0, stem) + "-damaged.txt";
+}
+
+// Copies the damaged lines to the damaged-lines file, each one only as often
+// as it is not there already: an outbox that could not be emptied since
+// holds them still, and each start would copy them again. The number copied.
+std::size_t Outbox::setAside() {
+    const std::string aside = DamagedPath();
+    std::string present = fs_.fileExists(aside) ? fs_.readFile(aside) : std::string();
+    std::map<std::string_view, std::size_t> there;
+    for (std::size_t pos = 0, eol; (eol = present.find('\n', pos)) != std::string::npos; pos = eol + 1)
+        ++there[std::string_view(present).substr(pos, eol - pos)];
+    std::string lines;
+    std::size_t count = 0;
+    for (const std::string& l : damagedLines_) {
+        auto it = there.find(l);
+        if (it != there.end() && it->second > 0) {
+            --it->second;
+            continue;
+        }
+        lines += l + "\n";
+        ++count;
+    }
+    damagedUnsaved_ = false;
+    if (lines.empty())
+        return 0;
+    damagedUnsaved_ = true;
+    const FileHandle file = fs_.openOrCreate(aside);
+    try {
+        fs_.write(file, lines.data(), lines.size());
+        fs_.sync(file);
+    } catch (const EInOutError& e) {
+        // A part would be copied again whole: cut it off where that works.
+        try {
+            if (e.BytesWritten)
+                fs_.truncate(file, present.size());
+        } catch (...) {
+        }
+        fs_.close(file);
+        throw;
+    } catch (...) {
+        fs_.close(file);
+        throw;
+    }
+    fs_.close(file);
+    damagedUnsaved_ = false;
+    return count;
 }
 
 void Outbox::ensureFolder() {
@@ -158,36 +205,35 @@ bool Outbox::Open() {
         }
         const std::string text = fs_.fileExists(path_) ? fs_.readFile(path_) : std::string();
         OutboxContents c = ReadOutboxText(text);
-        // Renumbered from 1 when rewritten: numbers near the top of their
-        // range (a hand-edited file) would soon run out.
-        const bool renumber = !c.waiting.empty() && (!c.damaged.empty() || c.highest > kHighestNumber / 2);
+        // Renumbered from 1 and rewritten when the numbers near the top of
+        // their range (a hand-edited file): they would soon run out.
+        const bool renumber = !c.waiting.empty() && c.highest > kHighestNumber / 2;
         if (renumber) {
             std::uint64_t n = 0;
             for (OutboxRecord& r : c.waiting)
                 r.number = ++n;
             c.highest = n;
         }
-        if (!c.damaged.empty()) {
-            std::string lines;
-            for (const std::string& l : c.damaged)
-                lines += l + "\n";
-            const FileHandle aside = fs_.openOrCreate(DamagedPath());
-            try {
-                fs_.write(aside, lines.data(), lines.size());
-                fs_.sync(aside);
-            } catch (...) {
-                fs_.close(aside);
-                throw;
-            }
-            fs_.close(aside);
+        damagedLines_ = std::move(c.damaged);
+        std::size_t copied = 0;
+        try {
+            copied = setAside();
+        } catch (const std::exception& e) {
+            if (renumber)
+                throw;  // the rewrite would drop them
+            // They stay in the outbox meanwhile; the frames go out all the same.
+            problem_ = Why("Cannot copy damaged lines of the outbox to", DamagedPath(), e);
         }
-        if (renumber)
+        if (renumber) {
             rewrite(c.waiting);
+            damagedLines_.clear();
+        }
         file_ = fs_.openOrCreate(path_);
-        if (c.waiting.empty()) {
+        if (c.waiting.empty() && !damagedUnsaved_) {
             if (!text.empty())
                 fs_.truncate(file_, 0);  // nothing waits: start afresh
             size_ = 0;
+            damagedLines_.clear();
         } else if (!renumber) {
             if (c.wholeLines < text.size())
                 fs_.truncate(file_, c.wholeLines);  // the torn line a kill left
@@ -197,13 +243,14 @@ bool Outbox::Open() {
             for (const OutboxRecord& r : c.waiting)
                 size_ += RecordLine(r).size();
         }
-        damaged_ += c.damaged.size();
+        damaged_ += copied;
         next_ = std::max(next_, c.highest + 1);
         for (auto it = c.waiting.rbegin(); it != c.waiting.rend(); ++it) {
             it->id = nextId_++;
             queue_.push_front(std::move(*it));
         }
-        problem_.clear();
+        if (!damagedUnsaved_)
+            problem_.clear();
         return true;
     } catch (const std::exception& e) {
         if (file_ != kNoFile) {
@@ -289,8 +336,8 @@ bool Outbox::WriteHeld() {
     return true;
 }
 
-void Outbox::Add(const std::string& url, const std::string& form) {
-    queue_.push_back(OutboxRecord{nextId_++, 0, url, form});
+void Outbox::Add(const std::string& form) {
+    queue_.push_back(OutboxRecord{nextId_++, 0, form});
     ++held_;
     WriteHeld();
 }
@@ -310,12 +357,15 @@ void Outbox::Settle(std::uint64_t id, bool refused) {
 }
 
 void Outbox::Compact(std::uint64_t size) {
-    if (!queue_.empty() || file_ == kNoFile || size_ < size)
+    if (!queue_.empty() || file_ == kNoFile || (size_ < size && damagedLines_.empty()))
         return;
     try {
+        if (damagedUnsaved_)
+            setAside();
         fs_.truncate(file_, 0);
         size_ = 0;
         marks_.clear();
+        damagedLines_.clear();
         brokenLine_ = false;
     } catch (const std::exception& e) {
         problem_ = Why("Cannot empty the outbox", path_, e);

@@ -3,9 +3,11 @@
 // attempt, and a mark appended once the server took it (or refused it for
 // good). Nothing is ever rewritten in place:
 //
-//   Q <number> <url> <form>     a frame to send to url (the form is
-//                               percent-encoded, so it holds no blank and no
-//                               line break)
+//   Q <number> - <form>         a frame to send (the form is percent-encoded,
+//                               so it holds no blank and no line break); the
+//                               "-" stands where earlier versions wrote the
+//                               Url, which may hold a token: frames go to the
+//                               Url the settings name now
 //   S <number>                  the server took it (2xx)
 //   R <number>                  the server refused it (4xx); see the rejects file
 //
@@ -14,8 +16,10 @@
 // to the last whole line, and what could not be written is held in memory and
 // written, in order, as soon as writing works again: no line ever holds two
 // records. Lines that are not records (a damaged or hand-edited file) are
-// moved whole to a file beside the outbox and never sent. The file is read
-// once, when opened; it is emptied only when nothing in it waits to be sent.
+// copied whole, once, to a file beside the outbox and never sent; they stay
+// in the outbox until it is emptied, so nothing needs the room for a second
+// copy of the outbox. The file is read once, when opened; it is emptied only
+// when nothing in it waits to be sent.
 //
 // Not thread-safe: the forwarder serialises every call. Only SyncHandle()'s
 // handle may be used outside that serialisation (it stays open until the
@@ -34,7 +38,6 @@ namespace kestrel {
 struct OutboxRecord {
     std::uint64_t id = 0;      // this run's own count, never 0
     std::uint64_t number = 0;  // its number in the file; 0 while held in memory
-    std::string url;
     std::string form;
 };
 
@@ -71,7 +74,7 @@ public:
 
     // Queues a frame and writes it (after anything still held in memory).
     // Never throws: what cannot be written is held in memory.
-    void Add(const std::string& url, const std::string& form);
+    void Add(const std::string& form);
     // The frame to send next; nullptr when none waits.
     const OutboxRecord* Front() const { return queue_.empty() ? nullptr : &queue_.front(); }
     // The server has had its say on the record with this id: marked (when it
@@ -79,15 +82,20 @@ public:
     void Settle(std::uint64_t id, bool refused);
     // Writes what is held in memory; true when nothing is held any longer.
     bool WriteHeld();
-    // Empties the file when nothing waits and it has grown past `size`.
+    // Empties the file when nothing waits and it has grown past `size` or
+    // holds damaged lines (once they are safe in the damaged-lines file).
     void Compact(std::uint64_t size);
 
     std::size_t Waiting() const { return queue_.size(); }
     // Records that are only in memory (lost if the program ends now).
     std::size_t Held() const { return held_; }
-    // Records moved aside at opening, and where to.
+    // Damaged lines copied aside at opening (those an earlier start copied
+    // already are not counted again), and where to.
     std::size_t Damaged() const { return damaged_; }
     std::string DamagedPath() const;
+    // Damaged lines that could not be copied aside yet (Problem() says why):
+    // they stay in the outbox, which is not emptied until they are copied.
+    bool DamagedUnsaved() const { return damagedUnsaved_; }
     // Why the last open or write failed; empty once one succeeds.
     const std::string& Problem() const { return problem_; }
     const std::string& Path() const { return path_; }
@@ -101,6 +109,7 @@ private:
     bool append(const std::string& line);
     void rewrite(const std::vector<OutboxRecord>& waiting);
     void ensureFolder();
+    std::size_t setAside();
 
     IFileSystem& fs_;
     const std::string path_;
@@ -113,6 +122,10 @@ private:
     std::uint64_t size_ = 0;
     bool brokenLine_ = false;  // a failed write left part of a line that could not be cut off
     std::size_t damaged_ = 0;
+    // Damaged lines still in the file, and those of them not yet copied aside
+    // (a full disk): the file is not emptied while any are.
+    std::vector<std::string> damagedLines_;
+    bool damagedUnsaved_ = false;
     std::string problem_;
 };
 

@@ -4,6 +4,7 @@
 #include "share/Share.h"
 
 #include "serial/ProfileStore.h"
+#include "share/OutboxSlots.h"
 #include "share/SidsForm.h"
 #include "telemetry/FileSystem.h"
 
@@ -11,7 +12,7 @@
 
 namespace kestrel {
 
-void Share::Start(const std::string& settingsPath, const std::string& baseDirectory, bool folderTaken, IFileSystem& fs,
+void Share::Start(const std::string& settingsPath, const std::string& baseDirectory, int slot, IFileSystem& fs,
                   IClock& clock) {
     try {
         settings_.Load(*CreateProfileStore(), settingsPath);
@@ -27,18 +28,18 @@ void Share::Start(const std::string& settingsPath, const std::string& baseDirect
         problem_ = settings_.shortProblem;
         return;
     }
-    if (folderTaken) {
-        // The other program forwards; its outbox is its own.
-        problem_ = "Share: in use";
-        return;
-    }
-    const std::string folder = JoinPath(JoinPath(baseDirectory, "Telemetry"), "share");
+    if (!settings_.enabled())
+        return;  // switched off with an empty Url
+    const std::string folder = ShareFolder(baseDirectory);
+    outboxPath_ = JoinPath(folder, OutboxName(slot));
     ForwarderOptions options;
     options.url = settings_.url;
     options.caFile = settings_.caFile;
+    if (slot > 0)  // without a slot of its own it cannot tell a dead program's outbox
+        options.adoption = std::make_shared<OutboxAdoption>(fs, baseDirectory, slot);
     try {
-        auto forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), JoinPath(folder, kOutboxName),
-                                                     JoinPath(folder, kRejectsName), options, fs, clock);
+        auto forwarder = std::make_unique<Forwarder>(CreateHttpTransport(), outboxPath_,
+                                                     JoinPath(folder, RejectsName(slot)), options, fs, clock);
         forwarder->Start();
         forwarder_ = std::move(forwarder);
     } catch (const std::exception& e) {
@@ -71,6 +72,8 @@ std::string Share::StatusText() const {
     const ForwarderState s = forwarder_->State();
     if (s.held > 0)
         return "In memory " + std::to_string(s.held);
+    if (!s.faultText.empty())
+        return s.faultText;
     if (s.offline)
         return "Share offline";
     if (s.refusedLast)
@@ -79,6 +82,8 @@ std::string Share::StatusText() const {
         return "Queued " + std::to_string(s.queued);
     return "Shared " + std::to_string(s.sent);
 }
+
+std::string Share::StatusTip() const { return forwarder_ ? forwarder_->State().fault : settings_.problem; }
 
 std::vector<std::string> Share::TakeNotices() {
     std::vector<std::string> notices = std::exchange(notices_, {});

@@ -29,36 +29,44 @@ bool ParseNumber(const std::string& text, double& value) {
 
 }  // namespace
 
-void ShareSettings::Load(ProfileStore& store, const std::string& path) {
-    *this = ShareSettings{};
-    auto read = [&](const char* key) {
+ShareSettings::Texts ShareSettings::Read(ProfileStore& store, const std::string& path) {
+    auto read = [&](const char* key) -> std::optional<std::string> {
         std::string v = store.ReadString(path, kSection, key, kAbsent);
-        if (v != kAbsent)
-            inFile = true;
+        if (v == kAbsent)
+            return std::nullopt;
         return v;
     };
-    const std::string urlText = read("Url");
-    const std::string noradText = read("NoradId");
-    const std::string callText = read("Callsign");
-    const std::string latText = read("Latitude");
-    const std::string lonText = read("Longitude");
-    const std::string caText = read("CaFile");
+    return {read("Url"), read("NoradId"), read("Callsign"), read("Latitude"), read("Longitude"), read("CaFile")};
+}
+
+void ShareSettings::Load(ProfileStore& store, const std::string& path) { Check(Read(store, path), path); }
+
+void ShareSettings::Check(const Texts& texts, const std::string& path) {
+    *this = ShareSettings{};
+    inFile = texts.url || texts.noradId || texts.callsign || texts.latitude || texts.longitude || texts.caFile;
     if (!inFile)
         return;
+    const std::string noradText = texts.noradId.value_or(kAbsent);
+    const std::string callText = texts.callsign.value_or(kAbsent);
+    const std::string latText = texts.latitude.value_or(kAbsent);
+    const std::string lonText = texts.longitude.value_or(kAbsent);
+    const std::string caText = texts.caFile.value_or(kAbsent);
 
+    // An empty Url switches forwarding off: nothing else is asked for then.
+    const bool off = texts.url && texts.url->empty();
     auto fail = [&](std::string sentence, const char* panel) {
-        if (problem.empty()) {
+        if (problem.empty() && !off) {
             problem = "[Share] in " + path + ": " + std::move(sentence) + "; no telemetry is forwarded";
             shortProblem = panel;
         }
     };
-    url = urlText == kAbsent ? std::string() : urlText;
+    url = texts.url.value_or(std::string());
     std::string why;
     if (url.empty())
         fail("Url is missing", "Share: no Url");
     else if (!SplitHttpUrl(url, why))
-        // A password is not repeated on the screen or in a log either.
-        fail(why.find("password") != std::string::npos ? "Url " + why : "Url \"" + url + "\" " + why, "Share: bad Url");
+        // A password or token is not repeated on the screen or in a log.
+        fail("Url \"" + MaskedUrl(url) + "\" " + why, "Share: bad Url");
 
     // Digits alone: a sign, a 0x or a fraction is a mistake, not a number.
     long id = 0;

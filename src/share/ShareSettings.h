@@ -12,10 +12,13 @@
 //                                               ; besides the system's
 //
 // The Url may not hold a user name or password (HttpUrl.h). Without the
-// section nothing is forwarded. A section that is present but
-// incomplete forwards nothing either, and says why (problem); reception goes
-// on regardless. The program never writes the section back: it only reads it.
+// section nothing is forwarded, nor with an empty Url (forwarding switched
+// off; the position stays, for the trend window's map). A section that is
+// present but incomplete forwards nothing either, and says why (problem);
+// reception goes on regardless. The program writes the section only when the
+// operator sets it in the station dialog.
 
+#include <optional>
 #include <string>
 
 namespace kestrel {
@@ -43,12 +46,20 @@ struct ShareSettings {
     // What the open telemetry database takes as a source; longer ones it refuses.
     static constexpr std::size_t kLongestCallsign = 45;
 
+    // The section's keys as the file holds them; nullopt for a missing key.
+    struct Texts {
+        std::optional<std::string> url, noradId, callsign, latitude, longitude, caFile;
+    };
+    static Texts Read(ProfileStore& store, const std::string& path);
+
     void Load(ProfileStore& store, const std::string& path);
+    // The checks of Load on texts; path names the file in the sentences.
+    void Check(const Texts& texts, const std::string& path);
     // The section of the settings file in a station folder (nothing when it
     // cannot be read: the caller goes without); for the trend windows'
     // station position.
     static ShareSettings InFolder(const std::string& folder);
-    bool enabled() const { return inFile && problem.empty(); }
+    bool enabled() const { return inFile && problem.empty() && !url.empty(); }
 };
 
 }  // namespace kestrel

@@ -3,7 +3,7 @@
 
 #include "station/CommandLine.h"
 
-#include "Version.h"
+#include "BuildVersion.h"
 
 namespace kestrel {
 
@@ -70,7 +70,7 @@ CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string VersionText(const std::string& program) {
-    return program + " " KESTREL_VERSION_TEXT
+    return program + " " KESTREL_PACKAGE_VERSION
                      "\n"
                      "Copyright (C) 2026 KESTREL team\n"
                      "License GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>.\n"

@@ -125,14 +125,14 @@ void Station::FormCreate() {
     settingsFilePath_ = JoinPath(baseDirectory_, kSettingsFileName);
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
-    const bool folderTaken = stationLock_.take(baseDirectory_) == StationLock::State::Elsewhere;
-    share_.Start(settingsFilePath_, baseDirectory_, folderTaken, fileSystem_, clock_);  // never stops reception
+    stationLock_.take(baseDirectory_);
+    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);  // never stops reception
     if (!share_.Settings().problem.empty())
         notices_.say(share_.Settings().problem);
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
-        archive_.openRunFiles(baseDirectory_, folderTaken);  // the run goes on without its files
+        archive_.openRunFiles(baseDirectory_, stationLock_.shared());  // the run goes on without its files
     } catch (...) {
     }
     chooseLine();
@@ -164,14 +164,15 @@ void Station::noteSettingsFallbacks() {
     display_.post(StatusSource::Settings, std::move(text), notes.size() > 1 ? JoinLines(notes) : std::string());
 }
 
-// A second program on one station folder receives and archives under names
-// of its own; forwarding and the clean-up of temporaries stay the first's.
+// A second program on one station folder receives, archives under names of
+// its own and forwards through an outbox of its own; the clean-up of
+// temporaries is left to a program alone on the folder.
 void Station::noteSecondProgram() {
-    if (stationLock_.state() != StationLock::State::Elsewhere)
+    if (!stationLock_.shared())
         return;
     std::string text = "Another program is using the station folder " + JoinPath(baseDirectory_, "Telemetry") +
-                       " (it holds " + stationLock_.path() + "). This one archives beside it under names of its own";
-    text += share_.Settings().enabled() ? " but does not forward telemetry: the other one does." : ".";
+                       ". This one archives beside it under names of its own";
+    text += share_.Forwarding() ? " and forwards its beacons through " + share_.OutboxPath() + "." : ".";
     continuation_.report(std::move(text));
 }
 
@@ -383,7 +384,7 @@ void Station::Timer1Timer() {
 void Station::showShareState() {
     for (std::string& notice : share_.TakeNotices())
         continuation_.report(std::move(notice));
-    display_.post(StatusSource::Share, share_.StatusText(), share_.Settings().problem);
+    display_.post(StatusSource::Share, share_.StatusText(), share_.StatusTip());
 }
 
 // ---- Receive path -----------------------------------------------------------

@@ -3,7 +3,7 @@
 
 #include "station/StationLog.h"
 
-#include "Version.h"
+#include "BuildVersion.h"
 #include "telemetry/InOutError.h"
 #include "telemetry/TextFormat.h"
 
@@ -61,7 +61,7 @@ bool StationLog::open(const std::string& folder) {
         return false;
     }
     size_ = before.size();
-    write(std::string(kProgram) + KESTREL_VERSION_TEXT + std::string(kStarted) + folder);
+    write(std::string(kProgram) + KESTREL_PACKAGE_VERSION + std::string(kStarted) + folder);
     return isOpen();
 }
 

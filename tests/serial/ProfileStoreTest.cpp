@@ -68,10 +68,11 @@ TEST_F(ProfileStoreTest, LongValuesAreCutTo2047Characters) {
 }
 
 TEST_F(ProfileStoreTest, WriteCreatesFileAndSectionWithCrLfLines) {
-    ASSERT_TRUE(store->WriteString(ini, "CPort", "Port", "COM4"));
-    EXPECT_EQ(readFile(ini), "[CPort]\r\nPort=COM4\r\n");
+    ASSERT_TRUE(store->WriteSections(ini, {{"CPort", {{"Port", "COM4"}}}, {"Line", {{"Source", "Serial"}}}}));
+    EXPECT_EQ(readFile(ini), "[CPort]\r\nPort=COM4\r\n[Line]\r\nSource=Serial\r\n");
     ASSERT_TRUE(store->WriteString(ini, "CPort", "BaudRate", "9600"));
-    EXPECT_EQ(readFile(ini), "[CPort]\r\nPort=COM4\r\nBaudRate=9600\r\n");
+    EXPECT_EQ(readFile(ini), "[CPort]\r\nPort=COM4\r\nBaudRate=9600\r\n[Line]\r\nSource=Serial\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
 }
 
 TEST_F(ProfileStoreTest, WriteReplacesInPlaceAndKeepsEverythingElse) {

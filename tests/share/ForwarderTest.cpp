@@ -188,7 +188,7 @@ TEST(Forwarder, TenThousandQueuedGoOutInOrderAfterARestart) {
         Outbox box(systemFileSystem(), Station::outbox(dir));
         box.Open();
         for (int i = 1; i <= kQueued; ++i)
-            box.Add("http://127.0.0.1:9/old/", Form(i));
+            box.Add(Form(i));
         box.Settle(box.Front()->id, false);
     }
     Station station(dir, server.url());
@@ -259,4 +259,116 @@ TEST(Forwarder, FramesTheOutboxCannotTakeAreHeldAndWrittenLater) {
     EXPECT_EQ(server.taken(), Hexes(1, 2));
     station.forwarder->Stop();
     EXPECT_EQ(Station::waiting(dir), 0u);
+}
+
+namespace {
+
+// Every file below dir, read whole.
+std::string AllFiles(const ScratchDir& dir) {
+    std::string all;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
+        if (e.is_regular_file())
+            all += readFile(e.path()) + "\n";
+    return all;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& l : lines)
+        all += l + "\n";
+    return all;
+}
+
+}  // namespace
+
+// A wrong path, token or proxy is the station's to mend: the frames wait,
+// what to mend is said once per answer, and they all go out once the Url is
+// corrected at a restart. The Url's token is in no file and no notice.
+TEST(Forwarder, AnswersThatBlameTheSettingsKeepFramesWaitingUntilTheUrlIsMended) {
+    ScratchDir dir;
+    SidsServer server;
+    std::atomic<int> status{404};
+    server.answerPosts([&](const SidsServer::Submission& s) {
+        const bool right = s.request.rfind("POST /api/telemetry/?token=", 0) == 0;
+        return SidsServer::Reply{right ? 201 : status.load(), "", "{\"detail\": \"no\"}"};
+    });
+    server.refuseFrame(Hex(3));
+    std::string notices;
+    {
+        Station station(dir, server.url() + "v2/?token=SECRET7#SECRET8");
+        for (int i = 1; i <= 3; ++i)
+            station.forwarder->Submit(Form(i));
+        for (const int s : {404, 401, 403, 405, 407}) {
+            status = s;
+            const std::string text = (s == 407 ? "Proxy: HTTP " : "Share: HTTP ") + std::to_string(s);
+            ASSERT_TRUE(eventually([&] { return station.forwarder->State().faultText == text; }, 10s));
+            const std::size_t asked = server.received().size();
+            ASSERT_TRUE(eventually([&] { return server.received().size() > asked; }, 10s));  // asked again
+            const ForwarderState state = station.forwarder->State();
+            EXPECT_EQ(state.queued, 3u);
+            EXPECT_NE(state.fault.find(s == 407 ? "proxy" : "Url"), std::string::npos) << state.fault;
+            const std::vector<std::string> said = station.forwarder->TakeNotices();
+            ASSERT_EQ(said.size(), 1u) << Joined(said);  // once, however often it is answered
+            EXPECT_EQ(said[0], state.fault);
+            notices += said[0] + "\n";
+        }
+        EXPECT_NE(notices.find("HTTP 404 (Not Found): there is no such place on the server; check the Url's path"),
+                  std::string::npos)
+            << notices;
+        EXPECT_NE(notices.find(server.url() + "v2/?token=***"), std::string::npos) << notices;
+    }
+    Station station(dir, server.url() + "?token=SECRET7");
+    ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
+    EXPECT_EQ(server.taken(), (std::vector<std::string>{Hex(1), Hex(2)}));
+    EXPECT_EQ(station.forwarder->State().refused, 1u);  // a bad frame is the frame's fault
+    notices += Joined(station.forwarder->TakeNotices());
+    station.forwarder->Stop();
+    EXPECT_NE(readFile(Station::rejects(dir)).find(Hex(3)), std::string::npos);
+    EXPECT_EQ((AllFiles(dir) + notices).find("SECRET"), std::string::npos) << AllFiles(dir) << notices;
+}
+
+// "Retry-After: 0", a date gone by, or a station clock ahead of the server's
+// never make the wait shorter than the usual one.
+TEST(Forwarder, RetryAfterNeverShortensTheUsualWait) {
+    ScratchDir dir;
+    SidsServer server;
+    std::atomic<int> asked{0};
+    server.answerPosts([&](const SidsServer::Submission&) {
+        switch (asked++) {
+        case 0:
+        case 1: return SidsServer::Reply{429, "Retry-After: 0\r\n", ""};
+        case 2: return SidsServer::Reply{503, "Retry-After: Wed, 09 Dec 2020 08:00:00 GMT\r\n", ""};
+        // A second later by the server's clock, which is years behind this one.
+        case 3:
+            return SidsServer::Reply{
+                429, "Date: Wed, 09 Dec 2020 08:00:00 GMT\r\nRetry-After: Wed, 09 Dec 2020 08:00:01 GMT\r\n", ""};
+        default: return SidsServer::Reply{201, "", ""};
+        }
+    });
+    ForwarderOptions o;
+    o.url = server.url();
+    o.firstRetry = 100ms;
+    Forwarder forwarder(CreateHttpTransport(), Station::outbox(dir), Station::rejects(dir), o);
+    forwarder.Start();
+    forwarder.Submit(Form(1));
+    ASSERT_TRUE(eventually([&] { return Settled(forwarder); }, 20s));
+    const auto got = server.received();
+    ASSERT_EQ(got.size(), 5u);
+    for (std::size_t i = 1; i < 4; ++i)  // 100, 200 and 400 ms at least
+        EXPECT_GE(got[i].at - got[i - 1].at, 100ms * (1 << (i - 1)) - 10ms) << i;
+    EXPECT_GE(got[4].at - got[3].at, 990ms);
+}
+
+// The server took the frame when it said 201: a body that breaks off after
+// the head does not have it sent again.
+TEST(Forwarder, A201WhoseBodyBreaksOffCountsAsSent) {
+    ScratchDir dir;
+    SidsServer server;
+    server.answerPosts([](const SidsServer::Submission&) { return SidsServer::Reply{201, "", "{\"id\": 1", true}; });
+    Station station(dir, server.url());
+    for (int i = 1; i <= 3; ++i)
+        station.forwarder->Submit(Form(i));
+    ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
+    EXPECT_EQ(server.received().size(), 3u);
+    EXPECT_EQ(station.forwarder->State().sent, 3u);
 }

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <vector>
 #include <thread>
 
 using namespace kestrel;
@@ -84,6 +86,121 @@ TEST(HttpTransport, AnIpv6LiteralAndARefusedAddress) {
     EXPECT_EQ(credentials.kind, HttpResult::Kind::Failed);
     EXPECT_NE(credentials.detail.find("user name or password"), std::string::npos) << credentials.detail;
 }
+
+// Once the head is whole the server has answered: a body that breaks off
+// after it is said, not taken for a failed request.
+TEST(HttpTransport, ABodyThatBreaksOffLeavesTheAnswer) {
+    RawHttpPeer peer(RawHttpPeer::Mode::Cut);
+    const HttpResult r = Post(peer.url());
+    ASSERT_EQ(r.kind, HttpResult::Kind::Answered) << r.detail;
+    EXPECT_EQ(r.status, 201);
+    EXPECT_TRUE(r.bodyBroken);
+    EXPECT_EQ(r.date, "Wed, 09 Dec 2026 08:57:00 GMT");
+}
+
+#ifdef _WIN32
+namespace {
+
+// The user's Internet settings (HKCU) with a proxy of the test's, the
+// earlier ones back afterwards; in the form Windows stores them (and Wine
+// reads): version, counter, flags, then the proxy, its exceptions and the
+// setup script's address, each a length and its characters.
+class InternetSettings {
+public:
+    InternetSettings() {
+        RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+        DWORD size = 0;
+        had_ = RegQueryValueExW(key_, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+        before_.resize(size);
+        if (had_)
+            RegQueryValueExW(key_, kValue, nullptr, nullptr, before_.data(), &size);
+    }
+    ~InternetSettings() {
+        if (had_)
+            RegSetValueExW(key_, kValue, 0, REG_BINARY, before_.data(), DWORD(before_.size()));
+        else
+            RegDeleteValueW(key_, kValue);
+        RegCloseKey(key_);
+    }
+    void set(const std::string& proxy, const std::string& script) {
+        std::string blob;
+        const auto dword = [&](DWORD v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
+        const auto text = [&](const std::string& t) {
+            dword(DWORD(t.size()));
+            blob += t;
+        };
+        dword(0x46);
+        dword(1);
+        dword(1 | (proxy.empty() ? 0 : 2) | (script.empty() ? 0 : 4));  // direct, proxy, script
+        text(proxy);
+        text("");
+        text(script);
+        blob.append(32, '\0');
+        RegSetValueExW(key_, kValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()), DWORD(blob.size()));
+    }
+
+private:
+    static constexpr const wchar_t* kKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+    static constexpr const wchar_t* kValue = L"DefaultConnectionSettings";
+    HKEY key_ = nullptr;
+    bool had_ = false;
+    std::vector<BYTE> before_;
+};
+
+}  // namespace
+
+// The user's proxy as the Windows settings have it: a setup script's, or one
+// given there, gets each request as an absolute URL, and a proxy's 407 comes
+// back as the answer. Changes the user's settings: run alone, outside ctest
+// (the Windows stage does, with KESTREL_TEST_SET_PROXY set).
+TEST(HttpTransport, TheProxyOfTheWindowsSettings) {
+    if (!std::getenv("KESTREL_TEST_SET_PROXY"))
+        GTEST_SKIP() << "changes the user's proxy settings; set KESTREL_TEST_SET_PROXY to run it";
+    InternetSettings settings;
+    RawHttpPeer proxy(RawHttpPeer::Mode::Proxy, 201);
+    RawHttpPeer script(RawHttpPeer::Mode::Pac, 0, false,
+                       "function FindProxyForURL(url, host) { return \"PROXY " + proxy.hostPort() + "\"; }");
+    settings.set("", script.url());
+    HttpResult r = Post("http://telemetry.example.invalid/api/telemetry/");
+    ASSERT_EQ(r.kind, HttpResult::Kind::Answered) << r.detail;
+    EXPECT_EQ(r.status, 201);
+    RawHttpPeer strict(RawHttpPeer::Mode::Proxy, 407);
+    settings.set(strict.hostPort(), "");
+    r = Post("http://telemetry.example.invalid/api/telemetry/");
+    ASSERT_EQ(r.kind, HttpResult::Kind::Answered) << r.detail;
+    EXPECT_EQ(r.status, 407);
+    for (const auto& lines : {proxy.requests(), strict.requests()}) {
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(lines[0].starts_with("POST http://telemetry.example.invalid")) << lines[0];
+        EXPECT_TRUE(lines[0].ends_with("/api/telemetry/ HTTP/1.1")) << lines[0];
+    }
+}
+#else
+// The proxies of the environment, as libcurl takes them: an http:// request
+// goes to the proxy as an absolute URL, and a proxy's refusal of the tunnel
+// to an https:// server comes back as the proxy's answer.
+TEST(HttpTransport, TheProxyOfTheEnvironment) {
+    RawHttpPeer proxy(RawHttpPeer::Mode::Proxy, 407);
+    const std::string address = "http://" + proxy.hostPort() + "/";
+    setenv("http_proxy", address.c_str(), 1);
+    setenv("https_proxy", address.c_str(), 1);
+    setenv("no_proxy", "", 1);
+    const HttpResult plain = Post("http://telemetry.example.invalid/api/telemetry/");
+    const HttpResult tls = Post("https://telemetry.example.invalid/api/telemetry/");
+    unsetenv("http_proxy");
+    unsetenv("https_proxy");
+    unsetenv("no_proxy");
+    ASSERT_EQ(plain.kind, HttpResult::Kind::Answered) << plain.detail;
+    EXPECT_EQ(plain.status, 407);
+    ASSERT_EQ(tls.kind, HttpResult::Kind::Answered) << tls.detail;
+    EXPECT_EQ(tls.status, 407);
+    EXPECT_TRUE(tls.fromProxy);
+    EXPECT_EQ(proxy.requests(),
+              (std::vector<std::string>{"POST http://telemetry.example.invalid/api/telemetry/ HTTP/1.1",
+                                        "CONNECT telemetry.example.invalid:443 HTTP/1.1"}));
+}
+#endif
 
 // The forwarder over this platform's transport: a redirect keeps the frames,
 // sends nothing elsewhere, and is said once.

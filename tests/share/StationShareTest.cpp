@@ -143,8 +143,9 @@ namespace kestrel {
 namespace {
 
 // A second program on the same station folder: it says so, keeps to files
-// of its own and leaves forwarding to the first; nothing is sent twice.
-TEST_F(StationShare, ASecondProgramOnTheFolderSaysSoAndDoesNotForward) {
+// of its own and forwards its beacons through an outbox of its own; nothing
+// is sent twice.
+TEST_F(StationShare, ASecondProgramOnTheFolderSaysSoAndForwardsItsOwnBeacons) {
     std::vector<std::string> reports;
     SetReportPresenter([&](TMessageKind, const std::string& text) { reports.push_back(text); });
     start(share());
@@ -160,20 +161,21 @@ TEST_F(StationShare, ASecondProgramOnTheFolderSaysSoAndDoesNotForward) {
     SetReportPresenter(nullptr);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("Another program is using the station folder"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("outbox-2.txt"), std::string::npos) << reports[0];
     EXPECT_NE(second.TelemetryArchive().RawByteLogPath(), station->TelemetryArchive().RawByteLogPath());
 
-    const std::string beacon = expected::firstBeacon(1500);
-    secondLog.rx += beacon;
+    const std::string first = expected::firstBeacon(1500), other = expected::firstBeacon(2600);
+    secondLog.rx += other;
     second.CPortRxByte();
-    EXPECT_EQ(second.BeaconCounter(), 1);
-    receive(beacon);
-    ASSERT_TRUE(test::eventually([&] { return server.taken().size() == 1; }, 10s));
+    receive(first);
+    ASSERT_TRUE(test::eventually([&] { return server.taken().size() == 2; }, 10s));
     second.Timer1Timer();
     second.flushDisplay();
-    EXPECT_EQ(secondView.panels[3], "Share: in use");
+    EXPECT_TRUE(test::eventually([&] { return tick()[3] == "Shared 1"; }));
+    EXPECT_TRUE(fs::exists(work.path() / "Telemetry" / "share" / "outbox-2.txt"));
     second.FormClose();
     station->FormClose();
-    EXPECT_EQ(server.received().size(), 1u);
+    EXPECT_EQ(server.received().size(), 2u);
 }
 
 }  // namespace

@@ -32,9 +32,13 @@ public:
         Redirect,  // `status` (301, 302, 307) to another path
         Huge,      // a 400 with a 100 MB body
         Created,   // a plain 201
+        Cut,       // a 201 with a Date, whose body breaks off
+        Proxy,     // a proxy answering `status` to every request, CONNECT too
+        Pac,       // a proxy setup script: `text`
     };
 
-    explicit RawHttpPeer(Mode mode, int status = 0, bool ipv6 = false) : mode_(mode), status_(status) {
+    explicit RawHttpPeer(Mode mode, int status = 0, bool ipv6 = false, std::string text = {})
+        : mode_(mode), status_(status), text_(std::move(text)) {
 #ifdef _WIN32
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
@@ -75,7 +79,8 @@ public:
             t.join();
     }
 
-    std::string url() const { return "http://" + host_ + ":" + std::to_string(port_) + "/api/telemetry/"; }
+    std::string url() const { return "http://" + hostPort() + "/api/telemetry/"; }
+    std::string hostPort() const { return host_ + ":" + std::to_string(port_); }
     // The first line of each request, in order ("POST /api/telemetry/ HTTP/1.1").
     std::vector<std::string> requests() const {
         std::lock_guard lock(mutex_);
@@ -164,11 +169,29 @@ private:
         case Mode::Created:
             sendAll(s, "HTTP/1.1 201 Created\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
             return;
+        case Mode::Proxy:
+            sendAll(s, "HTTP/1.1 " + std::to_string(status_) +
+                           " Proxy Answer\r\nProxy-Authenticate: Basic realm=\"station\"\r\nContent-Length: 0\r\n"
+                           "Connection: close\r\n\r\n");
+            ::shutdown(s, 2);
+            return;
+        case Mode::Pac:
+            sendAll(s, "HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\nContent-Length: " +
+                           std::to_string(text_.size()) + "\r\nConnection: close\r\n\r\n" + text_);
+            ::shutdown(s, 2);
+            return;
+        case Mode::Cut:
+            sendAll(s,
+                    "HTTP/1.1 201 Created\r\nDate: Wed, 09 Dec 2026 08:57:00 GMT\r\nContent-Length: 100\r\n"
+                    "Connection: close\r\n\r\n{\"id\": ");
+            ::shutdown(s, 2);  // both ways, on either system
+            return;
         }
     }
 
     const Mode mode_;
     const int status_;
+    const std::string text_;
     Socket listener_;
     int port_ = 0;
     std::string host_;

@@ -125,6 +125,7 @@ struct SidsServer::Impl {
     std::vector<Submission> received;
     std::vector<int> held;  // connections never answered
     std::function<Reply(const std::string&)> gets;
+    std::function<Reply(const Submission&)> posts;
     std::atomic<bool> stop{false};
 
     void listen() {
@@ -217,6 +218,16 @@ struct SidsServer::Impl {
         if (head.rfind("GET ", 0) == 0)
             return answerGet(fd, ssl, std::move(s), head);
         Check(s, head, in.substr(headEnd + 4, length));
+        std::function<Reply(const Submission&)> handler;
+        {
+            std::lock_guard lock(mutex);
+            if (!refused.count(s.fields["frame"]))
+                handler = posts;
+        }
+        if (handler) {
+            const Reply r = handler(s);
+            return reply(fd, ssl, std::move(s), r);
+        }
         std::lock_guard lock(mutex);
         Answer a = mode;
         if (refused.count(s.fields["frame"]))
@@ -277,10 +288,15 @@ struct SidsServer::Impl {
             std::lock_guard lock(mutex);
             handler = gets;
         }
-        const Reply r = handler ? handler(head) : Reply{404, "", "{\"detail\": \"Not found.\"}"};
+        reply(fd, ssl, std::move(s), handler ? handler(head) : Reply{404, "", "{\"detail\": \"Not found.\"}"});
+    }
+
+    // A reply as the test's handler made it; a cut one claims twice its body.
+    void reply(int fd, SSL* ssl, Submission s, const Reply& r) {
+        const std::size_t claimed = r.cut ? 2 * r.body.size() + 10 : r.body.size();
         const std::string reply =
             "HTTP/1.1 " + std::to_string(r.status) + " Answer\r\n" + r.headers +
-            "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " + std::to_string(r.body.size()) +
+            "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " + std::to_string(claimed) +
             "\r\n\r\n" + r.body;
         s.answered = r.status;
         {
@@ -351,6 +367,11 @@ void SidsServer::answer(Answer a) {
 void SidsServer::answerGets(std::function<Reply(const std::string& head)> handler) {
     std::lock_guard lock(impl_->mutex);
     impl_->gets = std::move(handler);
+}
+
+void SidsServer::answerPosts(std::function<Reply(const Submission&)> handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->posts = std::move(handler);
 }
 
 void SidsServer::retryAfter(const std::string& value) {

@@ -57,10 +57,15 @@ public:
         int status = 200;
         std::string headers;
         std::string body;
+        bool cut = false;  // the connection closes before the whole body (its length claimed) is sent
     };
     // Answers each GET with what the handler makes of its request head (the
     // request line and headers); without one a GET gets 404.
     void answerGets(std::function<Reply(const std::string& head)> handler);
+
+    // Answers each post (but those of refused frames) with what the handler
+    // makes of it, instead of answer()'s.
+    void answerPosts(std::function<Reply(const Submission&)> handler);
 
     // Posts and GETs as they came; a GET's fields are empty.
     std::vector<Submission> received() const;

@@ -158,6 +158,11 @@ public:
         return child_.waitExit(std::chrono::seconds(20));
     }
     std::string output() const { return readFile(out_); }
+    // As kill -9 ends it: nothing of shut-down runs.
+    void kill() {
+        ::kill(child_.pid(), SIGKILL);
+        child_.waitExit(std::chrono::seconds(10));
+    }
 
 private:
     static std::vector<std::string> command(const WineLine& line, std::vector<std::string> env) {

@@ -1,5 +1,6 @@
 // The platform file system behind the seam, on real files.
 #include "telemetry/FileSystem.h"
+#include "telemetry/StationLock.h"
 
 #include "telemetry/InOutError.h"
 
@@ -91,6 +92,40 @@ TEST(FileSystem, AnOwnFileIsCutBackAndALockIsHeldByOneOpenerAtATime) {
     const FileHandle again = fs.lockFile(lock);
     EXPECT_NE(again, kNoFile);
     fs.close(again);
+}
+
+// Each program on a station folder takes the first free slot, its lock file
+// beside the Telemetry folder; an earlier version's lock inside that folder
+// counts as slot 1 while held, and is removed when left behind.
+TEST(StationLock, EachProgramTakesTheFirstFreeSlotOutsideTheTelemetryFolder) {
+    test::ScratchDir dir;
+    IFileSystem& fs = systemFileSystem();
+    StationLock first(fs), second(fs), third(fs);
+    ASSERT_EQ(first.take(dir.str()), StationLock::State::Held);
+    EXPECT_EQ(first.slot(), 1);
+    EXPECT_FALSE(first.shared());
+    EXPECT_EQ(first.path(), join(dir, "kestrel.lock"));
+    ASSERT_EQ(second.take(dir.str()), StationLock::State::Held);
+    EXPECT_EQ(second.slot(), 2);
+    EXPECT_TRUE(second.shared());
+    first.release();
+    ASSERT_EQ(third.take(dir.str()), StationLock::State::Held);
+    EXPECT_EQ(third.slot(), 1);
+    EXPECT_TRUE(third.shared());  // the second still runs
+    second.release();
+    third.release();
+
+    const std::string legacy = join(dir, "Telemetry") + kPathSeparator + "kestrel.lock";
+    const FileHandle earlier = fs.lockFile(legacy);
+    ASSERT_EQ(first.take(dir.str()), StationLock::State::Held);
+    EXPECT_EQ(first.slot(), 2);
+    EXPECT_TRUE(first.shared());
+    first.release();
+    fs.close(earlier);
+    ASSERT_EQ(first.take(dir.str()), StationLock::State::Held);
+    EXPECT_EQ(first.slot(), 1);
+    EXPECT_FALSE(first.shared());
+    EXPECT_FALSE(fs.fileExists(legacy));
 }
 
 TEST(FileSystem, FailuresCarryCodeAndText) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 namespace fs = std::filesystem;
@@ -88,4 +89,48 @@ TEST(ShareEndToEnd, BeaconsReachTheServerLiveAndAfterAKillAndARestart) {
     EXPECT_EQ(server.taken(), hex(0, 3));  // in order, none twice
     for (const auto& s : server.received())
         EXPECT_TRUE(s.problems.empty()) << s.request;
+}
+
+// Two programs on one station folder, each on a TNC of its own, both forward;
+// the first is killed with frames waiting and the second sends them too.
+TEST(ShareEndToEnd, TwoProgramsOnOneFolderForwardAllWhenOneIsKilled) {
+    ScratchDir scratch("kestrel-share-two");
+    const fs::path work = scratch / "station";
+    fs::create_directories(work);
+    SidsServer server;
+    server.goDown();
+    sim::SimPort ptys[2] = {sim::SimPort::createPty(), sim::SimPort::createPty()};
+    std::unique_ptr<Child> decoders[2];
+    for (int i = 0; i < 2; ++i) {  // the settings name the second one's port only once the first has read them
+        sim::writeSettingsIni(work.string(), ptys[i].portName(), 9600);
+        std::ofstream(work / "RS232Settings.ini", std::ios::binary | std::ios::app)
+            << "[Share]\r\nUrl=" << server.url()
+            << "\r\nNoradId=99999\r\nCallsign=N0CALL\r\nLatitude=-33.86\r\nLongitude=8.95564\r\n";
+        decoders[i] = std::make_unique<Child>(std::vector<std::string>{KESTREL_DECODER}, work,
+                                              scratch / ("decoder" + std::to_string(i) + ".out"), true);
+        ASSERT_TRUE(eventually([&] { return ptys[i].peerConfigured(); }, 30s))
+            << readFile(scratch / ("decoder" + std::to_string(i) + ".out"));
+    }
+    std::vector<std::string> sent;
+    for (uint32_t ms = 1000; ms < 5000; ms += 1000) {
+        const std::string beacon = expected::firstBeacon(ms);
+        sent.push_back(HexUpper(beacon));
+        sim::SimPort& pty = ptys[ms / 1000 % 2];
+        for (std::size_t done = 0; done < beacon.size();)
+            done += pty.writeSome(beacon.data() + done, beacon.size() - done);
+    }
+    const fs::path share = work / "Telemetry" / "share";
+    ASSERT_TRUE(
+        eventually([&] { return Queued(share / "outbox.txt") == 2 && Queued(share / "outbox-2.txt") == 2; }, 20s));
+    kill(decoders[0]->pid(), SIGKILL);  // the first, holding kestrel.lock
+    decoders[0]->waitExit(5s);
+    server.comeUp();
+    ASSERT_TRUE(eventually([&] { return server.taken().size() == 4; }, 30s)) << readFile(scratch / "decoder1.out");
+    std::vector<std::string> taken = server.taken();
+    std::sort(taken.begin(), taken.end());
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(taken, sent);
+    EXPECT_TRUE(eventually([&] { return !fs::exists(share / "outbox.txt"); }));  // taken over and removed
+    EXPECT_EQ(decoders[1]->terminate(), 0) << readFile(scratch / "decoder1.out");
+    EXPECT_EQ(server.received().size(), 4u);
 }

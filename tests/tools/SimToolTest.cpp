@@ -102,3 +102,25 @@ TEST(SimTool, ListensOnlyWithCountZeroAndStopsCleanlyOnSigterm) {
     EXPECT_NE(readFile(s / "sim.out").find("stopped: 0 bytes sent, 0 beacons (0 damaged), 3 bytes received"),
               std::string::npos);
 }
+
+// A station's settings file: the simulator sets the port and the line source
+// and keeps everything else, [Share] and comments included.
+TEST(SimTool, WriteIniKeepsTheStationsOtherSettings) {
+    ScratchDir s("kestrel-simtool");
+    const std::string share =
+        "; my station\r\n[Share]\r\nUrl=https://db.example.org/api/telemetry/\r\nNoradId=12345\r\nCallsign=DL1ABC\r\n"
+        "Latitude=49.7\r\nLongitude=8.9\r\n";
+    writeFile(s / "RS232Settings.ini", share +
+                                           "[CPort]\r\nPort=/dev/ttyUSB0\r\nBaudRate=1200\r\n[Line]\r\n"
+                                           "Source=KISS TCP\r\nHost=tnc.local\r\nTcpPort=8010\r\n");
+    Child sim({KESTREL_TNC_SIM, "--write-ini", s.path().string(), "--count", "0"}, s.path(), s / "sim.out", false);
+    ASSERT_TRUE(eventually([&] { return readFile(s / "sim.out").find("settings: ") != std::string::npos; },
+                           std::chrono::seconds(10)))
+        << readFile(s / "sim.out");
+    EXPECT_EQ(sim.terminate(), 0);
+    const std::string ini = readFile(s / "RS232Settings.ini");
+    EXPECT_EQ(ini.rfind(share, 0), 0u) << ini;
+    EXPECT_NE(ini.find("Port=/dev/pts/"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("BaudRate=9600\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Source=Serial\r\nHost=tnc.local\r\nTcpPort=8010\r\n"), std::string::npos) << ini;
+}

@@ -9,7 +9,9 @@
 // with boxes up; an unplugged port; KISS lines; forwarding; the trend window
 // and kestrel-trends.exe's pictures.
 
+#include "SimPort.h"
 #include "support/Beacons.h"
+#include "support/Child.h"
 #include "support/TcpListener.h"
 #include "kiss/KissDeframer.h"
 #include "share/SidsForm.h"
@@ -575,6 +577,67 @@ TEST_F(WineWindow, DecodedBeaconsAreForwarded) {
     for (const auto& s : server.received())
         EXPECT_TRUE(s.problems.empty()) << s.request;
     closeProgram();
+}
+
+// A Linux and a Windows program on one station folder both forward; each is
+// killed in turn with frames waiting, and the other one sends them too.
+TEST_F(WineWindow, ALinuxAndAWindowsProgramOnOneFolderForwardAllWhenEitherIsKilled) {
+    SidsServer server;
+    server.goDown();
+    const std::string share = "[Share]\r\nUrl=" + server.url() +
+                              "\r\nNoradId=99999\r\nCallsign=N0CALL\r\nLatitude=49.73145\r\nLongitude=8.95564\r\n";
+    sim::SimPort pty = sim::SimPort::createPty();
+    std::unique_ptr<Child> native;
+    const auto startNative = [&] {
+        sim::writeSettingsIni(work_.string(), pty.portName(), 9600);
+        std::ofstream(work_ / "RS232Settings.ini", std::ios::binary | std::ios::app) << share;
+        native =
+            std::make_unique<Child>(std::vector<std::string>{KESTREL_DECODER}, work_, scratch_ / "linux.out", true);
+        return eventually([&] { return pty.peerConfigured(); }, 30s);
+    };
+    std::vector<std::string> sent;
+    const auto beacon = [&](bool toWindows) {
+        BeaconRecord r;
+        r.setFlightTime(std::uint32_t(500 + sent.size()));
+        const std::string frame = buildBeaconFrame(135, r);
+        sent.push_back(HexUpper(frame));
+        if (toWindows)
+            send(frame);
+        else
+            for (std::size_t done = 0; done < frame.size();)
+                done += pty.writeSome(frame.data() + done, frame.size() - done);
+    };
+    const fs::path outbox = work_ / "Telemetry" / "share" / "outbox.txt",
+                   second = outbox.parent_path() / "outbox-2.txt";
+    const auto queued = [](const fs::path& file) { return countOf("\n" + readFile(file), "\nQ "); };
+    const auto taken = [&](std::size_t n) {
+        return eventually([&] { return server.taken().size() == n; }, 30s, [] { std::this_thread::sleep_for(50ms); });
+    };
+
+    ASSERT_TRUE(startNative()) << readFile(scratch_ / "linux.out");
+    start("COM7", share);  // second on the folder: outbox-2.txt
+    beacon(false);
+    beacon(true);
+    ASSERT_TRUE(eventually([&] { return queued(outbox) == 1 && queued(second) == 1; }, 20s)) << program_->output();
+    ::kill(native->pid(), SIGKILL);
+    native->waitExit(5s);
+    server.comeUp();
+    ASSERT_TRUE(taken(2)) << program_->output();  // the Windows program took the Linux one's over
+
+    server.goDown();
+    ASSERT_TRUE(startNative()) << readFile(scratch_ / "linux.out");
+    beacon(false);
+    beacon(true);
+    ASSERT_TRUE(eventually([&] { return queued(outbox) == 1 && queued(second) == 2; }, 20s)) << program_->output();
+    program_->kill();
+    server.comeUp();
+    ASSERT_TRUE(taken(4)) << readFile(scratch_ / "linux.out");
+    EXPECT_EQ(native->terminate(), 0);
+    std::vector<std::string> got = server.taken();
+    std::sort(got.begin(), got.end());
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(server.received().size(), 4u);  // none twice
 }
 
 // Memo1 after beacons with GPS on, off and on again (25, 21, 25 lines): the

@@ -13,6 +13,7 @@
 #include "redecode/Outputs.h"
 #include "redecode/Run.h"
 
+#include "share/Requeue.h"
 #include "station/CommandLine.h"
 
 #include <cstdio>
@@ -32,6 +33,7 @@ namespace {
 
 const char* const kUsage = R"(Usage: kestrel-redecode [options] FILE...
        kestrel-redecode --satnogs NORAD [--token TOKEN] [options] [FILE...]
+       kestrel-redecode --requeue-rejects STATION_FOLDER
 
 Decodes KESTREL beacons again from recorded files. Each FILE may be
   - a RawByteLog (Telemetry/raw_log/log_raw_<UTC start>_UTC.KR7), or any other
@@ -117,6 +119,14 @@ Options:
   --merge-seconds N
                how far apart (seconds, 0 to 3600) the times of copies of one
                beacon may be to merge into one row (default 5)
+  --requeue-rejects STATION_FOLDER
+               send the frames the telemetry server refused (every
+               Telemetry/share/rejects*.txt of the station folder) again, once
+               what made it refuse them is mended: each is queued with the
+               station's NoradId, Callsign and position as the [Share] section
+               names them now, under its own receive time. A decoder running
+               on the folder sends them within seconds; otherwise the next
+               start does. Lines that hold no frame stay in the rejects file
   --quiet      no progress display
   -h, --help   show this help
   --version    show the version
@@ -147,6 +157,7 @@ Frames count only from whole pages; Ctrl+C leaves the temporary files behind.
 struct Options {
     RunOptions run;
     bool quiet = false;
+    std::string requeue;  // the station folder whose rejects go out again
 };
 
 // A whole number from first to last; nothing otherwise.
@@ -191,14 +202,16 @@ Options parse(const std::vector<std::string>& args) {
             o.run.start = parseUtcTime(argv(++i));
             if (!o.run.start)
                 usageError("--start " + argv(i) + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
-        } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file") {
+        } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file" ||
+                   a == "--requeue-rejects") {
             if (i + 1 >= argc || argv(i + 1).empty())
                 usageError(a + " needs a value");
             (a == "--out"           ? o.run.outDir
              : a == "--csv"         ? o.run.csvPath
              : a == "--token"       ? o.run.token
              : a == "--satnogs-url" ? o.run.satnogsUrl
-                                    : o.run.caFile) = argv(++i);
+             : a == "--ca-file"     ? o.run.caFile
+                                    : o.requeue) = argv(++i);
         } else if (a == "--satnogs" || a == "--merge-seconds") {
             if (i + 1 >= argc)
                 usageError(a + " needs a value");
@@ -216,7 +229,9 @@ Options parse(const std::vector<std::string>& args) {
         } else
             usageError("unknown option " + a);
     }
-    if (o.run.files.empty() && !o.run.satnogs)
+    if (!o.requeue.empty() && (!o.run.files.empty() || o.run.satnogs))
+        usageError("--requeue-rejects takes no input files");
+    if (o.run.files.empty() && !o.run.satnogs && o.requeue.empty())
         usageError("no input file");
     if (!o.run.satnogsUrl.starts_with("https://") && !o.run.satnogsUrl.starts_with("http://"))
         usageError("--satnogs-url " + o.run.satnogsUrl + ": not an http:// or https:// address");
@@ -293,6 +308,15 @@ int kestrel::redecode::commandLineMain(const std::vector<std::string>& args) {
     // Whatever the file system does, the tool says so and ends with 1: a
     // failure not met where it was expected still names its path.
     try {
+        if (!o.requeue.empty()) {
+            const RequeueSummary r = RequeueRejects(o.requeue);
+            std::printf("%zu refused frame%s queued again in %s", r.queued, r.queued == 1 ? "" : "s", r.outbox.c_str());
+            if (r.unreadable)
+                std::printf("; %zu line%s holding no frame left in the rejects files", r.unreadable,
+                            r.unreadable == 1 ? "" : "s");
+            std::printf("\n");
+            return 0;
+        }
         // Refusals come before anything is written.
         if (const auto refusal = runRefusal(o.run))
             usageError(*refusal);

@@ -59,13 +59,15 @@ private:
     std::string portName_;
 };
 
-// Writes dir/RS232Settings.ini with the [CPort] section pointing the decoder at
-// port (8 data bits, no parity, one stop bit, no flow control), CR LF line
-// ends. Returns the file's path; throws std::runtime_error on failure.
+// Points the decoder in dir at port through dir/RS232Settings.ini: the [CPort]
+// keys of the line (8 data bits, no parity, one stop bit, no flow control),
+// and Source=Serial in a [Line] section that is there. Every other section,
+// key and comment of the file stays; a new file has CR LF line ends. Returns
+// the file's path; throws std::runtime_error on failure.
 std::string writeSettingsIni(const std::string& dir, const std::string& port, int baud);
-// The same for a KISS line: [CPort] as above and [Line] with Source "Serial
-// KISS" on the serial port, or, for a TCP port, [Line] alone with Source
-// "KISS TCP", Host 127.0.0.1 and its TcpPort.
+// The same for a KISS line: [CPort] as above and [Line] Source "Serial KISS"
+// on the serial port, or, for a TCP port, [Line] alone with Source "KISS TCP",
+// Host 127.0.0.1 and its TcpPort.
 std::string writeKissSettingsIni(const std::string& dir, const SimPort& port, int baud);
 
 }  // namespace kestrel::sim

@@ -3,12 +3,15 @@
 
 #include "SimPort.h"
 
+#include "kiss/LineSource.h"
 #include "serial/LineSpeedPosix.h"
+#include "serial/ProfileStore.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -227,22 +230,33 @@ std::size_t SimPort::readSome(void* data, std::size_t size) {
 
 namespace {
 
-std::string cportSection(const std::string& port, int baud) {
-    return "[CPort]\r\nPort=" + port + "\r\nBaudRate=" + std::to_string(baud) +
-           "\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n";
+ProfileKeys cportKeys(const std::string& port, int baud) {
+    return {{"Port", port},     {"BaudRate", std::to_string(baud)},
+            {"StopBits", "1"},  {"DataBits", "8"},
+            {"Parity", "None"}, {"FlowControl", "None"}};
 }
 
-std::string writeIni(const std::string& dir, const std::string& text) {
-    // Written aside and renamed: whoever waits for the file (the decoder, a
-    // test) must never read it half written.
-    std::string path = dir + "/RS232Settings.ini";
-    const std::string aside = path + ".sim-new";
-    FILE* f = std::fopen(aside.c_str(), "wb");
-    if (!f)
-        fail("cannot write " + aside);
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(aside.c_str(), path.c_str()) != 0)
+// Points the decoder at the line: the keys the simulator owns are set in one
+// replacement of the file (a reader never finds it half written); every
+// other section, key and comment of a station's settings file stays.
+std::string writeIni(const std::string& dir, const ProfileKeys* cport, LineSourceSettings::Kind kind, int tcpPort) {
+    const std::string path = dir + "/RS232Settings.ini";
+    const std::unique_ptr<ProfileStore> store = CreateProfileStore();
+    if (const std::string why = store->WhyUnreadable(path); !why.empty())
+        throw std::runtime_error(path + " " + why + "; it is left as it is");
+    LineSourceSettings line;
+    line.Load(*store, path);
+    line.kind = kind;
+    if (kind == LineSourceSettings::KissTcp) {
+        line.host = "127.0.0.1";
+        line.port = tcpPort;
+    }
+    ProfileSections sections;
+    if (cport)
+        sections.emplace_back("CPort", *cport);
+    if (line.NeedsWriting())
+        sections.emplace_back(LineSourceSettings::kSection, line.Keys());
+    if (!store->WriteSections(path, sections))
         fail("cannot write " + path);
     return path;
 }
@@ -250,14 +264,15 @@ std::string writeIni(const std::string& dir, const std::string& text) {
 }  // namespace
 
 std::string writeSettingsIni(const std::string& dir, const std::string& port, int baud) {
-    return writeIni(dir, cportSection(port, baud));
+    const ProfileKeys cport = cportKeys(port, baud);
+    return writeIni(dir, &cport, LineSourceSettings::Serial, 0);
 }
 
 std::string writeKissSettingsIni(const std::string& dir, const SimPort& port, int baud) {
     if (port.isTcp())
-        return writeIni(
-            dir, "[Line]\r\nSource=KISS TCP\r\nHost=127.0.0.1\r\nTcpPort=" + std::to_string(port.tcpPort()) + "\r\n");
-    return writeIni(dir, cportSection(port.portName(), baud) + "[Line]\r\nSource=Serial KISS\r\n");
+        return writeIni(dir, nullptr, LineSourceSettings::KissTcp, port.tcpPort());
+    const ProfileKeys cport = cportKeys(port.portName(), baud);
+    return writeIni(dir, &cport, LineSourceSettings::SerialKiss, 0);
 }
 
 }  // namespace kestrel::sim

@@ -45,7 +45,8 @@ printed as text and hex; beacons in it are decoded. Stops on Ctrl+C or SIGTERM.
 Line:
   --device PATH        use this serial device instead of a pseudo-terminal
   --baud N             baud rate for the device and the settings file (default 9600)
-  --write-ini DIR      write DIR/RS232Settings.ini pointing the decoder at the port
+  --write-ini DIR      point the decoder in DIR at the port: sets the port's keys
+                       in DIR/RS232Settings.ini, keeps every other setting
   --no-wait            send at once; by default a pseudo-terminal waits until the
                        decoder has opened the port
   --tcp PORT           be a software TNC's KISS port instead: listen on
