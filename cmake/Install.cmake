@@ -65,6 +65,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${_doc}/docs FILES_MAT
 
 # The Debian package. Its dependencies on shared libraries come from
 # dpkg-shlibdeps; Qt's platform plugins sit in libqt6gui6, which it finds.
+# The receive panes' stand-in font is named here: no library links it.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrel-decoder)
 set(CPACK_PACKAGE_VERSION ${KESTREL_PACKAGE_VERSION})
@@ -76,6 +77,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "direwolf")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -57,22 +57,37 @@ QFont FontOf(const design::FontRequest& request) {
     return f;
 }
 
-// Memo2's font: the first that shows its lines whole in the designed band,
-// whatever fonts the system has.
-QFont InfoFont(const QPlainTextEdit* memo) {
-    const design::Rect band = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo2];
-    const int margin = int(std::ceil(memo->document()->documentMargin()));
-    auto measure = [](const design::FontRequest& request) {
+// The first font of the design's list that shows these lines whole in a
+// band of width x height, whatever fonts the system has.
+QFont FittedFont(const std::vector<std::string>& lines, int width, int height) {
+    auto measure = [&lines](const design::FontRequest& request) {
         if (!QFontDatabase::hasFamily(QString::fromLatin1(request.face)))
             return design::TextExtent{};
         const QFontMetrics metrics(FontOf(request));
         int widest = 0;
-        for (const char* line : design::kInfoLines)
-            widest = std::max(widest, metrics.horizontalAdvance(QString::fromLatin1(line)));
+        for (const std::string& line : lines)
+            widest = std::max(widest, metrics.horizontalAdvance(Latin1(line)));
         return design::TextExtent{true, widest, metrics.lineSpacing()};
     };
-    return FontOf(design::FitFont(design::kWindowFont, design::kInfoFontFaces, int(design::kInfoLines.size()),
-                                  band.width - 2 * margin, band.height - 2 * margin, measure));
+    return FontOf(
+        design::FitFont(design::kWindowFont, design::kInfoFontFaces, int(lines.size()), width, height, measure));
+}
+
+// Memo2's font: its four lines in the designed band.
+QFont InfoFont(const QPlainTextEdit* memo) {
+    const design::Rect band = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo2];
+    const int margin = int(std::ceil(memo->document()->documentMargin()));
+    return FittedFont(std::vector<std::string>(design::kInfoLines.begin(), design::kInfoLines.end()),
+                      band.width - 2 * margin, band.height - 2 * margin);
+}
+
+// Memo1's font: a beacon's lines, none wrapped, in the designed pane less its
+// frame, scroll bar and margins (and a pixel for the caret).
+QFont DecodedFont(const QPlainTextEdit* memo) {
+    const design::Rect pane = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo1];
+    const int inside = 2 * (memo->frameWidth() + int(std::ceil(memo->document()->documentMargin())));
+    return FittedFont(design::DecodedSampleLines(),
+                      pane.width - inside - memo->verticalScrollBar()->sizeHint().width() - 1, pane.height - inside);
 }
 
 QKeySequence KeysOf(const design::Shortcut& s) {
@@ -182,7 +197,7 @@ QWidget* TForm1::makeControl(design::ControlId id) {
     if (*c.hint)
         w->setToolTip(QString::fromLatin1(c.hint));
     if (c.font == design::Use::PaneFont)
-        w->setFont(FontOf(design::kPaneFont));
+        w->setFont(TRxPane::designFont());
     // Tab moves on from every pane; in the send pane the key rule takes it
     // first (eventFilter), and only Shift+Tab leaves.
     if (auto* memo = qobject_cast<QPlainTextEdit*>(w))
@@ -221,6 +236,7 @@ void TForm1::buildControls() {
               static_cast<QAbstractScrollArea*>(Memo1), static_cast<QAbstractScrollArea*>(MemoTX)})
             pane->verticalScrollBar()->setStyle(flat);
     }
+    Memo1->setFont(DecodedFont(Memo1));  // measured with the scroll bar it has
 
     GroupBox3->raise();  // lies over the right part of the top band
     for (std::size_t i = 0; i + 1 < design::kTabOrder.size(); ++i)

@@ -13,12 +13,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <optional>
@@ -64,6 +66,22 @@ std::optional<PaneEditKey> EditKeyOf(int key) {
 }
 
 }  // namespace
+
+QFont TRxPane::designFont() {
+    const design::FontRequest& d = design::kPaneFont;
+    QFont f(QString::fromLatin1(d.face));
+    for (const char* face : design::kPaneFontFaces)
+        if (QFontDatabase::hasFamily(QString::fromLatin1(face))) {
+            f.setFamily(QString::fromLatin1(face));
+            break;
+        }
+    f.setStyleHint(QFont::TypeWriter);
+    f.setFixedPitch(true);
+    f.setPixelSize(d.pixelHeight);
+    f.setBold(d.bold);
+    f.setHintingPreference(QFont::PreferFullHinting);
+    return f;
+}
 
 TRxPane::TRxPane(QWidget* parent) : QAbstractScrollArea(parent) {
     // A scroll bar that comes and goes would change the wrap width under the text.
@@ -128,7 +146,8 @@ void TRxPane::selectAll() {
 
 void TRxPane::fitToViewport() {
     const QFontMetricsF metrics(font());
-    cellWidth_ = std::max(1.0, metrics.horizontalAdvance(QLatin1Char('0')));
+    // Whole pixels, as the Windows pane measures its cells.
+    cellWidth_ = std::max(1.0, std::round(metrics.horizontalAdvance(QLatin1Char('0'))));
     rawFont_ = QRawFont::fromFont(font());
     QString all(256, Qt::Uninitialized);
     for (int c = 0; c < 256; ++c)
@@ -139,8 +158,8 @@ void TRxPane::fitToViewport() {
     run_.setRawFont(rawFont_);
     lineHeight_ = std::max(1, int(std::ceil(metrics.height())));
     // The toolkit's panes keep a margin on each side and a pixel for the caret.
-    const int width = viewport()->width() - 2 * kMargin - 1;
-    model_.setColumns(int(std::floor(width / cellWidth_)));
+    const int room = viewport()->width() - 2 * kMargin - 1;
+    model_.setColumns(std::min(design::PaneColumns(width(), int(cellWidth_)), int(std::floor(room / cellWidth_))));
     model_.setRows(std::max(1, (viewport()->height() - kMargin) / lineHeight_));
     showChanges();
 }
@@ -174,10 +193,22 @@ void TRxPane::showChanges(bool scrollBar) {
 // While the pane follows the end its scroll bar is only brought up to date
 // at the trim; once the pointer reaches for it, it must reach everything.
 bool TRxPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == verticalScrollBar() && event->type() == QEvent::Wheel) {
+        wheelEvent(static_cast<QWheelEvent*>(event));  // over the bar as over the text
+        return true;
+    }
     if (watched == verticalScrollBar() && model_.following() &&
-        (event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel))
+        (event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress))
         syncScrollBar();
     return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+// The model scrolls, not the scroll bar: with all of the text in view the
+// bar cannot move, and the view must still hold.
+void TRxPane::wheelEvent(QWheelEvent* event) {
+    model_.wheel(event->angleDelta().y(), QApplication::wheelScrollLines());
+    showChanges();
+    event->accept();
 }
 
 void TRxPane::scrollContentsBy(int, int) {

@@ -23,6 +23,10 @@ class TRxPane : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit TRxPane(QWidget* parent = nullptr);
+    // The panes' font as designed: the first of its faces the system has,
+    // its advances hinted to whole pixels as Windows hints them, so that a
+    // cell is as wide on both programs.
+    static QFont designFont();
 
     // Text (Latin-1, '\n' line breaks) added at the end.
     void appendText(std::string_view text);
@@ -49,6 +53,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;

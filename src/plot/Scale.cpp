@@ -13,6 +13,9 @@
 namespace kestrel::plot {
 namespace {
 
+// Values closer than this share of their size are one value.
+constexpr double kOneValue = 1e-6;
+
 constexpr std::int64_t kSecond = 1000, kMinute = 60 * kSecond, kHour = 60 * kMinute, kDay = 24 * kHour;
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -37,41 +40,53 @@ std::int64_t monthStart(std::int64_t months) {
 ValueTicks niceTicks(double lo, double hi, int maxTicks) {
     ValueTicks t;
     maxTicks = std::max(2, maxTicks);
-    if (!(std::isfinite(lo) && std::isfinite(hi)) || lo > hi) {
+    if (!(std::isfinite(lo) && std::isfinite(hi) && std::isfinite(hi - lo)) || lo > hi) {
         lo = 0;
         hi = 1;
     }
-    if (hi - lo < 1e-9 * std::max(1.0, std::abs(hi))) {
-        // One value: an axis a little wider than it.
+    // Closer than a millionth: one value as far as a float telemetry field
+    // tells. An axis a little wider than it.
+    if (hi - lo < kOneValue * std::max(1.0, std::max(std::abs(lo), std::abs(hi)))) {
         const double pad = std::max(std::abs(hi) * 0.05, 0.5);
         lo -= pad;
         hi += pad;
     }
     // The smallest step of 1, 2, 2.5 or 5 times a power of ten whose whole
-    // steps cover lo..hi in at most maxTicks ticks. Samples are floats: a
-    // value a ten-thousandth of a step past a tick counts as on it.
-    const double raw = (hi - lo) / (maxTicks - 1);
-    double step = 0, base = std::pow(10.0, std::floor(std::log10(raw)));
-    for (bool found = false; !found; base *= 10)
-        for (double m : {1.0, 2.0, 2.5, 5.0}) {
-            step = m * base;
-            if (step < raw * (1 - 1e-9))
-                continue;
-            const double first = std::floor(lo / step + 1e-4), last = std::ceil(hi / step - 1e-4);
-            if (last - first + 1 <= maxTicks) {
-                t.lo = first * step;
-                t.hi = last * step;
-                found = true;
-                break;
+    // steps cover lo..hi in at most `most` ticks. Samples are floats: a value
+    // a ten-thousandth of a step past a tick counts as on it. A step wider
+    // than twice the range only ever helps two ticks straddle a round value
+    // (zero, say) by going absurdly wide: three ticks instead. Three always
+    // fit by then: any step of at least the range does.
+    const double span = hi - lo;
+    const auto search = [&](int most) {
+        const double raw = span / (most - 1);
+        for (double base = std::pow(10.0, std::floor(std::log10(raw)));; base *= 10)
+            for (double m : {1.0, 2.0, 2.5, 5.0}) {
+                const double step = m * base;
+                if (step < raw * (1 - 1e-9))
+                    continue;
+                if (step > 2 * span * (1 + 1e-9))
+                    return false;
+                const double first = std::floor(lo / step + 1e-4), last = std::ceil(hi / step - 1e-4);
+                if (last - first + 1 <= most) {
+                    t.lo = first * step;
+                    t.hi = last * step;
+                    t.step = step;
+                    return true;
+                }
             }
-        }
-    t.step = step;
-    const double e = std::floor(std::log10(step) + 1e-9);
-    const double mantissa = step / std::pow(10.0, e);
+    };
+    if (!search(maxTicks) && !search(3)) {
+        t.lo = lo;  // only where rounding defeats the search: the range itself
+        t.hi = hi;
+        t.step = span;
+    }
+    const double e = std::floor(std::log10(t.step) + 1e-9);
+    const double mantissa = t.step / std::pow(10.0, e);
     t.decimals = std::max(0, static_cast<int>(-e) + (std::abs(mantissa - 2.5) < 1e-6 ? 1 : 0));
-    const int n = static_cast<int>(std::llround((t.hi - t.lo) / step));
+    const int n = static_cast<int>(std::llround((t.hi - t.lo) / t.step));
     for (int i = 0; i <= n; ++i)
-        t.at.push_back(t.lo + i * step);
+        t.at.push_back(t.lo + i * t.step);
     return t;
 }
 

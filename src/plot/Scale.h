@@ -15,8 +15,11 @@ struct ValueTicks {
     int decimals = 0;  // that the labels need to tell the ticks apart
     std::vector<double> at;
 };
-// At most maxTicks ticks (at least 2) covering lo..hi; a single value or no
-// value at all still gets an axis around it.
+// Ticks covering lo..hi, at most maxTicks of them (at least 2), but three
+// where two would need a step far wider than the range (lo..hi across zero
+// or another round value): the axis never grows to more than twice the
+// range for want of a tick. A single value (or values within a millionth of
+// each other) or no value at all still gets an axis around it.
 ValueTicks niceTicks(double lo, double hi, int maxTicks);
 // A value with that many decimals, "." as separator, never "-0".
 std::string formatValue(double v, int decimals);

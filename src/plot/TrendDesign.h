@@ -10,8 +10,8 @@ namespace kestrel::plot::design {
 
 inline constexpr const char* kCaption = "KESTREL telemetry trends";
 inline constexpr int kClientWidth = 1200;
-inline constexpr int kClientHeight = 720;  // fits a 768-pixel screen with the frame
-inline constexpr int kMinimumWidth = 640, kMinimumHeight = 420;
+inline constexpr int kClientHeight = 720;                        // fits a 768-pixel screen with the frame
+inline constexpr int kMinimumWidth = 640, kMinimumHeight = 420;  // the least client area
 
 enum Command { OpenArchive, OpenFile, SavePng, RealTime, kCommandCount };
 struct ToolButton {

@@ -45,6 +45,11 @@ Rgb seriesColor(int series) {
     return kPalette[std::size_t(index) % kPalette.size()];
 }
 
+// The least height between two value labels (11-pixel text).
+constexpr float kValueLabelRoom = 14;
+// The least width of a pass that shows times of day of its own.
+constexpr float kTimeLabelRoom = 40;
+
 constexpr float kEmpty = std::numeric_limits<float>::infinity();
 
 std::string degrees(double v, char positive, char negative) {
@@ -135,8 +140,10 @@ void TrendView::clear() {
 // ---- What is shown ----------------------------------------------------------------
 
 void TrendView::setSize(int width, int height) {
-    width = std::max(width, 200);
-    height = std::max(height, 150);
+    // Smaller, the plots would have no room inside their titles and labels;
+    // a toolkit shows the top left of the canvas then.
+    width = std::max(width, kMinimumWidth);
+    height = std::max(height, kMinimumHeight);
     if (width == width_ && height == height_)
         return;
     width_ = width;
@@ -497,10 +504,16 @@ void TrendView::emitPlot(int chart) {
     const ValueTicks vt = niceTicks(vlo, vhi, std::clamp(int(r.height / 36), 2, 8));
     const ValueAxis va = valueAxis(chart);
     const auto yOf = [&va](double v) { return va.y(v); };
+    // A label where it keeps clear of the one below (a plot too low for
+    // every tick's label names every other).
+    float lastLabelY = std::numeric_limits<float>::infinity();
     for (double v : vt.at) {
         const float y = std::round(yOf(v)) + 0.5f;
         list_.line(r.left, y, r.right(), y, kGrid);
+        if (lastLabelY - y < kValueLabelRoom)
+            continue;
         list_.text(r.left - 6, y, formatValue(v, vt.decimals), HAlign::Right, VAlign::Middle, kAxisText);
+        lastLabelY = y;
     }
     emitTimeAxis(r);
     list_.frameRect(r, kFrame);
@@ -539,26 +552,92 @@ void TrendView::emitPlot(int chart) {
 void TrendView::emitTimeAxis(const RectF& r) {
     const TimeAxis& a = axis_;
     const auto& segs = a.segments();
-    float lastLabelEnd = -1e9f, lastDateEnd = -1e9f;
-    std::string lastDate;
     const float labelY = r.bottom() + 4, dateY = r.bottom() + 19;
-    for (std::size_t s = 0; s < segs.size(); ++s) {
-        const AxisSegment& seg = segs[s];
+    // "UTC" ends left of the axis: the time labels keep clear of it.
+    list_.text(r.left - 6, labelY, "UTC", HAlign::Right, VAlign::Top, kAxisText);
+    float lastLabelEnd = r.left - 6;
+    // A label centred under x fits after the one that ends at `end` and
+    // inside the panel; `end` moves past it.
+    const auto fits = [&r](float x, const std::string& text, float& end) {
+        const float half = textWidth(text) / 2;
+        if (x - half < end + 6 || x + half > r.right() + kPlotRight)
+            return false;
+        end = x + half;
+        return true;
+    };
+    const auto label = [&](float x, const std::string& text) {
+        list_.text(x, labelY, text, HAlign::Center, VAlign::Top, kAxisText);
+    };
+    const auto tick = [&](float x) {
+        list_.line(x, r.top, x, r.bottom(), kGrid);
+        list_.line(x, r.bottom(), x, r.bottom() + 3, kFrame);
+    };
+    // Breaks: two slanted strokes across the axis line.
+    if (a.breakWidth() >= TimeAxis::kMarkedBreak)
+        for (std::size_t s = 0; s + 1 < segs.size(); ++s) {
+            const float xb = r.left + float(segs[s].x1 + segs[s + 1].x0) / 2;
+            list_.line(xb - 4, r.bottom() + 4, xb, r.bottom() - 4, kAxisText);
+            list_.line(xb, r.bottom() + 4, xb + 4, r.bottom() - 4, kAxisText);
+        }
+
+    // Passes too narrow for times of day of their own (many passes side by
+    // side): the days (or months, or years) instead, each named where the
+    // first pass of it starts, and the dates the axis spans below.
+    std::size_t roomy = 0;
+    for (const AxisSegment& seg : segs)
+        roomy += seg.x1 - seg.x0 >= kTimeLabelRoom;
+    if (segs.size() > 1 && roomy * 2 < segs.size()) {
+        std::vector<std::string> dates;
+        dates.reserve(segs.size());
+        for (const AxisSegment& seg : segs)
+            dates.push_back(formatDate(seg.t0));
+        // "yyyy-MM-dd" cut to the unit: the day, the month, the year.
+        constexpr std::pair<TimeLabel, std::size_t> kUnits[] = {
+            {TimeLabel::Days, 10}, {TimeLabel::Months, 7}, {TimeLabel::Years, 4}};
+        for (const auto& [unit, keyLength] : kUnits) {
+            // Where the unit changes: the first pass of each day (month, year).
+            std::vector<std::size_t> starts;
+            for (std::size_t s = 0; s < segs.size(); ++s)
+                if (s == 0 || dates[s].compare(0, keyLength, dates[s - 1], 0, keyLength) != 0)
+                    starts.push_back(s);
+            std::vector<std::pair<float, std::string>> named;
+            for (std::size_t s : starts) {
+                const float x = std::round(r.left + float(segs[s].x0)) + 0.5f;
+                std::string text = formatTime(segs[s].t0, unit);
+                if (fits(x, text, lastLabelEnd))
+                    named.emplace_back(x, std::move(text));
+            }
+            // Fine units as long as at least half of them can be named.
+            if (named.size() * 2 < starts.size() && unit != TimeLabel::Years) {
+                lastLabelEnd = r.left - 6;
+                continue;
+            }
+            for (const auto& [x, text] : named) {
+                tick(x);
+                label(x, text);
+            }
+            break;
+        }
+        const std::string from = formatDate(a.first()), to = formatDate(a.last());
+        list_.text(r.left + r.width / 2, dateY, from == to ? from : from + " \u2013 " + to, HAlign::Center, VAlign::Top,
+                   kAxisText);
+        return;
+    }
+
+    // Times of day within each pass (or along the one real-time axis), and
+    // the date under the first pass and under each that starts another day,
+    // where it fits.
+    float lastDateEnd = -1e9f;
+    std::string lastDate;
+    for (const AxisSegment& seg : segs) {
         const float x0 = r.left + float(seg.x0), x1 = r.left + float(seg.x1);
         const TimeTicks tt = timeTicks(seg.t0, seg.t1, int((x1 - x0) / 40));
         for (std::int64_t t : tt.at) {
             const float x = std::round(r.left + float(a.x(t))) + 0.5f;
-            list_.line(x, r.top, x, r.bottom(), kGrid);
-            list_.line(x, r.bottom(), x, r.bottom() + 3, kFrame);
-            const std::string label = formatTime(t, tt.label);
-            const float half = textWidth(label) / 2;
-            if (x - half < lastLabelEnd + 6 || x + half > r.right() + kPlotRight)
-                continue;
-            list_.text(x, labelY, label, HAlign::Center, VAlign::Top, kAxisText);
-            lastLabelEnd = x + half;
+            tick(x);
+            if (const std::string text = formatTime(t, tt.label); fits(x, text, lastLabelEnd))
+                label(x, text);
         }
-        // The date under the first segment and under each that starts
-        // another day, where it fits.
         std::string date = formatDate(seg.t0);
         const std::string endDate = formatDate(seg.t1);
         if (endDate != date)
@@ -569,14 +648,7 @@ void TrendView::emitTimeAxis(const RectF& r) {
             lastDateEnd = mid + half;
             lastDate = endDate;
         }
-        // A break: two slanted strokes across the axis line.
-        if (s + 1 < segs.size() && a.breakWidth() >= TimeAxis::kMarkedBreak) {
-            const float xb = r.left + float(seg.x1 + segs[s + 1].x0) / 2;
-            list_.line(xb - 4, r.bottom() + 4, xb, r.bottom() - 4, kAxisText);
-            list_.line(xb, r.bottom() + 4, xb + 4, r.bottom() - 4, kAxisText);
-        }
     }
-    list_.text(r.left - 6, labelY, "UTC", HAlign::Right, VAlign::Top, kAxisText);
 }
 
 void TrendView::emitReadout() {

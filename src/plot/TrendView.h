@@ -89,6 +89,8 @@ public:
     PointF pointOf(int series, std::size_t sample);
     RectF map() const;
 
+    // The least size the view lays out (a smaller canvas shows its top left).
+    static constexpr int kMinimumWidth = 320, kMinimumHeight = 240;
     static constexpr int kMargin = 8;
     static constexpr int kPlotLeft = 56;  // room for the value labels
     static constexpr int kPlotRight = 14;

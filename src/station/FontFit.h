@@ -1,6 +1,6 @@
 #pragma once
 // Picks the font for a text that must show whole in a designed band (Memo2's
-// four lines): the first face of a list that the system has and that fits at
+// four lines, Memo1's beacon): the first face of a list that the system has and that fits at
 // the designed size, else the same faces a pixel smaller, and so on. Chosen
 // by what the font measures, so a face missing on one system (the design's
 // "MS Sans Serif" on Linux) never leaves the text clipped.
@@ -9,7 +9,9 @@
 
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrel::design {
 
@@ -29,6 +31,11 @@ inline constexpr std::array<const char*, 7> kInfoFontFaces{
     "Liberation Sans", "DejaVu Sans Condensed", "DejaVu Sans"};
 // The smallest size tried; below it the text would no longer read.
 inline constexpr int kSmallestFitPixels = 9;
+
+// Memo1's lines for a beacon as wide as they come in practice (the GPS on,
+// the photo sensors' readings of four digits, the status bytes 0x00): its
+// font shows the widest whole and all of them at once in the designed pane.
+std::vector<std::string> DecodedSampleLines();
 
 // wanted: the design's size and style; faces in order of preference; lineCount
 // lines must fit into width x height pixels. When nothing fits, the first

@@ -489,8 +489,20 @@ void RxPaneModel::scrollTo(int top) {
 }
 
 void RxPaneModel::scrollBy(int lines) {
-    if (lines != 0)
-        scrollTo(top() + lines);
+    if (lines == 0)
+        return;
+    scrollTo(top() + lines);
+    if (lines < 0 && following_) {  // all of it in view: hold it there
+        following_ = false;
+        topPos_ = starts_[std::size_t(std::max(0, lineCount() - rows_))];
+    }
+}
+
+void RxPaneModel::wheel(int delta, int linesPerNotch) {
+    wheelRest_ += delta * std::max(1, linesPerNotch);
+    const int lines = wheelRest_ / kWheelNotch;
+    wheelRest_ -= lines * kWheelNotch;
+    scrollBy(-lines);  // the wheel turned away from the user scrolls up
 }
 
 void RxPaneModel::scroll(Step step) {

@@ -111,8 +111,15 @@ public:
     int maxTop() const;
     // Clamped; scrolled to the end, the pane follows new text again.
     void scrollTo(int top);
+    // Back (lines < 0) is back even while all of the text is in view: the
+    // view holds the lines it shows from then on.
     void scrollBy(int lines);
-    // The scroll bar's arrows and the wheel; a page keeps one line of the
+    // The wheel: delta in the system's units (kWheelNotch a notch; a fine
+    // wheel or a touch pad sends less, kept until it makes a line), lines a
+    // notch as the system is set.
+    static constexpr int kWheelNotch = 120;
+    void wheel(int delta, int linesPerNotch);
+    // The scroll bar's arrows and pages; a page keeps one line of the
     // last in view.
     enum class Step { LineUp, LineDown, PageUp, PageDown, Top, End };
     void scroll(Step step);
@@ -217,7 +224,8 @@ private:
     int rows_ = 1;
     std::size_t charLimit_ = kDefaultCharLimit;
     bool following_ = true;
-    Pos topPos_ = 0;  // scrolled back: the start of the first line in view
+    Pos topPos_ = 0;     // scrolled back: the start of the first line in view
+    int wheelRest_ = 0;  // of the wheel's delta, less than a line
     Pos anchor_ = 0, caret_ = 0;
     bool caretAtLineEnd_ = false;
     int goalColumn_ = -1;       // the column Up and Down keep to

@@ -170,8 +170,8 @@ void Station::noteSettingsFallbacks() {
 void Station::noteSecondProgram() {
     if (!stationLock_.shared())
         return;
-    std::string text = "Another program is using the station folder " + JoinPath(baseDirectory_, "Telemetry") +
-                       ". This one archives beside it under names of its own";
+    std::string text = "Another program is using the station folder " + baseDirectory_ +
+                       ". This one archives in its Telemetry folder under names of its own";
     text += share_.Forwarding() ? " and forwards its beacons through " + share_.OutboxPath() + "." : ".";
     continuation_.report(std::move(text));
 }

@@ -10,6 +10,7 @@
 
 #include "serial/ComSelect.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -29,6 +30,10 @@ struct FontRequest {
 };
 inline constexpr FontRequest kWindowFont{"MS Sans Serif", 14, true, false};
 inline constexpr FontRequest kPaneFont{"Consolas", 14, false, true};
+// The receive panes' faces, the first the system has: the design's, then a
+// stand-in that Debian's package depends on (fonts-dejavu-core) and that Wine
+// finds there too, so that both programs measure the same font.
+inline constexpr std::array<const char*, 2> kPaneFontFaces{"Consolas", "DejaVu Sans Mono"};
 
 // ---- Main window -------------------------------------------------------------------
 
@@ -118,6 +123,16 @@ inline constexpr int kGroupInset = 2;
 // Memo2, line by line.
 inline constexpr std::array<const char*, 4> kInfoLines{
     "Send the archived telemetry folder contents to: ", "telemetry@kestrel.example.org", "", "73, KESTREL team"};
+// A receive pane wraps at as many cells of its font as its width holds less
+// the frame, scroll bar and margins of a system text pane at 96 dpi (a
+// sunken frame of 2 pixels a side, a scroll bar of 17, 4 pixels of margin a
+// side and a pixel for the caret), so that both programs wrap alike
+// whatever their own scroll bars measure; a window whose theme leaves less
+// room takes fewer.
+inline constexpr int kPaneChrome = 2 * 2 + 17 + 2 * 4 + 1;
+constexpr int PaneColumns(int paneWidth, int cellWidth) {
+    return std::max(1, (paneWidth - kPaneChrome) / std::max(1, cellWidth));
+}
 // The first line of each receive pane.
 inline constexpr const char* kTextPaneHeading = "TNC RX";
 inline constexpr const char* kHexPaneHeading = "TNC RX HEX";

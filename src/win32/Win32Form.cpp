@@ -42,14 +42,12 @@ StationSeams EngineSeams(MainThreadMailbox& mailbox) {
     return s;
 }
 
-// Memo2's font: the first that shows its lines whole in the designed band,
-// whatever fonts the system has (a face it lacks is measured as the one it
-// gives instead, which is not the face asked for).
-HFONT InfoFont() {
-    const design::Rect band = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo2];
-    constexpr int kEditMargins = 8;  // the edit control's left and right margins, and some room
+// The first font of the design's list that shows these lines whole in a
+// band of width x height, whatever fonts the system has (a face it lacks is
+// measured as the one it gives instead, which is not the face asked for).
+HFONT FittedFont(const std::vector<std::string>& lines, int width, int height) {
     HDC dc = GetDC(nullptr);
-    auto measure = [dc](const design::FontRequest& request) {
+    auto measure = [dc, &lines](const design::FontRequest& request) {
         design::TextExtent e;
         HFONT font = win32::MakeFont(request);
         const HGDIOBJ old = SelectObject(dc, font);
@@ -59,7 +57,7 @@ HFONT InfoFont() {
         TEXTMETRICW metrics{};
         GetTextMetricsW(dc, &metrics);
         e.lineHeight = MulDiv(metrics.tmHeight, 96, win32::ScreenDpi());
-        for (const char* line : design::kInfoLines) {
+        for (const std::string& line : lines) {
             const std::wstring text = win32::Widen(line);
             SIZE size{};
             GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
@@ -69,11 +67,53 @@ HFONT InfoFont() {
         DeleteObject(font);
         return e;
     };
-    const design::FontRequest chosen =
-        design::FitFont(design::kWindowFont, design::kInfoFontFaces, static_cast<int>(design::kInfoLines.size()),
-                        band.width - kEditMargins, band.height, measure);
+    const design::FontRequest chosen = design::FitFont(design::kWindowFont, design::kInfoFontFaces,
+                                                       static_cast<int>(lines.size()), width, height, measure);
     ReleaseDC(nullptr, dc);
     return win32::MakeFont(chosen);
+}
+
+// The receive panes' font: the first of the design's faces the system has
+// (under Wine the Linux program's stand-in), else the design's as the
+// system gives it.
+HFONT PaneFont() {
+    HDC dc = GetDC(nullptr);
+    design::FontRequest chosen = design::kPaneFont;
+    for (const char* face : design::kPaneFontFaces) {
+        design::FontRequest request = design::kPaneFont;
+        request.face = face;
+        HFONT font = win32::MakeFont(request);
+        const HGDIOBJ old = SelectObject(dc, font);
+        wchar_t got[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, got);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        if (lstrcmpiW(got, win32::Widen(face).c_str()) == 0) {
+            chosen = request;
+            break;
+        }
+    }
+    ReleaseDC(nullptr, dc);
+    return win32::MakeFont(chosen);
+}
+
+constexpr int kEditMargins = 8;  // an edit control's left and right margins, and some room
+
+// Memo2's font: its four lines in the designed band.
+HFONT InfoFont() {
+    const design::Rect band = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo2];
+    return FittedFont(std::vector<std::string>(design::kInfoLines.begin(), design::kInfoLines.end()),
+                      band.width - kEditMargins, band.height);
+}
+
+// Memo1's font: a beacon's lines, none wrapped, in the designed pane less its
+// sunken edge and scroll bar.
+HFONT DecodedFont() {
+    const design::Rect pane = design::LayoutWindow(design::kClientWidth, design::kClientHeight)[design::Memo1];
+    constexpr int kEdge = 4;  // WS_EX_CLIENTEDGE, both sides
+    return FittedFont(design::DecodedSampleLines(),
+                      pane.width - kEdge - GetSystemMetrics(SM_CXVSCROLL) * 96 / win32::ScreenDpi() - kEditMargins,
+                      pane.height - kEdge);
 }
 
 // The pane's text with '\n' line breaks, as the engine takes it.
@@ -134,6 +174,8 @@ TForm1::~TForm1() {
         DeleteObject(paneFont_);
     if (infoFont_)
         DeleteObject(infoFont_);
+    if (decodedFont_)
+        DeleteObject(decodedFont_);
 }
 
 void TForm1::Show(int showCommand) {
@@ -199,7 +241,10 @@ HWND TForm1::makeControl(design::ControlId id) {
     }
     HWND w = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
                              Handle, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(command)), instance_, nullptr);
-    const HFONT font = id == design::Memo2 ? infoFont_ : c.font == design::Use::PaneFont ? paneFont_ : windowFont_;
+    const HFONT font = id == design::Memo2               ? infoFont_
+                       : id == design::Memo1             ? decodedFont_
+                       : c.font == design::Use::PaneFont ? paneFont_
+                                                         : windowFont_;
     SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     Controls[std::size_t(id)] = w;
     return w;
@@ -207,8 +252,9 @@ HWND TForm1::makeControl(design::ControlId id) {
 
 void TForm1::buildControls() {
     windowFont_ = win32::MakeFont(design::kWindowFont);
-    paneFont_ = win32::MakeFont(design::kPaneFont);
+    paneFont_ = PaneFont();
     infoFont_ = InfoFont();
+    decodedFont_ = DecodedFont();
     // Creation order is the tab order; the group boxes come last, below what
     // they frame, the send group's first as it lies over the top band.
     for (design::ControlId id : design::kTabOrder)

@@ -117,7 +117,8 @@ private:
     HACCEL accelerators_ = nullptr;
     HFONT windowFont_ = nullptr;
     HFONT paneFont_ = nullptr;
-    HFONT infoFont_ = nullptr;  // Memo2's, chosen by what it measures
+    HFONT infoFont_ = nullptr;     // Memo2's, chosen by what it measures
+    HFONT decodedFont_ = nullptr;  // Memo1's, likewise
     std::vector<std::wstring> hintTexts_;
     std::array<std::wstring, design::kStatusPanels> statusTips_;  // what each panel's tooltip points to
     HWND lastFocus_ = nullptr;  // the control that had the focus when the window was deactivated

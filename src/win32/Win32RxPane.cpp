@@ -117,7 +117,11 @@ void TWin32RxPane::fitToClient() {
         DestroyWindow(probe);
     }
     textLeft_ = text.left;
-    model_.setColumns((text.right - text.left) / cellWidth_);
+    RECT outer{};
+    GetWindowRect(window_, &outer);
+    model_.setColumns(std::min(design::PaneColumns(MulDiv(outer.right - outer.left, 96, win32::ScreenDpi()),
+                                                   MulDiv(cellWidth_, 96, win32::ScreenDpi())),
+                               int(text.right - text.left) / cellWidth_));
     model_.setRows(std::max<int>(1, client.bottom / lineHeight_));
     showChanges();
 }
@@ -351,10 +355,14 @@ LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (wParam == HTVSCROLL && model_.following())
             syncScrollBar();
         break;
-    case WM_MOUSEWHEEL:
-        model_.scrollBy(-GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3);
+    case WM_MOUSEWHEEL: {
+        UINT lines = 3;
+        SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+        // A page a notch when so set.
+        model_.wheel(GET_WHEEL_DELTA_WPARAM(wParam), int(std::min<UINT>(lines, UINT(model_.rows()))));
         showChanges();
         return 0;
+    }
     // Enter and the characters are the pane's; Tab still moves on (the
     // window's dialog navigation takes it).
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_WANTALLKEYS;

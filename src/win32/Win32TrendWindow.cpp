@@ -102,7 +102,9 @@ void RegisterClasses(HINSTANCE instance, WNDPROC window, WNDPROC canvas) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = TWin32TrendWindow::kClassName;
     RegisterClassExW(&wc);  // a second registration fails harmlessly
-    wc.style = CS_DBLCLKS;  // a double-click zooms
+    // A double-click zooms; a new size lays out the whole canvas anew, so
+    // all of it is painted again.
+    wc.style = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = canvas;
     wc.hIcon = nullptr;
     wc.hbrBackground = nullptr;  // the canvas covers every pixel
@@ -270,8 +272,12 @@ LRESULT TWin32TrendWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_SIZE: layout(); return 0;
     case WM_GETMINMAXINFO: {
+        // The design's least client area, as the Qt window keeps it.
+        RECT least{0, 0, Scaled(td::kMinimumWidth), Scaled(td::kMinimumHeight)};
+        AdjustWindowRectEx(&least, DWORD(GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,
+                           DWORD(GetWindowLongPtrW(window_, GWL_EXSTYLE)));
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize = {Scaled(td::kMinimumWidth), Scaled(td::kMinimumHeight)};
+        info->ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
         return 0;
     }
     case WM_COMMAND:

@@ -1,5 +1,6 @@
-// The Qt receive pane: wraps as the toolkit's text pane wraps the same text
-// in the same font and width, draws the wrap table's lines, copies what the
+// The Qt receive pane: wraps at the columns the window's design gives its
+// width (as the Windows pane does) as the toolkit's text pane wraps the same
+// text at as many columns of the same font, draws the wrap table's lines, copies what the
 // mouse selects, and its scroll bar reaches everything.
 
 #include "gui/RxPane.h"
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -23,24 +25,23 @@
 namespace kestrel {
 namespace {
 
-QFont PaneFont() {
-    QFont f(QStringLiteral("Consolas"));
-    f.setStyleHint(QFont::TypeWriter);
-    f.setFixedPitch(true);
-    f.setPixelSize(14);
-    return f;
-}
+QFont PaneFont() { return TRxPane::designFont(); }
 
-// The toolkit's own wrapping text pane, as the receive panes were built before.
-std::vector<std::string> ToolkitLines(const std::string& text, QSize size) {
+// The toolkit's own wrapping text pane, as the receive panes were built
+// before, made as wide as holds `columns` cells of the font.
+std::vector<std::string> ToolkitLines(const std::string& text, int columns) {
     QPlainTextEdit edit;
     edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
     edit.setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     edit.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     edit.setFont(PaneFont());
-    edit.resize(size);
+    edit.resize(400, 300);
     edit.show();
+    QApplication::processEvents();
+    const int around = edit.width() - edit.viewport()->width() + 2 * int(edit.document()->documentMargin());
+    const int cell = QFontMetrics(PaneFont()).horizontalAdvance('0');
+    edit.resize(columns * cell + cell / 2 + around, 300);
     edit.setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
     QApplication::processEvents();
     auto* layout = qobject_cast<QPlainTextDocumentLayout*>(edit.document()->documentLayout());
@@ -85,7 +86,9 @@ TEST(RxPane, WrapsWordsAndHexAsTheToolkitsTextPane) {
     for (const auto& [text, width] : {std::pair{words, 343}, std::pair{hexText, 265}, std::pair{words, 200}}) {
         Pane p(QSize(width, 300));
         p.pane.appendText(text);
-        EXPECT_EQ(p.lines(), ToolkitLines(p.pane.model().text(), QSize(width, 300))) << "width " << width;
+        EXPECT_EQ(p.pane.model().columns(), design::PaneColumns(width, QFontMetrics(PaneFont()).horizontalAdvance('0')))
+            << "as the Windows pane of this width";
+        EXPECT_EQ(p.lines(), ToolkitLines(p.pane.model().text(), p.pane.model().columns())) << "width " << width;
     }
 }
 
@@ -137,6 +140,17 @@ TEST(RxPane, MouseSelectionIsCopiedWithCtrlCAndTheScrollBarReachesEverything) {
                         QPoint(4 + 2 * fm.horizontalAdvance('0'), y + fm.height()));
     QTest::keyClick(&p.pane, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("line 0\nli"));
+}
+
+// The wheel reaches the model, not only the scroll bar, which cannot move
+// while all of the text is in view.
+TEST(RxPane, TheWheelScrollsBackEvenWithAllOfTheTextInView) {
+    Pane p(QSize(343, 300));
+    p.pane.appendText("a\nb\n");
+    QWheelEvent up(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(p.pane.viewport(), &up);
+    EXPECT_FALSE(p.pane.model().following());
 }
 
 }  // namespace

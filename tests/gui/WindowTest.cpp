@@ -7,6 +7,7 @@
 // dialog.
 
 #include "CP_Main.h"
+#include "station/FontFit.h"
 #include "trends/TrendWindow.h"
 #include "GuiTestSupport.h"
 #include "support/Beacons.h"
@@ -207,11 +208,20 @@ TEST_F(WindowTest, ClearEmptiesThePanesAndTheBufferButKeepsTheStatus) {
     EXPECT_EQ(form->MEMORXHEX->toPlainText(), QStringLiteral("41 "));
 }
 
+// Memo2's lines, and a beacon's in Memo1 (its widest too), whole and all in
+// view at the designed size.
 TEST_F(WindowTest, InfoTextShowsItsLinesWholeWithTheFontsTheSystemHas) {
     start();
-    for (QTextBlock b = form->Memo2->document()->begin(); b.isValid(); b = b.next())
-        EXPECT_EQ(b.layout()->lineCount(), 1) << b.text().toStdString();
-    EXPECT_EQ(form->Memo2->verticalScrollBar()->maximum(), 0) << form->Memo2->font().family().toStdString();
+    QStringList lines;
+    for (const std::string& line : design::DecodedSampleLines())
+        lines << QString::fromLatin1(line);
+    form->Memo1->setPlainText(lines.join(QChar('\n')));
+    QApplication::processEvents();
+    for (const QPlainTextEdit* memo : {form->Memo2, form->Memo1}) {
+        for (QTextBlock b = memo->document()->begin(); b.isValid(); b = b.next())
+            EXPECT_EQ(b.layout()->lineCount(), 1) << b.text().toStdString();
+        EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0) << memo->font().family().toStdString();
+    }
 }
 
 TEST_F(WindowTest, ClearWithThePortClosedReportsThePurgeErrorAndClearsNothing) {

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <string>
 
 namespace kestrel::plot {
@@ -71,6 +73,119 @@ TEST(Scale, ValueTicksAreRoundAndCoverTheData) {
     EXPECT_GT(one.hi, 5);
     EXPECT_EQ(formatValue(-0.0001, 2), "0.00");
     EXPECT_EQ(formatValue(2.5, 1), "2.5");
+
+    // Room for two labels and a range across zero: a third tick, not an
+    // axis a thousand times too wide (or none at all).
+    const ValueTicks across = niceTicks(-30, 25, 2);
+    EXPECT_EQ(across.lo, -50);
+    EXPECT_EQ(across.hi, 50);
+    EXPECT_EQ(across.at.size(), 3u);
+    EXPECT_EQ(niceTicks(-40, 40, 2).hi, 50);
+    const ValueTicks two = niceTicks(0.1, 10.1, 2);
+    EXPECT_EQ(two.at.size(), 2u) << "two ticks where two hold it truly";
+    EXPECT_EQ(two.hi, 20);
+}
+
+// For ranges of every kind (across zero, far from it, narrow, flat, huge)
+// and every room for labels: ticks at whole round steps that cover the data,
+// with the data taking a fair share of the axis and the labels all different.
+TEST(Scale, ValueTicksGiveATrueAxisForAnyRangeAndRoom) {
+    std::mt19937_64 random(39);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int i = 0; i < 10'000; ++i) {
+        const double size = std::pow(10.0, -3 + 9 * unit(random));
+        const double centre = size * (i % 4 == 0 ? 0 : (unit(random) - 0.5) * std::pow(10.0, 4 * unit(random)));
+        const double width = i % 7 == 0 ? 0 : size * unit(random);
+        const double lo = centre - width * unit(random), hi = lo + width;
+        const int room = 1 + i % 10;
+        const ValueTicks t = niceTicks(lo, hi, room);
+        SCOPED_TRACE("niceTicks(" + std::to_string(lo) + ", " + std::to_string(hi) + ", " + std::to_string(room) +
+                     ") = " + std::to_string(t.lo) + ".." + std::to_string(t.hi));
+        ASSERT_TRUE(std::isfinite(t.lo) && std::isfinite(t.hi) && t.lo < t.hi);
+        const double axis = t.hi - t.lo;
+        EXPECT_LE(t.lo, lo + 1e-3 * axis);
+        EXPECT_GE(t.hi, hi - 1e-3 * axis);
+        if (hi - lo > 1e-6 * std::max({1.0, std::abs(lo), std::abs(hi)})) {
+            EXPECT_GE((hi - lo) / axis, 0.25) << "the data shows as a flat line on a far too wide axis";
+        }
+        ASSERT_GE(t.at.size(), 2u);
+        EXPECT_LE(t.at.size(), std::size_t(std::max(room, 3)));
+        const double mantissa = t.step / std::pow(10.0, std::floor(std::log10(t.step) + 1e-9));
+        EXPECT_TRUE(std::abs(mantissa - 1) < 1e-6 || std::abs(mantissa - 2) < 1e-6 || std::abs(mantissa - 2.5) < 1e-6 ||
+                    std::abs(mantissa - 5) < 1e-6)
+            << "step " << t.step;
+        for (std::size_t k = 1; k < t.at.size(); ++k) {
+            EXPECT_NEAR(t.at[k] - t.at[k - 1], t.step, 1e-9 * axis);
+            EXPECT_NE(formatValue(t.at[k], t.decimals), formatValue(t.at[k - 1], t.decimals));
+        }
+        if (HasFailure())
+            return;
+    }
+}
+
+// Where a text's capitals and digits show on the canvas: 7 pixels a
+// character (the widest digit of either program's 11-pixel font), 9 pixels
+// high about the middle of its line.
+RectF textBox(const DisplayList& list, const Item& i) {
+    const float w = 7.0f * float(list.texts[i.text].size()), h = 9;
+    const float left = i.hAlign == HAlign::Left     ? i.rect.left
+                       : i.hAlign == HAlign::Center ? i.rect.left - w / 2
+                                                    : i.rect.left - w;
+    const float middle = i.vAlign == VAlign::Top      ? i.rect.top + float(i.fontPx) / 2
+                         : i.vAlign == VAlign::Middle ? i.rect.top
+                                                      : i.rect.top - float(i.fontPx) / 2;
+    return {left, middle - h / 2, w, h};
+}
+
+bool overlap(const RectF& a, const RectF& b) {
+    return a.left < b.right() && b.left < a.right() && a.top < b.bottom() && b.top < a.bottom();
+}
+
+// Any canvas size from the least the view lays out, any range of values,
+// passes of any length, folded or in real time: every value is drawn inside
+// its plot, and no two labels beside or below a plot overlap ("UTC" among
+// them).
+TEST(TrendView, PlotsStayTrueAndLabelsApartAtAnySize) {
+    std::mt19937_64 random(41);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int i = 0; i < 10'000; ++i) {
+        TrendView view;
+        // Every tenth the trend window's least canvas.
+        const int width = i % 10 == 0 ? 640 : TrendView::kMinimumWidth + int(1300 * unit(random));
+        const int height = i % 10 == 0 ? 342 : TrendView::kMinimumHeight + int(800 * unit(random));
+        view.setSize(width, height);
+        view.setRealTime(i % 3 == 0);
+        const double size = std::pow(10.0, -2 + 6 * unit(random));
+        const double lo = i % 2 ? -size * unit(random) : size * (unit(random) - 0.5) * 20;
+        const double hi = i % 5 == 0 ? lo : lo + size * unit(random);
+        const int passes = 1 + i % 4;
+        const std::int64_t length = 10'000 + std::int64_t(7'200'000 * unit(random));
+        for (int p = 0; p < passes; ++p)
+            for (int b = 0; b < 3; ++b) {
+                BeaconLogEntry e = beaconAt(kStart + p * kOrbit * (1 + i % 20) + b * length / 2);
+                e.bx = e.by = e.bz = float(b == 0 ? lo : b == 1 ? hi : (lo + hi) / 2);
+                view.addBeacon(e);
+            }
+        const DisplayList& list = view.display();
+        const RectF r = view.plotRect(3);
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + ", " + std::to_string(passes) +
+                     " passes of " + std::to_string(length) + " ms, field " + std::to_string(lo) + ".." +
+                     std::to_string(hi));
+        for (std::size_t k = 0; k < view.samples().size(); ++k) {
+            const PointF at = view.pointOf(10, k);
+            ASSERT_TRUE(at.y >= r.top - 0.5f && at.y <= r.bottom() + 0.5f) << "sample " << k << " at y " << at.y;
+        }
+        // The labels of the magnetic field's plot: left of it and below it.
+        std::vector<RectF> labels;
+        for (const Item& item : list.items)
+            if (item.op == Op::Text && item.fontPx == 11 && !item.bold && item.rect.left > r.left - view.kPlotLeft &&
+                item.rect.left < r.right() + view.kPlotRight && item.rect.top > r.top - 10)
+                labels.push_back(textBox(list, item));
+        for (std::size_t a = 0; a < labels.size(); ++a)
+            for (std::size_t b = a + 1; b < labels.size(); ++b)
+                ASSERT_FALSE(overlap(labels[a], labels[b]))
+                    << "labels " << a << " and " << b << " of " << labels.size();
+    }
 }
 
 TEST(Scale, TimeTicksFallOnWholeUnitsOfTheCalendar) {
@@ -127,6 +242,35 @@ TEST(TrendView, FoldedPassesFillTheWidthRealTimeShowsTheGaps) {
     const double first = view.axis().x(kStart), last = view.axis().x(kStart + 65 * 10'000);
     EXPECT_LT(last - first, 0.05 * vbat.width) << "a pass is a sliver of five hours";
     EXPECT_EQ(polylinesIn(view.display(), vbat, {32, 159, 223}), 4u);
+}
+
+// Passes an orbit apart for `days` days, two beacons each, side by side:
+// the texts below the battery's plot.
+std::vector<std::string> timeLabelsOfManyPasses(int days) {
+    TrendView view;
+    view.setSize(1200, 760);
+    for (std::int64_t t = kStart; t < kStart + days * 86'400'000LL; t += kOrbit) {
+        view.addBeacon(beaconAt(t));
+        view.addBeacon(beaconAt(t + 600'000));
+    }
+    const RectF r = view.plotRect(0);
+    std::vector<std::string> labels;
+    const DisplayList& list = view.display();
+    for (const Item& i : list.items)
+        if (i.op == Op::Text && i.rect.left < r.right() &&
+            (i.rect.top == r.bottom() + 4 || i.rect.top == r.bottom() + 19))
+            labels.push_back(list.texts[i.text]);
+    return labels;
+}
+
+TEST(TrendView, ManyPassesSideBySideAreNamedByTheDaysTheyStart) {
+    // A week: each day named under its first pass, the first (beside "UTC")
+    // by the dates below.
+    EXPECT_EQ(timeLabelsOfManyPasses(7), (std::vector<std::string>{"UTC", "12-09", "12-10", "12-11", "12-12", "12-13",
+                                                                   "12-14", "12-15", "2026-12-08 \u2013 2026-12-15"}));
+    // A quarter: too many days to name, the months instead.
+    EXPECT_EQ(timeLabelsOfManyPasses(90),
+              (std::vector<std::string>{"UTC", "2027-01", "2027-02", "2027-03", "2026-12-08 \u2013 2027-03-08"}));
 }
 
 TEST(TrendView, ThePointerReadsOutTheNearestPointAndDoubleClickZoomsToItsPass) {

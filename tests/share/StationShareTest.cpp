@@ -160,7 +160,9 @@ TEST_F(StationShare, ASecondProgramOnTheFolderSaysSoAndForwardsItsOwnBeacons) {
     second.continueReceive();
     SetReportPresenter(nullptr);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("Another program is using the station folder"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("Another program is using the station folder " + fs::current_path().string() + ". "),
+              std::string::npos)
+        << reports[0];
     EXPECT_NE(reports[0].find("outbox-2.txt"), std::string::npos) << reports[0];
     EXPECT_NE(second.TelemetryArchive().RawByteLogPath(), station->TelemetryArchive().RawByteLogPath());
 

@@ -261,6 +261,26 @@ TEST(RxPaneModel, ScrolledBackTheViewStaysUntilTheTrimTakesItsLinesThenShowsTheF
     EXPECT_EQ(m.rowText(3), "last");
 }
 
+// Between trims the text may all fit the view: the wheel turned up there
+// still holds the view while lines come in.
+TEST(RxPaneModel, TheWheelScrollsBackAndHoldsEvenWhileAllOfTheTextIsInView) {
+    RxPaneModel m;
+    m.setRows(10);
+    for (int i = 0; i < 4; ++i)
+        m.append("x" + std::to_string(i) + "\n");
+    m.wheel(20, 3);
+    EXPECT_TRUE(m.following()) << "half a line of a fine wheel: nothing yet";
+    m.wheel(20, 3);
+    EXPECT_FALSE(m.following());
+    for (int i = 4; i < 30; ++i)
+        m.append("x" + std::to_string(i) + "\n");
+    EXPECT_EQ(m.rowText(0), "x0");
+    m.wheel(-3 * RxPaneModel::kWheelNotch, 3);
+    EXPECT_EQ(m.rowText(0), "x9");
+    m.wheel(-10 * RxPaneModel::kWheelNotch, 3);
+    EXPECT_TRUE(m.following()) << "down to the end: it follows again";
+}
+
 TEST(RxPaneModel, RepaintScrollsWhatIsShownAndPaintsOnlyTheChangedRows) {
     RxPaneModel m;
     m.setRows(4);

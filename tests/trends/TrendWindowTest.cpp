@@ -1,6 +1,7 @@
 // The trend window on Qt, offscreen: it draws the fixed sample as its
-// reference pictures (docs/trends.png, docs/ground-track.png) within a small
-// tolerance, takes live beacons, and says what it could not read.
+// reference pictures (docs/trends.png, docs/ground-track.png, and at its least
+// size docs/trends-min.png) within a small tolerance, takes live beacons, and
+// says what it could not read.
 //
 // KESTREL_UPDATE_PICTURES=1 writes the pictures into docs/ instead of
 // comparing; either way they are written to build/pictures/.
@@ -115,6 +116,18 @@ TEST(TrendWindow, DrawsTheFixedSampleAsItsReferencePictures) {
     const auto png = dir.path() / "saved.png";  // the tool bar's Save as PNG: the canvas
     ASSERT_TRUE(w.savePng(QString::fromStdString(png.string())));
     EXPECT_EQ(QImage(QString::fromStdString(png.string())).size(), w.canvas()->size());
+}
+
+// At the least size every plot keeps a true axis (the magnetic field crosses
+// zero): docs/trends-min.png.
+TEST(TrendWindow, AtItsLeastSizeDrawsTheSampleAsItsReferencePicture) {
+    test::ScratchDir dir;
+    test::writeTrendSample(dir.path() / "station");
+    TTrendWindow w;
+    EXPECT_EQ(w.open(QString::fromStdString((dir.path() / "station").string())), 0);
+    w.show();
+    w.resize(plot::design::kMinimumWidth, plot::design::kMinimumHeight);
+    expectPicture(w, "trends-min.png");
 }
 
 TEST(TrendWindow, TakesLiveBeaconsAndSaysWhatItCouldNotRead) {

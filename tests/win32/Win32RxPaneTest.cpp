@@ -1,7 +1,7 @@
 // The Win32 receive pane, in the Windows window stage (it needs a display):
 // what it draws for each text of the wrap table equals what it draws for the
 // table's lines in a pane too wide to wrap them; what the mouse selects is
-// copied, and the scroll bar reaches everything.
+// copied, the scroll bar reaches everything, and the wheel scrolls back.
 
 #include "win32/Win32RxPane.h"
 #include "support/WrapTable.h"
@@ -127,6 +127,16 @@ TEST(Win32RxPane, DraggedSelectionIsCopiedAndTheScrollBarReachesEverything) {
     EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(GlobalLock(data))), L"line 0\r\nli");
     GlobalUnlock(data);
     CloseClipboard();
+}
+
+// The wheel turned up holds the view even while all of the text is in it.
+TEST(Win32RxPane, TheWheelScrollsBackEvenWithAllOfTheTextInView) {
+    Windows windows;
+    TWin32RxPane pane;
+    pane.Attach(windows.child(WS_VSCROLL, 320), PaneFont());
+    pane.appendText("a\nb\n");
+    SendMessageW(pane.Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), 0);
+    EXPECT_FALSE(pane.model().following());
 }
 
 }  // namespace

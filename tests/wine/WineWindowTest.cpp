@@ -727,8 +727,9 @@ void expectPicture(const std::string& window, const char* name) {
 }
 
 // kestrel-trends.exe on the fixed sample, the pointer on the beacon the Qt
-// window's picture reads out, then the map: the reference pictures
-// docs/trends-windows.png and docs/ground-track-windows.png.
+// window's picture reads out, then the map, then the plots at the least size:
+// the reference pictures docs/trends-windows.png,
+// docs/ground-track-windows.png and docs/trends-windows-min.png.
 TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
     const auto line = WineLine::fromEnvironment();
     ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
@@ -758,6 +759,14 @@ TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
     shell("xdotool mousemove --window " + window + " 100 " + std::to_string(td::kToolBarHeight + 12) + " click 1");
     std::this_thread::sleep_for(1s);
     expectPicture(window, "ground-track-windows.png");
+
+    // Back to the plots, made as small as it gets: all of it laid out and
+    // painted anew at the new size (docs/trends-windows-min.png).
+    shell("xdotool mousemove --window " + window + " 20 " + std::to_string(td::kToolBarHeight + 12) + " click 1");
+    shell("xdotool windowsize " + window + " " + std::to_string(td::kMinimumWidth) + " " +
+          std::to_string(td::kMinimumHeight));
+    std::this_thread::sleep_for(2s);
+    expectPicture(window, "trends-windows-min.png");
     shell("wine taskkill /im kestrel-trends.exe >/dev/null 2>&1");
     EXPECT_EQ(program.waitExit(std::chrono::seconds(20)), 0);
 }
