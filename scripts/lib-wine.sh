@@ -47,8 +47,12 @@ pty_pair() {
 
 wine_setup() {
   echo "== wine prefix ($WINEPREFIX)"
-  wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
-  wineserver -w
+  # Each step says when it fails: with WINEDEBUG=-all a failing wineboot may
+  # print nothing at all.
+  local status=0
+  wineboot -i >"$work/wineboot.log" 2>&1 || status=$?
+  [ "$status" = 0 ] || { cat "$work/wineboot.log"; echo "FAILED: wineboot -i ($status)"; exit 1; }
+  wineserver -w || { echo "FAILED: wineserver -w after wineboot ($?)"; exit 1; }
 
   pty_pair "$work/com7" "$work/com8"
   pty_pair "$work/com10" "$work/com2"

@@ -129,10 +129,24 @@ use Documents\KESTREL instead). There it keeps
 
 A folder the program cannot write is said when it starts, with its path and
 Windows' reason. A failure at the last shut-down (the settings could not be
-stored, say) shows as "Exit failed" on the status bar at the next start; point
-at it to read what failed, click it to dismiss it.
+stored, say) shows as "Exit failed" on the status bar at the next start; a
+click on it shows what failed and dismisses it. A click on any status panel
+shows its whole text.
 
-Put RS232Settings.ini into that folder with the TNC's COM port:
+The first start tries COM4, the port the program was designed with: on a
+computer without one it says "RS232 error. Check settings." and the status
+bar says "COM4: no such device"; on one with a COM4 that port is opened
+(check that it is the TNC's). Press the Settings button and pick the TNC's
+port and its line settings; why a port could not be opened stands below the
+Settings dialog's buttons. F3 (also in the window's system menu: Alt+Space,
+"Station...") opens the station dialog: the line (the COM port, KISS on it,
+or a software TNC over TCP), sharing, and the station folder with a button
+that opens it in Explorer. The program writes RS232Settings.ini itself (the
+port's settings whenever it ends, the station dialog's at OK), changing only
+its own keys, so the file need not be edited by hand.
+
+To write it by hand instead, put RS232Settings.ini into that folder with the
+TNC's COM port:
 
     [CPort]
     Port=COM3
@@ -147,16 +161,15 @@ in its Save As dialog choose "Save as type: All files (*.*)" and type the
 name RS232Settings.ini (Explorer hides the .txt that would give it away
 unless "File name extensions" is ticked on its View menu).
 
-Or start without it and pick the port with the Settings button; the program
-writes its settings to that file whenever it ends. Until a port is chosen,
-every start says "RS232 error. Check settings.": that is expected. Once one
-is chosen, the same message means the port could not be opened: check the
-name, and that no other program holds the port.
+Once a port is chosen, "RS232 error. Check settings." means it could not be
+opened: the status bar and the Settings dialog say why (no such device, in
+use by another program).
 
 Send the Telemetry folder as a whole to the address shown in the window.
 
 With a software TNC (direwolf and the like) on its KISS TCP port, or a TNC in
-KISS mode on the COM port, add a section of its own:
+KISS mode on the COM port, choose it as the Source in the station dialog
+(F3), or add a section of its own:
 
     [Line]
     Source=KISS TCP
@@ -169,7 +182,7 @@ itself and again every 2 seconds when the TNC goes away.
 Sharing telemetry
 -----------------
 To forward every decoded beacon to the team's server or the SatNOGS DB as it
-comes, add:
+comes, fill in Sharing in the station dialog (F3), or add:
 
     [Share]
     Url=https://db.satnogs.org/api/telemetry/
@@ -180,7 +193,8 @@ comes, add:
 
 (decimal degrees, north and east positive). N0CALL, 99999 and the position
 are placeholders: put in your own callsign, the satellite's NORAD catalogue
-number the team gives you and your station's position. Frames wait in
+number the team gives you and your station's position (the station dialog
+refuses the placeholders). An empty Url forwards nothing. Frames wait in
 Telemetry\share\outbox.txt while the network or the server is away and go out
 in order when it is back; frames the server refuses go to
 Telemetry\share\rejects.txt with its answer (after a fix,
@@ -201,13 +215,15 @@ Keys
 Typing into "TNC send" sends every key at once; F9 sends the whole pane and
 a carriage return; Ctrl+T sends one test beacon; Ctrl+Alt+M switches a
 stream of random test bytes on and off (loop-back tests only: it goes out to
-the TNC); Alt+C clears the receive panes; F2 opens the trend window.
+the TNC); Alt+C clears the receive panes; F2 opens the trend window; F3 the
+station dialog.
 
 The trend window
 ----------------
 F2 in the program opens a window with battery voltage, currents,
-temperatures and magnetic field of the beacons received since the program
-started, against their receive time (UTC), growing as beacons come; its
+temperatures and magnetic field of the station's beacons (its earlier runs'
+and this run's), against their receive time (UTC), growing as beacons come;
+its
 second tab shows their GPS positions on a world map (the station's own
 position too, when the [Share] section has Latitude and Longitude). Passes
 are laid side by side with the hours between them folded to a narrow break

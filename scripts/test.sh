@@ -1,30 +1,80 @@
 #!/usr/bin/env bash
 # Sets up what is missing on a Debian 12 machine, builds everything into build/
-# and runs the test suites. Exits non-zero when anything fails.
+# and runs the test suites: the native build and its tests, then each stage of
+# scripts/test-stages/ in the order of its name. Exits non-zero when anything
+# fails, and ends, passed or not, with a table of each stage's time: wall
+# seconds, and the CPU seconds its processes used (on a busy machine the
+# second says more about the stage itself).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-need_packages "${NATIVE_PACKAGES[@]}"
-# The tools are run under a decimal-comma locale too.
-need_locale de_DE.UTF-8
+stage_names=()
+stage_lines=()
+run_started=$SECONDS
 
-echo "== native build (build/)"
-start=$SECONDS
-cmake --preset default
-cmake --build build -j"$(jobs)"
-echo "== native build took $((SECONDS - start)) s"
-echo "== native tests"
-start=$SECONDS
-QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$(jobs)"
-echo "== native tests took $((SECONDS - start)) s"
+# The user and system milliseconds of the processes this shell has waited
+# for (`times` runs in this shell, not in a subshell, to see them).
+cpu_file=$(mktemp)
+children_cpu() {
+  times >"$cpu_file"
+  # The second line, "1m2.345s 0m3.210s".
+  awk 'NR == 2 { t = 0; for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); t += p[1] * 60000 + p[2] * 1000 }
+    printf "%d\n", t }' "$cpu_file"
+}
 
-# Further suites (sanitizers, the Windows build under Wine) add themselves here.
+stage_table() {
+  local status=$?
+  rm -f "$cpu_file"
+  [ ${#stage_lines[@]} -gt 0 ] || exit "$status"
+  echo "== stage times"
+  printf '  %-22s %6s %6s  %s\n' stage wall cpu result
+  printf '%s\n' "${stage_lines[@]}"
+  printf '  %-22s %6s\n' total "$((SECONDS - run_started))"
+  exit "$status"
+}
+trap stage_table EXIT
+trap 'exit 130' INT TERM
+
+# run_stage NAME COMMAND...: runs one stage and notes its times; a stage that
+# fails ends the run.
+run_stage() {
+  local name=$1 started=$SECONDS cpu_before status=0
+  shift
+  echo "== $name"
+  cpu_before=$(children_cpu)
+  # In a subshell of its own, not after ||, so that errexit holds inside.
+  set +e
+  (
+    set -e
+    "$@"
+  )
+  status=$?
+  set -e
+  local cpu=$((($(children_cpu) - cpu_before) / 1000))
+  stage_lines+=("$(printf '  %-22s %6s %6s  %s' "$name" "$((SECONDS - started))" "$cpu" \
+    "$([ "$status" = 0 ] && echo passed || echo "FAILED ($status)")")")
+  echo "== $name took $((SECONDS - started)) s"
+  [ "$status" = 0 ] || exit "$status"
+}
+
+native_build() {
+  need_packages "${NATIVE_PACKAGES[@]}"
+  # The tools are run under a decimal-comma locale too.
+  need_locale de_DE.UTF-8
+  cmake --preset default
+  cmake --build build -j"$(jobs)"
+}
+native_tests() {
+  QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$(jobs)"
+}
+
+run_stage "native build" native_build
+run_stage "native tests" native_tests
+# Further suites (sanitizers, the Windows build under Wine, ...) add themselves
+# to scripts/test-stages/.
 for stage in scripts/test-stages/*.sh; do
   [ -e "$stage" ] || continue
-  echo "== stage $(basename "$stage")"
-  start=$SECONDS
-  bash "$stage"
-  echo "== stage $(basename "$stage") took $((SECONDS - start)) s"
+  run_stage "$(basename "$stage" .sh)" bash "$stage"
 done
 echo "== all test suites passed"

@@ -17,6 +17,7 @@
 #include "gui/SignalClose.h"
 #include "trends/TrendWindow.h"
 #include "gui/CPortSetup.h"
+#include "gui/StationDialog.h"
 
 #include <QAction>
 #include <QFontDatabase>
@@ -28,6 +29,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -37,6 +39,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -151,6 +154,15 @@ QWidget* TForm1::makeControl(design::ControlId id) {
             lines << QString::fromLatin1(line);
         memo->setPlainText(lines.join(QChar('\n')));
         memo->setFont(InfoFont(memo));
+        // The station dialog from the window without a menu bar: beside F3,
+        // in the pane's context menu.
+        memo->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(memo, &QWidget::customContextMenuRequested, this, [this, memo](const QPoint& at) {
+            std::unique_ptr<QMenu> menu(memo->createStandardContextMenu());
+            menu->addSeparator();
+            menu->addAction(ActionList1[design::aStation]);
+            menu->exec(memo->mapToGlobal(at));
+        });
         w = memo;
         break;
     }
@@ -188,6 +200,7 @@ QWidget* TForm1::makeControl(design::ControlId id) {
             panel->setFrameShape(QFrame::Panel);
             panel->setFrameShadow(QFrame::Sunken);
             panel->setIndent(kStatusIndent);  // as statusTextFits measures it
+            panel->installEventFilter(this);  // a click shows what the panel says whole
         }
         w = bar;
         break;
@@ -302,7 +315,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::bClearClick(QObject* /*Sender*/) { station_.bClearClick(); }
 
 void TForm1::bSettingsClick(QObject* /*Sender*/) {
-    station_.bSettingsClick([this] { RunSetupDialog(CPort); });
+    station_.bSettingsClick([this] { RunSetupDialog(CPort, station_.lineProblem()); });
     bSettings->setFocus();
 }
 
@@ -354,6 +367,10 @@ std::string TForm1::sendPaneText() { return MemoTX->toPlainText().toLatin1().toS
 
 void TForm1::insertInSendPane(std::string_view text) { MemoTX->insertPlainText(Latin1(text)); }
 
+void TForm1::loadEarlierBeacons(const std::string& stationFolder, const std::string& thisRunsLog) {
+    trends_->openEarlier(stationFolder, thisRunsLog);
+}
+
 void TForm1::showTrends(std::optional<StationPosition> station) {
     trends_->setStation(station ? std::optional<plot::GeoPoint>({station->latitude, station->longitude})
                                 : std::nullopt);
@@ -393,6 +410,8 @@ void TForm1::beep() { QApplication::beep(); }
 
 void TForm1::beaconDecoded(const BeaconRecord& record, const SystemTime& utc) { trends_->addBeacon(record, utc); }
 
+void TForm1::runStationDialog(StationDialogModel& model) { RunStationDialog(model, this); }
+
 bool TForm1::DisplayPending() const { return displayTimer_->isActive(); }
 
 // ---- Keys of the send pane -------------------------------------------------
@@ -415,7 +434,24 @@ std::optional<PaneKey> NamedKey(int key) {
 
 }  // namespace
 
+// A status panel clicked: its whole text (the tooltip) shown at once, and the
+// engine told (the last run's shut-down failure goes).
+void TForm1::statusPanelClick(int panel) {
+    QLabel* label = StatusPanels[std::size_t(panel)];
+    const QString tip = label->toolTip();
+    Guarded([&] { station_.statusPanelClicked(panel); });
+    if (!tip.isEmpty())
+        QToolTip::showText(label->mapToGlobal(QPoint(0, 0)), tip, label);
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // On the release: a tooltip goes away at every press and release.
+    if (event->type() == QEvent::MouseButtonRelease)
+        for (int panel = 1; panel < design::kStatusPanels; ++panel)
+            if (watched == StatusPanels[std::size_t(panel)]) {
+                statusPanelClick(panel);
+                return true;
+            }
     if (watched == MemoTX && event->type() == QEvent::FocusIn) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)

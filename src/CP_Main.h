@@ -111,6 +111,7 @@ private:
     QWidget* makeControl(design::ControlId id);
     void buildActions();
     void layoutControls();
+    void statusPanelClick(int panel);
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
@@ -123,12 +124,14 @@ private:
     std::string sendPaneText() override;
     void insertInSendPane(std::string_view text) override;
     void showTrends(std::optional<StationPosition> station) override;
+    void loadEarlierBeacons(const std::string& stationFolder, const std::string& thisRunsLog) override;
     bool dismissModals() override;
     void setStreamTimer(bool on) override;
     void continueSoon() override;
     void displaySoon() override;
     void beep() override;
     void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) override;
+    void runStationDialog(StationDialogModel& model) override;
 
     QTimer* displayTimer_ = nullptr;
     std::unique_ptr<TTrendWindow> trends_;

@@ -8,8 +8,8 @@
 # UndefinedBehaviorSanitizer into build-fuzz/. Each target runs from its seed
 # corpus (tests/fuzz/corpus/) for a bounded time and its executions are
 # listed; a crash, a leak, undefined behaviour or a hang fails the stage and
-# leaves the input that did it in build-fuzz/artifacts/. scripts/fuzz-long.sh
-# runs them far longer.
+# leaves the input that did it in build-fuzz/artifacts/. As many targets run at
+# a time as the machine has cores. scripts/fuzz-long.sh runs them far longer.
 #
 # KESTREL_FUZZ_SECONDS: seconds per target (default 20).
 set -euo pipefail
@@ -29,20 +29,43 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export UBSAN_OPTIONS="print_stacktrace=1 ${UBSAN_OPTIONS:-}"
 
-summary=""
-for name in "${names[@]}"; do
-  echo "== fuzz: $name (${seconds}s)"
+# One target: its executions, or FAILED, in $work/NAME.result.
+one() {
+  local name=$1
   mkdir -p "$work/$name"
   # New inputs go to the scratch corpus; the seeds in the repo stay as they are.
-  if ! "build-fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  if "build-fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
       -dict="tests/fuzz/$name.dict" -artifact_prefix="$artifacts/$name-" \
       "$work/$name" "tests/fuzz/corpus/$name" >"$work/$name.log" 2>&1; then
+    local runs
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log")
+    printf '%-16s %10s executions in %s s\n' "$name" "${runs:-?}" "$seconds" >"$work/$name.result"
+  else
+    echo FAILED >"$work/$name.result"
+  fi
+}
+
+# As many targets at a time as there are cores: each fuzzes on one.
+parallel=$(jobs)
+running=0
+for name in "${names[@]}"; do
+  echo "== fuzz: $name (${seconds}s)"
+  one "$name" &
+  running=$((running + 1))
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+done
+wait
+failed=0
+for name in "${names[@]}"; do
+  if [ "$(cat "$work/$name.result")" = FAILED ]; then
     tail -n 60 "$work/$name.log"
     echo "fuzz_$name failed; the input is in $artifacts/"
-    exit 1
+    failed=1
   fi
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log")
-  summary+=$(printf '%-16s %10s executions in %s s' "$name" "${runs:-?}" "$seconds")$'\n'
 done
+[ "$failed" = 0 ] || exit 1
 echo "== fuzz: every target clean"
-printf '%s' "$summary"
+for name in "${names[@]}"; do cat "$work/$name.result"; done

@@ -123,6 +123,11 @@ cmp packaging/satnogs/kestrel.ksy /usr/share/kestrel-decoder/satnogs/kestrel.ksy
   { echo "the SatNOGS DB decoder description is not installed as it is in the sources"; exit 1; }
 echo "== the installed documentation's links"
 python3 scripts/check-doc-links.py /usr/share/doc/kestrel-decoder
+for page in /usr/share/man/man1/kestrel-*.1.gz; do
+  for doc in $(zcat "$page" | grep -o '/usr/share/doc/kestrel-decoder/[^ ,]*'); do
+    [ -f "$doc" ] || { echo "$page names $doc, which is not installed"; exit 1; }
+  done
+done
 
 echo "== the installed programs"
 mkdir "$work/empty"

@@ -7,6 +7,7 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 
 namespace kestrel {
@@ -16,7 +17,8 @@ TSetupDialogDriver gDriver;
 
 }  // namespace
 
-TComSetupFrm::TComSetupFrm(const std::string& currentPort, QWidget* parent) : QDialog(parent) {
+TComSetupFrm::TComSetupFrm(const std::string& currentPort, const std::string& notice, QWidget* parent)
+    : QDialog(parent) {
     const design::SetupDialog& d = design::kSetupDialog;
     auto place = [](QWidget* w, const design::Rect& r) { w->setGeometry(r.left, r.top, r.width, r.height); };
     setObjectName(QStringLiteral("ComSetupFrm"));
@@ -25,7 +27,7 @@ TComSetupFrm::TComSetupFrm(const std::string& currentPort, QWidget* parent) : QD
     f.setStyleHint(QFont::SansSerif);
     f.setPointSize(d.fontPoints);
     setFont(f);
-    setFixedSize(d.clientWidth, d.clientHeight);
+    setFixedSize(d.clientWidth, d.clientHeight + (notice.empty() ? 0 : d.noticeHeight));
 
     GroupBox1 = new QGroupBox(QString::fromLatin1(d.group.text), this);
     place(GroupBox1, d.group.rect);
@@ -55,14 +57,24 @@ TComSetupFrm::TComSetupFrm(const std::string& currentPort, QWidget* parent) : QD
     place(Button2, d.cancel.rect);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
+    if (!notice.empty()) {
+        Notice = new QLabel(QString::fromLatin1(notice.data(), qsizetype(notice.size())), this);
+        Notice->setObjectName(QStringLiteral("Notice"));
+        Notice->setWordWrap(true);
+        QPalette red = Notice->palette();
+        red.setColor(QPalette::WindowText, Qt::darkRed);
+        Notice->setPalette(red);
+        place(Notice, d.notice);
+    }
+
     for (std::size_t i = 0; i + 1 < combos.size(); ++i)
         setTabOrder(combos[i], combos[i + 1]);
     setTabOrder(Combo6, Button1);
     setTabOrder(Button1, Button2);
 }
 
-void RunSetupDialog(TCustomComPort& port) {
-    TComSetupFrm dialog(port.Port());
+void RunSetupDialog(TCustomComPort& port, const std::string& notice) {
+    TComSetupFrm dialog(port.Port(), notice);
     for (TComComboBox* combo : dialog.Combos())
         combo->SetComPort(&port);
     for (TComComboBox* combo : dialog.Combos())

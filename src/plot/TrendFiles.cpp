@@ -127,7 +127,7 @@ TrendLoad openTrendFile(TrendView& view, const fs::path& file) {
     return load;
 }
 
-TrendLoad openTrendArchive(TrendView& view, const fs::path& dir) {
+TrendLoad openTrendArchive(TrendView& view, const fs::path& dir, const fs::path& except) {
     TrendLoad load;
     const fs::path decoded = decodedFolder(dir);
     if (decoded.empty()) {
@@ -138,7 +138,8 @@ TrendLoad openTrendArchive(TrendView& view, const fs::path& dir) {
     std::error_code ec;
     for (fs::recursive_directory_iterator it(decoded, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path& p = it->path();
-        if (it->is_regular_file(ec) && p.extension() == ".txt")
+        std::error_code other;  // this run's log may not be there yet
+        if (it->is_regular_file(ec) && p.extension() == ".txt" && (except.empty() || !fs::equivalent(p, except, other)))
             logs.push_back(p);
     }
     std::sort(logs.begin(), logs.end());

@@ -21,8 +21,9 @@ struct TrendLoad {
 
 // Whatever `path` is of the above; the view is told once at the end.
 TrendLoad openTrendPath(TrendView& view, const std::filesystem::path& path);
-// The BeaconTextLogs below an archive folder, in name (= time) order.
-TrendLoad openTrendArchive(TrendView& view, const std::filesystem::path& dir);
+// The BeaconTextLogs below an archive folder, in name (= time) order; all
+// but `except` when it names one (a run's own log, whose beacons come live).
+TrendLoad openTrendArchive(TrendView& view, const std::filesystem::path& dir, const std::filesystem::path& except = {});
 // One BeaconTextLog or beacon CSV, told apart by their first line.
 TrendLoad openTrendFile(TrendView& view, const std::filesystem::path& file);
 

@@ -24,6 +24,16 @@ int TrendWindowModel::open(const std::filesystem::path& path) {
     return load.beacons == 0 && !load.problem.empty() ? -1 : static_cast<int>(load.skipped);
 }
 
+int TrendWindowModel::openEarlier(const std::filesystem::path& station, const std::filesystem::path& thisRunsLog) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(station / "Telemetry" / "Decoded", ec))
+        return 0;  // a new station: nothing earlier, and nothing wrong
+    const TrendLoad load = openTrendArchive(view_, station, thisRunsLog);
+    skipped_ += load.skipped;
+    problem_ = load.problem;
+    return load.beacons == 0 && !load.problem.empty() ? -1 : static_cast<int>(load.skipped);
+}
+
 void TrendWindowModel::notSaved(const std::string& path, const std::string& why) {
     problem_ = "cannot write " + path + (why.empty() ? "" : ": " + why);
 }

@@ -32,6 +32,10 @@ public:
     // the settings file of the station folder it lies in (none without one).
     // Returns the lines skipped, -1 when nothing could be read.
     int open(const std::filesystem::path& path);
+    // The station's beacons of earlier runs, beside those that came live: the
+    // BeaconTextLogs below a station folder but this run's own (thisRunsLog).
+    // Returns as open.
+    int openEarlier(const std::filesystem::path& station, const std::filesystem::path& thisRunsLog);
     // The station's own position on the map, or none.
     void setStation(std::optional<GeoPoint> station) { view_.setStation(station); }
     // The canvas saved as a picture: the status line drops the last problem;

@@ -14,6 +14,8 @@ namespace kestrel {
 
 void Share::Start(const std::string& settingsPath, const std::string& baseDirectory, int slot, IFileSystem& fs,
                   IClock& clock) {
+    forwarder_.reset();  // started again: the one before has stopped
+    problem_.clear();
     try {
         settings_.Load(*CreateProfileStore(), settingsPath);
     } catch (const std::exception& e) {

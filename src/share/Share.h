@@ -31,7 +31,8 @@ public:
     // slot's files are used), taking over what programs that ended left in
     // theirs. What keeps it from forwarding goes to the status text, and to
     // Settings().problem or the notices, which the station writes down.
-    // Never throws.
+    // Never throws. Called again (after Stop), it reads the section anew and
+    // forwards as it says now.
     void Start(const std::string& settingsPath, const std::string& baseDirectory, int slot = 1,
                IFileSystem& fs = systemFileSystem(), IClock& clock = systemClock());
     // One beacon decoded live: the frame's bytes and when it was received.

@@ -56,7 +56,8 @@ void ShareSettings::Check(const Texts& texts, const std::string& path) {
     const bool off = texts.url && texts.url->empty();
     auto fail = [&](std::string sentence, const char* panel) {
         if (problem.empty() && !off) {
-            problem = "[Share] in " + path + ": " + std::move(sentence) + "; no telemetry is forwarded";
+            reason = std::move(sentence);
+            problem = "[Share] in " + path + ": " + reason + "; no telemetry is forwarded";
             shortProblem = panel;
         }
     };

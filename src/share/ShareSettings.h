@@ -41,6 +41,9 @@ struct ShareSettings {
     // a few words for a status panel. Both empty when it can.
     std::string problem;
     std::string shortProblem;
+    // The sentence of problem alone, which begins with the key it is about
+    // ("NoradId must be a positive whole number (digits only)").
+    std::string reason;
 
     static constexpr const char* kSection = "Share";
     // What the open telemetry database takes as a source; longer ones it refuses.

@@ -24,6 +24,7 @@
 #include <locale>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -126,9 +127,7 @@ void Station::FormCreate() {
     CPort.LoadSettingsFile(settingsFilePath_);  // a failure skips the rest
     lineSource_.Load(*CreateProfileStore(), settingsFilePath_);
     stationLock_.take(baseDirectory_);
-    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);  // never stops reception
-    if (!share_.Settings().problem.empty())
-        notices_.say(share_.Settings().problem);
+    startSharing();
     console_.setStream(false);
     aRXBufferInitExecute();
     try {
@@ -136,9 +135,7 @@ void Station::FormCreate() {
     } catch (...) {
     }
     chooseLine();
-    if (std::string problem = TakeStartFolderProblem(); !problem.empty())
-        continuation_.report(std::move(problem));  // --station could not enter the station folder
-    noteUnwritableFolder();
+    noteUnwritableFolder(TakeStartFolderProblem());
     noteSettingsFallbacks();
     noteSecondProgram();
     showShareState();
@@ -180,8 +177,12 @@ void Station::noteSecondProgram() {
 // is said at once, with the system's reason: otherwise the beacons would
 // only be shown, and the first lost byte would say no more than an error
 // number. What the archive loses after this is counted in its panel.
-void Station::noteUnwritableFolder() {
+// startProblem: why --station could not enter the station folder; said in
+// the same box, which it explains.
+void Station::noteUnwritableFolder(std::string startProblem) {
     if (stationLock_.state() != StationLock::State::Unusable) {
+        if (!startProblem.empty())
+            continuation_.report(std::move(startProblem));
         if (!log_.Problem().empty())
             continuation_.report(log_.Problem());
         return;
@@ -194,8 +195,16 @@ void Station::noteUnwritableFolder() {
     }
     if (why.empty())
         why = stationLock_.why();
-    continuation_.report("Nothing received is archived in " + where + " (" + why +
-                         "): start the program in a folder you can write to, or from the menu");
+    // Started from the menu, "start it from the menu" would send the operator
+    // back where they are: the station folder itself must be mended.
+    const std::string station = StartedForStationFolder() ? PersonalStationFolder() : std::string();
+    const std::string advice =
+        !StartedForStationFolder() ? "start the program in a folder you can write to, or from the menu"
+        : station.empty()
+            ? "start the program from a terminal in a folder you can write to"
+            : "make " + station + " a folder you can write to (or free its disk) and start the program again";
+    std::string text = "Nothing received is archived in " + where + " (" + why + "): " + advice;
+    continuation_.report(startProblem.empty() ? std::move(text) : std::move(startProblem) + ". " + text);
     guard_.failingFromStart();
 }
 
@@ -226,9 +235,18 @@ void Station::statusPanelClicked(int panel) {
     flushDisplay();
 }
 
+// Forwarding as the settings file's [Share] says; it never stops reception.
+void Station::startSharing() {
+    share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);
+    if (!share_.Settings().problem.empty())
+        notices_.say(share_.Settings().problem);
+}
+
 void Station::chooseLine() {
     switch (lineSource_.kind) {
-    case LineSourceSettings::Serial: return;  // the line built with the engine
+    case LineSourceSettings::Serial:
+        line_ = std::make_unique<SerialLine>(CPort, false, display_, continuation_);
+        return;
     case LineSourceSettings::SerialKiss:
         line_ = std::make_unique<SerialLine>(CPort, true, display_, continuation_);
         return;
@@ -293,12 +311,15 @@ void Station::runAction(design::ActionId id) {
     case design::aSaveBinFile: aSaveBinFileExecute(); return;
     case design::aTNCSend: aTNCSendExecute(); return;
     case design::aTrends: aTrendsExecute(); return;
+    case design::aStation: aStationExecute(); return;
     case design::kActionCount: break;
     }
     throw std::invalid_argument("no action " + std::to_string(int(id)));
 }
 
 void Station::aTrendsExecute() {
+    if (!std::exchange(earlierBeaconsShown_, true))
+        view_.loadEarlierBeacons(baseDirectory_, archive_.BeaconTextLogPath());
     const ShareSettings& sharing = share_.Settings();
     view_.showTrends(sharing.hasPosition ? std::optional<StationPosition>({sharing.latitude, sharing.longitude})
                                          : std::nullopt);
@@ -348,8 +369,8 @@ void Station::settingsAfterDialog() {
         portFailed(kSettingsPortError);
         return;
     }
-    if (portReasonShown_) {
-        portReasonShown_ = false;
+    if (!lineProblem_.empty()) {
+        lineProblem_.clear();
         display_.post(StatusSource::Line, {});
     }
     display_.post(StatusSource::Settings, {});  // the port is set as the operator chose now
@@ -438,7 +459,7 @@ void Station::portFailed(const char* message) {
     const std::string reason = PortFailureReason(CPort.Port(), std::current_exception());
     notices_.say(reason);
     display_.post(StatusSource::Line, reason);
-    portReasonShown_ = true;
+    lineProblem_ = reason;
     flushDisplay();
     ShowMessage(message);
 }

@@ -32,6 +32,7 @@
 #include "station/Notices.h"
 #include "station/Receiver.h"
 #include "station/Report.h"
+#include "station/StationDialog.h"
 #include "station/StationLog.h"
 #include "station/StationView.h"
 #include "station/WindowDesign.h"
@@ -157,8 +158,24 @@ public:
     bool streamOn() const { return console_.streamOn(); }
 
     // ---- Trend window ----
-    // F2: the trend window, with the station's place on its map when known.
+    // F2: the trend window, with the station's place on its map when known;
+    // the first time, the beacons of the station's earlier runs are added to
+    // this session's.
     void aTrendsExecute();
+
+    // ---- Station dialog ----
+    // F3: the station dialog (StationDialog.h) on the settings now in use.
+    void aStationExecute();
+    // The dialog's form as the settings stand: the port, the line source,
+    // and [Share] as the settings file holds it.
+    StationForm stationForm() const;
+    // OK in the station dialog: the form checked, only its keys written into
+    // the settings file, and the line and the forwarding started again as it
+    // says. The problem when it was refused, could not be stored, or the new
+    // port could not be opened (stored and in use all the same).
+    StationFormProblem applyStationForm(const StationForm& form);
+    // Why the line could not be opened the last time, or "".
+    const std::string& lineProblem() const { return lineProblem_; }
 
     // ---- Faults it rides out ----
     // Where what went wrong is written down, as it happens: standard error
@@ -186,6 +203,7 @@ public:
 private:
     void designPortSettings(MainThreadMailbox* mailbox);
     void chooseLine();
+    void startSharing();
     void noteSettingsFallbacks();
     void receiveSlice();
     void report(const std::string& text);
@@ -195,7 +213,7 @@ private:
     void showPendingReports();
     void showShareState();
     void noteSecondProgram();
-    void noteUnwritableFolder();
+    void noteUnwritableFolder(std::string startProblem);
     void showLastExit();
     void dismissLastExit();
 
@@ -229,10 +247,11 @@ private:
     std::unique_ptr<StationLine> line_;
     std::string baseDirectory_;
     std::string settingsFilePath_;
+    bool earlierBeaconsShown_ = false;
+    std::string lineProblem_;
     SystemTime beaconUtc_;
     int retryCountdown_ = kRetryTicks;
     bool closed_ = false;
-    bool portReasonShown_ = false;
     std::optional<std::uint32_t> lastExitShownAt_;  // tick count when shown
 };
 

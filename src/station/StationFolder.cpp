@@ -14,9 +14,19 @@ std::string& StartFolderProblem() {
     return problem;
 }
 
+bool& StationFolderAsked() {
+    static bool asked = false;
+    return asked;
+}
+
 }  // namespace
 
-void EnterPersonalStationFolder() { StartFolderProblem() = EnterStationFolder(PersonalStationFolder()); }
+void EnterPersonalStationFolder() {
+    StationFolderAsked() = true;
+    StartFolderProblem() = EnterStationFolder(PersonalStationFolder());
+}
+
+bool StartedForStationFolder() { return StationFolderAsked(); }
 
 std::string TakeStartFolderProblem() { return std::exchange(StartFolderProblem(), {}); }
 

@@ -25,6 +25,9 @@ std::string EnterStationFolder(const std::string& folder);
 // before any window exists. What went wrong waits for the engine's start-up,
 // which reports it (StartFolderProblem).
 void EnterPersonalStationFolder();
+// Whether the program was started for the user's station folder (--station,
+// as the menu and the shortcut start it), whether or not it could be entered.
+bool StartedForStationFolder();
 // What the last EnterPersonalStationFolder could not do; "" when it did or
 // was not asked to. Taken: a second call returns "".
 std::string TakeStartFolderProblem();

@@ -1,6 +1,7 @@
 #pragma once
 // All that the station engine knows of a window.
 
+#include "station/StationDialog.h"
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/Clock.h"
 
@@ -60,6 +61,13 @@ public:
     virtual void insertInSendPane(std::string_view text) = 0;
     // Brings up the trend window of this session's beacons.
     virtual void showTrends(std::optional<StationPosition> station) = 0;
+    // Adds the station's earlier beacons to the trend window: every
+    // BeaconTextLog below the station folder but this run's own (whose
+    // beacons come live); asked once, before the window is first shown.
+    virtual void loadEarlierBeacons(const std::string& stationFolder, const std::string& thisRunsLog) {
+        (void)stationFolder;
+        (void)thisRunsLog;
+    }
     // A close request came while a message box or the setup dialog is up:
     // dismisses them and asks for the close again once they have returned
     // (true); false when none is up.
@@ -73,6 +81,8 @@ public:
     virtual void displaySoon() = 0;
     // A short sound: a key the line cannot carry was refused.
     virtual void beep() = 0;
+    // Runs the station dialog modally (F3); OK goes to model.apply.
+    virtual void runStationDialog(StationDialogModel& model) { (void)model; }
     // A beacon was decoded and archived (as far as the archive could), at utc.
     virtual void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) {
         (void)record;

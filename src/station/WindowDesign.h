@@ -164,7 +164,8 @@ enum ActionId {
     aTest,
     aSaveBinFile,
     aTNCSend,
-    aTrends,  // the trend window of this session's beacons
+    aTrends,   // the trend window of this session's beacons
+    aStation,  // the station dialog: the line, sharing, the station folder
     kActionCount
 };
 struct Shortcut {
@@ -180,8 +181,8 @@ struct Action {
     Shortcut shortcut;
 };
 // In the order of ActionId. The shortcuts act whichever control has the focus;
-// the trend window's is F2, not a typed character: every Ctrl+letter belongs
-// to the TNC.
+// the trend window's is F2 and the station dialog's F3, not typed characters:
+// every Ctrl+letter belongs to the TNC.
 inline constexpr std::array<Action, kActionCount> kActions{{
     {aInit, "aInit", "aInit", {}},
     {aFillBuffer, "aFillBuffer", "aFillBuffer", {}},
@@ -194,6 +195,7 @@ inline constexpr std::array<Action, kActionCount> kActions{{
     {aSaveBinFile, "aSaveBinFile", "aSaveBinFile", {}},
     {aTNCSend, "aTNCSend", "aTNCSend", {false, false, 0, 9}},
     {aTrends, "aTrends", "Trends", {false, false, 0, 2}},
+    {aStation, "aStation", "Station...", {false, false, 0, 3}},
 }};
 static_assert(
     [] {
@@ -238,6 +240,10 @@ struct SetupDialog {
     Rect list(int i) const { return {80, 16 + 24 * i, 129, 21}; }
     Labelled ok{"OK", {70, 184, 75, 25}};           // Button1, the default button
     Labelled cancel{"Cancel", {150, 184, 75, 25}};  // Button2
+    // Why the port could not be opened, when it could not: below the buttons,
+    // the dialog that much taller. Without one the dialog is as designed.
+    Rect notice{8, 216, 215, 44};
+    int noticeHeight = 48;
 };
 inline constexpr SetupDialog kSetupDialog{};
 

@@ -149,6 +149,11 @@ int TTrendWindow::open(const QString& path) {
     return skipped;
 }
 
+void TTrendWindow::openEarlier(const std::string& station, const std::string& thisRunsLog) {
+    model_.openEarlier(station, thisRunsLog);
+    changed();
+}
+
 bool TTrendWindow::savePng(const QString& path) {
     if (layout())
         layout()->activate();

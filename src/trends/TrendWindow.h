@@ -39,6 +39,9 @@ public:
     // takes the station's position from its settings. Returns the lines
     // skipped, -1 when nothing could be read.
     int open(const QString& path);
+    // Adds the beacons of the station's earlier runs (all its BeaconTextLogs
+    // but this run's own, whose beacons come live).
+    void openEarlier(const std::string& station, const std::string& thisRunsLog);
     // Writes the canvas as it is shown to a PNG file; false on failure.
     bool savePng(const QString& path);
     // The station's own position on the map, or none.

@@ -20,12 +20,14 @@
 #include "station/Report.h"
 #include "win32/Win32Report.h"
 #include "win32/Win32Setup.h"
+#include "win32/Win32StationDialog.h"
 #include "win32/Win32Util.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <utility>
 
@@ -151,6 +153,13 @@ TForm1::TForm1(HINSTANCE instance)
     mailbox_.SetWindow(Handle);
     SetReportOwner(Handle);
     buildControls();
+    // The station dialog from the window without a menu bar: beside F3, in
+    // the window's system menu.
+    if (HMENU system = GetSystemMenu(Handle, FALSE)) {
+        AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
+        const std::wstring item = win32::Widen(design::kActions[design::aStation].caption) + L"\tF3";
+        AppendMenuW(system, MF_STRING, kStationMenuItem, item.c_str());
+    }
 
     trends_ = std::make_unique<TWin32TrendWindow>(instance, false);
     buildAccelerators();
@@ -304,6 +313,17 @@ void TForm1::buildControls() {
         tool.lpszText = statusTips_[std::size_t(panel)].data();
         SendMessageW(Hints, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+    PanelTip =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle, nullptr, instance_, nullptr);
+    TTTOOLINFOW tip{};
+    tip.cbSize = sizeof tip;
+    tip.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    tip.hwnd = Handle;
+    tip.uId = 1;
+    tip.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(PanelTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tip));
+    SendMessageW(PanelTip, TTM_SETMAXTIPWIDTH, 0, Scaled(480));  // longer texts wrap
 
     layoutControls();
 }
@@ -392,6 +412,22 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             command(LOWORD(wParam));
         return 0;
     case WM_TIMER: timer(wParam); return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == kStationMenuItem) {
+            Guarded([this] { station_.runAction(design::aStation); });
+            return 0;
+        }
+        break;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->hwndFrom == StatusBar1 && header->code == NM_CLICK) {
+            const auto item = reinterpret_cast<const NMMOUSE*>(lParam)->dwItemSpec;
+            if (item >= 1 && item < design::kStatusPanels)
+                statusPanelClick(static_cast<int>(item));
+            return TRUE;
+        }
+        break;
+    }
     case TWin32Mailbox::kMessage: Guarded([this] { mailbox_.ServicePending(); }); return 0;
     case kContinueMessage:
         // Input, painting and the timers come first: a stream that never
@@ -419,6 +455,7 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         KillTimer(Handle, tmTimerX);
         KillTimer(Handle, tmDisplay);
         KillTimer(Handle, tmContinue);
+        KillTimer(Handle, tmPanelTip);
         PostQuitMessage(0);
         return 0;
     }
@@ -457,7 +494,34 @@ void TForm1::timer(UINT_PTR id) {
         KillTimer(Handle, tmContinue);
         Guarded([this] { station_.continueReceive(); });
         break;
+    case tmPanelTip:
+        KillTimer(Handle, tmPanelTip);
+        SendMessageW(PanelTip, TTM_TRACKACTIVATE, FALSE, 0);
+        break;
     }
+}
+
+// A status panel clicked: its whole text (the tooltip) shown at once for a
+// while, and the engine told (the last run's shut-down failure goes).
+void TForm1::statusPanelClick(int panel) {
+    std::wstring tip = statusTips_[std::size_t(panel)];
+    Guarded([&] { station_.statusPanelClicked(panel); });
+    SendMessageW(PanelTip, TTM_TRACKACTIVATE, FALSE, 0);
+    if (tip.empty())
+        return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = Handle;
+    tool.uId = 1;
+    tool.lpszText = tip.data();
+    SendMessageW(PanelTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    RECT part{};
+    SendMessageW(StatusBar1, SB_GETRECT, WPARAM(panel), reinterpret_cast<LPARAM>(&part));
+    POINT at{part.left, part.top};
+    ClientToScreen(StatusBar1, &at);
+    SendMessageW(PanelTip, TTM_TRACKPOSITION, 0, MAKELPARAM(at.x, std::max(0L, at.y - Scaled(40))));
+    SendMessageW(PanelTip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
+    SetTimer(Handle, tmPanelTip, 8000, nullptr);
 }
 
 LRESULT CALLBACK TForm1::PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self) {
@@ -516,7 +580,7 @@ void TForm1::FormCreate() { station_.FormCreate(); }
 void TForm1::bClearClick() { station_.bClearClick(); }
 
 void TForm1::bSettingsClick() {
-    station_.bSettingsClick([this] { RunSetupDialog(CPort, Handle); });
+    station_.bSettingsClick([this] { RunSetupDialog(CPort, Handle, station_.lineProblem()); });
     SetFocus(bSettings);
 }
 
@@ -599,6 +663,11 @@ void TForm1::insertInSendPane(std::string_view text) {
     SendMessageW(MemoTX, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(win32::WidenLines(text).c_str()));
 }
 
+void TForm1::loadEarlierBeacons(const std::string& stationFolder, const std::string& thisRunsLog) {
+    // The system's own spelling of the paths (its code page).
+    trends_->openEarlier(std::filesystem::path(stationFolder), std::filesystem::path(thisRunsLog));
+}
+
 void TForm1::showTrends(std::optional<StationPosition> station) {
     trends_->setStation(station ? std::optional<plot::GeoPoint>({station->latitude, station->longitude})
                                 : std::nullopt);
@@ -623,6 +692,11 @@ void TForm1::continueSoon() { PostMessageW(Handle, kContinueMessage, 0, 0); }
 void TForm1::beep() { MessageBeep(MB_OK); }
 
 void TForm1::beaconDecoded(const BeaconRecord& record, const SystemTime& utc) { trends_->addBeacon(record, utc); }
+
+void TForm1::runStationDialog(StationDialogModel& model) {
+    TStationDialog dialog(model);
+    dialog.ShowModal(Handle);
+}
 
 void TForm1::displaySoon() {
     SetTimer(Handle, tmDisplay, static_cast<UINT>(Station::kDisplayInterval.count()), nullptr);

@@ -28,7 +28,9 @@ public:
     enum Command : WORD { idSettings = 1001, idClear, idClearTNC };
     static constexpr WORD kActionCommands = 1100;
     // Timer identifiers.
-    enum TimerId : UINT_PTR { tmTimer1 = 1, tmTimerX, tmDisplay, tmContinue };
+    enum TimerId : UINT_PTR { tmTimer1 = 1, tmTimerX, tmDisplay, tmContinue, tmPanelTip };
+    // The window's system menu item that opens the station dialog.
+    static constexpr UINT kStationMenuItem = 0x1100;
     static constexpr UINT kContinueMessage = WM_APP + 2;
 
     // Builds the window and its controls and runs start-up (FormCreate); the
@@ -58,7 +60,8 @@ public:
     TWin32RxPane MEMORXHEX;
     HWND Memo1 = nullptr;
     HWND StatusBar1 = nullptr;
-    HWND Hints = nullptr;  // the tooltip control that shows the hints
+    HWND Hints = nullptr;     // the tooltip control that shows the hints
+    HWND PanelTip = nullptr;  // a status panel's whole text, shown on a click
     // Every control above, in the order of design::ControlId (none for Panel1).
     std::array<HWND, design::kControlCount> Controls{};
 
@@ -93,6 +96,7 @@ private:
     void command(WORD id);
     void timer(UINT_PTR id);
     void closeWindow();
+    void statusPanelClick(int panel);
 
     // IStationView
     void appendReceived(RxPane pane, std::string_view text) override;
@@ -105,12 +109,14 @@ private:
     std::string sendPaneText() override;
     void insertInSendPane(std::string_view text) override;
     void showTrends(std::optional<StationPosition> station) override;
+    void loadEarlierBeacons(const std::string& stationFolder, const std::string& thisRunsLog) override;
     bool dismissModals() override;
     void setStreamTimer(bool on) override;
     void continueSoon() override;
     void displaySoon() override;
     void beep() override;
     void beaconDecoded(const BeaconRecord& record, const SystemTime& utc) override;
+    void runStationDialog(StationDialogModel& model) override;
 
     HINSTANCE instance_;
     std::unique_ptr<TWin32TrendWindow> trends_;

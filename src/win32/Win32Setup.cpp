@@ -32,7 +32,7 @@ struct alignas(4) DialogTemplate {
 
 }  // namespace
 
-TComSetupFrm::TComSetupFrm(TCustomComPort& port) : port_(port) {
+TComSetupFrm::TComSetupFrm(TCustomComPort& port, std::string notice) : port_(port), notice_(std::move(notice)) {
     // While the design data is read each list is filled and selects its
     // first item; then the port is attached and read, twice.
     for (std::size_t i = 0; i < Selects.size(); ++i) {
@@ -80,12 +80,14 @@ void TComSetupFrm::build(HWND dialog) {
     }
     Button1 = make(L"BUTTON", kDesign.ok.text, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, kDesign.ok.rect, IDOK);
     Button2 = make(L"BUTTON", kDesign.cancel.text, BS_PUSHBUTTON | WS_TABSTOP, kDesign.cancel.rect, IDCANCEL);
+    if (!notice_.empty())
+        Notice = make(L"STATIC", notice_.c_str(), SS_LEFT | SS_NOPREFIX, kDesign.notice, -1);
     // Last, so that it lies below the lists and labels it frames.
     GroupBox1 = make(L"BUTTON", kDesign.group.text, BS_GROUPBOX, g, -1);
     SetWindowPos(GroupBox1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     // The designed client size, centred on the screen.
-    RECT r{0, 0, Scaled(kDesign.clientWidth), Scaled(kDesign.clientHeight)};
+    RECT r{0, 0, Scaled(kDesign.clientWidth), Scaled(kDesign.clientHeight + (Notice ? kDesign.noticeHeight : 0))};
     AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
     const int w = r.right - r.left, h = r.bottom - r.top;
@@ -116,6 +118,14 @@ INT_PTR CALLBACK TComSetupFrm::DialogProc(HWND dialog, UINT message, WPARAM wPar
             }
             return FALSE;
         }
+        case WM_CTLCOLORSTATIC:
+            if (self && self->Notice && reinterpret_cast<HWND>(lParam) == self->Notice) {
+                const HDC dc = reinterpret_cast<HDC>(wParam);
+                SetTextColor(dc, RGB(139, 0, 0));
+                SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+                return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+            }
+            return FALSE;
         case WM_DESTROY:
             if (self && self->font_) {
                 DeleteObject(self->font_);
@@ -148,8 +158,8 @@ void TComSetupFrm::ApplyToPort() {
     ApplyChoices(port_, choices);
 }
 
-void RunSetupDialog(TCustomComPort& port, HWND owner) {
-    TComSetupFrm dialog(port);
+void RunSetupDialog(TCustomComPort& port, HWND owner, const std::string& notice) {
+    TComSetupFrm dialog(port, notice);
     if (dialog.ShowModal(owner))
         dialog.ApplyToPort();
 }

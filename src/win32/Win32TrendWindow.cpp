@@ -247,6 +247,11 @@ void TWin32TrendWindow::open(const std::filesystem::path& path) {
     changed();
 }
 
+void TWin32TrendWindow::openEarlier(const std::filesystem::path& station, const std::filesystem::path& thisRunsLog) {
+    model_.openEarlier(station, thisRunsLog);
+    changed();
+}
+
 void TWin32TrendWindow::setStation(std::optional<plot::GeoPoint> station) {
     model_.setStation(station);
     changed();

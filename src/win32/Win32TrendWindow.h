@@ -40,6 +40,9 @@ public:
     void addBeacon(const BeaconRecord& record, const SystemTime& utc);
     // A station folder, Telemetry/ or Decoded/ folder, a BeaconTextLog or a CSV.
     void open(const std::filesystem::path& path);
+    // The beacons of the station's earlier runs: all its BeaconTextLogs but
+    // this run's own, whose beacons come live.
+    void openEarlier(const std::filesystem::path& station, const std::filesystem::path& thisRunsLog);
     void setStation(std::optional<plot::GeoPoint> station);
     plot::TrendView& view() { return model_.view(); }
     std::wstring statusText() const;

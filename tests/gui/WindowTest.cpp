@@ -137,7 +137,8 @@ TEST_F(WindowTest, EachDesignedShortcutReachesItsActionWhicheverControlHasTheFoc
     const std::map<design::ActionId, QString> keys{{design::aTNCSend, QStringLiteral("F9")},
                                                    {design::aTest, QStringLiteral("Ctrl+T")},
                                                    {design::aM4, QStringLiteral("Ctrl+Alt+M")},
-                                                   {design::aTrends, QStringLiteral("F2")}};
+                                                   {design::aTrends, QStringLiteral("F2")},
+                                                   {design::aStation, QStringLiteral("F3")}};
     std::array<int, design::kActionCount> triggered{};
     for (const design::Action& a : design::kActions) {
         EXPECT_EQ(a.shortcut.any(), keys.count(a.id) == 1) << a.name;

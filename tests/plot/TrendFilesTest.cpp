@@ -62,6 +62,12 @@ TEST(TrendFiles, ArchiveLogsAndTheirCsvGiveTheSameSamples) {
     EXPECT_EQ(fromArchive.samples().passes().size(), 2u);
     EXPECT_EQ(stationFolderOf(decoded), dir.path() / "station");
 
+    // F2's earlier runs: every log but this run's own, whose beacons came live.
+    TrendView earlier;
+    EXPECT_EQ(
+        openTrendArchive(earlier, dir.path() / "station", decoded / "KR7_beacon_2026_12_08_050001_UTC.txt").beacons,
+        3u);
+
     TrendView none;
     EXPECT_NE(openTrendPath(none, dir.path() / "missing.csv").problem.find("cannot read"), std::string::npos);
     EXPECT_NE(openTrendPath(none, decoded / "notes.txt").problem.find("neither"), std::string::npos);

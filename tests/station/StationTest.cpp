@@ -634,7 +634,10 @@ TEST_F(StationTest, EveryActionRunsByItsId) {
              ASSERT_TRUE(view.trendsShown[0]);
              EXPECT_EQ(view.trendsShown[0]->latitude, 49.5);
              EXPECT_EQ(view.trendsShown[0]->longitude, 8.25);
+             ASSERT_EQ(view.earlierBeacons.size(), 1u) << "the station's earlier runs, beside this one's";
+             EXPECT_EQ(view.earlierBeacons[0].second, station->TelemetryArchive().BeaconTextLogPath());
          }},
+        {design::aStation, [&] { EXPECT_EQ(view.stationDialogs.size(), 1u); }},
     };
     ASSERT_EQ(expectations.size(), design::kActions.size());
     for (const design::Action& a : design::kActions) {

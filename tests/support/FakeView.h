@@ -23,7 +23,9 @@ public:
     std::vector<DecodedEdit> edits;           // Memo1's, in the order they came
     std::vector<SystemTime> beaconTimes;
     std::vector<std::optional<StationPosition>> trendsShown;
-    int paints = 0;  // calls that reached a pane, the status or Memo1
+    std::vector<StationDialogModel> stationDialogs;                   // each as it opened
+    std::vector<std::pair<std::string, std::string>> earlierBeacons;  // station folder, this run's log
+    int paints = 0;                                                   // calls that reached a pane, the status or Memo1
     int displayRequests = 0, continueRequests = 0, clears = 0, trims = 0, beeps = 0;
     int modalsUp = 0, dismissals = 0;  // boxes up; a close request dismisses them
     bool streamTimer = false;
@@ -83,6 +85,10 @@ public:
     void displaySoon() override { ++displayRequests; }
     void beep() override { ++beeps; }
     void beaconDecoded(const BeaconRecord&, const SystemTime& utc) override { beaconTimes.push_back(utc); }
+    void runStationDialog(StationDialogModel& model) override { stationDialogs.push_back(model); }
+    void loadEarlierBeacons(const std::string& folder, const std::string& thisRunsLog) override {
+        earlierBeacons.emplace_back(folder, thisRunsLog);
+    }
 };
 
 }  // namespace kestrel::test

@@ -98,3 +98,27 @@ TEST(DecoderCommandLine, StationWorksInTheUsersStationFolderOrSaysWhyNot) {
     setenv("HOME", savedHome.c_str(), 1);
     EXPECT_TRUE(fs::exists(home / "KESTREL" / "RS232Settings.ini")) << "settings stored in the station folder";
 }
+
+// A menu start where neither the station folder nor the folder it falls back
+// to can be written: one box says both, and its advice is not "start it from
+// the menu", which is how it was started.
+TEST(DecoderCommandLine, AStationStartThatCannotArchiveSaysWhatToMendInOneSentence) {
+    ScratchDir home("kestrel-cli-home");
+    ScratchDir work("kestrel-cli");
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    writeFile(home / "file", "not a folder");
+    writeFile(work / "Telemetry", "not a folder either");
+    setenv("HOME", (home / "file").c_str(), 1);
+    Child decoder({KESTREL_DECODER, "--station"}, work.path(), home / "decoder.out", true);
+    const auto said = [&] { return readFile(home / "decoder.out"); };
+    EXPECT_TRUE(eventually([&] { return said().find("start the program again") != std::string::npos; }, 15s)) << said();
+    decoder.terminate();
+    setenv("HOME", savedHome.c_str(), 1);
+    const std::string kestrel = (home / "file" / "KESTREL").string();
+    EXPECT_NE(said().find("The station folder " + kestrel + " cannot be used (Not a directory). The program works in " +
+                          work.path().string() + " instead. Nothing received is archived in "),
+              std::string::npos)
+        << said();
+    EXPECT_NE(said().find("make " + kestrel + " a folder you can write to"), std::string::npos) << said();
+    EXPECT_EQ(said().find("or from the menu"), std::string::npos) << said();
+}

@@ -640,6 +640,41 @@ TEST_F(WineWindow, ALinuxAndAWindowsProgramOnOneFolderForwardAllWhenEitherIsKill
     EXPECT_EQ(server.received().size(), 4u);  // none twice
 }
 
+// The station dialog (F3): a KISS TCP line and sharing typed into it are in
+// the settings file and in use at once, the rest of the file kept.
+TEST_F(WineWindow, SharingAndAKissTcpLineSetInTheStationDialogAreStoredAndInUse) {
+    Listener tnc;
+    SidsServer server;
+    start();
+    click(kDecodedPane);
+    key("F3");
+    ASSERT_FALSE(waitForWindow("^Station$", 10).empty());
+    // Source: the third choice; the serial port is then passed over.
+    key("Down Down Tab Tab End BackSpace BackSpace BackSpace BackSpace BackSpace");
+    shell("xdotool type --delay 40 '" + std::to_string(tnc.port()) + "'");
+    for (const std::string& field :
+         {server.url(), std::string("12345"), std::string("DL1ABC"), std::string("50.1"), std::string("-8.25")}) {
+        key("Tab");
+        shell("xdotool type --delay 40 -- '" + field + "'");
+    }
+    key("Return");
+    ASSERT_TRUE(eventually([] { return !windowShows("^Station$"); }, 10s, [] { std::this_thread::sleep_for(50ms); }));
+    const std::string ini = readFile(work_ / "RS232Settings.ini");
+    EXPECT_NE(ini.find(kOtherSection), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Source=KISS TCP\r\nHost=127.0.0.1\r\nTcpPort=" + std::to_string(tnc.port())), std::string::npos)
+        << ini;
+    EXPECT_NE(ini.find("[Share]\r\nUrl=" + server.url() + "\r\nNoradId=12345\r\nCallsign=DL1ABC\r\n"),
+              std::string::npos)
+        << ini;
+
+    ASSERT_TRUE(eventually([&] { return tnc.accept(); }, 10s)) << program_->output();
+    const std::string frame = ax25UiHeader() + escapedBeacon(5);
+    tnc.send(EncodeKissDataFrame(frame));
+    EXPECT_TRUE(eventually([&] { return !server.taken().empty(); }, 20s, [] { std::this_thread::sleep_for(50ms); }));
+    EXPECT_EQ(server.taken(), std::vector<std::string>{HexUpper(frame)});
+    closeProgram();
+}
+
 // Memo1 after beacons with GPS on, off and on again (25, 21, 25 lines): the
 // engine hands the window only the lines that changed, and the window's edit
 // control, whose line breaks are CR LF, must still show the last beacon's.
