@@ -131,11 +131,12 @@ Run runOnce(const WineLine& line, const Options& o) {
     // happened to catch up: it must never say so on a line that stayed up.
     if (program.output().find(" lost") != std::string::npos)
         r.problems.push_back("the program reported a loss");
+    // -1: still running 20 s after WM_CLOSE.
+    if (exitStatus != 0)
+        r.problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
     // What the program said (its reports go to standard error too) tells why.
     if (!r.problems.empty() && !program.output().empty())
         r.problems.push_back("the program said:\n" + program.output());
-    if (exitStatus != 0)
-        r.problems.push_back("exit status " + std::to_string(exitStatus) + " after WM_CLOSE");
     if (!max && !o.underLoad && r.achieved < rate * 0.99)
         r.problems.push_back("rate " + std::to_string(static_cast<long>(r.achieved)) + " bytes/s below the pace");
     return r;
