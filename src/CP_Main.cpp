@@ -176,6 +176,7 @@ QWidget* TForm1::makeControl(design::ControlId id) {
     }
     case Kind::ReceivePane: {
         auto* pane = new TRxPane(parent);
+        pane->setAccessibleName(QString::fromLatin1(design::Heading(id)));  // what a screen reader calls it
         pane->setPlainText(std::string(design::Heading(id)) + '\n');
         w = pane;
         break;

@@ -37,7 +37,7 @@ started=$(date +%s)
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   echo "== windows program (build-win64/) and its native drivers (build/)"
   cmake --preset mingw >/dev/null
-  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends win32_pane_tests
+  cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends win32_pane_tests win32_probe
   cmake --preset default >/dev/null
   cmake --build build -j"$(jobs)" --target wine_window_tests bench_receive_rate_wine kestrel-tnc-sim kestrel-decoder
 fi

@@ -2,11 +2,59 @@
 
 #include "gui/CPortCtl.h"
 
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
+
 namespace kestrel {
+namespace {
+
+// The list to a screen reader: named by its label (its accessible name) and
+// valued by its choice. Qt's own names a list on Linux by its choice, which
+// leaves six lists of a dialog told apart by nothing but their values.
+class TComComboBoxAccessible : public QAccessibleWidget {
+public:
+    explicit TComComboBoxAccessible(TComComboBox* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {
+        addControllingSignal(QStringLiteral("currentIndexChanged(int)"));
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value)
+            return combo()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    // The drop-down list.
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() == combo()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override { return {showMenuAction()}; }
+    void doAction(const QString& name) override {
+        if (name == showMenuAction())
+            combo()->showPopup();
+    }
+
+private:
+    TComComboBox* combo() const { return static_cast<TComComboBox*>(widget()); }
+};
+
+QAccessibleInterface* ComboBoxAccessibleFactory(const QString& /*className*/, QObject* object) {
+    if (auto* combo = qobject_cast<TComComboBox*>(object))
+        return new TComComboBoxAccessible(combo);
+    return nullptr;
+}
+
+}  // namespace
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(false);  // drop-down list: only listed items can be picked
     connect(this, &QComboBox::activated, this, [this](int index) { select_.SelectionChanged(index); });
+    static const bool accessible = [] {
+        QAccessible::installFactory(ComboBoxAccessibleFactory);
+        return true;
+    }();
+    (void)accessible;
 }
 
 void TComComboBox::syncItems() {

@@ -37,6 +37,8 @@ TComSetupFrm::TComSetupFrm(const std::string& currentPort, const std::string& no
         label->move(d.label(i).left, d.label(i).top);
         auto* combo = new TComComboBox(GroupBox1);
         combo->setObjectName(QStringLiteral("Combo%1").arg(i + 1));
+        label->setBuddy(combo);
+        combo->setAccessibleName(label->text());  // a screen reader names the list by its label
         place(combo, d.list(i));
         combo->SetCurrentPortHint(currentPort);
         combo->SetComProperty(d.properties[std::size_t(i)]);

@@ -8,8 +8,10 @@
 
 #include "gui/RxPane.h"
 
+#include "gui/RxPaneAccessible.h"
 #include "station/RxPaneKeys.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -22,6 +24,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -96,6 +99,11 @@ TRxPane::TRxPane(QWidget* parent) : QAbstractScrollArea(parent) {
     setAutoFillBackground(true);
     verticalScrollBar()->installEventFilter(this);
     fitToViewport();
+    static const bool accessible = [] {
+        QAccessible::installFactory(RxPaneAccessibleFactory);
+        return true;
+    }();
+    (void)accessible;
 }
 
 void TRxPane::appendText(std::string_view text) {
@@ -106,13 +114,16 @@ void TRxPane::appendText(std::string_view text) {
 }
 
 void TRxPane::trimToLines(int maxLines) {
+    tellReaders(false);  // what came since the last tick
     model_.trim(maxLines);
     showChanges();
+    tellReaders(false);  // what the trim took
 }
 
 void TRxPane::clear() {
     model_.clear();
     showChanges();
+    tellReaders(false);
 }
 
 void TRxPane::setPlainText(std::string_view text) {
@@ -132,16 +143,27 @@ void TRxPane::cut() {
         return;
     QApplication::clipboard()->setText(Latin1(model_.cut()));
     showChanges();
+    tellReaders(true);
 }
 
-void TRxPane::paste() {
-    RxPanePaste(model_, QApplication::clipboard()->text().toStdU16String());
-    showChanges();
-}
+void TRxPane::paste() { replaceSelection(QApplication::clipboard()->text()); }
 
 void TRxPane::selectAll() {
     model_.selectAll();
     showChanges();
+    tellReaders(true);
+}
+
+void TRxPane::select(RxPaneModel::Pos anchor, RxPaneModel::Pos caret) {
+    model_.select(anchor, caret);
+    showChanges();
+    tellReaders(true);
+}
+
+void TRxPane::replaceSelection(const QString& text) {
+    RxPanePaste(model_, text.toStdU16String());
+    showChanges();
+    tellReaders(true);
 }
 
 void TRxPane::fitToViewport() {
@@ -244,6 +266,26 @@ void TRxPane::drawLine(QPainter& painter, QPointF at, std::string_view line) {
     painter.drawGlyphRun(at, run_);
 }
 
+QRect TRxPane::cellRect(RxPaneModel::Pos pos) const {
+    const std::optional<RxPaneModel::Cell> cell = model_.cellOf(pos);
+    if (!cell)
+        return {};
+    const int column = std::min(cell->column, model_.columns());
+    return QRect(kMargin + int(std::lround(column * cellWidth_)), kMargin + cell->row * lineHeight_,
+                 int(std::lround(cellWidth_)), lineHeight_);
+}
+
+RxPaneModel::Pos TRxPane::positionAt(QPoint point) const {
+    return model_.positionAtPoint(point.x() - kMargin, point.y() - kMargin, cellWidth_, lineHeight_);
+}
+
+void TRxPane::scrollToShow(RxPaneModel::Pos pos) {
+    if (model_.cellOf(pos))
+        return;
+    model_.scrollTo(model_.lineOf(pos));
+    showChanges();
+}
+
 QRect TRxPane::caretRect() const {
     const std::optional<RxPaneModel::Cell> cell = model_.caretCell();
     if (!cell)
@@ -306,6 +348,7 @@ void TRxPane::focusInEvent(QFocusEvent* event) {
     restartBlink();
     showChanges();
     viewport()->update(caretRect());
+    tellReaders(true);
 }
 
 void TRxPane::focusOutEvent(QFocusEvent* event) {
@@ -322,6 +365,7 @@ void TRxPane::mousePressEvent(QMouseEvent* event) {
                  event->modifiers() & Qt::ShiftModifier);
     restartBlink();
     showChanges();
+    tellReaders(true);
 }
 
 void TRxPane::mouseMoveEvent(QMouseEvent* event) {
@@ -330,6 +374,7 @@ void TRxPane::mouseMoveEvent(QMouseEvent* event) {
     model_.drag(event->position().x() - kMargin, event->position().y() - kMargin, cellWidth_, lineHeight_,
                 viewport()->height() - kMargin);
     showChanges();
+    tellReaders(true);
 }
 
 void TRxPane::mouseReleaseEvent(QMouseEvent* event) {
@@ -362,6 +407,7 @@ void TRxPane::keyPressEvent(QKeyEvent* event) {
         return event->ignore();  // the window's shortcuts
     restartBlink();
     showChanges();
+    tellReaders(true);
 }
 
 void TRxPane::contextMenuEvent(QContextMenuEvent* event) {
@@ -380,6 +426,52 @@ void TRxPane::contextMenuEvent(QContextMenuEvent* event) {
     QAction* all = menu.addAction(tr("Select All"), this, [this] { selectAll(); });
     all->setShortcut(QKeySequence::SelectAll);
     menu.exec(event->globalPos());
+}
+
+// ---- Assistive technology -----------------------------------------------------
+
+// Tells a reader what changed since it was last told, as one run removed and
+// one inserted (received text at the end, the trim's lines at the start, an
+// edit where it was made); with operatorAction, where the caret and the
+// selection went too. Nothing is kept or compared while no reader listens.
+void TRxPane::tellReaders(bool operatorAction) {
+    if (!QAccessible::isActive()) {
+        told_.reset();  // a reader that comes later reads the text as it is then
+        return;
+    }
+    const std::string& now = model_.text();
+    if (!told_) {
+        told_ = now;
+    } else if (*told_ != now) {
+        const std::string& was = *told_;
+        const std::size_t head =
+            std::size_t(std::mismatch(was.begin(), was.end(), now.begin(), now.end()).first - was.begin());
+        const std::size_t most = std::min(was.size(), now.size()) - head;
+        const std::size_t tail = std::size_t(
+            std::mismatch(was.rbegin(), was.rbegin() + std::ptrdiff_t(most), now.rbegin()).first - was.rbegin());
+        if (was.size() > head + tail) {
+            QAccessibleTextRemoveEvent removed(this, int(head), Latin1(was.substr(head, was.size() - head - tail)));
+            QAccessible::updateAccessibility(&removed);
+        }
+        if (now.size() > head + tail) {
+            QAccessibleTextInsertEvent inserted(this, int(head), Latin1(now.substr(head, now.size() - head - tail)));
+            QAccessible::updateAccessibility(&inserted);
+        }
+        told_ = now;
+    }
+    if (!operatorAction)
+        return;
+    if (model_.caret() != toldCaret_) {
+        toldCaret_ = model_.caret();
+        QAccessibleTextCursorEvent moved(this, int(toldCaret_));
+        QAccessible::updateAccessibility(&moved);
+    }
+    const std::pair<RxPaneModel::Pos, RxPaneModel::Pos> selection = std::minmax(model_.anchor(), model_.caret());
+    if (selection != toldSelection_) {
+        toldSelection_ = selection;
+        QAccessibleTextSelectionEvent selected(this, int(selection.first), int(selection.second));
+        QAccessible::updateAccessibility(&selected);
+    }
 }
 
 }  // namespace kestrel

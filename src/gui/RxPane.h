@@ -14,8 +14,10 @@
 #include <QRawFont>
 
 #include <array>
-
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrel {
 
@@ -44,6 +46,15 @@ public:
     void paste();
     void selectAll();
 
+    // For assistive technology (TRxPaneAccessible): the operator's editing
+    // as a reader asks for it, and where text shows in the viewport.
+    void select(RxPaneModel::Pos anchor, RxPaneModel::Pos caret);
+    // Latin-1 in place of the selection, a character beyond it as "?", as pasted.
+    void replaceSelection(const QString& text);
+    QRect cellRect(RxPaneModel::Pos pos) const;  // empty when not in view
+    RxPaneModel::Pos positionAt(QPoint point) const;
+    void scrollToShow(RxPaneModel::Pos pos);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -67,6 +78,7 @@ private:
     void syncScrollBar();
     void restartBlink();
     QRect caretRect() const;
+    void tellReaders(bool operatorAction);
 
     void drawLine(QPainter& painter, QPointF at, std::string_view line);
 
@@ -86,6 +98,10 @@ private:
     QBasicTimer blink_;
     bool caretOn_ = false;
     QRect shownCaret_;
+    // What a reader was last told: the text, the caret and the selection.
+    std::optional<std::string> told_;
+    RxPaneModel::Pos toldCaret_ = 0;
+    std::pair<RxPaneModel::Pos, RxPaneModel::Pos> toldSelection_{0, 0};
 };
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 // TrendView's.
 
 #include <array>
+#include <string>
 
 namespace kestrel::plot::design {
 
@@ -18,13 +19,19 @@ struct ToolButton {
     const char* caption;
     const char* hint;
     bool toggle;  // a check button
+    char key;     // with Ctrl, wherever the focus is in the window
 };
 inline constexpr std::array<ToolButton, kCommandCount> kToolButtons{{
-    {"Open archive...", "Every BeaconTextLog below a station folder (the one holding Telemetry)", false},
-    {"Open log or CSV...", "One BeaconTextLog, or a CSV written by kestrel-redecode --csv", false},
-    {"Save as PNG...", "The plots or the map as shown, as a PNG picture", false},
-    {"Real time", "Show the hours between passes as they were instead of folding them", true},
+    {"Open archive...", "Every BeaconTextLog below a station folder (the one holding Telemetry)", false, 'O'},
+    {"Open log or CSV...", "One BeaconTextLog, or a CSV written by kestrel-redecode --csv", false, 'L'},
+    {"Save as PNG...", "The plots or the map as shown, as a PNG picture", false, 'S'},
+    {"Real time", "Show the hours between passes as they were instead of folding them", true, 'R'},
 }};
+// A button's hint as shown, with its shortcut: "... (Ctrl+O)".
+inline std::string HintWithKey(const ToolButton& b) { return std::string(b.hint) + " (Ctrl+" + b.key + ")"; }
+// Besides: Tab from button to button, to the tabs and to the canvas; Ctrl+Tab
+// the other tab; in the canvas the arrow keys, Page Up and Down, Home, End,
+// Enter and Esc are the plots' (plot::TrendKey).
 // The canvas's two views, in the order of plot::TrendTab.
 inline constexpr std::array<const char*, 2> kTabs{"Plots", "Ground track"};
 

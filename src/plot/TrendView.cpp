@@ -134,6 +134,7 @@ void TrendView::samplesChanged() { axisStale_ = tracksStale_ = readoutStale_ = d
 void TrendView::clear() {
     samples_.clear();
     zoomT_.reset();
+    cursorT_.reset();
     samplesChanged();
 }
 
@@ -176,6 +177,10 @@ bool TrendView::pointerMoved(float x, float y) {
     pointer_ = PointF{x, y};
     if (tab_ != TrendTab::Plots)
         return false;
+    if (cursorT_) {  // the pointer reads out instead of the keys
+        cursorT_.reset();
+        displayStale_ = damageAll_ = true;
+    }
     const std::optional<Readout> before = readout_;
     readoutStale_ = true;
     findReadout();
@@ -225,6 +230,80 @@ bool TrendView::back() {
 
 int TrendView::zoomPass() const { return zoomT_ ? samples_.passAt(*zoomT_) : -1; }
 
+bool TrendView::key(TrendKey key) {
+    if (tab_ != TrendTab::Plots)
+        return false;
+    axis();  // settled, laid out
+    const auto [firstPass, endPass] = shownPasses();
+    if (firstPass >= endPass)
+        return false;
+    const auto& passes = samples_.passes();
+    const std::size_t lo = passes[firstPass].first, hi = passes[endPass - 1].end;
+    const bool had = cursorT_.has_value();
+    std::size_t at = had ? std::clamp(cursorSample(), lo, hi - 1) : hi - 1;
+    const auto passOf = [&](std::size_t k) { return std::size_t(samples_.passAt(samples_.samples()[k].t)); };
+    switch (key) {
+    case TrendKey::Left: at = had && at > lo ? at - 1 : at; break;
+    case TrendKey::Right: at = had && at + 1 < hi ? at + 1 : at; break;
+    case TrendKey::Home: at = lo; break;
+    case TrendKey::End: at = hi - 1; break;
+    case TrendKey::PageUp: {
+        const std::size_t p = passOf(at);
+        at = at > passes[p].first || p == firstPass ? passes[p].first : passes[p - 1].first;
+        break;
+    }
+    case TrendKey::PageDown: {
+        const std::size_t p = passOf(at);
+        at = p + 1 < endPass ? passes[p + 1].first : hi - 1;
+        break;
+    }
+    case TrendKey::Up: cursorChart_ = (cursorChart_ + kTrendChartCount - 1) % kTrendChartCount; break;
+    case TrendKey::Down: cursorChart_ = (cursorChart_ + 1) % kTrendChartCount; break;
+    case TrendKey::Enter:
+        if (zoomT_)
+            return back();
+        zoomT_ = passes[passOf(at)].t0;
+        cursorT_ = samples_.samples()[at].t;
+        samplesChanged();
+        return true;
+    case TrendKey::Escape:
+        if (zoomT_)
+            return back();
+        if (!had)
+            return false;
+        cursorT_.reset();
+        readoutStale_ = displayStale_ = damageAll_ = true;
+        return true;
+    }
+    cursorT_ = samples_.samples()[at].t;
+    pointer_.reset();
+    readoutStale_ = displayStale_ = damageAll_ = true;
+    return true;
+}
+
+void TrendView::setFocused(bool focused) {
+    if (focused == focused_)
+        return;
+    focused_ = focused;
+    displayStale_ = damageAll_ = true;
+}
+
+// The cursor's sample: the first at its time (samples in time order).
+std::size_t TrendView::cursorSample() const { return std::min(samples_.lowerBound(*cursorT_), samples_.size() - 1); }
+
+// The series of the cursor's plot read out on the canvas: the first with a value.
+int TrendView::cursorSeries(std::size_t sample) const {
+    int first = -1;
+    for (int i = 0; i < kTrendSeriesCount; ++i)
+        if (kTrendSeries[std::size_t(i)].chart == cursorChart_) {
+            if (first < 0)
+                first = i;
+            if (std::isfinite(samples_.samples()[sample].values[std::size_t(i)]))
+                return i;
+        }
+    return first;
+}
+
 std::string TrendView::statusText() const {
     const std::size_t n = samples_.size(), p = samples_.passes().size();
     if (n == 0)
@@ -232,11 +311,43 @@ std::string TrendView::statusText() const {
     std::string s = std::to_string(n) + (n == 1 ? " beacon" : " beacons");
     if (samples_.sorted())
         s += " in " + std::to_string(p) + (p == 1 ? " pass" : " passes");
+    if (cursorT_ && samples_.sorted() && tab_ == TrendTab::Plots) {
+        // The keyboard's cursor: its beacon and the plot's values.
+        const std::size_t k = cursorSample();
+        const TrendSample& b = samples_.samples()[k];
+        s = "Beacon " + std::to_string(k + 1) + " of " + std::to_string(n) + ", pass " +
+            std::to_string(samples_.passAt(b.t) + 1) + " of " + std::to_string(p) + ", " + formatDateTime(b.t) +
+            " UTC:";
+        const char* separator = " ";
+        for (const TrendSeriesInfo& info : kTrendSeries) {
+            if (info.chart != cursorChart_)
+                continue;
+            const float v = b.values[std::size_t(&info - kTrendSeries.data())];
+            s += separator + std::string(info.name) + " " + formatValue(v, info.decimals) + " " + info.unit;
+            separator = ", ";
+        }
+        return s + (zoomT_ ? " (Enter or Esc: all passes)" : " (Enter: zoom to its pass)");
+    }
     if (const int z = zoomPass(); z >= 0)
         s += "; pass " + std::to_string(z + 1) + " of " + std::to_string(p) + " (double-click or Esc: all passes)";
     else if (tab_ == TrendTab::Plots)
         s += realTime_ ? "; real time" : "; passes side by side (double-click one to zoom)";
+    if (focused_ && tab_ == TrendTab::Plots)
+        s += "; arrow keys: beacon by beacon";
     return s;
+}
+
+std::string TrendView::summary() const {
+    const std::size_t n = samples_.size();
+    if (tab_ == TrendTab::GroundTrack)
+        return "Ground track of " + std::to_string(n) + (n == 1 ? " beacon" : " beacons");
+    std::string s = "Battery voltage, currents, temperatures and magnetic field";
+    if (n == 0 || !samples_.sorted())
+        return s + (n == 0 ? ": no beacons yet" : "");
+    const std::size_t p = samples_.passes().size();
+    return s + " of " + std::to_string(n) + (n == 1 ? " beacon" : " beacons") + " in " + std::to_string(p) +
+           (p == 1 ? " pass" : " passes") + ", " + formatDateTime(samples_.samples().front().t) + " to " +
+           formatDateTime(samples_.samples().back().t) + " UTC";
 }
 
 // ---- Layout ------------------------------------------------------------------------
@@ -387,7 +498,23 @@ std::optional<Readout> TrendView::readout() {
 void TrendView::findReadout() {
     readoutStale_ = false;
     readout_.reset();
-    if (!pointer_ || tab_ != TrendTab::Plots)
+    if (tab_ != TrendTab::Plots)
+        return;
+    if (cursorT_ && !pointer_) {
+        const TimeAxis& a = axis();
+        if (a.empty())
+            return;
+        const std::size_t k = cursorSample();
+        const int series = cursorSeries(k);
+        const RectF r = plotRect(cursorChart_);
+        const float v = samples_.samples()[k].values[std::size_t(series)];
+        readout_ = Readout{series,
+                           k,
+                           {r.left + float(a.x(samples_.samples()[k].t)),
+                            std::isfinite(v) ? valueAxis(cursorChart_).y(v) : r.top + r.height / 2}};
+        return;
+    }
+    if (!pointer_)
         return;
     const TimeAxis& a = axis();
     if (a.empty())
@@ -461,6 +588,20 @@ void TrendView::emitPlots() {
     for (int c = 0; c < kTrendChartCount; ++c)
         emitPlot(c);
     emitReadout();
+    emitFocus();
+}
+
+// With the keyboard's focus, a dotted frame round the plot the keys read out.
+void TrendView::emitFocus() {
+    if (!focused_)
+        return;
+    const RectF r = plotRect(cursorChart_);
+    const float left = r.left - kPlotLeft + 2.5f, top = r.top - kPlotTop + 2.5f;
+    const float right = r.right() + kPlotRight - 2.5f, bottom = r.bottom() + kPlotBottom - 2.5f;
+    list_.line(left, top, right, top, kHair, 1, true);
+    list_.line(right, top, right, bottom, kHair, 1, true);
+    list_.line(right, bottom, left, bottom, kHair, 1, true);
+    list_.line(left, bottom, left, top, kHair, 1, true);
 }
 
 void TrendView::emitPlot(int chart) {

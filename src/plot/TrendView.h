@@ -27,6 +27,9 @@ namespace kestrel::plot {
 
 enum class TrendTab { Plots, GroundTrack };
 
+// The keys of the canvas, as each toolkit names them to the view.
+enum class TrendKey { Left, Right, Up, Down, Home, End, PageUp, PageDown, Enter, Escape };
+
 // The point read out under the pointer.
 struct Readout {
     int series = -1;
@@ -68,6 +71,19 @@ public:
     bool back();  // out of the zoom
     bool zoomed() const { return zoomT_.has_value(); }
 
+    // ---- The keyboard; each true when the picture changed ----
+    // In the plots: Left and Right move a cursor from beacon to beacon of the
+    // shown passes (the first press puts it on the newest), Page Up and Page
+    // Down to the start of a pass, Home and End to the first and the last;
+    // Up and Down pick the plot whose values are read out; Enter zooms to the
+    // cursor's pass and back; Esc leaves the zoom, else the cursor. The
+    // cursor is read out as the pointer is, and in statusText().
+    bool key(TrendKey key);
+    // The canvas has the keyboard's focus: a frame round the plot the keys
+    // read out shows it.
+    void setFocused(bool focused);
+    bool hasCursor() const { return cursorT_.has_value(); }
+
     // The display list for the canvas, laid out again as far as needed.
     const DisplayList& display();
     // What changed on the canvas since the last call: all of it, or only
@@ -78,8 +94,12 @@ public:
         std::vector<RectF> rects;
     };
     Damage takeDamage();
-    // A line for the window's status bar: beacons, passes, zoom.
+    // A line for the window's status bar: beacons, passes, zoom; with the
+    // keyboard's cursor, its beacon's time and the plot's values.
     std::string statusText() const;
+    // What the canvas shows, in words, for a screen reader: the plots and the
+    // beacons and times they cover, or the map's legend.
+    std::string summary() const;
 
     // ---- For the tests and the bench ----
     const TimeAxis& axis();  // as laid out for the plots
@@ -123,6 +143,9 @@ private:
     void emitPlot(int chart);
     void emitTimeAxis(const RectF& r);
     void emitReadout();
+    void emitFocus();
+    std::size_t cursorSample() const;
+    int cursorSeries(std::size_t sample) const;
     void emitMap();
     void findReadout();
     int columnCount() const;
@@ -134,6 +157,9 @@ private:
     std::optional<GeoPoint> station_;
     std::optional<std::int64_t> zoomT_;  // the zoomed pass's first time
     std::optional<PointF> pointer_;
+    std::optional<std::int64_t> cursorT_;  // the keyboard's cursor: its beacon's time
+    int cursorChart_ = 0;                  // the plot it reads out
+    bool focused_ = false;
 
     // Laid out: the axis and the columns (data values per pixel column).
     bool axisStale_ = true, tracksStale_ = true, displayStale_ = true;

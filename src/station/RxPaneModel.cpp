@@ -572,6 +572,20 @@ RxPaneModel::Repaint RxPaneModel::takeRepaint() {
     return r;
 }
 
+// ---- For assistive technology -------------------------------------------------
+
+int RxPaneModel::lineOf(Pos pos) const {
+    lineCount();
+    return int(lineIndexOf(std::min(pos, text_.size())));
+}
+
+std::optional<RxPaneModel::Cell> RxPaneModel::cellOf(Pos pos) const {
+    const int line = lineOf(pos), row = line - top();
+    if (row < 0 || row >= rows_)
+        return std::nullopt;
+    return Cell{row, int(std::min(pos, text_.size()) - starts_[std::size_t(line)])};
+}
+
 // ---- Selection ----------------------------------------------------------------
 
 RxPaneModel::Pos RxPaneModel::positionAt(int line, int column) const {

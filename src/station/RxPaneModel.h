@@ -156,6 +156,13 @@ public:
     };
     Repaint takeRepaint();
 
+    // ---- For assistive technology ----
+    // Counting displayed lines from the top of the text (so these wrap all
+    // of it): the line that holds pos, and where pos shows in view (none
+    // when it is scrolled out).
+    int lineOf(Pos pos) const;
+    std::optional<Cell> cellOf(Pos pos) const;
+
     // ---- Selection ----
     // The place before column `column` of displayed line `line`, both clamped.
     Pos positionAt(int line, int column) const;

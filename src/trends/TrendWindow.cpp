@@ -13,25 +13,51 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QShortcut>
 #include <QTabBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace kestrel {
 
 namespace design = plot::design;
 
-// The canvas: draws the view's display list and hands it the pointer.
+namespace {
+
+// The canvas's keys as the view names them.
+std::optional<plot::TrendKey> TrendKeyOf(int key) {
+    using plot::TrendKey;
+    switch (key) {
+    case Qt::Key_Left: return TrendKey::Left;
+    case Qt::Key_Right: return TrendKey::Right;
+    case Qt::Key_Up: return TrendKey::Up;
+    case Qt::Key_Down: return TrendKey::Down;
+    case Qt::Key_Home: return TrendKey::Home;
+    case Qt::Key_End: return TrendKey::End;
+    case Qt::Key_PageUp: return TrendKey::PageUp;
+    case Qt::Key_PageDown: return TrendKey::PageDown;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return TrendKey::Enter;
+    case Qt::Key_Escape: return TrendKey::Escape;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// The canvas: draws the view's display list and hands it the pointer and the keys.
 class TTrendCanvas : public QWidget {
 public:
     TTrendCanvas(plot::TrendView& view, std::function<void()> changed, QWidget* parent)
         : QWidget(parent), view_(view), changed_(std::move(changed)) {
         setMouseTracking(true);
         setAttribute(Qt::WA_OpaquePaintEvent);  // the list covers every pixel
-        setFocusPolicy(Qt::ClickFocus);
+        setFocusPolicy(Qt::StrongFocus);
     }
 
 protected:
@@ -58,6 +84,23 @@ protected:
         if (view_.doubleClicked(float(e->position().x()), float(e->position().y())))
             changed_();
     }
+    void keyPressEvent(QKeyEvent* e) override {
+        const auto key = TrendKeyOf(e->key());
+        if (!key || (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return QWidget::keyPressEvent(e);
+        if (view_.key(*key))
+            changed_();
+    }
+    void focusInEvent(QFocusEvent* e) override {
+        QWidget::focusInEvent(e);
+        view_.setFocused(true);
+        changed_();
+    }
+    void focusOutEvent(QFocusEvent* e) override {
+        QWidget::focusOutEvent(e);
+        view_.setFocused(false);
+        changed_();
+    }
 
 private:
     plot::TrendView& view_;
@@ -76,15 +119,23 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
     toolBar->setFixedHeight(design::kToolBarHeight);
     void (TTrendWindow::*const handlers[])() = {&TTrendWindow::askOpenArchive, &TTrendWindow::askOpenLog,
                                                 &TTrendWindow::askSavePng, nullptr};
+    std::vector<QWidget*> tabOrder;
     for (int c = 0; c < design::kCommandCount; ++c) {
         const design::ToolButton& b = design::kToolButtons[std::size_t(c)];
         QAction* a = toolBar->addAction(QString::fromUtf8(b.caption));
-        a->setToolTip(QString::fromUtf8(b.hint));
+        a->setToolTip(QString::fromStdString(design::HintWithKey(b)));
         a->setCheckable(b.toggle);
+        a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_A + (b.key - 'A'))));
+        a->setShortcutContext(Qt::WindowShortcut);
         if (handlers[c])
             connect(a, &QAction::triggered, this, handlers[c]);
         if (c == design::RealTime)
             realTime_ = a;
+        // The buttons take the focus from the keyboard too.
+        QWidget* button = toolBar->widgetForAction(a);
+        button->setFocusPolicy(Qt::TabFocus);
+        button->setAccessibleName(QString::fromUtf8(b.caption));
+        tabOrder.push_back(button);
     }
     connect(realTime_, &QAction::toggled, this, [this](bool on) {
         view().setRealTime(on);
@@ -94,12 +145,19 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
     tabs_->setFixedHeight(design::kTabHeight);
     for (const char* tab : design::kTabs)
         tabs_->addTab(QString::fromUtf8(tab));
+    tabs_->setFocusPolicy(Qt::TabFocus);
     connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
         view().setTab(index == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
         changed();
     });
+    auto* otherTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    connect(otherTab, &QShortcut::activated, this, [this] { tabs_->setCurrentIndex(1 - tabs_->currentIndex()); });
     canvas_ = new TTrendCanvas(
         view(), [this] { changed(); }, this);
+    tabOrder.push_back(tabs_);
+    tabOrder.push_back(canvas_);
+    for (std::size_t i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
     status_ = new QLabel(this);
     status_->setFixedHeight(design::kStatusHeight);
     status_->setContentsMargins(6, 0, 6, 0);
@@ -184,7 +242,14 @@ void TTrendWindow::changed() {
 
 QString TTrendWindow::statusText() const { return status_->text(); }
 
-void TTrendWindow::updateStatus() { status_->setText(QString::fromStdString(model_.statusText())); }
+void TTrendWindow::updateStatus() {
+    const QString status = QString::fromStdString(model_.statusText());
+    status_->setText(status);
+    // A screen reader names the canvas with what it shows and reads the line
+    // below as its description (the keyboard's cursor among it).
+    canvas_->setAccessibleName(QString::fromStdString(view().summary()));
+    canvas_->setAccessibleDescription(status);
+}
 
 void TTrendWindow::askOpenArchive() {
     const QString dir = QFileDialog::getExistingDirectory(this, tr("Open an archive (the folder holding Telemetry)"));

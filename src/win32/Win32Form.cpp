@@ -194,6 +194,8 @@ void TForm1::Show(int showCommand) {
 }
 
 bool TForm1::PreTranslate(MSG& msg) {
+    if (trends_ && trends_->PreTranslate(msg))
+        return true;
     if (msg.hwnd != Handle && !IsChild(Handle, msg.hwnd))
         return false;
     // Whichever control has the focus.

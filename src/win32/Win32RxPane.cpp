@@ -330,8 +330,103 @@ void TWin32RxPane::contextMenu(LPARAM point) {
     }
 }
 
+// ---- What assistive technology asks ----------------------------------------------
+//
+// The pane answers as the system's multi-line edit control does, so that a
+// screen reader's edit support reads it: its text with CR LF line breaks,
+// the selection, the displayed lines and the first in view, offsets counted
+// in that text (a line break two characters).
+
+// The edit control's offset of a place in the model's text, and back.
+std::size_t TWin32RxPane::editOffset(RxPaneModel::Pos pos) const {
+    const std::string& t = model_.text();
+    pos = std::min(pos, t.size());
+    return pos + std::size_t(std::count(t.begin(), t.begin() + std::ptrdiff_t(pos), '\n'));
+}
+
+RxPaneModel::Pos TWin32RxPane::modelPos(std::size_t offset) const {
+    const std::string& t = model_.text();
+    RxPaneModel::Pos pos = 0;
+    for (std::size_t at = 0; pos < t.size() && at < offset; ++pos)
+        at += t[pos] == '\n' ? 2 : 1;
+    return pos;
+}
+
+LRESULT TWin32RxPane::accessibility(UINT msg, WPARAM wParam, LPARAM lParam) {
+    const std::string& t = model_.text();
+    const auto lineAt = [&](LPARAM offset) {  // -1: the caret's
+        return model_.lineOf(offset < 0 ? model_.caret() : modelPos(std::size_t(offset)));
+    };
+    switch (msg) {
+    case WM_GETTEXTLENGTH: return LRESULT(editOffset(t.size()));
+    case WM_GETTEXT: {
+        auto* out = reinterpret_cast<wchar_t*>(lParam);
+        if (!out || wParam == 0)
+            return 0;
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < t.size() && n + 1 < wParam; ++i) {
+            if (t[i] == '\n') {
+                if (n + 2 >= wParam)
+                    break;
+                out[n++] = L'\r';
+            }
+            out[n++] = wchar_t(static_cast<unsigned char>(t[i]));
+        }
+        out[n] = L'\0';
+        return LRESULT(n);
+    }
+    case EM_GETSEL: {
+        const auto from = DWORD(editOffset(std::min(model_.anchor(), model_.caret())));
+        const auto to = DWORD(editOffset(std::max(model_.anchor(), model_.caret())));
+        if (wParam)
+            *reinterpret_cast<DWORD*>(wParam) = from;
+        if (lParam)
+            *reinterpret_cast<DWORD*>(lParam) = to;
+        return MAKELRESULT(std::min<DWORD>(from, 0xFFFF), std::min<DWORD>(to, 0xFFFF));
+    }
+    case EM_SETSEL: {
+        const auto end = [&](LPARAM v) { return v < 0 ? t.size() : modelPos(std::size_t(v)); };
+        if (LPARAM(wParam) < 0)  // -1: nothing selected, the caret stays
+            model_.select(model_.caret(), model_.caret());
+        else
+            model_.select(end(LPARAM(wParam)), end(lParam));
+        showChanges();
+        return 0;
+    }
+    case EM_GETLINECOUNT: return model_.lineCount();
+    case EM_GETFIRSTVISIBLELINE: return model_.top();
+    case EM_LINEFROMCHAR: return lineAt(LPARAM(wParam));
+    case EM_LINEINDEX: {
+        const int line = LPARAM(wParam) < 0 ? model_.lineOf(model_.caret()) : int(wParam);
+        return line < model_.lineCount() ? LRESULT(editOffset(model_.positionAt(line, 0))) : -1;
+    }
+    case EM_LINELENGTH: return LRESULT(model_.line(lineAt(LPARAM(wParam))).size());
+    case EM_GETLINE: {
+        auto* out = reinterpret_cast<wchar_t*>(lParam);
+        if (!out || int(wParam) >= model_.lineCount())
+            return 0;
+        const std::string_view line = model_.line(int(wParam));
+        const std::size_t n = std::min<std::size_t>(line.size(), *reinterpret_cast<const WORD*>(out));
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = wchar_t(static_cast<unsigned char>(line[i]));
+        return LRESULT(n);  // not ended by a zero, as the edit control's
+    }
+    }
+    return -1;
+}
+
 LRESULT TWin32RxPane::message(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
+    case WM_GETTEXTLENGTH:
+    case WM_GETTEXT:
+    case EM_GETSEL:
+    case EM_SETSEL:
+    case EM_GETLINECOUNT:
+    case EM_GETFIRSTVISIBLELINE:
+    case EM_LINEFROMCHAR:
+    case EM_LINEINDEX:
+    case EM_LINELENGTH:
+    case EM_GETLINE: return accessibility(msg, wParam, lParam);
     case WM_SETFONT:
         font_ = reinterpret_cast<HFONT>(wParam);
         fitToClient();

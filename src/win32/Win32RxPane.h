@@ -6,7 +6,8 @@
 // Shift to select), cut, copy and paste (keys or the context menu). What the
 // pane holds, how it wraps and what the trim cuts is the model's; no text is
 // laid out, and an update costs one invalidation and, when the line count
-// moved, one scroll-bar change.
+// moved, one scroll-bar change. To assistive technology it answers as a
+// multi-line edit control: its text, selection and displayed lines.
 
 #include "station/RxPaneKeys.h"
 #include "station/RxPaneModel.h"
@@ -41,6 +42,9 @@ public:
 
 private:
     LRESULT message(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT accessibility(UINT message, WPARAM wParam, LPARAM lParam);
+    std::size_t editOffset(RxPaneModel::Pos pos) const;
+    RxPaneModel::Pos modelPos(std::size_t offset) const;
     bool keyDown(WPARAM key);
     void typed(wchar_t character);
     bool edited(PaneEditResult result);

@@ -21,7 +21,9 @@
 #include <windowsx.h>
 
 #include <cmath>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -31,6 +33,25 @@ using win32::Scaled;
 using win32::WidenUtf8;
 
 constexpr int kFirstButton = 100;
+constexpr int kOtherTab = 99;  // Ctrl+Tab
+
+// The canvas's keys as the view names them.
+std::optional<plot::TrendKey> TrendKeyOf(WPARAM key) {
+    using plot::TrendKey;
+    switch (key) {
+    case VK_LEFT: return TrendKey::Left;
+    case VK_RIGHT: return TrendKey::Right;
+    case VK_UP: return TrendKey::Up;
+    case VK_DOWN: return TrendKey::Down;
+    case VK_HOME: return TrendKey::Home;
+    case VK_END: return TrendKey::End;
+    case VK_PRIOR: return TrendKey::PageUp;
+    case VK_NEXT: return TrendKey::PageDown;
+    case VK_RETURN: return TrendKey::Enter;
+    case VK_ESCAPE: return TrendKey::Escape;
+    }
+    return std::nullopt;
+}
 
 // Writes a bitmap as a PNG through the system's imaging component; the
 // reason when it cannot.
@@ -140,6 +161,8 @@ TWin32TrendWindow::~TWin32TrendWindow() {
         DeleteObject(buffer_);
     if (font_)
         DeleteObject(font_);
+    if (accelerators_)
+        DestroyAcceleratorTable(accelerators_);
 }
 
 void TWin32TrendWindow::build() {
@@ -161,7 +184,7 @@ void TWin32TrendWindow::build() {
             instance_, nullptr);
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         buttons_[std::size_t(c)] = button;
-        hintTexts_[std::size_t(c)] = WidenUtf8(b.hint);
+        hintTexts_[std::size_t(c)] = WidenUtf8(td::HintWithKey(b));
         TTTOOLINFOW tool{};
         tool.cbSize = sizeof tool;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -173,8 +196,8 @@ void TWin32TrendWindow::build() {
     SelectObject(dc, old);
     ReleaseDC(window_, dc);
 
-    tabs_ = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_TABS, 0, 0, 0, 0,
-                            window_, nullptr, instance_, nullptr);
+    tabs_ = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_TABS, 0,
+                            0, 0, 0, window_, nullptr, instance_, nullptr);
     SendMessageW(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     for (std::size_t t = 0; t < td::kTabs.size(); ++t) {
         std::wstring text = WidenUtf8(td::kTabs[t]);
@@ -183,12 +206,27 @@ void TWin32TrendWindow::build() {
         item.pszText = text.data();
         SendMessageW(tabs_, TCM_INSERTITEMW, t, reinterpret_cast<LPARAM>(&item));
     }
-    CreateWindowExW(0, kCanvasClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_, nullptr, instance_, this);
+    CreateWindowExW(0, kCanvasClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, window_, nullptr,
+                    instance_, this);
     status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window_,
                               nullptr, instance_, nullptr);
     SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    // The buttons' Ctrl+letters and Ctrl+Tab, wherever the focus is.
+    std::vector<ACCEL> keys;
+    for (int c = 0; c < td::kCommandCount; ++c)
+        keys.push_back({FVIRTKEY | FCONTROL, WORD(td::kToolButtons[std::size_t(c)].key), WORD(kFirstButton + c)});
+    keys.push_back({FVIRTKEY | FCONTROL, VK_TAB, kOtherTab});
+    accelerators_ = CreateAcceleratorTableW(keys.data(), int(keys.size()));
     layout();
     updateStatus();
+}
+
+bool TWin32TrendWindow::PreTranslate(MSG& msg) {
+    if (!window_ || (msg.hwnd != window_ && !IsChild(window_, msg.hwnd)))
+        return false;
+    if (TranslateAcceleratorW(window_, accelerators_, &msg))
+        return true;
+    return IsDialogMessageW(window_, &msg) != FALSE;  // Tab from control to control
 }
 
 float TWin32TrendWindow::scale() const { return float(win32::ScreenDpi()) / 96.f; }
@@ -220,6 +258,8 @@ void TWin32TrendWindow::layout() {
 void TWin32TrendWindow::Show(int showCommand) {
     ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : showCommand);
     SetForegroundWindow(window_);
+    if (!IsChild(window_, GetFocus()))
+        SetFocus(buttons_[0]);  // first in the tab order, as on Qt
     changed();
 }
 
@@ -269,6 +309,14 @@ void TWin32TrendWindow::updateStatus() {
     const std::wstring shown = WidenUtf8(model_.statusText());
     SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
     SetWindowTextW(status_, shown.c_str());
+    // What a screen reader calls the canvas: what it shows.
+    SetWindowTextW(canvas_, WidenUtf8(view().summary()).c_str());
+}
+
+void TWin32TrendWindow::showTab(int tab) {
+    SendMessageW(tabs_, TCM_SETCURSEL, WPARAM(tab), 0);
+    view().setTab(tab == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
+    changed();
 }
 
 // ---- Messages ----------------------------------------------------------------------
@@ -285,17 +333,22 @@ LRESULT TWin32TrendWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         info->ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
         return 0;
     }
-    case WM_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) >= kFirstButton)
-            command(LOWORD(wParam) - kFirstButton);
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        if (HIWORD(wParam) == 1 && id == kOtherTab)  // an accelerator
+            showTab(1 - int(SendMessageW(tabs_, TCM_GETCURSEL, 0, 0)));
+        else if (HIWORD(wParam) == 1 && id >= kFirstButton && id < kFirstButton + td::kCommandCount)
+            SendMessageW(buttons_[std::size_t(id - kFirstButton)], BM_CLICK, 0, 0);  // as clicked: a toggle toggles
+        else if (HIWORD(wParam) == BN_CLICKED && id >= kFirstButton)
+            command(id - kFirstButton);
+        else if (id == IDCANCEL && view().back())  // Esc where the canvas does not take it
+            changed();
         return 0;
+    }
     case WM_NOTIFY: {
         const auto* n = reinterpret_cast<const NMHDR*>(lParam);
-        if (n->hwndFrom == tabs_ && n->code == TCN_SELCHANGE) {
-            const auto tab = SendMessageW(tabs_, TCM_GETCURSEL, 0, 0);
-            view().setTab(tab == 1 ? plot::TrendTab::GroundTrack : plot::TrendTab::Plots);
-            changed();
-        }
+        if (n->hwndFrom == tabs_ && n->code == TCN_SELCHANGE)
+            showTab(int(SendMessageW(tabs_, TCM_GETCURSEL, 0, 0)));
         return 0;
     }
     case WM_CLOSE:
@@ -336,9 +389,21 @@ LRESULT TWin32TrendWindow::canvasMessage(UINT message, WPARAM wParam, LPARAM lPa
         if (view().doubleClicked(x, y))
             changed();
         return 0;
+    // The arrows, and Enter and Esc, are the canvas's; Tab still moves on.
+    case WM_GETDLGCODE: {
+        const auto* msg = reinterpret_cast<const MSG*>(lParam);
+        const bool enterOrEsc =
+            msg && msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE);
+        return DLGC_WANTARROWS | (enterOrEsc ? DLGC_WANTMESSAGE : 0);
+    }
     case WM_KEYDOWN:
-        if (wParam == VK_ESCAPE && view().back())
+        if (const auto key = TrendKeyOf(wParam); key && GetKeyState(VK_CONTROL) >= 0 && view().key(*key))
             changed();
+        return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        view().setFocused(message == WM_SETFOCUS);
+        changed();
         return 0;
     }
     return DefWindowProcW(canvas_, message, wParam, lParam);

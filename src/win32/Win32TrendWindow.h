@@ -35,6 +35,9 @@ public:
 
     void Show(int showCommand = SW_SHOWNORMAL);
     HWND Handle() const { return window_; }
+    // For the message loop: the window's shortcuts and Tab from control to
+    // control; true when the message was taken.
+    bool PreTranslate(MSG& msg);
 
     // One beacon as it was decoded, received at utc.
     void addBeacon(const BeaconRecord& record, const SystemTime& utc);
@@ -56,6 +59,7 @@ private:
     void repaint(const plot::RectF& r);
     void changed();
     void updateStatus();
+    void showTab(int tab);
     void command(int id);
     void askOpenArchive();
     void askOpenFile();
@@ -71,6 +75,7 @@ private:
     HWND hints_ = nullptr;
     std::array<HWND, 4> buttons_{};
     HFONT font_ = nullptr;
+    HACCEL accelerators_ = nullptr;
     HBITMAP buffer_ = nullptr;  // the canvas drawn off screen, then copied
     SIZE bufferSize_{};
     bool tracking_ = false;  // asked for WM_MOUSELEAVE

@@ -41,7 +41,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         kestrel::SetReportOwner(window.Handle());
         window.open(wideArgs.empty() ? std::filesystem::current_path() : std::filesystem::path(wideArgs[0]));
         window.Show(showCommand);
-        exitCode = kestrel::win32::RunMessageLoop();
+        exitCode = kestrel::win32::RunMessageLoop([&](MSG& msg) { return window.PreTranslate(msg); });
     } catch (...) {
         kestrel::ShowCurrentException();
         exitCode = 1;

@@ -301,6 +301,48 @@ TEST(TrendView, ThePointerReadsOutTheNearestPointAndDoubleClickZoomsToItsPass) {
     EXPECT_EQ(view.axis().segments().size(), 4u);
 }
 
+TEST(TrendView, TheKeysMoveACursorFromBeaconToBeaconReadOutAndZoomToItsPass) {
+    TrendView view;
+    view.setSize(1200, 760);
+    fourPasses(view);
+    ASSERT_TRUE(view.key(TrendKey::Left));
+    EXPECT_EQ(view.readout()->sample, 263u) << "the first key: the newest beacon";
+    EXPECT_EQ(view.statusText().rfind("Beacon 264 of 264, pass 4 of 4, 2026-12-08 10:25:50 UTC: Vbat 7.165 V", 0), 0u)
+        << view.statusText();
+    view.key(TrendKey::Home);
+    view.key(TrendKey::PageDown);
+    view.key(TrendKey::Right);
+    view.key(TrendKey::Down);  // the currents read out
+    EXPECT_EQ(view.readout()->sample, 67u);
+    EXPECT_EQ(view.readout()->series, 1);
+    EXPECT_NE(view.statusText().find("pass 2 of 4, 2026-12-08 07:05:10 UTC: Iin 300 mA, Isys 0 mA"), std::string::npos)
+        << view.statusText();
+    ASSERT_TRUE(view.key(TrendKey::Enter));
+    EXPECT_TRUE(view.zoomed());
+    view.key(TrendKey::End);
+    EXPECT_EQ(view.readout()->sample, 131u) << "the zoomed pass's last";
+    EXPECT_TRUE(view.key(TrendKey::Escape));
+    EXPECT_FALSE(view.zoomed());
+    EXPECT_TRUE(view.key(TrendKey::Escape));
+    EXPECT_FALSE(view.readout()) << "the second Esc leaves the cursor";
+    EXPECT_FALSE(view.key(TrendKey::Escape));
+
+    const std::size_t dashed = [&] {
+        std::size_t n = 0;
+        for (const Item& i : view.display().items)
+            n += i.op == Op::Line && i.dashed;
+        return n;
+    }();
+    view.setFocused(true);
+    std::size_t focused = 0;
+    for (const Item& i : view.display().items)
+        focused += i.op == Op::Line && i.dashed;
+    EXPECT_EQ(focused, dashed + 4) << "a frame round the plot the keys read out";
+    EXPECT_EQ(view.summary(),
+              "Battery voltage, currents, temperatures and magnetic field of 264 beacons in 4 "
+              "passes, 2026-12-08 05:30:00 to 2026-12-08 10:25:50 UTC");
+}
+
 TEST(TrendView, LiveBeaconsExtendTheNewestPassWithoutMovingTheAxis) {
     TrendView view;
     fourPasses(view);

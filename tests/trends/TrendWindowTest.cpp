@@ -18,7 +18,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QAction>
 #include <QImage>
+#include <QSet>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -128,6 +130,44 @@ TEST(TrendWindow, AtItsLeastSizeDrawsTheSampleAsItsReferencePicture) {
     w.show();
     w.resize(plot::design::kMinimumWidth, plot::design::kMinimumHeight);
     expectPicture(w, "trends-min.png");
+}
+
+// Without a pointer: Tab reaches every button, the tabs and the canvas; the
+// buttons' shortcuts; in the canvas the keys read the beacons out.
+TEST(TrendWindow, EverythingByKeyboard) {
+    test::ScratchDir dir;
+    test::writeTrendSample(dir.path() / "station");
+    TTrendWindow w;
+    w.open(QString::fromStdString((dir.path() / "station").string()));
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QSet<QWidget*> reached;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key_Tab);
+        reached.insert(QApplication::focusWidget());
+    }
+    EXPECT_EQ(reached.size(), 6) << "four buttons, the tabs, the canvas";
+    EXPECT_TRUE(reached.contains(w.canvas()));
+    int shortcuts = 0;
+    for (const QAction* a : w.findChildren<QAction*>())
+        for (const plot::design::ToolButton& b : plot::design::kToolButtons)
+            shortcuts += a->text() == QString::fromUtf8(b.caption) &&
+                         a->shortcut() == QKeySequence(QStringLiteral("Ctrl+%1").arg(QChar(b.key)));
+    EXPECT_EQ(shortcuts, plot::design::kCommandCount) << "each button's Ctrl+letter";
+
+    w.canvas()->setFocus();
+    QTest::keyClick(w.canvas(), Qt::Key_Left);
+    EXPECT_TRUE(w.statusText().startsWith(QStringLiteral("Beacon 264 of 264, pass 4 of 4,")))
+        << w.statusText().toStdString();
+    QTest::keyClick(w.canvas(), Qt::Key_Return);
+    EXPECT_TRUE(w.view().zoomed());
+    QTest::keyClick(w.canvas(), Qt::Key_Escape);
+    EXPECT_FALSE(w.view().zoomed());
+    QTest::keyClick(w.canvas(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(w.view().realTime());
+    QTest::keyClick(w.canvas(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(w.view().tab(), plot::TrendTab::GroundTrack);
 }
 
 TEST(TrendWindow, TakesLiveBeaconsAndSaysWhatItCouldNotRead) {

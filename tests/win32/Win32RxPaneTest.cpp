@@ -1,10 +1,13 @@
 // The Win32 receive pane, in the Windows window stage (it needs a display):
 // what it draws for each text of the wrap table equals what it draws for the
 // table's lines in a pane too wide to wrap them; what the mouse selects is
-// copied, the scroll bar reaches everything, and the wheel scrolls back.
+// copied, the scroll bar reaches everything, the wheel scrolls back, and a
+// screen reader reads it as an edit control.
 
 #include "win32/Win32RxPane.h"
 #include "support/WrapTable.h"
+
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +140,42 @@ TEST(Win32RxPane, TheWheelScrollsBackEvenWithAllOfTheTextInView) {
     pane.appendText("a\nb\n");
     SendMessageW(pane.Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), 0);
     EXPECT_FALSE(pane.model().following());
+}
+
+// What a screen reader reads: the pane's text as an edit control's (CR LF
+// line breaks), its selection, its displayed lines, and the system's object
+// for the window, which names it with that text.
+TEST(Win32RxPane, AnswersAssistiveTechnologyAsAnEditControl) {
+    Windows windows;
+    TWin32RxPane pane;
+    pane.Attach(windows.child(WS_VSCROLL, 320), PaneFont());
+    pane.appendText("TNC RX\nabc def\n");
+    wchar_t text[64] = {};
+    EXPECT_EQ(SendMessageW(pane.Handle(), WM_GETTEXTLENGTH, 0, 0), 17);
+    EXPECT_EQ(SendMessageW(pane.Handle(), WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text)), 17);
+    EXPECT_STREQ(text, L"TNC RX\r\nabc def\r\n");
+    SendMessageW(pane.Handle(), EM_SETSEL, 8, 11);  // "abc", after a CR LF
+    EXPECT_EQ(pane.model().selectedText(), "abc");
+    DWORD from = 0, to = 0;
+    SendMessageW(pane.Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_EQ(from, 8u);
+    EXPECT_EQ(to, 11u);
+    EXPECT_EQ(SendMessageW(pane.Handle(), EM_LINEFROMCHAR, 9, 0), 1);
+    EXPECT_EQ(SendMessageW(pane.Handle(), EM_LINEINDEX, 1, 0), 8);
+
+    // The system's object for it: its text as a screen reader gets it.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IAccessible* acc = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(AccessibleObjectFromWindow(pane.Handle(), DWORD(OBJID_CLIENT), __uuidof(IAccessible),
+                                                        reinterpret_cast<void**>(&acc)));
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    EXPECT_HRESULT_SUCCEEDED(acc->get_accName(self, &name));
+    EXPECT_STREQ(name ? name : L"", L"TNC RX\r\nabc def\r\n");
+    SysFreeString(name);
+    acc->Release();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 // and kestrel-trends.exe's pictures.
 
 #include "SimPort.h"
+#include "Version.h"
 #include "support/Beacons.h"
 #include "support/Child.h"
 #include "support/TcpListener.h"
@@ -35,10 +36,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -82,6 +85,33 @@ std::vector<int> NumberedLines(const std::string& copy) {
 }
 
 const char kOtherSection[] = "[Station]\r\nCallsign=KR7TEST\r\n";
+
+// What the system and a screen reader see of a window of the program under
+// Wine: win32_probe.exe's lines (tree, focus, lines; see tests/win32/Win32Probe.cpp).
+std::vector<std::string> probe(const std::string& command, const std::string& caption, const std::string& more = "") {
+    const auto line = WineLine::fromEnvironment();
+    const fs::path exe = fs::path(line->exe).parent_path() / "tests" / "win32_probe.exe";
+    std::vector<std::string> lines;
+    std::istringstream out(
+        shell("wine '" + exe.string() + "' " + command + " '" + caption + "' " + more + " 2>/dev/null | tr -d '\r'"));
+    for (std::string l; std::getline(out, l);)
+        lines.push_back(l);
+    return lines;
+}
+
+// The probe's tree lines of a window class: "class\tid\tname\trole\tvalue\ttext".
+std::vector<std::vector<std::string>> windowsOf(const std::vector<std::string>& tree, const std::string& cls) {
+    std::vector<std::vector<std::string>> found;
+    for (const std::string& l : tree) {
+        std::vector<std::string> fields;
+        std::istringstream in(l);
+        for (std::string f; std::getline(in, f, '\t');)
+            fields.push_back(f);
+        if (!fields.empty() && fields[0] == cls)
+            found.push_back(fields);
+    }
+    return found;
+}
 
 class WineWindow : public ::testing::Test {
 protected:
@@ -710,6 +740,76 @@ TEST_F(WineWindow, DecodedPaneShowsTheLastBeaconWhateverTheOneBeforeHad) {
     closeProgram();
 }
 
+// Each receive pane's text through the system (WM_GETTEXT, as a screen
+// reader reads an edit control), and its displayed lines: 39 characters and
+// 10 hex bytes a row, as on Linux.
+TEST_F(WineWindow, ThePanesTextIsReadThroughTheSystemAndWrapsAsOnLinux) {
+    start();
+    sim::BeaconSource source({.seed = 5});
+    send(source.nextTransmission(0).bytes);
+    EXPECT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == 1; }, 10s));
+    std::vector<std::vector<std::string>> panes;
+    EXPECT_TRUE(eventually(
+        [&] {
+            panes = windowsOf(probe("tree", kMainCaption), "KestrelRxPane");
+            return panes.size() == 2 && panes[0].back().find(" NORTHERN SKY BEACON ") != std::string::npos &&
+                   panes[1].back().find("4E 4F 52 54 48 45 52 4E") != std::string::npos;
+        },
+        10s))
+        << (panes.empty() ? "no pane" : panes[0].back());
+    ASSERT_EQ(panes.size(), 2u);
+    EXPECT_EQ(panes[0].back().rfind("TNC RX\\r\\n", 0), 0u) << panes[0].back();
+    EXPECT_EQ(panes[1].back().rfind("TNC RX HEX\\r\\n", 0), 0u) << panes[1].back();
+
+    // The lines' lengths in characters, after the first in view.
+    const auto lengths = [](const std::vector<std::string>& lines) {
+        std::vector<int> n;
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            if (!lines[i].empty() && std::isdigit(static_cast<unsigned char>(lines[i][0])))
+                n.push_back(std::atoi(lines[i].c_str()));  // else a received byte broke the probe's line
+        return n;
+    };
+    const std::vector<int> text = lengths(probe("lines", kMainCaption, "0"));
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(*std::max_element(text.begin(), text.end()), 39) << "a beacon's bytes fill whole lines of the text pane";
+    const std::vector<int> hex = lengths(probe("lines", kMainCaption, "1"));
+    ASSERT_GE(hex.size(), 5u);
+    EXPECT_EQ(hex[2], 30) << "10 bytes a row";
+    closeProgram();
+}
+
+// Turned up while lines come in (20 a second, the trim keeping 20), the wheel
+// holds the view: the index of its first line moves only when the trim takes
+// lines above it (following, it moves with every line).
+TEST_F(WineWindow, TheWheelHoldsTheViewWhileLinesComeIn) {
+    start();
+    std::atomic<bool> sending{true};
+    std::thread writer([&] {
+        for (int i = 0; sending; ++i) {
+            char line[16];
+            std::snprintf(line, sizeof line, "S%05d\r", i);
+            send(line);
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    std::this_thread::sleep_for(1500ms);
+    click(kTextPane);
+    shell("xdotool click 4");  // the wheel, once up
+    std::vector<int> firsts;
+    for (int i = 0; i < 10; ++i) {
+        std::this_thread::sleep_for(100ms);
+        const std::vector<std::string> lines = probe("lines", kMainCaption, "0");
+        if (!lines.empty() && lines[0].rfind("first in view ", 0) == 0)
+            firsts.push_back(std::atoi(lines[0].c_str() + std::string("first in view ").size()));
+    }
+    sending = false;
+    writer.join();
+    ASSERT_GE(firsts.size(), 5u);
+    const std::set<int> distinct(firsts.begin(), firsts.end());
+    EXPECT_LE(distinct.size(), 3u) << "following the bytes: first lines in view " << ::testing::PrintToString(firsts);
+    closeProgram();
+}
+
 // The window's picture as the X server shows it (Wine draws the frame).
 QImage windowPicture(const std::string& window, const fs::path& png) {
     shell("import -window " + window + " " + png.string());
@@ -736,14 +836,16 @@ TEST_F(WineWindow, F2OpensTheTrendWindowFedLive) {
     key("F2");
     const std::string trends = waitForWindow(std::string("^") + plot::design::kCaption + "$", 10);
     ASSERT_FALSE(trends.empty()) << "F2 opened no trend window";
-    std::this_thread::sleep_for(1s);
-    const int before = vbatPixels(windowPicture(trends, scratch_ / "live1.png"));
-    EXPECT_GT(before, 20) << "the beacons so far are drawn";
+    // Drawn once the window has painted: waited for, not slept on.
+    int before = 0;
+    EXPECT_TRUE(
+        eventually([&] { return (before = vbatPixels(windowPicture(trends, scratch_ / "live1.png"))) > 20; }, 10s))
+        << "the beacons so far are drawn";
     for (int b = 6; b < 12; ++b)
         send(source.nextTransmission(b).bytes);
     EXPECT_TRUE(eventually([&] { return filesIn(work_ / "Telemetry" / "raw_data").size() == 12; }, 10s));
-    std::this_thread::sleep_for(1s);
-    EXPECT_NE(vbatPixels(windowPicture(trends, scratch_ / "live2.png")), before) << "new beacons are drawn live";
+    EXPECT_TRUE(eventually([&] { return vbatPixels(windowPicture(trends, scratch_ / "live2.png")) != before; }, 10s))
+        << "new beacons are drawn live";
     closeProgram();
 }
 
@@ -802,6 +904,56 @@ TEST(WineTrends, TrendsExeDrawsTheFixedSampleAsItsReferencePictures) {
           std::to_string(td::kMinimumHeight));
     std::this_thread::sleep_for(2s);
     expectPicture(window, "trends-windows-min.png");
+    shell("wine taskkill /im kestrel-trends.exe >/dev/null 2>&1");
+    EXPECT_EQ(program.waitExit(std::chrono::seconds(20)), 0);
+}
+
+// kestrel-trends.exe without a pointer: Tab reaches the buttons, the tabs and
+// the canvas; in the canvas the keys read the beacons out in the status line;
+// the shortcuts; the canvas named with what it shows.
+TEST(WineTrends, EverythingByKeyboard) {
+    const auto line = WineLine::fromEnvironment();
+    ASSERT_TRUE(line) << "run through scripts/test-stages/31-windows-gui.sh";
+    ScratchDir scratch("kestrel-wine-trends-keys");
+    writeTrendSample(scratch.path() / "station");
+    const fs::path exe = fs::path(line->exe).parent_path() / "kestrel-trends.exe";
+    Child program({"/usr/bin/env", "wine", exe.string(), "station"}, scratch.path(), scratch.path() / "trends.out",
+                  false);
+    namespace td = plot::design;
+    const std::string window = waitForWindow(std::string("^") + td::kCaption + "$", 30);
+    ASSERT_FALSE(window.empty()) << readFile(scratch.path() / "trends.out");
+    shell("xdotool mousemove --window " + window + " 300 " + std::to_string(td::kClientHeight - 8));  // the status line
+    const auto focused = [] {
+        const std::vector<std::string> f = probe("focus", td::kCaption);
+        return f.empty() ? std::string() : f[0].substr(0, f[0].find('\t'));
+    };
+    std::set<std::string> reached;
+    for (int i = 0; i < 6; ++i) {
+        shell("xdotool key Tab");
+        EXPECT_TRUE(eventually([&] { return !focused().empty(); }, 5s));
+        reached.insert(focused());
+    }
+    EXPECT_TRUE(reached.count("Button") && reached.count("SysTabControl32") && reached.count("KestrelTrendCanvas"))
+        << reached.size() << " classes reached";
+    EXPECT_TRUE(eventually([&] { return focused() == "KestrelTrendCanvas"; }, 10s, [] { shell("xdotool key Tab"); }));
+    const auto status = [] {
+        const auto bars = windowsOf(probe("tree", td::kCaption), "msctls_statusbar32");
+        return bars.empty() ? std::string() : bars[0].back();
+    };
+    shell("xdotool key Left");
+    EXPECT_TRUE(eventually([&] { return status().rfind("Beacon 264 of 264, pass 4 of 4,", 0) == 0; }, 10s)) << status();
+    shell("xdotool key Return");
+    EXPECT_TRUE(eventually([&] { return status().find("(Enter or Esc: all passes)") != std::string::npos; }, 10s))
+        << status();
+    shell("xdotool key Escape Escape ctrl+r");
+    EXPECT_TRUE(eventually([&] { return status().find("; real time") != std::string::npos; }, 10s)) << status();
+    shell("xdotool key ctrl+Tab");
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto canvas = windowsOf(probe("tree", td::kCaption), "KestrelTrendCanvas");
+            return !canvas.empty() && canvas[0].back() == "Ground track of 264 beacons";
+        },
+        10s));
     shell("wine taskkill /im kestrel-trends.exe >/dev/null 2>&1");
     EXPECT_EQ(program.waitExit(std::chrono::seconds(20)), 0);
 }
