@@ -28,4 +28,16 @@ NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev
 # Packages the Windows build (mingw-w64) and its runs under Wine need.
 WINE_PACKAGES=(cmake make gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat nlohmann-json3-dev)
 
+# need_locale NAME: generates a locale (de_DE.UTF-8) when the system lacks it;
+# the tests run the programs under a decimal-comma locale.
+need_locale() {
+  local name=$1
+  locale -a 2>/dev/null | grep -qix "$(echo "$name" | sed 's/UTF-8/utf8/I')" && return 0
+  need_packages locales
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "== generating the locale $name"
+  $sudo localedef -i "${name%%.*}" -f "${name##*.}" "$name"
+}
+
 jobs() { nproc 2>/dev/null || echo 2; }

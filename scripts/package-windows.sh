@@ -121,7 +121,9 @@ use Documents\KESTREL instead). There it keeps
                         program has no console, so this is where to look
                         (kestrel-decoder.old.log holds the older part from
                         1 MB on)
-  Telemetry\raw_log\    every byte received in one run
+  Telemetry\raw_log\    every byte received in one run (a run that reaches
+                        the disk's file size limit, 4 GB on FAT32, goes on in
+                        pieces named ..._part2.KR7, ..._part3.KR7)
   Telemetry\Decoded\    one line per decoded beacon
   Telemetry\raw_data\   the bytes of each decoded beacon
 

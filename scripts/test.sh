@@ -60,6 +60,8 @@ run_stage() {
 
 native_build() {
   need_packages "${NATIVE_PACKAGES[@]}"
+  # The tools are run under a decimal-comma locale too.
+  need_locale de_DE.UTF-8
   cmake --preset default
   cmake --build build -j"$(jobs)"
 }

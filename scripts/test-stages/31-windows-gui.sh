@@ -30,6 +30,8 @@ cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
 need_packages "${NATIVE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" xvfb xdotool imagemagick xclip nsis zip git
+# A German Windows for the tests in folders named outside its code page.
+need_locale de_DE.UTF-8
 started=$(date +%s)
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
@@ -129,6 +131,17 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
     return 1
   }
 
+  # A German Windows whose Documents folder is named outside its code page,
+  # as a user's named in another script is: the installers, the shortcut's
+  # starts and the programs must all work there.
+  export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8
+  documents='C:\Dokumente 空 Документы Έγγραφα'
+  for key in 'User Shell Folders' 'Shell Folders'; do
+    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\'"$key" /v Personal /t REG_SZ \
+      /d "$documents" /f >/dev/null
+  done
+  mkdir -p "$(winepath -u "$documents")"  # a user's Documents folder is there
+
   wine "$older_setup" /S
   for f in kestrel-decoder.exe kestrel-redecode.exe kestrel-trends.exe README-windows.txt LICENSE.txt copyright.txt \
     satnogs/kestrel.ksy Uninstall.exe; do
@@ -142,8 +155,8 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
     done
   shortcut=$(find "$WINEPREFIX/drive_c/users" -name 'KESTREL Telemetry Decoder.lnk' | head -n 1)
   [ -n "$shortcut" ] || { echo "FAILED: no Start-menu shortcut"; exit 1; }
-  station=$(ls -d "$WINEPREFIX"/drive_c/users/*/Documents/KESTREL | head -n 1)
-  [ -d "$station" ] || { echo "FAILED: no Documents\\KESTREL"; exit 1; }
+  station="$(winepath -u "$documents")/KESTREL"
+  [ -d "$station" ] || { ls "$(dirname "$station")"; echo "FAILED: no $documents\\KESTREL"; exit 1; }
   printf '; my station\r\n[CPort]\r\nPort=COM7\r\n[Share]\r\nCallsign=DL1ABC\r\n' >"$station/RS232Settings.ini"
   start_from_menu
   decoder_running || { echo "FAILED: the decoder is not running"; exit 1; }
@@ -163,6 +176,8 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   grep -q '^; my station' "$station/RS232Settings.ini" && grep -q '^Callsign=DL1ABC' "$station/RS232Settings.ini" ||
     { cat "$station/RS232Settings.ini"; echo "FAILED: the settings file lost the operator's lines"; exit 1; }
   [ -s "$station/kestrel-decoder.log" ] || { echo "FAILED: no station log"; exit 1; }
+  grep -qF "started in $documents\\KESTREL" "$station/kestrel-decoder.log" ||
+    { cat "$station/kestrel-decoder.log"; echo "FAILED: the station log does not name its folder in UTF-8"; exit 1; }
   [ ! -e "$programs/Telemetry" ] || { echo "FAILED: archived in Program Files"; exit 1; }
 
   # README-windows.txt's spreadsheet command as typed in a Command Prompt in
@@ -190,6 +205,7 @@ if [ -z "${KESTREL_WINE_BENCH_ONLY:-}" ]; then
   [ ! -e "$shortcut" ] || { echo "FAILED: the shortcut stayed"; exit 1; }
   [ "$(find "$station/Telemetry/raw_log" -name '*.KR7' | wc -l)" -ge 2 ] && [ -f "$station/RS232Settings.ini" ] ||
     { echo "FAILED: the uninstaller touched the station folder"; exit 1; }
+  unset LANG LC_ALL
   echo "== the installer passed in $((SECONDS - installer_started)) s"
 fi
 

@@ -3,6 +3,8 @@
 
 #include "kiss/TcpStream.h"
 
+#include "Utf16Win32.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -143,12 +145,7 @@ public:
     }
 
     std::string ErrorText(int error) override {
-        char buf[512] = {};
-        const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                       static_cast<DWORD>(error), 0, buf, sizeof buf, nullptr);
-        std::string text(buf, n);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
-            text.pop_back();
+        const std::string text = windowsMessage(static_cast<DWORD>(error));
         return text.empty() ? "error " + std::to_string(error) : text;
     }
 

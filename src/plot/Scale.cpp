@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -92,9 +93,11 @@ ValueTicks niceTicks(double lo, double hi, int maxTicks) {
 std::string formatValue(double v, int decimals) {
     if (!std::isfinite(v))
         return std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, 9), v);
-    std::string s = buf;
+    // Not printf: that takes the locale's decimal comma, and a Qt program
+    // runs in the user's locale.
+    char buf[400];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, std::clamp(decimals, 0, 9));
+    std::string s(buf, res.ptr);
     // Rounded to nothing, a small negative value reads "-0.0".
     if (s.front() == '-' && s.find_first_not_of("-0.") == std::string::npos)
         s.erase(0, 1);

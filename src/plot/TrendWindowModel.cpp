@@ -4,8 +4,7 @@
 
 #include "share/ShareSettings.h"
 #include "telemetry/BeaconTextLogReader.h"
-
-#include <exception>
+#include "telemetry/FileSystem.h"
 
 namespace kestrel::plot {
 
@@ -19,12 +18,7 @@ int TrendWindowModel::open(const std::filesystem::path& path) {
     const TrendLoad load = openTrendPath(view_, path);
     skipped_ += load.skipped;
     problem_ = load.problem;
-    std::string folder;
-    try {
-        folder = stationFolderOf(path).string();
-    } catch (const std::exception&) {  // a name the system's code page cannot hold: no place
-    }
-    const ShareSettings sharing = ShareSettings::InFolder(folder);
+    const ShareSettings sharing = ShareSettings::InFolder(utf8Of(stationFolderOf(path)));
     view_.setStation(sharing.hasPosition ? std::optional<GeoPoint>({sharing.latitude, sharing.longitude})
                                          : std::nullopt);
     return load.beacons == 0 && !load.problem.empty() ? -1 : static_cast<int>(load.skipped);

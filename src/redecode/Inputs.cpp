@@ -5,6 +5,7 @@
 
 #include "redecode/Pooled.h"
 #include "telemetry/BeaconTextLogReader.h"
+#include "telemetry/FileSystem.h"
 #include "telemetry/TextFormat.h"
 
 #include <chrono>
@@ -44,14 +45,14 @@ std::optional<SystemTime> parseUtcTime(const std::string& text) {
 }
 
 InputKind inputKindOf(const fs::path& file) {
-    const std::string name = file.filename().string();
+    const std::string name = utf8Of(file.filename());
     if (rawByteLogStamp(name))
         return InputKind::RawBytes;
     if (hasBeaconTextLogName(name))
         return InputKind::BeaconTextLog;
     char start[256] = {};
     std::size_t n = 0;
-    if (std::FILE* f = std::fopen(file.string().c_str(), "rb")) {
+    if (std::FILE* f = openFile(utf8Of(file), "rb")) {
         n = std::fread(start, 1, sizeof start, f);
         std::fclose(f);
     }
@@ -85,17 +86,18 @@ std::string TimeSource::finalSaid() {
     return text;
 }
 
-TimeSource timeSourceOf(const fs::path& file, std::uint64_t size, const std::optional<SystemTime>& start,
+TimeSource timeSourceOf(const std::vector<TimeIndexFile::LogPiece>& pieces, const std::optional<SystemTime>& start,
                         const std::function<void(const std::string&)>& refused) {
     TimeSource ts;
-    auto index = std::make_unique<TimeIndexFile>(file.string(), size);
+    const fs::path file = pathFromUtf8(pieces.front().path);
+    auto index = std::make_unique<TimeIndexFile>(pieces);
     if (!index->refusal().empty())
         refused(index->refusal() + "; not read, the beacons take the next source of times");
     TimeIndexEntry first{};
     const bool recognised = index->recognised();
     if (index->next(first))
         ts.first = first;
-    const auto named = rawByteLogStamp(file.filename().string());
+    const auto named = rawByteLogStamp(utf8Of(file.filename()));
     if (named)
         ts.start = *named;
     else if (start)

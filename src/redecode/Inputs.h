@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrel::redecode {
 
@@ -43,10 +44,11 @@ struct TimeSource {
     std::string finalSaid();
 };
 
-// In this order: the index beside the log, the stamp in its name, `start`,
-// the file's modification time. `refused` hears why an index that is there is
-// not read. Throws when the file's time cannot be read.
-TimeSource timeSourceOf(const std::filesystem::path& file, std::uint64_t size, const std::optional<SystemTime>& start,
+// In this order: the index beside the log (beside each of a run's pieces),
+// the stamp in its name, `start`, the file's modification time. `refused`
+// hears why an index that is there is not read. Throws when the file's time
+// cannot be read.
+TimeSource timeSourceOf(const std::vector<TimeIndexFile::LogPiece>& pieces, const std::optional<SystemTime>& start,
                         const std::function<void(const std::string&)>& refused);
 
 }  // namespace kestrel::redecode

@@ -6,6 +6,7 @@
 
 #include "Version.h"
 #include "redecode/Redecode.h"
+#include "telemetry/FileSystem.h"
 #include "telemetry/InOutError.h"
 
 #include <cerrno>
@@ -17,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string pathError(const fs::path& path, const std::error_code& ec) { return path.string() + ": " + ec.message(); }
+std::string pathError(const fs::path& path, const std::error_code& ec) { return utf8Of(path) + ": " + ec.message(); }
 
 // Whether anything has that name; a name that cannot be looked at counts as
 // taken, so that nothing is ever put over it.
@@ -71,7 +72,7 @@ std::string cutName(std::string name, std::size_t most) {
 fs::path freeFolder(const fs::path& base) {
     fs::path candidate = base;
     for (int n = 2; nameTaken(candidate); ++n)
-        candidate = base.string() + "_" + std::to_string(n);
+        candidate = pathFromUtf8(utf8Of(base) + "_" + std::to_string(n));
     return candidate;
 }
 
@@ -79,8 +80,8 @@ fs::path freeFolder(const fs::path& base) {
 // bytes file systems take.
 fs::path defaultOutDir(const fs::path& input) {
     const auto archive = enclosingArchive(folderOf(input));
-    const std::string name = cutName(input.stem().string(), 200) + "_redecoded";
-    return freeFolder((archive ? archive->parent_path() : folderOf(input)) / name);
+    const std::string name = cutName(utf8Of(input.stem()), 200) + "_redecoded";
+    return freeFolder((archive ? archive->parent_path() : folderOf(input)) / pathFromUtf8(name));
 }
 
 std::optional<std::string> outDirRefusal(const fs::path& out, const std::vector<std::string>& inputs) {
@@ -94,10 +95,9 @@ std::optional<std::string> outDirRefusal(const fs::path& out, const std::vector<
         return "already holds a Telemetry folder that kestrel-redecode did not write; the re-decoded archive goes to "
                "a new or empty folder, never into an existing archive";
     if (const auto archive = enclosingArchive(out))
-        return "lies inside the archive " + archive->string() +
-               "; the re-decoded archive goes beside it, never into it";
+        return "lies inside the archive " + utf8Of(*archive) + "; the re-decoded archive goes beside it, never into it";
     for (const auto& f : inputs)
-        if (samePath(out, folderOf(f)))
+        if (samePath(out, folderOf(pathFromUtf8(f))))
             return "is the folder of the input " + f +
                    "; the re-decoded archive goes to a new folder, never beside its input's own files";
     return std::nullopt;
@@ -106,7 +106,7 @@ std::optional<std::string> outDirRefusal(const fs::path& out, const std::vector<
 std::string writeFailure(int err) { return ioErrorFromErrno(err).what(); }
 
 bool CsvOut::open() {
-    file_ = toStdout() ? stdout : std::fopen(writtenTo_.c_str(), "wb");
+    file_ = toStdout() ? stdout : openFile(writtenTo_, "wb");
     if (!file_)
         error_ = writeFailure(errno);
     else
@@ -179,7 +179,7 @@ void PendingOutputs::removeTree(const Tree& t) {
 std::string PendingOutputs::placeTree(const Tree& t) {
     const fs::path made = t.temp / "Telemetry";
     const fs::path place = t.folder / "Telemetry";
-    std::FILE* mark = std::fopen((made / kTreeMark).string().c_str(), "wb");
+    std::FILE* mark = openFile(utf8Of(made / kTreeMark), "wb");
     const std::string text = std::string("Written by kestrel-redecode ") + kVersion +
                              ": beacons decoded again, not a station's archive. kestrel-redecode --out " +
                              t.folder.string() + " replaces this Telemetry folder.\n";

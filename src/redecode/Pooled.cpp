@@ -94,15 +94,15 @@ private:
 class FileSource final : public Source {
 public:
     FileSource(const std::string& path, const std::function<void(std::uint64_t)>& progress)
-        : file_(std::fopen(path.c_str(), "rb")), progress_(progress), block_(1 << 20) {
+        : file_(openFile(path, "rb")), progress_(progress), block_(1 << 20) {
         if (!file_)
-            throw std::runtime_error(std::strerror(errno));
+            throw std::runtime_error(errnoWords(errno));
     }
     ~FileSource() override { std::fclose(file_); }
     std::string_view next() override {
         const std::size_t n = std::fread(block_.data(), 1, block_.size(), file_);
         if (n == 0 && std::ferror(file_))
-            throw std::runtime_error(std::strerror(errno));
+            throw std::runtime_error(errnoWords(errno));
         done_ += n;
         if (progress_ && n > 0)
             progress_(done_);

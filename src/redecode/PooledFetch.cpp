@@ -3,6 +3,8 @@
 
 #include "redecode/PooledFetch.h"
 
+#include "share/HttpUrl.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -219,7 +221,7 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
             if (!passing || failures >= o.retries)
                 break;
             const auto wait = std::chrono::seconds(2 << failures++);
-            say((answered ? "SatNOGS DB answered " + std::to_string(r.status) : kindText(r)) + "; trying again in " +
+            say((answered ? "SatNOGS DB answered " + httpStatusText(r.status) : kindText(r)) + "; trying again in " +
                 std::to_string(wait.count()) + " s");
             sleep(wait);
         }
@@ -233,7 +235,7 @@ FetchSummary fetchPooledFrames(IHttpTransport& transport, const FetchOptions& o,
         if (r.status >= 300 && r.status < 400)
             throw std::runtime_error(redirectText(url, o.url, r));
         if (r.status != 200)
-            throw std::runtime_error(url + ": SatNOGS DB answered " + std::to_string(r.status) + ": " +
+            throw std::runtime_error(url + ": SatNOGS DB answered " + httpStatusText(r.status) + ": " +
                                      reasonIn(r.body));
         if (r.bodyCut)
             throw std::runtime_error(url + ": a page larger than " + std::to_string(o.maxPage >> 20) +

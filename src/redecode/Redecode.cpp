@@ -46,17 +46,27 @@ bool digitsAt(std::string_view text, std::size_t at, std::size_t width, std::uin
     return true;
 }
 
-// "_N" (N >= 2, no leading zero) or nothing, then `extension`, to the end.
-bool suffixThenExtension(std::string_view rest, std::string_view extension) {
-    if (rest == extension)
-        return true;
-    if (rest.size() < 3 || rest[0] != '_' || rest[1] < '1' || rest[1] > '9' || !rest.ends_with(extension))
+// `prefix` and a number without a leading zero at the start of rest: takes them off.
+bool takeNumbered(std::string_view& rest, std::string_view prefix) {
+    if (!rest.starts_with(prefix) || rest.size() <= prefix.size() || rest[prefix.size()] < '1' ||
+        rest[prefix.size()] > '9')
         return false;
-    for (char c : rest.substr(1, rest.size() - 1 - extension.size()))
-        if (c < '0' || c > '9')
-            return false;
+    std::size_t end = prefix.size();
+    while (end < rest.size() && rest[end] >= '0' && rest[end] <= '9')
+        ++end;
+    rest.remove_prefix(end);
     return true;
 }
+
+// "_N" (a name taken twice) or nothing, "_partN" (a later piece of a run) or
+// nothing, then `extension`, to the end.
+bool suffixThenExtension(std::string_view rest, std::string_view extension) {
+    takeNumbered(rest, "_");
+    takeNumbered(rest, "_part");
+    return rest == extension;
+}
+
+constexpr std::string_view kPieceMark = "_part";
 
 // The stamp "YYYY_MM_DD_HHMMSS" at name[at]; its fields are checked for range.
 std::optional<SystemTime> stampAt(std::string_view name, std::size_t at) {
@@ -128,7 +138,7 @@ std::string folderProblem(const std::filesystem::path& folder) {
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
         if (!fs::create_directory(*it, ec) && ec)
-            return "cannot make the folder " + it->string() + ": " + ec.message();
+            return "cannot make the folder " + utf8Of(*it) + ": " + ec.message();
     return {};
 }
 
@@ -160,7 +170,7 @@ private:
         } catch (const EInOutError& e) {
             // A folder the archive could not make shows only as a file not
             // found in it: the folder and the system's reason are said instead.
-            failure = folderProblem(std::filesystem::path(sinks_.outDir) / "Telemetry" / folder);
+            failure = folderProblem(pathFromUtf8(sinks_.outDir) / "Telemetry" / folder);
             if (failure.empty())
                 failure = e.what();
             archive_ = nullptr;
@@ -178,13 +188,14 @@ struct FileCloser {
 
 }  // namespace
 
-void cutBackToWholeLines(const std::string& path) {
+void cutBackToWholeLines(const std::string& utf8Path) {
     namespace fs = std::filesystem;
+    const fs::path path = pathFromUtf8(utf8Path);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec))
         return;
     std::string text;
-    if (!readWholeFile(path, text))
+    if (!readWholeFile(utf8Path, text))
         return;
     const std::size_t end = text.rfind("\r\n");
     const std::size_t keep = end == std::string::npos ? 0 : end + 2;
@@ -199,34 +210,49 @@ void cutBackToWholeLines(const std::string& path) {
         fs::resize_file(path, keep, ec);
 }
 
-TimeIndexFile::TimeIndexFile(const std::string& logPath, std::uint64_t logSize) : path_(timeIndexPath(logPath)) {
+TimeIndexFile::TimeIndexFile(std::vector<LogPiece> pieces) : pieces_(std::move(pieces)) {
+    if (pieces_.empty())
+        return;
+    path_ = timeIndexPath(pieces_[0].path);
+    open();
+}
+
+void TimeIndexFile::open() {
     namespace fs = std::filesystem;
+    const std::string path = timeIndexPath(pieces_[piece_].path);
+    const std::uint64_t logSize = pieces_[piece_].size;
+    const auto refuse = [&](const std::string& why) {
+        if (refusal_.empty())
+            refusal_ = "its time index " + path + " " + why;
+        else
+            refusal_ += "; " + path + " " + why;
+    };
     std::error_code ec;
-    const fs::file_status st = fs::status(path_, ec);
+    const fs::file_status st = fs::status(pathFromUtf8(path), ec);
     // A name too long for an index cannot have one.
     if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::filename_too_long) {
         // A link loop, a folder that may not be looked into: there is something.
-        present_ = true;
-        refusal_ = "its time index " + path_ + " cannot be read: " + ec.message();
+        present_ = present_ || piece_ == 0;
+        refuse("cannot be read: " + ec.message());
         return;
     }
     if (!fs::exists(st))
         return;
-    present_ = true;
+    present_ = present_ || piece_ == 0;
     if (!fs::is_regular_file(st)) {
         // A FIFO would never end, a device never stop.
-        refusal_ = "its time index " + path_ + " is not a regular file";
+        refuse("is not a regular file");
         return;
     }
-    const std::uint64_t size = fs::file_size(path_, ec);
+    const std::uint64_t size = fs::file_size(pathFromUtf8(path), ec);
     const std::uint64_t most = kTimeIndexHeader.size() + kMostBytesPerLogByte * (logSize + 1);
     if (ec) {
-        refusal_ = "its time index " + path_ + " cannot be read: " + ec.message();
+        refuse("cannot be read: " + ec.message());
     } else if (size > most) {
-        refusal_ = "its time index " + path_ + " holds " + std::to_string(size) +
-                   " bytes, more than any index of this log could (" + std::to_string(most) + ")";
-    } else if (!(file_ = std::fopen(path_.c_str(), "rb"))) {
-        refusal_ = "its time index " + path_ + " cannot be read: " + std::strerror(errno);
+        refuse("holds " + std::to_string(size) + " bytes, more than any index of this log could (" +
+               std::to_string(most) + ")");
+    } else if (!(file_ = openFile(path, "rb"))) {
+        refuse("cannot be read: " + errnoWords(errno));
     }
 }
 
@@ -236,27 +262,45 @@ TimeIndexFile::~TimeIndexFile() {
 }
 
 bool TimeIndexFile::fill() {
-    if (ended_ || !file_)
-        return false;
-    char block[64 * 1024];
-    const std::size_t n = std::fread(block, 1, sizeof block, file_);
-    const auto keep = [this](const TimeIndexEntry& e) { ready_.push_back(e); };
-    if (n > 0) {
-        read_ += n;
-        reader_.feed(std::string_view(block, n), keep);
-        return true;
+    for (;;) {
+        if (file_ && !ended_) {
+            char block[64 * 1024];
+            const std::size_t n = std::fread(block, 1, sizeof block, file_);
+            const auto keep = [this](TimeIndexEntry e) {
+                e.offset += base_;
+                ready_.push_back(e);
+            };
+            if (n > 0) {
+                read_ += n;
+                reader_.feed(std::string_view(block, n), keep);
+                return true;
+            }
+            if (std::ferror(file_) && readError_.empty())
+                readError_ = errnoWords(errno);
+            reader_.finish();
+            ended_ = true;
+        }
+        // The next piece's index, if any.
+        if (piece_ + 1 >= pieces_.size())
+            return false;
+        if (piece_ == 0)
+            firstRecognised_ = file_ && reader_.recognised();
+        if (file_)
+            std::fclose(std::exchange(file_, nullptr));
+        base_ += pieces_[piece_].size;
+        ++piece_;
+        dropped_ += reader_.dropped();
+        reader_ = TimeIndexReader();
+        ended_ = false;
+        open();
     }
-    if (std::ferror(file_))
-        readError_ = std::strerror(errno);
-    reader_.finish();
-    ended_ = true;
-    return false;
 }
 
 bool TimeIndexFile::recognised() {
-    while (!ended_ && read_ < kTimeIndexHeader.size() && fill()) {
+    // The first piece's header; a look that must not run on into the next.
+    while (piece_ == 0 && file_ && !ended_ && read_ < kTimeIndexHeader.size() && fill()) {
     }
-    return file_ && reader_.recognised();
+    return piece_ == 0 ? file_ && reader_.recognised() : firstRecognised_;
 }
 
 bool TimeIndexFile::next(TimeIndexEntry& entry) {
@@ -276,6 +320,27 @@ void TimeIndexFile::readToEnd() {
 
 std::optional<SystemTime> rawByteLogStamp(std::string_view fileName) {
     return stampedName(fileName, "log_raw_", ".KR7");
+}
+
+bool isLaterPiece(std::string_view fileName) {
+    const std::string_view stem = fileName.substr(0, fileName.rfind('.'));
+    const auto mark = stem.rfind(kPieceMark);
+    if (mark == std::string_view::npos)
+        return false;
+    std::string_view rest = stem.substr(mark);
+    return takeNumbered(rest, kPieceMark) && rest.empty() && stem.substr(mark + kPieceMark.size()) != "1";
+}
+
+std::vector<std::string> runPieces(const std::string& firstPiece) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> pieces{firstPiece};
+    for (int part = 2;; ++part) {
+        const std::string piece = logPiecePath(firstPiece, part);
+        std::error_code ec;
+        if (!fs::is_regular_file(pathFromUtf8(piece), ec))
+            return pieces;
+        pieces.push_back(piece);
+    }
 }
 
 bool hasBeaconTextLogName(std::string_view fileName) {
@@ -336,9 +401,17 @@ std::string csvRow(const BeaconLogEntry& e) {
 }
 
 Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, const Sinks& sinks) {
-    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
-    if (!in)
-        throw std::runtime_error(std::strerror(errno));
+    return redecodeRawByteLog(std::vector<std::string>{path}, stamp, sinks);
+}
+
+Summary redecodeRawByteLog(const std::vector<std::string>& pieces, const SystemTime& stamp, const Sinks& sinks) {
+    // Every piece opens before anything is decoded: a run is read whole or not at all.
+    std::vector<std::unique_ptr<std::FILE, FileCloser>> files;
+    for (const std::string& piece : pieces) {
+        files.emplace_back(openFile(piece, "rb"));
+        if (!files.back())
+            throw std::runtime_error(pieces.size() > 1 ? piece + ": " + errnoWords(errno) : errnoWords(errno));
+    }
 
     ReceiveClock clock(stamp);
     std::optional<Archive> archive;
@@ -380,10 +453,18 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
     };
     TimeIndexEntry nextEntry{};
     bool haveNext = pull(nextEntry);
-    for (;;) {
-        const std::size_t n = std::fread(block.data(), 1, block.size(), in.get());
-        if (n == 0)
-            break;
+    std::string readFailure;
+    for (std::size_t piece = 0; piece < files.size();) {
+        std::FILE* in = files[piece].get();
+        const std::size_t n = std::fread(block.data(), 1, block.size(), in);
+        if (n == 0) {
+            if (std::ferror(in)) {
+                readFailure = pieces.size() > 1 ? pieces[piece] + ": " + errnoWords(errno) : errnoWords(errno);
+                break;
+            }
+            ++piece;
+            continue;
+        }
         if (summary.bytes == 0 && sinks.framing == Framing::Auto)
             summary.kiss = LooksLikeKissStream(
                 std::string_view(reinterpret_cast<const char*>(block.data()), std::min<std::size_t>(n, 64 * 1024)));
@@ -404,8 +485,8 @@ Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, con
         summary.treeFailure = store.failure;
         cutBackToWholeLines(archive->BeaconTextLogPath());
     }
-    if (std::ferror(in.get()))
-        throw std::runtime_error(std::strerror(errno));
+    if (!readFailure.empty())
+        throw std::runtime_error(readFailure);
     deframer.Finish();
     const KissCounters& k = deframer.Counters();
     summary.kissFrames = k.frames;

@@ -21,8 +21,15 @@ namespace kestrel::redecode {
 
 // The UTC start of a run from its RawByteLog's name
 // (log_raw_YYYY_MM_DD_HHMMSS_UTC.KR7, or with the _2, _3 ... of a name taken
-// twice); nothing for any other name.
+// twice, or a piece's _part2, _part3 ...); nothing for any other name.
 std::optional<SystemTime> rawByteLogStamp(std::string_view fileName);
+
+// A run's RawByteLog in the order it was written: the log itself, then the
+// pieces the program went on in when it could not grow (its name with
+// _part2, _part3, ... before the extension) as far as they are there.
+std::vector<std::string> runPieces(const std::string& firstPiece);
+// True for a piece after a run's first (_part<N> before the extension).
+bool isLaterPiece(std::string_view fileName);
 // True for the names the archive gives BeaconTextLogs (KR7_beacon_..._UTC.txt).
 bool hasBeaconTextLogName(std::string_view fileName);
 
@@ -70,6 +77,8 @@ struct Sinks {
 // A RawByteLog's time index (timeIndexPath), read a block at a time beside
 // the log, so that memory does not follow its size. An index that is not a
 // regular file, or larger than any index of the log could be, is refused.
+// A run in pieces has an index beside each: they are read one after the
+// other, each piece's offsets counted from the start of the run.
 class TimeIndexFile {
 public:
     // The most bytes an index needs per byte of its log: every entry (or
@@ -77,15 +86,22 @@ public:
     // mark and two 10-byte numbers.
     static constexpr std::uint64_t kMostBytesPerLogByte = 22;
 
-    TimeIndexFile(const std::string& logPath, std::uint64_t logSize);
+    struct LogPiece {
+        std::string path;
+        std::uint64_t size;
+    };
+    TimeIndexFile(const std::string& logPath, std::uint64_t logSize) : TimeIndexFile({{logPath, logSize}}) {}
+    explicit TimeIndexFile(std::vector<LogPiece> pieces);
     ~TimeIndexFile();
     TimeIndexFile(const TimeIndexFile&) = delete;
     TimeIndexFile& operator=(const TimeIndexFile&) = delete;
 
+    // The first piece's index.
     const std::string& path() const { return path_; }
-    // Whether there is an index beside the log at all.
+    // Whether there is an index beside the (first) log at all.
     bool present() const { return present_; }
     // Why a present index is not read, as a sentence; empty when it is read.
+    // A later piece's is said when the reading gets there.
     const std::string& refusal() const { return refusal_; }
     // The header was found (false also for a refused or missing index).
     bool recognised();
@@ -94,17 +110,24 @@ public:
     bool next(TimeIndexEntry& entry);
     // Reads what is left, so that dropped() counts the whole file.
     void readToEnd();
-    std::size_t dropped() const { return reader_.dropped(); }
+    std::size_t dropped() const { return dropped_ + reader_.dropped(); }
     const std::string& readError() const { return readError_; }
 
 private:
+    // Opens the index of pieces_[piece_], or says why not.
+    void open();
     bool fill();
 
+    std::vector<LogPiece> pieces_;
+    std::size_t piece_ = 0;
+    std::uint64_t base_ = 0;  // the run's offset of the current piece's first byte
     std::string path_;
     bool present_ = false;
     std::string refusal_;
     std::FILE* file_ = nullptr;
     TimeIndexReader reader_;
+    std::size_t dropped_ = 0;  // in the pieces read before
+    bool firstRecognised_ = false;
     std::deque<TimeIndexEntry> ready_;
     bool ended_ = false;
     std::uint64_t read_ = 0;
@@ -117,5 +140,8 @@ private:
 // finder, as they do live. Throws std::runtime_error when the file cannot be
 // read; a tree that cannot be written is reported in Summary::treeFailure.
 Summary redecodeRawByteLog(const std::string& path, const SystemTime& stamp, const Sinks& sinks);
+// The same for a run in pieces (runPieces), read as one stream: a beacon
+// across two pieces is found as it was live.
+Summary redecodeRawByteLog(const std::vector<std::string>& pieces, const SystemTime& stamp, const Sinks& sinks);
 
 }  // namespace kestrel::redecode

@@ -26,11 +26,11 @@ namespace fs = std::filesystem;
 
 std::optional<std::string> runRefusal(const RunOptions& o) {
     if (!o.outDir.empty())
-        if (const auto why = outDirRefusal(o.outDir, o.files))
+        if (const auto why = outDirRefusal(pathFromUtf8(o.outDir), o.files))
             return "--out " + o.outDir + " " + *why;
     if (!o.csvPath.empty() && o.csvPath != "-")
         for (const auto& f : o.files)
-            if (samePath(o.csvPath, f))
+            if (samePath(pathFromUtf8(o.csvPath), pathFromUtf8(f)))
                 return "--csv " + o.csvPath + " would overwrite its input";
     return std::nullopt;
 }
@@ -52,7 +52,8 @@ public:
     Run(const RunOptions& o, const RunVoice& voice)
         : o_(o),
           voice_(voice),
-          csv_(o.csvPath, o.csvPath.empty() || o.csvPath == "-" ? o.csvPath : outputs_.csv(o.csvPath).string()),
+          csv_(o.csvPath,
+               o.csvPath.empty() || o.csvPath == "-" ? o.csvPath : utf8Of(outputs_.csv(pathFromUtf8(o.csvPath)))),
           wantCsv_(!o.csvPath.empty()),
           tree_(!o.outDir.empty() || !wantCsv_) {}
 
@@ -97,8 +98,8 @@ private:
         if (!pooled_) {
             PooledSinks sinks;
             if (tree_) {
-                pooledTree_ = (o_.outDir.empty() ? defaultTree : fs::path(o_.outDir)).string();
-                sinks.outDir = outputs_.tree(pooledTree_).string();
+                pooledTree_ = utf8Of(o_.outDir.empty() ? defaultTree : pathFromUtf8(o_.outDir));
+                sinks.outDir = utf8Of(outputs_.tree(pathFromUtf8(pooledTree_)));
             }
             csvRowsToo(sinks.beacon);
             sinks.mergeWindowMs = o_.mergeMs;
@@ -115,6 +116,7 @@ private:
     void input(const std::string& file);
     void pooledFile(const std::string& file, std::uint64_t size, InputKind kind);
     void textLog(const std::string& file);
+    bool readWithItsRun(const std::string& file) const;
     void rawBytes(const std::string& file, std::uint64_t size);
     void finishPooled();
     int placeOutputs();
@@ -173,16 +175,17 @@ void Run::fetch(long norad) {
 // ---- The inputs --------------------------------------------------------------
 
 void Run::input(const std::string& file) {
+    const fs::path path = pathFromUtf8(file);
     std::error_code ec;
-    const fs::file_status st = fs::status(file, ec);
+    const fs::file_status st = fs::status(path, ec);
     if (ec || !fs::is_regular_file(st)) {
         fail(file, ec == std::errc::no_such_file_or_directory ? "no such file"
                    : ec                                       ? ec.message()
                                                               : "not a regular file");
         return;
     }
-    const std::uint64_t size = fs::file_size(file, ec);
-    switch (const InputKind kind = inputKindOf(file)) {
+    const std::uint64_t size = fs::file_size(path, ec);
+    switch (const InputKind kind = inputKindOf(path)) {
     case InputKind::TimeIndex: voice_.summary(file + ": a time index, read with its RawByteLog"); return;
     case InputKind::PooledJson:
     case InputKind::PooledExport: pooledFile(file, size, kind); return;
@@ -192,7 +195,7 @@ void Run::input(const std::string& file) {
 }
 
 void Run::pooledFile(const std::string& file, std::uint64_t size, InputKind kind) {
-    PooledDecoding& decoding = pooledFor(o_.outDir.empty() && tree_ ? defaultOutDir(file) : fs::path());
+    PooledDecoding& decoding = pooledFor(o_.outDir.empty() && tree_ ? defaultOutDir(pathFromUtf8(file)) : fs::path());
     const PooledSummary before = decoding.summary();
     const bool json = kind == InputKind::PooledJson;
     try {
@@ -235,32 +238,61 @@ std::string treeWords(const Summary& s, const std::string& telemetry) {
     return s.beacons == 0 ? " (nothing written)" : " -> " + telemetry;
 }
 
+// A later piece of a run whose first piece is among the inputs: that one reads it.
+bool Run::readWithItsRun(const std::string& file) const {
+    const fs::path path = pathFromUtf8(file);
+    if (!isLaterPiece(utf8Of(path.filename())))
+        return false;
+    for (const std::string& other : o_.files)
+        for (const std::string& piece : runPieces(other))
+            if (piece != other && samePath(pathFromUtf8(piece), path))
+                return !isLaterPiece(utf8Of(pathFromUtf8(other).filename()));
+    return false;
+}
+
 void Run::rawBytes(const std::string& file, std::uint64_t size) {
+    if (readWithItsRun(file)) {
+        voice_.summary(file + ": a piece of a run, read with its first piece");
+        return;
+    }
+    // A run that went on in pieces when its log could not grow is one
+    // recording: a beacon cut in two at a piece's end is still found.
+    const std::vector<std::string> pieces =
+        isLaterPiece(utf8Of(pathFromUtf8(file).filename())) ? std::vector<std::string>{file} : runPieces(file);
+    std::vector<TimeIndexFile::LogPiece> sized{{file, size}};
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+        std::error_code ec;
+        sized.push_back({pieces[i], fs::file_size(pathFromUtf8(pieces[i]), ec)});
+        size += sized.back().size;
+    }
     TimeSource times;
     try {
-        times = timeSourceOf(file, size, o_.start, [&](const std::string& text) { voice_.note(file, text); });
+        times = timeSourceOf(sized, o_.start, [&](const std::string& text) { voice_.note(file, text); });
     } catch (const std::exception& e) {
         fail(file, "cannot read: " + why(e));
         return;
     }
     Sinks sinks;
-    const fs::path treeDir = !tree_ ? fs::path() : o_.outDir.empty() ? defaultOutDir(file) : fs::path(o_.outDir);
+    const fs::path treeDir = !tree_                ? fs::path()
+                             : o_.outDir.empty() ? defaultOutDir(pathFromUtf8(file))
+                                                 : pathFromUtf8(o_.outDir);
     if (tree_)
-        sinks.outDir = outputs_.tree(treeDir).string();
+        sinks.outDir = utf8Of(outputs_.tree(treeDir));
     csvRowsToo(sinks.beacon);
     sinks.framing = o_.framing;
     if (times.index)
         sinks.nextTime = [&times](TimeIndexEntry& e) { return times.next(e); };
     sinks.progress = [&](std::uint64_t done) { progress(file, done, size); };
     try {
-        const Summary s = redecodeRawByteLog(file, times.start, sinks);
+        const Summary s = redecodeRawByteLog(pieces, times.start, sinks);
         progressEnded();
-        const std::string where = tree_ ? treeWords(s, (treeDir / "Telemetry").string()) : "";
+        const std::string where = tree_ ? treeWords(s, utf8Of(treeDir / "Telemetry")) : "";
         const std::string kiss =
             !s.kiss ? ""
                     : " (KISS: " + count(s.kissFrames) + " data frames, " + count(s.kissDropped) + " frames dropped)";
-        voice_.summary(file + ": " + count(s.bytes) + " bytes" + kiss + ", " + count(s.beacons) + " beacons, " +
-                       count(s.rejected) + " frames rejected, " + times.finalSaid() + where);
+        const std::string inPieces = pieces.size() > 1 ? " in " + count(pieces.size()) + " pieces" : "";
+        voice_.summary(file + ": " + count(s.bytes) + " bytes" + inPieces + kiss + ", " + count(s.beacons) +
+                       " beacons, " + count(s.rejected) + " frames rejected, " + times.finalSaid() + where);
         if (!s.treeFailure.empty())
             status_ = 1;
     } catch (const std::exception& e) {
@@ -274,7 +306,7 @@ void Run::rawBytes(const std::string& file, std::uint64_t size) {
 void Run::finishPooled() {
     pooled_->finish();
     const PooledSummary& p = pooled_->summary();
-    const std::string telemetry = (fs::path(pooledTree_) / "Telemetry").string();
+    const std::string telemetry = utf8Of(pathFromUtf8(pooledTree_) / "Telemetry");
     const std::string where = !tree_                   ? ""
                               : !p.treeFailure.empty() ? " (no tree written: " + p.treeFailure + ")"
                               : p.rows == 0            ? " (nothing written)"

@@ -384,6 +384,9 @@ public:
     // ("BaudRate=250000 is not understood; 9600 is used instead", or why the
     // file was not read at all).
     const std::vector<std::string>& SettingsFileNotes() const { return settingsNotes_; }
+    // Why the last SaveSettingsFile that failed did not write the file, in the
+    // system's words ("" when the store cannot tell).
+    std::string SettingsStoreProblem() { return profileStore().WhyNotWritten(); }
 
     void BeginSettingsUpdate();
     void EndSettingsUpdate();  // at depth 0 again: ApplyAllSettings

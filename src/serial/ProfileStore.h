@@ -9,7 +9,7 @@
 // replaced: the write fails and the file stays as it was.
 //
 // ProfileStorePosix.cpp implements the rules itself, ProfileStoreWin32.cpp
-// with GetPrivateProfileStringA/WritePrivateProfileStringA.
+// with GetPrivateProfileStringW/WritePrivateProfileStringW.
 
 #include <cstdint>
 #include <memory>
@@ -35,6 +35,9 @@ public:
     // Why a settings file that is there is not read ("is not a regular
     // file"), or "" when it is read or missing. This one knows no reason.
     virtual std::string WhyUnreadable(const std::string& /*path*/) { return {}; }
+    // Why the last write that failed did not write the file, in the
+    // system's words ("permission denied"); "" when this store cannot tell.
+    virtual std::string WhyNotWritten() { return {}; }
     // Several keys of one section in one go; false when the file cannot be
     // written. This one writes them one by one; a store that rewrites whole
     // files does it in one replacement, so a failure leaves none written.

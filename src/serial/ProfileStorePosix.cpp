@@ -128,63 +128,75 @@ bool followLinks(const std::string& path, std::string& target) {
     return false;
 }
 
+// The system's words for the errno a failed step left.
+std::string lastReason() { return std::strerror(errno); }
+
 // A file that was not there: written whole under a temporary name and then
 // linked to its own name, which fails when something appeared there meanwhile,
 // so nothing is overwritten and no reader finds it half written. Where the
 // file system has no links, it is created exclusively under its own name.
-bool createNew(const std::string& target, const std::string& text) {
+// "" when written, else why not.
+std::string createNew(const std::string& target, const std::string& text) {
     // Opened as the file itself would be, so the umask gives it its mode.
     static std::atomic<unsigned> serial{0};
     const std::string temp = target + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
     const int tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (tempFd >= 0) {
-        bool ok = writeAll(tempFd, text);
-        ok = ::close(tempFd) == 0 && ok;
-        const bool linked = ok && ::link(temp.c_str(), target.c_str()) == 0;
+        std::string why = writeAll(tempFd, text) ? std::string() : lastReason();
+        if (::close(tempFd) != 0 && why.empty())
+            why = lastReason();
+        const bool linked = why.empty() && ::link(temp.c_str(), target.c_str()) == 0;
         const int linkError = errno;
         ::unlink(temp.c_str());
         if (linked)
-            return true;
-        if (!ok || (linkError != EPERM && linkError != ENOSYS && linkError != EOPNOTSUPP))
-            return false;
+            return {};
+        if (!why.empty())
+            return why;
+        if (linkError != EPERM && linkError != ENOSYS && linkError != EOPNOTSUPP)
+            return std::strerror(linkError);
     }
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
-        return false;
-    const bool ok = writeAll(fd, text);
-    if (::close(fd) != 0 || !ok) {
+        return lastReason();
+    std::string why = writeAll(fd, text) ? std::string() : lastReason();
+    if (::close(fd) != 0 && why.empty())
+        why = lastReason();
+    if (!why.empty())
         ::unlink(target.c_str());
-        return false;
-    }
-    return true;
+    return why;
 }
 
 // An existing file: the new text goes into a temporary file of its own beside
 // it (created exclusively, never through a name that is already there), takes
 // the file's owner and mode, and is renamed over it, so a failed write never
-// leaves a half-written file behind.
-bool replace(const std::string& target, const struct stat& st, const std::string& text) {
+// leaves a half-written file behind. "" when written, else why not.
+std::string replace(const std::string& target, const struct stat& st, const std::string& text) {
     std::string temp = target + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         if (errno != EACCES && errno != EPERM)
-            return false;
+            return lastReason();
         // A folder we may not add to, holding a file we may write: in place.
         const int in = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
         if (in < 0)
-            return false;
-        const bool ok = writeAll(in, text);
-        return ::close(in) == 0 && ok;
+            return lastReason();
+        std::string why = writeAll(in, text) ? std::string() : lastReason();
+        if (::close(in) != 0 && why.empty())
+            why = lastReason();
+        return why;
     }
     if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
         // Not ours to give away: the file then belongs to us, as any rewrite would.
     }
-    bool ok = ::fchmod(fd, st.st_mode & 07777) == 0 && writeAll(fd, text);
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
-        return true;
+    std::string why = ::fchmod(fd, st.st_mode & 07777) == 0 && writeAll(fd, text) ? std::string() : lastReason();
+    if (::close(fd) != 0 && why.empty())
+        why = lastReason();
+    if (why.empty() && ::rename(temp.c_str(), target.c_str()) == 0)
+        return {};
+    if (why.empty())
+        why = lastReason();
     ::unlink(temp.c_str());
-    return false;
+    return why;
 }
 
 class ProfileStorePosix final : public ProfileStore {
@@ -217,6 +229,15 @@ public:
     }
 
     bool WriteSections(const std::string& path, const ProfileSections& sections) override {
+        whyNotWritten_ = write(path, sections);
+        return whyNotWritten_.empty();
+    }
+
+    std::string WhyNotWritten() override { return whyNotWritten_; }
+
+private:
+    // "" when written, else why not.
+    static std::string write(const std::string& path, const ProfileSections& sections) {
         auto withKeys = [&](std::string text) {
             for (const auto& [section, keys] : sections)
                 text = ProfileTextWithKeys(text, section, keys);
@@ -224,21 +245,26 @@ public:
         };
         std::string target;
         if (!followLinks(path, target))
-            return false;
+            return "the file is a link that leads nowhere or in a loop";
         std::string text;
         struct stat st {};
         ProfileFileFacts facts;
         switch (readWhole(target, text, st, facts)) {
         case ReadResult::Missing: return createNew(target, withKeys(""));
-        case ReadResult::Failed: return false;  // never replace what we could not read
+        case ReadResult::Failed:
+            return "the file " + ProfileFileRefusal(facts);  // never replace what we could not read
         case ReadResult::Ok: break;
         }
         // Read-only means no write bit at all, as it does for the owner of
         // the file and for root alike; the rename would not ask.
-        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-            return false;
+        if ((st.st_mode & 0222) == 0)
+            return "the file is read-only";
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return lastReason();
         return replace(target, st, withKeys(std::move(text)));
     }
+
+    std::string whyNotWritten_;
 };
 
 }  // namespace

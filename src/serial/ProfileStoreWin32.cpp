@@ -1,7 +1,10 @@
 // Profile strings through the Win32 API itself, so the settings file behaves
-// exactly as every other Windows program's INI file.
+// exactly as every other Windows program's INI file. Paths, keys and values
+// are UTF-8 inside and go to the wide functions.
 
 #include "serial/ProfileStore.h"
+
+#include "Utf16Win32.h"
 
 #include <windows.h>
 
@@ -14,12 +17,13 @@ namespace {
 // The API looks for a file given without a full path in the Windows folder;
 // like every other file of the program, a relative one belongs to the
 // current directory.
-std::string fullPath(const std::string& path) {
-    std::string full(MAX_PATH, '\0');
+std::wstring fullPath(const std::string& path) {
+    const std::wstring wide = toUtf16(path);
+    std::wstring full(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (n == 0)
-            return path;
+            return wide;
         if (n < full.size()) {
             full.resize(n);
             return full;
@@ -28,14 +32,20 @@ std::string fullPath(const std::string& path) {
     }
 }
 
+// The system's words for an error, or its number when it has none.
+std::string reasonOf(DWORD error) {
+    const std::string words = windowsMessage(error);
+    return words.empty() ? "Windows error " + std::to_string(error) : words;
+}
+
 // What stands at the path (ProfileFileRefusal decides whether it is read).
 // The API itself would read a folder or a pipe as an empty file and a file of
 // any size whole.
-ProfileFileFacts Probe(const std::string& full) {
+ProfileFileFacts Probe(const std::wstring& full) {
     using Kind = ProfileFileFacts::Kind;
     ProfileFileFacts facts;
     // Backup semantics: a folder opens too, and is then refused as one.
-    const HANDLE h = CreateFileA(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const HANDLE h = CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         switch (const DWORD e = GetLastError()) {
@@ -49,7 +59,7 @@ ProfileFileFacts Probe(const std::string& full) {
             break;
         default:
             facts.kind = Kind::Unreadable;
-            facts.reason = "Windows error " + std::to_string(e);
+            facts.reason = reasonOf(e);
             break;
         }
         return facts;
@@ -66,41 +76,42 @@ ProfileFileFacts Probe(const std::string& full) {
     return facts;
 }
 
-// Whether the API may write the file: not when it is read-only (checked here
-// too, since Wine run by root would write it all the same), nor when it is
-// there but cannot be opened for reading (held by another program without
-// sharing, no access), as the API could then replace it with one that holds
-// only our keys.
-bool mayWrite(const std::string& full) {
-    if (!ProfileFileRefusal(Probe(full)).empty())
-        return false;  // what is not read is never replaced
-    const DWORD attributes = GetFileAttributesA(full.c_str());
+// Why the API may not write the file ("" when it may): not when it is
+// read-only (checked here too, since Wine run by root would write it all the
+// same), nor when it is there but cannot be opened for reading (held by
+// another program without sharing, no access), as the API could then replace
+// it with one that holds only our keys.
+std::string whyNotWritable(const std::wstring& full) {
+    if (std::string refusal = ProfileFileRefusal(Probe(full)); !refusal.empty())
+        return "the file " + refusal;  // what is not read is never replaced
+    const DWORD attributes = GetFileAttributesW(full.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        return false;
-    const HANDLE h = CreateFileA(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        return "the file is read-only";
+    const HANDLE h = CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
-        return true;
+        return {};
     }
     const DWORD e = GetLastError();
-    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? std::string() : reasonOf(e);
 }
 
 class ProfileStoreWin32 final : public ProfileStore {
 public:
     std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
                            const std::string& defaultValue) override {
-        const std::string full = fullPath(path);
+        const std::wstring full = fullPath(path);
         if (!ProfileFileRefusal(Probe(full)).empty())
             return defaultValue;
         // One more than the longest value, for the terminator: the API cuts
         // longer values to fit.
-        std::string buf(kProfileValueMax + 1, '\0');
-        const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buf.data(),
-                                                 static_cast<DWORD>(buf.size()), full.c_str());
+        std::wstring buf(kProfileValueMax + 1, L'\0');
+        const DWORD n =
+            GetPrivateProfileStringW(toUtf16(section).c_str(), toUtf16(key).c_str(), toUtf16(defaultValue).c_str(),
+                                     buf.data(), static_cast<DWORD>(buf.size()), full.c_str());
         buf.resize(n);
-        return buf;
+        return toUtf8(buf);
     }
 
     std::string WhyUnreadable(const std::string& path) override { return ProfileFileRefusal(Probe(fullPath(path))); }
@@ -113,14 +124,23 @@ public:
     // The file is looked at once for all the keys: the settings are stored
     // at every close.
     bool WriteStrings(const std::string& path, const std::string& section, const ProfileKeys& keys) override {
-        const std::string full = fullPath(path);
-        if (!mayWrite(full))
+        const std::wstring full = fullPath(path);
+        whyNotWritten_ = whyNotWritable(full);
+        if (!whyNotWritten_.empty())
             return false;
         for (const auto& [key, value] : keys)
-            if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), full.c_str()))
+            if (!WritePrivateProfileStringW(toUtf16(section).c_str(), toUtf16(key).c_str(), toUtf16(value).c_str(),
+                                            full.c_str())) {
+                whyNotWritten_ = reasonOf(GetLastError());
                 return false;
+            }
         return true;
     }
+
+    std::string WhyNotWritten() override { return whyNotWritten_; }
+
+private:
+    std::string whyNotWritten_;
 };
 
 }  // namespace

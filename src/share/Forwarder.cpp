@@ -187,8 +187,9 @@ struct Forwarder::Shared {
     // and shown while it lasts. Anything else clears it.
     void standing(Verdict verdict, const HttpResult& r) {
         const std::string waiting = "; frames wait in " + outbox.Path();
-        const std::string status = std::to_string(r.status);
-        const std::string server = "The telemetry server at " + MaskedUrl(options.url) + " answered HTTP " + status;
+        // The number for the status bar; a sentence gives its words too.
+        const std::string status = std::to_string(r.status), said = httpStatusText(r.status);
+        const std::string server = "The telemetry server at " + MaskedUrl(options.url) + " answered HTTP ";
         std::string sentence, text = "Share: HTTP " + status;
         switch (verdict) {
         case Verdict::NotAnswered:
@@ -199,25 +200,26 @@ struct Forwarder::Shared {
             text = "Share offline";
             break;
         case Verdict::Redirect:
-            sentence = server + " (moved" + (r.location.empty() ? "" : " to " + MaskedUrl(OneLine(r.location))) +
+            sentence = server + status + " (moved" +
+                       (r.location.empty() ? "" : " to " + MaskedUrl(OneLine(r.location))) +
                        "); frames are not sent anywhere else: correct the Url in [Share]" + waiting;
             break;
         case Verdict::Way:
             if (r.fromProxy && r.status != 407) {
-                sentence = "The proxy refused the way to " + MaskedUrl(options.url) + " (HTTP " + status +
+                sentence = "The proxy refused the way to " + MaskedUrl(options.url) + " (HTTP " + said +
                            "); check the proxy setting: " + HttpProxyAdvice() + waiting;
                 text = "Proxy: HTTP " + status;
             } else {
                 sentence =
                     (r.status == 407 ? "The proxy on the way to " + MaskedUrl(options.url) + " answered HTTP " + status
-                                     : server) +
+                                     : server + status) +
                     WayAdvice(r.status) + waiting + ", and go out once that is mended and the program started again";
                 if (r.status == 407)
                     text = "Proxy: HTTP 407";
             }
             break;
         case Verdict::Unknown:
-            sentence = server + ", an answer this program does not know what to make of" + waiting;
+            sentence = server + said + ", an answer this program does not know what to make of" + waiting;
             break;
         default: break;
         }
@@ -469,7 +471,7 @@ void Forwarder::run() {
                 std::string answer = OneLine(result.body);
                 if (answer.size() > 200)
                     answer = answer.substr(0, 200) + "...";
-                s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + std::to_string(result.status) +
+                s.notice(s.refusalSaid, "The telemetry server refused a frame (HTTP " + httpStatusText(result.status) +
                                             (answer.empty() ? "" : ": " + answer) + "); it is kept in " +
                                             s.rejectsPath + " (" + kRequeueAdvice + ")");
             }

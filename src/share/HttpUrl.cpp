@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <utility>
 
 namespace kestrel {
 
@@ -114,6 +115,39 @@ std::string MaskedUrl(std::string_view url) {
         pos = end + 1;
     }
     return shown;
+}
+
+std::string httpStatusText(int status) {
+    static constexpr std::pair<int, const char*> kWords[] = {
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {303, "See Other"},
+        {307, "Temporary Redirect"},
+        {308, "Permanent Redirect"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {413, "Content Too Large"},
+        {415, "Unsupported Media Type"},
+        {422, "Unprocessable Content"},
+        {425, "Too Early"},
+        {429, "Too Many Requests"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+    };
+    for (const auto& [number, words] : kWords)
+        if (number == status)
+            return std::to_string(status) + " " + words;
+    return std::to_string(status);
 }
 
 }  // namespace kestrel

@@ -30,4 +30,8 @@ std::optional<HttpUrl> SplitHttpUrl(std::string_view url, std::string& why);
 // left out. Works on any text, also one SplitHttpUrl refuses.
 std::string MaskedUrl(std::string_view url);
 
+// An answer's status with its standard words, as a status line has them:
+// "503 Service Unavailable"; the number alone for one without.
+std::string httpStatusText(int status);
+
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include "serial/ProfileStore.h"
 #include "share/HttpTransport.h"
 #include "share/HttpUrl.h"
+#include "telemetry/FileSystem.h"
 
 #include <algorithm>
 #include <cctype>
@@ -109,13 +110,13 @@ ShareSettings ShareSettings::InFolder(const std::string& folder) {
         // The system's profile functions take a name without a folder as one
         // in the Windows folder: the whole path.
         namespace fs = std::filesystem;
-        const fs::path file = fs::absolute(fs::path(folder.empty() ? "." : folder) / "RS232Settings.ini");
+        const fs::path file = fs::absolute(pathFromUtf8(folder.empty() ? "." : folder) / "RS232Settings.ini");
         std::error_code ec;
         if (!fs::is_regular_file(file, ec))
             return s;
-        const std::string path = file.string();
+        const std::string path = utf8Of(file);
         s.Load(*CreateProfileStore(), path);
-    } catch (const std::exception&) {  // an unreadable file, a name the system cannot spell
+    } catch (const std::exception&) {  // an unreadable file
         s = ShareSettings{};
     }
     return s;

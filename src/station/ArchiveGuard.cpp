@@ -16,10 +16,12 @@ void ArchiveGuard::logRawBytes(std::string_view chunk) {
         archive_.appendRawBytes(chunk);
     } catch (const EInOutError& e) {
         unarchivedBytes_ += chunk.size() - std::min(e.BytesWritten, chunk.size());
+        noteContinued();
         failed(rawByteLogFailing_, "RawByteLog", archive_.RawByteLogTarget(), e);
         showState();
         return;
     }
+    noteContinued();
     if (rawByteLogFailing_) {
         rawByteLogFailing_ = false;
         showState();
@@ -29,6 +31,12 @@ void ArchiveGuard::logRawBytes(std::string_view chunk) {
 void ArchiveGuard::retryRawByteLog() {
     if (!archive_.rawByteLogOpen())
         archive_.retryRawByteLog();
+}
+
+void ArchiveGuard::noteContinued() {
+    for (const LogContinued& c : archive_.takeContinued())
+        continuation_.note(std::string(c.kind) + " " + c.from + " cannot grow (" + c.why + "): the record goes on in " +
+                           c.to);
 }
 
 std::int64_t ArchiveGuard::noteReadTime() {
@@ -41,8 +49,10 @@ std::int64_t ArchiveGuard::noteReadTime() {
 void ArchiveGuard::archiveBeacon(const BeaconRecord& record, const RawFrame& raw, const SystemTime& utc) {
     try {
         archive_.aSaveTempFileExecute(record, utc);
+        noteContinued();
         textLogFailing_ = false;
     } catch (const EInOutError& e) {
+        noteContinued();
         ++unarchivedBeacons_;
         failed(textLogFailing_, "BeaconTextLog", archive_.BeaconTextLogPath(), e);
         showState();

@@ -4,6 +4,8 @@
 // RawFrameFile) is reported once, naming the file, until writing it works
 // again; a later failure is a new episode and reported again. What was not
 // archived is counted and shown in the status bar ("Unsaved 4096 B, 3 bcn").
+// A log that goes on in a new piece loses nothing: that is written down once
+// (the station log), not shown in a box.
 
 #include "station/Continuation.h"
 #include "station/DisplayQueue.h"
@@ -47,6 +49,7 @@ private:
     // The report of a failing file, once per episode: kind, path and reason.
     void failed(bool& failing, const char* kind, const std::string& path, const EInOutError& error);
     void showState();
+    void noteContinued();
 
     Archive& archive_;
     DisplayQueue& display_;

@@ -37,6 +37,8 @@ public:
         reports_.push_back(std::move(text));
         ask();
     }
+    // Something to know, not to act on: written down (Notices), no box.
+    void note(const std::string& text) { notices_.say(text); }
     std::vector<std::string> takeReports() { return std::exchange(reports_, {}); }
     // The oldest one, taken off alone: the Windows program may end inside
     // its box's loop, and those behind it must still be here for shut-down.

@@ -37,7 +37,8 @@ std::string OpenFailure(int systemError, PortHost host) {
     case kInvalidFunction:
     case kNotSupported: return "not a serial port";
     }
-    return "cannot be opened (error " + std::to_string(systemError) + ")";
+    const std::string words = PortErrorWords(systemError);
+    return "cannot be opened (error " + std::to_string(systemError) + (words.empty() ? "" : ": " + words) + ")";
 }
 
 }  // namespace
@@ -66,7 +67,11 @@ std::string PortFailureReason(const std::string& port, int errorCode, int system
     case CError_TimeoutsFailed:
     case CError_SetupComFailed: why = "the driver refused the line settings"; break;
     case CError_ModemStatFailed: why = "its modem lines cannot be read"; break;
-    default: why = EComPort(errorCode, systemErrorCode).what(); break;
+    default:
+        why = EComPort(errorCode, systemErrorCode).what();
+        if (const std::string words = systemErrorCode == -1 ? "" : PortErrorWords(systemErrorCode); !words.empty())
+            why += ": " + words;
+        break;
     }
     return PortDeviceName(port, host) + ": " + why;
 }

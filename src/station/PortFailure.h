@@ -22,6 +22,11 @@ std::string PortDeviceName(const std::string& port, PortHost host = ThisPortHost
 std::string PortFailureReason(const std::string& port, int errorCode, int systemErrorCode,
                               PortHost host = ThisPortHost());
 
+// The system's words for a port's system error number (a Windows error
+// number; on Linux the errno it stands for), "" when it has none. Platform
+// parts: PortFailurePosix.cpp, PortFailureWin32.cpp.
+std::string PortErrorWords(int systemErrorCode);
+
 // The reason for the exception in flight (an EComPort or anything else).
 std::string PortFailureReason(const std::string& port, std::exception_ptr failure, PortHost host = ThisPortHost());
 

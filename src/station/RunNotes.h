@@ -21,14 +21,14 @@ inline constexpr std::string_view kFailedAtShutDown = " failed at shut-down";
 
 // Shut-down reports nothing on screen; what failed is still written down.
 template <class F>
-void ShutDownStep(Notices& notices, const char* what, F&& step) noexcept {
+void ShutDownStep(Notices& notices, const std::string& what, F&& step) noexcept {
     try {
         try {
             step();
         } catch (const std::exception& e) {
-            notices.say(std::string(what) + std::string(kFailedAtShutDown) + ": " + e.what());
+            notices.say(what + std::string(kFailedAtShutDown) + ": " + e.what());
         } catch (...) {
-            notices.say(std::string(what) + std::string(kFailedAtShutDown));
+            notices.say(what + std::string(kFailedAtShutDown));
         }
     } catch (...) {
     }

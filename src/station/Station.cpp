@@ -29,6 +29,14 @@
 #include <utility>
 
 namespace kestrel {
+namespace {
+
+// A failure's text with the system's reason after it, when there is one.
+std::string WithReason(const std::string& text, const std::string& reason) {
+    return reason.empty() ? text : text + " (" + reason + ")";
+}
+
+}  // namespace
 
 // ---- Construction -------------------------------------------------------------
 
@@ -175,10 +183,15 @@ void Station::FormClose() {
             notices_.say(notice);
     });
     ShutDownStep(notices_, "closing the raw byte log", [&] { archive_.closeRawByteLog(); });
-    ShutDownStep(notices_, "storing the settings", [&] {
-        CPort.SaveSettingsFile(settingsFilePath_);
-        if (!lineSource_.Save(*CreateProfileStore(), settingsFilePath_))
-            throw std::runtime_error("the [Line] section could not be written");
+    ShutDownStep(notices_, "storing the settings in " + settingsFilePath_, [&] {
+        try {
+            CPort.SaveSettingsFile(settingsFilePath_);
+        } catch (const EComPort& e) {
+            throw std::runtime_error(WithReason(e.what(), CPort.SettingsStoreProblem()));
+        }
+        const auto store = CreateProfileStore();
+        if (!lineSource_.Save(*store, settingsFilePath_))
+            throw std::runtime_error(WithReason("the [Line] section could not be written", store->WhyNotWritten()));
     });
     ShutDownStep(notices_, "closing the line", [&] { line_->close(); });
 }

@@ -1,6 +1,9 @@
-// The station folder on Windows: Documents\KESTREL (see StationFolder.h).
+// The station folder on Windows: Documents\KESTREL (see StationFolder.h),
+// named in UTF-8 like every path inside the program.
 
 #include "station/StationFolder.h"
+
+#include "Utf16Win32.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -8,41 +11,16 @@
 namespace kestrel {
 namespace {
 
-std::wstring Wide(const std::string& text) {
-    std::wstring wide(text.size() + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                                      static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string narrow(text.size() * 2 + 1, '\0');
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                                      static_cast<int>(narrow.size()), nullptr, nullptr);
-    narrow.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return narrow;
-}
-
-// The system's text for an error, without its closing full stop and line break.
+// The system's text for an error, or its number when it has none.
 std::string Reason(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring reason = n && text ? std::wstring(text, n) : L"";
-    if (text)
-        LocalFree(text);
-    while (!reason.empty() &&
-           (reason.back() == L'\r' || reason.back() == L'\n' || reason.back() == L' ' || reason.back() == L'.'))
-        reason.pop_back();
-    return reason.empty() ? "error " + std::to_string(error) : Narrow(reason);
+    const std::string words = windowsMessage(error);
+    return words.empty() ? "error " + std::to_string(error) : words;
 }
 
 std::string CurrentFolder() {
     wchar_t buf[MAX_PATH * 4] = {};
     const DWORD n = GetCurrentDirectoryW(MAX_PATH * 4, buf);
-    return n > 0 && n < MAX_PATH * 4 ? Narrow(buf) : "the current folder";
+    return n > 0 && n < MAX_PATH * 4 ? toUtf8(buf) : "the current folder";
 }
 
 }  // namespace
@@ -57,14 +35,14 @@ std::string PersonalStationFolder() {
     std::wstring folder = documents;
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';
-    return Narrow(folder) + kStationFolderName;
+    return toUtf8(folder) + kStationFolderName;
 }
 
 std::string EnterStationFolder(const std::string& folder) {
     if (folder.empty())
         return "No station folder: the system names no Documents folder. The program works in " + CurrentFolder() +
                " instead";
-    const std::wstring wide = Wide(folder);
+    const std::wstring wide = toUtf16(folder);
     DWORD error = 0;
     if (!CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         error = GetLastError();
@@ -77,7 +55,7 @@ std::string EnterStationFolder(const std::string& folder) {
 }
 
 std::string FolderWriteProblem(const std::string& folder) {
-    const std::wstring probe = Wide(folder) + L"\\.kestrel-write-test-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring probe = toUtf16(folder) + L"\\.kestrel-write-test-" + std::to_wstring(GetCurrentProcessId());
     const HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE)

@@ -38,6 +38,10 @@ constexpr std::string_view kRawDataFolder = "raw_data";
 // decoded again stamps all of its many beacons with the run's one start time.
 constexpr int kMaxNameProbes = 10000;
 
+// Room a disk must have beyond the bytes at hand before a log that fails on
+// it is taken for one that cannot grow rather than for a full disk.
+constexpr std::uint64_t kRoomMargin = 1024 * 1024;
+
 std::string stamp(const SystemTime& t) {
     return formatSigned(t.year, 4) + "_" + formatUnsigned(t.month, 2) + "_" + formatUnsigned(t.day, 2) + "_" +
            formatUnsigned(t.hour, 2) + formatUnsigned(t.minute, 2) + formatUnsigned(t.second, 2);
@@ -50,6 +54,14 @@ const std::string_view kBeaconTextLogTitle = kTitle;
 const std::string& beaconTextLogHeader() {
     static const std::string header = "KESTREL (ZZ0KR) beacon data log file\r\n\r\n" + std::string(kTitle) + "\r\n\r\n";
     return header;
+}
+
+std::string logPiecePath(const std::string& firstPiecePath, int part) {
+    const auto nameAt = firstPiecePath.find_last_of(kPathSeparator);
+    auto dot = firstPiecePath.find_last_of('.');
+    if (dot == std::string::npos || (nameAt != std::string::npos && dot < nameAt))
+        dot = firstPiecePath.size();
+    return firstPiecePath.substr(0, dot) + "_part" + std::to_string(part) + firstPiecePath.substr(dot);
 }
 
 std::string rawByteLogName(const SystemTime& t) { return "log_raw_" + stamp(t) + "_UTC.KR7"; }
@@ -233,6 +245,7 @@ void Archive::openRunFiles(const std::string& baseDirectory, bool folderShared) 
         removeLeftovers(folder(kDecodedFolder));
     }
     createRawByteLog();
+    timeIndex_.open(rawByteLogPath_);
     // Another run took this second's RawByteLog name: its BeaconTextLog name
     // is taken as well, so this run's log takes the same suffix.
     if (rawByteLogPath_ != JoinPath(folder(kRawLogFolder), rawByteLogName(runStamp_))) {
@@ -245,9 +258,25 @@ void Archive::openRunFiles(const std::string& baseDirectory, bool folderShared) 
 
 void Archive::createRawByteLog() {
     const std::string rawLogFolder = folder(kRawLogFolder);
-    rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(runStamp_), rawByteLogPath_);
+    if (rawByteLogFirst_.empty()) {
+        rawByteLog_ = createUnique(rawLogFolder, rawByteLogName(runStamp_), rawByteLogPath_);
+        rawByteLogFirst_ = rawByteLogPath_;
+    } else {
+        // The next piece: a name no piece took yet (one made by hand is left alone).
+        for (int probes = 0;; ++probes) {
+            rawByteLogPath_ = logPiecePath(rawByteLogFirst_, rawByteLogPart_ + 1);
+            try {
+                rawByteLog_ = createInFolder(rawLogFolder, rawByteLogPath_);
+                ++rawByteLogPart_;
+                break;
+            } catch (const EInOutError& e) {
+                if (e.ErrorCode != kIoFileExists || probes == kMaxNameProbes)
+                    throw;
+                ++rawByteLogPart_;
+            }
+        }
+    }
     rawBytesStored_ = 0;
-    timeIndex_.open(rawByteLogPath_);
 }
 
 bool Archive::retryRawByteLog() {
@@ -255,6 +284,7 @@ bool Archive::retryRawByteLog() {
         return false;
     try {
         createRawByteLog();
+        timeIndex_.open(rawByteLogPath_);
         return true;
     } catch (const EInOutError&) {
         return false;
@@ -269,6 +299,9 @@ void Archive::openBeaconFiles(const std::string& baseDirectory) {
     runStamp_ = utcStamp_;
     beaconTextLogPath_ = JoinPath(folder(kDecodedFolder), beaconTextLogName(utcStamp_));
     rawByteLogPath_.clear();
+    rawByteLogFirst_.clear();
+    textLogFirst_.clear();
+    rawByteLogPart_ = textLogPart_ = 1;
 }
 
 void Archive::appendRawBytes(std::string_view bytes) {
@@ -277,6 +310,34 @@ void Archive::appendRawBytes(std::string_view bytes) {
     if (rawByteLog_ == kNoFile)
         throw EInOutError::fromCode(kIoFileNotOpen);
     // The log stays open after a failed write: the next one may well succeed.
+    std::size_t done = 0;
+    bool triedAgain = false, newPiece = false;
+    for (;;) {
+        try {
+            writeRawBytes(bytes.substr(done));
+            return;
+        } catch (EInOutError& e) {
+            done += std::min(e.BytesWritten, bytes.size() - done);
+            e.BytesWritten = done;
+            // A piece that never took a byte is not replaced: its successor would fail alike.
+            if (newPiece || rawBytesStored_ == 0)
+                throw;
+            switch (afterFailure(e, folder(kRawLogFolder), bytes.size() - done, triedAgain)) {
+            case AfterFailure::GiveUp: throw;
+            case AfterFailure::TryAgain: triedAgain = true; break;
+            case AfterFailure::NewPiece: try { continueRawByteLog(e.what());
+                } catch (EInOutError& created) {
+                    created.BytesWritten = done;
+                    throw;
+                }
+                newPiece = true;
+                break;
+            }
+        }
+    }
+}
+
+void Archive::writeRawBytes(std::string_view bytes) {
     std::size_t stored = bytes.size();
     try {
         fs_.write(rawByteLog_, bytes.data(), bytes.size());
@@ -289,6 +350,34 @@ void Archive::appendRawBytes(std::string_view bytes) {
     }
     timeIndex_.byteStored(rawBytesStored_);
     rawBytesStored_ += stored;
+}
+
+Archive::AfterFailure Archive::afterFailure(const EInOutError& e, const std::string& folderPath, std::size_t need,
+                                            bool triedAgain) {
+    if (e.Cause == IoCause::FileTooLarge)
+        return AfterFailure::NewPiece;
+    if (e.Cause == IoCause::Quota)
+        return AfterFailure::GiveUp;  // a new file would count against it too
+    // A full disk gives no room to a new file either; a failure with room to
+    // spare (FAT32's 4 GiB limit reads as a full disk on Windows, a damaged
+    // file) is tried once more before the log is taken for one that cannot grow.
+    const std::optional<std::uint64_t> room = fs_.freeSpace(folderPath);
+    if (!room || *room < need + kRoomMargin)
+        return AfterFailure::GiveUp;
+    return triedAgain ? AfterFailure::NewPiece : AfterFailure::TryAgain;
+}
+
+void Archive::continueRawByteLog(const std::string& why) {
+    const std::string from = rawByteLogPath_;
+    const FileHandle old = std::exchange(rawByteLog_, kNoFile);
+    try {
+        fs_.close(old);
+    } catch (...) {
+        // What it holds is on disk; a handle that will not close is no reason to stop.
+    }
+    createRawByteLog();  // throws: then the tick's retry makes the piece later
+    timeIndex_.continueIn(rawByteLogPath_);
+    continued_.push_back({"RawByteLog", from, rawByteLogPath_, why});
 }
 
 std::int64_t Archive::noteReadTime() noexcept {
@@ -322,24 +411,51 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const Syst
         if (fs_.directoryExists(beaconTextLogPath_))
             beaconTextLogPath_ = freeTextLogName();
         if (!fs_.fileExists(beaconTextLogPath_)) {
-            // A new log appears with its header and first line, or not at all.
-            std::string header = beaconTextLogHeader();
-            if (!extraTitles_.empty())
-                header.insert(header.size() - 2 * kCrLf.size(), extraTitles_);
-            const std::string temp = writeTemporary(folder(kDecodedFolder), beaconTextLogPath_, header + line);
-            try {
-                fs_.renameNoReplace(temp, beaconTextLogPath_);
-                textLineBroken_ = false;
+            const bool made = createTextLog(beaconTextLogPath_, line);
+            if (textLogFirst_.empty())
+                textLogFirst_ = beaconTextLogPath_;
+            if (made)
                 return;
-            } catch (const EInOutError& e) {
-                fs_.removeFile(temp);
-                // Another program made it meanwhile: add to it like any existing log.
-                if (e.ErrorCode != kIoFileExists)
-                    throw;
+        }
+    }
+    if (textLogFirst_.empty())
+        textLogFirst_ = beaconTextLogPath_;
+    for (bool triedAgain = false;;) {
+        try {
+            appendTextLine(line);
+            return;
+        } catch (const EInOutError& e) {
+            switch (afterFailure(e, folder(kDecodedFolder), line.size(), triedAgain)) {
+            case AfterFailure::GiveUp: throw;
+            case AfterFailure::TryAgain: triedAgain = true; break;
+            case AfterFailure::NewPiece: continueTextLog(e.what(), line); return;
             }
         }
-        textLog_ = fs_.openForAppend(beaconTextLogPath_);
     }
+}
+
+bool Archive::createTextLog(const std::string& path, const std::string& line) {
+    // A new log appears with its header and first line, or not at all.
+    std::string header = beaconTextLogHeader();
+    if (!extraTitles_.empty())
+        header.insert(header.size() - 2 * kCrLf.size(), extraTitles_);
+    const std::string temp = writeTemporary(folder(kDecodedFolder), path, header + line);
+    try {
+        fs_.renameNoReplace(temp, path);
+        textLineBroken_ = false;
+        return true;
+    } catch (const EInOutError& e) {
+        fs_.removeFile(temp);
+        // Another program made it meanwhile: add to it like any existing log.
+        if (e.ErrorCode != kIoFileExists)
+            throw;
+    }
+    return false;
+}
+
+void Archive::appendTextLine(const std::string& line) {
+    if (textLog_ == kNoFile)
+        textLog_ = fs_.openForAppend(beaconTextLogPath_);
     // The line goes out in one write. What a failing write stored of it is
     // cut off again, so the log ends at its last whole line; should that
     // fail too, the next line starts on a line of its own, so no two beacons
@@ -365,6 +481,27 @@ void Archive::aSaveTempFileExecute(const BeaconRecord& currentRecord, const Syst
         throw;
     }
     textLineBroken_ = false;
+}
+
+void Archive::continueTextLog(const std::string& why, const std::string& line) {
+    const std::string from = beaconTextLogPath_;
+    // The next piece: a name nothing stands at yet; the line goes into the
+    // new piece's first write with its header.
+    for (int probes = 0;; ++probes) {
+        const std::string piece = logPiecePath(textLogFirst_, textLogPart_ + 1);
+        ++textLogPart_;
+        if (fs_.fileExists(piece) || fs_.directoryExists(piece)) {
+            if (probes == kMaxNameProbes)
+                throw EInOutError::fromCode(kIoFileExists);
+            continue;
+        }
+        beaconTextLogPath_ = piece;
+        if (createTextLog(piece, line))
+            break;
+        appendTextLine(line);  // another program's, made meanwhile: added to
+        break;
+    }
+    continued_.push_back({"BeaconTextLog", from, beaconTextLogPath_, why});
 }
 
 void Archive::closeTextLog() noexcept {

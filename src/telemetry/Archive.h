@@ -3,11 +3,15 @@
 // received byte) with its time index, the run's BeaconTextLog (one tab-separated line per beacon)
 // and one RawFrameFile per beacon. Files are never overwritten: a taken name
 // gets the first free suffix _2, _3, ... before its extension. A RawFrameFile
-// and a new BeaconTextLog appear whole or not at all.
+// and a new BeaconTextLog appear whole or not at all. A run's log that
+// cannot grow (the file system's size limit, or writes that keep failing
+// while the disk has room) goes on in a new piece named after it with
+// _part2, _part3, ... before the extension; nothing is lost between them.
 
 #include "telemetry/BeaconFrame.h"
 #include "telemetry/Clock.h"
 #include "telemetry/FileSystem.h"
+#include "telemetry/InOutError.h"
 #include "telemetry/TimeIndex.h"
 
 #include <optional>
@@ -15,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace kestrel {
 
@@ -37,6 +42,17 @@ std::string rawFrameFileName(const SystemTime& stamp);
 // renamed into place; what a kill leaves so is removed at the next start.
 inline constexpr std::string_view kTemporarySuffix = ".part";
 
+// The name of piece `part` (2, 3, ...) of a run's log: "_part<N>" before the
+// file name's extension.
+std::string logPiecePath(const std::string& firstPiecePath, int part);
+
+// A run's log that went on in a new piece, for the one notice about it.
+struct LogContinued {
+    const char* kind;  // "RawByteLog", "BeaconTextLog"
+    std::string from, to;
+    std::string why;  // the failure that ended the old piece
+};
+
 class Archive {
 public:
     Archive(IFileSystem& fs, IClock& clock) : fs_(fs), clock_(clock) {}
@@ -56,8 +72,9 @@ public:
     void openBeaconFiles(const std::string& baseDirectory);
 
     // Bytes to the RawByteLog in one write to the operating system: the
-    // receive path hands over each read chunk whole. Throws EInOutError (103
-    // when the log is not open); its BytesWritten says how much was stored.
+    // receive path hands over each read chunk whole; a log that cannot grow
+    // takes the rest in its next piece. Throws EInOutError (103 when the log
+    // is not open); its BytesWritten says how much was stored.
     void appendRawBytes(std::string_view bytes);
     void appendRawByte(std::uint8_t byte) { appendRawBytes({reinterpret_cast<const char*>(&byte), 1}); }
 
@@ -84,9 +101,12 @@ public:
     void aSaveTempFileExecute(const BeaconRecord& currentRecord, const SystemTime& utc);
     void aSaveBinFileExecute(const RawFrame& rawFrameCopy, const SystemTime& utc);
 
-    // Creates the run's RawByteLog under the run's name if it could not be
+    // Creates the run's RawByteLog (or its next piece) if it could not be
     // created so far; true when it is open now. Never throws.
     bool retryRawByteLog();
+
+    // The logs that went on in a new piece since the last call, once each.
+    std::vector<LogContinued> takeContinued() { return std::exchange(continued_, {}); }
 
     // Shut-down: closes the RawByteLog and the BeaconTextLog, which stays open
     // between beacons; every failure is ignored.
@@ -125,6 +145,21 @@ private:
     std::string writeTemporary(const std::string& folderPath, const std::string& finalPath, std::string_view bytes);
     void removeLeftovers(const std::string& folderPath);
     void writeOrClose(FileHandle file, std::string_view bytes);
+    // One write to the RawByteLog, the time index told what it stored.
+    void writeRawBytes(std::string_view bytes);
+    // A BeaconTextLog line to the open log (opening it when closed), cut
+    // back to the last whole line when the write fails.
+    void appendTextLine(const std::string& line);
+    // A new BeaconTextLog with its header and first line, whole or not at
+    // all; false when another program made it meanwhile.
+    bool createTextLog(const std::string& path, const std::string& line);
+    // What to do after a write to a run's log failed: give up (reported),
+    // try the same file once more, or go on in a new piece.
+    enum class AfterFailure { GiveUp, TryAgain, NewPiece };
+    AfterFailure afterFailure(const EInOutError& e, const std::string& folderPath, std::size_t need, bool triedAgain);
+    // The RawByteLog's and the BeaconTextLog's next piece.
+    void continueRawByteLog(const std::string& why);
+    void continueTextLog(const std::string& why, const std::string& line);
 
     IFileSystem& fs_;
     IClock& clock_;
@@ -146,6 +181,11 @@ private:
     // The name createUnique made a file for last, and the suffix it took.
     std::string lastUniqueName_;
     int lastUniqueSuffix_ = 0;
+    // The run's first RawByteLog and BeaconTextLog, whose names the pieces
+    // take, and the piece each is in (1: the first).
+    std::string rawByteLogFirst_, textLogFirst_;
+    int rawByteLogPart_ = 1, textLogPart_ = 1;
+    std::vector<LogContinued> continued_;
 };
 
 }  // namespace kestrel

@@ -247,7 +247,7 @@ BeaconTextLogContents parseBeaconTextLog(std::string_view text) {
 bool looksLikeBeaconTextLog(std::string_view start) { return start.starts_with(kFirstHeaderLine); }
 
 bool readWholeFile(const std::string& path, std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = openFile(path, "rb");
     if (!f)
         return false;
     text.clear();

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,9 +79,25 @@ public:
     virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
     // The names of the files (not folders) in a folder; none when it cannot be read.
     virtual std::vector<std::string> fileNames(const std::string& folder) = 0;
+    // The bytes this program may still write on the disk that holds path;
+    // nothing when that cannot be told.
+    virtual std::optional<std::uint64_t> freeSpace(const std::string& /*path*/) { return std::nullopt; }
 };
 
 // The operating system's file system (one instance for the process).
 IFileSystem& systemFileSystem();
+
+// Paths are UTF-8 inside the program on every platform. These take one to
+// and from a std::filesystem::path (which, made from a std::string on
+// Windows, would read it in the system's code page) and open one with the C
+// library (std::fopen on Windows takes the code page as well).
+inline std::filesystem::path pathFromUtf8(std::string_view utf8) {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+inline std::string utf8Of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+std::FILE* openFile(const std::string& path, const char* mode);
 
 }  // namespace kestrel

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace kestrel {
@@ -198,6 +199,14 @@ public:
         ::closedir(dir);
         return names;
     }
+
+    std::optional<std::uint64_t> freeSpace(const std::string& path) override {
+        struct statvfs st {};
+        if (::statvfs(path.c_str(), &st) != 0)
+            return std::nullopt;
+        // What an unprivileged writer gets: the blocks kept for root are not room.
+        return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    }
 };
 
 }  // namespace
@@ -206,5 +215,7 @@ IFileSystem& systemFileSystem() {
     static FileSystemPosix fs;
     return fs;
 }
+
+std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 }  // namespace kestrel

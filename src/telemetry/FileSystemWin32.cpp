@@ -1,8 +1,11 @@
 // The archive's and the outbox's file operations on Windows, with Win32 errors
-// turned into the archive's error codes and texts.
+// turned into the archive's error codes and texts. Paths are UTF-8 inside and
+// go to the wide (UTF-16) functions, so a folder named in any script works
+// whatever the system's code page.
 
 #include "telemetry/FileSystem.h"
 
+#include "Utf16Win32.h"
 #include "telemetry/InOutError.h"
 
 #include <windows.h>
@@ -18,7 +21,7 @@ namespace {
 
 // The archive's error texts from a Win32 error code: access denied and a full
 // disk have words of their own, a taken name the archive's own code, anything
-// else reads "I/O error <code>".
+// else reads "I/O error <code> (<the system's words>)".
 EInOutError ioErrorFromWin32(DWORD err) {
     switch (err) {
     case ERROR_ACCESS_DENIED: return EInOutError::fromCode(kIoFileAccessDenied);
@@ -26,11 +29,18 @@ EInOutError ioErrorFromWin32(DWORD err) {
     case ERROR_HANDLE_DISK_FULL: return EInOutError::fromCode(kIoDiskFull);
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS: return EInOutError::fromCode(kIoFileExists);
-    default: {
-        const int code = static_cast<int>(err);
-        return EInOutError(code, "I/O error " + std::to_string(code));
+    default: break;
     }
-    }
+    // Codes mingw-w64's headers do not all name.
+    constexpr DWORD kFileSystemLimitation = 665;  // ERROR_FILE_SYSTEM_LIMITATION
+    constexpr DWORD kDiskQuotaExceeded = 1295;    // ERROR_DISK_QUOTA_EXCEEDED
+    const int code = static_cast<int>(err);
+    IoCause cause = IoCause::Other;
+    if (err == ERROR_FILE_TOO_LARGE || err == kFileSystemLimitation)
+        cause = IoCause::FileTooLarge;
+    else if (err == kDiskQuotaExceeded)
+        cause = IoCause::Quota;
+    return EInOutError(code, ioErrorText(code, windowsMessage(err)), cause);
 }
 
 [[noreturn]] void throwLastError() { throw ioErrorFromWin32(GetLastError()); }
@@ -43,18 +53,11 @@ HANDLE handleOf(FileHandle file) {
 
 FileHandle openChecked(const std::string& path, DWORD access, DWORD disposition) {
     // Readers may look at a log while it is open; nobody else may write it.
-    HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(toUtf16(path).c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throwLastError();
     return reinterpret_cast<FileHandle>(h);
-}
-
-std::wstring Widen(const std::string& text, UINT codePage) {
-    std::wstring wide(text.size() + 1, L'\0');
-    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                                      static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return wide;
 }
 
 // Under Wine a name that is not in its folder costs a look through the whole
@@ -75,9 +78,9 @@ public:
         if (toUnix_ && cut != std::string::npos && path.size() > 2 && path[1] == ':' && path[2] == '\\') {
             const std::wstring& folder = unixFolder(path.substr(0, cut));
             if (!folder.empty())
-                return folder + Widen(path.substr(cut), CP_ACP);
+                return folder + toUtf16(path.substr(cut));
         }
-        return Widen(path, CP_ACP);
+        return toUtf16(path);
     }
 
 private:
@@ -89,13 +92,13 @@ private:
         if (known != folders_.end())
             return known->second;
         std::wstring exact;
-        if (char* unix = toUnix_(Widen(folder, CP_ACP).c_str())) {
+        if (char* unix = toUnix_(toUtf16(folder).c_str())) {
             std::string name = unix;
             HeapFree(GetProcessHeap(), 0, unix);
             for (char& c : name)
                 if (c == '/')
                     c = '\\';
-            exact = L"\\\\?\\unix" + Widen(name, CP_UTF8);
+            exact = L"\\\\?\\unix" + toUtf16(name);
             const DWORD attributes = GetFileAttributesW(exact.c_str());
             if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
                 exact.clear();
@@ -116,31 +119,31 @@ class FileSystemWin32 final : public IFileSystem {
 public:
     std::string currentDirectory() override {
         // The API leaves the trailing backslash only at a drive's root.
-        std::string buf(MAX_PATH, '\0');
+        std::wstring buf(MAX_PATH, L'\0');
         for (;;) {
-            const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buf.size()), buf.data());
+            const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buf.size()), buf.data());
             if (n == 0)
                 throwLastError();
             if (n < buf.size()) {
                 buf.resize(n);
-                return buf;
+                return toUtf8(buf);
             }
             buf.resize(n);  // n is the size needed, terminator included
         }
     }
 
     bool directoryExists(const std::string& path) override {
-        const DWORD attr = GetFileAttributesA(path.c_str());
+        const DWORD attr = GetFileAttributesW(toUtf16(path).c_str());
         return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
 
     void createDirectory(const std::string& path) override {
-        if (!CreateDirectoryA(path.c_str(), nullptr))
+        if (!CreateDirectoryW(toUtf16(path).c_str(), nullptr))
             throwLastError();
     }
 
     bool fileExists(const std::string& path) override {
-        const DWORD attr = GetFileAttributesA(path.c_str());
+        const DWORD attr = GetFileAttributesW(toUtf16(path).c_str());
         return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
     }
 
@@ -203,8 +206,8 @@ public:
     }
 
     std::string readFile(const std::string& path) override {
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h = CreateFileW(toUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD err = GetLastError();
             throw err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? EInOutError::fromCode(kIoFileNotFound)
@@ -230,7 +233,7 @@ public:
     FileHandle lockFile(const std::string& path) override {
         // No sharing at all: a second program's open fails. The byte lock on
         // top is what Wine shows to Linux programs as a POSIX lock.
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        HANDLE h = CreateFileW(toUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD err = GetLastError();
@@ -258,7 +261,7 @@ public:
     }
 
     void cutTail(const std::string& path, std::uint64_t count) override {
-        const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        const HANDLE h = CreateFileW(toUtf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             throwLastError();
@@ -284,16 +287,23 @@ public:
 
     std::vector<std::string> fileNames(const std::string& folder) override {
         std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        const HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW(toUtf16(JoinPath(folder, "*")).c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)
             return names;
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.emplace_back(found.cFileName);
-        } while (FindNextFileA(search, &found));
+                names.push_back(toUtf8(found.cFileName));
+        } while (FindNextFileW(search, &found));
         FindClose(search);
         return names;
+    }
+
+    std::optional<std::uint64_t> freeSpace(const std::string& path) override {
+        ULARGE_INTEGER available{};
+        if (!GetDiskFreeSpaceExW(toUtf16(path).c_str(), &available, nullptr, nullptr))
+            return std::nullopt;
+        return available.QuadPart;  // this user's share, quotas counted
     }
 
 private:
@@ -305,6 +315,10 @@ private:
 IFileSystem& systemFileSystem() {
     static FileSystemWin32 fs;
     return fs;
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return _wfopen(toUtf16(path).c_str(), toUtf16(mode).c_str());
 }
 
 }  // namespace kestrel

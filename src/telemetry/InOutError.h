@@ -8,15 +8,25 @@
 
 namespace kestrel {
 
+// Why a write stored less than it was given, as far as a new file could help.
+enum class IoCause {
+    Other,
+    FileTooLarge,  // the file reached the largest size allowed: a new file takes more
+    DiskFull,      // no room on the disk (or so the system says: FAT32's 4 GiB limit reads so on Windows)
+    Quota,         // the user's quota is used up: a new file counts against it too
+};
+
 class EInOutError : public std::runtime_error {
 public:
-    EInOutError(int code, const std::string& text) : std::runtime_error(text), ErrorCode(code) {}
+    EInOutError(int code, const std::string& text, IoCause cause = IoCause::Other)
+        : std::runtime_error(text), ErrorCode(code), Cause(cause) {}
 
-    // The usual texts: access denied and disk full have words of their own,
-    // every other code reads "I/O error <code>".
+    // The archive's own codes in words: access denied and disk full as the
+    // operator knows them, the others as "I/O error <code> (<words>)".
     static EInOutError fromCode(int code);
 
     int ErrorCode;
+    IoCause Cause;
     // What a failing write still stored of the bytes it was given.
     std::size_t BytesWritten = 0;
 };
@@ -30,9 +40,16 @@ constexpr int kIoDiskFull = 101;   // also a write that stored fewer bytes than 
 constexpr int kIoFileNotOpen = 103;
 
 std::string ioErrorText(int code);
+// "I/O error <code> (<words>)", or the number alone when there are no words.
+std::string ioErrorText(int code, const std::string& words);
+
+// The C library's words for an errno value, starting in lower case ("file too
+// large"), in English whatever the locale, like the rest of the program's texts.
+std::string errnoWords(int err);
 
 // Maps a C errno value: EACCES, EPERM, EROFS -> "File access denied"; ENOSPC ->
-// "Disk full"; EEXIST -> kIoFileExists; every other number n -> "I/O error n".
+// "Disk full"; EEXIST -> kIoFileExists; every other number n -> "I/O error n
+// (<its words>)", EFBIG and EDQUOT with their causes.
 EInOutError ioErrorFromErrno(int err);
 
 }  // namespace kestrel

@@ -265,6 +265,12 @@ void TimeIndexWriter::open(const std::string& rawByteLogPath) noexcept {
     // has nothing to index.
 }
 
+void TimeIndexWriter::continueIn(const std::string& rawByteLogPath) noexcept {
+    const bool timed = pending_ || lastTick_.has_value();
+    open(rawByteLogPath);
+    pending_ = timed;  // pendingMs_ still holds the latest chunk's time
+}
+
 void TimeIndexWriter::close() noexcept {
     pending_ = false;
     if (file_ == kNoFile)
@@ -324,7 +330,7 @@ void TimeIndexWriter::failed(const std::string& why) {
     if (failing_)
         return;
     failing_ = true;
-    report_ = "Time index not written: " + why;
+    report_ = "Time index " + path_ + " not written: " + why;
 }
 
 std::optional<std::string> TimeIndexWriter::takeReport() {

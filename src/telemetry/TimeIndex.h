@@ -122,6 +122,9 @@ public:
     // A new RawByteLog: a new index beside it, made with the first entry (a
     // stale one of that name goes now).
     void open(const std::string& rawByteLogPath) noexcept;
+    // The record goes on in a new RawByteLog: a new index beside it whose
+    // first entry gives the bytes still to come the latest read time.
+    void continueIn(const std::string& rawByteLogPath) noexcept;
     void close() noexcept;
 
     // A read chunk at `tickMs` (a monotonic millisecond count); `utcMs()` is

@@ -14,6 +14,7 @@
 
 #include "win32/Win32Form.h"
 
+#include "Utf16Win32.h"
 #include "Version.h"
 #include "station/FontFit.h"
 #include "station/Report.h"
@@ -597,13 +598,14 @@ void TForm1::appendReceived(RxPane pane, std::string_view text) {
     (pane == RxPane::Text ? MemoRX : MEMORXHEX).appendText(text);
 }
 
+// The status bar's texts are the engine's, UTF-8 like every path in them.
 void TForm1::showStatus(int panel, std::string_view text, std::string_view tip) {
-    const std::wstring shown = win32::Widen(text);
+    const std::wstring shown = toUtf16(text);
     SendMessageW(StatusBar1, SB_SETTEXTW, WPARAM(panel), reinterpret_cast<LPARAM>(shown.c_str()));
     std::wstring& stored = statusTips_[std::size_t(panel)];
-    if (stored == win32::Widen(tip))
+    if (stored == toUtf16(tip))
         return;
-    stored = win32::Widen(tip);
+    stored = toUtf16(tip);
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.hwnd = StatusBar1;
@@ -617,7 +619,7 @@ bool TForm1::statusTextFits(std::string_view text) {
     constexpr int kTextInsets = 8;
     RECT part{};
     SendMessageW(StatusBar1, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
-    const std::wstring wide = win32::Widen(text);
+    const std::wstring wide = toUtf16(text);
     HDC dc = GetDC(StatusBar1);
     const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(StatusBar1, WM_GETFONT, 0, 0)));
     SIZE size{};

@@ -3,6 +3,7 @@
 
 #include "win32/Win32Report.h"
 
+#include "Utf16Win32.h"
 #include "Version.h"
 #include "station/Report.h"
 #include "win32/Win32Util.h"
@@ -22,7 +23,8 @@ HWND BoxOwner() {
 
 void PresentBox(TMessageKind kind, const std::string& text) {
     const UINT icon = kind == TMessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
-    MessageBoxW(BoxOwner(), win32::Widen(text).c_str(), win32::Widen(kApplicationTitle).c_str(), MB_OK | icon);
+    // The report's text is UTF-8, like the paths it names.
+    MessageBoxW(BoxOwner(), toUtf16(text).c_str(), win32::Widen(kApplicationTitle).c_str(), MB_OK | icon);
 }
 
 BOOL CALLBACK DismissDialog(HWND window, LPARAM) {

@@ -133,7 +133,7 @@ TEST(Forwarder, ARefusedFrameIsKeptAsideOnceWhileLaterFramesGoOn) {
         ASSERT_TRUE(eventually([&] { return Settled(*station.forwarder); }, 10s));
         const auto notices = station.forwarder->TakeNotices();
         ASSERT_EQ(notices.size(), 1u);
-        EXPECT_NE(notices[0].find("HTTP 400"), std::string::npos) << notices[0];
+        EXPECT_NE(notices[0].find("HTTP 400 Bad Request"), std::string::npos) << notices[0];
         EXPECT_NE(notices[0].find("not valid for this satellite"), std::string::npos) << notices[0];
         EXPECT_EQ(station.forwarder->State().refused, 2u);
     }

@@ -27,11 +27,20 @@ TEST(PortFailure, OpenFailuresSayWhyInPlainWords) {
         {"ttyS4", 1, PortHost::Posix, "/dev/ttyS4: not a serial port"},
         {"COM3", 5, PortHost::Windows, "COM3: in use by another program"},
         {"COM9", 2, PortHost::Windows, "COM9: no such device"},
-        {"COM3", 1234, PortHost::Windows, "COM3: cannot be opened (error 1234)"},
         {"", 2, PortHost::Windows, "no port chosen (pick one in Settings)"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(PortFailureReason(c.port, CError_OpenFailed, c.systemError, c.host), c.reason) << c.systemError;
+}
+
+// A number without words of its own keeps the number, with the system's words.
+TEST(PortFailure, AnyOtherErrorKeepsItsNumberWithTheSystemsWords) {
+    ASSERT_FALSE(PortErrorWords(1117).empty());  // ERROR_IO_DEVICE, EIO's number
+    EXPECT_EQ(PortFailureReason("COM3", CError_OpenFailed, 1117, PortHost::Windows),
+              "COM3: cannot be opened (error 1117: " + PortErrorWords(1117) + ")");
+#ifndef _WIN32
+    EXPECT_EQ(PortErrorWords(1117), "input/output error");
+#endif
 }
 
 TEST(PortFailure, OtherFailuresNameTheStepThatFailed) {

@@ -61,6 +61,8 @@ public:
         e.BytesWritten = std::exchange(storeAtMost, SIZE_MAX);
         throw e;
     }
+    // Its failures are a full disk's: no room for a new piece either.
+    std::optional<std::uint64_t> freeSpace(const std::string&) override { return 0; }
     std::vector<std::size_t> writeSizes;
     std::size_t storeAtMost = SIZE_MAX;  // the next longer write stores this much and fails
 
@@ -500,8 +502,11 @@ TEST_F(StationTest, AShutDownFailureIsShownAtTheNextStartUntilClickedOrAMinuteHa
     };
     start();
     failingClose();
-    EXPECT_NE(test::readFile(dir / StationLog::kFileName).find("storing the settings failed at shut-down"),
-              std::string::npos);
+    // The file and the reason, in words.
+    const std::string said = "storing the settings in " + (dir / "RS232Settings.ini").string() +
+                             " failed at shut-down: Failed to store settings (the file is not a regular file)";
+    EXPECT_NE(test::readFile(dir / StationLog::kFileName).find(said), std::string::npos)
+        << test::readFile(dir / StationLog::kFileName);
 
     start();
     station->flushDisplay();
@@ -513,8 +518,7 @@ TEST_F(StationTest, AShutDownFailureIsShownAtTheNextStartUntilClickedOrAMinuteHa
     };
     const int panel = shownIn();
     ASSERT_NE(panel, 0);
-    EXPECT_NE(view.tips[std::size_t(panel)].find("storing the settings failed at shut-down"), std::string::npos)
-        << view.tips[std::size_t(panel)];
+    EXPECT_NE(view.tips[std::size_t(panel)].find(said), std::string::npos) << view.tips[std::size_t(panel)];
     station->statusPanelClicked(panel == 1 ? 2 : 1);
     EXPECT_EQ(shownIn(), panel) << "a click elsewhere leaves it";
     station->statusPanelClicked(panel);

@@ -3,6 +3,7 @@
 // ends early.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +18,10 @@ namespace kestrel::test {
 
 class Child {
 public:
+    // fileSizeLimit: the largest file the child may write (ulimit -f), a
+    // write past it failing with EFBIG rather than ending the child; 0: none.
     Child(std::vector<std::string> argv, const std::filesystem::path& cwd, const std::filesystem::path& out,
-          bool offscreen) {
+          bool offscreen, rlim_t fileSizeLimit = 0) {
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(cwd.c_str()) != 0)
@@ -26,6 +29,12 @@ public:
             int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(fd, 1);
             dup2(fd, 2);
+            if (fileSizeLimit) {
+                signal(SIGXFSZ, SIG_IGN);  // kept across exec
+                const rlimit limit{fileSizeLimit, fileSizeLimit};
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                    _exit(127);
+            }
             if (offscreen)
                 setenv("QT_QPA_PLATFORM", "offscreen", 1);
             std::vector<char*> args;

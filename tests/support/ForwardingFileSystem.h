@@ -30,6 +30,7 @@ public:
     void cutTail(const std::string& p, std::uint64_t count) override { target_.cutTail(p, count); }
     void renameNoReplace(const std::string& from, const std::string& to) override { target_.renameNoReplace(from, to); }
     std::vector<std::string> fileNames(const std::string& folder) override { return target_.fileNames(folder); }
+    std::optional<std::uint64_t> freeSpace(const std::string& p) override { return target_.freeSpace(p); }
 
 protected:
     IFileSystem& target_;

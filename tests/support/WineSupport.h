@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kestrel::test {
 
@@ -140,10 +141,10 @@ class WineProgram {
 public:
     static constexpr const char* kMainTitle = "^KESTREL telemetry decoder";
 
-    WineProgram(const WineLine& line, const fs::path& workDir)
+    // env: further NAME=value settings for it (a locale, say).
+    WineProgram(const WineLine& line, const fs::path& workDir, std::vector<std::string> env = {})
         : image_(fs::path(line.exe).filename().string()),
-          child_({"/usr/bin/env", "LD_PRELOAD=" + line.shim, "wine", line.exe}, workDir,
-                 workDir.parent_path() / "program.out", false),
+          child_(command(line, std::move(env)), workDir, workDir.parent_path() / "program.out", false),
           out_(workDir.parent_path() / "program.out") {}
 
     // The main window's id once it shows (start-up has then run: files made,
@@ -164,6 +165,12 @@ public:
     }
 
 private:
+    static std::vector<std::string> command(const WineLine& line, std::vector<std::string> env) {
+        env.insert(env.begin(), {"/usr/bin/env", "LD_PRELOAD=" + line.shim});
+        env.insert(env.end(), {"wine", line.exe});
+        return env;
+    }
+
     std::string image_;
     Child child_;
     fs::path out_;

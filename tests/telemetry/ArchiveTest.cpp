@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
+#include <map>
 #include <set>
 
 using namespace kestrel;
@@ -30,12 +32,16 @@ const std::string kExampleLine =
 class FaultyFileSystem : public test::ForwardingFileSystem {
 public:
     IFileSystem& real = target_;
-    std::set<FileHandle> open;
     int writes = 0;
     int existsChecks = 0, folderChecks = 0;
     int failWrite = 0;  // 1-based number of the write that stores half and fails
     bool failCreate = false;
     bool failCut = false;
+    std::uint64_t room = 0;  // what freeSpace says: a failing write is a full disk's
+    // Files may grow to this many bytes, as under a file-size limit (EFBIG).
+    std::uint64_t sizeLimit = UINT64_MAX;
+    // Every write to this file fails (a damaged file) and stores nothing.
+    std::string brokenFile;
 
     bool directoryExists(const std::string& p) override {
         ++folderChecks;
@@ -48,14 +54,29 @@ public:
     FileHandle createFile(const std::string& p) override {
         if (failCreate)
             throw EInOutError::fromCode(kIoFileAccessDenied);
-        return track(real.createFile(p));
+        return track(real.createFile(p), p);
     }
-    FileHandle openForAppend(const std::string& p) override { return track(real.openForAppend(p)); }
+    FileHandle openForAppend(const std::string& p) override { return track(real.openForAppend(p), p); }
     void write(FileHandle f, const void* data, std::size_t size) override {
         if (++writes == failWrite) {
             real.write(f, data, size / 2);
             EInOutError e = EInOutError::fromCode(kIoDiskFull);
             e.BytesWritten = size / 2;
+            throw e;
+        }
+        const auto at = open.find(f);
+        const std::string path = at == open.end() ? std::string() : at->second;
+        if (!path.empty() && path == brokenFile)
+            throw ioErrorFromErrno(EIO);
+        std::error_code ec;
+        std::uint64_t now = path.empty() ? 0 : fs::file_size(path, ec);
+        if (ec)
+            now = 0;  // a device has no size
+        if (now + size > sizeLimit) {
+            const std::size_t fits = static_cast<std::size_t>(sizeLimit - std::min(now, sizeLimit));
+            real.write(f, data, fits);
+            EInOutError e = ioErrorFromErrno(EFBIG);
+            e.BytesWritten = fits;
             throw e;
         }
         real.write(f, data, size);
@@ -64,15 +85,18 @@ public:
         open.erase(f);
         real.close(f);
     }
+    std::optional<std::uint64_t> freeSpace(const std::string&) override { return room; }
     void cutTail(const std::string& p, std::uint64_t count) override {
         if (failCut)
             throw EInOutError::fromCode(kIoFileAccessDenied);
         real.cutTail(p, count);
     }
 
+    std::map<FileHandle, std::string> open;  // with each file's path
+
 private:
-    FileHandle track(FileHandle f) {
-        open.insert(f);
+    FileHandle track(FileHandle f, const std::string& path) {
+        open[f] = path;
         return f;
     }
 };
@@ -197,6 +221,71 @@ TEST_F(ArchiveTest, RawBytesGoOutAChunkAtATimeAndAShortWriteSaysWhatItStored) {
     EXPECT_EQ(test::readFile(archive.RawByteLogPath()), "0123456789abcdXY");
 }
 
+// A log that reaches the file-size limit goes on in a piece named after it:
+// every byte and every line lands in one piece or the other, once, and the
+// piece's time index gives the bytes it took over their chunk's time.
+TEST_F(ArchiveTest, LogsThatCannotGrowGoOnInPiecesWithNothingLost) {
+    archive.openRunFiles(dir.str());
+    const std::string firstLog = archive.RawByteLogPath();
+    files.sizeLimit = 1000;
+    std::string sent;
+    for (int i = 0; i < 5; ++i) {
+        clock.ticks += 200;
+        clock.utc.second = static_cast<std::uint16_t>(10 + i);
+        archive.noteReadTime();
+        const std::string chunk(300, static_cast<char>('a' + i));
+        archive.appendRawBytes(chunk);
+        sent += chunk;
+    }
+    const std::string piece = (telemetry / "raw_log" / "log_raw_2024_03_05_141507_UTC_part2.KR7").string();
+    EXPECT_EQ(archive.RawByteLogPath(), piece);
+    EXPECT_EQ(test::readFile(firstLog) + test::readFile(piece), sent);
+    const auto continued = archive.takeContinued();
+    ASSERT_EQ(continued.size(), 1u);
+    EXPECT_EQ(continued[0].from, firstLog);
+    EXPECT_EQ(continued[0].to, piece);
+    EXPECT_EQ(continued[0].why, "I/O error 27 (file too large)");
+    SystemTime crossing = clock.utc;
+    crossing.second = 13;  // the chunk that met the limit
+    const TimeIndexContents index = parseTimeIndex(test::readFile(timeIndexPath(piece)));
+    ASSERT_FALSE(index.entries.empty());
+    EXPECT_EQ(index.entries.front(), (TimeIndexEntry{0, utcMilliseconds(crossing)}));
+
+    // The BeaconTextLog: the line that does not fit starts the next piece,
+    // with its header; the first ends at its last whole line.
+    clock.utc.second = 7;
+    files.sizeLimit = beaconTextLogHeader().size() + 2 * kExampleLine.size() + 10;
+    for (int i = 0; i < 3; ++i)
+        storeBeacon(test::exampleRecord());
+    const fs::path textPiece = telemetry / "Decoded" / "KR7_beacon_2024_03_05_141507_UTC_part2.txt";
+    EXPECT_EQ(test::readFile(textLog), beaconTextLogHeader() + kExampleLine + kExampleLine);
+    EXPECT_EQ(test::readFile(textPiece), beaconTextLogHeader() + kExampleLine);
+    EXPECT_EQ(archive.BeaconTextLogPath(), textPiece.string());
+    ASSERT_EQ(archive.takeContinued().size(), 1u);
+}
+
+// Writes that keep failing while the disk has room: tried once more, then a
+// new piece. On a full disk a new file would not help: the failure stands.
+TEST_F(ArchiveTest, AWriteThatKeepsFailingWithRoomToSpareGoesOnInANewPiece) {
+    archive.openRunFiles(dir.str());
+    const std::string firstLog = archive.RawByteLogPath();
+    archive.appendRawBytes("before");
+    files.brokenFile = firstLog;
+    EXPECT_THROW(archive.appendRawBytes("lost"), EInOutError);
+    EXPECT_TRUE(archive.takeContinued().empty());
+
+    files.room = 1ull << 30;
+    archive.appendRawBytes("after");
+    EXPECT_EQ(test::readFile(firstLog), "before");
+    EXPECT_EQ(test::readFile(archive.RawByteLogPath()), "after");
+    EXPECT_EQ(archive.takeContinued().size(), 1u);
+
+    files.failWrite = files.writes + 1;  // one failure, then it works again
+    archive.appendRawBytes("again");
+    EXPECT_EQ(test::readFile(archive.RawByteLogPath()), "afteragain");
+    EXPECT_TRUE(archive.takeContinued().empty());
+}
+
 TEST_F(ArchiveTest, BeaconsAddLinesAndRawFramesWithoutOverwriting) {
     archive.openRunFiles((dir.path() / "deep" / "er").string());  // missing parents are made
     EXPECT_TRUE(fs::is_directory(dir.path() / "deep" / "er" / "Telemetry" / "raw_log"));
@@ -303,7 +392,7 @@ TEST_F(ArchiveTest, FileWhereTheFoldersMustBeFailsEverything) {
         ADD_FAILURE() << "opened a log below a plain file";
     } catch (const EInOutError& e) {
 #ifndef _WIN32
-        EXPECT_STREQ(e.what(), "I/O error 20");  // not a directory
+        EXPECT_STREQ(e.what(), "I/O error 20 (not a directory)");
 #endif
     }
     EXPECT_FALSE(archive.rawByteLogOpen());
@@ -312,7 +401,7 @@ TEST_F(ArchiveTest, FileWhereTheFoldersMustBeFailsEverything) {
         ADD_FAILURE();
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.ErrorCode, 103);
-        EXPECT_STREQ(e.what(), "I/O error 103");
+        EXPECT_STREQ(e.what(), "I/O error 103 (file not open)");
     }
     EXPECT_THROW(archive.aSaveTempFileExecute(test::exampleRecord(), clock.utc), EInOutError);
     EXPECT_THROW(archive.aSaveBinFileExecute(RawFrame{}, clock.utc), EInOutError);

@@ -144,9 +144,15 @@ TEST(FileSystem, MapsErrnoToTheArchiveTexts) {
     EXPECT_STREQ(ioErrorFromErrno(EROFS).what(), "File access denied");
     EXPECT_EQ(ioErrorFromErrno(EPERM).ErrorCode, kIoFileAccessDenied);
     EXPECT_STREQ(ioErrorFromErrno(ENOSPC).what(), "Disk full");
-    EXPECT_STREQ(ioErrorFromErrno(ENOTDIR).what(), "I/O error 20");
-    EXPECT_STREQ(ioErrorFromErrno(EIO).what(), "I/O error 5");
-    EXPECT_STREQ(EInOutError::fromCode(kIoFileNotOpen).what(), "I/O error 103");
+    // Every other number with its words.
+    EXPECT_STREQ(ioErrorFromErrno(ENOTDIR).what(), "I/O error 20 (not a directory)");
+    EXPECT_STREQ(ioErrorFromErrno(EIO).what(), "I/O error 5 (input/output error)");
+    EXPECT_STREQ(ioErrorFromErrno(ELOOP).what(), "I/O error 40 (too many levels of symbolic links)");
+    const EInOutError tooLarge = ioErrorFromErrno(EFBIG);
+    EXPECT_STREQ(tooLarge.what(), "I/O error 27 (file too large)");
+    EXPECT_EQ(tooLarge.Cause, IoCause::FileTooLarge);
+    EXPECT_EQ(ioErrorFromErrno(EDQUOT).Cause, IoCause::Quota);
+    EXPECT_STREQ(EInOutError::fromCode(kIoFileNotOpen).what(), "I/O error 103 (file not open)");
 }
 
 TEST(FileSystem, FullDiskAndFolderThatIsAFile) {
@@ -168,7 +174,16 @@ TEST(FileSystem, FullDiskAndFolderThatIsAFile) {
         fs.createFile(notADir + "/inside");
         ADD_FAILURE() << "created a file below a plain file";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "I/O error 20");
+        EXPECT_STREQ(e.what(), "I/O error 20 (not a directory)");
     }
+}
+
+// The disk's room as the system counts it for this user.
+TEST(FileSystem, FreeSpaceOfAFolder) {
+    test::ScratchDir dir;
+    const auto room = systemFileSystem().freeSpace(dir.str());
+    ASSERT_TRUE(room.has_value());
+    EXPECT_GT(*room, 0u);
+    EXPECT_FALSE(systemFileSystem().freeSpace(join(dir, "absent")).has_value());
 }
 #endif

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -116,4 +117,81 @@ TEST(ArchiveEndToEnd, BytesAndBeaconsWrittenToThePortAreArchivedExactly) {
     const std::string settings = test::readFile(ini);
     EXPECT_NE(settings.find("[CPort]\r\nPort=" + pty.portName() + "\r\nBaudRate=9600\r\n"), std::string::npos)
         << settings;
+}
+
+// A RawByteLog at the file-size limit (ulimit -f, as FAT32's 4 GiB would be)
+// goes on in pieces named after it: every byte read is in one piece or
+// another, once, every beacon decoded, and the station log says each once.
+TEST(ArchiveEndToEnd, ALogAtTheFileSizeLimitGoesOnInPiecesWithNothingLost) {
+    test::ScratchDir scratch("kestrel-archive-limit");
+    const fs::path work = scratch / "station";
+    fs::create_directories(work);
+    sim::SimPort pty = sim::SimPort::createPty();
+    sim::writeSettingsIni(work.string(), pty.portName(), 9600);
+    constexpr std::size_t kLimit = 256 * 1024;
+
+    test::Child decoder({KESTREL_DECODER}, work, scratch / "decoder.out", true, kLimit);
+    ASSERT_TRUE(test::eventually([&] { return pty.peerConfigured() || !decoder.running(); }, std::chrono::seconds(30)))
+        << test::readFile(scratch / "decoder.out");
+    ASSERT_TRUE(decoder.running()) << test::readFile(scratch / "decoder.out");
+
+    // Noise with a beacon every 40 KiB, one of them across the first limit.
+    std::mt19937 draw(42);
+    std::string stream;
+    int beacons = 0;
+    while (stream.size() < 2 * kLimit + kLimit / 2) {
+        std::size_t next = stream.size() + 40960;
+        if (stream.size() < kLimit && next > kLimit - 60)
+            next = kLimit - 60;
+        while (stream.size() < next)
+            stream += static_cast<char>(draw() % 256);
+        stream += expected::firstBeacon(1500);
+        ++beacons;
+    }
+    for (std::size_t sent = 0; sent < stream.size();) {
+        sent += pty.writeSome(stream.data() + sent, stream.size() - sent);
+        if (sent < stream.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const fs::path telemetry = work / "Telemetry";
+    const auto logged = [&] {
+        std::uintmax_t n = 0;
+        for (const auto& log : test::rawByteLogsIn(telemetry))
+            n += fs::file_size(log);
+        return n;
+    };
+    ASSERT_TRUE(test::eventually([&] { return logged() >= stream.size(); }, std::chrono::seconds(60)))
+        << logged() << " of " << stream.size() << " bytes logged";
+    EXPECT_EQ(decoder.terminate(), 0) << test::readFile(scratch / "decoder.out");
+
+    const auto logs = test::rawByteLogsIn(telemetry);
+    ASSERT_EQ(logs.size(), 3u);
+    const std::string stem = logs[0].stem().string();
+    std::string joined;
+    for (std::size_t i = 0; i < logs.size(); ++i) {
+        if (i > 0) {
+            EXPECT_EQ(logs[i].filename().string(), stem + "_part" + std::to_string(i + 1) + ".KR7");
+            EXPECT_TRUE(fs::exists(logs[i].string() + ".tidx")) << "its own time index";
+        }
+        if (i + 1 < logs.size()) {
+            EXPECT_EQ(fs::file_size(logs[i]), kLimit);
+        }
+        joined += test::readFile(logs[i]);
+    }
+    EXPECT_TRUE(joined == stream) << "bytes lost, twice or out of order";
+
+    const auto textLogs = test::filesIn(telemetry / "Decoded");
+    ASSERT_EQ(textLogs.size(), 1u);
+    const std::string text = test::readFile(textLogs[0]);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4 + beacons);
+
+    const std::string log = test::readFile(work / "kestrel-decoder.log");
+    for (std::size_t i = 1; i < logs.size(); ++i) {
+        const std::string said = "RawByteLog " + logs[i - 1].string() +
+                                 " cannot grow (I/O error 27 (file too large)): the record goes on in " +
+                                 logs[i].string() + "\r\n";
+        EXPECT_EQ(log.find(said), log.rfind(said)) << "said once";
+        EXPECT_NE(log.find(said), std::string::npos) << log;
+    }
+    EXPECT_EQ(log.find("not written"), std::string::npos) << log;
 }

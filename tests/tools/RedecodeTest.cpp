@@ -21,10 +21,13 @@
 #include "telemetry/Archive.h"
 #include "telemetry/Decoder.h"
 #include "telemetry/FrameFinder.h"
+#include "telemetry/InOutError.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -150,6 +153,33 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 7);
     // --csv alone writes no tree, not even the default one beside the input.
     EXPECT_FALSE(fs::exists(rawLog.parent_path() / "log_raw_2024_03_05_141507_UTC_redecoded"));
+}
+
+// A run that went on in a piece, given as a shell lists raw_log/*: one
+// recording, the beacon across the cut included; the piece is said to be read
+// with its run. Given alone, the first piece brings its pieces along.
+TEST_F(RedecodeTool, ReadsARunInPiecesAsOneRecording) {
+    const std::size_t cut = stream.find(frame(2)) + 50;  // inside the second beacon
+    const fs::path piece = rawLog.parent_path() / "log_raw_2024_03_05_141507_UTC_part2.KR7";
+    test::writeFile(rawLog, stream.substr(0, cut));
+    test::writeFile(piece, stream.substr(cut));
+    const fs::path csv = scratch / "beacons.csv";
+    for (const auto& inputs :
+         {std::vector<std::string>{rawLog.string(), piece.string()},
+          std::vector<std::string>{piece.string(), rawLog.string()}, std::vector<std::string>{rawLog.string()}}) {
+        std::vector<std::string> args{"--csv", csv.string()};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        ASSERT_EQ(runTool(args, scratch.path(), output), 0) << output;
+        EXPECT_NE(output.find(rawLog.string() + ": " + std::to_string(stream.size()) + " bytes in 2 pieces, 3 beacons"),
+                  std::string::npos)
+            << output;
+        if (inputs.size() == 2) {
+            EXPECT_NE(output.find(piece.string() + ": a piece of a run, read with its first piece"), std::string::npos)
+                << output;
+        }
+        const std::string rows = test::readFile(csv);
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + 3) << rows;
+    }
 }
 
 TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveNorAfterAnUnreadableFile) {
@@ -289,22 +319,41 @@ class ScratchFiles final : public test::ForwardingFileSystem {
 public:
     explicit ScratchFiles(std::string dir) : dir_(std::move(dir)) {}
     std::string currentDirectory() override { return dir_; }
+    // RawByteLogs may grow to this many bytes (EFBIG past it), as on FAT32.
+    std::uint64_t rawLogLimit = UINT64_MAX;
+
+    FileHandle createFile(const std::string& p) override {
+        const FileHandle f = target_.createFile(p);
+        if (p.find("raw_log") != std::string::npos && p.ends_with(".KR7"))
+            rawLogs_[f] = 0;
+        return f;
+    }
+    void write(FileHandle f, const void* data, std::size_t size) override {
+        const auto log = rawLogs_.find(f);
+        if (log == rawLogs_.end() || log->second + size <= rawLogLimit) {
+            target_.write(f, data, size);
+            if (log != rawLogs_.end())
+                log->second += size;
+            return;
+        }
+        const std::size_t fits = static_cast<std::size_t>(rawLogLimit - std::min(log->second, rawLogLimit));
+        target_.write(f, data, fits);
+        log->second += fits;
+        EInOutError e = ioErrorFromErrno(EFBIG);
+        e.BytesWritten = fits;
+        throw e;
+    }
 
 private:
     std::string dir_;
+    std::map<FileHandle, std::uint64_t> rawLogs_;
 };
 
-}  // namespace
-
-// The engine reads a chunk every 30 ms while the time index takes an entry
-// every 100 ms at most, so many beacons end in a chunk the index has no entry
-// for, some just past a full second. Decoded again from the index, every
-// beacon still gets the time the live BeaconTextLog gave it.
-TEST(RedecodeLive, TheEngineAndReDecodingGiveEveryBeaconTheSameTime) {
-    test::ScratchDir scratch("kestrel-redecode-engine");
-    test::writeFile(scratch / "RS232Settings.ini", test::SettingsFor("ttyTNC"));
+// The engine on a fake line, fed `stream` a chunk every 30 ms; its archive
+// below `folder`. The live BeaconTextLog's path.
+std::string liveRun(const test::ScratchDir& folder, ScratchFiles& files, const std::string& stream) {
+    test::writeFile(folder / "RS232Settings.ini", test::SettingsFor("ttyTNC"));
     SteadyClock clock;
-    ScratchFiles files(scratch.str());
     test::FakeDeviceLog log;
     log.scriptedEvents = true;
     test::TestMailbox mailbox;
@@ -316,29 +365,83 @@ TEST(RedecodeLive, TheEngineAndReDecodingGiveEveryBeaconTheSameTime) {
     seams.mailbox = &mailbox;
     Station station(view, std::move(seams));
     station.FormCreate();
-    std::string stream;
-    for (std::uint32_t i = 1; i <= 60; ++i)
-        stream += frame(i) + "noise\r\n";
     for (std::size_t at = 0; at < stream.size(); at += 37) {
         clock.advance(30);
         log.rx += stream.substr(at, 37);
         station.CPortRxByte();
     }
     station.FormClose();
-    ASSERT_EQ(station.BeaconCounter(), 60);
+    EXPECT_EQ(station.BeaconCounter(), 60);
+    return station.archive().BeaconTextLogPath();
+}
 
-    const std::string rawLog = station.archive().RawByteLogPath();
+std::string sixtyBeacons() {
+    std::string stream;
+    for (std::uint32_t i = 1; i <= 60; ++i)
+        stream += frame(i) + "noise\r\n";
+    return stream;
+}
+
+// Each beacon's line of the tree below `out` is its line in the live log.
+void expectSameLines(const std::string& liveLog, const fs::path& out) {
+    const auto live = linesOf(liveLog);
+    const auto again = linesOf(test::filesIn(out / "Telemetry" / "Decoded").front());
+    ASSERT_EQ(live.size(), 4u + 60u);
+    ASSERT_EQ(again.size(), live.size());
+    for (std::size_t i = 4; i < live.size(); ++i)
+        EXPECT_EQ(again[i], live[i]) << "beacon " << i - 3;
+}
+
+}  // namespace
+
+// The engine reads a chunk every 30 ms while the time index takes an entry
+// every 100 ms at most, so many beacons end in a chunk the index has no entry
+// for, some just past a full second. Decoded again from the index, every
+// beacon still gets the time the live BeaconTextLog gave it.
+TEST(RedecodeLive, TheEngineAndReDecodingGiveEveryBeaconTheSameTime) {
+    test::ScratchDir scratch("kestrel-redecode-engine");
+    ScratchFiles files(scratch.str());
+    const std::string stream = sixtyBeacons();
+    const std::string liveLog = liveRun(scratch, files, stream);
+
+    const std::string rawLog = test::rawByteLogsIn(scratch / "Telemetry").at(0).string();
     redecode::Sinks sinks;
     sinks.outDir = (scratch / "again").string();
     sinks.times = parseTimeIndex(test::readFile(timeIndexPath(rawLog))).entries;
     ASSERT_LT(sinks.times.size(), stream.size() / 37 / 2) << "the index holds fewer entries than chunks";
     redecode::redecodeRawByteLog(rawLog, *redecode::rawByteLogStamp(fs::path(rawLog).filename().string()), sinks);
-    const auto live = linesOf(station.archive().BeaconTextLogPath());
-    const auto again = linesOf(test::filesIn(scratch / "again" / "Telemetry" / "Decoded").front());
-    ASSERT_EQ(live.size(), 4u + 60u);
-    ASSERT_EQ(again.size(), live.size());
-    for (std::size_t i = 4; i < live.size(); ++i)
-        EXPECT_EQ(again[i], live[i]) << "beacon " << i - 3;
+    expectSameLines(liveLog, scratch / "again");
+}
+
+// A live RawByteLog that met the file-size limit went on in pieces; decoded
+// again as one run, the beacons cut in two come back too, and every beacon
+// with its live time (each piece's index counted from the run's start).
+TEST(RedecodeLive, ARunInPiecesComesBackAsOneWithTheSameTimes) {
+    test::ScratchDir scratch("kestrel-redecode-pieces");
+    ScratchFiles files(scratch.str());
+    const std::string stream = sixtyBeacons();
+    files.rawLogLimit = stream.size() / 3 - 50;
+    const std::string liveLog = liveRun(scratch, files, stream);
+
+    const auto logs = test::rawByteLogsIn(scratch / "Telemetry");
+    ASSERT_EQ(logs.size(), 4u);
+    const std::vector<std::string> pieces = redecode::runPieces(logs[0].string());
+    ASSERT_EQ(pieces.size(), 4u);
+    std::vector<redecode::TimeIndexFile::LogPiece> sized;
+    for (const std::string& p : pieces) {
+        EXPECT_EQ(redecode::isLaterPiece(fs::path(p).filename().string()), &p != &pieces[0]) << p;
+        sized.push_back({p, fs::file_size(p)});
+    }
+    EXPECT_EQ(redecode::rawByteLogStamp(fs::path(pieces[3]).filename().string()),
+              redecode::rawByteLogStamp(logs[0].filename().string()));
+    redecode::TimeIndexFile index(sized);
+    redecode::Sinks sinks;
+    sinks.outDir = (scratch / "again").string();
+    sinks.nextTime = [&index](TimeIndexEntry& e) { return index.next(e); };
+    const redecode::Summary s =
+        redecode::redecodeRawByteLog(pieces, *redecode::rawByteLogStamp(logs[0].filename().string()), sinks);
+    EXPECT_EQ(s.bytes, stream.size());
+    expectSameLines(liveLog, scratch / "again");
 }
 
 #ifdef KESTREL_DECODER

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
+#include <vector>
 
+#include "Utf16Win32.h"
 #include "support/Files.h"
 #include "support/UnderWine.h"
 #include "telemetry/FileSystem.h"
@@ -65,14 +68,46 @@ TEST(FileSystemWin32, ErrorTextsComeFromTheWin32Codes) {
     fs.close(fs.createFile(plain));
     HANDLE held = CreateFileA(plain.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(errorText([&] { fs.openForAppend(plain); }), "I/O error 32");
+    // The number with the system's words for it.
+    const auto said = [](int code) { return "I/O error " + std::to_string(code) + " (" + windowsMessage(code) + ")"; };
+    EXPECT_FALSE(windowsMessage(ERROR_SHARING_VIOLATION).empty());
+    EXPECT_EQ(errorText([&] { fs.openForAppend(plain); }), said(ERROR_SHARING_VIOLATION));
     CloseHandle(held);
 
     // A plain file where a folder must be: ERROR_PATH_NOT_FOUND.
-    EXPECT_EQ(errorText([&] { fs.createFile(plain + "\\inside"); }), "I/O error 3");
-    EXPECT_EQ(errorText([&] { fs.createDirectory(plain + "\\inside"); }), "I/O error 3");
-    EXPECT_EQ(errorText([&] { fs.openForAppend(dir.str() + "\\absent"); }), "I/O error 2");
-    EXPECT_EQ(errorText([&] { fs.write(kNoFile, "x", 1); }), "I/O error 103");
+    EXPECT_EQ(errorText([&] { fs.createFile(plain + "\\inside"); }), said(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(errorText([&] { fs.createDirectory(plain + "\\inside"); }), said(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(errorText([&] { fs.openForAppend(dir.str() + "\\absent"); }), said(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(errorText([&] { fs.write(kNoFile, "x", 1); }), "I/O error 103 (file not open)");
+}
+
+// Names in any script, UTF-8 inside, whatever the code page: a folder, a
+// file in it, its listing, the current directory and the disk's room.
+TEST(FileSystemWin32, NamesOutsideTheCodePage) {
+    test::ScratchDir dir;
+    IFileSystem& fs = systemFileSystem();
+    const std::string name =
+        "\u7a7a \u0421\u0442\u0430\u043d\u0446\u0438\u044f \u03a3\u03c4\u03b1\u03b8\u03bc\u03cc\u03c2";
+    const std::string folder = dir.str() + "\\" + name;
+    fs.createDirectory(folder);
+    EXPECT_TRUE(fs.directoryExists(folder));
+    const FileHandle h = fs.createFile(folder + "\\" + name + ".txt");
+    fs.write(h, "x", 1);
+    fs.close(h);
+    EXPECT_TRUE(fs.fileExists(folder + "\\" + name + ".txt"));
+    EXPECT_EQ(fs.fileNames(folder), std::vector<std::string>{name + ".txt"});
+    EXPECT_EQ(fs.readFile(folder + "\\" + name + ".txt"), "x");
+    EXPECT_TRUE(fs.freeSpace(folder).has_value());
+    std::FILE* f = openFile(folder + "\\" + name + ".txt", "rb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+
+    wchar_t before[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, before), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(toUtf16(folder).c_str()));
+    const std::string current = fs.currentDirectory();
+    SetCurrentDirectoryW(before);
+    EXPECT_TRUE(current.ends_with("\\" + name)) << current;
 }
 
 TEST(FileSystemWin32, AFullDiskReadsDiskFull) {

@@ -246,6 +246,55 @@ TEST_F(WineWindow, ReceivedStreamIsArchivedAndCloseStoresTheSettings) {
     EXPECT_NE(settings.find(kOtherSection), std::string::npos) << settings;
 }
 
+// A station folder named in scripts outside the code page (Chinese,
+// Cyrillic, Greek) under a German Windows: the settings file is read (COM7,
+// not the design's COM4), the stream archived there byte for byte, the
+// settings stored at the close, and the station log names the folder in UTF-8.
+TEST_F(WineWindow, AStationFolderNamedInAnyScriptUnderAGermanCodePage) {
+    const std::vector<std::string> german{"LANG=de_DE.UTF-8", "LC_ALL=de_DE.UTF-8"};
+    // Wine takes its locale, and with it the code page (1252), from the
+    // Unix one: its own programs then speak German.
+    const std::string chcp = shell("env LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 wine cmd /c chcp 2>/dev/null");
+    ASSERT_NE(chcp.find("Aktive Codepage"), std::string::npos) << "no German Windows (de_DE.UTF-8 missing?): " << chcp;
+    // "Station 空 Станция Σταθμός"
+    const std::string name =
+        "Station \u7a7a \u0421\u0442\u0430\u043d\u0446\u0438\u044f "
+        "\u03a3\u03c4\u03b1\u03b8\u03bc\u03cc\u03c2";
+    work_ = scratch_ / name;
+    fs::create_directories(work_);
+    std::ofstream(work_ / "RS232Settings.ini", std::ios::binary) << "[CPort]\r\nPort=COM7\r\nBaudRate=256000\r\n";
+    program_ = std::make_unique<WineProgram>(line_, work_, german);
+    window_ = program_->waitForMainWindow();
+    ASSERT_FALSE(window_.empty()) << program_->output();
+    Stream stream(300);
+    for (int i = 0; i < 5; ++i)
+        stream.addUnit();
+    send(stream.bytes);
+    EXPECT_TRUE(eventually([&] { return logged() >= stream.bytes.size(); }, std::chrono::seconds(20)))
+        << program_->output();
+    const std::string settings = closeProgram();
+
+    for (const auto& p : checkArchive(work_, stream, stream.bytes.size()).problems)
+        ADD_FAILURE() << p;
+    EXPECT_NE(settings.find("FlowControl="), std::string::npos) << "not stored: " << settings;
+    const std::string log = readFile(work_ / "kestrel-decoder.log");
+    EXPECT_NE(log.find(name + "\r\n"), std::string::npos) << log;
+
+    // kestrel-redecode.exe there, on a wildcard as cmd.exe passes it, with
+    // the folder's whole Windows name (Wine's drive Z: is the root).
+    std::string logs = "Z:" + (work_ / "Telemetry" / "raw_log" / "*.KR7").string();
+    std::replace(logs.begin(), logs.end(), '/', '\\');
+    const fs::path redecode = fs::path(line_.exe).parent_path() / "kestrel-redecode.exe";
+    int status = -1;
+    const std::string output = shell("cd '" + work_.string() + "' && LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 wine '" +
+                                         redecode.string() + "' --csv rows.csv '" + logs + "' 2>&1",
+                                     &status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find(name), std::string::npos) << "the summary names the log in UTF-8: " << output;
+    const std::string rows = readFile(work_ / "rows.csv");
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + std::ptrdiff_t(stream.frames.size())) << rows;
+}
+
 TEST_F(WineWindow, KeysGoOutOnTheLineWhicheverControlHasTheFocus) {
     start();
     click(kSendPane);

@@ -3,8 +3,9 @@
 // frames every station sent to SatNOGS DB, saved or fetched, the same ways.
 // The work is the team's room's (src/redecode); this is its command line.
 //
-// In order: the usage text; the command line; the progress line; main (every
-// file-system failure said).
+// In order: the usage text; the command line; the progress line;
+// commandLineMain, which the platform's entry calls (every file-system
+// failure said).
 
 #include "Terminal.h"
 
@@ -22,6 +23,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 using namespace kestrel;
 using namespace kestrel::redecode;
@@ -39,7 +41,10 @@ Decodes KESTREL beacons again from recorded files. Each FILE may be
     another recorder): its bytes go through the decoder's own frame finder,
     decoder and archive, which write a fresh Telemetry/ tree: Decoded/ with the
     run's BeaconTextLog and raw_data/ with one RawFrameFile per beacon (no
-    RawByteLog);
+    RawByteLog). A run whose log reached the file system's size limit went
+    on in pieces (log_raw_<UTC start>_UTC_part2.KR7, _part3, ...): its first
+    piece brings the pieces beside it along, and they are read as one
+    recording (a beacon across two pieces included);
   - with --csv, also a BeaconTextLog (Telemetry/Decoded/KR7_beacon_*.txt);
   - the frames every station sent to SatNOGS DB: a saved page of its telemetry
     API's JSON (several pages may follow one another in a file, or come as
@@ -165,11 +170,14 @@ std::optional<long> wholeNumber(const std::string& text, long first, long last) 
     return v;
 }
 
-Options parse(int argc, char** argv) {
+// args: the arguments after the program's name, in UTF-8.
+Options parse(const std::vector<std::string>& args) {
     Options o;
     bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
+    const int argc = static_cast<int>(args.size());
+    const auto argv = [&args](int i) -> const std::string& { return args[static_cast<std::size_t>(i)]; };
+    for (int i = 0; i < argc; ++i) {
+        const std::string a = argv(i);
         if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
             o.run.files.push_back(a);
             continue;
@@ -191,23 +199,23 @@ Options parse(int argc, char** argv) {
         else if (a == "--start") {
             if (i + 1 >= argc)
                 usageError(a + " needs a value");
-            o.run.start = parseUtcTime(argv[++i]);
+            o.run.start = parseUtcTime(argv(++i));
             if (!o.run.start)
-                usageError(std::string("--start ") + argv[i] + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
+                usageError("--start " + argv(i) + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
         } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file" ||
                    a == "--requeue-rejects") {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+            if (i + 1 >= argc || argv(i + 1).empty())
                 usageError(a + " needs a value");
             (a == "--out"           ? o.run.outDir
              : a == "--csv"         ? o.run.csvPath
              : a == "--token"       ? o.run.token
              : a == "--satnogs-url" ? o.run.satnogsUrl
              : a == "--ca-file"     ? o.run.caFile
-                                    : o.requeue) = argv[++i];
+                                    : o.requeue) = argv(++i);
         } else if (a == "--satnogs" || a == "--merge-seconds") {
             if (i + 1 >= argc)
                 usageError(a + " needs a value");
-            const std::string v = argv[++i];
+            const std::string v = argv(++i);
             if (a == "--satnogs") {
                 o.run.satnogs = wholeNumber(v, 1, 999999999);
                 if (!o.run.satnogs)
@@ -294,8 +302,8 @@ void failed(std::unique_ptr<ProgressLine>& progress, const std::string& text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const Options o = parse(argc, argv);
+int kestrel::redecode::commandLineMain(const std::vector<std::string>& args) {
+    const Options o = parse(args);
     std::unique_ptr<ProgressLine> progress;
     // Whatever the file system does, the tool says so and ends with 1: a
     // failure not met where it was expected still names its path.

@@ -14,6 +14,7 @@
 #include "station/CommandLine.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -111,10 +112,11 @@ struct Options {
 }
 
 double number(const std::string& opt, const char* text, double lo, double hi) {
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text, &end);
-    if (errno || end == text || *end || !(v >= lo && v <= hi))
+    // from_chars: a "." whatever the locale, as every tool writes numbers.
+    const std::string_view s(text);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || !(v >= lo && v <= hi))
         usageError("bad value '" + std::string(text) + "' for " + opt);
     return v;
 }

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 
+#include <clocale>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
         return answer.exitCode;
     }
     QApplication app(argc, argv);
+    // One number format, as the decoder has: Qt took the user's locale, and
+    // with it a decimal comma for the C library's number texts.
+    std::setlocale(LC_NUMERIC, "C");
     const QString where = path.empty() ? QDir::currentPath() : QString::fromLocal8Bit(path.c_str());
     kestrel::TTrendWindow window;
     window.open(where);
