@@ -174,7 +174,11 @@ TTrendWindow::TTrendWindow(QWidget* parent) : QWidget(parent) {
     updateStatus();
 }
 
-TTrendWindow::~TTrendWindow() = default;
+TTrendWindow::~TTrendWindow() {
+    // The canvas tells the window and its view when it loses focus; closed by
+    // QWidget's destructor it would lose it after both are gone.
+    delete canvas_;
+}
 
 QWidget* TTrendWindow::canvas() const { return canvas_; }
 
