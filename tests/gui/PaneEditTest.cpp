@@ -91,14 +91,22 @@ TEST_F(PaneEditTest, CopyAtFourHundredLinesASecondHoldsEveryLineSinceTheTrim) {
     form->Timer1->start();
     std::atomic<bool> stop = false;
     std::thread writer([&] {
+        // Paced by the clock, not by the sleeps: on a busy machine a sleep
+        // overshoots, and the line would run slower than 400 lines a second.
+        const auto start = std::chrono::steady_clock::now();
         char line[16];
-        for (int n = 0; !stop; n += 10) {
+        for (int n = 0; !stop;) {
+            const auto due =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                    .count() *
+                400 / 1000;
             std::string burst;
-            for (int i = n; i < n + 10; ++i) {
-                std::snprintf(line, sizeof line, "S%05d\r", i);
+            for (; n < due; ++n) {
+                std::snprintf(line, sizeof line, "S%05d\r", n);
                 burst += line;
             }
-            pty.Send(burst);
+            if (!burst.empty())
+                pty.Send(burst);
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
     });
