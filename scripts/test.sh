@@ -13,14 +13,15 @@ stage_names=()
 stage_lines=()
 run_started=$SECONDS
 
-# The user and system milliseconds of the processes this shell has waited
-# for (`times` runs in this shell, not in a subshell, to see them).
+# children_cpu sets cpu_ms to the user and system milliseconds of the
+# processes this shell has waited for. It must run in this shell: in a
+# command substitution `times` would see the subshell's children, none.
 cpu_file=$(mktemp)
 children_cpu() {
   times >"$cpu_file"
   # The second line, "1m2.345s 0m3.210s".
-  awk 'NR == 2 { t = 0; for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); t += p[1] * 60000 + p[2] * 1000 }
-    printf "%d\n", t }' "$cpu_file"
+  cpu_ms=$(awk 'NR == 2 { t = 0; for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); t += p[1] * 60000 + p[2] * 1000 }
+    printf "%d\n", t }' "$cpu_file")
 }
 
 stage_table() {
@@ -42,7 +43,8 @@ run_stage() {
   local name=$1 started=$SECONDS cpu_before status=0
   shift
   echo "== $name"
-  cpu_before=$(children_cpu)
+  children_cpu
+  cpu_before=$cpu_ms
   # In a subshell of its own, not after ||, so that errexit holds inside.
   set +e
   (
@@ -51,7 +53,8 @@ run_stage() {
   )
   status=$?
   set -e
-  local cpu=$((($(children_cpu) - cpu_before) / 1000))
+  children_cpu
+  local cpu=$(((cpu_ms - cpu_before) / 1000))
   stage_lines+=("$(printf '  %-22s %6s %6s  %s' "$name" "$((SECONDS - started))" "$cpu" \
     "$([ "$status" = 0 ] && echo passed || echo "FAILED ($status)")")")
   echo "== $name took $((SECONDS - started)) s"
