@@ -21,15 +21,6 @@ constexpr int kComboId = 100;        // Combo1; the others follow
 constexpr int kDroppedHeight = 200;  // a list's height when it is open
 const design::SetupDialog& kDesign = design::kSetupDialog;
 
-// An in-memory template without controls: they are made in WM_INITDIALOG at
-// the designed pixel positions, which dialog units cannot give.
-struct alignas(4) DialogTemplate {
-    DLGTEMPLATE header;
-    WORD menu = 0;
-    WORD windowClass = 0;
-    wchar_t title[1] = L"";  // the design's caption is set in WM_INITDIALOG
-};
-
 }  // namespace
 
 TComSetupFrm::TComSetupFrm(TCustomComPort& port, std::string notice) : port_(port), notice_(std::move(notice)) {
@@ -119,12 +110,8 @@ INT_PTR CALLBACK TComSetupFrm::DialogProc(HWND dialog, UINT message, WPARAM wPar
             return FALSE;
         }
         case WM_CTLCOLORSTATIC:
-            if (self && self->Notice && reinterpret_cast<HWND>(lParam) == self->Notice) {
-                const HDC dc = reinterpret_cast<HDC>(wParam);
-                SetTextColor(dc, RGB(139, 0, 0));
-                SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-                return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
-            }
+            if (self && self->Notice && reinterpret_cast<HWND>(lParam) == self->Notice)
+                return win32::NoticeColours(wParam);
             return FALSE;
         case WM_DESTROY:
             if (self && self->font_) {
@@ -140,13 +127,7 @@ INT_PTR CALLBACK TComSetupFrm::DialogProc(HWND dialog, UINT message, WPARAM wPar
 }
 
 bool TComSetupFrm::ShowModal(HWND owner) {
-    DialogTemplate t{};
-    t.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    t.header.cdit = 0;
-    t.header.cx = 154;  // resized in WM_INITDIALOG
-    t.header.cy = 133;
-    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &t.header, owner, DialogProc,
-                                                   reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = win32::ShowDialogWithoutTemplate(owner, DialogProc, reinterpret_cast<LPARAM>(this));
     Handle = nullptr;
     return result == IDOK;
 }

@@ -16,16 +16,6 @@ const design::StationDialogDesign& kDesign = design::kStationDialog;
 constexpr int kFieldId = 200;  // a field's control: kFieldId + its StationField
 constexpr int kOpenFolderId = 300;
 constexpr int kDroppedHeight = 160;  // a list's height when it is open
-constexpr COLORREF kMessageColour = RGB(139, 0, 0);
-
-// An in-memory template without controls: they are made in WM_INITDIALOG at
-// the designed pixel positions.
-struct alignas(4) DialogTemplate {
-    DLGTEMPLATE header;
-    WORD menu = 0;
-    WORD windowClass = 0;
-    wchar_t title[1] = L"";
-};
 
 int IdOf(StationField f) { return kFieldId + int(f); }
 
@@ -179,12 +169,8 @@ INT_PTR CALLBACK TStationDialog::DialogProc(HWND dialog, UINT message, WPARAM wP
             return FALSE;
         }
         case WM_CTLCOLORSTATIC:
-            if (self && reinterpret_cast<HWND>(lParam) == self->Message) {
-                const HDC dc = reinterpret_cast<HDC>(wParam);
-                SetTextColor(dc, kMessageColour);
-                SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-                return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
-            }
+            if (self && reinterpret_cast<HWND>(lParam) == self->Message)
+                return win32::NoticeColours(wParam);
             return FALSE;
         case WM_DESTROY:
             if (self && self->font_) {
@@ -200,12 +186,7 @@ INT_PTR CALLBACK TStationDialog::DialogProc(HWND dialog, UINT message, WPARAM wP
 }
 
 bool TStationDialog::ShowModal(HWND owner) {
-    DialogTemplate t{};
-    t.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    t.header.cx = 200;  // resized in WM_INITDIALOG
-    t.header.cy = 200;
-    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &t.header, owner, DialogProc,
-                                                   reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = win32::ShowDialogWithoutTemplate(owner, DialogProc, reinterpret_cast<LPARAM>(this));
     Handle = nullptr;
     return result == IDOK;
 }

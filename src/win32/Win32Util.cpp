@@ -58,6 +58,26 @@ HFONT MakeFont(const design::FontRequest& font) {
     return MakeFont(Widen(font.face).c_str(), font.pixelHeight, font.bold, font.fixedPitch);
 }
 
+INT_PTR ShowDialogWithoutTemplate(HWND owner, DLGPROC procedure, LPARAM parameter) {
+    struct alignas(4) DialogTemplate {
+        DLGTEMPLATE header;
+        WORD menu = 0;
+        WORD windowClass = 0;
+        wchar_t title[1] = L"";  // the caption is set in WM_INITDIALOG
+    } t{};
+    t.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    t.header.cx = 200;  // resized in WM_INITDIALOG
+    t.header.cy = 200;
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &t.header, owner, procedure, parameter);
+}
+
+INT_PTR NoticeColours(WPARAM dc) {
+    const HDC hdc = reinterpret_cast<HDC>(dc);
+    SetTextColor(hdc, RGB(139, 0, 0));
+    SetBkColor(hdc, GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
 std::wstring WindowText(HWND window) {
     const int n = GetWindowTextLengthW(window);
     std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');

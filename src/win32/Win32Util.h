@@ -37,6 +37,14 @@ HFONT MakeFont(const design::FontRequest& font);
 // The text of a control.
 std::wstring WindowText(HWND window);
 
+// A modal dialog from an in-memory template without controls (the dialog
+// procedure makes them in WM_INITDIALOG at the designed pixel positions,
+// which dialog units cannot give); the result EndDialog was given.
+INT_PTR ShowDialogWithoutTemplate(HWND owner, DLGPROC procedure, LPARAM parameter);
+// WM_CTLCOLORSTATIC's answer for a static that says what is wrong: dark red
+// on the dialog's face.
+INT_PTR NoticeColours(WPARAM dc);
+
 // The window procedure of windows that belong to an object of T: the object
 // comes as CreateWindowEx's last parameter (or is set as the window's user
 // data before the messages that matter), its member `window` holds the handle
