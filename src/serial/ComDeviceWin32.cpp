@@ -1,6 +1,13 @@
 // The serial device on the Win32 communications API. Every transfer is
 // overlapped with a request of its own and waited for until done, so to the
 // engine each call blocks.
+//
+// Sections:
+//   Requests      an overlapped request of its own per transfer; a pending
+//                 event wait; the input counted, and a device probed
+//   Event waits   ComEventWaiterWin32: the event mask, its wait and cancel
+//   The device    ComDeviceWin32: open, settings, reads, writes, the modem
+//                 lines, close; CreateComDeviceWin32
 
 #include "serial/ComDeviceWin32.h"
 
@@ -18,6 +25,8 @@ int resultOf(BOOL ok) { return ok ? 0 : lastError(); }
 
 // One ReadFile or WriteFile: an overlapped block whose completion event is a
 // manual-reset event of its own, created signalled.
+// ---- Requests -----------------------------------------------------------------------
+
 class AsyncRequest {
 public:
     enum Kind { Write = 0, Read = 1 };
@@ -127,6 +136,8 @@ int ProbeDevice(HANDLE device, bool readyAtOpen, InputAccount& account) {
         return ERROR_DEVICE_NOT_CONNECTED;
     return 0;
 }
+
+// ---- Event waits --------------------------------------------------------------------
 
 class ComEventWaiterWin32 final : public ComEventWaiter {
 public:
@@ -379,6 +390,8 @@ private:
     Clock::time_point refusedSince_{};  // the first of the refusals in a row
     std::vector<PendingWait*> givenUp_;
 };
+
+// ---- The device ---------------------------------------------------------------------
 
 class ComDeviceWin32 final : public ComDevice {
 public:

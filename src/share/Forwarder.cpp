@@ -1,5 +1,15 @@
 // The forwarder's sending thread and the owner's calls into it (see
 // Forwarder.h): outcomes, waits, notices, and the rejects file.
+//
+// Sections:
+//   Outcomes         what an answer means: sent, tried again, refused, and
+//                    what a station must mend
+//   Waits            a server's Retry-After, as seconds or as a date
+//   Shared state     what the thread and the owner share: the transport, the
+//                    outboxes, the notices said once
+//   The owner        adopting earlier outboxes, Start, Submit, State,
+//                    TakeNotices, Stop (the thread joined)
+//   Sending thread   run: the next frame, its attempt, the waits between
 
 #include "share/Forwarder.h"
 
@@ -45,6 +55,8 @@ std::string UtcText(const SystemTime& t) {
                   unsigned(t.day), unsigned(t.hour), unsigned(t.minute), unsigned(t.second));
     return buf;
 }
+
+// ---- Outcomes -----------------------------------------------------------------------
 
 // Answers that say "not now": the frame is tried again.
 bool Temporary(int status) {
@@ -100,6 +112,8 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
+// ---- Waits --------------------------------------------------------------------------
+
 std::optional<SystemTime> ParseHttpDate(const std::string& value) {
     // IMF-fixdate: "Sun, 06 Nov 1994 08:49:37 GMT".
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -144,6 +158,8 @@ std::optional<std::chrono::milliseconds> RetryAfterWait(const std::string& value
     const std::int64_t wait = utcMilliseconds(*at) - utcMilliseconds(now);
     return std::chrono::milliseconds(std::max<std::int64_t>(wait, 0));
 }
+
+// ---- Shared state -------------------------------------------------------------------
 
 struct Forwarder::Shared {
     Shared(std::unique_ptr<IHttpTransport> t, std::string outboxPath, std::string rejects, ForwarderOptions o,
@@ -278,6 +294,8 @@ Forwarder::Forwarder(std::unique_ptr<IHttpTransport> transport, std::string outb
 
 Forwarder::~Forwarder() { Stop(); }
 
+// ---- The owner ----------------------------------------------------------------------
+
 // Outboxes that programs which ended left behind: locked, then read without
 // the lock (a large one takes a moment), then queued before the own frames.
 void Forwarder::Adopt(Shared& s, std::unique_lock<std::mutex>& lock) {
@@ -361,6 +379,8 @@ void Forwarder::Stop(std::chrono::milliseconds wait) {
     thread_.join();
     s.outbox.Close();
 }
+
+// ---- Sending thread -----------------------------------------------------------------
 
 void Forwarder::run() {
     Shared& s = *shared_;

@@ -2,6 +2,13 @@
 // certificate store decides what is trusted; verification is WinHTTP's
 // default (on).
 //
+// Sections:
+//   Texts       UTF-16 and back; what a WinHTTP error or a refused
+//               certificate means, in words
+//   One call    the status callback's state, and the handles closed in order
+//   Transport   opening the session, each step started and waited for
+//               against the deadline, cancel; the proxy advice
+//
 // Each step (send, answer head, each read) is started and then waited for
 // here, against the request's one deadline: a server that trickles its answer
 // or never gives one costs totalTimeout and no more, whatever WinHTTP's own
@@ -29,6 +36,8 @@
 namespace kestrel {
 
 namespace {
+
+// ---- Texts --------------------------------------------------------------------------
 
 std::wstring Widen(const std::string& s) {
     if (s.empty())
@@ -135,6 +144,8 @@ HttpResult Failure(DWORD code, DWORD certificateFlags = 0) {
 
 // One request's share with WinHTTP's callback: the step's outcome, and the
 // read buffer. WinHTTP holds a reference until the handle's closing.
+// ---- One call -----------------------------------------------------------------------
+
 struct Call {
     Call() : done(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
     ~Call() { CloseHandle(done); }
@@ -186,6 +197,8 @@ struct Handle {
         h = nullptr;
     }
 };
+
+// ---- Transport ----------------------------------------------------------------------
 
 class WinHttpTransport final : public IHttpTransport {
 public:

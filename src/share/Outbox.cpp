@@ -1,5 +1,11 @@
 // The outbox's file: reading it back, appending records and marks, and what a
 // failed write, a damaged line or a kill leaves behind (see Outbox.h).
+//
+// Sections:
+//   Reading      a line's fields checked; ReadOutboxText
+//   The file     closing, damaged lines set aside, the folder, Open (read
+//                back and locked), rewriting and appending
+//   Records      frames held in memory written, Add, Settle, Compact
 
 #include "share/Outbox.h"
 
@@ -44,6 +50,8 @@ std::string Why(const char* what, const std::string& path, const std::exception&
 }
 
 }  // namespace
+
+// ---- Reading ------------------------------------------------------------------------
 
 OutboxContents ReadOutboxText(std::string_view text) {
     OutboxContents c;
@@ -99,6 +107,8 @@ OutboxContents ReadOutboxText(std::string_view text) {
 Outbox::Outbox(IFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
 
 Outbox::~Outbox() { Close(); }
+
+// ---- The file -----------------------------------------------------------------------
 
 void Outbox::Close() noexcept {
     if (file_ == kNoFile)
@@ -309,6 +319,8 @@ bool Outbox::append(const std::string& line) {
     problem_.clear();
     return true;
 }
+
+// ---- Records ------------------------------------------------------------------------
 
 bool Outbox::WriteHeld() {
     if (file_ == kNoFile && !Open())

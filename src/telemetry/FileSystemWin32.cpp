@@ -2,6 +2,13 @@
 // turned into the archive's error codes and texts. Paths are UTF-8 inside and
 // go to the wide (UTF-16) functions, so a folder named in any script works
 // whatever the system's code page.
+//
+// Sections:
+//   Errors and handles   Win32 errors as the archive's codes; a handle opened
+//                        and checked
+//   Names                ExactNames: a name's exact spelling in its folder
+//   File system          FileSystemWin32; the process's one instance, and
+//                        openFile for C streams
 
 #include "telemetry/FileSystem.h"
 
@@ -22,6 +29,8 @@ namespace {
 // The archive's error texts from a Win32 error code: access denied and a full
 // disk have words of their own, a taken name the archive's own code, anything
 // else reads "I/O error <code> (<the system's words>)".
+// ---- Errors and handles -------------------------------------------------------------
+
 EInOutError ioErrorFromWin32(DWORD err) {
     switch (err) {
     case ERROR_ACCESS_DENIED: return EInOutError::fromCode(kIoFileAccessDenied);
@@ -66,6 +75,8 @@ FileHandle openChecked(const std::string& path, DWORD access, DWORD disposition)
 // removes go through Wine's Unix namespace (\\?\unix\...), where a name is
 // looked up as it is written. Windows has neither that namespace nor that
 // cost: there, and for a folder Wine cannot name, the path stays as it is.
+// ---- Names --------------------------------------------------------------------------
+
 class ExactNames {
 public:
     ExactNames()
@@ -114,6 +125,8 @@ private:
     std::map<std::string, std::wstring> folders_;
     const std::wstring empty_;
 };
+
+// ---- File system --------------------------------------------------------------------
 
 class FileSystemWin32 final : public IFileSystem {
 public:
