@@ -8,15 +8,12 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
-#ifndef _WIN32
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace kestrel {
 
-#ifndef _WIN32
 namespace {
 int gPipe[2] = {-1, -1};
 
@@ -27,10 +24,8 @@ void OnSignal(int) {
     errno = saved;
 }
 }  // namespace
-#endif
 
 void TSignalCloser::TakeOverSignals() {
-#ifndef _WIN32
     if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         gPipe[0] = gPipe[1] = -1;
         return;
@@ -46,11 +41,9 @@ void TSignalCloser::TakeOverSignals() {
         sigaddset(&ours, sig);
     }
     ::pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
-#endif
 }
 
 TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
-#ifndef _WIN32
     TakeOverSignals();
     if (gPipe[0] < 0)
         return;
@@ -65,17 +58,14 @@ TSignalCloser::TSignalCloser(QWidget* window) : window_(window) {
         // that is up first (Station::closeRequested).
         Guarded([this] { window_->close(); });
     });
-#endif
 }
 
 TSignalCloser::~TSignalCloser() {
-#ifndef _WIN32
     struct sigaction sa {};
     sa.sa_handler = SIG_DFL;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
-#endif
 }
 
 }  // namespace kestrel

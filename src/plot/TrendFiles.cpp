@@ -3,6 +3,7 @@
 #include "plot/TrendFiles.h"
 
 #include "telemetry/BeaconCsvReader.h"
+#include "telemetry/FileSystem.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,12 +23,9 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// UTF-8 to the wide functions on Windows: a folder named in any script opens.
 std::unique_ptr<std::FILE, FileCloser> openRead(const fs::path& path) {
-#ifdef _WIN32
-    return std::unique_ptr<std::FILE, FileCloser>(_wfopen(path.c_str(), L"rb"));
-#else
-    return std::unique_ptr<std::FILE, FileCloser>(std::fopen(path.c_str(), "rb"));
-#endif
+    return std::unique_ptr<std::FILE, FileCloser>(openFile(utf8Of(path), "rb"));
 }
 
 // Calls line(text) for each line of the file, without its LF; false when the

@@ -11,40 +11,6 @@ namespace {
 
 const char* const kUsageLine = "Usage: kestrel-decoder [--station | --help | --version]\n";
 
-#ifdef _WIN32
-const char* const kHelpBody = R"(
-Receives the KESTREL satellite's telemetry beacons from a TNC on a serial (COM)
-port, shows every byte and each decoded beacon, and archives everything in the
-folder Telemetry below the folder it is started from.
-
-The TNC's port is read from RS232Settings.ini in that folder (choose it with
-the Settings button; the file is written whenever the program ends). What
-went wrong is also written to kestrel-decoder.log there.
-
-  --station    work in Documents\KESTREL instead (made when missing), as
-               the Start-menu shortcut does
-  -h, --help   show this help
-  --version    show the version
-)";
-#else
-const char* const kHelpBody = R"(
-Receives the KESTREL satellite's telemetry beacons from a TNC on a serial port
-(or a software TNC's KISS port), shows every byte and each decoded beacon, and
-archives everything below Telemetry/ in the current directory.
-
-The line is read from RS232Settings.ini in the current directory (choose the
-port with the Settings button; the file is written whenever the program ends).
-What went wrong is also written to kestrel-decoder.log there. To open a serial
-port, the user must be in the group dialout (sudo adduser $USER dialout, then
-log in again).
-
-  --station    work in ~/KESTREL instead (made when missing), as the menu
-               entry does
-  -h, --help   show this help
-  --version    show the version
-)";
-#endif
-
 }  // namespace
 
 CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args) {
@@ -58,8 +24,9 @@ CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args) {
     const auto isHelp = [](const std::string& a) { return a == "--help" || a == "-h"; };
     const bool request = isHelp(args[0]) || args[0] == "--version";
     if (request && args.size() == 1)
-        return isHelp(args[0]) ? CommandLineAnswer{CommandLineAnswer::Help, std::string(kUsageLine) + kHelpBody, 0}
-                               : CommandLineAnswer{CommandLineAnswer::Version, VersionText("kestrel-decoder"), 0};
+        return isHelp(args[0])
+                   ? CommandLineAnswer{CommandLineAnswer::Help, std::string(kUsageLine) + DecoderHelpBody(), 0}
+                   : CommandLineAnswer{CommandLineAnswer::Version, VersionText("kestrel-decoder"), 0};
     // A request takes nothing after it, nor --station; anything else is not
     // an option at all.
     const std::string& odd = request || args[0] == "--station" ? args[1] : args[0];

@@ -21,6 +21,10 @@ struct CommandLineAnswer {
 // args: the arguments without the program's name.
 CommandLineAnswer ReadDecoderCommandLine(const std::vector<std::string>& args);
 
+// The help's text after the usage line: the folders and ports it names are
+// the platform's own (CommandLinePosix.cpp, CommandLineWin32.cpp).
+const char* DecoderHelpBody();
+
 // kestrel-trends' command line (both programs): --help, --version, or at most
 // one PATH, which goes to `path` (empty: the current directory).
 CommandLineAnswer ReadTrendsCommandLine(const std::vector<std::string>& args, std::string& path);

@@ -132,4 +132,12 @@ void TcpKissLine::stateChanged(KissTcpClient::State state, const std::string& de
     }
 }
 
+std::unique_ptr<StationLine> ChooseLine(const LineSourceSettings& settings, TComPort& port, MainThreadMailbox* mailbox,
+                                        std::function<void()> onReceived, DisplayQueue& display,
+                                        Continuation& continuation) {
+    if (settings.kind == LineSourceSettings::KissTcp)
+        return std::make_unique<TcpKissLine>(settings, mailbox, std::move(onReceived), display, continuation);
+    return std::make_unique<SerialLine>(port, settings.kind == LineSourceSettings::SerialKiss, display, continuation);
+}
+
 }  // namespace kestrel

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace kestrel {
@@ -122,5 +123,11 @@ private:
     Continuation& continuation_;
     bool reported_ = false;  // a lost connection is reported once until it is back
 };
+
+// The line the settings file's [Line] section chooses: the serial port, plain
+// or KISS, or a software TNC's KISS port over TCP (onReceived: bytes came).
+std::unique_ptr<StationLine> ChooseLine(const LineSourceSettings& settings, TComPort& port, MainThreadMailbox* mailbox,
+                                        std::function<void()> onReceived, DisplayQueue& display,
+                                        Continuation& continuation);
 
 }  // namespace kestrel

@@ -43,14 +43,6 @@ std::string OpenFailure(int systemError, PortHost host) {
 
 }  // namespace
 
-PortHost ThisPortHost() {
-#ifdef _WIN32
-    return PortHost::Windows;
-#else
-    return PortHost::Posix;
-#endif
-}
-
 std::string PortDeviceName(const std::string& port, PortHost host) {
     if (host == PortHost::Posix && !port.empty() && port[0] != '/')
         return "/dev/" + port;

@@ -11,6 +11,8 @@
 
 namespace kestrel {
 
+PortHost ThisPortHost() { return PortHost::Posix; }
+
 std::string PortErrorWords(int systemErrorCode) {
     if (systemErrorCode > 0 && (systemErrorCode & kUnmappedErrnoBit))
         return errnoWords(systemErrorCode & ~kUnmappedErrnoBit);

@@ -6,6 +6,8 @@
 
 namespace kestrel {
 
+PortHost ThisPortHost() { return PortHost::Windows; }
+
 std::string PortErrorWords(int systemErrorCode) { return windowsMessage(static_cast<DWORD>(systemErrorCode)); }
 
 }  // namespace kestrel

@@ -3,8 +3,8 @@
 //
 // Sections:
 //   Construction            the parts wired; the port's designed settings
-//   Start-up and shut-down  FormCreate, the settings notes, the line chosen,
-//                           FormClose, closeRequested
+//   Start-up and shut-down  FormCreate (its notes: StationNotes.cpp), the
+//                           line chosen, FormClose, closeRequested
 //   Actions                 runAction, the trend window, a key in the send pane
 //   Buttons and timers      Clear, Settings, the one-second tick, forwarding's
 //                           state on the status bar
@@ -101,50 +101,6 @@ void Station::FormCreate() {
     }
 }
 
-// Said at start-up: what the settings file holds that is not used as written
-// stays on the status bar until the operator sets the port up; a second
-// program on the folder, a folder nothing can be written to and why --station
-// could not enter the station folder (startProblem) are reported;
-// the last run's shut-down failures stay until clicked or a minute has passed.
-void Station::noteStartUp(std::string startProblem) {
-    if (auto unwritable = UnwritableFolderNote(stationLock_, baseDirectory_)) {
-        // Why --station could not enter the station folder explains it: one box.
-        continuation_.report(startProblem.empty() ? std::move(*unwritable)
-                                                  : std::move(startProblem) + ". " + *unwritable);
-        guard_.failingFromStart();  // what the archive loses after this is counted in its panel
-    } else {
-        if (!startProblem.empty())
-            continuation_.report(std::move(startProblem));
-        if (!log_.problem().empty())
-            continuation_.report(log_.problem());
-    }
-    for (const std::string& note : CPort.SettingsFileNotes())
-        notices_.say(std::string(kSettingsFileName) + ": " + note);
-    if (auto fallback = SettingsFallbackNote(CPort.SettingsFileNotes()))
-        display_.post(StatusSource::Settings, std::move(fallback->text), std::move(fallback->tip));
-    if (auto second =
-            SecondProgramNote(stationLock_, baseDirectory_, share_.Forwarding() ? share_.OutboxPath() : std::string()))
-        continuation_.report(std::move(*second));
-}
-
-void Station::showLastExit() {
-    if (auto failures = LastExitFailures(log_)) {
-        display_.post(StatusSource::LastExit, kLastExitText, *failures + "\n(Click to dismiss.)");
-        lastExitShownAt_ = clock_.tickCount();
-    }
-}
-
-void Station::dismissLastExit() {
-    lastExitShownAt_.reset();
-    display_.post(StatusSource::LastExit, {});
-}
-
-void Station::statusPanelClicked(int panel) {
-    if (display_.shownSource(panel) == StatusSource::LastExit)
-        dismissLastExit();
-    flushDisplay();
-}
-
 // Forwarding as the settings file's [Share] says; it never stops reception.
 void Station::startSharing() {
     share_.Start(settingsFilePath_, baseDirectory_, stationLock_.slot(), fileSystem_, clock_);
@@ -153,18 +109,8 @@ void Station::startSharing() {
 }
 
 void Station::chooseLine() {
-    switch (lineSource_.kind) {
-    case LineSourceSettings::Serial:
-        line_ = std::make_unique<SerialLine>(CPort, false, display_, continuation_);
-        return;
-    case LineSourceSettings::SerialKiss:
-        line_ = std::make_unique<SerialLine>(CPort, true, display_, continuation_);
-        return;
-    case LineSourceSettings::KissTcp:
-        line_ = std::make_unique<TcpKissLine>(
-            lineSource_, mailbox_, [this] { CPortRxByte(); }, display_, continuation_);
-        return;
-    }
+    line_ = ChooseLine(
+        lineSource_, CPort, mailbox_, [this] { CPortRxByte(); }, display_, continuation_);
 }
 
 void Station::FormClose() {
@@ -174,7 +120,7 @@ void Station::FormClose() {
     continuation_.close();  // from here on no box opens and no received byte is handled
     // What was raised and not shown yet is written down already; it never opens.
     for (const std::string& text : continuation_.takeReports())
-        std::fprintf(stderr, "kestrel-decoder: (closing, not shown) %s\n", FormatReportText(text).c_str());
+        report(text);
     DropWaitingReports();  // the Windows program ends from inside the box's loop
     ShutDownStep(notices_, "taking the last received bytes", [&] { drain(); });
     ShutDownStep(notices_, "stopping the telemetry forwarding", [&] {
@@ -327,21 +273,20 @@ void Station::CPortRxByte() {
 }
 
 void Station::receiveSlice() {
-    {
-        Receiver::Slice slice = receiver_.slice(*line_);
-        while (const ReceivedFrame* received = slice.next())
-            decodeFrame(*received);
-    }
+    decodeSlice();
     showPendingReports();
+}
+
+void Station::decodeSlice() {
+    Receiver::Slice slice = receiver_.slice(*line_);
+    while (const ReceivedFrame* received = slice.next())
+        decodeFrame(*received);
 }
 
 void Station::drain() {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < until && receiver_.waiting(*line_)) {
-        Receiver::Slice slice = receiver_.slice(*line_);
-        while (const ReceivedFrame* received = slice.next())
-            decodeFrame(*received);
-    }
+    while (std::chrono::steady_clock::now() < until && receiver_.waiting(*line_))
+        decodeSlice();
 }
 
 void Station::continueReceive() {

@@ -202,10 +202,13 @@ public:
     const ShareSettings& sharingSettings() const { return share_.Settings(); }
 
 private:
+    // The line the [Line] section names, in line_.
     void chooseLine();
     void startSharing();
-    // A receive slice, each frame it finds decoded on the way.
+    // A receive slice, each frame it finds decoded on the way; then what it
+    // raised is shown.
     void receiveSlice();
+    void decodeSlice();
     // Shut-down: what the line still holds, within a bound for a line that
     // never falls silent.
     void drain();
