@@ -104,6 +104,15 @@ void Append(IFileSystem& fs, const std::string& path, const std::string& text) {
 
 }  // namespace
 
+std::string RequeueSummary::text() const {
+    std::string t =
+        std::to_string(queued) + (queued == 1 ? " refused frame" : " refused frames") + " queued again in " + outbox;
+    if (unreadable)
+        t += "; " + std::to_string(unreadable) + (unreadable == 1 ? " line" : " lines") +
+             " holding no frame left in the rejects files";
+    return t;
+}
+
 RequeueSummary RequeueRejects(const std::string& baseDirectory, IFileSystem& fs) {
     if (!fs.directoryExists(baseDirectory))
         throw std::runtime_error(baseDirectory + " is not a folder");

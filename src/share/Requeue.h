@@ -18,6 +18,9 @@ struct RequeueSummary {
     std::size_t queued = 0;      // frames put into the outbox
     std::size_t unreadable = 0;  // lines that hold no frame: left in the rejects file
     std::string outbox;          // where they went
+
+    // What the command line says of it, on one line.
+    std::string text() const;
 };
 
 // Throws std::runtime_error saying why nothing (or not everything) was

@@ -330,6 +330,8 @@ TEST(Requeue, RejectsGoBackIntoAFreeSlotsOutboxWithTheSettingsOfNow) {
     EXPECT_EQ(r.queued, 2u);
     EXPECT_EQ(r.unreadable, 1u);
     EXPECT_EQ(r.outbox, share("outbox-2.txt"));
+    EXPECT_EQ(r.text(),
+              "2 refused frames queued again in " + r.outbox + "; 1 line holding no frame left in the rejects files");
     Forms forms = Waiting(r.outbox);
     ASSERT_EQ(forms.size(), 2u);
     std::sort(forms.begin(), forms.end(), [](const std::string& a, const std::string& b) {

@@ -3,10 +3,11 @@
 // frames every station sent to SatNOGS DB, saved or fetched, the same ways.
 // The work is the team's room's (src/redecode); this is its command line.
 //
-// In order: the usage text; the command line; the progress line;
+// In order: the usage text; the command line; what a run says;
 // commandLineMain, which the platform's entry calls (every file-system
 // failure said).
 
+#include "ProgressLine.h"
 #include "Terminal.h"
 
 #include "redecode/Inputs.h"
@@ -21,7 +22,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <stdexcept>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -170,64 +171,66 @@ std::optional<long> wholeNumber(const std::string& text, long first, long last) 
     return v;
 }
 
+// The options that take a value, and whether an empty one counts as none.
+bool takesValue(const std::string& a, bool& emptyIsNone) {
+    emptyIsNone = a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file" ||
+                  a == "--requeue-rejects";
+    return emptyIsNone || a == "--start" || a == "--satnogs" || a == "--merge-seconds";
+}
+
+// Option a's value v, checked and put in its place.
+void setValue(Options& o, const std::string& a, const std::string& v) {
+    if (a == "--start") {
+        o.run.start = parseUtcTime(v);
+        if (!o.run.start)
+            usageError("--start " + v + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
+    } else if (a == "--satnogs") {
+        o.run.satnogs = wholeNumber(v, 1, 999999999);
+        if (!o.run.satnogs)
+            usageError("--satnogs " + v + ": not a NORAD ID (a positive whole number)");
+    } else if (a == "--merge-seconds") {
+        const auto seconds = wholeNumber(v, 0, 3600);
+        if (!seconds)
+            usageError("--merge-seconds " + v + ": not a whole number of seconds from 0 to 3600");
+        o.run.mergeMs = *seconds * 1000;
+    } else {
+        (a == "--out"           ? o.run.outDir
+         : a == "--csv"         ? o.run.csvPath
+         : a == "--token"       ? o.run.token
+         : a == "--satnogs-url" ? o.run.satnogsUrl
+         : a == "--ca-file"     ? o.run.caFile
+                                : o.requeue) = v;
+    }
+}
+
 // args: the arguments after the program's name, in UTF-8.
 Options parse(const std::vector<std::string>& args) {
     Options o;
     bool optionsDone = false;
-    const int argc = static_cast<int>(args.size());
-    const auto argv = [&args](int i) -> const std::string& { return args[static_cast<std::size_t>(i)]; };
-    for (int i = 0; i < argc; ++i) {
-        const std::string a = argv(i);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool emptyIsNone = false;
         if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
             o.run.files.push_back(a);
-            continue;
-        }
-        if (a == "--")
+        } else if (a == "--") {
             optionsDone = true;
-        else if (a == "-h" || a == "--help") {
+        } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (a == "--version") {
             std::fputs(VersionText("kestrel-redecode").c_str(), stdout);
             std::exit(0);
-        } else if (a == "--quiet")
+        } else if (a == "--quiet") {
             o.quiet = true;
-        else if (a == "--kiss")
-            o.run.framing = Framing::Kiss;
-        else if (a == "--no-kiss")
-            o.run.framing = Framing::Plain;
-        else if (a == "--start") {
-            if (i + 1 >= argc)
+        } else if (a == "--kiss" || a == "--no-kiss") {
+            o.run.framing = a == "--kiss" ? Framing::Kiss : Framing::Plain;
+        } else if (takesValue(a, emptyIsNone)) {
+            if (i + 1 >= args.size() || (emptyIsNone && args[i + 1].empty()))
                 usageError(a + " needs a value");
-            o.run.start = parseUtcTime(argv(++i));
-            if (!o.run.start)
-                usageError("--start " + argv(i) + ": not a UTC time \"YYYY-MM-DD HH:MM:SS\"");
-        } else if (a == "--out" || a == "--csv" || a == "--token" || a == "--satnogs-url" || a == "--ca-file" ||
-                   a == "--requeue-rejects") {
-            if (i + 1 >= argc || argv(i + 1).empty())
-                usageError(a + " needs a value");
-            (a == "--out"           ? o.run.outDir
-             : a == "--csv"         ? o.run.csvPath
-             : a == "--token"       ? o.run.token
-             : a == "--satnogs-url" ? o.run.satnogsUrl
-             : a == "--ca-file"     ? o.run.caFile
-                                    : o.requeue) = argv(++i);
-        } else if (a == "--satnogs" || a == "--merge-seconds") {
-            if (i + 1 >= argc)
-                usageError(a + " needs a value");
-            const std::string v = argv(++i);
-            if (a == "--satnogs") {
-                o.run.satnogs = wholeNumber(v, 1, 999999999);
-                if (!o.run.satnogs)
-                    usageError("--satnogs " + v + ": not a NORAD ID (a positive whole number)");
-            } else {
-                const auto seconds = wholeNumber(v, 0, 3600);
-                if (!seconds)
-                    usageError("--merge-seconds " + v + ": not a whole number of seconds from 0 to 3600");
-                o.run.mergeMs = *seconds * 1000;
-            }
-        } else
+            setValue(o, a, args[++i]);
+        } else {
             usageError("unknown option " + a);
+        }
     }
     if (!o.requeue.empty() && (!o.run.files.empty() || o.run.satnogs))
         usageError("--requeue-rejects takes no input files");
@@ -240,38 +243,6 @@ Options parse(const std::vector<std::string>& args) {
             o.run.token = env;
     return o;
 }
-
-// "\r<name>: 42 %" on a terminal, for files large enough to wait for.
-class ProgressLine {
-public:
-    ProgressLine(bool enabled, const std::string& name, std::uint64_t size)
-        : enabled_(enabled && size >= (16u << 20) && errorStreamIsTerminal()), name_(name), size_(size) {}
-    ~ProgressLine() { clear(); }
-    void clear() {
-        if (shown_)
-            std::fprintf(stderr, "\r%*s\r", static_cast<int>(name_.size() + 8), "");
-        shown_ = false;
-        enabled_ = false;
-    }
-    void update(std::uint64_t done) {
-        if (!enabled_)
-            return;
-        const int percent = static_cast<int>(done * 100 / size_);
-        if (percent == last_)
-            return;
-        last_ = percent;
-        shown_ = true;
-        std::fprintf(stderr, "\r%s: %3d %%", name_.c_str(), percent);
-        std::fflush(stderr);
-    }
-
-private:
-    bool enabled_;
-    std::string name_;
-    std::uint64_t size_;
-    int last_ = -1;
-    bool shown_ = false;
-};
 
 // What a run says: summaries on standard output (on the error stream when the
 // CSV goes to standard output), the rest on the error stream.
@@ -309,12 +280,7 @@ int kestrel::redecode::commandLineMain(const std::vector<std::string>& args) {
     // failure not met where it was expected still names its path.
     try {
         if (!o.requeue.empty()) {
-            const RequeueSummary r = RequeueRejects(o.requeue);
-            std::printf("%zu refused frame%s queued again in %s", r.queued, r.queued == 1 ? "" : "s", r.outbox.c_str());
-            if (r.unreadable)
-                std::printf("; %zu line%s holding no frame left in the rejects files", r.unreadable,
-                            r.unreadable == 1 ? "" : "s");
-            std::printf("\n");
+            std::printf("%s\n", RequeueRejects(o.requeue).text().c_str());
             return 0;
         }
         // Refusals come before anything is written.
