@@ -41,3 +41,15 @@ need_locale() {
 }
 
 jobs() { nproc 2>/dev/null || echo 2; }
+
+# deb_build_flags: the CMake options of a build as Debian builds its packages
+# (dpkg-buildflags: -O2, the hardening flags). The Debian package is built
+# with them; the test command builds build/ with them too, so that its
+# package stage reuses that tree instead of compiling everything again.
+deb_build_flags() {
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  printf '%s\n' -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_C_FLAGS=$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+    "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+    "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)"
+}

@@ -62,16 +62,23 @@ run_stage() {
 }
 
 native_build() {
-  need_packages "${NATIVE_PACKAGES[@]}"
+  need_packages "${NATIVE_PACKAGES[@]}" dpkg-dev
   # The tools are run under a decimal-comma locale too.
   need_locale de_DE.UTF-8
-  cmake --preset default
+  # With Debian's flags, so that the package stage packs this tree.
+  mapfile -t flags < <(deb_build_flags)
+  cmake --preset default "${flags[@]}"
   cmake --build build -j"$(jobs)"
 }
 native_tests() {
   QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$(jobs)"
 }
 
+# The package stage packs build/ rather than building build-deb/ anew.
+export KESTREL_PACKAGE_BUILD_DIR=build
+# The Windows window stage's receive-rate check: one run makes it (the
+# stage's three, whose median it prints, are for figures).
+export KESTREL_WINE_BENCH_RUNS=${KESTREL_WINE_BENCH_RUNS:-1}
 run_stage "native build" native_build
 run_stage "native tests" native_tests
 # Further suites (sanitizers, the Windows build under Wine, ...) add themselves
