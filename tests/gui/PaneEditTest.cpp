@@ -111,6 +111,8 @@ TEST_F(PaneEditTest, CopyAtFourHundredLinesASecondHoldsEveryLineSinceTheTrim) {
         }
     });
     form->MemoRX->setFocus();
+    // Copies from the first line on: before it, an empty pane is right.
+    ASSERT_TRUE(WaitUntil([&] { return form->MemoRX->toPlainText().contains(QLatin1String("S0")); }));
     std::vector<QStringList> copies;
     QElapsedTimer clock;
     clock.start();
