@@ -3,8 +3,8 @@
 // default (on).
 //
 // Sections:
-//   Texts       UTF-16 and back; what a WinHTTP error or a refused
-//               certificate means, in words
+//   Texts       what a WinHTTP error or a refused certificate means,
+//               in words
 //   One call    the status callback's state, and the handles closed in order
 //   Transport   opening the session, each step started and waited for
 //               against the deadline, cancel; the proxy advice
@@ -22,6 +22,8 @@
 
 #include "share/HttpUrl.h"
 
+#include "Utf16Win32.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -38,24 +40,6 @@ namespace kestrel {
 namespace {
 
 // ---- Texts --------------------------------------------------------------------------
-
-std::wstring Widen(const std::string& s) {
-    if (s.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-    std::wstring w(std::size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
-    return w;
-}
-
-std::string Narrow(const std::wstring& w) {
-    if (w.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(std::size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
-    return s;
-}
 
 // Why a certificate was not trusted, from the flags of the secure-failure
 // report; empty when none was given.
@@ -88,7 +72,7 @@ std::string ErrorText(DWORD code, DWORD certificateFlags) {
             FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
                            GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
         if (n && buf) {
-            text = Narrow(std::wstring(buf, n));
+            text = toUtf8(std::wstring(buf, n));
             while (!text.empty() &&
                    (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
                 text.pop_back();
@@ -249,7 +233,7 @@ private:
                 o.lpszAutoConfigUrl = ie.lpszAutoConfigUrl;
                 o.fAutoLogonIfChallenged = TRUE;
                 WINHTTP_PROXY_INFO info{};
-                if (WinHttpGetProxyForUrl(resolver_, Widen(url).c_str(), &o, &info)) {
+                if (WinHttpGetProxyForUrl(resolver_, toUtf16(url).c_str(), &o, &info)) {
                     way.access = info.lpszProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY;
                     if (info.lpszProxy)
                         way.proxy = info.lpszProxy;
@@ -310,7 +294,7 @@ private:
     HttpResult perform(const HttpRequest& request, bool isPost) {
         HttpResult r = attempt(request, isPost);
         if (r.kind != HttpResult::Kind::Answered && r.kind != HttpResult::Kind::Cancelled && !way_.proxy.empty())
-            r.detail += ", through the proxy " + Narrow(way_.proxy) + " (from " + way_.said + ")";
+            r.detail += ", through the proxy " + toUtf8(way_.proxy) + " (from " + way_.said + ")";
         return r;
     }
 
@@ -336,10 +320,10 @@ private:
         const Clock::time_point deadline = Clock::now() + request.totalTimeout;
         // WinHTTP takes an IPv6 literal with its brackets, as in the URL, and
         // sends the Host header from it.
-        Handle connection{WinHttpConnect(session, Widen(url->host).c_str(), url->port, 0)};
+        Handle connection{WinHttpConnect(session, toUtf16(url->host).c_str(), url->port, 0)};
         if (!connection.h)
             return Failure(GetLastError());
-        Handle req{WinHttpOpenRequest(connection.h, isPost ? L"POST" : L"GET", Widen(url->path).c_str(), nullptr,
+        Handle req{WinHttpOpenRequest(connection.h, isPost ? L"POST" : L"GET", toUtf16(url->path).c_str(), nullptr,
                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                       url->https ? WINHTTP_FLAG_SECURE : 0)};
         if (!req.h)
@@ -374,7 +358,7 @@ private:
         };
         std::wstring headers = isPost ? L"Content-Type: application/x-www-form-urlencoded\r\n" : L"";
         for (const std::string& h : request.headers)
-            headers += Widen(h) + L"\r\n";
+            headers += toUtf16(h) + L"\r\n";
         const DWORD size = isPost ? DWORD(request.form.size()) : 0;
         void* body = isPost ? const_cast<char*>(request.form.data()) : WINHTTP_NO_REQUEST_DATA;
         DWORD err = 0;
@@ -445,7 +429,7 @@ private:
         if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, value.data(), &size, WINHTTP_NO_HEADER_INDEX))
             return {};
         value.resize(size / sizeof(wchar_t));
-        return Narrow(value);
+        return toUtf8(value);
     }
 
     static std::string header(HINTERNET request, DWORD which) {
@@ -453,7 +437,7 @@ private:
         DWORD size = sizeof buf;
         if (!WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, buf, &size, WINHTTP_NO_HEADER_INDEX))
             return {};
-        return Narrow(std::wstring(buf, size / sizeof(wchar_t)));
+        return toUtf8(std::wstring(buf, size / sizeof(wchar_t)));
     }
 
     HANDLE cancel_;

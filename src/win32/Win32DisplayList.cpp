@@ -132,7 +132,7 @@ void DrawDisplayList(HDC dc, const plot::DisplayList& list, const plot::RectF& c
                 y += (tm.tmAscent - tm.tmDescent) / 2;
             }
             SetTextAlign(dc, align);
-            const std::wstring text = win32::WidenUtf8(list.texts[i.text]);
+            const std::wstring text = toUtf16(list.texts[i.text]);
             TextOutW(dc, px(i.rect.left), y, text.c_str(), int(text.size()));
             break;
         }

@@ -30,7 +30,6 @@ namespace {
 
 namespace td = plot::design;  // the trend window's (design:: is the main window's)
 using win32::Scaled;
-using win32::WidenUtf8;
 
 constexpr int kFirstButton = 100;
 constexpr int kOtherTab = 99;  // Ctrl+Tab
@@ -145,7 +144,7 @@ TWin32TrendWindow::TWin32TrendWindow(HINSTANCE instance, bool endsProgram)
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT r{0, 0, Scaled(td::kClientWidth), Scaled(td::kClientHeight)};
     AdjustWindowRectEx(&r, style, FALSE, 0);
-    CreateWindowExW(0, kClassName, WidenUtf8(td::kCaption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+    CreateWindowExW(0, kClassName, toUtf16(td::kCaption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                     r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, this);
     if (!window_)
         throw std::runtime_error("The trend window cannot be created");
@@ -174,7 +173,7 @@ void TWin32TrendWindow::build() {
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
     for (int c = 0; c < td::kCommandCount; ++c) {
         const td::ToolButton& b = td::kToolButtons[std::size_t(c)];
-        const std::wstring caption = WidenUtf8(b.caption);
+        const std::wstring caption = toUtf16(b.caption);
         SIZE size{};
         GetTextExtentPoint32W(dc, caption.c_str(), int(caption.size()), &size);
         HWND button = CreateWindowExW(
@@ -184,7 +183,7 @@ void TWin32TrendWindow::build() {
             instance_, nullptr);
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         buttons_[std::size_t(c)] = button;
-        hintTexts_[std::size_t(c)] = WidenUtf8(td::HintWithKey(b));
+        hintTexts_[std::size_t(c)] = toUtf16(td::HintWithKey(b));
         TTTOOLINFOW tool{};
         tool.cbSize = sizeof tool;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -200,7 +199,7 @@ void TWin32TrendWindow::build() {
                             0, 0, 0, window_, nullptr, instance_, nullptr);
     SendMessageW(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     for (std::size_t t = 0; t < td::kTabs.size(); ++t) {
-        std::wstring text = WidenUtf8(td::kTabs[t]);
+        std::wstring text = toUtf16(td::kTabs[t]);
         TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = text.data();
@@ -306,11 +305,11 @@ void TWin32TrendWindow::changed() {
 std::wstring TWin32TrendWindow::statusText() const { return win32::WindowText(status_); }
 
 void TWin32TrendWindow::updateStatus() {
-    const std::wstring shown = WidenUtf8(model_.statusText());
+    const std::wstring shown = toUtf16(model_.statusText());
     SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
     SetWindowTextW(status_, shown.c_str());
     // What a screen reader calls the canvas: what it shows.
-    SetWindowTextW(canvas_, WidenUtf8(view().summary()).c_str());
+    SetWindowTextW(canvas_, toUtf16(view().summary()).c_str());
 }
 
 void TWin32TrendWindow::showTab(int tab) {

@@ -7,6 +7,8 @@
 #include "station/Report.h"
 #include "station/WindowDesign.h"
 
+#include "Utf16Win32.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -26,8 +28,8 @@ std::wstring Widen(std::string_view latin1);
 std::wstring WidenLines(std::string_view latin1);
 // Characters beyond Latin-1 become '?'.
 std::string Narrow(std::wstring_view text);
-// UTF-8 (the trend window's texts, its design's captions) as UTF-16.
-std::wstring WidenUtf8(std::string_view utf8);
+// UTF-8 texts (the trend window's, its design's captions) go to Windows
+// through toUtf16 (Utf16Win32.h), the core's one conversion.
 
 // A font pixelHeight designed pixels high (the character height, as the
 // designer gives it), scaled.
