@@ -306,7 +306,7 @@ void TWin32RxPane::contextMenu(LPARAM point) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (items[i].separatorBefore)
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-        const std::wstring label = Widen(items[i].label) + L"\tCtrl+" + wchar_t(items[i].ctrlLetter);
+        const std::wstring label = win32::Widen(items[i].label) + L"\tCtrl+" + wchar_t(items[i].ctrlLetter);
         AppendMenuW(menu, MF_STRING | (items[i].enabled ? 0 : MF_GRAYED), i + 1, label.c_str());
     }
     POINT at{GET_X_LPARAM(point), GET_Y_LPARAM(point)};
