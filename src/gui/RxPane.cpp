@@ -391,6 +391,11 @@ bool TRxPane::editKey(QKeyEvent* event) {
         result = RxPaneEditKey(model_, *key, mods & Qt::ControlModifier, mods & Qt::ShiftModifier);
     if (result == PaneEditResult::NotMine && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
         result = RxPaneType(model_, event->text().toStdU16String());
+    return act(result);
+}
+
+// Does what an edit's answer asks of the window; false when the pane left it.
+bool TRxPane::act(PaneEditResult result) {
     switch (result) {
     case PaneEditResult::NotMine: return false;
     case PaneEditResult::Copy: copy(); break;
@@ -412,19 +417,17 @@ void TRxPane::keyPressEvent(QKeyEvent* event) {
 
 void TRxPane::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    const bool selected = model_.hasSelection();
-    QAction* cutAction = menu.addAction(tr("Cu&t"), this, [this] { cut(); });
-    cutAction->setShortcut(QKeySequence::Cut);
-    cutAction->setEnabled(selected);
-    QAction* copyAction = menu.addAction(tr("&Copy"), this, [this] { copy(); });
-    copyAction->setShortcut(QKeySequence::Copy);
-    copyAction->setEnabled(selected);
-    QAction* pasteAction = menu.addAction(tr("&Paste"), this, [this] { paste(); });
-    pasteAction->setShortcut(QKeySequence::Paste);
-    pasteAction->setEnabled(!QApplication::clipboard()->text().isEmpty());
-    menu.addSeparator();
-    QAction* all = menu.addAction(tr("Select All"), this, [this] { selectAll(); });
-    all->setShortcut(QKeySequence::SelectAll);
+    for (const PaneMenuItem& item : RxPaneMenu(model_, !QApplication::clipboard()->text().isEmpty())) {
+        if (item.separatorBefore)
+            menu.addSeparator();
+        QAction* action = menu.addAction(QString::fromLatin1(item.label), this, [this, command = item.command] {
+            act(RxPaneMenuChosen(model_, command));
+            showChanges();
+            tellReaders(true);
+        });
+        action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_A + (item.ctrlLetter - 'A'))));
+        action->setEnabled(item.enabled);
+    }
     menu.exec(event->globalPos());
 }
 

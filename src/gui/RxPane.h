@@ -6,6 +6,7 @@
 // menu). What the pane holds, how it wraps and what the trim cuts is the
 // model's; nothing is laid out.
 
+#include "station/RxPaneKeys.h"
 #include "station/RxPaneModel.h"
 
 #include <QAbstractScrollArea>
@@ -73,6 +74,7 @@ protected:
 
 private:
     bool editKey(QKeyEvent* event);
+    bool act(PaneEditResult result);
     void fitToViewport();
     void showChanges(bool scrollBar = true);
     void syncScrollBar();

@@ -76,4 +76,22 @@ void RxPanePaste(RxPaneModel& model, std::u16string_view text) {
     model.insert(latin1);
 }
 
+std::array<PaneMenuItem, 4> RxPaneMenu(const RxPaneModel& model, bool clipboardHasText) {
+    const bool selected = model.hasSelection();
+    return {{{PaneMenuCommand::Cut, "Cu&t", 'X', selected, false},
+             {PaneMenuCommand::Copy, "&Copy", 'C', selected, false},
+             {PaneMenuCommand::Paste, "&Paste", 'V', clipboardHasText, false},
+             {PaneMenuCommand::SelectAll, "Select &All", 'A', true, true}}};
+}
+
+PaneEditResult RxPaneMenuChosen(RxPaneModel& model, PaneMenuCommand command) {
+    switch (command) {
+    case PaneMenuCommand::Cut: return PaneEditResult::Cut;
+    case PaneMenuCommand::Copy: return PaneEditResult::Copy;
+    case PaneMenuCommand::Paste: return PaneEditResult::Paste;
+    case PaneMenuCommand::SelectAll: model.selectAll(); return PaneEditResult::Done;
+    }
+    return PaneEditResult::NotMine;
+}
+
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 
 #include "station/RxPaneModel.h"
 
+#include <array>
 #include <string_view>
 
 namespace kestrel {
@@ -54,5 +55,20 @@ PaneEditResult RxPaneType(RxPaneModel& model, std::u16string_view text);
 // The clipboard's text at the caret: what the pane cannot show becomes a
 // question mark, one for each character.
 void RxPanePaste(RxPaneModel& model, std::u16string_view text);
+
+// The context menu, in this order. Each window draws the entries and hands
+// the chosen one to RxPaneMenuChosen.
+enum class PaneMenuCommand { Cut, Copy, Paste, SelectAll };
+struct PaneMenuItem {
+    PaneMenuCommand command;
+    const char* label;  // '&' before the access key
+    char ctrlLetter;    // its shortcut: Ctrl and this letter
+    bool enabled;
+    bool separatorBefore;
+};
+// Cut and Copy need a selection, Paste text on the clipboard.
+std::array<PaneMenuItem, 4> RxPaneMenu(const RxPaneModel& model, bool clipboardHasText);
+// What the window does for the chosen entry, as for a key.
+PaneEditResult RxPaneMenuChosen(RxPaneModel& model, PaneMenuCommand command);
 
 }  // namespace kestrel

@@ -22,8 +22,6 @@
 namespace kestrel {
 namespace {
 
-enum MenuCommand : UINT { kCut = 1, kCopy, kPaste, kSelectAll };
-
 std::wstring Shown(std::string_view line) {
     std::wstring s(line.size(), L' ');
     for (std::size_t i = 0; i < line.size(); ++i)
@@ -304,13 +302,13 @@ bool TWin32RxPane::edited(PaneEditResult result) {
 
 void TWin32RxPane::contextMenu(LPARAM point) {
     HMENU menu = CreatePopupMenu();
-    const UINT selected = model_.hasSelection() ? 0 : MF_GRAYED;
-    AppendMenuW(menu, MF_STRING | selected, kCut, L"Cu&t\tCtrl+X");
-    AppendMenuW(menu, MF_STRING | selected, kCopy, L"&Copy\tCtrl+C");
-    AppendMenuW(menu, MF_STRING | (IsClipboardFormatAvailable(CF_UNICODETEXT) ? 0 : MF_GRAYED), kPaste,
-                L"&Paste\tCtrl+V");
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, kSelectAll, L"Select &All\tCtrl+A");
+    const auto items = RxPaneMenu(model_, IsClipboardFormatAvailable(CF_UNICODETEXT));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].separatorBefore)
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        const std::wstring label = win32::Widen(items[i].label) + L"\tCtrl+" + wchar_t(items[i].ctrlLetter);
+        AppendMenuW(menu, MF_STRING | (items[i].enabled ? 0 : MF_GRAYED), i + 1, label.c_str());
+    }
     POINT at{GET_X_LPARAM(point), GET_Y_LPARAM(point)};
     if (at.x == -1 && at.y == -1) {  // from the keyboard
         at = POINT{0, 0};
@@ -318,16 +316,8 @@ void TWin32RxPane::contextMenu(LPARAM point) {
     }
     const UINT chosen = UINT(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window_, nullptr));
     DestroyMenu(menu);
-    switch (chosen) {
-    case kCut: cut(); break;
-    case kCopy: copy(); break;
-    case kPaste: paste(); break;
-    case kSelectAll:
-        model_.selectAll();
-        showChanges();
-        break;
-    default: break;
-    }
+    if (chosen > 0 && chosen <= items.size())
+        edited(RxPaneMenuChosen(model_, items[chosen - 1].command));
 }
 
 // ---- What assistive technology asks ----------------------------------------------

@@ -45,6 +45,27 @@ TEST(RxPaneKeys, TheLatin1RuleForTypingAndPasting) {
     EXPECT_EQ(m.text(), "\xe9\na??b") << "one question mark per character";
 }
 
+// Each entry's shortcut must do what choosing it does, or the menu tells the
+// operator a key that does something else.
+TEST(RxPaneKeys, TheMenuFollowsTheSelectionAndTheClipboardAndItsShortcutsDoTheSame) {
+    RxPaneModel m;
+    m.setColumns(20);
+    m.setRows(3);
+    m.append("one");
+    auto menu = RxPaneMenu(m, false);
+    EXPECT_FALSE(menu[0].enabled || menu[1].enabled || menu[2].enabled) << "nothing selected, clipboard empty";
+    EXPECT_TRUE(menu[3].enabled && menu[3].separatorBefore);
+    EXPECT_EQ(RxPaneMenuChosen(m, menu[3].command), R::Done);
+    EXPECT_EQ(m.selectedText(), "one");
+    menu = RxPaneMenu(m, true);
+    for (const PaneMenuItem& item : menu) {
+        EXPECT_TRUE(item.enabled) << item.label;
+        RxPaneModel byKey = m;
+        const auto letter = static_cast<PaneEditKey>(int(K::A) + std::string_view("ACVX").find(item.ctrlLetter));
+        EXPECT_EQ(RxPaneEditKey(byKey, letter, true, false), RxPaneMenuChosen(m, item.command)) << item.label;
+    }
+}
+
 TEST(SendPaneKeys, TabIsTheTncsShiftTabLeavesAndAComposedKeyIsNoByte) {
     const auto tab = SendPaneInputOf(PaneKey::Tab, false, false, U"\t");
     ASSERT_TRUE(tab);
