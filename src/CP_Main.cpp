@@ -13,6 +13,7 @@
 
 #include "station/FontFit.h"
 
+#include "gui/Latin1.h"
 #include "gui/QtReport.h"
 #include "gui/SignalClose.h"
 #include "trends/TrendWindow.h"
@@ -48,8 +49,6 @@
 
 namespace kestrel {
 namespace {
-
-QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 
 QFont FontOf(const design::FontRequest& request) {
     QFont f(QString::fromLatin1(request.face));
@@ -344,7 +343,7 @@ bool TForm1::statusTextFits(std::string_view text) {
     return label->fontMetrics().horizontalAdvance(Latin1(text)) <= room;
 }
 
-std::string TForm1::decodedText() { return Memo1->toPlainText().toLatin1().toStdString(); }
+std::string TForm1::decodedText() { return Latin1(Memo1->toPlainText()); }
 
 void TForm1::editDecodedText(const DecodedEdit& edit) {
     QTextCursor c(Memo1->document());  // not the operator's cursor
@@ -364,7 +363,7 @@ void TForm1::trimPanes() {
     MEMORXHEX->trimToLines(design::kTrimLines);
 }
 
-std::string TForm1::sendPaneText() { return MemoTX->toPlainText().toLatin1().toStdString(); }
+std::string TForm1::sendPaneText() { return Latin1(MemoTX->toPlainText()); }
 
 void TForm1::insertInSendPane(std::string_view text) { MemoTX->insertPlainText(Latin1(text)); }
 

@@ -2,6 +2,8 @@
 
 #include "gui/CPortCtl.h"
 
+#include "gui/Latin1.h"
+
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
 
@@ -60,7 +62,7 @@ TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
 void TComComboBox::syncItems() {
     clear();
     for (const std::string& item : select_.Items)
-        addItem(QString::fromLatin1(item.data(), qsizetype(item.size())));
+        addItem(Latin1(item));
     setCurrentIndex(-1);
 }
 
@@ -91,7 +93,7 @@ void TComComboBox::ReadFromPort() { setCurrentIndex(select_.ReadFromPort()); }
 std::string TComComboBox::Text() const {
     if (currentIndex() < 0)
         return {};
-    return currentText().toLatin1().toStdString();
+    return Latin1(currentText());
 }
 
 void TComComboBox::SetText(const std::string& value) {

@@ -3,6 +3,8 @@
 
 #include "gui/CPortSetup.h"
 
+#include "gui/Latin1.h"
+
 #include "station/WindowDesign.h"
 
 #include <QGroupBox>
@@ -60,7 +62,7 @@ TComSetupFrm::TComSetupFrm(const std::string& currentPort, const std::string& no
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
     if (!notice.empty()) {
-        Notice = new QLabel(QString::fromLatin1(notice.data(), qsizetype(notice.size())), this);
+        Notice = new QLabel(Latin1(notice), this);
         Notice->setObjectName(QStringLiteral("Notice"));
         Notice->setWordWrap(true);
         QPalette red = Notice->palette();

@@ -2,6 +2,8 @@
 
 #include "gui/QtReport.h"
 
+#include "gui/Latin1.h"
+
 #include <QCoreApplication>
 #include <QMessageBox>
 
@@ -9,8 +11,6 @@ namespace kestrel {
 namespace {
 
 TMessagePresenter gPresenter;
-
-QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
 
 void PresentBox(TMessageKind kind, const std::string& text) {
     const QString title = QCoreApplication::applicationName();

@@ -8,6 +8,7 @@
 
 #include "gui/RxPane.h"
 
+#include "gui/Latin1.h"
 #include "gui/RxPaneAccessible.h"
 #include "station/RxPaneKeys.h"
 
@@ -41,8 +42,6 @@ QString Shown(std::string_view line) {
         *out++ = QChar(PaneGlyph(c));
     return s;
 }
-
-QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 
 // The pane's keys by the names the rule (station/RxPaneKeys.h) knows.
 std::optional<PaneEditKey> EditKeyOf(int key) {

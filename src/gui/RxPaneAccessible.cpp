@@ -4,6 +4,7 @@
 
 #include "gui/RxPaneAccessible.h"
 
+#include "gui/Latin1.h"
 #include "gui/RxPane.h"
 
 #include <QTextBoundaryFinder>
@@ -11,11 +12,6 @@
 #include <algorithm>
 
 namespace kestrel {
-namespace {
-
-QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
-
-}  // namespace
 
 TRxPaneAccessible::TRxPaneAccessible(TRxPane* pane) : QAccessibleWidget(pane, QAccessible::EditableText) {}
 

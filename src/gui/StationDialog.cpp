@@ -3,6 +3,8 @@
 
 #include "gui/StationDialog.h"
 
+#include "gui/Latin1.h"
+
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
@@ -18,8 +20,6 @@ namespace {
 TStationDialogDriver gDriver;
 const design::StationDialogDesign& kDesign = design::kStationDialog;
 
-QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
-std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
 void Place(QWidget* w, const design::Rect& r) { w->setGeometry(r.left, r.top, r.width, r.height); }
 
 }  // namespace

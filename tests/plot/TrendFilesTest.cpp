@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-SystemTime at(int minute) {
+SystemTime atMinute(int minute) {
     return utcFromMilliseconds(utcMilliseconds({2026, 12, 0, 8, 5, 0, 0, 0}) + minute * 60'000);
 }
 
@@ -33,7 +33,7 @@ TEST(TrendFiles, ArchiveLogsAndTheirCsvGiveTheSameSamples) {
         log << beaconTextLogHeader();
         for (int m = 0; m < 3; ++m) {
             // The CSV of what the log holds (CR LF taken off), as kestrel-redecode writes it.
-            const std::string line = beaconTextLogLine(test::exampleRecord(), at(run * 100 + m));
+            const std::string line = beaconTextLogLine(test::exampleRecord(), atMinute(run * 100 + m));
             log << line;
             csv += redecode::csvRow(*parseBeaconTextLogLine(line.substr(0, line.size() - 2)));
         }

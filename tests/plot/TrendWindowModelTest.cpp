@@ -18,21 +18,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-SystemTime at(int seconds) {
+SystemTime atSecond(int seconds) {
     return utcFromMilliseconds(utcMilliseconds({2026, 12, 0, 8, 5, 0, 0, 0}) + seconds * 1000);
 }
 
 TEST(TrendWindowModel, HiddenItKeepsLiveBeaconsShownItRepaintsOnlyTheirColumns) {
     TrendWindowModel model;
     for (int s = 0; s < 1000; s += 10) {
-        const TrendView::Damage hidden = model.addBeacon(test::exampleRecord(), at(s), false);
+        const TrendView::Damage hidden = model.addBeacon(test::exampleRecord(), atSecond(s), false);
         EXPECT_TRUE(!hidden.all && hidden.rects.empty());
     }
     EXPECT_EQ(model.view().samples().size(), 100u);
 
     model.view().display();  // shown: laid out and painted
     model.view().takeDamage();
-    const TrendView::Damage shown = model.addBeacon(test::exampleRecord(), at(1000), true);
+    const TrendView::Damage shown = model.addBeacon(test::exampleRecord(), atSecond(1000), true);
     EXPECT_FALSE(shown.all);
     ASSERT_FALSE(shown.rects.empty());
     for (const RectF& r : shown.rects)
@@ -45,7 +45,7 @@ TEST(TrendWindowModel, OpeningSaysWhatItSkippedAndTakesTheStationFromTheFolder) 
     const fs::path decoded = dir.path() / "station" / "Telemetry" / "Decoded";
     fs::create_directories(decoded);
     std::ofstream(decoded / "KR7_beacon_2026_12_08_050000_UTC.txt", std::ios::binary)
-        << beaconTextLogHeader() << beaconTextLogLine(test::exampleRecord(), at(0)) << "86400\tbroken\r\n";
+        << beaconTextLogHeader() << beaconTextLogLine(test::exampleRecord(), atSecond(0)) << "86400\tbroken\r\n";
     std::ofstream(dir.path() / "station" / "RS232Settings.ini", std::ios::binary)
         << "[Share]\r\nLatitude=49.5\r\nLongitude=8.25\r\n";
 

@@ -7,6 +7,7 @@
 
 #include "share/SidsForm.h"
 #include "support/Beacons.h"
+#include "RunRedecode.h"
 #include "support/Child.h"
 #include "support/Eventually.h"
 #include "support/Files.h"
@@ -21,6 +22,7 @@
 
 namespace fs = std::filesystem;
 using namespace kestrel;
+using test::runRedecode;
 using namespace kestrel::redecode;
 
 namespace {
@@ -62,19 +64,6 @@ std::vector<std::string> rowsOf(const fs::path& csv) {
     return rows;
 }
 
-int runTool(const std::vector<std::string>& args, const fs::path& cwd, std::string& output,
-            const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv{"/usr/bin/env"};
-    argv.insert(argv.end(), env.begin(), env.end());
-    argv.push_back(KESTREL_REDECODE);
-    argv.insert(argv.end(), args.begin(), args.end());
-    const fs::path out = cwd / "tool.out";
-    test::Child tool(argv, cwd, out, false);
-    EXPECT_TRUE(test::eventually([&] { return !tool.running(); }, std::chrono::seconds(60)));
-    output = test::readFile(out);
-    return tool.terminate();
-}
-
 // Two stations heard beacon 3 (one on a plain line, one through a KISS TNC,
 // whose frame carries the AX.25 header) and beacon 2, whose copies straddle
 // two pages; beacon 2 came again an hour earlier (a repeat, not a copy).
@@ -110,7 +99,8 @@ TEST(PooledTool, SavedPagesBecomeOneRowPerBeaconWithEveryObserverInCsvAndTree) {
     test::writeFile(scratch / "page1.json", pages.first);
     test::writeFile(scratch / "page2.json", pages.second);
     std::string output;
-    ASSERT_EQ(runTool({"--csv", "rows.csv", "--out", "tree", "page1.json", "page2.json"}, scratch.path(), output), 0)
+    ASSERT_EQ(runRedecode({"--csv", "rows.csv", "--out", "tree", "page1.json", "page2.json"}, scratch.path(), output),
+              0)
         << output;
     EXPECT_NE(output.find(Pages::kSummary), std::string::npos) << output;
     EXPECT_EQ(rowsOf(scratch / "rows.csv"), pages.rows());
@@ -135,7 +125,7 @@ TEST(PooledTool, SavedPagesBecomeOneRowPerBeaconWithEveryObserverInCsvAndTree) {
 
     // The same pages saved one after the other in one file give the same rows.
     test::writeFile(scratch / "both.json", pages.first + "\n" + pages.second + "\n");
-    ASSERT_EQ(runTool({"--csv", "again.csv", "both.json"}, scratch.path(), output), 0) << output;
+    ASSERT_EQ(runRedecode({"--csv", "again.csv", "both.json"}, scratch.path(), output), 0) << output;
     EXPECT_EQ(rowsOf(scratch / "again.csv"), pages.rows());
 }
 
@@ -147,7 +137,8 @@ TEST(PooledTool, ExportLinesWithCopiesAcrossStationsMergeWithoutObservers) {
                               HexUpper(beacon(2)) + "\r\n" + "not an export line\r\n" + "2026-12-09 10:00:05|0102\r\n";
     test::writeFile(scratch / "99999-1-20261209T120000Z-week.csv", lines);
     std::string output;
-    ASSERT_EQ(runTool({"--csv", "rows.csv", "99999-1-20261209T120000Z-week.csv"}, scratch.path(), output), 0) << output;
+    ASSERT_EQ(runRedecode({"--csv", "rows.csv", "99999-1-20261209T120000Z-week.csv"}, scratch.path(), output), 0)
+        << output;
     EXPECT_NE(output.find("SatNOGS DB export"), std::string::npos) << output;
     EXPECT_NE(output.find("6 frames, 4 beacons in 2 rows (2 copies merged), 1 frames without a KESTREL beacon and 1 "
                           "unreadable entries skipped"),
@@ -167,7 +158,7 @@ TEST(PooledTool, BrokenPagesAndErrorAnswersAreReportedAndLeaveTheEarlierCsv) {
     test::writeFile(scratch / "refused.json", R"({"detail": "Invalid token."})");
     test::writeFile(scratch / "rows.csv", "the earlier rows\n");
     std::string output;
-    EXPECT_EQ(runTool({"--csv", "rows.csv", "cut.json", "refused.json"}, scratch.path(), output), 1) << output;
+    EXPECT_EQ(runRedecode({"--csv", "rows.csv", "cut.json", "refused.json"}, scratch.path(), output), 1) << output;
     EXPECT_TRUE(std::regex_search(
         output, std::regex(R"(cut\.json: cannot read: not JSON at byte \d+: .*\(\d+ bytes, 1 frames before it\))")))
         << output;
@@ -298,9 +289,10 @@ TEST(PooledFetch, ToolFetchesEveryPageOverHttpsWaitsOutA429AndSaysWhyItStops) {
     const std::string ca = (scratch / "ca" / "ca.pem").string();
     std::string output;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(runTool({"--satnogs", "99999", "--satnogs-url", db.server.url(), "--ca-file", ca, "--csv", "rows.csv"},
-                      scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}),
-              0)
+    ASSERT_EQ(
+        runRedecode({"--satnogs", "99999", "--satnogs-url", db.server.url(), "--ca-file", ca, "--csv", "rows.csv"},
+                    scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}),
+        0)
         << output;
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
     EXPECT_EQ(rowsOf(scratch / "rows.csv"), db.pages.rows());
@@ -312,12 +304,13 @@ TEST(PooledFetch, ToolFetchesEveryPageOverHttpsWaitsOutA429AndSaysWhyItStops) {
 
     // Without the team's authority the certificate is not trusted; without
     // the token the server's refusal is said.
-    EXPECT_EQ(runTool({"--satnogs", "99999", "--token", "secret-token", "--satnogs-url", db.server.url(), "--csv", "-"},
-                      scratch.path(), output),
-              1);
+    EXPECT_EQ(
+        runRedecode({"--satnogs", "99999", "--token", "secret-token", "--satnogs-url", db.server.url(), "--csv", "-"},
+                    scratch.path(), output),
+        1);
     EXPECT_NE(output.find("certificate is not trusted"), std::string::npos) << output;
-    EXPECT_EQ(runTool({"--satnogs", "99999", "--satnogs-url", db.server.url(), "--ca-file", ca, "--csv", "-"},
-                      scratch.path(), output, {"SATNOGS_TOKEN="}),
+    EXPECT_EQ(runRedecode({"--satnogs", "99999", "--satnogs-url", db.server.url(), "--ca-file", ca, "--csv", "-"},
+                          scratch.path(), output, {"SATNOGS_TOKEN="}),
               1);
     EXPECT_NE(output.find("SatNOGS DB refused the request (401): Invalid token.; give your API token with --token"),
               std::string::npos)
@@ -325,8 +318,8 @@ TEST(PooledFetch, ToolFetchesEveryPageOverHttpsWaitsOutA429AndSaysWhyItStops) {
     // An address without its trailing slash: where the server points, and the fix.
     std::string endpoint = db.server.url();
     endpoint.pop_back();
-    EXPECT_EQ(runTool({"--satnogs", "99999", "--satnogs-url", endpoint, "--ca-file", ca, "--csv", "-"}, scratch.path(),
-                      output, {"SATNOGS_TOKEN=secret-token"}),
+    EXPECT_EQ(runRedecode({"--satnogs", "99999", "--satnogs-url", endpoint, "--ca-file", ca, "--csv", "-"},
+                          scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}),
               1);
     EXPECT_NE(output.find("SatNOGS DB answered 301 (moved to " + db.server.url() +
                           "?satellite=99999&format=json); not followed: the address lacks its trailing slash, give "
@@ -346,19 +339,19 @@ TEST(PooledFetch, FailedFetchesLeaveTheEarlierResultAndRunsAgainReplaceIt) {
                                         "--csv",     "all.csv", "--out",         "all"};
     std::string output;
     for (int run = 0; run < 2; ++run)
-        ASSERT_EQ(runTool(args, scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}), 0) << output;
+        ASSERT_EQ(runRedecode(args, scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}), 0) << output;
     EXPECT_EQ(rowsOf(scratch / "all.csv"), db.pages.rows());
     const auto tree = test::filesIn(scratch / "all" / "Telemetry" / "raw_data");
     EXPECT_EQ(tree.size(), 4u);
     const std::string csv = test::readFile(scratch / "all.csv");
 
-    EXPECT_EQ(runTool(args, scratch.path(), output, {"SATNOGS_TOKEN=expired"}), 1);
+    EXPECT_EQ(runRedecode(args, scratch.path(), output, {"SATNOGS_TOKEN=expired"}), 1);
     EXPECT_NE(output.find("nothing put in place, the run did not succeed: all.csv left as it was, " +
                           (fs::path("all") / "Telemetry").string() + " left as it was"),
               std::string::npos)
         << output;
     db.secondPage = "<html><body>Service unavailable</body></html>";
-    EXPECT_EQ(runTool(args, scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}), 1);
+    EXPECT_EQ(runRedecode(args, scratch.path(), output, {"SATNOGS_TOKEN=secret-token"}), 1);
     EXPECT_NE(output.find("SatNOGS DB (NORAD 99999): page 2: not JSON at byte 1"), std::string::npos) << output;
     EXPECT_NE(output.find("1 pages, 4 frames from whole pages (ended early"), std::string::npos) << output;
     EXPECT_EQ(test::readFile(scratch / "all.csv"), csv);
@@ -374,8 +367,8 @@ TEST(PooledFetch, FramesRepeatedByShiftingPagesAreDroppedAndCounted) {
     db.throttled = true;
     db.secondPage = "[" + db.pages.last2 + ",\n" + db.pages.second.substr(1);
     std::string output;
-    ASSERT_EQ(runTool({"--satnogs", "99999", "--satnogs-url", db.server.url(), "--csv", "rows.csv"}, scratch.path(),
-                      output, {"SATNOGS_TOKEN=secret-token"}),
+    ASSERT_EQ(runRedecode({"--satnogs", "99999", "--satnogs-url", db.server.url(), "--csv", "rows.csv"}, scratch.path(),
+                          output, {"SATNOGS_TOKEN=secret-token"}),
               0)
         << output;
     EXPECT_EQ(rowsOf(scratch / "rows.csv"), db.pages.rows());

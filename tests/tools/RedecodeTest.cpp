@@ -8,6 +8,7 @@
 #ifdef KESTREL_DECODER
 #include "SimPort.h"
 #endif
+#include "RunRedecode.h"
 #include "support/Child.h"
 #include "support/Eventually.h"
 #include "support/FakeComDevice.h"
@@ -37,6 +38,7 @@
 
 namespace fs = std::filesystem;
 using namespace kestrel;
+using test::runRedecode;
 
 namespace {
 
@@ -89,17 +91,6 @@ std::vector<std::string> linesWithoutTime(const fs::path& log) {
     return lines;
 }
 
-// Runs the tool to its end; its exit status, and its output in `output`.
-int runTool(const std::vector<std::string>& args, const fs::path& cwd, std::string& output) {
-    std::vector<std::string> argv{KESTREL_REDECODE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const fs::path out = cwd / "tool.out";
-    test::Child tool(argv, cwd, out, false);
-    EXPECT_TRUE(test::eventually([&] { return !tool.running(); }, std::chrono::seconds(60)));
-    output = test::readFile(out);
-    return tool.terminate();
-}
-
 class RedecodeTool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -125,7 +116,8 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
     const fs::path live = scratch / "live" / "Telemetry";
     const fs::path again = scratch / "again" / "Telemetry";
     ASSERT_EQ(test::readFile(rawLog), stream);
-    ASSERT_EQ(runTool({"--out", (scratch / "again").string(), rawLog.string()}, scratch.path(), output), 0) << output;
+    ASSERT_EQ(runRedecode({"--out", (scratch / "again").string(), rawLog.string()}, scratch.path(), output), 0)
+        << output;
     EXPECT_NE(output.find(std::to_string(stream.size()) + " bytes, 3 beacons, 2 frames rejected"), std::string::npos)
         << output;
 
@@ -144,8 +136,8 @@ TEST_F(RedecodeTool, GivesTheBeaconsAndFilesTheLiveArchiveGave) {
 
     // CSV from the re-decoded BeaconTextLog and from the RawByteLog itself.
     const fs::path csv = scratch / "beacons.csv";
-    ASSERT_EQ(runTool({"--csv", csv.string(), (again / "Decoded" / kTextLogName).string(), rawLog.string()},
-                      scratch.path(), output),
+    ASSERT_EQ(runRedecode({"--csv", csv.string(), (again / "Decoded" / kTextLogName).string(), rawLog.string()},
+                          scratch.path(), output),
               0)
         << output;
     EXPECT_NE(output.find("3 beacons, 0 lines skipped"), std::string::npos) << output;
@@ -169,7 +161,7 @@ TEST_F(RedecodeTool, ReadsARunInPiecesAsOneRecording) {
           std::vector<std::string>{piece.string(), rawLog.string()}, std::vector<std::string>{rawLog.string()}}) {
         std::vector<std::string> args{"--csv", csv.string()};
         args.insert(args.end(), inputs.begin(), inputs.end());
-        ASSERT_EQ(runTool(args, scratch.path(), output), 0) << output;
+        ASSERT_EQ(runRedecode(args, scratch.path(), output), 0) << output;
         EXPECT_NE(output.find(rawLog.string() + ": " + std::to_string(stream.size()) + " bytes in 2 pieces, 3 beacons"),
                   std::string::npos)
             << output;
@@ -184,9 +176,9 @@ TEST_F(RedecodeTool, ReadsARunInPiecesAsOneRecording) {
 
 TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveNorAfterAnUnreadableFile) {
     const fs::path rawLogFolder = rawLog.parent_path();
-    EXPECT_EQ(runTool({"--out", rawLogFolder.string(), rawLog.string()}, scratch.path(), output), 2);
+    EXPECT_EQ(runRedecode({"--out", rawLogFolder.string(), rawLog.string()}, scratch.path(), output), 2);
     EXPECT_NE(output.find("lies inside the archive"), std::string::npos) << output;
-    EXPECT_EQ(runTool({"--out", (scratch / "live").string(), rawLog.string()}, scratch.path(), output), 2);
+    EXPECT_EQ(runRedecode({"--out", (scratch / "live").string(), rawLog.string()}, scratch.path(), output), 2);
     EXPECT_NE(output.find("already holds a Telemetry folder that kestrel-redecode did not write"), std::string::npos)
         << output;
     EXPECT_EQ(test::filesIn(rawLogFolder).size(), 1u);
@@ -195,14 +187,14 @@ TEST_F(RedecodeTool, NeverWritesIntoItsInputsArchiveNorAfterAnUnreadableFile) {
     // only when every input could be read.
     const fs::path tree = scratch / "live" / "log_raw_2024_03_05_141507_UTC_redecoded";
     const fs::path missing = scratch / "log_raw_2024_01_01_000000_UTC.KR7";
-    EXPECT_EQ(runTool({missing.string(), rawLog.string()}, scratch.path(), output), 1);
+    EXPECT_EQ(runRedecode({missing.string(), rawLog.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find(missing.string() + ": no such file"), std::string::npos) << output;
     EXPECT_NE(
         output.find("nothing put in place, the run did not succeed: " + (tree / "Telemetry").string() + " not written"),
         std::string::npos)
         << output;
     EXPECT_FALSE(fs::exists(tree));
-    EXPECT_EQ(runTool({rawLog.string()}, scratch.path(), output), 0);
+    EXPECT_EQ(runRedecode({rawLog.string()}, scratch.path(), output), 0);
     EXPECT_EQ(test::filesIn(tree / "Telemetry" / "raw_data").size(), 3u) << output;
     EXPECT_EQ(test::filesIn(scratch / "live" / "Telemetry").size(), 3u);
 }
@@ -215,8 +207,9 @@ TEST_F(RedecodeTool, DecodesAnyRecordingStampedByStartOrModificationTime) {
     fs::last_write_time(capture,
                         fs::file_time_type::clock::from_sys(std::chrono::sys_days{std::chrono::year{2025} / 6 / 7} +
                                                             std::chrono::hours{8} + std::chrono::seconds{9}));
-    ASSERT_EQ(runTool({"--csv", "out.csv", "--start", "2024-12-31 23:59:58", capture.string()}, scratch.path(), output),
-              0)
+    ASSERT_EQ(
+        runRedecode({"--csv", "out.csv", "--start", "2024-12-31 23:59:58", capture.string()}, scratch.path(), output),
+        0)
         << output;
     EXPECT_NE(output.find("3 beacons, 2 frames rejected, time from --start, 2024-12-31 23:59:58 UTC"),
               std::string::npos)
@@ -224,7 +217,7 @@ TEST_F(RedecodeTool, DecodesAnyRecordingStampedByStartOrModificationTime) {
     const std::string csv = test::readFile(scratch / "out.csv");
     EXPECT_NE(csv.find("\n2024-12-31T23:59:58.000Z,1,"), std::string::npos) << csv;
 
-    ASSERT_EQ(runTool({capture.string()}, scratch.path(), output), 0) << output;
+    ASSERT_EQ(runRedecode({capture.string()}, scratch.path(), output), 0) << output;
     EXPECT_NE(output.find("time from its modification time, 2025-06-07 08:00:09 UTC"), std::string::npos) << output;
     EXPECT_EQ(test::filesIn(scratch / "my capture_redecoded" / "Telemetry" / "Decoded").front().filename(),
               "KR7_beacon_2025_06_07_080009_UTC.txt");
@@ -287,8 +280,8 @@ TEST_F(RedecodeTool, OutputThatDidNotFitIsNeverLeftLookingComplete) {
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
 
     const fs::path csv = scratch / "full" / "beacons.csv";
-    EXPECT_EQ(runTool({"--csv", csv.string(), "--out", (scratch / "full" / "tree").string(), log.string()},
-                      scratch.path(), output),
+    EXPECT_EQ(runRedecode({"--csv", csv.string(), "--out", (scratch / "full" / "tree").string(), log.string()},
+                          scratch.path(), output),
               1);
     EXPECT_NE(output.find(csv.string() + " not written whole: Disk full"), std::string::npos) << output;
     EXPECT_NE(output.find("600 beacons"), std::string::npos) << output;
@@ -497,7 +490,8 @@ TEST(RedecodeLive, BeaconTextLogOfTheLiveRunComesBackWithItsTimes) {
     ASSERT_EQ(files[1], fs::path(files[0].string() + ".tidx"));
     test::writeFile(files[1], test::readFile(files[1]) + "\xf3");
     std::string output;
-    ASSERT_EQ(runTool({"--out", (scratch / "again").string(), files[0].string()}, scratch.path(), output), 0) << output;
+    ASSERT_EQ(runRedecode({"--out", (scratch / "again").string(), files[0].string()}, scratch.path(), output), 0)
+        << output;
     EXPECT_NE(output.find("4 beacons, 0 frames rejected, times from its time index (1 torn entries left out)"),
               std::string::npos)
         << output;
@@ -519,10 +513,10 @@ TEST(RedecodeLive, BeaconTextLogOfTheLiveRunComesBackWithItsTimes) {
 TEST_F(RedecodeTool, HostilePathsAreSaidWithTheirReasonAndNeverAbort) {
     const fs::path loop = scratch / "loop";
     fs::create_symlink(loop, loop);
-    EXPECT_EQ(runTool({"--out", loop.string(), rawLog.string()}, scratch.path(), output), 1);
+    EXPECT_EQ(runRedecode({"--out", loop.string(), rawLog.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find("--out " + loop.string() + ": Too many levels of symbolic links"), std::string::npos)
         << output;
-    EXPECT_EQ(runTool({"--csv", "-", loop.string()}, scratch.path(), output), 1);
+    EXPECT_EQ(runRedecode({"--csv", "-", loop.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find(loop.string() + ": Too many levels of symbolic links"), std::string::npos) << output;
 
     // The index: a FIFO would never end, one larger than the log could need
@@ -534,7 +528,7 @@ TEST_F(RedecodeTool, HostilePathsAreSaidWithTheirReasonAndNeverAbort) {
     ASSERT_EQ(::mkfifo(index.c_str(), 0600), 0);
     fs::create_symlink(scratch / "log_raw_2024_03_05_141507_UTC_redecoded",
                        scratch / "log_raw_2024_03_05_141507_UTC_redecoded");
-    EXPECT_EQ(runTool({log.string()}, scratch.path(), output), 0);
+    EXPECT_EQ(runRedecode({log.string()}, scratch.path(), output), 0);
     EXPECT_NE(output.find(index.string() + " is not a regular file; not read"), std::string::npos) << output;
     EXPECT_NE(output.find("3 beacons, 2 frames rejected, time from its name, 2024-03-05 14:15:07 UTC (its time index "
                           "not read) -> " +
@@ -544,17 +538,17 @@ TEST_F(RedecodeTool, HostilePathsAreSaidWithTheirReasonAndNeverAbort) {
     fs::remove(index);
     test::writeFile(index, std::string(kTimeIndexHeader));
     fs::resize_file(index, 100 << 20);
-    EXPECT_EQ(runTool({"--csv", "-", log.string()}, scratch.path(), output), 0);
+    EXPECT_EQ(runRedecode({"--csv", "-", log.string()}, scratch.path(), output), 0);
     EXPECT_NE(output.find("holds 104857600 bytes, more than any index of this log could"), std::string::npos) << output;
 
     // A name so long that "_redecoded" would not fit is cut.
     const fs::path longLog = scratch / (std::string(250, 'k') + ".KR7");
     fs::copy_file(rawLog, longLog);
-    EXPECT_EQ(runTool({"--start", "2024-03-05 14:15:07", longLog.string()}, scratch.path(), output), 0) << output;
+    EXPECT_EQ(runRedecode({"--start", "2024-03-05 14:15:07", longLog.string()}, scratch.path(), output), 0) << output;
     EXPECT_TRUE(fs::is_directory(scratch / (std::string(200, 'k') + "_redecoded") / "Telemetry")) << output;
 
     // A folder that cannot be made is named, with its reason.
-    EXPECT_EQ(runTool({"--out", "/proc/kestrel-tree", log.string()}, scratch.path(), output), 1);
+    EXPECT_EQ(runRedecode({"--out", "/proc/kestrel-tree", log.string()}, scratch.path(), output), 1);
     EXPECT_NE(output.find("(no tree written: cannot make the folder /proc/kestrel-tree: "), std::string::npos)
         << output;
 }
