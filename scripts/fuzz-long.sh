@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
+need_packages cmake ninja-build clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
 cmake --preset fuzz >/dev/null
 [ ${#names[@]} -gt 0 ] || mapfile -t names <build-fuzz/fuzz-targets.txt
 cmake --build build-fuzz -j"$(jobs)" --target "${names[@]/#/fuzz_}"

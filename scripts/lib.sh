@@ -22,11 +22,11 @@ need_packages() {
 # libcurl and the CA store for forwarding telemetry; OpenSSL and its program for
 # the tests' HTTPS server and throw-away certificates; JSON for Modern C++ for
 # reading SatNOGS DB's telemetry pages.
-NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-dejavu-core
+NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-dejavu-core
   libcurl4-openssl-dev ca-certificates libssl-dev openssl nlohmann-json3-dev)
 
 # Packages the Windows build (mingw-w64) and its runs under Wine need.
-WINE_PACKAGES=(cmake make gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat nlohmann-json3-dev)
+WINE_PACKAGES=(cmake ninja-build gcc libc6-dev googletest g++-mingw-w64-x86-64-posix wine wine64 socat nlohmann-json3-dev)
 
 # need_locale NAME: generates a locale (de_DE.UTF-8) when the system lacks it;
 # the tests run the programs under a decimal-comma locale.
@@ -41,6 +41,19 @@ need_locale() {
 }
 
 jobs() { nproc 2>/dev/null || echo 2; }
+
+# New build trees are Ninja's: a full build spends about a seventh less CPU
+# than with make, whose per-target steps start CMake again and again. A tree
+# keeps the generator it was made with.
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
+
+# unity_option: what the first configure of a build tree adds when
+# KESTREL_UNITY_BUILD=1 (the test command sets it): a few source files to a
+# compiler run, which builds a tree anew in about 60 % of the CPU time; the
+# cache keeps the choice for later configures. Day-to-day trees stay one file
+# to a run, so that a change recompiles one file and an include a file forgot
+# is not hidden by its neighbour's.
+unity_option() { [ -z "${KESTREL_UNITY_BUILD:-}" ] || echo -DCMAKE_UNITY_BUILD=ON; }
 
 # deb_build_flags: the CMake options of a build as Debian builds its packages
 # (dpkg-buildflags: -O2, the hardening flags). The Debian package is built

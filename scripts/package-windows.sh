@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-need_packages cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip nsis nlohmann-json3-dev
+need_packages cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 zip nsis nlohmann-json3-dev
 
 cmake --preset mingw >/dev/null
 cmake --build build-win64 -j"$(jobs)" --target kestrel-decoder kestrel-redecode kestrel-trends

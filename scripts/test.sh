@@ -67,13 +67,15 @@ native_build() {
   need_locale de_DE.UTF-8
   # With Debian's flags, so that the package stage packs this tree.
   mapfile -t flags < <(deb_build_flags)
-  cmake --preset default "${flags[@]}"
+  cmake --preset default "${flags[@]}" $(unity_option)
   cmake --build build -j"$(jobs)"
 }
 native_tests() {
   QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$(jobs)"
 }
 
+# The trees it makes are unity builds (see unity_option in scripts/lib.sh).
+export KESTREL_UNITY_BUILD=1
 # The package stage packs build/ rather than building build-deb/ anew.
 export KESTREL_PACKAGE_BUILD_DIR=build
 # The Windows window stage's receive-rate check: one run makes it (the

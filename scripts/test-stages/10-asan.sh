@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 
 need_packages "${NATIVE_PACKAGES[@]}" libasan8 libubsan1
 
-cmake --preset asan >/dev/null
+cmake --preset asan $(unity_option) >/dev/null
 cmake --build build-asan -j"$(jobs)" --target kestrel_tests
 
 supp="$PWD/tests/sanitizers/lsan.supp"

@@ -11,7 +11,7 @@ need_packages libtsan2 libcurl4-openssl-dev ca-certificates libssl-dev openssl n
 SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests kiss_tcp_tests
   share_forwarder_tests)
 
-cmake --preset tsan >/dev/null
+cmake --preset tsan $(unity_option) >/dev/null
 cmake --build build-tsan -j"$(jobs)" --target "${SERIAL_TESTS[@]}"
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"

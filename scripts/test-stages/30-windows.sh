@@ -14,7 +14,7 @@ need_packages "${WINE_PACKAGES[@]}"
 
 if [ -z "${KESTREL_WINE_SKIP_BUILD:-}" ]; then
   echo "== windows build (build-win64/)"
-  cmake --preset mingw
+  cmake --preset mingw $(unity_option)
   cmake --build build-win64 -j"$(jobs)"
 fi
 

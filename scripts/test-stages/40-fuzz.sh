@@ -16,9 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages cmake make clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
+need_packages cmake ninja-build clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
 
-cmake --preset fuzz >/dev/null
+cmake --preset fuzz $(unity_option) >/dev/null
 mapfile -t names <build-fuzz/fuzz-targets.txt
 cmake --build build-fuzz -j"$(jobs)" --target "${names[@]/#/fuzz_}"
 

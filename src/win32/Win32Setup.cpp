@@ -17,9 +17,9 @@
 namespace kestrel {
 namespace {
 
-constexpr int kComboId = 100;        // Combo1; the others follow
-constexpr int kDroppedHeight = 200;  // a list's height when it is open
-const design::SetupDialog& kDesign = design::kSetupDialog;
+constexpr int kComboId = 100;             // Combo1; the others follow
+constexpr int kSetupDroppedHeight = 200;  // a list's height when it is open
+const design::SetupDialog& kSetupDesign = design::kSetupDialog;
 
 }  // namespace
 
@@ -27,7 +27,7 @@ TComSetupFrm::TComSetupFrm(TCustomComPort& port, std::string notice) : port_(por
     // While the design data is read each list is filled and selects its
     // first item; then the port is attached and read, twice.
     for (std::size_t i = 0; i < Selects.size(); ++i) {
-        Selects[i].ComProperty = kDesign.properties[i];
+        Selects[i].ComProperty = kSetupDesign.properties[i];
         Selects[i].CurrentPortHint = port.Port();
         Selects[i].FillItems();
     }
@@ -44,10 +44,11 @@ void TComSetupFrm::showSelection(int combo, int index) {
 void TComSetupFrm::build(HWND dialog) {
     Handle = dialog;
     using win32::Scaled;
-    SetWindowTextW(dialog, win32::Widen(kDesign.caption).c_str());
-    font_ = win32::MakeFont(win32::Widen(kDesign.fontFace).c_str(), MulDiv(kDesign.fontPoints, 96, 72), false, false);
+    SetWindowTextW(dialog, win32::Widen(kSetupDesign.caption).c_str());
+    font_ = win32::MakeFont(win32::Widen(kSetupDesign.fontFace).c_str(), MulDiv(kSetupDesign.fontPoints, 96, 72), false,
+                            false);
     // The group's controls lie in the dialog's client area, offset by the group.
-    const design::Rect g = kDesign.group.rect;
+    const design::Rect g = kSetupDesign.group.rect;
     auto make = [&](const wchar_t* cls, const char* text, DWORD style, design::Rect r, int id) {
         HWND c = CreateWindowExW(0, cls, win32::Widen(text).c_str(), WS_CHILD | WS_VISIBLE | style, Scaled(r.left),
                                  Scaled(r.top), Scaled(r.width), Scaled(r.height), dialog,
@@ -58,9 +59,9 @@ void TComSetupFrm::build(HWND dialog) {
     auto inGroup = [&](design::Rect r) { return design::Rect{g.left + r.left, g.top + r.top, r.width, r.height}; };
     // Tab order is creation order: the group's lists, then OK, then Cancel.
     for (int i = 0; i < 6; ++i) {
-        make(L"STATIC", kDesign.labels[std::size_t(i)], SS_LEFT, inGroup(kDesign.label(i)), -1);
-        design::Rect list = inGroup(kDesign.list(i));
-        list.height = kDroppedHeight;
+        make(L"STATIC", kSetupDesign.labels[std::size_t(i)], SS_LEFT, inGroup(kSetupDesign.label(i)), -1);
+        design::Rect list = inGroup(kSetupDesign.list(i));
+        list.height = kSetupDroppedHeight;
         HWND combo = make(WC_COMBOBOXW, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | (i == 0 ? WS_GROUP : 0), list,
                           kComboId + i);
         Combos[static_cast<std::size_t>(i)] = combo;
@@ -69,16 +70,18 @@ void TComSetupFrm::build(HWND dialog) {
             SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(win32::Widen(item).c_str()));
         showSelection(i, s.ComPort ? s.Find(s.PortValueText()) : (s.Items.empty() ? -1 : 0));
     }
-    Button1 = make(L"BUTTON", kDesign.ok.text, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, kDesign.ok.rect, IDOK);
-    Button2 = make(L"BUTTON", kDesign.cancel.text, BS_PUSHBUTTON | WS_TABSTOP, kDesign.cancel.rect, IDCANCEL);
+    Button1 =
+        make(L"BUTTON", kSetupDesign.ok.text, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, kSetupDesign.ok.rect, IDOK);
+    Button2 = make(L"BUTTON", kSetupDesign.cancel.text, BS_PUSHBUTTON | WS_TABSTOP, kSetupDesign.cancel.rect, IDCANCEL);
     if (!notice_.empty())
-        Notice = make(L"STATIC", notice_.c_str(), SS_LEFT | SS_NOPREFIX, kDesign.notice, -1);
+        Notice = make(L"STATIC", notice_.c_str(), SS_LEFT | SS_NOPREFIX, kSetupDesign.notice, -1);
     // Last, so that it lies below the lists and labels it frames.
-    GroupBox1 = make(L"BUTTON", kDesign.group.text, BS_GROUPBOX, g, -1);
+    GroupBox1 = make(L"BUTTON", kSetupDesign.group.text, BS_GROUPBOX, g, -1);
     SetWindowPos(GroupBox1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     // The designed client size, centred on the screen.
-    RECT r{0, 0, Scaled(kDesign.clientWidth), Scaled(kDesign.clientHeight + (Notice ? kDesign.noticeHeight : 0))};
+    RECT r{0, 0, Scaled(kSetupDesign.clientWidth),
+           Scaled(kSetupDesign.clientHeight + (Notice ? kSetupDesign.noticeHeight : 0))};
     AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
     const int w = r.right - r.left, h = r.bottom - r.top;

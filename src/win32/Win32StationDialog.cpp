@@ -12,10 +12,10 @@
 namespace kestrel {
 namespace {
 
-const design::StationDialogDesign& kDesign = design::kStationDialog;
+const design::StationDialogDesign& kStationDesign = design::kStationDialog;
 constexpr int kFieldId = 200;  // a field's control: kFieldId + its StationField
 constexpr int kOpenFolderId = 300;
-constexpr int kDroppedHeight = 160;  // a list's height when it is open
+constexpr int kStationDroppedHeight = 160;  // a list's height when it is open
 
 int IdOf(StationField f) { return kFieldId + int(f); }
 
@@ -25,7 +25,7 @@ void TStationDialog::build(HWND dialog) {
     Handle = dialog;
     using win32::Scaled;
     const design::SetupDialog& setup = design::kSetupDialog;  // the same font
-    SetWindowTextW(dialog, win32::Widen(kDesign.caption).c_str());
+    SetWindowTextW(dialog, win32::Widen(kStationDesign.caption).c_str());
     font_ = win32::MakeFont(win32::Widen(setup.fontFace).c_str(), MulDiv(setup.fontPoints, 96, 72), false, false);
     auto make = [&](DWORD exStyle, const wchar_t* cls, const std::wstring& text, DWORD style, design::Rect r, int id) {
         HWND c = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, Scaled(r.left),
@@ -40,13 +40,13 @@ void TStationDialog::build(HWND dialog) {
                                                    &form.tcpPort,  &form.url,      &form.noradId, &form.callsign,
                                                    &form.latitude, &form.longitude};
     // Creation order is the tab order: the fields, Open, OK, Cancel.
-    for (const auto& d : kDesign.fields) {
+    for (const auto& d : kStationDesign.fields) {
         make(0, L"STATIC", win32::Widen(d.label.text), SS_LEFT, d.label.rect, -1);
         const std::size_t i = std::size_t(d.field);
         design::Rect box = d.box;
         HWND w = nullptr;
         if (d.field == StationField::Source || d.field == StationField::Port) {
-            box.height = kDroppedHeight;
+            box.height = kStationDroppedHeight;
             const DWORD kind = d.field == StationField::Source ? CBS_DROPDOWNLIST : CBS_DROPDOWN | CBS_AUTOHSCROLL;
             w = make(0, WC_COMBOBOXW, L"", kind | WS_VSCROLL | WS_TABSTOP, box, IdOf(d.field));
         } else {
@@ -56,7 +56,7 @@ void TStationDialog::build(HWND dialog) {
         Fields[i] = w;
     }
     HWND source = Fields[std::size_t(StationField::Source)];
-    for (const char* s : kDesign.sources)
+    for (const char* s : kStationDesign.sources)
         SendMessageW(source, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(win32::Widen(s).c_str()));
     SendMessageW(source, CB_SETCURSEL, WPARAM(form.source), 0);
     HWND port = Fields[std::size_t(StationField::Port)];
@@ -64,23 +64,27 @@ void TStationDialog::build(HWND dialog) {
         SendMessageW(port, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(win32::Widen(p).c_str()));
     SetWindowTextW(port, win32::Widen(form.port).c_str());
 
-    make(0, L"STATIC", win32::Widen(kDesign.shareNote.text), SS_LEFT, kDesign.shareNote.rect, -1);
-    Folder = make(WS_EX_CLIENTEDGE, WC_EDITW, L"", ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP, kDesign.folder, -1);
+    make(0, L"STATIC", win32::Widen(kStationDesign.shareNote.text), SS_LEFT, kStationDesign.shareNote.rect, -1);
+    Folder =
+        make(WS_EX_CLIENTEDGE, WC_EDITW, L"", ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP, kStationDesign.folder, -1);
     SetWindowTextA(Folder, model_.folder.c_str());  // the system's own spelling of the path
-    OpenFolder = make(0, WC_BUTTONW, win32::Widen(kDesign.openFolder.text), BS_PUSHBUTTON | WS_TABSTOP,
-                      kDesign.openFolder.rect, kOpenFolderId);
-    make(0, WC_BUTTONW, win32::Widen(kDesign.ok.text), BS_DEFPUSHBUTTON | WS_TABSTOP, kDesign.ok.rect, IDOK);
-    make(0, WC_BUTTONW, win32::Widen(kDesign.cancel.text), BS_PUSHBUTTON | WS_TABSTOP, kDesign.cancel.rect, IDCANCEL);
-    Message = make(0, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kDesign.message, -1);
+    OpenFolder = make(0, WC_BUTTONW, win32::Widen(kStationDesign.openFolder.text), BS_PUSHBUTTON | WS_TABSTOP,
+                      kStationDesign.openFolder.rect, kOpenFolderId);
+    make(0, WC_BUTTONW, win32::Widen(kStationDesign.ok.text), BS_DEFPUSHBUTTON | WS_TABSTOP, kStationDesign.ok.rect,
+         IDOK);
+    make(0, WC_BUTTONW, win32::Widen(kStationDesign.cancel.text), BS_PUSHBUTTON | WS_TABSTOP,
+         kStationDesign.cancel.rect, IDCANCEL);
+    Message = make(0, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kStationDesign.message, -1);
     say(model_.notice);
     // Last, so that they lie below what they frame.
-    for (const design::Labelled& g : {kDesign.lineGroup, kDesign.shareGroup, kDesign.folderGroup}) {
+    for (const design::Labelled& g :
+         {kStationDesign.lineGroup, kStationDesign.shareGroup, kStationDesign.folderGroup}) {
         HWND group = make(0, WC_BUTTONW, win32::Widen(g.text), BS_GROUPBOX, g.rect, -1);
         SetWindowPos(group, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     sourceChanged();
 
-    RECT r{0, 0, Scaled(kDesign.clientWidth), Scaled(kDesign.clientHeight)};
+    RECT r{0, 0, Scaled(kStationDesign.clientWidth), Scaled(kStationDesign.clientHeight)};
     AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
     const int w = r.right - r.left, h = r.bottom - r.top;
