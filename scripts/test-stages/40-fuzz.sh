@@ -11,16 +11,20 @@
 # leaves the input that did it in build-fuzz/artifacts/. As many targets run at
 # a time as the machine has cores. scripts/fuzz-long.sh runs them far longer.
 #
-# KESTREL_FUZZ_SECONDS: seconds per target (default 20).
+# KESTREL_FUZZ_SECONDS: seconds per target (default 20). With the argument
+# `packages` it only installs what it needs; with `build`, it also builds the
+# targets and runs none (the test command builds them beside an earlier stage).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
 need_packages cmake ninja-build clang libfuzzer-14-dev libclang-rt-14-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
+[ "${1:-}" != packages ] || exit 0
 
 cmake --preset fuzz $(unity_option) >/dev/null
 mapfile -t names <build-fuzz/fuzz-targets.txt
 cmake --build build-fuzz -j"$(jobs)" --target "${names[@]/#/fuzz_}"
+[ "${1:-}" != build ] || exit 0
 
 seconds=${KESTREL_FUZZ_SECONDS:-20}
 artifacts=build-fuzz/artifacts
