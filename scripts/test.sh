@@ -9,27 +9,25 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-stage_names=()
 stage_lines=()
 run_started=$SECONDS
-# The process group of a build running beside a stage (below).
+work=$(mktemp -d)
+# A build running beside a stage (below): its process group, and the files it
+# leaves when it ends (status, CPU).
 beside=
+beside_dir=$work/beside
 
-# children_cpu sets cpu_ms to the user and system milliseconds of the
-# processes this shell has waited for. It must run in this shell: in a
-# command substitution `times` would see the subshell's children, none.
-cpu_file=$(mktemp)
-children_cpu() {
-  times >"$cpu_file"
-  # The second line, "1m2.345s 0m3.210s".
-  cpu_ms=$(awk 'NR == 2 { t = 0; for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); t += p[1] * 60000 + p[2] * 1000 }
-    printf "%d\n", t }' "$cpu_file")
+# cpu_of FILE: the user and system milliseconds of a shell and of the
+# processes it waited for, from what its `times` wrote to FILE
+# ("0m1.234s 0m0.120s" on each line).
+cpu_of() {
+  awk '{ for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); t += p[1] * 60000 + p[2] * 1000 } } END { printf "%d\n", t }' "$1"
 }
 
 stage_table() {
   local status=$?
-  rm -f "$cpu_file"
   [ -z "$beside" ] || kill -- -"$beside" 2>/dev/null || true
+  rm -rf "$work"
   [ ${#stage_lines[@]} -gt 0 ] || exit "$status"
   echo "== stage times"
   printf '  %-22s %6s %6s  %s\n' stage wall cpu result
@@ -41,36 +39,49 @@ trap stage_table EXIT
 trap 'exit 130' INT TERM
 
 # run_stage NAME COMMAND...: runs one stage and notes its times; a stage that
-# fails ends the run.
+# fails ends the run. Its CPU seconds are those of its own processes, which
+# its subshell counts: a build running beside it is not among them.
 run_stage() {
-  local name=$1 started=$SECONDS cpu_before status=0
+  local name=$1 started=$SECONDS status=0 cpu_ms=0
   shift
   echo "== $name"
-  children_cpu
-  cpu_before=$cpu_ms
   # A build that ran beside an earlier stage is this one's: waited for here,
-  # so that its CPU seconds count in this stage's row.
+  # and its CPU seconds count in this stage's row.
   if [ "$1" = beside_then ]; then
     shift
-    local built=0
-    wait "$beside" || built=$?
-    echo "== built beside the Windows window stage in $((SECONDS - beside_started)) s (status $built)"
+    while [ ! -e "$beside_dir/status" ]; do sleep 1; done
+    echo "== built beside the Windows window stage in $(cat "$beside_dir/seconds") s (status $(cat "$beside_dir/status"))"
+    cpu_ms=$(cpu_of "$beside_dir/times")
     beside=
   fi
   # In a subshell of its own, not after ||, so that errexit holds inside.
   set +e
   (
     set -e
+    trap 'times >"$work/times"' EXIT
     "$@"
   )
   status=$?
   set -e
-  children_cpu
-  local cpu=$(((cpu_ms - cpu_before) / 1000))
-  stage_lines+=("$(printf '  %-22s %6s %6s  %s' "$name" "$((SECONDS - started))" "$cpu" \
+  cpu_ms=$((cpu_ms + $(cpu_of "$work/times")))
+  stage_lines+=("$(printf '  %-22s %6s %6s  %s' "$name" "$((SECONDS - started))" "$((cpu_ms / 1000))" \
     "$([ "$status" = 0 ] && echo passed || echo "FAILED ($status)")")")
   echo "== $name took $((SECONDS - started)) s"
   [ "$status" = 0 ] || exit "$status"
+}
+
+# start_beside COMMAND...: starts the command at the lowest priority in a
+# process group of its own, not as a child of this shell (whose `times` would
+# otherwise count it in the stage during which it ends); it leaves its status,
+# its seconds and its `times` in $beside_dir, its output in $beside_dir/log.
+start_beside() {
+  mkdir -p "$beside_dir"
+  rm -f "$beside_dir"/*
+  (setsid nice -n 19 bash -c 'echo $$ >"$0/pid"; status=0; "$@" || status=$?
+    times >"$0/times"; echo $SECONDS >"$0/seconds"; echo "$status" >"$0/status"' \
+    "$beside_dir" "$@" >"$beside_dir/log" 2>&1 &)
+  while [ ! -s "$beside_dir/pid" ]; do sleep 0.1; done
+  beside=$(cat "$beside_dir/pid")
 }
 
 native_build() {
@@ -110,9 +121,7 @@ for stage in scripts/test-stages/*.sh; do
   if [ "$name" = 31-windows-gui ] && [ -e scripts/test-stages/40-fuzz.sh ]; then
     # apt in the foreground: the stage's own installs would meet its lock.
     bash scripts/test-stages/40-fuzz.sh packages
-    setsid nice -n 19 bash scripts/test-stages/40-fuzz.sh build >build/fuzz-build.log 2>&1 &
-    beside=$!
-    beside_started=$SECONDS
+    start_beside bash scripts/test-stages/40-fuzz.sh build
   fi
   if [ "$name" = 40-fuzz ] && [ -n "$beside" ]; then
     run_stage "$name" beside_then bash "$stage"

@@ -27,8 +27,30 @@ run() {
   printf '%s\n' "$out"
   return 1
 }
+# As many at a time as there are cores, as ctest runs the other suites; each
+# one's output afterwards, in order.
+out=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-tsan.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+running=0
 for t in "${SERIAL_TESTS[@]}"; do
   [ -x "build-tsan/tests/$t" ] || continue
-  echo "== tsan: $t"
-  run "build-tsan/tests/$t"
+  (
+    status=0
+    run "build-tsan/tests/$t" >"$out/$t.log" 2>&1 || status=$?
+    echo "$status" >"$out/$t.status"
+  ) &
+  running=$((running + 1))
+  if [ "$running" -ge "$(jobs)" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
 done
+wait
+failed=0
+for t in "${SERIAL_TESTS[@]}"; do
+  [ -e "$out/$t.status" ] || continue
+  echo "== tsan: $t"
+  cat "$out/$t.log"
+  [ "$(cat "$out/$t.status")" = 0 ] || { echo "FAILED: $t under ThreadSanitizer"; failed=1; }
+done
+[ "$failed" = 0 ]

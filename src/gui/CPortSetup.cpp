@@ -15,7 +15,7 @@
 namespace kestrel {
 namespace {
 
-TSetupDialogDriver gDriver;
+TSetupDialogDriver gSetupDriver;
 
 }  // namespace
 
@@ -83,7 +83,7 @@ void RunSetupDialog(TCustomComPort& port, const std::string& notice) {
         combo->SetComPort(&port);
     for (TComComboBox* combo : dialog.Combos())
         combo->ReadFromPort();
-    const int result = gDriver ? gDriver(dialog) : dialog.exec();
+    const int result = gSetupDriver ? gSetupDriver(dialog) : dialog.exec();
     if (result != QDialog::Accepted)
         return;
     std::array<TComSelect*, 6> choices{};
@@ -92,6 +92,6 @@ void RunSetupDialog(TCustomComPort& port, const std::string& notice) {
     ApplyChoices(port, choices);
 }
 
-void SetSetupDialogDriver(TSetupDialogDriver driver) { gDriver = std::move(driver); }
+void SetSetupDialogDriver(TSetupDialogDriver driver) { gSetupDriver = std::move(driver); }
 
 }  // namespace kestrel

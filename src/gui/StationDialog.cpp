@@ -17,8 +17,8 @@
 namespace kestrel {
 namespace {
 
-TStationDialogDriver gDriver;
-const design::StationDialogDesign& kDesign = design::kStationDialog;
+TStationDialogDriver gStationDriver;
+const design::StationDialogDesign& kStationDesign = design::kStationDialog;
 
 void Place(QWidget* w, const design::Rect& r) { w->setGeometry(r.left, r.top, r.width, r.height); }
 
@@ -27,17 +27,17 @@ void Place(QWidget* w, const design::Rect& r) { w->setGeometry(r.left, r.top, r.
 TStationDialog::TStationDialog(StationDialogModel& model, QWidget* parent) : QDialog(parent), model_(model) {
     const design::SetupDialog& setup = design::kSetupDialog;  // the same font
     setObjectName(QStringLiteral("StationDialog"));
-    setWindowTitle(QString::fromLatin1(kDesign.caption));
+    setWindowTitle(QString::fromLatin1(kStationDesign.caption));
     QFont f(QString::fromLatin1(setup.fontFace));
     f.setStyleHint(QFont::SansSerif);
     f.setPointSize(setup.fontPoints);
     setFont(f);
-    setFixedSize(kDesign.clientWidth, kDesign.clientHeight);
+    setFixedSize(kStationDesign.clientWidth, kStationDesign.clientHeight);
 
-    for (const design::Labelled& g : {kDesign.lineGroup, kDesign.shareGroup, kDesign.folderGroup})
+    for (const design::Labelled& g : {kStationDesign.lineGroup, kStationDesign.shareGroup, kStationDesign.folderGroup})
         Place(new QGroupBox(QString::fromLatin1(g.text), this), g.rect);
     // In tab order, as the design lists them.
-    for (const auto& d : kDesign.fields) {
+    for (const auto& d : kStationDesign.fields) {
         auto* label = new QLabel(QString::fromLatin1(d.label.text), this);
         Place(label, d.label.rect);
         QWidget* w = nullptr;
@@ -58,21 +58,21 @@ TStationDialog::TStationDialog(StationDialogModel& model, QWidget* parent) : QDi
         Place(w, d.box);
         label->setBuddy(w);
     }
-    for (const char* source : kDesign.sources)
+    for (const char* source : kStationDesign.sources)
         Source->addItem(QString::fromLatin1(source));
     Port->setEditable(true);  // a device the list cannot name is typed
     for (const std::string& port : model_.ports)
         Port->addItem(Latin1(port));
 
-    auto* note = new QLabel(QString::fromLatin1(kDesign.shareNote.text), this);
+    auto* note = new QLabel(QString::fromLatin1(kStationDesign.shareNote.text), this);
     note->setWordWrap(true);
     note->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Place(note, kDesign.shareNote.rect);
+    Place(note, kStationDesign.shareNote.rect);
     Folder = new QLineEdit(QFile::decodeName(model_.folder.c_str()), this);  // the system's spelling
     Folder->setReadOnly(true);
-    Place(Folder, kDesign.folder);
-    OpenFolder = new QPushButton(QString::fromLatin1(kDesign.openFolder.text), this);
-    Place(OpenFolder, kDesign.openFolder.rect);
+    Place(Folder, kStationDesign.folder);
+    OpenFolder = new QPushButton(QString::fromLatin1(kStationDesign.openFolder.text), this);
+    Place(OpenFolder, kStationDesign.openFolder.rect);
     Message = new QLabel(this);
     Message->setObjectName(QStringLiteral("Message"));
     Message->setWordWrap(true);
@@ -80,12 +80,12 @@ TStationDialog::TStationDialog(StationDialogModel& model, QWidget* parent) : QDi
     QPalette red = Message->palette();
     red.setColor(QPalette::WindowText, Qt::darkRed);
     Message->setPalette(red);
-    Place(Message, kDesign.message);
-    Ok = new QPushButton(QString::fromLatin1(kDesign.ok.text), this);
-    Place(Ok, kDesign.ok.rect);
+    Place(Message, kStationDesign.message);
+    Ok = new QPushButton(QString::fromLatin1(kStationDesign.ok.text), this);
+    Place(Ok, kStationDesign.ok.rect);
     Ok->setDefault(true);
-    Cancel = new QPushButton(QString::fromLatin1(kDesign.cancel.text), this);
-    Place(Cancel, kDesign.cancel.rect);
+    Cancel = new QPushButton(QString::fromLatin1(kStationDesign.cancel.text), this);
+    Place(Cancel, kStationDesign.cancel.rect);
 
     const StationForm& form = model_.form;
     Source->setCurrentIndex(int(form.source));
@@ -153,12 +153,12 @@ void TStationDialog::openFolderClicked() {
         say("No file manager opened " + model_.folder + "; open it by hand");
 }
 
-void SetStationDialogDriver(TStationDialogDriver driver) { gDriver = std::move(driver); }
+void SetStationDialogDriver(TStationDialogDriver driver) { gStationDriver = std::move(driver); }
 
 void RunStationDialog(StationDialogModel& model, QWidget* parent) {
     TStationDialog dialog(model, parent);
-    if (gDriver)
-        gDriver(dialog);
+    if (gStationDriver)
+        gStationDriver(dialog);
     else
         dialog.exec();
 }
