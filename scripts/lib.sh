@@ -42,6 +42,23 @@ need_locale() {
 
 jobs() { nproc 2>/dev/null || echo 2; }
 
+# per_core FUNCTION ITEM...: FUNCTION ITEM for every item in the background, as
+# many at a time as there are cores; returns when all have ended. FUNCTION
+# keeps its own outcome (in a file per item): the exit statuses are not kept.
+per_core() {
+  local fn=$1 running=0 item
+  shift
+  for item in "$@"; do
+    "$fn" "$item" &
+    running=$((running + 1))
+    if [ "$running" -ge "$(jobs)" ]; then
+      wait -n || true
+      running=$((running - 1))
+    fi
+  done
+  wait
+}
+
 # New build trees are Ninja's: a full build spends about a seventh less CPU
 # than with make, whose per-target steps start CMake again and again. A tree
 # keeps the generator it was made with.

@@ -31,21 +31,16 @@ run() {
 # one's output afterwards, in order.
 out=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-tsan.XXXXXX")
 trap 'rm -rf "$out"' EXIT
-running=0
+one() {
+  local status=0
+  run "build-tsan/tests/$1" >"$out/$1.log" 2>&1 || status=$?
+  echo "$status" >"$out/$1.status"
+}
+built=()
 for t in "${SERIAL_TESTS[@]}"; do
-  [ -x "build-tsan/tests/$t" ] || continue
-  (
-    status=0
-    run "build-tsan/tests/$t" >"$out/$t.log" 2>&1 || status=$?
-    echo "$status" >"$out/$t.status"
-  ) &
-  running=$((running + 1))
-  if [ "$running" -ge "$(jobs)" ]; then
-    wait -n
-    running=$((running - 1))
-  fi
+  [ ! -x "build-tsan/tests/$t" ] || built+=("$t")
 done
-wait
+per_core one "${built[@]}"
 failed=0
 for t in "${SERIAL_TESTS[@]}"; do
   [ -e "$out/$t.status" ] || continue

@@ -36,6 +36,7 @@ export UBSAN_OPTIONS="print_stacktrace=1 ${UBSAN_OPTIONS:-}"
 # One target: its executions, or FAILED, in $work/NAME.result.
 one() {
   local name=$1
+  echo "== fuzz: $name (${seconds}s)"
   mkdir -p "$work/$name"
   # New inputs go to the scratch corpus; the seeds in the repo stay as they are.
   if "build-fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
@@ -50,18 +51,7 @@ one() {
 }
 
 # As many targets at a time as there are cores: each fuzzes on one.
-parallel=$(jobs)
-running=0
-for name in "${names[@]}"; do
-  echo "== fuzz: $name (${seconds}s)"
-  one "$name" &
-  running=$((running + 1))
-  if [ "$running" -ge "$parallel" ]; then
-    wait -n
-    running=$((running - 1))
-  fi
-done
-wait
+per_core one "${names[@]}"
 failed=0
 for name in "${names[@]}"; do
   if [ "$(cat "$work/$name.result")" = FAILED ]; then
