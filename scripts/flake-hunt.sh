@@ -92,7 +92,7 @@ for suite in "${suites[@]}"; do
     # The stage's own list (SERIAL_TESTS), run without address randomisation,
     # which this TSan runtime needs on some kernels.
     eval "$(sed -n '/^SERIAL_TESTS=(/,/)/p' scripts/test-stages/20-tsan.sh)"
-    need_packages libtsan2 libcurl4-openssl-dev ca-certificates libssl-dev openssl nlohmann-json3-dev
+    need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libtsan2 libcurl4-openssl-dev ca-certificates libssl-dev openssl nlohmann-json3-dev
     [ -f build-tsan/CMakeCache.txt ] || cmake --preset tsan >/dev/null
     cmake --build build-tsan -j"$(jobs)" --target "${SERIAL_TESTS[@]}" >/dev/null
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"

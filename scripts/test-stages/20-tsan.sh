@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 
-need_packages libtsan2 libcurl4-openssl-dev ca-certificates libssl-dev openssl nlohmann-json3-dev
+need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libtsan2 libcurl4-openssl-dev ca-certificates libssl-dev openssl nlohmann-json3-dev
 
 SERIAL_TESTS=(serial_settings_tests serial_dispatch_tests serial_port_tests serial_posix_tests kiss_tcp_tests
   share_forwarder_tests)
