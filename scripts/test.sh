@@ -12,8 +12,8 @@ cd "$(dirname "$0")/.."
 stage_lines=()
 run_started=$SECONDS
 work=$(mktemp -d)
-# A build running beside a stage (below): its process group, and the files it
-# leaves when it ends (status, CPU).
+# Builds running beside a stage (below): their process group, and the files
+# each leaves when it ends (status, seconds, CPU).
 beside=
 beside_dir=$work/beside
 
@@ -49,10 +49,10 @@ run_stage() {
   # and its CPU seconds count in this stage's row.
   if [ "$1" = beside_then ]; then
     shift
-    while [ ! -e "$beside_dir/status" ]; do sleep 1; done
-    echo "== built beside the Windows window stage in $(cat "$beside_dir/seconds") s (status $(cat "$beside_dir/status"))"
-    cpu_ms=$(cpu_of "$beside_dir/times")
-    beside=
+    while [ ! -e "$beside_dir/$name.status" ]; do sleep 1; done
+    echo "== built beside the Windows window stage in $(cat "$beside_dir/$name.seconds") s" \
+      "(status $(cat "$beside_dir/$name.status"))"
+    cpu_ms=$(cpu_of "$beside_dir/$name.times")
   fi
   # In a subshell of its own, not after ||, so that errexit holds inside.
   set +e
@@ -70,16 +70,26 @@ run_stage() {
   [ "$status" = 0 ] || exit "$status"
 }
 
-# start_beside COMMAND...: starts the command at the lowest priority in a
-# process group of its own, not as a child of this shell (whose `times` would
-# otherwise count it in the stage during which it ends); it leaves its status,
-# its seconds and its `times` in $beside_dir, its output in $beside_dir/log.
+# start_beside STAGE...: builds the stages' trees one after the other
+# (`scripts/test-stages/STAGE.sh build`) at the lowest priority, in a process
+# group of its own and not as a child of this shell (whose `times` would
+# otherwise count them in the stage during which they end). Each leaves its
+# status, seconds and `times` in $beside_dir/STAGE.*, its output in
+# $beside_dir/STAGE.log.
 start_beside() {
   mkdir -p "$beside_dir"
   rm -f "$beside_dir"/*
-  (setsid nice -n 19 bash -c 'echo $$ >"$0/pid"; status=0; "$@" || status=$?
-    times >"$0/times"; echo $SECONDS >"$0/seconds"; echo "$status" >"$0/status"' \
-    "$beside_dir" "$@" >"$beside_dir/log" 2>&1 &)
+  (setsid nice -n 19 bash -c 'echo $$ >"$0/pid"
+    for stage in "$@"; do
+      (
+        started=$SECONDS status=0
+        bash "scripts/test-stages/$stage.sh" build >"$0/$stage.log" 2>&1 || status=$?
+        times >"$0/$stage.times"
+        echo $((SECONDS - started)) >"$0/$stage.seconds"
+        echo "$status" >"$0/$stage.status.new"
+        mv "$0/$stage.status.new" "$0/$stage.status"
+      )
+    done' "$beside_dir" "$@" >/dev/null 2>&1 &)
   while [ ! -s "$beside_dir/pid" ]; do sleep 0.1; done
   beside=$(cat "$beside_dir/pid")
 }
@@ -110,20 +120,21 @@ run_stage "native tests" native_tests
 # to scripts/test-stages/.
 #
 # The Windows window stage runs one program at a time and leaves a core idle;
-# meanwhile the fuzz targets are built beside it at the lowest priority, so
-# that they take only what it leaves (its timing checks pass with two busy
-# loops beside them; a compiler at nice 19 weighs far less). The fuzz stage
-# then finds them built, and counts their CPU seconds. Should that build fail,
-# the fuzz stage builds again and shows why.
+# meanwhile the ASan tree and the fuzz targets are built beside it at the
+# lowest priority, so that they take only what it leaves (its timing checks
+# pass with two busy loops beside them; compilers at nice 19 weigh far less).
+# Their stages come after it, find them built, and count their CPU seconds.
+# Should such a build fail, its stage builds again and shows why.
+built_beside=(33-asan 40-fuzz)
 for stage in scripts/test-stages/*.sh; do
   [ -e "$stage" ] || continue
   name=$(basename "$stage" .sh)
-  if [ "$name" = 31-windows-gui ] && [ -e scripts/test-stages/40-fuzz.sh ]; then
+  if [ "$name" = 31-windows-gui ]; then
     # apt in the foreground: the stage's own installs would meet its lock.
-    bash scripts/test-stages/40-fuzz.sh packages
-    start_beside bash scripts/test-stages/40-fuzz.sh build
+    for b in "${built_beside[@]}"; do bash "scripts/test-stages/$b.sh" packages; done
+    start_beside "${built_beside[@]}"
   fi
-  if [ "$name" = 40-fuzz ] && [ -n "$beside" ]; then
+  if [ -e "$beside_dir/pid" ] && [[ " ${built_beside[*]} " == *" $name "* ]]; then
     run_stage "$name" beside_then bash "$stage"
   else
     run_stage "$name" bash "$stage"

@@ -13,7 +13,7 @@
 #
 # KESTREL_FUZZ_SECONDS: seconds per target (default 20). With the argument
 # `packages` it only installs what it needs; with `build`, it also builds the
-# targets and runs none (the test command builds them beside an earlier stage).
+# targets and runs none (the test command builds beside an earlier stage).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
