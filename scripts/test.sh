@@ -49,10 +49,16 @@ run_stage() {
   # and its CPU seconds count in this stage's row.
   if [ "$1" = beside_then ]; then
     shift
-    while [ ! -e "$beside_dir/$name.status" ]; do sleep 1; done
-    echo "== built beside the Windows window stage in $(cat "$beside_dir/$name.seconds") s" \
-      "(status $(cat "$beside_dir/$name.status"))"
-    cpu_ms=$(cpu_of "$beside_dir/$name.times")
+    # Until its status is written, or the builds beside have ended without it
+    # (killed): then the stage builds on its own.
+    while [ ! -e "$beside_dir/$name.status" ] && kill -0 "$beside" 2>/dev/null; do sleep 1; done
+    if [ -e "$beside_dir/$name.status" ]; then
+      echo "== built beside the Windows window stage in $(cat "$beside_dir/$name.seconds") s" \
+        "(status $(cat "$beside_dir/$name.status"))"
+      cpu_ms=$(cpu_of "$beside_dir/$name.times")
+    else
+      echo "== the build beside the Windows window stage ended without finishing $name"
+    fi
   fi
   # In a subshell of its own, not after ||, so that errexit holds inside.
   set +e
