@@ -51,16 +51,7 @@ one() {
     "$(find "$corpus" -type f | wc -l)" "$status" >"build-fuzz/long-logs/$name.result"
 }
 
-running=0
-for name in "${names[@]}"; do
-  one "$name" &
-  running=$((running + 1))
-  if [ "$running" -ge "$parallel" ]; then
-    wait -n || true
-    running=$((running - 1))
-  fi
-done
-wait
+per_core_jobs=$parallel per_core one "${names[@]}"
 failed=0
 for name in "${names[@]}"; do
   cat "build-fuzz/long-logs/$name.result"

@@ -43,15 +43,16 @@ need_locale() {
 jobs() { nproc 2>/dev/null || echo 2; }
 
 # per_core FUNCTION ITEM...: FUNCTION ITEM for every item in the background, as
-# many at a time as there are cores; returns when all have ended. FUNCTION
-# keeps its own outcome (in a file per item): the exit statuses are not kept.
+# many at a time as there are cores (or as per_core_jobs says); returns when
+# all have ended. FUNCTION keeps its own outcome (in a file per item): the exit
+# statuses are not kept.
 per_core() {
-  local fn=$1 running=0 item
+  local fn=$1 running=0 item at_once=${per_core_jobs:-$(jobs)}
   shift
   for item in "$@"; do
     "$fn" "$item" &
     running=$((running + 1))
-    if [ "$running" -ge "$(jobs)" ]; then
+    if [ "$running" -ge "$at_once" ]; then
       wait -n || true
       running=$((running - 1))
     fi
